@@ -1,0 +1,35 @@
+#pragma once
+// The application core owned by the program: paths, settings, log, sounds, resource
+// display, countdown and the window state the engine drives.
+#include "AppPaths.h"
+#include "Countdown.h"
+#include "OpsLog.h"
+#include "Prompter.h"
+#include "Resources.h"
+#include "Settings.h"
+#include "Sound.h"
+#include "UiState.h"
+#include <memory>
+
+namespace vt {
+
+class AppCore {
+public:
+    AppCore(const AppPaths &paths, Prompter &prompter);
+
+    AppPaths paths;
+    Prompter &prompter;
+    OpsLog log;
+    Settings settings;
+    Sounds sounds;
+    UiState ui;
+    Countdown countdown;
+    ResourceMonitor resources;
+    SettingsFile settingsFile;
+
+    void LogOp(const QString &msg, bool record) { log.LogOp(msg, record); }
+    // Copies the settings that other objects keep as their own flags.
+    void applySettings();
+};
+
+} // namespace vt

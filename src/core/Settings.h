@@ -1,0 +1,120 @@
+#pragma once
+// The settings record and its file, VANTREL.INI: section "Options", the five view
+// toggles, "Sizing" and the three column sections.
+#include <QString>
+#include <QVector>
+#include <optional>
+
+namespace vt {
+
+class AppPaths;
+class IniFile;
+class OpsLog;
+class Prompter;
+
+struct ColumnDef {
+    QString caption;
+    int defaultWidth;
+};
+
+struct Settings {
+    // Folders, always ending with "/".
+    QString Download_Path;
+    QString Cache_Path;
+    // Sliders.
+    int Rescan_Time = 90;     // sldRescan 5..240
+    int sldTimeout = 60;      // 15..240
+    int sldXOVER = 100;       // 20..3000
+    bool chkAgressiveHeaderCrunch = false;
+    // Login.
+    QString News_Host;
+    QString News_Port = QStringLiteral("119");
+    QString User_Name;
+    bool chkSavePassword = false;
+    QString password;         // as typed; stored scrambled in "User_PWX"
+    bool chkAuth = false;
+    bool chkModeReader = false;
+    bool chkSlave = false;
+    // Options.
+    bool chkMakeSubDirs = true;
+    bool chkSFX = false;
+    bool chkDisableStats = false;
+    bool chkSaveDecodes = false;
+    bool chkOldRenameStyle = false;
+    bool chkAutoDelBatch = true;
+    bool chkAllowRestart = true;
+    bool chkRestart500 = false;
+    bool chkAutodownload = true;
+    bool chkSaveAfterScan = false;
+    bool chkAlwaysSaveHeaders = false;
+    bool chkResetNewOnScan = false;
+    bool chkAutoExpire = true;
+    bool chkEnableWatch = false;
+    bool chkLogFile = false;
+    bool chkEnableLogging = false;
+    // View toggles (toolbar buttons 1 to 5).
+    bool togtsComplete = true;
+    bool togtsText = true;
+    bool togtsUnknown = true;
+    bool togtsIncomplete = true;
+    bool togtsInBatch = true;
+
+    // Set when the file has no "Download_Path" or no "News_Host".
+    bool setupNeeded = false;
+
+    // "Sizing": window state 0 normal, 1 minimized, 2 maximized; geometry in twips.
+    int WindowState = 0;
+    std::optional<int> Top, Left, Width, Height;
+
+    // Column widths of the header, batch and processed lists.
+    QVector<int> headerColumns, batchColumns, processedColumns;
+
+    static const QVector<ColumnDef> &headerColumnDefs();
+    static const QVector<ColumnDef> &batchColumnDefs();
+    static const QVector<ColumnDef> &processedColumnDefs();
+
+    // Slider ranges; out-of-range values are refused.
+    static bool rescanInRange(qint64 v) { return v >= 5 && v <= 240; }
+    static bool timeoutInRange(qint64 v) { return v >= 15 && v <= 240; }
+    static bool xoverInRange(qint64 v) { return v >= 20 && v <= 3000; }
+
+    // Slider captions as shown next to each slider.
+    QString rescanCaption() const;
+    QString timeoutCaption() const;
+    QString xoverCaption() const;
+};
+
+// Password concealment used in the file (not protection).
+QString ScramblePassword(const QString &text, OpsLog *log = nullptr);
+QString UnscramblePassword(const QString &text, OpsLog *log = nullptr);
+
+// Creates the folder when it does not exist; 0 on success (or already there), 1 on failure.
+int MakeFolder(const QString &path);
+
+class SettingsFile {
+public:
+    SettingsFile(const AppPaths &paths, OpsLog &log, Prompter &prompter);
+
+    // Reads the file; a missing file reads as all keys absent.
+    void LoadSettings(Settings &s);
+    void LoadWindowSizes(Settings &s);
+    void LoadColumnSizes(Settings &s);
+    // Each writes its sections into the file (read afresh, so other tools' keys stay).
+    bool SaveSettings(const Settings &s);
+    bool SaveWindowSizes(const Settings &s);
+    bool SaveColumnSizes(const Settings &s);
+    // One value of section "Options", for the exit dialog.
+    std::optional<QString> readOption(const QString &key);
+    bool writeOptions(const QList<QPair<QString, QString>> &values);
+
+    QString PickDownloadFolder(Settings &s);
+    QString PickCacheFolder(Settings &s);
+
+private:
+    bool writeBack(IniFile &ini);
+    const AppPaths &m_paths;
+    OpsLog &m_log;
+    Prompter &m_prompter;
+};
+
+} // namespace vt

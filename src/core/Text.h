@@ -1,0 +1,28 @@
+#pragma once
+// Small text helpers shared by every subsystem: the program's own number formats,
+// blank-only trimming, and numeric parsing of leading digits.
+#include <QString>
+#include <QByteArray>
+
+namespace vt {
+
+// Trim blanks (spaces) only; other control characters are data.
+QString trimBlanks(const QString &s);
+QByteArray trimBlanks(const QByteArray &s);
+
+// Decimal text of a number with one leading blank when not negative (" 5", "-5").
+QString num(qint64 v);
+
+// Picture formats: decimals after the point, and thousands grouping.
+// fmt(1234.5, 1, true) -> "1,234.5"; fmt(0.25, 2, false) -> "0.25".
+QString fmt(double v, int decimals, bool grouping);
+
+// Leading decimal number of a text after trimming blanks ("12abc" -> 12, "x" -> 0,
+// "-3" -> -3). Saturates at the 64-bit range.
+qint64 leadingInt(const QString &s);
+qint64 leadingInt(const QByteArray &s);
+
+// A path with exactly one trailing "/".
+QString withSlash(const QString &path);
+
+} // namespace vt

@@ -1,0 +1,95 @@
+#include "Connection.h"
+#include <QPointer>
+
+namespace vt {
+
+QString socketStateText(int state)
+{
+    static const char *texts[] = {"Connection Closed", "Open", "Listening", "Connection pending", "Resolving Host",
+                                  "Host resolved", "Connecting", "Connected", "Peer is closing the connection",
+                                  "TCP Error"};
+    if (state < 0 || state > 9) return {};
+    return QString::fromLatin1(texts[state]);
+}
+
+Connection::Connection(QObject *parent) : QObject(parent), m_sock(std::make_unique<QTcpSocket>())
+{
+    m_sock->setReadBufferSize(0);
+    connect(m_sock.get(), &QTcpSocket::readyRead, this, &Connection::onReadyRead);
+    connect(m_sock.get(), &QTcpSocket::connected, this, [this] {
+        m_sock->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        emit connected();
+    });
+    connect(m_sock.get(), &QTcpSocket::disconnected, this, [this] {
+        if (m_closing) return;
+        // Replies that arrived with the close are handed on first.
+        onReadyRead();
+        emit peerClosed();
+    });
+    connect(m_sock.get(), &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError e) {
+        if (m_closing || e == QAbstractSocket::RemoteHostClosedError) return;
+        m_error = true;
+        emit socketError(m_sock->errorString());
+    });
+}
+
+void Connection::connectTo(const QString &host, quint16 port)
+{
+    m_closing = false;
+    m_error = false;
+    m_framer.reset();
+    m_sock->connectToHost(host, port);
+}
+
+bool Connection::sendLine(const QByteArray &text)
+{
+    if (state() != 7) return false;
+    QByteArray line;
+    line.reserve(text.size() + 2);
+    line.append(text).append("\r\n");
+    m_sock->write(line);
+    return true;
+}
+
+void Connection::close()
+{
+    m_closing = true;
+    if (m_sock->state() == QAbstractSocket::ConnectedState) m_sock->flush();
+    m_sock->abort();
+    m_framer.reset();
+    m_error = false;
+    m_closing = false;
+}
+
+int Connection::state() const
+{
+    if (m_error) return 9;
+    switch (m_sock->state()) {
+    case QAbstractSocket::UnconnectedState: return 0;
+    case QAbstractSocket::HostLookupState: return 4;
+    case QAbstractSocket::ConnectingState: return 6;
+    case QAbstractSocket::ConnectedState: return 7;
+    case QAbstractSocket::BoundState: return 1;
+    case QAbstractSocket::ListeningState: return 2;
+    case QAbstractSocket::ClosingState: return 8;
+    }
+    return 0;
+}
+
+void Connection::onReadyRead()
+{
+    const qint64 avail = m_sock->bytesAvailable();
+    if (avail <= 0) return;
+    const QByteArray chunk = m_sock->read(avail);
+    m_received += chunk.size();
+    m_framer.feed(chunk);
+    QPointer<Connection> self(this);
+    emit dataArrived(m_framer.pendingBytes());
+    Reply r;
+    while (self && m_framer.next(r)) {
+        emit replyReceived(r);
+        // A handler may have closed us; the framer was reset then and yields nothing more.
+    }
+}
+
+} // namespace vt

@@ -1,0 +1,47 @@
+#pragma once
+// One NNTP connection: a socket that buffers bytes and hands complete replies on. It knows
+// nothing of the conversation; the session decides what replies mean.
+#include "ReplyFramer.h"
+#include <QObject>
+#include <QTcpSocket>
+#include <memory>
+
+namespace vt {
+
+// The ten connection states and their texts.
+QString socketStateText(int state);
+
+class Connection : public QObject {
+    Q_OBJECT
+public:
+    explicit Connection(QObject *parent = nullptr);
+
+    void connectTo(const QString &host, quint16 port);
+    // Sends text + CR LF when connected (state 7); otherwise drops it.
+    bool sendLine(const QByteArray &text);
+    // Closes at once, after handing queued bytes to the system.
+    void close();
+    int state() const;          // 0..9
+
+    QTcpSocket *socket() { return m_sock.get(); }
+    qint64 bytesReceived() const { return m_received; }
+    qsizetype pendingBytes() const { return m_framer.pendingBytes(); }
+    bool receivingMultiline() const { return m_framer.inMultiline(); }
+
+signals:
+    void replyReceived(const vt::Reply &reply);
+    void dataArrived(qsizetype pendingBytes);   // after every chunk, before its replies
+    void connected();
+    void peerClosed();
+    void socketError(const QString &description);
+
+private:
+    void onReadyRead();
+    std::unique_ptr<QTcpSocket> m_sock;
+    ReplyFramer m_framer;
+    bool m_closing = false;
+    bool m_error = false;
+    qint64 m_received = 0;
+};
+
+} // namespace vt

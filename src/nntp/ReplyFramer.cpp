@@ -1,0 +1,114 @@
+#include "ReplyFramer.h"
+#include <cstring>
+
+namespace vt {
+
+QByteArray Reply::firstLine() const
+{
+    const qsizetype e = data.indexOf("\r\n");
+    return e < 0 ? data : data.left(e);
+}
+
+bool ReplyFramer::isMultilineCode(int code)
+{
+    switch (code) {
+    case 100: case 101: case 215: case 220: case 221: case 222: case 224: case 225:
+    case 230: case 231: case 282:
+        return true;
+    default:
+        return false;
+    }
+}
+
+void ReplyFramer::reset()
+{
+    m_buf.clear();
+    m_pos = m_scan = m_bodyFrom = 0;
+    m_state = State::StatusLine;
+}
+
+void ReplyFramer::feed(const char *data, qsizetype len)
+{
+    if (len <= 0) return;
+    if (m_pos == m_buf.size()) {
+        // Nothing pending: start afresh instead of growing a buffer of consumed bytes.
+        m_buf.clear();
+        m_pos = m_scan = m_bodyFrom = 0;
+    }
+    m_buf.append(data, len);
+}
+
+static int parseCode(const char *p, qsizetype n)
+{
+    if (n < 3) return -1;
+    for (int i = 0; i < 3; ++i)
+        if (p[i] < '0' || p[i] > '9') return -1;
+    return (p[0] - '0') * 100 + (p[1] - '0') * 10 + (p[2] - '0');
+}
+
+static qsizetype findFrom(const QByteArray &buf, qsizetype from, const char *needle, size_t nlen)
+{
+    if (from >= buf.size()) return -1;
+    const void *hit = memmem(buf.constData() + from, size_t(buf.size() - from), needle, nlen);
+    return hit ? qsizetype(static_cast<const char *>(hit) - buf.constData()) : -1;
+}
+
+bool ReplyFramer::next(Reply &out)
+{
+    for (;;) {
+        if (m_state == State::StatusLine) {
+            const qsizetype e = findFrom(m_buf, std::max(m_scan, m_pos), "\r\n", 2);
+            if (e < 0) {
+                m_scan = std::max(m_pos, m_buf.size() - 1);
+                return false;
+            }
+            m_code = parseCode(m_buf.constData() + m_pos, e - m_pos);
+            if (!isMultilineCode(m_code)) {
+                out.code = m_code;
+                out.multiline = false;
+                out.data = m_buf.mid(m_pos, e + 2 - m_pos);
+                m_pos = m_scan = e + 2;
+                compact();
+                return true;
+            }
+            m_state = State::Body;
+            // An empty body ends right after the status line: its CR LF is the terminator's.
+            m_bodyFrom = e;
+            m_scan = e;
+        }
+        const qsizetype t = findFrom(m_buf, std::max(m_scan, m_bodyFrom), "\r\n.\r\n", 5);
+        if (t < 0) {
+            m_scan = std::max(m_bodyFrom, m_buf.size() - 4);
+            return false;
+        }
+        const qsizetype end = t + 5;
+        out.code = m_code;
+        out.multiline = true;
+        if (m_pos == 0 && end == m_buf.size()) {
+            out.data = std::move(m_buf);   // the usual case: no copy of a large reply
+            m_buf = QByteArray();
+            m_pos = m_scan = m_bodyFrom = 0;
+        } else {
+            out.data = m_buf.mid(m_pos, end - m_pos);
+            m_pos = m_scan = end;
+            compact();
+        }
+        m_state = State::StatusLine;
+        return true;
+    }
+}
+
+void ReplyFramer::compact()
+{
+    if (m_pos == m_buf.size()) {
+        m_buf.clear();
+        m_pos = m_scan = m_bodyFrom = 0;
+    } else if (m_pos > 65536 && m_pos * 2 > m_buf.size()) {
+        m_buf.remove(0, m_pos);
+        m_scan -= m_pos;
+        m_bodyFrom = std::max<qsizetype>(0, m_bodyFrom - m_pos);
+        m_pos = 0;
+    }
+}
+
+} // namespace vt

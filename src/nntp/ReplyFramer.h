@@ -1,0 +1,44 @@
+#pragma once
+// Splits an NNTP byte stream into complete replies. A single-line reply is complete at its
+// CR LF; a multi-line one (by its status code) at CR LF "." CR LF. Only the newly arrived
+// tail is searched, so a reply of n bytes costs O(n) however it is cut.
+#include <QByteArray>
+
+namespace vt {
+
+struct Reply {
+    QByteArray data;        // the whole reply as received, line ends and terminator included
+    bool multiline = false;
+    int code = 0;           // first three digits, or -1 when the line does not start with them
+
+    QByteArray firstLine() const;   // without its CR LF
+    bool startsWith(const char *prefix) const { return data.startsWith(prefix); }
+};
+
+class ReplyFramer {
+public:
+    static bool isMultilineCode(int code);
+
+    void feed(const char *data, qsizetype len);
+    void feed(const QByteArray &bytes) { feed(bytes.constData(), bytes.size()); }
+    // Takes the next complete reply; false when none is complete yet.
+    bool next(Reply &out);
+    void reset();
+
+    // Bytes of the reply still being received (for progress lines).
+    qsizetype pendingBytes() const { return m_buf.size() - m_pos; }
+    bool inMultiline() const { return m_state == State::Body; }
+
+private:
+    enum class State { StatusLine, Body };
+    void compact();
+
+    QByteArray m_buf;
+    qsizetype m_pos = 0;        // start of the reply being framed
+    qsizetype m_scan = 0;       // where the next search starts
+    qsizetype m_bodyFrom = 0;   // earliest possible terminator start of the current body
+    State m_state = State::StatusLine;
+    int m_code = 0;
+};
+
+} // namespace vt

@@ -1,0 +1,482 @@
+#include "Session.h"
+#include "../core/AppCore.h"
+#include "../core/Text.h"
+
+namespace vt {
+
+static QString latin(const QByteArray &b) { return QString::fromLatin1(b); }
+
+static QByteArray lineOf(const Reply &r)
+{
+    QByteArray l = r.firstLine();
+    return l;
+}
+
+Session::Session(AppCore &core, QObject *parent) : QObject(parent), m_core(core)
+{
+    Timerbot1.setInterval(1000);
+    Timerbot2.setInterval(1000);
+    connect(&Timerbot1, &QTimer::timeout, this, [this] { watchdogTick(1); });
+    connect(&Timerbot2, &QTimer::timeout, this, [this] { watchdogTick(2); });
+
+    connect(&TCP1, &Connection::replyReceived, this, &Session::onScanReply);
+    connect(&TCP2, &Connection::replyReceived, this, &Session::onDownloadReply);
+    connect(&TCP1, &Connection::dataArrived, this, [this](qsizetype pending) {
+        scanLastActivity = QDateTime::currentDateTime();
+        if (scanStage == 12 && TCP1.receivingMultiline() && m_scan)
+            log(QStringLiteral("Downloading header burst: ") + m_scan->currentGroupName() + QStringLiteral(", ")
+                    + QString::number(overviewBuffer.size() + pending) + QStringLiteral(" bytes"),
+                false);
+    });
+    connect(&TCP2, &Connection::dataArrived, this, [this](qsizetype pending) {
+        downloadLastActivity = QDateTime::currentDateTime();
+        if (m_download && TCP2.receivingMultiline()) m_download->onProgress(pending);
+    });
+    connect(&TCP2, &Connection::connected, this, [this] { m_core.sounds.PlaySound(QStringLiteral("vtv017.wav")); });
+    connect(&TCP1, &Connection::peerClosed, this, [this] { peerClosed(1); });
+    connect(&TCP2, &Connection::peerClosed, this, [this] { peerClosed(2); });
+    connect(&TCP1, &Connection::socketError, this, [this](const QString &t) { socketError(1, t); });
+    m_core.countdown.downloadRestartPending = [this] { return downloadRestartPending; };
+    m_core.countdown.connectForScan = [this] { connectForScan(); };
+    connect(&TCP2, &Connection::socketError, this, [this](const QString &t) { socketError(2, t); });
+}
+
+void Session::log(const QString &msg, bool record) { m_core.LogOp(msg, record); }
+
+void Session::setFeature(int c, FeatureEndpoint ep)
+{
+    if (c >= 3 && c <= 6) m_features[size_t(c - 3)] = std::move(ep);
+}
+
+Connection *Session::connFor(int c)
+{
+    if (c == 1) return &TCP1;
+    if (c == 2) return &TCP2;
+    if (c >= 3 && c <= 6) return m_features[size_t(c - 3)].conn;
+    return nullptr;
+}
+
+QByteArray *Session::bufferFor(int c)
+{
+    if (c == 1) return &scanReplyBuffer;
+    if (c == 2) return &downloadBuffer;
+    return &featureReplyBuffer;
+}
+
+void Session::sendFeature(int n, const QByteArray &text)
+{
+    if (n < 1 || n > 4) return;
+    if (Connection *c = m_features[size_t(n - 1)].conn) c->sendLine(text);
+}
+
+void Session::sendOn(int c, const QByteArray &text)
+{
+    if (c == 1) sendScan(text);
+    else if (c == 2) sendDownload(text);
+    else sendFeature(c - 2, text);
+}
+
+// ---- connecting and closing ----
+
+void Session::connectForScan()
+{
+    Settings &s = m_core.settings;
+    if (trimBlanks(s.News_Port).isEmpty()) s.News_Port = QStringLiteral("119");
+    if (trimBlanks(s.News_Host).isEmpty()) {
+        if (m_core.prompter.askYesNo(QStringLiteral("You have not entered a news server name!\r\n  Would you like to run the setup assistant?"))
+            && showSetupAssistant)
+            showSetupAssistant();
+        return;
+    }
+    if (!m_scan || !m_scan->hasGroups()) {
+        m_core.prompter.message(QStringLiteral(
+            "Before scanning, you need to specify some newsgroups.  \r\rUsually you do this from the Options menu / Newsgroups tab / Add button, but this time I'll pop it up for you.\n To get started fast, use the newsgroup search engines or type in a group name."));
+        if (showAddNewsgroup) showAddNewsgroup();
+        return;
+    }
+    if (TCP1.state() != 0) {
+        log(QStringLiteral("Connection Error, please wait..."));
+        closeConnection(1);
+    }
+    m_scan->clearOverviewRangeStart();
+    quitSentOnScan = false;
+    if (s.chkResetNewOnScan && m_core.countdown.active()) m_scan->resetNewFlags();
+    m_core.countdown.clearActive();
+    modeReaderPending = s.chkModeReader;
+    m_core.ui.setScanEnabled(false);
+    const quint16 port = quint16(leadingInt(trimBlanks(s.News_Port)));
+    if (TCP1.state() != 0) {
+        log(QStringLiteral("Connection Error..."));
+        return;
+    }
+    scanLastActivity = QDateTime::currentDateTime();
+    Timerbot1.start(1000);
+    watchdogArmed = true;
+    TCP1.connectTo(trimBlanks(s.News_Host), port);
+    log(QStringLiteral("Connecting..."));
+    scanReplyBuffer.clear();
+    downloadBuffer.clear();
+}
+
+void Session::connectDownload()
+{
+    const Settings &s = m_core.settings;
+    modeReaderPending = s.chkModeReader;
+    const quint16 port = quint16(leadingInt(trimBlanks(s.News_Port)));
+    downloadLastActivity = QDateTime::currentDateTime();
+    Timerbot2.start(1000);
+    watchdogArmed = true;
+    TCP2.connectTo(trimBlanks(s.News_Host), port);
+}
+
+void Session::closeConnection(int n)
+{
+    watchdogArmed = false;
+    if (n == 1) {
+        TCP1.close();
+        Timerbot1.stop();
+    } else if (n == 2) {
+        TCP2.close();
+        Timerbot2.stop();
+    } else {
+        return;
+    }
+    reportState(n);
+}
+
+void Session::reportState(int n)
+{
+    // The socket is closed synchronously, so one further close is the most that can be needed.
+    ++m_reportDepth;
+    if (n == 1) {
+        const int st = TCP1.state();
+        const QString text = socketStateText(st);
+        scanStage = -1;
+        if (!text.isEmpty()) log(text);
+        if (st > 0 && m_reportDepth < 3) closeConnection(1);
+        m_core.ui.resetScanBars();
+        m_core.ui.setScanEnabled(true);
+    } else if (n == 2) {
+        const int st = TCP2.state();
+        const QString text = socketStateText(st);
+        if (!text.isEmpty()) log(text);
+        if (st > 0 && m_reportDepth < 3) closeConnection(2);
+    }
+    --m_reportDepth;
+}
+
+void Session::disconnect(int n)
+{
+    if (n == 1) {
+        watchdogArmed = false;
+        quitSentOnScan = true;
+        sendScan("QUIT");
+        m_core.ui.resetScanBars();
+        if (downloadStage == 0) m_core.ui.setScanEnabled(true);
+        Timerbot1.stop();
+        closeConnection(1);
+    } else if (n == 2) {
+        watchdogArmed = false;
+        sendDownload("QUIT");
+        Timerbot2.stop();
+        m_core.ui.setScanEnabled(true);
+    }
+}
+
+// ---- receiving ----
+
+void Session::onScanReply(const Reply &r)
+{
+    scanLastActivity = QDateTime::currentDateTime();
+    if (TCP1.state() != 7) {
+        disconnect(1);
+        return;
+    }
+    if (quitSentOnScan && r.startsWith("205")) {
+        log(latin(lineOf(r).mid(3)) + QStringLiteral("  (disconnected)"));
+        closeConnection(1);
+        return;
+    }
+    scanReplyBuffer += r.data;
+    if (scanStage == 12) {
+        overviewBuffer += r.data;
+        if (r.multiline) {
+            log(QStringLiteral("Header burst downloaded: ") + (m_scan ? m_scan->currentGroupName() : QString())
+                + QStringLiteral(", ") + QString::number(overviewBuffer.size()) + QStringLiteral(" bytes"));
+            scanReplyBuffer.clear();
+            const QByteArray burst = overviewBuffer;
+            if (m_scan) m_scan->onBurst(burst);
+        }
+        // A one-line answer to XOVER leaves the burst open; the watchdog ends the wait.
+        return;
+    }
+
+    const QByteArray line = lineOf(r);
+    auto is = [&](const char *code) { return line.startsWith(code); };
+    if (is("421 ")) {
+        if (m_scan) m_scan->onGroupLost();
+    } else if (is("423 ")) {
+        log(QStringLiteral("423 no such article number in this group"));
+        if (m_scan) m_scan->ScanHeaders(true);
+    } else if (is("202 ")) {
+        log(latin(line));
+        if (m_scan) m_scan->ScanHeaders(false);
+    } else if (is("223 ") || is("221 ")) {
+        // no action
+    } else if (is("211 ")) {
+        if (m_scan) m_scan->onGroupSelected(line);
+    } else if (is("224 ")) {
+        log(latin(scanReplyBuffer));
+    } else if (is("411 ")) {
+        if (m_scan) m_scan->onNoSuchGroup(line);
+    } else if (is("480 ")) {
+        SendUserName(1);
+    } else if (is("381 ")) {
+        SendPassword(1);
+    } else if (is("281 ")) {
+        scanReplyBuffer.clear();
+        log(QStringLiteral("Authinfo cleared, login complete..."));
+        afterLogin(1);
+    } else if (is("205 ")) {
+        log(latin(line) + QStringLiteral("  (disconnected)"));
+        closeConnection(1);
+    } else if (is("500 ") || is("501 ") || is("502 ") || is("503 ") || is("400 ")) {
+        serverError(1, line);
+    } else if (is("200 ") || is("201 ")) {
+        greeting(1, line);
+    }
+}
+
+void Session::onDownloadReply(const Reply &r)
+{
+    downloadLastActivity = QDateTime::currentDateTime();
+    if (TCP2.state() != 7) {
+        log(QStringLiteral("Download Connection Error..."));
+        disconnect(2);
+    }
+    downloadBuffer += r.data;
+    if (r.multiline && downloadStage != 0) {
+        downloadBuffer = r.data;
+        if (m_download) m_download->onArticle(r.data);
+        return;
+    }
+    const QByteArray line = lineOf(r);
+    if (downloadAbortRequested && line.startsWith("205")) {
+        log(latin(line.mid(3)) + QStringLiteral("  (disconnected)"));
+        closeConnection(2);
+        return;
+    }
+    auto is = [&](const char *code) { return line.startsWith(code); };
+    if (is("202 ")) {
+        log(latin(line));
+        if (m_download) m_download->startDownloadGroup();
+    } else if (is("430 ") || is("423 ") || is("211 ")) {
+        if (m_download) m_download->onDownloadReply(r.data);
+    } else if (is("411 ")) {
+        // no action
+    } else if (is("281 ")) {
+        log(QStringLiteral("Authinfo cleared, login complete..."));
+        afterLogin(2);
+    } else if (is("205 ")) {
+        log(latin(line));
+        closeConnection(2);
+    } else if (is("200 ") || is("201 ")) {
+        const qsizetype p = downloadBuffer.indexOf("\r\n480");
+        if (p >= 0) downloadBuffer = downloadBuffer.mid(p + 5);
+        greeting(2, line);
+    } else if (is("412 ")) {
+        downloadStage = 0;
+        batchRunning = 0;
+        if (m_download) m_download->setIdle();
+        disconnect(2);
+    } else if (is("480")) {
+        SendUserName(2);
+    } else if (is("381 ")) {
+        SendPassword(2);
+    } else if (is("500 ") || is("501 ") || is("502 ") || is("503 ") || is("400 ")) {
+        serverError(2, line);
+    } else {
+        if (m_download) m_download->onDownloadReply(r.data);
+    }
+}
+
+void Session::greeting(int n, const QByteArray &line)
+{
+    if (modeReaderPending) {
+        log(QStringLiteral("Sending MODE READER request"));
+        sendOn(n, "MODE READER");
+        modeReaderPending = false;
+        return;
+    }
+    log(latin(line));
+    if (n == 1) {
+        scanLastActivity = QDateTime::currentDateTime();
+        Timerbot1.start(1000);
+    } else {
+        downloadLastActivity = QDateTime::currentDateTime();
+        Timerbot2.start(1000);
+    }
+    watchdogArmed = true;
+    if (n == 1) scanReplyBuffer.clear();
+    if (m_core.settings.chkAuth) {
+        SendUserName(n);
+        return;
+    }
+    afterLogin(n);
+}
+
+void Session::afterLogin(int n)
+{
+    if (m_core.settings.chkSlave) {
+        log(QStringLiteral("Requesting slave status"));
+        sendOn(n, "SLAVE");
+        return;
+    }
+    if (n == 1) {
+        if (m_scan) m_scan->ScanHeaders(false);
+    } else if (m_download) {
+        m_download->startDownloadGroup();
+    }
+}
+
+void Session::serverError(int n, const QByteArray &line)
+{
+    log(latin(line));
+    if (n == 1) {
+        m_core.ui.resetScanBars();
+        m_core.ui.setScanEnabled(true);
+    }
+    closeConnection(n);
+    if (m_core.settings.chkRestart500) {
+        log(QStringLiteral("critical server error detected.  Emergency restart pending..."));
+        emergencyRestart(n);
+    } else {
+        m_core.prompter.message(QStringLiteral("Error: ") + latin(line));
+    }
+}
+
+void Session::peerClosed(int n)
+{
+    (n == 1 ? Timerbot1 : Timerbot2).stop();
+    log(QStringLiteral("Server closed connection"));
+    m_core.sounds.PlaySound(QStringLiteral("vtv018.wav"));
+    if (m_core.settings.chkRestart500) emergencyRestart(n);
+    else if (n == 1 && m_scan) m_scan->abortScan(false);
+}
+
+void Session::socketError(int n, const QString &text)
+{
+    log(text);
+    emergencyRestart(n);
+}
+
+// ---- login ----
+
+void Session::endSessionAfterLoginError(int c)
+{
+    if (c == 1) {
+        m_core.ui.resetScanBars();
+        m_core.ui.setScanEnabled(true);
+        disconnect(1);
+    } else if (c == 2) {
+        disconnect(2);
+    } else {
+        sendFeature(c - 2, "QUIT");
+    }
+}
+
+void Session::SendUserName(int c)
+{
+    FeatureEndpoint *fe = (c >= 3 && c <= 6) ? &m_features[size_t(c - 3)] : nullptr;
+    if (c == 6 && fe && fe->status) fe->status(QStringLiteral("Authenticating User Name..."));
+    else log(QStringLiteral("Authenticating User Name..."));
+    const QString user = (c == 6 && fe && fe->userName) ? fe->userName() : m_core.settings.User_Name;
+    if (user.isEmpty()) {
+        if (c == 6 && fe && fe->status) {
+            fe->status(QStringLiteral("Error, server wanted password, but you have not supplied it.  Hit the back button and enter this information."));
+        } else {
+            const QString msg = QStringLiteral("Error, server wanted username, but you have not supplied it.");
+            m_core.prompter.message(msg);
+            log(msg);
+        }
+        endSessionAfterLoginError(c);
+        return;
+    }
+    sendOn(c, "AUTHINFO USER " + user.toLatin1());
+    QByteArray *buf = bufferFor(c);
+    if (buf->contains("\r\n381")) {
+        buf->clear();
+        SendPassword(c);
+    }
+}
+
+void Session::SendPassword(int c)
+{
+    FeatureEndpoint *fe = (c >= 3 && c <= 6) ? &m_features[size_t(c - 3)] : nullptr;
+    if (c == 6 && fe && fe->status) fe->status(QStringLiteral("Authenticating Password..."));
+    else log(QStringLiteral("Authenticating Password..."));
+    const QString pass = (c == 6 && fe && fe->password) ? fe->password() : m_core.settings.password;
+    if (pass.isEmpty()) {
+        if (c == 6 && fe && fe->status) {
+            fe->status(QStringLiteral("Error, server wanted password, but you have not supplied it.  Hit the back button and enter this information."));
+        } else {
+            const QString msg = QStringLiteral("Error, server wanted password, but you have not supplied it.");
+            m_core.prompter.message(msg);
+            log(msg);
+        }
+        if (c == 2) {
+            downloadStage = 0;
+            batchRunning = 0;
+            if (m_download) m_download->setIdle();
+        }
+        endSessionAfterLoginError(c);
+        return;
+    }
+    sendOn(c, "AUTHINFO PASS " + pass.toLatin1());
+}
+
+// ---- watchdog and restart ----
+
+void Session::watchdogTick(int n)
+{
+    QTimer &t = n == 1 ? Timerbot1 : Timerbot2;
+    if (!watchdogArmed) {
+        t.stop();
+        return;
+    }
+    const QDateTime &last = n == 1 ? scanLastActivity : downloadLastActivity;
+    const qint64 elapsed = last.msecsTo(QDateTime::currentDateTime()) / 1000;
+    const int timeout = m_core.settings.sldTimeout;
+    if (elapsed > timeout) {
+        log(QStringLiteral("WARNING: Server not responding -- ") + QString::number(timeout)
+            + QStringLiteral(" second timeout triggered, closing connection"));
+        emergencyRestart(n);
+    }
+}
+
+void Session::emergencyRestart(int n)
+{
+    if (n == 1 && downloadStage != 0) return;
+    if (n == 2) {
+        if (scanInProgress) return;
+        downloadRestartPending = true;
+    }
+    downloadStage = 0;
+    batchRunning = 0;
+    downloadBuffer.clear();
+    scanReplyBuffer.clear();
+    closeConnection(n);
+    if (!m_core.settings.chkAllowRestart) return;
+    downloadStage = 0;
+    batchRunning = 0;
+    if (m_download) m_download->setIdle();
+    m_core.ui.setStatusLight(0);
+    downloadBuffer.clear();
+    scanReplyBuffer.clear();
+    scanInProgress = false;
+    m_core.ui.resetAllBars();
+    m_core.countdown.start();
+    log(QStringLiteral("Emergency Reconnect in") + num(m_core.countdown.value()) + QStringLiteral(" seconds."));
+}
+
+} // namespace vt

@@ -1,0 +1,127 @@
+#pragma once
+// The NNTP session engine: the scan connection (1), the download connection (2) and the
+// four feature connections (3..6); sending, connecting, closing; the greeting and login
+// order; the reply tables; server errors; both watchdogs and the emergency restart.
+#include "Connection.h"
+#include <QDateTime>
+#include <QTimer>
+#include <array>
+#include <functional>
+
+namespace vt {
+
+class AppCore;
+
+// The scan driver, as the session sees it.
+class ScanHandler {
+public:
+    virtual ~ScanHandler() = default;
+    virtual void ScanHeaders(bool advance) = 0;
+    virtual void onGroupSelected(const QByteArray &reply) = 0;   // "211 " on the scan connection
+    virtual void onNoSuchGroup(const QByteArray &reply) = 0;     // "411 "
+    virtual void onGroupLost() = 0;                              // "421 ": keep the mark, next group
+    virtual void onBurst(const QByteArray &burst) = 0;           // complete overview burst
+    virtual void abortScan(bool byUser) = 0;
+    virtual bool hasGroups() const = 0;
+    virtual QString currentGroupName() const = 0;
+    virtual void resetNewFlags() = 0;
+    virtual void clearOverviewRangeStart() = 0;
+};
+
+// The download driver, as the session sees it.
+class DownloadHandler {
+public:
+    virtual ~DownloadHandler() = default;
+    virtual void startDownloadGroup() = 0;
+    virtual void onDownloadReply(const QByteArray &reply) = 0;  // 430/423/211/411 and data
+    virtual void onArticle(const QByteArray &article) = 0;      // complete multi-line reply
+    virtual void onProgress(qsizetype pendingBytes) {}
+    virtual void setIdle() {}                                   // batch stopped (downloadStage 0)
+};
+
+// A feature window's connection as the login routines see it (3..6).
+struct FeatureEndpoint {
+    Connection *conn = nullptr;
+    std::function<QString()> userName;
+    std::function<QString()> password;
+    std::function<void(const QString &)> status;   // assistant's label; empty: log instead
+};
+
+class Session : public QObject {
+    Q_OBJECT
+public:
+    explicit Session(AppCore &core, QObject *parent = nullptr);
+
+    void setScanHandler(ScanHandler *h) { m_scan = h; }
+    void setDownloadHandler(DownloadHandler *h) { m_download = h; }
+    void setFeature(int c, FeatureEndpoint ep);   // c = 3..6
+
+    // What connect-for-scan opens when it has no host or no groups.
+    std::function<void()> showSetupAssistant;
+    std::function<void()> showAddNewsgroup;
+
+    // Sending.
+    void sendScan(const QByteArray &text) { TCP1.sendLine(text); }
+    void sendDownload(const QByteArray &text) { TCP2.sendLine(text); }
+    void sendFeature(int n, const QByteArray &text);    // n = 1..4
+    void sendOn(int c, const QByteArray &text);         // c = 1..6
+
+    void connectForScan();
+    // Opens the download connection (the download driver's connect step).
+    void connectDownload();
+    void closeConnection(int n);
+    void disconnect(int n);
+    void reportState(int n);
+
+    void SendUserName(int c);
+    void SendPassword(int c);
+
+    void watchdogTick(int n);
+    void emergencyRestart(int n);
+
+    Connection TCP1;
+    Connection TCP2;
+
+    // Session variables shared with the drivers.
+    QByteArray scanReplyBuffer;
+    QByteArray overviewBuffer;
+    QByteArray downloadBuffer;
+    QByteArray featureReplyBuffer;
+    int scanStage = -1;
+    int downloadStage = 0;
+    int batchRunning = 0;
+    QDateTime scanLastActivity;
+    QDateTime downloadLastActivity;
+    bool watchdogArmed = false;
+    bool quitSentOnScan = false;
+    bool downloadAbortRequested = false;
+    bool modeReaderPending = false;
+    bool scanInProgress = false;
+    bool downloadRestartPending = false;
+
+    QTimer Timerbot1;
+    QTimer Timerbot2;
+
+    AppCore &core() { return m_core; }
+
+private:
+    void onScanReply(const Reply &r);
+    void onDownloadReply(const Reply &r);
+    void greeting(int n, const QByteArray &line);
+    void afterLogin(int n);
+    void serverError(int n, const QByteArray &line);
+    void peerClosed(int n);
+    void socketError(int n, const QString &text);
+    void log(const QString &msg, bool record = true);
+    Connection *connFor(int c);
+    QByteArray *bufferFor(int c);
+    void endSessionAfterLoginError(int c);
+
+    AppCore &m_core;
+    ScanHandler *m_scan = nullptr;
+    DownloadHandler *m_download = nullptr;
+    std::array<FeatureEndpoint, 4> m_features;
+    int m_reportDepth = 0;
+};
+
+} // namespace vt

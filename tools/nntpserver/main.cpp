@@ -1,0 +1,500 @@
+// vantrel-nntpd: a local NNTP server of synthetic binary groups, for tests, benchmarks
+// and the demo. Prints "PORT <n>" on stdout once it listens on 127.0.0.1.
+//
+//   --port N                 0 = any free port (default)
+//   --seed S                 content seed
+//   --group NAME:FIRST:COUNT repeatable
+//   --part-bytes N           decoded bytes per binary part
+//   --yenc-only, --big-posts content mix
+//   --blob-bytes N           an article <blob@synth.vantrel> of about N bytes
+//   --list-extra N           N more groups in LIST
+//   --auth USER:PASS         credentials; --require-auth: needed from the start
+//   --segment                cut every reply into small pieces at random points
+//   --fault 'VERB[ ARG]=ACTION[@N]'  ACTION: a reply code, drop, stall or cut;
+//                            @N: only the N-th such command (process-wide), default every
+//   --article-dir DIR        also serve articles from files DIR/<n>.art (message-id from
+//                            their Message-ID header, number = n, group = first --group)
+#include "Synth.h"
+#include <arpa/inet.h>
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <dirent.h>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <random>
+#include <sstream>
+#include <string>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+#include <unordered_map>
+#include <vector>
+
+namespace {
+
+struct Fault {
+    std::string verb, arg, action;
+    int nth = 0;              // 0 = every time
+    std::atomic<int> seen{0};
+};
+
+struct ServedGroup {
+    synth::Group g;
+    std::string overview;                 // all overview lines, CR LF each
+    std::vector<size_t> offsets;          // start of each line, one past the end last
+    std::map<int, std::string> extraArticles;   // from --article-dir: number -> text
+    std::map<int, std::string> extraOverview;
+};
+
+struct Config {
+    int port = 0;
+    synth::Options opt;
+    std::vector<ServedGroup> groups;
+    size_t blobBytes = 0;
+    std::string blob;
+    int listExtra = 0;
+    std::string user, pass;
+    bool requireAuth = false;
+    bool segment = false;
+    std::vector<std::unique_ptr<Fault>> faults;
+    std::unordered_map<std::string, std::pair<int, int>> byMsgid;  // msgid -> group index, number
+    std::unordered_map<std::string, std::string> extraById;        // from --article-dir
+};
+
+Config cfg;
+
+std::mutex cacheMutex;
+std::unordered_map<std::string, std::string> articleCache;
+
+class Conn {
+public:
+    explicit Conn(int fd) : fd_(fd), rng_(uint32_t(fd) * 2654435761u ^ uint32_t(time(nullptr))) {}
+    ~Conn() { ::close(fd_); }
+
+    bool sendAll(const char *p, size_t n)
+    {
+        if (cfg.segment) return sendSegmented(p, n);
+        while (n) {
+            ssize_t w = ::send(fd_, p, n, MSG_NOSIGNAL);
+            if (w <= 0) return false;
+            p += w;
+            n -= size_t(w);
+        }
+        return true;
+    }
+    bool send(const std::string &s) { return sendAll(s.data(), s.size()); }
+
+    bool readLine(std::string &line)
+    {
+        for (;;) {
+            size_t e = in_.find('\n');
+            if (e != std::string::npos) {
+                line = in_.substr(0, e);
+                if (!line.empty() && line.back() == '\r') line.pop_back();
+                in_.erase(0, e + 1);
+                return true;
+            }
+            char buf[4096];
+            ssize_t r = ::recv(fd_, buf, sizeof buf, 0);
+            if (r <= 0) return false;
+            in_.append(buf, size_t(r));
+        }
+    }
+
+    void serve();
+
+private:
+    bool sendSegmented(const char *p, size_t n)
+    {
+        std::uniform_int_distribution<int> len(1, 48), pause(0, 3);
+        while (n) {
+            size_t k = std::min<size_t>(n, size_t(len(rng_)));
+            size_t done = 0;
+            while (done < k) {
+                ssize_t w = ::send(fd_, p + done, k - done, MSG_NOSIGNAL);
+                if (w <= 0) return false;
+                done += size_t(w);
+            }
+            p += k;
+            n -= k;
+            if (pause(rng_) == 0) std::this_thread::sleep_for(std::chrono::microseconds(300));
+        }
+        return true;
+    }
+    bool sendMultiline(const std::string &status, const std::string &body);
+    bool article(const std::string &arg, bool headOnly);
+    Fault *faultFor(const std::string &verb, const std::string &arg);
+
+    int fd_;
+    std::string in_;
+    std::mt19937 rng_;
+    int group_ = -1;
+    int current_ = 0;
+    bool authed_ = false;
+    std::string pendingUser_;
+    bool mustAuth_ = cfg.requireAuth;
+};
+
+std::string upper(std::string s)
+{
+    for (char &c : s) c = char(toupper((unsigned char)c));
+    return s;
+}
+
+std::string dotStuff(const std::string &body)
+{
+    std::string out;
+    out.reserve(body.size() + body.size() / 64 + 8);
+    bool bol = true;
+    for (char c : body) {
+        if (bol && c == '.') out += '.';
+        out += c;
+        bol = c == '\n';
+    }
+    return out;
+}
+
+bool Conn::sendMultiline(const std::string &status, const std::string &body)
+{
+    std::string out = status + "\r\n";
+    out += body;
+    out += ".\r\n";
+    return send(out);
+}
+
+Fault *Conn::faultFor(const std::string &verb, const std::string &arg)
+{
+    for (auto &f : cfg.faults) {
+        if (f->verb != verb) continue;
+        if (!f->arg.empty() && f->arg != arg) continue;
+        const int n = ++f->seen;
+        if (f->nth == 0 || f->nth == n) return f.get();
+    }
+    return nullptr;
+}
+
+const char *cannedText(int code)
+{
+    switch (code) {
+    case 400: return "400 service temporarily unavailable";
+    case 411: return "411 no such newsgroup";
+    case 412: return "412 no newsgroup selected";
+    case 420: return "420 no current article";
+    case 421: return "421 group gone";
+    case 423: return "423 no such article number in this group";
+    case 430: return "430 no such article";
+    case 480: return "480 authentication required";
+    case 500: return "500 command not recognized";
+    case 501: return "501 command syntax error";
+    case 502: return "502 permission denied";
+    case 503: return "503 program fault";
+    default: return nullptr;
+    }
+}
+
+bool Conn::article(const std::string &arg, bool headOnly)
+{
+    std::string text, id;
+    int number = 0;
+    if (!arg.empty() && arg[0] == '<') {
+        id = arg;
+        if (id == "<blob@synth.vantrel>" && !cfg.blob.empty()) {
+            return send("220 0 " + id + "\r\n") && sendAll(cfg.blob.data(), cfg.blob.size());
+        }
+        auto ex = cfg.extraById.find(id);
+        if (ex != cfg.extraById.end()) {
+            text = ex->second;
+        } else {
+            auto it = cfg.byMsgid.find(id);
+            if (it == cfg.byMsgid.end()) return send("430 no such article\r\n");
+            const ServedGroup &sg = cfg.groups[size_t(it->second.first)];
+            const synth::Article *a = sg.g.byNumber(it->second.second);
+            if (!a || a->expired) return send("430 no such article\r\n");
+            number = a->number;
+        }
+    } else {
+        if (group_ < 0) return send("412 no newsgroup selected\r\n");
+        number = arg.empty() ? current_ : atoi(arg.c_str());
+        const ServedGroup &sg = cfg.groups[size_t(group_)];
+        auto ex = sg.extraArticles.find(number);
+        if (ex != sg.extraArticles.end()) {
+            text = ex->second;
+        } else {
+            const synth::Article *a = sg.g.byNumber(number);
+            if (!a || a->expired) return send("423 no such article number in this group\r\n");
+            id = a->msgid;
+        }
+        current_ = number;
+    }
+    if (text.empty()) {
+        std::lock_guard<std::mutex> lk(cacheMutex);
+        auto c = articleCache.find(id);
+        if (c != articleCache.end()) {
+            text = c->second;
+        } else {
+            auto it = cfg.byMsgid.find(id);
+            const ServedGroup &sg = cfg.groups[size_t(it->second.first)];
+            text = synth::renderArticle(sg.g, *sg.g.byNumber(it->second.second), cfg.opt);
+            if (articleCache.size() > 5000) articleCache.clear();
+            articleCache[id] = text;
+        }
+    }
+    if (headOnly) text = text.substr(0, text.find("\r\n\r\n") + 2);
+    return sendMultiline((headOnly ? "221 " : "220 ") + std::to_string(number) + " " + (id.empty() ? "<x>" : id),
+                         dotStuff(text));
+}
+
+void Conn::serve()
+{
+    if (!send("200 vantrel-nntpd ready (posting not allowed)\r\n")) return;
+    std::string line;
+    while (readLine(line)) {
+        std::string verb = line, arg;
+        const size_t sp = line.find(' ');
+        if (sp != std::string::npos) {
+            verb = line.substr(0, sp);
+            arg = line.substr(sp + 1);
+        }
+        verb = upper(verb);
+        if (verb == "MODE" || verb == "AUTHINFO") {
+            const size_t s2 = arg.find(' ');
+            std::string sub = upper(s2 == std::string::npos ? arg : arg.substr(0, s2));
+            verb += " " + sub;
+            arg = s2 == std::string::npos ? "" : arg.substr(s2 + 1);
+        }
+        if (Fault *f = faultFor(verb, arg)) {
+            if (f->action == "drop") return;
+            if (f->action == "stall") {
+                while (readLine(line)) {}
+                return;
+            }
+            if (f->action == "cut") {
+                send("2");
+                return;
+            }
+            const int code = atoi(f->action.c_str());
+            if (code == 480) mustAuth_ = true;
+            const char *t = cannedText(code);
+            send(std::string(t ? t : (f->action + " fault")) + "\r\n");
+            continue;
+        }
+        const bool open = verb == "QUIT" || verb == "MODE READER" || verb == "AUTHINFO USER" || verb == "AUTHINFO PASS";
+        if (mustAuth_ && !authed_ && !open) {
+            send("480 authentication required\r\n");
+            continue;
+        }
+        if (verb == "QUIT") {
+            send("205 closing connection - goodbye!\r\n");
+            return;
+        } else if (verb == "MODE READER") {
+            send("200 reader mode, posting not allowed\r\n");
+        } else if (verb == "AUTHINFO USER") {
+            pendingUser_ = arg;
+            send("381 password required\r\n");
+        } else if (verb == "AUTHINFO PASS") {
+            if (!cfg.user.empty() && pendingUser_ == cfg.user && arg == cfg.pass) {
+                authed_ = true;
+                send("281 authentication accepted\r\n");
+            } else {
+                send("481 authentication rejected\r\n");
+            }
+        } else if (verb == "SLAVE") {
+            send("202 slave status noted\r\n");
+        } else if (verb == "GROUP") {
+            group_ = -1;
+            for (size_t i = 0; i < cfg.groups.size(); ++i)
+                if (cfg.groups[i].g.name == arg) group_ = int(i);
+            if (group_ < 0) {
+                send("411 no such newsgroup\r\n");
+                continue;
+            }
+            const synth::Group &g = cfg.groups[size_t(group_)].g;
+            current_ = g.first;
+            send("211 " + std::to_string(g.last >= g.first ? g.last - g.first + 1 : 0) + " " + std::to_string(g.first) + " "
+                 + std::to_string(g.last) + " " + g.name + "\r\n");
+        } else if (verb == "XOVER") {
+            if (group_ < 0) {
+                send("412 no newsgroup selected\r\n");
+                continue;
+            }
+            const ServedGroup &sg = cfg.groups[size_t(group_)];
+            long lo = current_, hi = current_;
+            if (!arg.empty()) {
+                lo = atol(arg.c_str());
+                const size_t dash = arg.find('-');
+                hi = dash == std::string::npos ? lo : (dash + 1 < arg.size() ? atol(arg.c_str() + dash + 1) : 0x7fffffff);
+            }
+            auto idx = [&](long n) {
+                auto it = std::lower_bound(sg.g.articles.begin(), sg.g.articles.end(), n,
+                                           [](const synth::Article &x, long v) { return x.number < v; });
+                return size_t(it - sg.g.articles.begin());
+            };
+            const size_t a = idx(lo), b = idx(hi + 1);
+            std::string out = "224 overview information follows\r\n";
+            if (b > a) out.append(sg.overview, sg.offsets[a], sg.offsets[b] - sg.offsets[a]);
+            for (auto it = sg.extraOverview.lower_bound(int(lo)); it != sg.extraOverview.end() && it->first <= hi; ++it)
+                out += it->second + "\r\n";
+            out += ".\r\n";
+            send(out);
+        } else if (verb == "ARTICLE" || verb == "HEAD") {
+            if (!article(arg, verb == "HEAD")) return;
+        } else if (verb == "LIST") {
+            std::string body;
+            for (const ServedGroup &sg : cfg.groups)
+                body += sg.g.name + " " + std::to_string(sg.g.last) + " " + std::to_string(sg.g.first) + " y\r\n";
+            for (int i = 0; i < cfg.listExtra; ++i)
+                body += "alt.binaries.synth." + std::to_string(i % 997) + ".group" + std::to_string(i) + " "
+                        + std::to_string(1000 + i) + " 1 y\r\n";
+            sendMultiline("215 list of newsgroups follows", body);
+        } else {
+            send("500 command not recognized\r\n");
+        }
+    }
+}
+
+void loadArticleDir(const std::string &dir)
+{
+    if (cfg.groups.empty()) return;
+    ServedGroup &sg = cfg.groups.front();
+    DIR *d = opendir(dir.c_str());
+    if (!d) return;
+    while (dirent *e = readdir(d)) {
+        std::string n = e->d_name;
+        if (n.size() < 5 || n.substr(n.size() - 4) != ".art") continue;
+        const int number = atoi(n.c_str());
+        std::ifstream f(dir + "/" + n, std::ios::binary);
+        std::stringstream ss;
+        ss << f.rdbuf();
+        std::string text = ss.str();
+        auto header = [&](const std::string &h) {
+            size_t p = text.find("\n" + h + ": ");
+            if (p == std::string::npos && text.rfind(h + ": ", 0) == 0) p = size_t(-1);
+            else if (p == std::string::npos) return std::string();
+            size_t s = p + 1 + h.size() + 2;
+            size_t e2 = text.find_first_of("\r\n", s);
+            return text.substr(s, e2 - s);
+        };
+        const std::string id = header("Message-ID");
+        sg.extraArticles[number] = text;
+        if (!id.empty()) cfg.extraById[id] = text;
+        sg.extraOverview[number] = std::to_string(number) + "\t" + header("Subject") + "\t" + header("From") + "\t"
+                                   + header("Date") + "\t" + id + "\t\t" + std::to_string(text.size()) + "\t"
+                                   + std::to_string(std::count(text.begin(), text.end(), '\n'));
+        sg.g.last = std::max(sg.g.last, number);
+    }
+    closedir(d);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    signal(SIGPIPE, SIG_IGN);
+    std::vector<std::tuple<std::string, int, int>> groupArgs;
+    std::string articleDir;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        auto val = [&]() -> std::string { return i + 1 < argc ? argv[++i] : ""; };
+        if (a == "--port") cfg.port = atoi(val().c_str());
+        else if (a == "--seed") cfg.opt.seed = strtoull(val().c_str(), nullptr, 10);
+        else if (a == "--part-bytes") cfg.opt.partBytes = atoi(val().c_str());
+        else if (a == "--yenc-only") cfg.opt.mixed = false;
+        else if (a == "--big-posts") { cfg.opt.bigPosts = true; cfg.opt.mixed = false; }
+        else if (a == "--blob-bytes") cfg.blobBytes = strtoull(val().c_str(), nullptr, 10);
+        else if (a == "--list-extra") cfg.listExtra = atoi(val().c_str());
+        else if (a == "--require-auth") cfg.requireAuth = true;
+        else if (a == "--segment") cfg.segment = true;
+        else if (a == "--article-dir") articleDir = val();
+        else if (a == "--auth") {
+            std::string v = val();
+            const size_t c = v.find(':');
+            cfg.user = v.substr(0, c);
+            cfg.pass = c == std::string::npos ? "" : v.substr(c + 1);
+        } else if (a == "--group") {
+            std::string v = val();
+            const size_t c1 = v.find(':'), c2 = v.find(':', c1 + 1);
+            groupArgs.emplace_back(v.substr(0, c1), atoi(v.c_str() + c1 + 1), atoi(v.c_str() + c2 + 1));
+        } else if (a == "--fault") {
+            std::string v = val();
+            auto f = std::make_unique<Fault>();
+            const size_t eq = v.find('=');
+            std::string lhs = v.substr(0, eq), rhs = v.substr(eq + 1);
+            const size_t at = rhs.find('@');
+            if (at != std::string::npos) {
+                f->nth = atoi(rhs.c_str() + at + 1);
+                rhs = rhs.substr(0, at);
+            }
+            f->action = rhs;
+            // Two-word verbs (MODE READER, AUTHINFO USER) take their second word as part of the verb.
+            std::string U = upper(lhs);
+            size_t sp = lhs.find(' ');
+            if (U.rfind("MODE ", 0) == 0 || U.rfind("AUTHINFO ", 0) == 0) sp = lhs.find(' ', sp + 1);
+            f->verb = upper(lhs.substr(0, sp));
+            if (sp != std::string::npos) f->arg = lhs.substr(sp + 1);
+            cfg.faults.push_back(std::move(f));
+        } else {
+            fprintf(stderr, "unknown option %s\n", a.c_str());
+            return 2;
+        }
+    }
+    for (auto &[name, first, count] : groupArgs) {
+        ServedGroup sg;
+        sg.g = synth::makeGroup(name, first, count, cfg.opt);
+        sg.overview.reserve(sg.g.articles.size() * 160);
+        for (const synth::Article &art : sg.g.articles) {
+            sg.offsets.push_back(sg.overview.size());
+            sg.overview += synth::overviewLine(art);
+            sg.overview += "\r\n";
+        }
+        sg.offsets.push_back(sg.overview.size());
+        const int gi = int(cfg.groups.size());
+        for (const synth::Article &art : sg.g.articles)
+            if (!cfg.byMsgid.count(art.msgid)) cfg.byMsgid[art.msgid] = {gi, art.number};
+        cfg.groups.push_back(std::move(sg));
+    }
+    if (!articleDir.empty()) loadArticleDir(articleDir);
+    if (cfg.blobBytes) {
+        std::string body;
+        body.reserve(cfg.blobBytes + 200);
+        std::mt19937 r(7);
+        std::string line(126, 'x');
+        while (body.size() < cfg.blobBytes) {
+            for (char &c : line) c = char('!' + r() % 90);
+            body += line;
+            body += "\r\n";
+        }
+        cfg.blob = dotStuff(body) + ".\r\n";
+    }
+
+    int ls = socket(AF_INET, SOCK_STREAM, 0);
+    int one = 1;
+    setsockopt(ls, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(uint16_t(cfg.port));
+    if (bind(ls, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 || listen(ls, 64) != 0) {
+        perror("bind");
+        return 1;
+    }
+    socklen_t alen = sizeof addr;
+    getsockname(ls, reinterpret_cast<sockaddr *>(&addr), &alen);
+    printf("PORT %d\n", ntohs(addr.sin_port));
+    fflush(stdout);
+    for (;;) {
+        int fd = accept(ls, nullptr, nullptr);
+        if (fd < 0) continue;
+        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        std::thread([fd] {
+            Conn c(fd);
+            c.serve();
+        }).detach();
+    }
+}
