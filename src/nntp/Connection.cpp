@@ -33,6 +33,14 @@ Connection::Connection(QObject *parent) : QObject(parent), m_sock(std::make_uniq
     });
 }
 
+Connection::~Connection()
+{
+    // Going away is not a peer close: say nothing to anyone.
+    m_closing = true;
+    QObject::disconnect(m_sock.get(), nullptr, this, nullptr);
+    m_sock->abort();
+}
+
 void Connection::connectTo(const QString &host, quint16 port)
 {
     m_closing = false;

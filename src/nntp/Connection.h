@@ -15,6 +15,7 @@ class Connection : public QObject {
     Q_OBJECT
 public:
     explicit Connection(QObject *parent = nullptr);
+    ~Connection() override;
 
     void connectTo(const QString &host, quint16 port);
     // Sends text + CR LF when connected (state 7); otherwise drops it.

@@ -202,6 +202,7 @@ std::string renderArticle(const Group &g, const Article &a, const Options &o)
         s += "This is a text article about " + p.fileName + ".\r\n";
         s += ".A line that starts with a dot, to be stuffed.\r\n";
         s += "..and one with two.\r\n";
+        s += "211 a body line that looks like a group reply\r\n";
         s += "\r\nRegards\r\n";
         return s;
     }

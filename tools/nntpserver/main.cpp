@@ -12,6 +12,7 @@
 //   --segment                cut every reply into small pieces at random points
 //   --fault 'VERB[ ARG]=ACTION[@N]'  ACTION: a reply code, drop, stall or cut;
 //                            @N: only the N-th such command (process-wide), default every
+//   --log FILE               write every command received, as "<connection> <line>"
 //   --article-dir DIR        also serve articles from files DIR/<n>.art (message-id from
 //                            their Message-ID header, number = n, group = first --group)
 #include "Synth.h"
@@ -66,16 +67,19 @@ struct Config {
     std::vector<std::unique_ptr<Fault>> faults;
     std::unordered_map<std::string, std::pair<int, int>> byMsgid;  // msgid -> group index, number
     std::unordered_map<std::string, std::string> extraById;        // from --article-dir
+    FILE *log = nullptr;                                            // --log: commands received
 };
 
 Config cfg;
 
 std::mutex cacheMutex;
+std::mutex logMutex;
+std::atomic<int> connCounter{0};
 std::unordered_map<std::string, std::string> articleCache;
 
 class Conn {
 public:
-    explicit Conn(int fd) : fd_(fd), rng_(uint32_t(fd) * 2654435761u ^ uint32_t(time(nullptr))) {}
+    explicit Conn(int fd) : fd_(fd), id_(++connCounter), rng_(uint32_t(fd) * 2654435761u ^ uint32_t(time(nullptr))) {}
     ~Conn() { ::close(fd_); }
 
     bool sendAll(const char *p, size_t n)
@@ -133,6 +137,7 @@ private:
     Fault *faultFor(const std::string &verb, const std::string &arg);
 
     int fd_;
+    int id_;
     std::string in_;
     std::mt19937 rng_;
     int group_ = -1;
@@ -256,6 +261,11 @@ void Conn::serve()
     if (!send("200 vantrel-nntpd ready (posting not allowed)\r\n")) return;
     std::string line;
     while (readLine(line)) {
+        if (cfg.log) {
+            std::lock_guard<std::mutex> lk(logMutex);
+            fprintf(cfg.log, "%d %s\n", id_, line.c_str());
+            fflush(cfg.log);
+        }
         std::string verb = line, arg;
         const size_t sp = line.find(' ');
         if (sp != std::string::npos) {
@@ -279,10 +289,11 @@ void Conn::serve()
                 send("2");
                 return;
             }
+            // A bare code gets its usual text; anything longer is sent as written.
             const int code = atoi(f->action.c_str());
             if (code == 480) mustAuth_ = true;
-            const char *t = cannedText(code);
-            send(std::string(t ? t : (f->action + " fault")) + "\r\n");
+            const char *t = f->action.size() == 3 ? cannedText(code) : nullptr;
+            send(std::string(t ? t : f->action.c_str()) + "\r\n");
             continue;
         }
         const bool open = verb == "QUIT" || verb == "MODE READER" || verb == "AUTHINFO USER" || verb == "AUTHINFO PASS";
@@ -412,6 +423,7 @@ int main(int argc, char **argv)
         else if (a == "--require-auth") cfg.requireAuth = true;
         else if (a == "--segment") cfg.segment = true;
         else if (a == "--article-dir") articleDir = val();
+        else if (a == "--log") cfg.log = fopen(val().c_str(), "w");
         else if (a == "--auth") {
             std::string v = val();
             const size_t c = v.find(':');

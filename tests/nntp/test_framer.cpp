@@ -1,0 +1,132 @@
+#include "nntp/ReplyFramer.h"
+#include <gtest/gtest.h>
+#include <random>
+#include <vector>
+
+using vt::Reply;
+using vt::ReplyFramer;
+
+namespace {
+
+struct Case {
+    const char *name;
+    QByteArray stream;
+    std::vector<QByteArray> replies;   // expected, in order
+    std::vector<bool> multiline;
+};
+
+std::vector<Case> cases()
+{
+    return {
+        {"greeting", "200 hello\r\n", {"200 hello\r\n"}, {false}},
+        {"two single lines", "381 more\r\n281 ok\r\n", {"381 more\r\n", "281 ok\r\n"}, {false, false}},
+        {"empty overview", "224 ov\r\n.\r\n", {"224 ov\r\n.\r\n"}, {true}},
+        {"overview then group reply", "224 ov\r\n1\ta\r\n2\tb\r\n.\r\n211 3 1 3 g\r\n",
+         {"224 ov\r\n1\ta\r\n2\tb\r\n.\r\n", "211 3 1 3 g\r\n"}, {true, false}},
+        {"article with reply-like body line", "220 1 <a>\r\nX: y\r\n\r\n211 not a reply\r\n..dot\r\n.\r\n",
+         {"220 1 <a>\r\nX: y\r\n\r\n211 not a reply\r\n..dot\r\n.\r\n"}, {true}},
+        {"terminator-like text inside a line", "220 1 <a>\r\nab.\r\ncd\r\n.\r\n", {"220 1 <a>\r\nab.\r\ncd\r\n.\r\n"}, {true}},
+        {"error after article", "220 1 <a>\r\nbody\r\n.\r\n430 gone\r\n", {"220 1 <a>\r\nbody\r\n.\r\n", "430 gone\r\n"}, {true, false}},
+        {"non-numeric line", "hello there\r\n", {"hello there\r\n"}, {false}},
+        {"list", "215 list\r\na 2 1 y\r\n.\r\n", {"215 list\r\na 2 1 y\r\n.\r\n"}, {true}},
+        {"480 without blank", "480\r\n", {"480\r\n"}, {false}},
+    };
+}
+
+std::vector<Reply> drain(ReplyFramer &f)
+{
+    std::vector<Reply> out;
+    Reply r;
+    while (f.next(r)) out.push_back(r);
+    return out;
+}
+
+void expectReplies(const Case &c, const std::vector<Reply> &got, const std::string &how)
+{
+    ASSERT_EQ(got.size(), c.replies.size()) << c.name << " " << how;
+    for (size_t i = 0; i < got.size(); ++i) {
+        EXPECT_EQ(got[i].data, c.replies[i]) << c.name << " " << how;
+        EXPECT_EQ(got[i].multiline, c.multiline[i]) << c.name << " " << how;
+    }
+}
+
+} // namespace
+
+TEST(ReplyFramer, WholeStreamAtOnce)
+{
+    for (const Case &c : cases()) {
+        ReplyFramer f;
+        f.feed(c.stream);
+        expectReplies(c, drain(f), "whole");
+    }
+}
+
+TEST(ReplyFramer, EverySplitPoint)
+{
+    for (const Case &c : cases()) {
+        for (qsizetype cut = 1; cut < c.stream.size(); ++cut) {
+            ReplyFramer f;
+            f.feed(c.stream.left(cut));
+            auto got = drain(f);
+            f.feed(c.stream.mid(cut));
+            auto rest = drain(f);
+            got.insert(got.end(), rest.begin(), rest.end());
+            expectReplies(c, got, "cut at " + std::to_string(cut));
+        }
+    }
+}
+
+TEST(ReplyFramer, ByteByByteAndJoinedCases)
+{
+    QByteArray all;
+    std::vector<QByteArray> want;
+    for (const Case &c : cases()) {
+        all += c.stream;
+        want.insert(want.end(), c.replies.begin(), c.replies.end());
+    }
+    ReplyFramer f;
+    std::vector<Reply> got;
+    for (char ch : all) {
+        f.feed(&ch, 1);
+        auto r = drain(f);
+        got.insert(got.end(), r.begin(), r.end());
+    }
+    ASSERT_EQ(got.size(), want.size());
+    for (size_t i = 0; i < got.size(); ++i) EXPECT_EQ(got[i].data, want[i]);
+}
+
+TEST(ReplyFramer, RandomChunksOfLargeReply)
+{
+    QByteArray body = "224 ov\r\n";
+    for (int i = 0; i < 20000; ++i) body += QByteArray::number(i) + "\tsubject " + QByteArray::number(i * 7) + "\r\n";
+    body += ".\r\n";
+    const QByteArray stream = body + "211 1 2 3 x\r\n";
+    std::mt19937 rng(5);
+    ReplyFramer f;
+    std::vector<Reply> got;
+    for (qsizetype p = 0; p < stream.size();) {
+        const qsizetype n = std::min<qsizetype>(stream.size() - p, 1 + rng() % 3000);
+        f.feed(stream.constData() + p, n);
+        p += n;
+        auto r = drain(f);
+        got.insert(got.end(), r.begin(), r.end());
+    }
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(got[0].data, body);
+    EXPECT_EQ(got[0].code, 224);
+    EXPECT_EQ(got[1].firstLine(), QByteArray("211 1 2 3 x"));
+}
+
+TEST(ReplyFramer, PendingBytesAndReset)
+{
+    ReplyFramer f;
+    f.feed("220 1 <a>\r\npartial");
+    Reply r;
+    EXPECT_FALSE(f.next(r));
+    EXPECT_TRUE(f.inMultiline());
+    EXPECT_EQ(f.pendingBytes(), 18);
+    f.reset();
+    f.feed("200 again\r\n");
+    ASSERT_TRUE(f.next(r));
+    EXPECT_EQ(r.data, QByteArray("200 again\r\n"));
+}

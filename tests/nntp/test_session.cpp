@@ -1,0 +1,380 @@
+// The session engine against the real test server over loopback, with the server cutting
+// every reply into random small pieces.
+#include "TestSupport.h"
+#include "core/AppCore.h"
+#include "nntp/Session.h"
+#include "Synth.h"
+#include <gtest/gtest.h>
+
+using namespace vt;
+using vt::test::TestServer;
+using vt::test::waitFor;
+
+namespace {
+
+// Stands in for the scan driver: selects one group, as the real driver does first.
+struct ProbeScan : ScanHandler {
+    Session *s = nullptr;
+    QString group = QStringLiteral("alt.binaries.test");
+    int scanHeadersCalls = 0, advances = 0, aborts = 0;
+    QList<QByteArray> selected, missing, bursts;
+    void ScanHeaders(bool advance) override
+    {
+        if (advance) { ++advances; return; }
+        ++scanHeadersCalls;
+        s->sendScan("GROUP " + group.toLatin1());
+        s->scanStage = 9;
+    }
+    void onGroupSelected(const QByteArray &r) override { selected << r; s->scanStage = 8; }
+    void onNoSuchGroup(const QByteArray &r) override { missing << r; }
+    void onGroupLost() override {}
+    void onBurst(const QByteArray &b) override { bursts << b; }
+    void abortScan(bool) override { ++aborts; }
+    bool hasGroups() const override { return true; }
+    QString currentGroupName() const override { return group; }
+    void resetNewFlags() override {}
+    void clearOverviewRangeStart() override {}
+};
+
+// Stands in for the download driver: selects the group, then fetches one article.
+struct ProbeDownload : DownloadHandler {
+    Session *s = nullptr;
+    QByteArray group = "alt.binaries.test";
+    QByteArray article = "1001";
+    QList<QByteArray> replies, articles;
+    void startDownloadGroup() override
+    {
+        s->downloadStage = 1;
+        s->sendDownload("GROUP " + group);
+    }
+    void onDownloadReply(const QByteArray &r) override
+    {
+        replies << r;
+        if (r.startsWith("211 ")) {
+            s->downloadStage = 5;
+            s->sendDownload("ARTICLE " + article);
+        }
+    }
+    void onArticle(const QByteArray &a) override { articles << a; }
+};
+
+struct Fixture {
+    QTemporaryDir dir;
+    QuietPrompter prompter;
+    AppCore core{AppPaths(dir.path()), prompter};
+    Session session{core};
+    ProbeScan scan;
+    ProbeDownload dl;
+    QStringList logged;
+
+    explicit Fixture(quint16 port)
+    {
+        core.settings.News_Host = QStringLiteral("127.0.0.1");
+        core.settings.News_Port = QString::number(port);
+        core.settings.User_Name = QStringLiteral("user");
+        core.settings.password = QStringLiteral("secret");
+        scan.s = &session;
+        dl.s = &session;
+        session.setScanHandler(&scan);
+        session.setDownloadHandler(&dl);
+        QObject::connect(&core.log, &OpsLog::statusChanged, [this](const QString &m) { logged << m; });
+    }
+    int indexOf(const QString &msg) const { return int(logged.indexOf(msg)); }
+};
+
+QStringList baseArgs()
+{
+    return {"--group", "alt.binaries.test:1000:60", "--segment", "--auth", "user:secret"};
+}
+
+} // namespace
+
+// Greeting, MODE READER, greeting, AUTHINFO USER/PASS, SLAVE, GROUP: every combination of
+// the optional steps, on the scan and on the download connection.
+TEST(Session, LoginOrderWithEveryOptionalStep)
+{
+    for (int mask = 0; mask < 8; ++mask) {
+        const bool modeReader = mask & 1, auth = mask & 2, slave = mask & 4;
+        QStringList args = baseArgs();
+        if (auth) args << "--require-auth";
+        TestServer server(args);
+        Fixture f(server.port());
+        f.core.settings.chkModeReader = modeReader;
+        f.core.settings.chkAuth = auth;
+        f.core.settings.chkSlave = slave;
+
+        f.session.connectForScan();
+        ASSERT_TRUE(waitFor([&] { return !f.scan.selected.isEmpty(); })) << "mask " << mask;
+        EXPECT_TRUE(f.scan.selected.first().startsWith("211 60 1000 1059 alt.binaries.test"));
+        EXPECT_TRUE(f.session.watchdogArmed);
+
+        f.session.connectDownload();
+        ASSERT_TRUE(waitFor([&] { return !f.dl.articles.isEmpty(); })) << "mask " << mask;
+
+        QStringList want;
+        if (modeReader) want << "MODE READER";
+        if (auth) want << "AUTHINFO USER user" << "AUTHINFO PASS secret";
+        if (slave) want << "SLAVE";
+        QStringList scanWant = want;
+        scanWant << "GROUP alt.binaries.test";
+        QStringList dlWant = want;
+        dlWant << "GROUP alt.binaries.test" << "ARTICLE 1001";
+        EXPECT_EQ(server.commandsOf(1), scanWant) << "mask " << mask;
+        EXPECT_EQ(server.commandsOf(2), dlWant) << "mask " << mask;
+        EXPECT_EQ(f.indexOf("Sending MODE READER request") >= 0, modeReader);
+        EXPECT_EQ(f.indexOf("Authinfo cleared, login complete...") >= 0, auth);
+        EXPECT_EQ(f.indexOf("Requesting slave status") >= 0, slave);
+        EXPECT_TRUE(f.logged.contains("200 vantrel-nntpd ready (posting not allowed)")
+                    || f.logged.contains("200 reader mode, posting not allowed"));
+    }
+}
+
+TEST(Session, ArticleWithReplyLikeLinesArrivesWhole)
+{
+    TestServer server(baseArgs());
+    Fixture f(server.port());
+    // Find a text article: its body holds a line starting "211 ".
+    synth::Options o;
+    const synth::Group g = synth::makeGroup("alt.binaries.test", 1000, 60, o);
+    const synth::Article *text = nullptr;
+    for (const auto &a : g.articles)
+        if (a.kind == synth::Kind::Text && !a.expired) { text = &a; break; }
+    ASSERT_NE(text, nullptr);
+    f.dl.article = QByteArray::number(text->number);
+    f.session.connectDownload();
+    ASSERT_TRUE(waitFor([&] { return !f.dl.articles.isEmpty(); }));
+    const QByteArray art = f.dl.articles.first();
+    EXPECT_TRUE(art.startsWith("220 "));
+    EXPECT_TRUE(art.endsWith("\r\n.\r\n"));
+    EXPECT_TRUE(art.contains("\r\n211 a body line that looks like a group reply\r\n"));
+    EXPECT_TRUE(art.contains("\r\n..A line that starts with a dot"));
+    // Only the GROUP reply reached the reply path; the body line did not.
+    ASSERT_EQ(f.dl.replies.size(), 1);
+    EXPECT_TRUE(f.dl.replies.first().startsWith("211 60 "));
+}
+
+TEST(Session, LateLoginOnGroupRestartsAtTheSameGroup)
+{
+    QStringList args = baseArgs();
+    args << "--fault" << "GROUP=480@1";
+    TestServer server(args);
+    Fixture f(server.port());
+    f.core.settings.chkAuth = false;   // the server asks only when the group is selected
+    f.session.connectForScan();
+    ASSERT_TRUE(waitFor([&] { return !f.scan.selected.isEmpty(); }));
+    EXPECT_EQ(server.commandsOf(1), QStringList({"GROUP alt.binaries.test", "AUTHINFO USER user",
+                                                 "AUTHINFO PASS secret", "GROUP alt.binaries.test"}));
+    EXPECT_EQ(f.scan.scanHeadersCalls, 2);
+    EXPECT_GE(f.indexOf("Authinfo cleared, login complete..."), 0);
+}
+
+TEST(Session, DownloadLoginDemandedWithoutBlank)
+{
+    // "480" compared on three characters: a server that sends "480" directly followed by
+    // text still gets the user name.
+    QStringList args = baseArgs();
+    args << "--fault" << "GROUP=480xyz@1";
+    TestServer server(args);
+    Fixture f(server.port());
+    f.session.connectDownload();
+    ASSERT_TRUE(waitFor([&] { return !f.dl.articles.isEmpty(); }));
+    EXPECT_EQ(server.commandsOf(1).mid(0, 3),
+              QStringList({"GROUP alt.binaries.test", "AUTHINFO USER user", "AUTHINFO PASS secret"}));
+}
+
+TEST(Session, MissingUserNameEndsTheSession)
+{
+    QStringList args = baseArgs();
+    args << "--require-auth";
+    TestServer server(args);
+    Fixture f(server.port());
+    f.core.settings.chkAuth = true;
+    f.core.settings.User_Name.clear();
+    f.session.connectForScan();
+    ASSERT_TRUE(waitFor([&] { return !f.prompter.messages.isEmpty(); }));
+    EXPECT_EQ(f.prompter.messages.first(), "Error, server wanted username, but you have not supplied it.");
+    EXPECT_TRUE(waitFor([&] { return f.session.TCP1.state() == 0; }));
+    EXPECT_TRUE(f.core.ui.scanEnabled());
+}
+
+TEST(Session, ServerErrorWithAndWithoutRestart)
+{
+    for (bool restart : {false, true}) {
+        QStringList args = baseArgs();
+        args << "--fault" << "GROUP=500@1";
+        TestServer server(args);
+        Fixture f(server.port());
+        f.core.settings.chkRestart500 = restart;
+        f.session.connectForScan();
+        ASSERT_TRUE(waitFor([&] { return f.session.TCP1.state() == 0 && f.logged.contains("500 command not recognized"); }));
+        if (restart) {
+            EXPECT_TRUE(f.prompter.messages.isEmpty());
+            EXPECT_GE(f.indexOf("critical server error detected.  Emergency restart pending..."), 0);
+            EXPECT_TRUE(f.core.countdown.active());
+            EXPECT_GE(f.indexOf("Emergency Reconnect in 90 seconds."), 0);
+        } else {
+            ASSERT_EQ(f.prompter.messages.size(), 1);
+            EXPECT_EQ(f.prompter.messages.first(), "Error: 500 command not recognized");
+            EXPECT_FALSE(f.core.countdown.active());
+        }
+        EXPECT_EQ(f.session.scanStage, -1);
+        EXPECT_TRUE(f.core.ui.scanEnabled());
+    }
+}
+
+TEST(Session, WatchdogFiresOnlyAfterMoreThanTheTimeout)
+{
+    QStringList args = baseArgs();
+    args << "--fault" << "GROUP=stall";
+    TestServer server(args);
+    Fixture f(server.port());
+    f.core.settings.sldTimeout = 15;
+    f.session.connectForScan();
+    ASSERT_TRUE(waitFor([&] { return server.commandsOf(1).contains("GROUP alt.binaries.test"); }));
+    f.session.scanLastActivity = QDateTime::currentDateTime().addSecs(-15);
+    f.session.watchdogTick(1);
+    EXPECT_EQ(f.session.TCP1.state(), 7) << "exactly the timeout is not silence enough";
+    EXPECT_FALSE(f.core.countdown.active());
+    f.session.scanLastActivity = QDateTime::currentDateTime().addSecs(-16);
+    f.session.watchdogTick(1);
+    EXPECT_GE(f.indexOf("WARNING: Server not responding -- 15 second timeout triggered, closing connection"), 0);
+    EXPECT_EQ(f.session.TCP1.state(), 0);
+    EXPECT_TRUE(f.core.countdown.active());
+    // Disarmed: the other watchdog stops itself.
+    f.session.Timerbot2.start();
+    f.session.watchdogTick(2);
+    EXPECT_FALSE(f.session.Timerbot2.isActive());
+}
+
+TEST(Session, EmergencyRestartDuringScanResumesAfterCountdown)
+{
+    QStringList args = baseArgs();
+    args << "--fault" << "GROUP=drop@1";
+    TestServer server(args);
+    Fixture f(server.port());
+    f.core.settings.chkRestart500 = true;   // a peer close restarts
+    f.core.settings.Rescan_Time = 5;
+    f.session.connectForScan();
+    ASSERT_TRUE(waitFor([&] { return f.core.countdown.active(); }));
+    EXPECT_GE(f.indexOf("Server closed connection"), 0);
+    EXPECT_GE(f.indexOf("Emergency Reconnect in 5 seconds."), 0);
+    for (int i = 0; i < 5; ++i) f.core.countdown.tick();
+    EXPECT_GE(f.indexOf("Rescan initiated"), 0);
+    ASSERT_TRUE(waitFor([&] { return !f.scan.selected.isEmpty(); }));
+    EXPECT_EQ(server.commandsOf(2), QStringList({"GROUP alt.binaries.test"}));
+}
+
+TEST(Session, PeerCloseWithoutRestartAbortsTheScan)
+{
+    QStringList args = baseArgs();
+    args << "--fault" << "GROUP=drop@1";
+    TestServer server(args);
+    Fixture f(server.port());
+    f.session.connectForScan();
+    ASSERT_TRUE(waitFor([&] { return f.scan.aborts == 1; }));
+    EXPECT_FALSE(f.core.countdown.active());
+}
+
+TEST(Session, RestartGuardsBetweenScanAndDownload)
+{
+    TestServer server(baseArgs());
+    Fixture f(server.port());
+    // Step 1: a scan connection failure while a batch download runs changes nothing.
+    f.session.connectForScan();
+    ASSERT_TRUE(waitFor([&] { return !f.scan.selected.isEmpty(); }));
+    f.session.downloadStage = 1;
+    f.session.emergencyRestart(1);
+    EXPECT_EQ(f.session.TCP1.state(), 7);
+    EXPECT_FALSE(f.core.countdown.active());
+    f.session.downloadStage = 0;
+
+    // Step 2: a download failure during a scan is not scheduled for restart.
+    f.session.scanInProgress = true;
+    f.session.connectDownload();
+    ASSERT_TRUE(waitFor([&] { return !f.dl.articles.isEmpty(); }));
+    f.session.emergencyRestart(2);
+    EXPECT_EQ(f.session.TCP2.state(), 7);
+    EXPECT_FALSE(f.session.downloadRestartPending);
+
+    // Without a scan the download restarts through the countdown.
+    f.session.scanInProgress = false;
+    int batchStarts = 0;
+    f.core.countdown.startBatchDownload = [&] { ++batchStarts; };
+    f.core.settings.Rescan_Time = 5;
+    f.session.emergencyRestart(2);
+    EXPECT_EQ(f.session.TCP2.state(), 0);
+    EXPECT_TRUE(f.session.downloadRestartPending);
+    for (int i = 0; i < 5; ++i) f.core.countdown.tick();
+    EXPECT_EQ(batchStarts, 1);
+    EXPECT_GE(f.indexOf("Download Restart Initiated"), 0);
+    EXPECT_GE(f.indexOf("Download Restart in 4 seconds (hit stop to abort)"), 0);
+}
+
+TEST(Session, RestartDisabledOnlyCloses)
+{
+    TestServer server(baseArgs());
+    Fixture f(server.port());
+    f.core.settings.chkAllowRestart = false;
+    f.session.connectForScan();
+    ASSERT_TRUE(waitFor([&] { return !f.scan.selected.isEmpty(); }));
+    f.session.emergencyRestart(1);
+    EXPECT_EQ(f.session.TCP1.state(), 0);
+    EXPECT_GE(f.indexOf("Connection Closed"), 0);
+    EXPECT_FALSE(f.core.countdown.active());
+}
+
+TEST(Session, ConnectRefusedIsASocketError)
+{
+    // A port nobody listens on: the error is logged and the restart countdown starts.
+    quint16 port;
+    {
+        TestServer server({}, false);
+        port = server.port();
+    }
+    QTemporaryDir d;
+    Fixture f(port);
+    f.session.connectForScan();
+    ASSERT_TRUE(waitFor([&] { return f.core.countdown.active(); }));
+    EXPECT_TRUE(f.logged.contains("Connection refused"));
+}
+
+TEST(Session, QuitAndGoodbyeCloseTheScanConnection)
+{
+    TestServer server(baseArgs());
+    Fixture f(server.port());
+    f.session.connectForScan();
+    ASSERT_TRUE(waitFor([&] { return !f.scan.selected.isEmpty(); }));
+    f.session.disconnect(1);
+    EXPECT_EQ(f.session.TCP1.state(), 0);
+    EXPECT_TRUE(f.session.quitSentOnScan);
+    EXPECT_TRUE(waitFor([&] { return server.commandsOf(1).contains("QUIT"); }));
+    // Closing again reports the state once.
+    const int before = int(f.logged.count("Connection Closed"));
+    f.session.closeConnection(1);
+    EXPECT_EQ(f.logged.count("Connection Closed"), before + 1);
+}
+
+TEST(Session, EmptyPortMeansStandardPort)
+{
+    QTemporaryDir d;
+    Fixture f(1);
+    f.core.settings.News_Port.clear();
+    f.core.settings.News_Host = QStringLiteral("127.0.0.1");
+    f.session.connectForScan();
+    EXPECT_EQ(f.core.settings.News_Port, "119");
+    f.session.closeConnection(1);
+}
+
+TEST(Session, NoHostAsksForTheAssistant)
+{
+    Fixture f(1);
+    f.core.settings.News_Host.clear();
+    int shown = 0;
+    f.session.showSetupAssistant = [&] { ++shown; };
+    f.prompter.setAnswer(true);
+    f.session.connectForScan();
+    ASSERT_EQ(f.prompter.questions.size(), 1);
+    EXPECT_EQ(f.prompter.questions.first(), "You have not entered a news server name!\r\n  Would you like to run the setup assistant?");
+    EXPECT_EQ(shown, 1);
+    EXPECT_EQ(f.session.TCP1.state(), 0);
+}
