@@ -88,9 +88,11 @@ void Connection::onReadyRead()
 {
     const qint64 avail = m_sock->bytesAvailable();
     if (avail <= 0) return;
-    const QByteArray chunk = m_sock->read(avail);
-    m_received += chunk.size();
-    m_framer.feed(chunk);
+    char *at = m_framer.appendSpace(avail);
+    const qint64 got = m_sock->read(at, avail);
+    m_framer.commitAppend(got);
+    if (got <= 0) return;
+    m_received += got;
     QPointer<Connection> self(this);
     emit dataArrived(m_framer.pendingBytes());
     Reply r;

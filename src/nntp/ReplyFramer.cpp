@@ -38,6 +38,24 @@ void ReplyFramer::feed(const char *data, qsizetype len)
     m_buf.append(data, len);
 }
 
+char *ReplyFramer::appendSpace(qsizetype n)
+{
+    if (m_pos == m_buf.size()) {
+        m_buf.resize(0);
+        m_pos = m_scan = m_bodyFrom = 0;
+    }
+    const qsizetype old = m_buf.size();
+    if (m_buf.capacity() < old + n) m_buf.reserve(std::max(old + n, m_buf.capacity() * 2));
+    m_buf.resize(old + n);
+    m_appendAt = old;
+    return m_buf.data() + old;
+}
+
+void ReplyFramer::commitAppend(qsizetype written)
+{
+    m_buf.resize(m_appendAt + std::max<qsizetype>(0, written));
+}
+
 static int parseCode(const char *p, qsizetype n)
 {
     if (n < 3) return -1;

@@ -21,6 +21,9 @@ public:
 
     void feed(const char *data, qsizetype len);
     void feed(const QByteArray &bytes) { feed(bytes.constData(), bytes.size()); }
+    // Zero-copy feeding: write up to n bytes at the returned place, then commit how many.
+    char *appendSpace(qsizetype n);
+    void commitAppend(qsizetype written);
     // Takes the next complete reply; false when none is complete yet.
     bool next(Reply &out);
     void reset();
@@ -39,6 +42,7 @@ private:
     qsizetype m_bodyFrom = 0;   // earliest possible terminator start of the current body
     State m_state = State::StatusLine;
     int m_code = 0;
+    qsizetype m_appendAt = 0;
 };
 
 } // namespace vt
