@@ -56,6 +56,7 @@ bool Connection::sendLine(const QByteArray &text)
     line.reserve(text.size() + 2);
     line.append(text).append("\r\n");
     m_sock->write(line);
+    m_sock->flush();   // commands are few and small: send now, also before an exit
     return true;
 }
 

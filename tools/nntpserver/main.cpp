@@ -348,12 +348,19 @@ void Conn::serve()
                 return size_t(it - sg.g.articles.begin());
             };
             const size_t a = idx(lo), b = idx(hi + 1);
-            std::string out = "224 overview information follows\r\n";
-            if (b > a) out.append(sg.overview, sg.offsets[a], sg.offsets[b] - sg.offsets[a]);
+            std::string tail;
             for (auto it = sg.extraOverview.lower_bound(int(lo)); it != sg.extraOverview.end() && it->first <= hi; ++it)
-                out += it->second + "\r\n";
-            out += ".\r\n";
-            send(out);
+                tail += it->second + "\r\n";
+            tail += ".\r\n";
+            // Large ranges go out straight from the pre-rendered text; small ones in one write.
+            std::string out = "224 overview information follows\r\n";
+            if (b > a && sg.offsets[b] - sg.offsets[a] > 65536) {
+                if (!send(out) || !sendAll(sg.overview.data() + sg.offsets[a], sg.offsets[b] - sg.offsets[a]) || !send(tail))
+                    return;
+            } else {
+                if (b > a) out.append(sg.overview, sg.offsets[a], sg.offsets[b] - sg.offsets[a]);
+                send(out + tail);
+            }
         } else if (verb == "ARTICLE" || verb == "HEAD") {
             if (!article(arg, verb == "HEAD")) return;
         } else if (verb == "LIST") {
