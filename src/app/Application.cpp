@@ -1,0 +1,202 @@
+#include "Application.h"
+#include "core/CommandLine.h"
+#include "core/Text.h"
+#include "core/Yield.h"
+#include "ui/ExitDialog.h"
+#include "ui/LogWindow.h"
+#include "ui/MainWindow.h"
+#include "ui/SplashWindow.h"
+#include <QApplication>
+#include <QDir>
+#include <QScreen>
+#include <QSoundEffect>
+#include <QUrl>
+#include <map>
+
+namespace vt {
+
+namespace {
+constexpr int kTwipsPerPixel = 15;
+}
+
+Application::Application(const AppPaths &paths, QString rawCommandLine, Prompter *prompter)
+    : m_cmdLine(std::move(rawCommandLine))
+{
+    m_core = std::make_unique<AppCore>(paths, prompter ? *prompter : m_widgetPrompter);
+    m_session = std::make_unique<Session>(*m_core);
+    endProcess = [] { QCoreApplication::exit(0); };
+    setYieldHook([] { QCoreApplication::processEvents(QEventLoop::AllEvents, 5); });
+
+    // Sounds through Qt Multimedia, one effect per file, kept for reuse.
+    auto effects = std::make_shared<std::map<QString, std::unique_ptr<QSoundEffect>>>();
+    m_core->sounds.setBackend([effects](const QString &file) {
+        auto &e = (*effects)[file];
+        if (!e) {
+            e = std::make_unique<QSoundEffect>();
+            e->setSource(QUrl::fromLocalFile(file));
+        }
+        e->play();
+    });
+    m_core->countdown.startBatchDownload = [this] {
+        if (stores.startBatchDownload) stores.startBatchDownload();
+    };
+    m_session->showSetupAssistant = [this] {
+        if (stores.showSetupAssistant) stores.showSetupAssistant();
+    };
+    buildStartup();
+}
+
+Application::~Application() { setYieldHook({}); }
+
+void Application::buildStartup()
+{
+    using Step = StartupSequence::Step;
+    m_startup.add(Step{"folder", {}, 1, -1, {[this] {
+                           QDir::setCurrent(m_core->paths.folder());
+                           m_splash->show();
+                       }}});
+    m_startup.add(Step{"main", QStringLiteral("Loading Main Window"), -1, 2, {[this] {
+                           m_main = std::make_unique<MainWindow>(*m_core);
+                           m_widgetPrompter.setParent(m_main.get());
+                           m_log = std::make_unique<LogWindow>(*m_core, m_main.get());
+                           m_exit = std::make_unique<ExitDialog>(*m_core, m_main.get());
+                           m_exit->finalExit = [this](bool save) { finalExit(save); };
+                           connect(m_main.get(), &MainWindow::closeRequested, this, &Application::shutdown);
+                           connect(m_main->cmdLog, &QPushButton::clicked, m_log.get(), &QWidget::show);
+                           connect(m_main->cmdScan, &QPushButton::clicked, m_session.get(), &Session::connectForScan);
+                           connect(m_main->cmdBatchDownload, &QPushButton::clicked, this, [this] {
+                               if (stores.startBatchDownload) stores.startBatchDownload();
+                               else m_core->prompter.message(QStringLiteral("Warning, nothing in batch que!"));
+                           });
+                       }}});
+    m_startup.add(Step{"settings", QStringLiteral("Loading INI settings"), -1, 3, {[this] {
+                           m_core->settingsFile.LoadSettings(m_core->settings);
+                           m_core->applySettings();
+                           m_log->chkEnableLogging->setChecked(m_core->settings.chkEnableLogging);
+                           m_log->chkLogFile->setChecked(m_core->settings.chkLogFile);
+                           if (stores.loadWatch) stores.loadWatch();
+                       }}});
+    m_startup.add(Step{"graphics", QStringLiteral("Loading Graphics"), -1, 4, {[this] {
+                           if (stores.loadSkin) stores.loadSkin();
+                       }}});
+    m_startup.add(Step{"newsgroups", QStringLiteral("Loading Newsgroups"), 5, -1, {[this] {
+                           if (stores.loadFavs) stores.loadFavs();
+                       }}});
+    m_startup.add(Step{"windowsizes", QStringLiteral("Loading Window Sizes"), -1, 7, {[this] {
+                           m_core->settingsFile.LoadWindowSizes(m_core->settings);
+                           applyWindowSizes();
+                       }}});
+    m_startup.add(Step{"columnsizes", QStringLiteral("Loading Column Sizes"), -1, 9, {[this] {
+                           m_core->settingsFile.LoadColumnSizes(m_core->settings);
+                       }}});
+    m_startup.add(Step{"headers", {}, -1, -1, {[this] {
+                           if (stores.loadHeaders) stores.loadHeaders();
+                           if (stores.fillGroupChooser) stores.fillGroupChooser();
+                       }}});
+    m_startup.add(Step{"show", {}, -1, -1, {[this] {
+                           m_splash->hide();
+                           if (m_core->settings.WindowState == 2) m_main->showMaximized();
+                           else m_main->show();
+                           if (m_core->settings.setupNeeded && stores.showSetupAssistant) stores.showSetupAssistant();
+                       }}});
+    m_startup.add(Step{"ready", {}, -1, -1, {[this] {
+                           m_core->sounds.PrepareSoundFolder();
+                           m_core->sounds.PlaySound(QStringLiteral("vtv001.wav"));
+                           m_core->resources.ShowResourceStats(true);
+                           m_core->resources.setDisabled(m_core->settings.chkDisableStats);
+                       }}});
+}
+
+void Application::start()
+{
+    m_splash = std::make_unique<SplashWindow>();
+    m_startup.run([this](const QString &status, int progress) { m_splash->showStatus(status, progress); },
+                  [this](const QString &what) { m_core->prompter.message(QStringLiteral("Error in main: ") + what); });
+    if (!m_cmdLine.isEmpty()) runCommandLine();
+}
+
+void Application::runCommandLine()
+{
+    switch (parseCommandLine(m_cmdLine)) {
+    case LaunchAction::None: break;
+    case LaunchAction::Scan: m_session->connectForScan(); break;
+    case LaunchAction::Download:
+        if (stores.startBatchDownload) stores.startBatchDownload();
+        else m_core->prompter.message(QStringLiteral("Warning, nothing in batch que!"));
+        break;
+    case LaunchAction::Invalid: m_core->prompter.message(invalidCommandLineMessage(m_cmdLine)); break;
+    }
+}
+
+void Application::applyWindowSizes()
+{
+    const Settings &s = m_core->settings;
+    if (s.Top) {
+        const QRect g(s.Left.value_or(0) / kTwipsPerPixel, *s.Top / kTwipsPerPixel,
+                      s.Width.value_or(m_main->width() * kTwipsPerPixel) / kTwipsPerPixel,
+                      s.Height.value_or(m_main->height() * kTwipsPerPixel) / kTwipsPerPixel);
+        m_main->setGeometry(g);
+    } else if (QScreen *sc = QGuiApplication::primaryScreen()) {
+        const QRect a = sc->availableGeometry();
+        m_main->move(a.x() + (a.width() - m_main->width()) / 2, a.y() + (a.height() - m_main->height()) / 2);
+    }
+}
+
+void Application::captureWindowSizes()
+{
+    Settings &s = m_core->settings;
+    s.WindowState = m_main->isMinimized() ? 1 : m_main->isMaximized() ? 2 : 0;
+    if (s.WindowState == 0) {
+        const QRect g = m_main->geometry();
+        s.Top = g.y() * kTwipsPerPixel;
+        s.Left = g.x() * kTwipsPerPixel;
+        s.Width = g.width() * kTwipsPerPixel;
+        s.Height = g.height() * kTwipsPerPixel;
+    }
+}
+
+void Application::deletePreviews()
+{
+    QDir d(m_core->settings.Cache_Path + QStringLiteral("previews/"));
+    const QStringList files = d.entryList({QStringLiteral("VT*")}, QDir::Files);
+    for (const QString &f : files) d.remove(f);
+}
+
+void Application::shutdown()
+{
+    m_log->hide();
+    captureWindowSizes();
+    m_core->settingsFile.SaveSettings(m_core->settings);
+    m_core->settingsFile.SaveWindowSizes(m_core->settings);
+    m_core->settingsFile.SaveColumnSizes(m_core->settings);
+    if (stores.saveWatch) stores.saveWatch();
+    deletePreviews();
+    if (!stores.headersDirty()) {
+        if (stores.saveFavs) stores.saveFavs();
+        if (stores.releaseHeaders) stores.releaseHeaders();
+        m_main->hide();
+        m_session->disconnect(1);
+        m_session->disconnect(2);
+        endProcess();
+        return;
+    }
+    if (m_core->settings.chkAlwaysSaveHeaders) {
+        finalExit(true);
+        return;
+    }
+    // Cancel leaves everything in memory and the window open for a later exit.
+    m_exit->prepare();
+    m_exit->show();
+}
+
+void Application::finalExit(bool save)
+{
+    if (stores.saveFavs) stores.saveFavs();
+    m_main->hide();
+    if (save && stores.saveHeaders) stores.saveHeaders();
+    m_session->disconnect(1);
+    m_session->disconnect(2);
+    endProcess();
+}
+
+} // namespace vt

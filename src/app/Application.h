@@ -1,0 +1,68 @@
+#pragma once
+// The program: owns the core, the session engine and the windows; runs the start-up
+// order, the command line and the shutdown sequence.
+#include "core/AppCore.h"
+#include "core/Startup.h"
+#include "nntp/Session.h"
+#include "ui/WidgetPrompter.h"
+#include <QObject>
+#include <functional>
+#include <memory>
+
+namespace vt {
+
+class MainWindow;
+class SplashWindow;
+class LogWindow;
+class ExitDialog;
+
+class Application : public QObject {
+    Q_OBJECT
+public:
+    Application(const AppPaths &paths, QString rawCommandLine, Prompter *prompter = nullptr);
+    ~Application() override;
+
+    // The stores of the other subsystems, plugged in as they are built.
+    struct Stores {
+        std::function<void()> loadWatch, saveWatch, loadSkin, loadFavs, saveFavs, loadHeaders, saveHeaders,
+            fillGroupChooser, releaseHeaders;
+        std::function<bool()> headersDirty = [] { return false; };
+        std::function<void()> startBatchDownload;
+        std::function<void()> showSetupAssistant;
+    } stores;
+
+    // How the process ends (QCoreApplication::exit by default; tests watch it).
+    std::function<void()> endProcess;
+
+    void start();
+    void shutdown();
+    void finalExit(bool save);
+    void runCommandLine();
+
+    AppCore &core() { return *m_core; }
+    Session &session() { return *m_session; }
+    MainWindow *mainWindow() { return m_main.get(); }
+    SplashWindow *splash() { return m_splash.get(); }
+    LogWindow *logWindow() { return m_log.get(); }
+    ExitDialog *exitDialog() { return m_exit.get(); }
+    StartupSequence &startup() { return m_startup; }
+
+private:
+    void buildStartup();
+    void applyWindowSizes();
+    void captureWindowSizes();
+    void deletePreviews();
+
+    QString m_cmdLine;
+    WidgetPrompter m_widgetPrompter;
+    std::unique_ptr<AppCore> m_core;
+    std::unique_ptr<Session> m_session;
+    std::unique_ptr<MainWindow> m_main;
+    std::unique_ptr<SplashWindow> m_splash;
+    std::unique_ptr<LogWindow> m_log;
+    std::unique_ptr<ExitDialog> m_exit;
+    StartupSequence m_startup;
+    std::function<void(const QString &)> m_playBackend;
+};
+
+} // namespace vt

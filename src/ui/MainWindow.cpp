@@ -1,0 +1,111 @@
+#include "MainWindow.h"
+#include "core/AppCore.h"
+#include <QCloseEvent>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QStatusBar>
+#include <QVBoxLayout>
+
+namespace vt {
+
+MainWindow::MainWindow(AppCore &core, QWidget *parent) : QMainWindow(parent), m_core(core)
+{
+    setObjectName(QStringLiteral("frmMain"));
+    m_title = QStringLiteral("Vantrel");
+    setWindowTitle(m_title);
+    auto *central = new QWidget(this);
+    auto *lay = new QVBoxLayout(central);
+
+    auto *cmds = new QHBoxLayout;
+    cmdScan = new QPushButton(QStringLiteral("&Scan"), central);
+    cmdScan->setObjectName(QStringLiteral("cmdScan"));
+    cmdScanStop = new QPushButton(QStringLiteral("Stop"), central);
+    cmdScanStop->setObjectName(QStringLiteral("cmdScanStop"));
+    cmdBatchDownload = new QPushButton(QStringLiteral("&Download"), central);
+    cmdBatchDownload->setObjectName(QStringLiteral("cmdBatchDownload"));
+    cmdLog = new QPushButton(QStringLiteral("&Log"), central);
+    cmdLog->setObjectName(QStringLiteral("cmdLog"));
+    imgTestx = new QLabel(central);
+    imgTestx->setObjectName(QStringLiteral("imgTestx"));
+    imgTestx->setToolTip(QStringLiteral("Indicates DL status (red=busy) click here to force dl start"));
+    imgTestx->setFixedSize(14, 14);
+    for (QWidget *w : {static_cast<QWidget *>(cmdScan), static_cast<QWidget *>(cmdScanStop),
+                       static_cast<QWidget *>(cmdBatchDownload), static_cast<QWidget *>(cmdLog)})
+        cmds->addWidget(w);
+    cmds->addStretch();
+    cmds->addWidget(imgTestx);
+    lay->addLayout(cmds);
+
+    auto *bars = new QGridLayout;
+    const char *captions[4] = {"Overall:", "Group:", "This part:", "This file:"};
+    for (int i = 0; i < 4; ++i) {
+        progress[size_t(i)] = new QProgressBar(central);
+        progress[size_t(i)]->setObjectName(QStringLiteral("ProgressBar%1").arg(i + 1));
+        progress[size_t(i)]->setTextVisible(false);
+        bars->addWidget(new QLabel(QString::fromLatin1(captions[i]), central), i, 0);
+        bars->addWidget(progress[size_t(i)], i, 1);
+    }
+    lay->addLayout(bars);
+    auto *stats = new QVBoxLayout;
+    for (int i = 0; i < 5; ++i) {
+        lblStats[size_t(i)] = new QLabel(central);
+        lblStats[size_t(i)]->setObjectName(QStringLiteral("lblStats%1").arg(i));
+        stats->addWidget(lblStats[size_t(i)]);
+    }
+    lay->addLayout(stats);
+    lay->addStretch();
+    setCentralWidget(central);
+
+    lblCapX = new QLabel(this);
+    lblCapX->setObjectName(QStringLiteral("lblCapX"));
+    statusBar()->addWidget(lblCapX, 1);
+    resize(800, 560);
+
+    connect(&core.log, &OpsLog::statusChanged, lblCapX, &QLabel::setText);
+    connect(&core.log, &OpsLog::minimizedTitleChanged, this, [this](const QString &t) {
+        if (isMinimized()) setWindowTitle(t);
+    });
+    connect(&core.ui, &UiState::changed, this, &MainWindow::refreshUi);
+    connect(&core.resources, &ResourceMonitor::changed, this, &MainWindow::refreshStats);
+    refreshUi();
+}
+
+void MainWindow::refreshUi()
+{
+    cmdScan->setEnabled(m_core.ui.scanEnabled());
+    for (int i = 0; i < 4; ++i) {
+        const UiState::Bar b = m_core.ui.bar(UiState::BarId(i));
+        // Bars hold int; scale large byte counts down together.
+        const qint64 div = b.max > INT_MAX ? b.max / INT_MAX + 1 : 1;
+        progress[size_t(i)]->setMaximum(int(std::max<qint64>(1, b.max / div)));
+        progress[size_t(i)]->setValue(int(std::min(b.value, b.max) / div));
+    }
+    imgTestx->setStyleSheet(m_core.ui.statusLight() ? QStringLiteral("background:#d22;border-radius:7px;")
+                                                    : QStringLiteral("background:#2a2;border-radius:7px;"));
+}
+
+void MainWindow::refreshStats()
+{
+    for (int i = 0; i < 5; ++i) {
+        lblStats[size_t(i)]->setText(m_core.resources.lines()[i]);
+        lblStats[size_t(i)]->setVisible(m_core.resources.visible());
+    }
+}
+
+void MainWindow::closeEvent(QCloseEvent *e)
+{
+    // The shutdown sequence decides whether and when the process ends.
+    e->ignore();
+    emit closeRequested();
+}
+
+void MainWindow::changeEvent(QEvent *e)
+{
+    if (e->type() == QEvent::WindowStateChange) {
+        m_core.log.setMinimized(isMinimized());
+        if (!isMinimized()) setWindowTitle(m_title);
+    }
+    QMainWindow::changeEvent(e);
+}
+
+} // namespace vt

@@ -1,0 +1,225 @@
+// Start-up order, command line, shutdown and the exit dialog on the real widgets
+// (offscreen), and the real program as a process.
+#include "TestSupport.h"
+#include "app/Application.h"
+#include "core/IniFile.h"
+#include "ui/ExitDialog.h"
+#include "ui/LogWindow.h"
+#include "ui/MainWindow.h"
+#include "ui/SplashWindow.h"
+#include <QApplication>
+#include <QFile>
+#include <csignal>
+#include <gtest/gtest.h>
+
+using namespace vt;
+
+namespace {
+struct App {
+    QTemporaryDir dir;
+    QuietPrompter prompter;
+    std::unique_ptr<Application> app;
+    QStringList calls;
+    int ended = 0;
+    bool dirty = false;
+
+    explicit App(const QByteArray &ini = "[Options]\r\nNews_Host=news.example\r\nDownload_Path=DL\r\n",
+                 const QString &cmdLine = {})
+    {
+        QByteArray text = ini;
+        text.replace("DL", (dir.path() + "/dl/").toUtf8());
+        QFile f(dir.path() + "/VANTREL.INI");
+        f.open(QIODevice::WriteOnly);
+        f.write(text);
+        f.close();
+        app = std::make_unique<Application>(AppPaths(dir.path()), cmdLine, &prompter);
+        auto rec = [this](const char *n) { return [this, n] { calls << n; }; };
+        Application::Stores &s = app->stores;
+        s.loadWatch = rec("loadWatch");
+        s.saveWatch = rec("saveWatch");
+        s.loadSkin = rec("loadSkin");
+        s.loadFavs = rec("loadFavs");
+        s.saveFavs = rec("saveFavs");
+        s.loadHeaders = rec("loadHeaders");
+        s.saveHeaders = rec("saveHeaders");
+        s.fillGroupChooser = rec("fillGroupChooser");
+        s.showSetupAssistant = rec("showSetupAssistant");
+        s.headersDirty = [this] { return dirty; };
+        app->endProcess = [this] { ++ended; };
+    }
+    IniFile ini() const
+    {
+        IniFile i(dir.path() + "/VANTREL.INI");
+        i.load();
+        return i;
+    }
+};
+} // namespace
+
+TEST(Application, StartupOrderThenPlainShutdown)
+{
+    App a;
+    a.app->start();
+    EXPECT_EQ(a.app->splash()->shownTexts,
+              QStringList({"Loading Main Window", "Loading INI settings", "Loading Graphics", "Loading Newsgroups",
+                           "Loading Window Sizes", "Loading Column Sizes"}));
+    EXPECT_EQ(a.app->splash()->ProgressBar1->maximum(), 10);
+    EXPECT_EQ(a.calls, QStringList({"loadWatch", "loadSkin", "loadFavs", "loadHeaders", "fillGroupChooser"}));
+    EXPECT_FALSE(a.app->splash()->isVisible());
+    EXPECT_TRUE(a.app->mainWindow()->isVisible());
+    EXPECT_TRUE(a.app->mainWindow()->lblStats[0]->text().endsWith("MB free (download)"));
+    EXPECT_EQ(a.app->core().settings.News_Host, "news.example");
+
+    a.app->core().settings.sldXOVER = 777;   // changed in the options: written back at exit
+    a.calls.clear();
+    a.app->mainWindow()->close();
+    EXPECT_EQ(a.ended, 1);
+    EXPECT_EQ(a.calls, QStringList({"saveWatch", "saveFavs"}));
+    EXPECT_FALSE(a.app->exitDialog()->isVisible());
+    const IniFile ini = a.ini();
+    EXPECT_EQ(*ini.value("Options", "sldXOVER"), "777");
+    EXPECT_EQ(*ini.value("Sizing", "WindowState"), "0");
+    EXPECT_TRUE(ini.value("Sizing", "Width").has_value());
+    EXPECT_EQ(*ini.value("Header View Column Sizes", "C1"), "360");
+}
+
+TEST(Application, FirstRunOpensTheAssistant)
+{
+    App a("");
+    a.app->start();
+    EXPECT_TRUE(a.calls.contains("showSetupAssistant"));
+    EXPECT_TRUE(a.app->mainWindow()->isVisible());
+}
+
+TEST(Application, ExitDialogSaveAndCancel)
+{
+    {
+        App a("[Options]\r\nNews_Host=h\r\nchkSaveHeadersP=1\r\n");
+        a.app->start();
+        a.dirty = true;
+        a.app->mainWindow()->close();
+        ExitDialog *d = a.app->exitDialog();
+        ASSERT_TRUE(d->isVisible());
+        EXPECT_TRUE(d->chkSaveHeaders->isChecked()) << "preset from the last choice";
+        EXPECT_EQ(a.ended, 0);
+        d->chkAlwaysSaveHeaders->setChecked(true);
+        a.calls.clear();
+        d->cmdOk->click();
+        EXPECT_EQ(a.calls, QStringList({"saveFavs", "saveHeaders"}));
+        EXPECT_EQ(a.ended, 1);
+        EXPECT_EQ(*a.ini().value("Options", "chkSaveHeadersP"), "1");
+        EXPECT_EQ(*a.ini().value("Options", "chkAlwaysSaveHeaders"), "1");
+    }
+    {
+        App a("[Options]\r\nNews_Host=h\r\nchkSaveHeadersP=0\r\n");
+        a.app->start();
+        a.dirty = true;
+        a.app->mainWindow()->close();
+        ExitDialog *d = a.app->exitDialog();
+        EXPECT_FALSE(d->chkSaveHeaders->isChecked());
+        a.calls.clear();
+        d->cmdCancel->click();
+        EXPECT_FALSE(d->isVisible());
+        EXPECT_EQ(a.ended, 0);
+        EXPECT_TRUE(a.calls.isEmpty()) << "nothing saved, nothing lost";
+        EXPECT_TRUE(a.app->mainWindow()->isVisible());
+        // A later exit without saving.
+        a.app->mainWindow()->close();
+        d->cmdOk->click();
+        EXPECT_EQ(a.calls.count("saveHeaders"), 0);
+        EXPECT_EQ(a.ended, 1);
+    }
+}
+
+TEST(Application, AlwaysSaveSkipsTheDialog)
+{
+    App a("[Options]\r\nNews_Host=h\r\nchkAlwaysSaveHeaders=1\r\n");
+    a.app->start();
+    a.dirty = true;
+    a.app->mainWindow()->close();
+    EXPECT_FALSE(a.app->exitDialog()->isVisible());
+    EXPECT_TRUE(a.calls.contains("saveHeaders"));
+    EXPECT_EQ(a.ended, 1);
+}
+
+TEST(Application, CommandLine)
+{
+    {
+        App a("[Options]\r\nNews_Host=h\r\n", " /scanx");
+        a.app->start();
+        ASSERT_EQ(a.prompter.messages.size(), 1);
+        EXPECT_EQ(a.prompter.messages.first(), "Command line option not valid:  /scanx\r\rValid options are /SCAN or /DOWNLOAD");
+    }
+    {
+        App a("[Options]\r\nDownload_Path=DL\r\n", " /scan ");
+        a.app->start();
+        ASSERT_EQ(a.prompter.questions.size(), 1) << "the scan starts and finds no server name";
+        EXPECT_TRUE(a.prompter.questions.first().startsWith("You have not entered a news server name!"));
+    }
+    {
+        App a("[Options]\r\nNews_Host=h\r\n");
+        a.app->start();
+        EXPECT_TRUE(a.prompter.messages.isEmpty());
+        EXPECT_TRUE(a.prompter.questions.isEmpty());
+    }
+}
+
+TEST(Application, PreviewFilesGoAtExit)
+{
+    App a;
+    a.app->start();
+    const QString prev = a.app->core().settings.Cache_Path + "previews/";
+    QDir().mkpath(prev);
+    for (const char *n : {"VT1.mp3", "VTpart.tmp", "keep.txt"}) QFile(prev + n).open(QIODevice::WriteOnly);
+    a.app->mainWindow()->close();
+    EXPECT_EQ(QDir(prev).entryList(QDir::Files), QStringList({"keep.txt"}));
+}
+
+TEST(LogWindow, Buttons)
+{
+    App a("[Options]\r\nNews_Host=h\r\nchkEnableLogging=1\r\n");
+    a.app->start();
+    LogWindow *w = a.app->logWindow();
+    EXPECT_TRUE(w->chkEnableLogging->isChecked());
+    a.app->core().LogOp("hello", true);
+    EXPECT_EQ(w->List1->model()->rowCount(), 1);
+    EXPECT_EQ(a.app->mainWindow()->lblCapX->text(), "hello");
+    w->cmdOpenLog->click();
+    EXPECT_EQ(a.prompter.messages.last(), "File does not exist.");
+    QString opened;
+    w->openFile = [&](const QString &p) { opened = p; };
+    w->chkLogFile->setChecked(true);
+    a.app->core().LogOp("to the file", true);
+    w->cmdOpenLog->click();
+    EXPECT_EQ(opened, a.app->core().paths.opsLog());
+    w->cmdClear->click();
+    EXPECT_EQ(w->List1->model()->rowCount(), 0);
+    EXPECT_TRUE(QFile::exists(a.app->core().paths.opsLog())) << "clearing the list leaves the file";
+    w->show();
+    w->close();
+    EXPECT_FALSE(w->isVisible());
+}
+
+TEST(Program, StartsAndStopsThroughTheShutdownSequence)
+{
+    QTemporaryDir dir;
+    const QString exe = dir.path() + "/vantrel";
+    ASSERT_TRUE(QFile::copy(VANTREL_EXE, exe));
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    p.setProcessEnvironment(env);
+    p.start(exe, {});
+    ASSERT_TRUE(p.waitForStarted());
+    // The download folder appears when the settings have loaded.
+    ASSERT_TRUE(test::waitFor([&] { return QFileInfo(dir.path() + "/download/vtcache").isDir(); }, 15000));
+    test::spin(500);
+    ::kill(pid_t(p.processId()), SIGTERM);
+    ASSERT_TRUE(p.waitForFinished(10000));
+    EXPECT_EQ(p.exitCode(), 0);
+    IniFile ini(dir.path() + "/VANTREL.INI");
+    ini.load();
+    EXPECT_EQ(*ini.value("Options", "Download_Path"), dir.path() + "/download/");
+    EXPECT_EQ(*ini.value("Options", "chkAutoExpire"), "1");
+    EXPECT_TRUE(ini.value("Sizing", "WindowState").has_value());
+}
