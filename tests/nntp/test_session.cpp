@@ -378,3 +378,27 @@ TEST(Session, NoHostAsksForTheAssistant)
     EXPECT_EQ(shown, 1);
     EXPECT_EQ(f.session.TCP1.state(), 0);
 }
+
+TEST(Session, DownloadDropRestartsTheBatchAfterCountdown)
+{
+    QStringList args = baseArgs();
+    args << "--fault" << "ARTICLE=drop@1";
+    TestServer server(args);
+    Fixture f(server.port());
+    f.core.settings.chkRestart500 = true;
+    f.core.settings.Rescan_Time = 5;
+    int batchStarts = 0;
+    f.core.countdown.startBatchDownload = [&] {
+        ++batchStarts;
+        f.session.connectDownload();
+    };
+    f.session.connectDownload();
+    ASSERT_TRUE(waitFor([&] { return f.core.countdown.active(); }));
+    EXPECT_TRUE(f.session.downloadRestartPending);
+    EXPECT_EQ(f.session.downloadStage, 0);
+    EXPECT_GE(f.indexOf("Server closed connection"), 0);
+    for (int i = 0; i < 5; ++i) f.core.countdown.tick();
+    EXPECT_EQ(batchStarts, 1);
+    ASSERT_TRUE(waitFor([&] { return !f.dl.articles.isEmpty(); }));
+    EXPECT_EQ(server.commandsOf(2), QStringList({"GROUP alt.binaries.test", "ARTICLE 1001"}));
+}
