@@ -1,0 +1,268 @@
+#include "HeaderStore.h"
+#include "core/Text.h"
+#include <algorithm>
+#include <cstring>
+#include <unordered_set>
+
+namespace vt {
+
+int SumHstr(const QByteArray &text)
+{
+    const QByteArray t = trimBlanks(text);
+    if (t.isEmpty()) return 0;
+    const qsizetype b = t.indexOf(' ');
+    if (b >= 0) return b + 1 < t.size() ? (unsigned char)t[b + 1] : 0;
+    return (unsigned char)t[0];
+}
+
+int getHashInd(const QByteArray &name, const QByteArray &poster)
+{
+    return (SumHstr(name) * 257 + SumHstr(poster) * 32) % 431;
+}
+
+static quint64 keyOf(const QByteArray &name, const QByteArray &poster)
+{
+    // FNV-1a over name, a separator, poster.
+    quint64 h = 1469598103934665603ull;
+    for (char c : name) h = (h ^ (unsigned char)c) * 1099511628211ull;
+    h = (h ^ 0xFFu) * 1099511628211ull;
+    for (char c : poster) h = (h ^ (unsigned char)c) * 1099511628211ull;
+    return h;
+}
+
+// For items with many parts: article numbers and tails, so that the duplicate test stays
+// constant time per header instead of a walk over every part.
+struct HeaderStore::PartIndex {
+    std::unordered_set<qint32> numbers;
+    std::unordered_multimap<quint64, size_t> tails;   // hash of subjectTail -> part position
+};
+
+static constexpr size_t kIndexFrom = 24;
+
+HeaderStore::HeaderStore() { clear(); }
+HeaderStore::~HeaderStore() = default;
+
+void HeaderStore::clear()
+{
+    m_items.assign(1, HeaderItem{});
+    m_partIndex.clear();
+    m_partIndex.resize(1);
+    m_itemCount = 0;
+    m_capacity = 0;
+    m_totalParts = 0;
+    freeSlotCount = 0;
+    m_hash.clear();
+}
+
+void HeaderStore::clearIndex() { m_hash.clear(); }
+
+void HeaderStore::reserveItems(int n)
+{
+    m_items.reserve(size_t(n) + 1);
+    m_partIndex.reserve(size_t(n) + 1);
+}
+
+void HeaderStore::growTo(int count)
+{
+    if (count <= m_capacity) return;
+    while (m_capacity < count) m_capacity += 1000;
+    m_items.resize(size_t(m_capacity) + 1);
+    m_partIndex.resize(size_t(m_capacity) + 1);
+}
+
+int HeaderStore::appendLoadedItem(HeaderItem it)
+{
+    ++m_itemCount;
+    growTo(m_itemCount);
+    m_totalParts += qint64(it.parts.size());
+    m_items[size_t(m_itemCount)] = std::move(it);
+    m_partIndex[size_t(m_itemCount)].reset();
+    return m_itemCount;
+}
+
+void HeaderStore::AddHash(const QByteArray &name, const QByteArray &poster, int index)
+{
+    m_hash[keyOf(name, poster)].push_back(index);
+}
+
+int HeaderStore::FindHash(const QByteArray &name, const QByteArray &poster) const
+{
+    auto it = m_hash.find(keyOf(name, poster));
+    if (it == m_hash.end()) return -1;
+    for (int e : it->second) {
+        if (e < 1 || e > m_itemCount) continue;
+        const HeaderItem &h = m_items[size_t(e)];
+        if (h.subject == name && h.poster == poster) return e;
+    }
+    return -1;
+}
+
+int HeaderStore::FindFreeItemSlot() const
+{
+    for (int i = 1; i <= m_itemCount; ++i)
+        if (m_items[size_t(i)].deleted && m_items[size_t(i)].reusable) return i;
+    return -1;
+}
+
+qint32 HeaderStore::ItemByteTotal(int i) const
+{
+    qint32 sum = 0;
+    for (const PartRecord &p : m_items[size_t(i)].parts) sum += p.byteCount;
+    return sum;
+}
+
+QString HeaderStore::ItemStatus(int i) const
+{
+    const HeaderItem &it = m_items[size_t(i)];
+    const qint64 P = qint64(it.parts.size());
+    const qint64 N = it.declaredTotal;
+    QString st;
+    if (P == N) {
+        st = QStringLiteral("complete");
+        if (N > 1) {
+            const QByteArray n = QByteArray::number(N);
+            const QByteArray pats[3] = {"(0/" + n, "(00/" + n.rightJustified(2, '0'), "(000/" + n.rightJustified(3, '0')};
+            for (const PartRecord &p : it.parts)
+                for (const QByteArray &pat : pats)
+                    if (p.subjectTail.contains(pat)) st = QStringLiteral("incomplete");
+        }
+    } else if (P == N + 1) {
+        st = QStringLiteral("complete");
+    } else if (P > N + 1) {
+        st = QStringLiteral("unknown");
+    } else {
+        st = QStringLiteral("incomplete");
+    }
+    if (N == 0 && P == 1 && ItemByteTotal(i) < 10000) {
+        const QByteArray ext = it.subject.right(4).toUpper();
+        if (ext != ".NFO" && ext != ".DIZ" && ext != ".ZIP") st = QStringLiteral("text");
+    }
+    if (it.inBatch) st = QStringLiteral("iteminbatch");
+    return st;
+}
+
+static quint64 hashBytes(const char *p, qsizetype n)
+{
+    quint64 h = 1469598103934665603ull;
+    for (qsizetype i = 0; i < n; ++i) h = (h ^ (unsigned char)p[i]) * 1099511628211ull;
+    return h;
+}
+
+void HeaderStore::indexPart(int item, size_t j)
+{
+    HeaderItem &it = m_items[size_t(item)];
+    auto &idx = m_partIndex[size_t(item)];
+    if (!idx) {
+        if (it.parts.size() < kIndexFrom) return;
+        idx = std::make_unique<PartIndex>();
+        for (size_t k = 0; k < it.parts.size(); ++k) {
+            idx->numbers.insert(it.parts[k].articleNumber);
+            idx->tails.emplace(hashBytes(it.parts[k].subjectTail.constData(), it.parts[k].subjectTail.size()), k);
+        }
+        return;
+    }
+    idx->numbers.insert(it.parts[j].articleNumber);
+    idx->tails.emplace(hashBytes(it.parts[j].subjectTail.constData(), it.parts[j].subjectTail.size()), j);
+}
+
+bool HeaderStore::isDuplicate(int item, const QByteArray &S, qint32 articleNumber, quint8 groupKey)
+{
+    const HeaderItem &it = m_items[size_t(item)];
+    const bool longName = it.subject.size() > 18;
+    const qsizetype plen = it.subject.size() > 13 ? it.subject.size() - 13 : 0;
+    // prefix + tail == S holds only for a tail equal to what follows the prefix in S.
+    const bool sHasPrefix = longName && S.size() >= plen && memcmp(S.constData(), it.subject.constData(), size_t(plen)) == 0;
+    auto sameSubjectIsDup = [&](const PartRecord &p) {
+        if (p.groupKey == groupKey) return true;
+        return S.contains('/');
+    };
+    if (const auto &idx = m_partIndex[size_t(item)]) {
+        if (idx->numbers.count(articleNumber)) return true;
+        if (!sHasPrefix) return false;
+        const char *tail = S.constData() + plen;
+        const qsizetype tlen = S.size() - plen;
+        auto range = idx->tails.equal_range(hashBytes(tail, tlen));
+        for (auto r = range.first; r != range.second; ++r) {
+            const PartRecord &p = it.parts[r->second];
+            if (p.subjectTail.size() == tlen && memcmp(p.subjectTail.constData(), tail, size_t(tlen)) == 0
+                && sameSubjectIsDup(p))
+                return true;
+        }
+        return false;
+    }
+    for (const PartRecord &p : it.parts) {
+        if (p.articleNumber == articleNumber) return true;
+        if (sHasPrefix && p.subjectTail.size() == S.size() - plen
+            && memcmp(p.subjectTail.constData(), S.constData() + plen, size_t(p.subjectTail.size())) == 0
+            && sameSubjectIsDup(p))
+            return true;
+    }
+    return false;
+}
+
+void HeaderStore::maketree(const QByteArray &rawName, const QByteArray &S, qint32 articleNumber, const QByteArray &T,
+                           const QByteArray &byteCountText, quint8 groupKey, const QByteArray &poster,
+                           const QByteArray &dateText, const QByteArray &messageId)
+{
+    const QByteArray name = trimBlanks(rawName);
+    int found = 0;
+    if (m_itemCount > 0) {
+        const int h = FindHash(name, poster);
+        found = h > 0 ? h : 0;
+    }
+    if (found && isDuplicate(found, S, articleNumber, groupKey)) return;
+
+    PartRecord part;
+    part.articleNumber = articleNumber;
+    part.groupKey = groupKey;
+    part.messageId = messageId;
+
+    int slot = found;
+    if (!found) {
+        slot = 0;
+        if (freeSlotCount >= 1) {
+            slot = FindFreeItemSlot();
+            if (slot == -1) slot = 0;
+            else --freeSlotCount;
+        }
+        if (!slot) slot = ++m_itemCount;
+        growTo(m_itemCount);
+        HeaderItem &it = m_items[size_t(slot)];
+        m_totalParts -= qint64(it.parts.size());
+        it.subject = name;
+        it.poster = poster;
+        it.postDate = ParseArticleDate(dateText);
+        it.declaredTotal = T.isEmpty() ? 0 : qint16(std::clamp<qint64>(leadingInt(T), -32768, 32767));
+        it.displayRefresh = true;
+        it.isNew = true;
+        it.deleted = false;
+        it.reusable = false;
+        it.parts.clear();
+        m_partIndex[size_t(slot)].reset();
+        part.byteCount = qint32(leadingInt(byteCountText));
+    } else {
+        HeaderItem &it = m_items[size_t(slot)];
+        it.displayRefresh = true;
+        it.isNew = true;
+        // A byte count that is not a number is an error here; the part keeps 0.
+        bool ok = false;
+        const QByteArray bc = trimBlanks(byteCountText);
+        part.byteCount = bc.toInt(&ok);
+        if (!ok) {
+            part.byteCount = 0;
+            if (log) log(QStringLiteral("maketree: 13  Type mismatch"));
+        }
+    }
+    HeaderItem &it = m_items[size_t(slot)];
+    const qsizetype plen = it.subject.size() > 13 ? it.subject.size() - 13 : 0;
+    part.subjectTail = (it.subject.size() > 13 && S.size() > plen) ? S.mid(plen) : S;
+    it.parts.push_back(std::move(part));
+    ++m_totalParts;
+    indexPart(slot, it.parts.size() - 1);
+    if (!found) AddHash(name, poster, slot);
+
+    if (watchEnabled && qint64(it.parts.size()) == it.declaredTotal && watchMatches && watchMatches(slot) && addToBatch)
+        addToBatch(slot);
+}
+
+} // namespace vt

@@ -1,0 +1,95 @@
+#pragma once
+// The header database: items (one per post) with their parts, the hash index from
+// (name, poster) to item, and the entry through which every scanned header is filed.
+#include "scan/DateParser.h"
+#include <QByteArray>
+#include <QString>
+#include <functional>
+#include <memory>
+#include <unordered_map>
+#include <vector>
+
+namespace vt {
+
+struct PartRecord {
+    QByteArray subjectTail;
+    QByteArray messageId;
+    qint32 articleNumber = 0;
+    qint32 byteCount = 0;
+    quint8 groupKey = 0;
+};
+
+struct HeaderItem {
+    QByteArray subject;
+    QByteArray poster;
+    DateValue postDate = 0;
+    std::vector<PartRecord> parts;
+    qint16 declaredTotal = 0;
+    bool inBatch = false;
+    bool displayRefresh = false;
+    bool deleted = false;
+    bool reusable = false;
+    bool isNew = false;
+
+    // The article's full subject is prefix + subjectTail.
+    QByteArray prefix() const { return subject.size() > 13 ? subject.left(subject.size() - 13) : QByteArray(); }
+};
+
+// Bucket number of the original 431-bucket table, kept for what it returns.
+int SumHstr(const QByteArray &t);
+int getHashInd(const QByteArray &name, const QByteArray &poster);
+
+class HeaderStore {
+public:
+    HeaderStore();
+    ~HeaderStore();
+
+    // Items are 1-based: item(1) .. item(itemCount()).
+    HeaderItem &item(int i) { return m_items[size_t(i)]; }
+    const HeaderItem &item(int i) const { return m_items[size_t(i)]; }
+    int itemCount() const { return m_itemCount; }
+    int itemCapacity() const { return m_capacity; }
+    int freeSlotCount = 0;
+    qint64 partsReadTotal = 0;
+    bool headersDirty = false;
+    qint64 totalParts() const { return m_totalParts; }
+
+    // Hooks: the watch list test and the batch, wired by the program.
+    std::function<bool(int item)> watchMatches;
+    std::function<void(int item)> addToBatch;
+    std::function<void(const QString &msg)> log;
+    bool watchEnabled = false;
+
+    void maketree(const QByteArray &name, const QByteArray &fullSubject, qint32 articleNumber, const QByteArray &totalText,
+                  const QByteArray &byteCountText, quint8 groupKey, const QByteArray &poster, const QByteArray &dateText,
+                  const QByteArray &messageId);
+
+    int FindFreeItemSlot() const;
+    qint32 ItemByteTotal(int i) const;
+    QString ItemStatus(int i) const;
+
+    // Index: entries are never removed; lookups compare the stored item.
+    void AddHash(const QByteArray &name, const QByteArray &poster, int index);
+    int FindHash(const QByteArray &name, const QByteArray &poster) const;
+    void clearIndex();
+
+    // Loading a store from a file (the header file reader).
+    int appendLoadedItem(HeaderItem item);
+    void clear();
+    void reserveItems(int n);
+
+private:
+    struct PartIndex;
+    bool isDuplicate(int item, const QByteArray &S, qint32 articleNumber, quint8 groupKey);
+    void indexPart(int item, size_t j);
+    void growTo(int count);
+
+    std::vector<HeaderItem> m_items;              // position 0 unused
+    std::vector<std::unique_ptr<PartIndex>> m_partIndex;   // per item, built for long items
+    int m_itemCount = 0;
+    int m_capacity = 0;
+    qint64 m_totalParts = 0;
+    std::unordered_map<quint64, std::vector<int>> m_hash;
+};
+
+} // namespace vt
