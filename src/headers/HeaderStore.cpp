@@ -266,3 +266,26 @@ void HeaderStore::maketree(const QByteArray &rawName, const QByteArray &S, qint3
 }
 
 } // namespace vt
+
+namespace vt {
+
+int expireBelow(HeaderStore &store, quint8 groupKey, qint32 firstAvailable, const std::function<void(int)> &removeFromBatch)
+{
+    int count = 0;
+    for (int i = 1; i <= store.itemCount(); ++i) {
+        HeaderItem &it = store.item(i);
+        if (it.reusable || it.deleted) continue;
+        for (const PartRecord &p : it.parts) {
+            if (p.groupKey == groupKey && p.articleNumber < firstAvailable) {
+                it.deleted = it.reusable = true;
+                if (removeFromBatch) removeFromBatch(i);
+                ++count;
+                ++store.freeSlotCount;
+                break;
+            }
+        }
+    }
+    return count;
+}
+
+} // namespace vt

@@ -93,3 +93,12 @@ private:
 };
 
 } // namespace vt
+
+namespace vt {
+
+// Items that refer to an article of the group below its first available number can no
+// longer be fetched whole: flag them deleted and reusable and take them out of the batch.
+// Returns how many items expired.
+int expireBelow(HeaderStore &store, quint8 groupKey, qint32 firstAvailable, const std::function<void(int)> &removeFromBatch);
+
+} // namespace vt

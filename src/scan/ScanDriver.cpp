@@ -1,0 +1,353 @@
+#include "ScanDriver.h"
+#include "SubjectParser.h"
+#include "core/AppCore.h"
+#include "core/Text.h"
+#include "core/Yield.h"
+#include "groups/NewsgroupTable.h"
+#include "headers/HeaderStore.h"
+
+namespace vt {
+
+QByteArray parseFrom(const QByteArray &from, const std::function<void(const QString &)> &onError)
+{
+    QByteArray t = from;
+    if (t.startsWith('<')) {
+        t.remove(0, 1);
+        if (t.endsWith('>')) t.chop(1);
+    }
+    const qsizetype lt = t.indexOf('<');
+    if (lt >= 0) {
+        if (t.contains('>')) {
+            if (lt < 1) {
+                // Nothing before the bracket to keep: the reduction fails here.
+                if (onError) onError(QStringLiteral("Invalid procedure call or argument"));
+                return t;
+            }
+            t = t.left(lt - 1);
+            if (t.contains('"')) t.remove(0, 1);
+        }
+    } else if (t.contains('(') && t.contains(')')) {
+        t = t.mid(t.indexOf('(') + 1);
+        t.chop(1);
+    }
+    const qsizetype at = t.indexOf('@');
+    if (at >= 4) t = t.left(at);
+    if (t.endsWith('"')) t.chop(1);
+    return t;
+}
+
+ScanDriver::ScanDriver(AppCore &core, Session &session, NewsgroupTable &groups, HeaderStore &store, QObject *parent)
+    : QObject(parent), m_core(core), m_session(session), m_groups(groups), m_store(store)
+{
+    m_groups.groupReplyTaken = [this] { return groupReplyTaken; };
+    m_groups.autoExpire = [this](qint32 key, qint32 first) { AutoExpire(quint8(key), first); };
+    session.setScanHandler(this);
+}
+
+void ScanDriver::log(const QString &m, bool record) { m_core.LogOp(m, record); }
+
+bool ScanDriver::hasGroups() const { return m_groups.rows() > 0; }
+
+void ScanDriver::resetNewFlags()
+{
+    for (int i = 1; i <= m_store.itemCount(); ++i) m_store.item(i).isNew = false;
+    if (fullViewRefresh) fullViewRefresh();
+}
+
+QString ScanDriver::readCounterText() const { return QStringLiteral("Read:") + num(m_store.partsReadTotal); }
+QString ScanDriver::itemCounterText() const { return QStringLiteral("Items:") + num(m_store.itemCount()); }
+
+void ScanDriver::ScanHeaders(bool advance)
+{
+    UiState &ui = m_core.ui;
+    if (groupListIndex == 0) {
+        groupListIndex = 1;
+        m_session.scanInProgress = true;
+        log(QStringLiteral("Scan Initiated..."));
+        m_core.sounds.PlaySound(QStringLiteral("vtv016.wav"));
+        scanStartTime = QDateTime::currentDateTime();
+        scanHeaderTotal = 0;
+        ui.setBarMax(UiState::ScanOverall, m_groups.rows());
+    } else if (advance) {
+        ++groupListIndex;
+        if (batchLifeUpdate) batchLifeUpdate();
+    }
+    int pos = groupListIndex;
+    for (; pos <= m_groups.rows(); ++pos) {
+        if (ui.bar(UiState::ScanOverall).max >= pos) ui.setBar(UiState::ScanOverall, pos);
+        if (!m_groups.rowGreyed(pos)) break;
+    }
+    if (pos > m_groups.rows()) {
+        finishScan();
+        return;
+    }
+    groupListIndex = pos;
+    currentGroupKey = quint8(m_groups.rowKey(pos));
+    m_currentGroupName = m_groups.nameByKey(currentGroupKey);
+    groupReplyTaken = false;
+    if (currentGroupKey != 0) m_session.sendScan("GROUP " + m_currentGroupName.toUtf8());
+    m_session.scanStage = 9;
+    m_groups.setScanIcon(pos);
+}
+
+QString ScanDriver::speedText(qint64 secs) const
+{
+    const double speed = secs != 0 ? double(scanHeaderTotal) / double(secs) : 0.0;
+    return num(scanHeaderTotal) + QStringLiteral(" headers read in") + num(secs) + QStringLiteral(" seconds, averaging ")
+           + fmt(speed, 1, false) + QStringLiteral(" HPS.");
+}
+
+void ScanDriver::finishScan()
+{
+    m_core.ui.resetScanBars();
+    m_groups.setScanIcon(0);
+    groupListIndex = 0;
+    const qint64 secs = scanStartTime.secsTo(QDateTime::currentDateTime());
+    if (scanHeaderTotal >= 1) log(QStringLiteral("Scan Complete.") + speedText(secs));
+    else log(QStringLiteral("Scan Complete. No new headers read in") + num(secs) + QStringLiteral(" seconds."));
+    m_core.sounds.PlaySound(QStringLiteral("vtv003.wav"));
+    if (batchLifeUpdate) batchLifeUpdate();
+    m_session.scanInProgress = false;
+    m_session.disconnect(1);
+    if (m_core.settings.chkSaveAfterScan) {
+        if (m_store.headersDirty && saveHeaders) saveHeaders();
+        if (saveFavourites) saveFavourites();
+    }
+    if (m_core.settings.chkAutodownload && startBatchDownload) startBatchDownload();
+    m_core.ui.setScanEnabled(true);
+}
+
+void ScanDriver::onGroupSelected(const QByteArray &reply)
+{
+    if (m_session.scanStage != 9) {
+        ScanHeaders(true);
+        return;
+    }
+    QByteArray t = trimBlanks(reply);
+    const qsizetype sp = t.indexOf(' ');
+    t = sp >= 0 ? t.mid(sp + 1) : QByteArray();
+    qint32 nums[3] = {0, 0, 0};
+    for (qint32 &n : nums) {
+        const qsizetype b = t.indexOf(' ');
+        n = qint32(leadingInt(b >= 0 ? t.left(b) : t));
+        t = b >= 0 ? t.mid(b + 1) : QByteArray();
+    }
+    groupFirst = nums[1];
+    groupLast = nums[2];
+    groupArticleCount = groupLast - groupFirst;
+    groupReplyTaken = true;
+    m_session.scanStage = 8;
+    const qint32 h = m_groups.lastReadByKey(currentGroupKey);
+    qint32 newCount;
+    if (groupFirst - 2 <= h && h <= groupLast + 2) {
+        newCount = groupLast - h;
+    } else {
+        m_groups.set_high_msg(currentGroupKey, groupFirst, true);
+        newCount = groupArticleCount;
+    }
+    if (newCount < 1) log(QStringLiteral("0 new articles in ") + m_currentGroupName);
+    else log(QString::number(newCount) + QStringLiteral(" new articles in ") + m_currentGroupName);
+    newToFetch = m_groups.rangeUpdate(currentGroupKey, groupFirst, groupLast);
+    if (newToFetch < 1) ScanHeaders(true);
+    else requestNextBurst();
+}
+
+void ScanDriver::onNoSuchGroup(const QByteArray &)
+{
+    log(QStringLiteral("Error, no such news group ") + m_currentGroupName);
+    m_session.scanStage = -1;
+    ScanHeaders(true);
+}
+
+void ScanDriver::onGroupLost()
+{
+    m_groups.set_high_msg(currentGroupKey, groupLast, false);
+    ScanHeaders(true);
+}
+
+void ScanDriver::requestNextBurst()
+{
+    m_session.scanReplyBuffer.clear();
+    m_session.overviewBuffer.clear();
+    m_session.scanStage = 12;
+    qint32 start = m_groups.lastReadByKey(currentGroupKey);
+    if (start == 0) start = groupFirst;
+    if (start == overviewRangeStart && overviewRangeStart != 0) {
+        if (!(groupLast > start)) m_groups.set_high_msg(currentGroupKey, groupLast, true);
+        ScanHeaders(true);
+        return;
+    }
+    overviewRangeEnd = start + m_core.settings.sldXOVER;
+    overviewRangeStart = start;
+    m_session.sendScan("XOVER " + QByteArray::number(start + 1) + '-' + QByteArray::number(overviewRangeEnd));
+}
+
+void ScanDriver::onBurst(const QByteArray &burst) { parse_xoverdata(burst); }
+
+void ScanDriver::parse_xoverdata(const QByteArray &burstIn)
+{
+    const QByteArray burst = burstIn;   // our own copy: handlers may run while we yield
+    m_watch.Reset();
+    burstHeaderCount = 0;
+    burstHighArticle = 0;
+    const int N = m_core.settings.chkAgressiveHeaderCrunch ? 100 : 4;
+
+    const char *d = burst.constData();
+    const qsizetype n = burst.size();
+    auto findCrLf = [&](qsizetype from) -> qsizetype {
+        while (from < n) {
+            const void *cr = memchr(d + from, '\r', size_t(n - from));
+            if (!cr) return -1;
+            const qsizetype p = static_cast<const char *>(cr) - d;
+            if (p + 1 < n && d[p + 1] == '\n') return p;
+            from = p + 1;
+        }
+        return -1;
+    };
+    qsizetype cr = findCrLf(0);
+    qsizetype lineStart = 0;
+    bool first = true;
+    while (cr >= 0) {
+        const qsizetype lineEnd = first ? cr + 1 : cr;   // the first line keeps its CR
+        const qsizetype len = lineEnd - lineStart;
+        if (len == 0 || (len == 1 && d[lineStart] == '.')) break;
+        xover_proccess(burst, lineStart, lineEnd);
+        if (++yieldCounter > N) {
+            yieldNow();
+            m_session.scanLastActivity = QDateTime::currentDateTime();
+            yieldCounter = 0;
+            ReportCrunchProgress();
+        }
+        first = false;
+        lineStart = cr + 2;
+        cr = findCrLf(lineStart);
+    }
+
+    if (groupLast > overviewRangeEnd) m_groups.set_high_msg(currentGroupKey, overviewRangeEnd, false);
+    const qint64 ms = m_watch.Elapsed();
+    const double rate = ms != 0 ? double(burstHeaderCount) / double(ms) * 1000.0 : 0.0;
+    if (burstHeaderCount > 0) {
+        if (ms > 0) {
+            if (ms > 1000)
+                log(QStringLiteral("Crunched burst of ") + QString::number(burstHeaderCount) + QStringLiteral(" headers in ")
+                    + fmt(double(ms) / 1000.0, 2, false) + QStringLiteral(" seconds (") + fmt(rate, 1, false) + QStringLiteral(" HPS)"));
+            else
+                log(QStringLiteral("Crunched burst of ") + QString::number(burstHeaderCount) + QStringLiteral(" headers in ")
+                    + fmt(double(ms), 0, true) + QStringLiteral(" milliseconds (") + fmt(rate, 1, false) + QStringLiteral(" HPS)"));
+            speedHint(ms);
+        } else {
+            log(QStringLiteral("Crunched burst of ") + QString::number(burstHeaderCount) + QStringLiteral(" headers."));
+        }
+    }
+    m_groups.set_high_msg(currentGroupKey, burstHighArticle, false);
+    emit countersChanged();
+    if (groupChooserText() != QStringLiteral("no group (Display Disable)") && viewUpdate) viewUpdate();
+    if (m_core.settings.sldXOVER < newToFetch) requestNextBurst();
+    else ScanHeaders(false);
+}
+
+int ScanDriver::speedHint(qint64 ms)
+{
+    Settings &s = m_core.settings;
+    if (double(ms) / 1000.0 > double(s.sldTimeout - 10) && s.sldXOVER > 199) {
+        log(QStringLiteral("WARNING: That crunch took within 10 seconds of your timeout setting.  Decreasing burst size.  Suggest you might need to increase timeout setting."));
+        s.sldXOVER -= 100;
+    }
+    return s.sldXOVER;
+}
+
+void ScanDriver::xover_proccess(const QByteArray &burst, qsizetype from, qsizetype to)
+{
+    const char *d = burst.constData();
+    auto tabAfter = [&](qsizetype p) -> qsizetype {
+        const void *t = memchr(d + p, '\t', size_t(to - p));
+        return t ? static_cast<const char *>(t) - d : -1;
+    };
+    qsizetype t1 = tabAfter(from);
+    if (t1 < 0) return;
+    const qint32 number = qint32(leadingInt(QByteArray::fromRawData(d + from, t1 - from)));
+    if (number > burstHighArticle) burstHighArticle = number;
+    // Fields 2..7 lie between consecutive TABs; a missing TAB leaves the rest empty.
+    QByteArray f[8];
+    qsizetype prev = t1;
+    for (int k = 2; k <= 7; ++k) {
+        if (prev < 0) {
+            log(QStringLiteral("xover_proccess: 5  Invalid procedure call or argument"));
+            break;
+        }
+        const qsizetype next = tabAfter(prev + 1);
+        const qsizetype end = next < 0 ? (k == 7 ? to : -1) : next;
+        if (end < 0) {
+            if (k != 7) log(QStringLiteral("xover_proccess: 5  Invalid procedure call or argument"));
+            prev = -1;
+            continue;
+        }
+        if (k != 6) f[k] = QByteArray(d + prev + 1, end - prev - 1);
+        prev = next;
+    }
+    const QByteArray poster = parseFrom(f[3], [this](const QString &e) { log(QStringLiteral("parseFromErr:") + e); });
+    add_articleheader(poster, f[2], number, f[7], f[4], f[5]);
+}
+
+void ScanDriver::add_articleheader(const QByteArray &poster, const QByteArray &subject, qint32 number, const QByteArray &bytes,
+                                   const QByteArray &date, const QByteArray &msgid)
+{
+    m_store.headersDirty = true;
+    ++m_store.partsReadTotal;
+    ++scanHeaderTotal;
+    ++burstHeaderCount;
+    const ParsedSubject p = parseSubject(subject, [this](const QString &e) {
+        log(QStringLiteral("add_articleheader: 5  ") + e);
+    });
+    m_store.maketree(p.name, trimBlanks(subject), number, p.total, bytes, currentGroupKey, poster, date, msgid);
+}
+
+void ScanDriver::ReportCrunchProgress()
+{
+    const qint64 secs = scanStartTime.secsTo(QDateTime::currentDateTime());
+    const double avg = secs != 0 ? double(scanHeaderTotal + 1) / double(secs) : 0.0;
+    const qint64 ms = m_watch.Elapsed();
+    const double cur = ms != 0 ? double(burstHeaderCount) / double(ms) * 1000.0 : 0.0;
+    if (scanHeaderTotal > 5 && ms > 1)
+        log(QStringLiteral("Crunching header burst; averaging ") + fmt(avg, 0, false) + QStringLiteral(" HPS.  Crunching @ ")
+                + fmt(cur, 0, false) + QStringLiteral(" HPS.  Crunch Time: ") + fmt(double(ms) / 1000.0, 1, true) + u's',
+            false);
+    else if (scanHeaderTotal > 5)
+        log(QStringLiteral("Crunching header burst; averaging ") + fmt(avg, 0, false) + QStringLiteral(" HPS.  Scan time:")
+                + num(secs) + u's',
+            false);
+    else
+        log(QStringLiteral("Crunching header burst... Scan Time:") + num(secs) + u's', false);
+}
+
+void ScanDriver::abortScan(bool byUser)
+{
+    m_session.disconnect(1);
+    if (m_session.scanInProgress) {
+        m_session.scanInProgress = false;
+        const qint64 secs = scanStartTime.secsTo(QDateTime::currentDateTime());
+        if (scanHeaderTotal > 1 && byUser) log(QStringLiteral("Scan Aborted by user.") + speedText(secs));
+        else if (byUser) log(QStringLiteral("Scan Aborted by user."));
+    }
+    m_groups.setScanIcon(0);
+    groupListIndex = 0;
+    m_core.countdown.cancel();
+    overviewRangeStart = 0;
+}
+
+void ScanDriver::AutoExpire(quint8 key, qint32 first)
+{
+    if (!m_core.settings.chkAutoExpire) return;
+    log(QStringLiteral("Auto-expire: ") + m_currentGroupName, false);
+    const int count = expireBelow(m_store, key, first, removeFromBatch);
+    if (count > 0) {
+        if (groupChooserText() == m_currentGroupName && fullViewRefresh) fullViewRefresh();
+        if (count == 1) log(QStringLiteral("Auto-expire: ") + m_currentGroupName + QStringLiteral(", 1 article expired"));
+        else log(QStringLiteral("Auto-expire: ") + m_currentGroupName + u',' + num(count) + QStringLiteral(" articles expired"));
+        m_store.headersDirty = true;
+    } else {
+        log(QStringLiteral("Auto-expire: ") + m_currentGroupName + QStringLiteral(", nothing expired"));
+    }
+}
+
+} // namespace vt

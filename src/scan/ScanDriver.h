@@ -1,0 +1,88 @@
+#pragma once
+// The scan: walks the newsgroup list with GROUP, fetches overview bursts with XOVER and
+// crunches each burst into the header store.
+#include "core/StopWatch.h"
+#include "nntp/Session.h"
+#include <QDateTime>
+#include <QObject>
+#include <functional>
+
+namespace vt {
+
+class AppCore;
+class HeaderStore;
+class NewsgroupTable;
+
+// Reduces a From field to the poster name.
+QByteArray parseFrom(const QByteArray &from, const std::function<void(const QString &)> &onError = {});
+
+class ScanDriver : public QObject, public ScanHandler {
+    Q_OBJECT
+public:
+    ScanDriver(AppCore &core, Session &session, NewsgroupTable &groups, HeaderStore &store, QObject *parent = nullptr);
+
+    // ScanHandler
+    void ScanHeaders(bool advance) override;
+    void onGroupSelected(const QByteArray &reply) override;
+    void onNoSuchGroup(const QByteArray &reply) override;
+    void onGroupLost() override;
+    void onBurst(const QByteArray &burst) override;
+    void abortScan(bool byUser) override;
+    bool hasGroups() const override;
+    QString currentGroupName() const override { return m_currentGroupName; }
+    void resetNewFlags() override;
+    void clearOverviewRangeStart() override { overviewRangeStart = 0; }
+
+    void requestNextBurst();
+    void parse_xoverdata(const QByteArray &burst);
+    void xover_proccess(const QByteArray &burst, qsizetype from, qsizetype to);
+    void add_articleheader(const QByteArray &poster, const QByteArray &subject, qint32 number, const QByteArray &bytes,
+                           const QByteArray &date, const QByteArray &msgid);
+    void ReportCrunchProgress();
+    void AutoExpire(quint8 key, qint32 first);
+
+    // What the scan touches elsewhere, wired by the program.
+    std::function<void()> viewUpdate;          // incremental header view update
+    std::function<void()> fullViewRefresh;
+    std::function<QString()> groupChooserText = [] { return QString(); };
+    std::function<void()> batchLifeUpdate;
+    std::function<void()> startBatchDownload;
+    std::function<void()> saveHeaders;
+    std::function<void()> saveFavourites;
+    std::function<void(int)> removeFromBatch;
+
+    // Scan state.
+    int groupListIndex = 0;
+    QDateTime scanStartTime;
+    qint64 scanHeaderTotal = 0;
+    quint8 currentGroupKey = 0;
+    bool groupReplyTaken = false;
+    qint32 groupFirst = 0, groupLast = 0, groupArticleCount = 0;
+    qint32 newToFetch = 0;
+    qint32 overviewRangeStart = 0, overviewRangeEnd = 0;
+    qint64 burstHeaderCount = 0;
+    qint32 burstHighArticle = 0;
+    int yieldCounter = 0;
+
+    // The burst size after a crunch of ms milliseconds (lowered near the timeout).
+    int speedHint(qint64 ms);
+    QString readCounterText() const;
+    QString itemCounterText() const;
+
+signals:
+    void countersChanged();
+
+private:
+    void finishScan();
+    void log(const QString &m, bool record = true);
+    QString speedText(qint64 secs) const;
+
+    AppCore &m_core;
+    Session &m_session;
+    NewsgroupTable &m_groups;
+    HeaderStore &m_store;
+    QString m_currentGroupName;
+    CStopWatch m_watch;
+};
+
+} // namespace vt

@@ -1,0 +1,290 @@
+// Whole scans against the test server: groups, bursts, marks, log lines and the store.
+#include "Synth.h"
+#include "TestSupport.h"
+#include "core/AppCore.h"
+#include "core/Text.h"
+#include "groups/NewsgroupTable.h"
+#include "headers/HeaderStore.h"
+#include "scan/ScanDriver.h"
+#include "scan/SubjectParser.h"
+#include <QFile>
+#include <gtest/gtest.h>
+#include <map>
+
+using namespace vt;
+using vt::test::TestServer;
+using vt::test::waitFor;
+
+namespace {
+struct Scan {
+    QTemporaryDir dir;
+    QuietPrompter prompter;
+    AppCore core{AppPaths(dir.path()), prompter};
+    Session session{core};
+    NewsgroupTable groups{core.log, prompter, core.ui};
+    HeaderStore store;
+    ScanDriver scan{core, session, groups, store};
+    QStringList logged;
+    int downloads = 0;
+
+    explicit Scan(quint16 port)
+    {
+        core.settings.News_Host = "127.0.0.1";
+        core.settings.News_Port = QString::number(port);
+        core.settings.User_Name = "user";
+        core.settings.password = "secret";
+        scan.startBatchDownload = [this] { ++downloads; };
+        QObject::connect(&core.log, &OpsLog::statusChanged, [this](const QString &m) { logged << m; });
+    }
+    bool run(int ms = 20000)
+    {
+        session.connectForScan();
+        return waitFor([&] { return logged.filter("Scan Complete.").size() > 0 && session.TCP1.state() == 0; }, ms);
+    }
+    bool has(const QString &m) const { return logged.contains(m); }
+};
+
+// What a group's overview should give: item name -> parts.
+std::map<QByteArray, int> expectedItems(const synth::Group &g, int fromNumber)
+{
+    std::map<QByteArray, int> out;
+    for (const synth::Article &a : g.articles) {
+        if (a.number < fromNumber) continue;
+        const QByteArray poster = parseFrom(QByteArray::fromStdString(a.from));
+        out[parseSubject(QByteArray::fromStdString(a.subject)).name.trimmed() + '|' + poster]++;
+    }
+    return out;
+}
+} // namespace
+
+TEST(Scan, SeveralGroupsWithFaults)
+{
+    TestServer server({"--group", "alt.binaries.one:1000:250", "--group", "alt.binaries.two:5000:90", "--group",
+                       "alt.binaries.empty:300:0", "--segment", "--auth", "user:secret", "--fault", "GROUP=480@2"});
+    Scan s(server.port());
+    s.core.settings.sldXOVER = 40;
+    s.groups.addGroup("alt.binaries.one");
+    s.groups.addGroup("alt.binaries.missing");
+    s.groups.addGroup("alt.binaries.two");
+    s.groups.addGroup("alt.binaries.empty");
+    s.groups.addGroup("alt.binaries.off");
+    s.groups.toggleRow(5);
+    // "two" was read up to a mark far above what the server now numbers: reset.
+    s.groups.recordByKey(s.groups.rowKey(3))->lastRead = 900000;
+    // An item from "two" below its first article: expires.
+    s.store.maketree("old post [xx/0000002]", "old post (1/2)", 4000, "2", "10", quint8(s.groups.rowKey(3)), "Jane", "", "<o@x>");
+    s.store.partsReadTotal = 0;
+
+    const bool finished = s.run();
+    if (!finished) for (const QString &l : s.logged) fprintf(stderr, "LOG %s\n", qPrintable(l));
+    ASSERT_TRUE(finished);
+    EXPECT_TRUE(s.has("Scan Initiated..."));
+    EXPECT_TRUE(s.has("Error, no such news group alt.binaries.missing"));
+    EXPECT_TRUE(s.has("Authinfo cleared, login complete..."));
+    EXPECT_TRUE(s.has("249 new articles in alt.binaries.one"));
+    EXPECT_TRUE(s.has("89 new articles in alt.binaries.two")) << "mark reset: the whole range counts";
+    EXPECT_TRUE(s.has("0 new articles in alt.binaries.empty"));
+    EXPECT_TRUE(s.has("Auto-expire: alt.binaries.two, 1 article expired"));
+    EXPECT_TRUE(s.has("Auto-expire: alt.binaries.one, nothing expired"));
+    EXPECT_EQ(s.store.FindHash("old post [xx/0000002]", "Jane"), -1);
+    EXPECT_EQ(s.store.freeSlotCount, 0) << "the expired slot was taken by a new item";
+    EXPECT_NE(s.store.item(1).subject, "old post [xx/0000002]");
+    EXPECT_FALSE(s.logged.filter("alt.binaries.off").size());
+    EXPECT_EQ(s.downloads, 1) << "automatic download at the end";
+
+    const QStringList xovers = server.commands().filter("XOVER");
+    EXPECT_EQ(xovers.first().section(' ', 1), "XOVER 1001-1040") << "a first read starts after the group's first article";
+
+    // High-water marks at the groups' last articles.
+    EXPECT_EQ(s.groups.lastReadByKey(s.groups.rowKey(1)), 1249);
+    EXPECT_EQ(s.groups.lastReadByKey(s.groups.rowKey(3)), 5089);
+
+    // Every listed article after the first of each group is filed, under its post's item.
+    synth::Options o;
+    std::map<QByteArray, int> want = expectedItems(synth::makeGroup("alt.binaries.one", 1000, 250, o), 1001);
+    for (auto &[k, v] : expectedItems(synth::makeGroup("alt.binaries.two", 5000, 90, o), 5001)) want[k] += v;
+    std::map<QByteArray, int> got;
+    qint64 parts = 0;
+    for (int i = 1; i <= s.store.itemCount(); ++i) {
+        const HeaderItem &it = s.store.item(i);
+        if (it.deleted) continue;
+        got[it.subject + '|' + it.poster] = int(it.parts.size());
+        parts += qint64(it.parts.size());
+    }
+    EXPECT_EQ(got, want);
+    EXPECT_EQ(s.store.partsReadTotal, 249 + 89);
+    EXPECT_EQ(parts, 249 + 89);
+    const QString complete = s.logged.filter("Scan Complete.").first();
+    EXPECT_TRUE(complete.startsWith("Scan Complete. 338 headers read in")) << complete.toStdString();
+    EXPECT_EQ(s.session.TCP1.state(), 0);
+    EXPECT_TRUE(server.commands().last().endsWith("QUIT"));
+}
+
+TEST(Scan, RescanFindsNothingNewAndAllDisabledFinishesAtOnce)
+{
+    TestServer server({"--group", "alt.binaries.one:1000:120"});
+    Scan s(server.port());
+    s.groups.addGroup("alt.binaries.one");
+    ASSERT_TRUE(s.run());
+    const int items = s.store.itemCount();
+    s.logged.clear();
+    ASSERT_TRUE(s.run());
+    EXPECT_TRUE(s.has("0 new articles in alt.binaries.one"));
+    EXPECT_TRUE(s.logged.filter("Scan Complete. No new headers read in").size() == 1);
+    EXPECT_EQ(s.store.itemCount(), items);
+
+    s.groups.toggleRow(1);
+    s.logged.clear();
+    ASSERT_TRUE(s.run());
+    EXPECT_TRUE(s.logged.filter("GROUP").isEmpty());
+    EXPECT_EQ(server.commandsOf(3).filter("GROUP").size(), 0);
+}
+
+TEST(Scan, EmergencyRestartResumesAtTheSameGroup)
+{
+    TestServer server({"--group", "alt.binaries.one:1000:100", "--group", "alt.binaries.two:1:100", "--fault", "GROUP alt.binaries.two=drop@1"});
+    Scan s(server.port());
+    s.core.settings.chkRestart500 = true;
+    s.core.settings.Rescan_Time = 5;
+    s.groups.addGroup("alt.binaries.one");
+    s.groups.addGroup("alt.binaries.two");
+    s.session.connectForScan();
+    ASSERT_TRUE(waitFor([&] { return s.core.countdown.active(); }));
+    EXPECT_EQ(s.scan.groupListIndex, 2);
+    for (int i = 0; i < 5; ++i) s.core.countdown.tick();
+    ASSERT_TRUE(waitFor([&] { return s.logged.filter("Scan Complete.").size() == 1; }));
+    EXPECT_EQ(s.logged.count("Scan Initiated..."), 1) << "no new scan, same counters";
+    EXPECT_EQ(server.commandsOf(2), QStringList({"GROUP alt.binaries.two", "XOVER 2-101", "GROUP alt.binaries.two", "QUIT"}));
+}
+
+TEST(Scan, UserAbort)
+{
+    TestServer server({"--group", "alt.binaries.one:1000:100", "--fault", "XOVER=stall"});
+    Scan s(server.port());
+    s.groups.addGroup("alt.binaries.one");
+    s.session.connectForScan();
+    ASSERT_TRUE(waitFor([&] { return s.session.scanStage == 12; }));
+    s.scan.abortScan(true);
+    EXPECT_TRUE(s.has("Scan Aborted by user."));
+    EXPECT_EQ(s.scan.groupListIndex, 0);
+    EXPECT_FALSE(s.session.scanInProgress);
+    EXPECT_EQ(s.session.TCP1.state(), 0);
+}
+
+TEST(Burst, EdgeCases)
+{
+    QTemporaryDir dir;
+    QuietPrompter p;
+    AppCore core(AppPaths(dir.path()), p);
+    Session session(core);
+    NewsgroupTable groups(core.log, p, core.ui);
+    HeaderStore store;
+    ScanDriver scan(core, session, groups, store);
+    groups.addGroup("g");
+    scan.currentGroupKey = 1;
+    scan.groupReplyTaken = true;
+    scan.groupFirst = 1;
+    scan.groupLast = 5000;
+    scan.overviewRangeStart = 100;
+    scan.overviewRangeEnd = 200;
+    scan.newToFetch = 0;   // hand back with ScanHeaders(false)
+    QStringList logged;
+    QObject::connect(&core.log, &OpsLog::statusChanged, [&](const QString &m) { logged << m; });
+
+    scan.parse_xoverdata("224 ov\r\n.\r\n");
+    EXPECT_EQ(store.itemCount(), 0);
+    EXPECT_TRUE(logged.filter("Crunched burst").isEmpty());
+    EXPECT_EQ(groups.lastReadByKey(1), 200) << "raised to the requested end: the group goes on beyond it";
+
+    logged.clear();
+    scan.yieldCounter = 0;
+    scan.currentGroupKey = 1;   // the hand-back above selected the group again
+    scan.groupReplyTaken = true;
+    scan.parse_xoverdata("224 ov\r\n"
+                         "201\ta (1/2)\tJane <j@x>\tdate\t<1@x>\t\t100\t2\r\n"
+                         "202\ta (2/2)\tJane <j@x>\tdate\t<2@x>\t\t100\t2\r\n"
+                         "203\tb\tx@y.z (Bob)\tdate\t<3@x>\t\t100\t2\r\n"
+                         "204\tc\tx\tdate\t<4@x>\t\t100\r\n"
+                         "205\td\tx\tdate\t<5@x>\t\t77\t1\r\n"
+                         "\r\n"
+                         "206\tnot filed\tx\tdate\t<6@x>\t\t1\t1\r\n"
+                         ".\r\n");
+    EXPECT_EQ(store.itemCount(), 4);
+    EXPECT_EQ(store.item(1).parts.size(), 2u);
+    EXPECT_EQ(store.item(2).poster, "Bob");
+    EXPECT_EQ(store.item(3).parts[0].byteCount, 100) << "no line count field: the byte count still arrives";
+    EXPECT_EQ(groups.lastReadByKey(1), 205);
+    EXPECT_EQ(logged.filter("Crunching header burst").size(), 1) << "progress after every 5th line";
+    EXPECT_EQ(logged.filter("Crunched burst of 5 headers").size(), 1);
+
+    // Burst size adaptation: strict on both sides.
+    core.settings.sldTimeout = 15;
+    core.settings.sldXOVER = 200;
+    EXPECT_EQ(scan.speedHint(6000), 100);
+    core.settings.sldXOVER = 199;
+    EXPECT_EQ(scan.speedHint(6000), 199);
+}
+
+TEST(ParseFrom, Forms)
+{
+    EXPECT_EQ(parseFrom("Jane Doe <jane@example.com>"), QByteArray("Jane Doe"));
+    EXPECT_EQ(parseFrom("\"Bob Poster\" <bob@example.net>"), QByteArray("Bob Poster"));
+    EXPECT_EQ(parseFrom("uploader@example.org (Upper Loader)"), QByteArray("Upper Loader"));
+    EXPECT_EQ(parseFrom("<anon1234@example.com>"), QByteArray("anon1234"));
+    EXPECT_EQ(parseFrom("ab@example.com"), QByteArray("ab@example.com"));
+    EXPECT_EQ(parseFrom("jane@example.com"), QByteArray("jane"));
+    QStringList errs;
+    EXPECT_EQ(parseFrom("<<x@y>>", [&](const QString &e) { errs << e; }), QByteArray("<x@y>"));
+    EXPECT_EQ(errs.size(), 1);
+}
+
+TEST(Newsgroups, FavouritesFileAndRows)
+{
+    QTemporaryDir dir;
+    QuietPrompter p;
+    OpsLog log;
+    UiState ui;
+    const QString path = dir.path() + "/favs.txt";
+    {
+        QFile f(path);
+        f.open(QIODevice::WriteOnly);
+        f.write(" alt.a , 12 ,False, 3\r\nalt.b,5,True\r\nalt.c,0,0,1\r\n../evil,0,False,9\r\n");
+    }
+    NewsgroupTable t(log, p, ui);
+    t.loadFavourites(path);
+    ASSERT_EQ(t.rows(), 3);
+    EXPECT_EQ(t.nameByKey(3), "alt.a");
+    EXPECT_EQ(t.lastReadByKey(3), 12);
+    EXPECT_EQ(t.rowKey(2), 2) << "three fields: the smallest free key";
+    EXPECT_TRUE(t.rowGreyed(2));
+    EXPECT_EQ(p.messages.size(), 1) << "the unsafe name is refused";
+    EXPECT_FALSE(t.addGroup("  ALT.A "));
+    EXPECT_FALSE(t.addGroup("a/b"));
+    EXPECT_TRUE(t.addGroup("alt.d"));
+    EXPECT_EQ(t.rowKey(4), 4);
+    t.moveRows({2, 4}, 0);
+    EXPECT_EQ(t.rowKey(1), 2);
+    EXPECT_EQ(t.rowKey(2), 4);
+    ASSERT_TRUE(t.saveFavourites(path));
+    QFile f(path);
+    f.open(QIODevice::ReadOnly);
+    EXPECT_EQ(f.readAll(), QByteArray("alt.b,5,True,2\r\nalt.d,0,False,4\r\nalt.a,12,False,3\r\nalt.c,0,False,1\r\n"));
+
+    NewsgroupTable bad(log, p, ui);
+    {
+        QFile g(dir.path() + "/bad.txt");
+        g.open(QIODevice::WriteOnly);
+        g.write("alt.x,1,False,1\r\nalt.y,7\r\nalt.z,1,False,2\r\n");
+    }
+    bad.loadFavourites(dir.path() + "/bad.txt");
+    EXPECT_EQ(p.messages.last(), "Error reading favs.txt, expected another comma.");
+    EXPECT_EQ(bad.rows(), 2);
+
+    // Marks: raised only, and the unread count never negative.
+    t.set_high_msg(3, 10, false);
+    EXPECT_EQ(t.lastReadByKey(3), 12);
+    EXPECT_EQ(t.rangeUpdate(3, 1, 8), 0);
+    NewsgroupTable empty(log, p, ui);
+    ASSERT_TRUE(empty.saveFavourites(path));
+    EXPECT_FALSE(QFile::exists(path));
+}
