@@ -2,7 +2,6 @@
 #include "core/Text.h"
 #include <algorithm>
 #include <cstring>
-#include <unordered_set>
 
 namespace vt {
 
@@ -20,6 +19,13 @@ int getHashInd(const QByteArray &name, const QByteArray &poster)
     return (SumHstr(name) * 257 + SumHstr(poster) * 32) % 431;
 }
 
+static quint64 hashBytes(const char *p, qsizetype n)
+{
+    quint64 h = 1469598103934665603ull;
+    for (qsizetype i = 0; i < n; ++i) h = (h ^ (unsigned char)p[i]) * 1099511628211ull;
+    return h;
+}
+
 static quint64 keyOf(const QByteArray &name, const QByteArray &poster)
 {
     // FNV-1a over name, a separator, poster.
@@ -30,11 +36,57 @@ static quint64 keyOf(const QByteArray &name, const QByteArray &poster)
     return h;
 }
 
-// For items with many parts: article numbers and tails, so that the duplicate test stays
-// constant time per header instead of a walk over every part.
+// For items with many parts: article numbers and tails in flat open-addressing tables,
+// so that the duplicate test stays constant time per header instead of a walk over every
+// part, without a heap node per part.
 struct HeaderStore::PartIndex {
-    std::unordered_set<qint32> numbers;
-    std::unordered_multimap<quint64, size_t> tails;   // hash of subjectTail -> part position
+    // slot: high 32 bits = key, low 32 bits = part position + 1 (0 = empty)
+    std::vector<quint64> numbers, tails;
+    size_t used = 0;
+    static size_t slotOf(quint32 key, size_t mask) { return (key * 2654435761u) & mask; }
+    void grow()
+    {
+        const size_t n = numbers.empty() ? 64 : numbers.size() * 2;
+        std::vector<quint64> a(n, 0), b(n, 0);
+        auto put = [n](std::vector<quint64> &t, quint64 v) {
+            size_t i = slotOf(quint32(v >> 32), n - 1);
+            while (t[i]) i = (i + 1) & (n - 1);
+            t[i] = v;
+        };
+        for (quint64 v : numbers)
+            if (v) put(a, v);
+        for (quint64 v : tails)
+            if (v) put(b, v);
+        numbers.swap(a);
+        tails.swap(b);
+    }
+    void add(quint32 number, quint32 tailHash, size_t j)
+    {
+        if ((used + 1) * 2 > numbers.size()) grow();
+        const size_t mask = numbers.size() - 1;
+        const quint64 pos = quint64(j) + 1;
+        size_t i = slotOf(number, mask);
+        while (numbers[i]) i = (i + 1) & mask;
+        numbers[i] = (quint64(number) << 32) | pos;
+        i = slotOf(tailHash, mask);
+        while (tails[i]) i = (i + 1) & mask;
+        tails[i] = (quint64(tailHash) << 32) | pos;
+        ++used;
+    }
+    bool hasNumber(quint32 number) const
+    {
+        const size_t mask = numbers.size() - 1;
+        for (size_t i = slotOf(number, mask); numbers[i]; i = (i + 1) & mask)
+            if (quint32(numbers[i] >> 32) == number) return true;
+        return false;
+    }
+    template <typename F> bool anyTail(quint32 tailHash, F &&f) const
+    {
+        const size_t mask = tails.size() - 1;
+        for (size_t i = slotOf(tailHash, mask); tails[i]; i = (i + 1) & mask)
+            if (quint32(tails[i] >> 32) == tailHash && f(size_t(quint32(tails[i])) - 1)) return true;
+        return false;
+    }
 };
 
 static constexpr size_t kIndexFrom = 24;
@@ -141,28 +193,18 @@ QString HeaderStore::ItemStatus(int i) const
     return st;
 }
 
-static quint64 hashBytes(const char *p, qsizetype n)
-{
-    quint64 h = 1469598103934665603ull;
-    for (qsizetype i = 0; i < n; ++i) h = (h ^ (unsigned char)p[i]) * 1099511628211ull;
-    return h;
-}
-
 void HeaderStore::indexPart(int item, size_t j)
 {
     HeaderItem &it = m_items[size_t(item)];
     auto &idx = m_partIndex[size_t(item)];
+    auto h32 = [](const QByteArray &t) { return quint32(hashBytes(t.constData(), t.size())); };
     if (!idx) {
         if (it.parts.size() < kIndexFrom) return;
         idx = std::make_unique<PartIndex>();
-        for (size_t k = 0; k < it.parts.size(); ++k) {
-            idx->numbers.insert(it.parts[k].articleNumber);
-            idx->tails.emplace(hashBytes(it.parts[k].subjectTail.constData(), it.parts[k].subjectTail.size()), k);
-        }
+        for (size_t k = 0; k < it.parts.size(); ++k) idx->add(quint32(it.parts[k].articleNumber), h32(it.parts[k].subjectTail), k);
         return;
     }
-    idx->numbers.insert(it.parts[j].articleNumber);
-    idx->tails.emplace(hashBytes(it.parts[j].subjectTail.constData(), it.parts[j].subjectTail.size()), j);
+    idx->add(quint32(it.parts[j].articleNumber), h32(it.parts[j].subjectTail), j);
 }
 
 bool HeaderStore::isDuplicate(int item, const QByteArray &S, qint32 articleNumber, quint8 groupKey)
@@ -177,18 +219,15 @@ bool HeaderStore::isDuplicate(int item, const QByteArray &S, qint32 articleNumbe
         return S.contains('/');
     };
     if (const auto &idx = m_partIndex[size_t(item)]) {
-        if (idx->numbers.count(articleNumber)) return true;
+        if (idx->hasNumber(quint32(articleNumber))) return true;
         if (!sHasPrefix) return false;
         const char *tail = S.constData() + plen;
         const qsizetype tlen = S.size() - plen;
-        auto range = idx->tails.equal_range(hashBytes(tail, tlen));
-        for (auto r = range.first; r != range.second; ++r) {
-            const PartRecord &p = it.parts[r->second];
-            if (p.subjectTail.size() == tlen && memcmp(p.subjectTail.constData(), tail, size_t(tlen)) == 0
-                && sameSubjectIsDup(p))
-                return true;
-        }
-        return false;
+        return idx->anyTail(quint32(hashBytes(tail, tlen)), [&](size_t j) {
+            const PartRecord &p = it.parts[j];
+            return p.subjectTail.size() == tlen && memcmp(p.subjectTail.constData(), tail, size_t(tlen)) == 0
+                   && sameSubjectIsDup(p);
+        });
     }
     for (const PartRecord &p : it.parts) {
         if (p.articleNumber == articleNumber) return true;
@@ -215,7 +254,7 @@ void HeaderStore::maketree(const QByteArray &rawName, const QByteArray &S, qint3
     PartRecord part;
     part.articleNumber = articleNumber;
     part.groupKey = groupKey;
-    part.messageId = messageId;
+    part.messageId = QByteArray(messageId.constData(), messageId.size());
 
     int slot = found;
     if (!found) {
@@ -229,8 +268,8 @@ void HeaderStore::maketree(const QByteArray &rawName, const QByteArray &S, qint3
         growTo(m_itemCount);
         HeaderItem &it = m_items[size_t(slot)];
         m_totalParts -= qint64(it.parts.size());
-        it.subject = name;
-        it.poster = poster;
+        it.subject = QByteArray(name.constData(), name.size());
+        it.poster = QByteArray(poster.constData(), poster.size());
         it.postDate = ParseArticleDate(dateText);
         it.declaredTotal = T.isEmpty() ? 0 : qint16(std::clamp<qint64>(leadingInt(T), -32768, 32767));
         it.displayRefresh = true;
@@ -255,7 +294,8 @@ void HeaderStore::maketree(const QByteArray &rawName, const QByteArray &S, qint3
     }
     HeaderItem &it = m_items[size_t(slot)];
     const qsizetype plen = it.subject.size() > 13 ? it.subject.size() - 13 : 0;
-    part.subjectTail = (it.subject.size() > 13 && S.size() > plen) ? S.mid(plen) : S;
+    part.subjectTail = (it.subject.size() > 13 && S.size() > plen) ? QByteArray(S.constData() + plen, S.size() - plen)
+                                                                   : QByteArray(S.constData(), S.size());
     it.parts.push_back(std::move(part));
     ++m_totalParts;
     indexPart(slot, it.parts.size() - 1);

@@ -282,7 +282,9 @@ void ScanDriver::xover_proccess(const QByteArray &burst, qsizetype from, qsizety
             prev = -1;
             continue;
         }
-        if (k != 6) f[k] = QByteArray(d + prev + 1, end - prev - 1);
+        // Subject and message-id are kept; the other fields are only read, so they borrow.
+        if (k == 2 || k == 5) f[k] = QByteArray(d + prev + 1, end - prev - 1);
+        else if (k != 6) f[k] = QByteArray::fromRawData(d + prev + 1, end - prev - 1);
         prev = next;
     }
     const QByteArray poster = parseFrom(f[3], [this](const QString &e) { log(QStringLiteral("parseFromErr:") + e); });
@@ -299,7 +301,7 @@ void ScanDriver::add_articleheader(const QByteArray &poster, const QByteArray &s
     const ParsedSubject p = parseSubject(subject, [this](const QString &e) {
         log(QStringLiteral("add_articleheader: 5  ") + e);
     });
-    m_store.maketree(p.name, trimBlanks(subject), number, p.total, bytes, currentGroupKey, poster, date, msgid);
+    m_store.maketree(p.name, p.fullSubject, number, p.total, bytes, currentGroupKey, poster, date, msgid);
 }
 
 void ScanDriver::ReportCrunchProgress()

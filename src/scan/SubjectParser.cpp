@@ -1,14 +1,21 @@
 #include "SubjectParser.h"
 #include "core/Text.h"
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 namespace vt {
 
 QByteArray totalMarker(qint64 total)
 {
-    char buf[32];
-    snprintf(buf, sizeof buf, " [xx/%07lld]", (long long)total);
-    return QByteArray(buf);
+    if (total < 0 || total > 9999999) {
+        char buf[32];
+        snprintf(buf, sizeof buf, " [xx/%07lld]", (long long)total);
+        return QByteArray(buf);
+    }
+    char buf[13] = {' ', '[', 'x', 'x', '/', '0', '0', '0', '0', '0', '0', '0', ']'};
+    for (int i = 11; total > 0; --i, total /= 10) buf[i] = char('0' + total % 10);
+    return QByteArray(buf, 13);
 }
 
 void RemoveAllOccurrences(QByteArray &s, const QByteArray &what)
@@ -23,41 +30,66 @@ void RemoveAllOccurrences(QByteArray &s, const QByteArray &what)
 
 namespace {
 
-// Reduces the total text: keep what follows the last blank-separated word, the opening
-// bracket and the last "/", then drop the closing bracket.
-QByteArray reduceTotal(QByteArray t, char open, char close)
+// Positions of the first three "d)" (or "d]") for each digit d, found in one pass.
+struct DigitHits {
+    qsizetype pos[10][3];
+    int count[10] = {};
+    DigitHits(const char *w, qsizetype n, char close)
+    {
+        for (qsizetype i = 1; i < n; ++i) {
+            if (w[i] != close) continue;
+            const char d = w[i - 1];
+            if (d < '0' || d > '9') continue;
+            int &c = count[d - '0'];
+            if (c < 3) pos[d - '0'][c++] = i - 1;
+        }
+    }
+};
+
+qsizetype lastIn(const char *w, qsizetype from, qsizetype to, char c)
 {
-    qsizetype b;
-    while ((b = t.indexOf(' ')) >= 0) t = t.mid(b + 1);
-    while ((b = t.indexOf(open)) >= 0) t = t.mid(b + 1);
-    const qsizetype slash = t.lastIndexOf('/');
+    for (qsizetype i = to - 1; i >= from; --i)
+        if (w[i] == c) return i;
+    return -1;
+}
+
+// The total text of a cut counter: what follows the last blank, then the last opening
+// bracket, then the last "/", without the closing bracket; empty when there is no "/".
+QByteArray totalOf(const char *w, qsizetype n, char open, char close)
+{
+    qsizetype from = lastIn(w, 0, n, ' ') + 1;
+    from = std::max(from, lastIn(w, from, n, open) + 1);
+    const qsizetype slash = lastIn(w, from, n, '/');
     if (slash < 0) return {};
-    t = t.mid(slash + 1);
-    if (t.contains(close)) t.chop(1);
-    else t.clear();
-    return t;
+    const qsizetype t0 = slash + 1;
+    if (lastIn(w, t0, n, close) < 0) return {};
+    return QByteArray(w + t0, n - t0 - 1);
 }
 
-void dropUntilEndsWith(QByteArray &w, char c)
+// The name before the counter: up to the last opening bracket (when asked) or through
+// the last blank; "(no subject?)" when nothing is left.
+QByteArray nameBefore(const char *w, qsizetype n, bool toParen)
 {
-    while (!w.isEmpty() && !w.endsWith(c)) w.chop(1);
-}
-
-void finishName(QByteArray &w)
-{
-    if (w == " ") w = "(no subject?)";
-    else if (!w.isEmpty()) w.remove(0, 1);
+    if (toParen) {
+        const qsizetype p = lastIn(w, 0, n, '(');
+        if (p >= 0) return p == 0 ? QByteArray("(no subject?)") : QByteArray(w, p);
+    }
+    const qsizetype b = lastIn(w, 0, n, ' ');
+    return b < 0 ? QByteArray("(no subject?)") : QByteArray(w, b + 1);
 }
 
 } // namespace
 
 ParsedSubject parseSubject(const QByteArray &subject, const std::function<void(const QString &)> &onError)
 {
-    const QByteArray S = trimBlanks(subject);
-    QByteArray W = S + ' ';
     ParsedSubject out;
+    out.fullSubject = trimBlanks(subject);
+    const QByteArray &S = out.fullSubject;
+    QByteArray W;
+    W.reserve(S.size() + 1 + kMarkerLength);
+    W.append(S).append(' ');
 
-    if (W.contains("(1/1)")) {
+    if (memmem(W.constData(), size_t(W.size()), "(1/1)", 5)) {
         RemoveAllOccurrences(W, "(1/1)");
         out.name = W;
         out.total = "1";
@@ -68,40 +100,30 @@ ParsedSubject parseSubject(const QByteArray &subject, const std::function<void(c
         return out;
     }
 
-    bool found = false;
-    for (char d = '0'; d <= '9' && !found; ++d) {
-        const char pat[3] = {d, ')', 0};
-        const qsizetype p = W.indexOf(pat);   // 0-based: the Part's position is p + 1
-        if (p < 0) continue;
-        bool window = false;
-        if (p + 1 <= 5) {
-            if (onError) onError(QStringLiteral("Invalid procedure call or argument"));
-        } else {
-            window = W.mid(p - 5, 5).contains('/');
-        }
-        const qsizetype q2 = W.indexOf(pat, p + 1);
-        if (q2 >= 0) {
-            const qsizetype q3 = W.indexOf(pat, q2 + 1);
-            const qsizetype q = q3 >= 0 ? q3 : q2;
-            W.truncate(q + 2);
-            found = true;
-        } else if (window) {
-            W.truncate(p + 2);
-            found = true;
+    const char *w = W.constData();
+    qsizetype cut = -1;
+    {
+        const DigitHits hits(w, W.size(), ')');
+        for (int d = 0; d < 10 && cut < 0; ++d) {
+            if (!hits.count[d]) continue;
+            const qsizetype p = hits.pos[d][0];
+            bool window = false;
+            if (p + 1 <= 5) {
+                if (onError) onError(QStringLiteral("Invalid procedure call or argument"));
+            } else {
+                window = memchr(w + p - 5, '/', 5) != nullptr;
+            }
+            if (hits.count[d] >= 2) cut = hits.pos[d][hits.count[d] - 1] + 2;
+            else if (window) cut = p + 2;
         }
     }
+    bool found = cut >= 0;
     if (!found) {
-        for (char d = '0'; d <= '9' && !found; ++d) {
-            const char pat[3] = {d, ']', 0};
-            const qsizetype p = W.indexOf(pat);
-            if (p < 0) continue;
-            const qsizetype q2 = W.indexOf(pat, p + 1);
-            if (q2 >= 0) {
-                const qsizetype q3 = W.indexOf(pat, q2 + 1);
-                W.truncate((q3 >= 0 ? q3 : q2) + 2);
-            } else if (W.contains('/')) {
-                W.truncate(p + 2);
-            }
+        const DigitHits hits(w, W.size(), ']');
+        for (int d = 0; d < 10 && !found; ++d) {
+            if (!hits.count[d]) continue;
+            if (hits.count[d] >= 2) cut = hits.pos[d][hits.count[d] - 1] + 2;
+            else if (memchr(w, '/', size_t(W.size()))) cut = hits.pos[d][0] + 2;
             found = true;
         }
     }
@@ -109,33 +131,27 @@ ParsedSubject parseSubject(const QByteArray &subject, const std::function<void(c
         out.name = W;
         return out;
     }
-
-    QByteArray T = W;
-    if (W.endsWith(')')) {
-        T = trimBlanks(reduceTotal(T, '(', ')'));
-        if (!T.isEmpty()) {
-            dropUntilEndsWith(W, ')');
-            W.prepend(' ');
-            if (W.contains('(')) {
-                dropUntilEndsWith(W, '(');
-                W.chop(1);
-            } else {
-                dropUntilEndsWith(W, ' ');
-            }
-            finishName(W);
-        }
-    } else if (W.endsWith(']')) {
-        T = reduceTotal(T, '[', ']');
-        dropUntilEndsWith(W, ']');
-        W.prepend(' ');
-        dropUntilEndsWith(W, ' ');
-        finishName(W);
+    const qsizetype n = cut >= 0 ? cut : W.size();
+    QByteArray T;
+    QByteArray name;
+    if (w[n - 1] == ')') {
+        T = trimBlanks(totalOf(w, n, '(', ')'));
+        name = T.isEmpty() ? QByteArray(w, n) : nameBefore(w, n, true);
+    } else if (w[n - 1] == ']') {
+        T = totalOf(w, n, '[', ']');
+        name = nameBefore(w, n, false);
+    } else {
+        T = QByteArray(w, n);
+        name = QByteArray(w, n);
     }
     if (T.size() >= 10) T.clear();
     else T = trimBlanks(T);
 
-    if (T.isEmpty()) out.name = trimBlanks(W);
-    else out.name = trimBlanks(W) + totalMarker(leadingInt(T));
+    out.name = trimBlanks(name);
+    if (!T.isEmpty()) {
+        out.name.reserve(out.name.size() + kMarkerLength);
+        out.name += totalMarker(leadingInt(T));
+    }
     out.total = T;
     return out;
 }

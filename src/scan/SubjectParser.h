@@ -9,6 +9,7 @@ namespace vt {
 struct ParsedSubject {
     QByteArray name;    // item name (ends in " [xx/0000015]" for counted posts), untrimmed
     QByteArray total;   // total text T: "15", "1" for (1/1) posts, empty without a counter
+    QByteArray fullSubject;   // the subject trimmed of blanks
 };
 
 // The 13-character marker that ends a counted item's name.

@@ -93,3 +93,29 @@ TEST(DateParser, Recogniser)
     EXPECT_EQ(ParseArticleDate("Wednesday, 13 Mar 2002 10:15:00"), at(2002, 3, 13, 10, 15));
     EXPECT_EQ(ParseArticleDate("Wednesday, 13 Mar 2002 10:15:00 GMT"), at(2002, 3, 13));
 }
+
+#include "SubjectOracle.h"
+#include <random>
+
+// The one-pass parser against the rule read step by step, on subjects built from the
+// pieces that matter: counters of both kinds, digits, blanks, slashes, repeats.
+TEST(SubjectParser, AgreesWithTheLiteralRule)
+{
+    std::mt19937 rng(21);
+    const char *pieces[] = {"(", ")", "[", "]", "/", " ", "1", "2", "5", "0", "9", "x", "ab", "(1/1)", "(01/15)", "[3/10]",
+                            "(2004)", ".rar", "yEnc", "\"", "-", "(15/20)", "12)", "3]", "  "};
+    int counted = 0;
+    for (int i = 0; i < 200000; ++i) {
+        QByteArray s;
+        const int n = 1 + int(rng() % 12);
+        for (int k = 0; k < n; ++k) s += pieces[rng() % (sizeof pieces / sizeof *pieces)];
+        int e1 = 0, e2 = 0;
+        const ParsedSubject a = parseSubject(s, [&](const QString &) { ++e1; });
+        const ParsedSubject b = oracle::parseSubjectLiteral(s, [&](const QString &) { ++e2; });
+        ASSERT_EQ(trimBlanks(a.name), trimBlanks(b.name)) << s.constData();
+        ASSERT_EQ(a.total, b.total) << s.constData();
+        ASSERT_EQ(e1 > 0, e2 > 0) << s.constData();
+        counted += !a.total.isEmpty();
+    }
+    EXPECT_GT(counted, 10000);
+}

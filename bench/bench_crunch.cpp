@@ -1,0 +1,86 @@
+// In-process crunch of realistic overview bursts into the store: headers per second and
+// the cost per header as the store grows to 2,000,000 parts.
+#include "Synth.h"
+#include "core/AppCore.h"
+#include "groups/NewsgroupTable.h"
+#include "headers/HeaderStore.h"
+#include "nntp/Session.h"
+#include "scan/ScanDriver.h"
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <cstdio>
+#include <sys/resource.h>
+
+using namespace vt;
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const int total = argc > 1 ? atoi(argv[1]) : 2'000'000;
+    const bool aggressive = !(argc > 2 && QByteArray(argv[2]) == "normal");
+    synth::Options o;
+    o.seed = 3;
+    o.bigPosts = true;   // half 1,000-part posts, the rest smaller posts and single text posts
+    const synth::Group g = synth::makeGroup("alt.binaries.bench", 1, total, o);
+    // Several posters: vary the From line per post.
+    std::vector<QByteArray> lines;
+    lines.reserve(g.articles.size());
+    for (const synth::Article &a : g.articles) {
+        synth::Article b = a;
+        b.from = "poster" + std::to_string(a.post % 37) + " <p" + std::to_string(a.post % 37) + "@example.com>";
+        lines.push_back(QByteArray::fromStdString(synth::overviewLine(b)) + "\r\n");
+    }
+
+    QTemporaryDir dir;
+    QuietPrompter prompter;
+    AppCore core(AppPaths(dir.path()), prompter);
+    core.settings.chkAgressiveHeaderCrunch = aggressive;
+    core.settings.sldXOVER = 3000;
+    Session session(core);
+    NewsgroupTable groups(core.log, prompter, core.ui);
+    groups.addGroup("alt.binaries.bench");
+    HeaderStore store;
+    ScanDriver scan(core, session, groups, store);
+
+    const int burst = 3000;
+    const int marks[] = {100'000, 1'000'000, 2'000'000};
+    rusage r0{};
+    getrusage(RUSAGE_SELF, &r0);
+    QElapsedTimer all, window;
+    all.start();
+    window.start();
+    qint64 windowStart = 0;
+    size_t markIdx = 0;
+    for (size_t i = 0; i < lines.size();) {
+        QByteArray b = "224 overview follows\r\n";
+        const size_t end = std::min(lines.size(), i + size_t(burst));
+        for (size_t k = i; k < end; ++k) b += lines[k];
+        b += ".\r\n";
+        scan.currentGroupKey = 1;
+        scan.groupReplyTaken = true;
+        scan.groupLast = total + 10;
+        scan.newToFetch = 1 << 30;
+        scan.parse_xoverdata(b);
+        i = end;
+        const qint64 parts = store.totalParts();
+        while (markIdx < 3 && parts >= marks[markIdx]) {
+            const double ns = double(window.nsecsElapsed()) / double(qint64(i) - windowStart);
+            printf("at %7lld parts: %.0f ns/header over the last %lld headers\n", (long long)parts, ns,
+                   (long long)(qint64(i) - windowStart));
+            windowStart = qint64(i);
+            window.restart();
+            ++markIdx;
+        }
+    }
+    const double secs = all.nsecsElapsed() / 1e9;
+    rusage r1{};
+    getrusage(RUSAGE_SELF, &r1);
+    auto tv = [](const timeval &a, const timeval &b) { return double(b.tv_sec - a.tv_sec) + double(b.tv_usec - a.tv_usec) / 1e6; };
+    printf("cpu during crunch: user %.2f s, system %.2f s, minor page faults %ld\n", tv(r0.ru_utime, r1.ru_utime),
+           tv(r0.ru_stime, r1.ru_stime), r1.ru_minflt - r0.ru_minflt);
+    printf("crunch (%s yield): %zu headers into %d items / %lld parts in %.2f s = %.0f headers/s\n",
+           aggressive ? "aggressive" : "normal", lines.size(), store.itemCount(), (long long)store.totalParts(), secs,
+           double(lines.size()) / secs);
+    return 0;
+}
