@@ -36,58 +36,16 @@ static quint64 keyOf(const QByteArray &name, const QByteArray &poster)
     return h;
 }
 
-// For items with many parts: article numbers and tails in flat open-addressing tables,
-// so that the duplicate test stays constant time per header instead of a walk over every
-// part, without a heap node per part.
+// For items with many parts: positions of parts in two flat open-addressing tables, one
+// keyed by article number and one by the hash of the tail, so that the duplicate test
+// stays constant time per header without a heap node per part.
 struct HeaderStore::PartIndex {
-    // slot: high 32 bits = key, low 32 bits = part position + 1 (0 = empty)
-    std::vector<quint64> numbers, tails;
+    std::vector<quint32> numbers, tails;   // part position + 1; 0 = empty
     size_t used = 0;
     static size_t slotOf(quint32 key, size_t mask) { return (key * 2654435761u) & mask; }
-    void grow()
-    {
-        const size_t n = numbers.empty() ? 64 : numbers.size() * 2;
-        std::vector<quint64> a(n, 0), b(n, 0);
-        auto put = [n](std::vector<quint64> &t, quint64 v) {
-            size_t i = slotOf(quint32(v >> 32), n - 1);
-            while (t[i]) i = (i + 1) & (n - 1);
-            t[i] = v;
-        };
-        for (quint64 v : numbers)
-            if (v) put(a, v);
-        for (quint64 v : tails)
-            if (v) put(b, v);
-        numbers.swap(a);
-        tails.swap(b);
-    }
-    void add(quint32 number, quint32 tailHash, size_t j)
-    {
-        if ((used + 1) * 2 > numbers.size()) grow();
-        const size_t mask = numbers.size() - 1;
-        const quint64 pos = quint64(j) + 1;
-        size_t i = slotOf(number, mask);
-        while (numbers[i]) i = (i + 1) & mask;
-        numbers[i] = (quint64(number) << 32) | pos;
-        i = slotOf(tailHash, mask);
-        while (tails[i]) i = (i + 1) & mask;
-        tails[i] = (quint64(tailHash) << 32) | pos;
-        ++used;
-    }
-    bool hasNumber(quint32 number) const
-    {
-        const size_t mask = numbers.size() - 1;
-        for (size_t i = slotOf(number, mask); numbers[i]; i = (i + 1) & mask)
-            if (quint32(numbers[i] >> 32) == number) return true;
-        return false;
-    }
-    template <typename F> bool anyTail(quint32 tailHash, F &&f) const
-    {
-        const size_t mask = tails.size() - 1;
-        for (size_t i = slotOf(tailHash, mask); tails[i]; i = (i + 1) & mask)
-            if (quint32(tails[i] >> 32) == tailHash && f(size_t(quint32(tails[i])) - 1)) return true;
-        return false;
-    }
 };
+
+static quint32 tailHash(const QByteArray &t) { return quint32(hashBytes(t.constData(), t.size())); }
 
 static constexpr size_t kIndexFrom = 24;
 
@@ -104,6 +62,25 @@ void HeaderStore::clear()
     m_totalParts = 0;
     freeSlotCount = 0;
     m_hash.clear();
+    m_arena.clear();
+    m_arenaLeft = 0;
+    m_arenaAt = nullptr;
+}
+
+QByteArray HeaderStore::intern(const char *p, qsizetype n)
+{
+    if (n <= 0) return QByteArray();
+    if (size_t(n) > m_arenaLeft) {
+        const size_t chunk = std::max<size_t>(size_t(n), 1 << 20);
+        m_arena.push_back(std::make_unique<char[]>(chunk));
+        m_arenaAt = m_arena.back().get();
+        m_arenaLeft = chunk;
+    }
+    char *at = m_arenaAt;
+    memcpy(at, p, size_t(n));
+    m_arenaAt += n;
+    m_arenaLeft -= size_t(n);
+    return QByteArray::fromRawData(at, n);
 }
 
 void HeaderStore::clearIndex() { m_hash.clear(); }
@@ -197,14 +174,28 @@ void HeaderStore::indexPart(int item, size_t j)
 {
     HeaderItem &it = m_items[size_t(item)];
     auto &idx = m_partIndex[size_t(item)];
-    auto h32 = [](const QByteArray &t) { return quint32(hashBytes(t.constData(), t.size())); };
-    if (!idx) {
-        if (it.parts.size() < kIndexFrom) return;
-        idx = std::make_unique<PartIndex>();
-        for (size_t k = 0; k < it.parts.size(); ++k) idx->add(quint32(it.parts[k].articleNumber), h32(it.parts[k].subjectTail), k);
+    if (!idx && it.parts.size() < kIndexFrom) return;
+    if (!idx) idx = std::make_unique<PartIndex>();
+    auto put = [&](std::vector<quint32> &t, quint32 key, size_t pos) {
+        const size_t mask = t.size() - 1;
+        size_t i = PartIndex::slotOf(key, mask);
+        while (t[i]) i = (i + 1) & mask;
+        t[i] = quint32(pos + 1);
+    };
+    if ((it.parts.size()) * 2 > idx->numbers.size()) {
+        // (Re)build at twice the size: every part so far, this one included.
+        size_t n = 64;
+        while (n < it.parts.size() * 4) n *= 2;
+        idx->numbers.assign(n, 0);
+        idx->tails.assign(n, 0);
+        for (size_t k = 0; k < it.parts.size(); ++k) {
+            put(idx->numbers, quint32(it.parts[k].articleNumber), k);
+            put(idx->tails, tailHash(it.parts[k].subjectTail), k);
+        }
         return;
     }
-    idx->add(quint32(it.parts[j].articleNumber), h32(it.parts[j].subjectTail), j);
+    put(idx->numbers, quint32(it.parts[j].articleNumber), j);
+    put(idx->tails, tailHash(it.parts[j].subjectTail), j);
 }
 
 bool HeaderStore::isDuplicate(int item, const QByteArray &S, qint32 articleNumber, quint8 groupKey)
@@ -219,15 +210,20 @@ bool HeaderStore::isDuplicate(int item, const QByteArray &S, qint32 articleNumbe
         return S.contains('/');
     };
     if (const auto &idx = m_partIndex[size_t(item)]) {
-        if (idx->hasNumber(quint32(articleNumber))) return true;
+        const size_t mask = idx->numbers.size() - 1;
+        for (size_t i = PartIndex::slotOf(quint32(articleNumber), mask); idx->numbers[i]; i = (i + 1) & mask)
+            if (it.parts[idx->numbers[i] - 1].articleNumber == articleNumber) return true;
         if (!sHasPrefix) return false;
         const char *tail = S.constData() + plen;
         const qsizetype tlen = S.size() - plen;
-        return idx->anyTail(quint32(hashBytes(tail, tlen)), [&](size_t j) {
-            const PartRecord &p = it.parts[j];
-            return p.subjectTail.size() == tlen && memcmp(p.subjectTail.constData(), tail, size_t(tlen)) == 0
-                   && sameSubjectIsDup(p);
-        });
+        const quint32 h = quint32(hashBytes(tail, tlen));
+        for (size_t i = PartIndex::slotOf(h, mask); idx->tails[i]; i = (i + 1) & mask) {
+            const PartRecord &p = it.parts[idx->tails[i] - 1];
+            if (p.subjectTail.size() == tlen && memcmp(p.subjectTail.constData(), tail, size_t(tlen)) == 0
+                && sameSubjectIsDup(p))
+                return true;
+        }
+        return false;
     }
     for (const PartRecord &p : it.parts) {
         if (p.articleNumber == articleNumber) return true;
@@ -254,7 +250,7 @@ void HeaderStore::maketree(const QByteArray &rawName, const QByteArray &S, qint3
     PartRecord part;
     part.articleNumber = articleNumber;
     part.groupKey = groupKey;
-    part.messageId = QByteArray(messageId.constData(), messageId.size());
+    part.messageId = intern(messageId.constData(), messageId.size());
 
     int slot = found;
     if (!found) {
@@ -294,8 +290,8 @@ void HeaderStore::maketree(const QByteArray &rawName, const QByteArray &S, qint3
     }
     HeaderItem &it = m_items[size_t(slot)];
     const qsizetype plen = it.subject.size() > 13 ? it.subject.size() - 13 : 0;
-    part.subjectTail = (it.subject.size() > 13 && S.size() > plen) ? QByteArray(S.constData() + plen, S.size() - plen)
-                                                                   : QByteArray(S.constData(), S.size());
+    part.subjectTail = (it.subject.size() > 13 && S.size() > plen) ? intern(S.constData() + plen, S.size() - plen)
+                                                                   : intern(S.constData(), S.size());
     it.parts.push_back(std::move(part));
     ++m_totalParts;
     indexPart(slot, it.parts.size() - 1);

@@ -11,6 +11,9 @@
 
 namespace vt {
 
+// The two texts of a part filed by maketree are views into the store's string arena
+// (no heap block per string); they stay valid until the store is cleared. Copy them with
+// QByteArray(p.constData(), p.size()) to keep them longer.
 struct PartRecord {
     QByteArray subjectTail;
     QByteArray messageId;
@@ -83,6 +86,11 @@ private:
     bool isDuplicate(int item, const QByteArray &S, qint32 articleNumber, quint8 groupKey);
     void indexPart(int item, size_t j);
     void growTo(int count);
+
+    QByteArray intern(const char *p, qsizetype n);
+    std::vector<std::unique_ptr<char[]>> m_arena;
+    size_t m_arenaLeft = 0;
+    char *m_arenaAt = nullptr;
 
     std::vector<HeaderItem> m_items;              // position 0 unused
     std::vector<std::unique_ptr<PartIndex>> m_partIndex;   // per item, built for long items

@@ -22,14 +22,14 @@ Session::Session(AppCore &core, QObject *parent) : QObject(parent), m_core(core)
     connect(&TCP1, &Connection::replyReceived, this, &Session::onScanReply);
     connect(&TCP2, &Connection::replyReceived, this, &Session::onDownloadReply);
     connect(&TCP1, &Connection::dataArrived, this, [this](qsizetype pending) {
-        scanLastActivity = QDateTime::currentDateTime();
+        scanLastActivity = QDateTime::currentDateTimeUtc();
         if (scanStage == 12 && TCP1.receivingMultiline() && m_scan)
             log(QStringLiteral("Downloading header burst: ") + m_scan->currentGroupName() + QStringLiteral(", ")
                     + QString::number(overviewBuffer.size() + pending) + QStringLiteral(" bytes"),
                 false);
     });
     connect(&TCP2, &Connection::dataArrived, this, [this](qsizetype pending) {
-        downloadLastActivity = QDateTime::currentDateTime();
+        downloadLastActivity = QDateTime::currentDateTimeUtc();
         if (m_download && TCP2.receivingMultiline()) m_download->onProgress(pending);
     });
     connect(&TCP2, &Connection::connected, this, [this] { m_core.sounds.PlaySound(QStringLiteral("vtv017.wav")); });
@@ -109,7 +109,7 @@ void Session::connectForScan()
         log(QStringLiteral("Connection Error..."));
         return;
     }
-    scanLastActivity = QDateTime::currentDateTime();
+    scanLastActivity = QDateTime::currentDateTimeUtc();
     Timerbot1.start(1000);
     watchdogArmed = true;
     TCP1.connectTo(trimBlanks(s.News_Host), port);
@@ -123,7 +123,7 @@ void Session::connectDownload()
     const Settings &s = m_core.settings;
     modeReaderPending = s.chkModeReader;
     const quint16 port = quint16(leadingInt(trimBlanks(s.News_Port)));
-    downloadLastActivity = QDateTime::currentDateTime();
+    downloadLastActivity = QDateTime::currentDateTimeUtc();
     Timerbot2.start(1000);
     watchdogArmed = true;
     TCP2.connectTo(trimBlanks(s.News_Host), port);
@@ -187,7 +187,7 @@ void Session::disconnect(int n)
 
 void Session::onScanReply(const Reply &r)
 {
-    scanLastActivity = QDateTime::currentDateTime();
+    scanLastActivity = QDateTime::currentDateTimeUtc();
     if (TCP1.state() != 7) {
         disconnect(1);
         return;
@@ -249,7 +249,7 @@ void Session::onScanReply(const Reply &r)
 
 void Session::onDownloadReply(const Reply &r)
 {
-    downloadLastActivity = QDateTime::currentDateTime();
+    downloadLastActivity = QDateTime::currentDateTimeUtc();
     if (TCP2.state() != 7) {
         log(QStringLiteral("Download Connection Error..."));
         disconnect(2);
@@ -310,10 +310,10 @@ void Session::greeting(int n, const QByteArray &line)
     }
     log(latin(line));
     if (n == 1) {
-        scanLastActivity = QDateTime::currentDateTime();
+        scanLastActivity = QDateTime::currentDateTimeUtc();
         Timerbot1.start(1000);
     } else {
-        downloadLastActivity = QDateTime::currentDateTime();
+        downloadLastActivity = QDateTime::currentDateTimeUtc();
         Timerbot2.start(1000);
     }
     watchdogArmed = true;
@@ -445,7 +445,7 @@ void Session::watchdogTick(int n)
         return;
     }
     const QDateTime &last = n == 1 ? scanLastActivity : downloadLastActivity;
-    const qint64 elapsed = last.msecsTo(QDateTime::currentDateTime()) / 1000;
+    const qint64 elapsed = last.msecsTo(QDateTime::currentDateTimeUtc()) / 1000;
     const int timeout = m_core.settings.sldTimeout;
     if (elapsed > timeout) {
         log(QStringLiteral("WARNING: Server not responding -- ") + QString::number(timeout)

@@ -65,7 +65,7 @@ void ScanDriver::ScanHeaders(bool advance)
         m_session.scanInProgress = true;
         log(QStringLiteral("Scan Initiated..."));
         m_core.sounds.PlaySound(QStringLiteral("vtv016.wav"));
-        scanStartTime = QDateTime::currentDateTime();
+        scanStartTime = QDateTime::currentDateTimeUtc();
         scanHeaderTotal = 0;
         ui.setBarMax(UiState::ScanOverall, m_groups.rows());
     } else if (advance) {
@@ -102,7 +102,7 @@ void ScanDriver::finishScan()
     m_core.ui.resetScanBars();
     m_groups.setScanIcon(0);
     groupListIndex = 0;
-    const qint64 secs = scanStartTime.secsTo(QDateTime::currentDateTime());
+    const qint64 secs = scanStartTime.secsTo(QDateTime::currentDateTimeUtc());
     if (scanHeaderTotal >= 1) log(QStringLiteral("Scan Complete.") + speedText(secs));
     else log(QStringLiteral("Scan Complete. No new headers read in") + num(secs) + QStringLiteral(" seconds."));
     m_core.sounds.PlaySound(QStringLiteral("vtv003.wav"));
@@ -214,7 +214,7 @@ void ScanDriver::parse_xoverdata(const QByteArray &burstIn)
         xover_proccess(burst, lineStart, lineEnd);
         if (++yieldCounter > N) {
             yieldNow();
-            m_session.scanLastActivity = QDateTime::currentDateTime();
+            m_session.scanLastActivity = QDateTime::currentDateTimeUtc();
             yieldCounter = 0;
             ReportCrunchProgress();
         }
@@ -306,7 +306,7 @@ void ScanDriver::add_articleheader(const QByteArray &poster, const QByteArray &s
 
 void ScanDriver::ReportCrunchProgress()
 {
-    const qint64 secs = scanStartTime.secsTo(QDateTime::currentDateTime());
+    const qint64 secs = scanStartTime.secsTo(QDateTime::currentDateTimeUtc());
     const double avg = secs != 0 ? double(scanHeaderTotal + 1) / double(secs) : 0.0;
     const qint64 ms = m_watch.Elapsed();
     const double cur = ms != 0 ? double(burstHeaderCount) / double(ms) * 1000.0 : 0.0;
@@ -327,7 +327,7 @@ void ScanDriver::abortScan(bool byUser)
     m_session.disconnect(1);
     if (m_session.scanInProgress) {
         m_session.scanInProgress = false;
-        const qint64 secs = scanStartTime.secsTo(QDateTime::currentDateTime());
+        const qint64 secs = scanStartTime.secsTo(QDateTime::currentDateTimeUtc());
         if (scanHeaderTotal > 1 && byUser) log(QStringLiteral("Scan Aborted by user.") + speedText(secs));
         else if (byUser) log(QStringLiteral("Scan Aborted by user."));
     }

@@ -205,3 +205,26 @@ TEST(HeaderStore, LongItemsUseThePartIndexWithTheSameResults)
     EXPECT_EQ(s.item(1).parts.size(), 1000u);
     EXPECT_EQ(s.ItemStatus(1), "complete");
 }
+
+TEST(HeaderStore, PartTextsOutliveTheirInput)
+{
+    // The texts of a filed part are the store's own, not the burst's they came from.
+    HeaderStore s;
+    {
+        QByteArray burst = "Some post (1/2)|<abc@x>";
+        const QByteArray subject = QByteArray::fromRawData(burst.constData(), 15);
+        const QByteArray msgid = QByteArray::fromRawData(burst.constData() + 16, 7);
+        s.maketree("Some post [xx/0000002]", subject, 1, "2", "1", 1, QByteArray::fromRawData("Jane", 4), "", msgid);
+        burst.fill('#');
+    }
+    for (int i = 0; i < 3000; ++i)   // more than one arena chunk
+        s.maketree("p" + QByteArray::number(i), QByteArray(500, 'y'), i + 10, "", "1", 1, "Jane", "", QByteArray(400, 'z'));
+    EXPECT_EQ(s.item(1).parts[0].messageId, "<abc@x>");
+    EXPECT_EQ(s.item(1).parts[0].subjectTail, " (1/2)");
+    EXPECT_EQ(s.item(1).poster, "Jane");
+    EXPECT_EQ(s.item(3001).parts[0].messageId, QByteArray(400, 'z'));
+    s.clear();
+    EXPECT_EQ(s.itemCount(), 0);
+    s.maketree("again", "again", 1, "", "1", 1, "Jane", "", "<a@x>");
+    EXPECT_EQ(s.item(1).parts[0].messageId, "<a@x>");
+}
