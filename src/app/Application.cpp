@@ -24,6 +24,9 @@ Application::Application(const AppPaths &paths, QString rawCommandLine, Prompter
 {
     m_core = std::make_unique<AppCore>(paths, prompter ? *prompter : m_widgetPrompter);
     m_session = std::make_unique<Session>(*m_core);
+    m_groups = std::make_unique<NewsgroupTable>(m_core->log, m_core->prompter, m_core->ui);
+    m_scan = std::make_unique<ScanDriver>(*m_core, *m_session, *m_groups, m_store);
+    wireStores();
     endProcess = [] { QCoreApplication::exit(0); };
     setYieldHook([] { QCoreApplication::processEvents(QEventLoop::AllEvents, 5); });
 
@@ -48,6 +51,34 @@ Application::Application(const AppPaths &paths, QString rawCommandLine, Prompter
 
 Application::~Application() { setYieldHook({}); }
 
+void Application::wireStores()
+{
+    AppCore &c = *m_core;
+    stores.loadWatch = [this, &c] {
+        m_watch.LoadWatchList(c.paths.watch());
+        m_watch.watchEnabled = m_store.watchEnabled = c.settings.chkEnableWatch;
+    };
+    stores.saveWatch = [this, &c] { m_watch.SaveWatchList(c.paths.watch(), &c.log); };
+    stores.loadFavs = [this, &c] { m_groups->loadFavourites(c.paths.favs()); };
+    stores.saveFavs = [this, &c] { m_groups->saveFavourites(c.paths.favs()); };
+    stores.headersDirty = [this] { return m_store.headersDirty; };
+    m_store.log = [&c](const QString &m) { c.LogOp(m, true); };
+    m_store.watchMatches = [this](int i) { return m_watch.WatchMatches(m_store, i); };
+    // Until the batch list exists an item is queued by its flag, which the download start
+    // check reads.
+    m_store.addToBatch = [this](int i) {
+        m_store.item(i).inBatch = true;
+        m_store.item(i).displayRefresh = true;
+    };
+    m_scan->saveFavourites = [this] { stores.saveFavs(); };
+    m_scan->saveHeaders = [this] {
+        if (stores.saveHeaders) stores.saveHeaders();
+    };
+    m_scan->startBatchDownload = [this] {
+        if (stores.startBatchDownload) stores.startBatchDownload();
+    };
+}
+
 void Application::buildStartup()
 {
     using Step = StartupSequence::Step;
@@ -64,6 +95,11 @@ void Application::buildStartup()
                            connect(m_main.get(), &MainWindow::closeRequested, this, &Application::shutdown);
                            connect(m_main->cmdLog, &QPushButton::clicked, m_log.get(), &QWidget::show);
                            connect(m_main->cmdScan, &QPushButton::clicked, m_session.get(), &Session::connectForScan);
+                           connect(m_main->cmdScanStop, &QPushButton::clicked, this, [this] { m_scan->abortScan(true); });
+                           connect(m_scan.get(), &ScanDriver::countersChanged, this, [this] {
+                               m_main->lblRead->setText(m_scan->readCounterText());
+                               m_main->lblItems->setText(m_scan->itemCounterText());
+                           });
                            connect(m_main->cmdBatchDownload, &QPushButton::clicked, this, [this] {
                                if (stores.startBatchDownload) stores.startBatchDownload();
                                else m_core->prompter.message(QStringLiteral("Warning, nothing in batch que!"));

@@ -3,7 +3,11 @@
 // order, the command line and the shutdown sequence.
 #include "core/AppCore.h"
 #include "core/Startup.h"
+#include "groups/NewsgroupTable.h"
+#include "headers/HeaderStore.h"
+#include "headers/WatchList.h"
 #include "nntp/Session.h"
+#include "scan/ScanDriver.h"
 #include "ui/WidgetPrompter.h"
 #include <QObject>
 #include <functional>
@@ -41,6 +45,10 @@ public:
 
     AppCore &core() { return *m_core; }
     Session &session() { return *m_session; }
+    NewsgroupTable &groups() { return *m_groups; }
+    HeaderStore &store() { return m_store; }
+    WatchList &watch() { return m_watch; }
+    ScanDriver &scan() { return *m_scan; }
     MainWindow *mainWindow() { return m_main.get(); }
     SplashWindow *splash() { return m_splash.get(); }
     LogWindow *logWindow() { return m_log.get(); }
@@ -49,6 +57,7 @@ public:
 
 private:
     void buildStartup();
+    void wireStores();
     void applyWindowSizes();
     void captureWindowSizes();
     void deletePreviews();
@@ -57,6 +66,10 @@ private:
     WidgetPrompter m_widgetPrompter;
     std::unique_ptr<AppCore> m_core;
     std::unique_ptr<Session> m_session;
+    std::unique_ptr<NewsgroupTable> m_groups;
+    HeaderStore m_store;
+    WatchList m_watch;
+    std::unique_ptr<ScanDriver> m_scan;
     std::unique_ptr<MainWindow> m_main;
     std::unique_ptr<SplashWindow> m_splash;
     std::unique_ptr<LogWindow> m_log;

@@ -3,6 +3,8 @@
 #include "core/Prompter.h"
 #include "core/Text.h"
 #include "core/UiState.h"
+#include "headers/BatchSink.h"
+#include "headers/HeaderStore.h"
 #include <QFile>
 #include <QSaveFile>
 #include <algorithm>
@@ -194,6 +196,23 @@ void NewsgroupTable::removeRow(int pos)
     m_rows.erase(m_rows.begin() + (pos - 1));
     endRemoveRows();
     emit groupsChanged();
+}
+
+int NewsgroupTable::deleteGroup(qint32 key, const QString &name, HeaderStore &store, BatchSink *batch)
+{
+    int removed = 0;
+    for (int i = 1; i <= store.itemCount(); ++i) {
+        HeaderItem &it = store.item(i);
+        if (it.parts.empty() || it.parts.front().groupKey != key || it.deleted) continue;
+        if (it.inBatch && batch) batch->RemoveFromBatch(i, false, false);
+        it.deleted = true;
+        it.displayRefresh = true;
+        ++removed;
+    }
+    if (removed == 1) m_log.LogOp(QStringLiteral("Removed: ") + name + QStringLiteral(" (1 header)"), true);
+    else if (removed > 1) m_log.LogOp(QStringLiteral("Removed: ") + name + u',' + num(removed) + QStringLiteral(" headers)"), true);
+    if (removed) store.headersDirty = true;
+    return removed;
 }
 
 void NewsgroupTable::moveRows(const std::vector<int> &positions, int how)

@@ -8,6 +8,8 @@
 
 namespace vt {
 
+class HeaderStore;
+class BatchSink;
 class OpsLog;
 class Prompter;
 class UiState;
@@ -64,6 +66,9 @@ public:
     static bool isSafeGroupName(const QString &name);
     bool addGroup(const QString &name);
     void removeRow(int pos);
+    // Removes the group's headers (items whose first part is of the group), taking them
+    // out of the batch first; returns how many were removed.
+    int deleteGroup(qint32 key, const QString &name, HeaderStore &store, BatchSink *batch);
     void moveRows(const std::vector<int> &positions, int how);   // -1 up, +1 down, 0 top
     void toggleRow(int pos);
     void resetRow(int pos);

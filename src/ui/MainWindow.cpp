@@ -32,7 +32,13 @@ MainWindow::MainWindow(AppCore &core, QWidget *parent) : QMainWindow(parent), m_
     for (QWidget *w : {static_cast<QWidget *>(cmdScan), static_cast<QWidget *>(cmdScanStop),
                        static_cast<QWidget *>(cmdBatchDownload), static_cast<QWidget *>(cmdLog)})
         cmds->addWidget(w);
+    lblRead = new QLabel(QStringLiteral("Read: 0"), central);
+    lblRead->setObjectName(QStringLiteral("lblRead"));
+    lblItems = new QLabel(QStringLiteral("Items: 0"), central);
+    lblItems->setObjectName(QStringLiteral("lblItems"));
     cmds->addStretch();
+    cmds->addWidget(lblRead);
+    cmds->addWidget(lblItems);
     cmds->addWidget(imgTestx);
     lay->addLayout(cmds);
 

@@ -20,6 +20,7 @@ public:
     std::array<QProgressBar *, 4> progress{};   // ProgressBar1..4
     QPushButton *cmdScan, *cmdScanStop, *cmdLog, *cmdBatchDownload;
     QLabel *imgTestx;
+    QLabel *lblRead, *lblItems;
 
 signals:
     void closeRequested();

@@ -4,6 +4,7 @@
 #include "core/AppCore.h"
 #include "core/Text.h"
 #include "groups/NewsgroupTable.h"
+#include "headers/BatchSink.h"
 #include "headers/HeaderStore.h"
 #include "scan/ScanDriver.h"
 #include "scan/SubjectParser.h"
@@ -287,4 +288,42 @@ TEST(Newsgroups, FavouritesFileAndRows)
     NewsgroupTable empty(log, p, ui);
     ASSERT_TRUE(empty.saveFavourites(path));
     EXPECT_FALSE(QFile::exists(path));
+}
+
+namespace {
+struct RecordingBatch : BatchSink {
+    HeaderStore &s;
+    QList<int> removed;
+    explicit RecordingBatch(HeaderStore &st) : s(st) {}
+    void AddToBatch(int i) override { s.item(i).inBatch = true; }
+    void RemoveFromBatch(int i, bool, bool) override
+    {
+        s.item(i).inBatch = false;
+        removed << i;
+    }
+};
+} // namespace
+
+TEST(Newsgroups, DeleteGroupRemovesItsHeaders)
+{
+    QuietPrompter p;
+    OpsLog log;
+    log.enableLogging = true;
+    UiState ui;
+    NewsgroupTable t(log, p, ui);
+    t.addGroup("alt.one");
+    t.addGroup("alt.two");
+    HeaderStore s;
+    RecordingBatch batch(s);
+    s.maketree("a [xx/0000002]", "a (1/2)", 1, "2", "1", 1, "Jane", "", "<1@x>");
+    s.maketree("a [xx/0000002]", "a (2/2)", 7, "2", "1", 2, "Jane", "", "<2@x>");   // first part in one
+    s.maketree("b", "b", 2, "", "1", 2, "Jane", "", "<3@x>");
+    s.maketree("c", "c", 3, "", "1", 2, "Jane", "", "<4@x>");
+    batch.AddToBatch(3);
+    EXPECT_EQ(t.deleteGroup(1, "alt.one", s, &batch), 1);
+    EXPECT_TRUE(log.list()->rows().first().endsWith("Removed: alt.one (1 header)"));
+    EXPECT_EQ(t.deleteGroup(2, "alt.two", s, &batch), 2);
+    EXPECT_TRUE(log.list()->rows().first().endsWith("Removed: alt.two, 2 headers)"));
+    EXPECT_EQ(batch.removed, QList<int>({3}));
+    EXPECT_TRUE(s.item(2).deleted && !s.item(2).reusable) << "hidden, restorable";
 }

@@ -223,3 +223,42 @@ TEST(Program, StartsAndStopsThroughTheShutdownSequence)
     EXPECT_EQ(*ini.value("Options", "chkAutoExpire"), "1");
     EXPECT_TRUE(ini.value("Sizing", "WindowState").has_value());
 }
+
+TEST(Program, ScansTheTestServerFromTheWindow)
+{
+    // The real stores: favs.txt in, a scan from the Scan button, favs.txt and counters out.
+    test::TestServer server({"--group", "alt.binaries.one:1000:150", "--segment"});
+    QTemporaryDir dir;
+    QFile ini(dir.path() + "/VANTREL.INI");
+    ini.open(QIODevice::WriteOnly);
+    ini.write("[Options]\r\nNews_Host=127.0.0.1\r\nNews_Port=" + QByteArray::number(server.port())
+              + "\r\nchkAutodownload=0\r\nchkEnableLogging=1\r\n");
+    ini.close();
+    QFile favs(dir.path() + "/favs.txt");
+    favs.open(QIODevice::WriteOnly);
+    favs.write("alt.binaries.one,0,False,1\r\n");
+    favs.close();
+    QuietPrompter prompter;
+    Application app(AppPaths(dir.path()), {}, &prompter);
+    int ended = 0;
+    app.endProcess = [&] { ++ended; };
+    app.start();
+    ASSERT_EQ(app.groups().rows(), 1);
+    app.mainWindow()->cmdScan->click();
+    ASSERT_TRUE(test::waitFor([&] { return app.mainWindow()->cmdScan->isEnabled() && app.store().itemCount() > 0
+                                           && app.session().TCP1.state() == 0; }, 20000));
+    EXPECT_EQ(app.mainWindow()->lblRead->text(), "Read: 149");
+    EXPECT_TRUE(app.mainWindow()->lblItems->text().startsWith("Items: "));
+    EXPECT_TRUE(app.mainWindow()->lblCapX->text().startsWith("Connection Closed") ||
+                app.mainWindow()->lblCapX->text().startsWith("Scan Complete."));
+    EXPECT_TRUE(app.store().headersDirty);
+    // Unsaved headers: the exit dialog; leave without saving.
+    app.mainWindow()->close();
+    ASSERT_TRUE(app.exitDialog()->isVisible());
+    app.exitDialog()->chkSaveHeaders->setChecked(false);
+    app.exitDialog()->cmdOk->click();
+    EXPECT_EQ(ended, 1);
+    QFile out(dir.path() + "/favs.txt");
+    out.open(QIODevice::ReadOnly);
+    EXPECT_EQ(out.readAll(), QByteArray("alt.binaries.one,1149,False,1\r\n"));
+}

@@ -1,0 +1,13 @@
+#pragma once
+// What the header database needs of the batch: put an item in, take it out.
+namespace vt {
+
+class BatchSink {
+public:
+    virtual ~BatchSink() = default;
+    virtual void AddToBatch(int item) = 0;
+    // markDeleted hides the item; freeSlot also lets a new item take its slot.
+    virtual void RemoveFromBatch(int item, bool markDeleted, bool freeSlot) = 0;
+};
+
+} // namespace vt
