@@ -292,24 +292,23 @@ bool SettingsFile::writeOptions(const QList<QPair<QString, QString>> &values)
     return writeBack(ini);
 }
 
+static QString pick(Prompter &p, QString &field, const QString &title, const QString &explanation)
+{
+    const QString chosen = p.pickFolder(title, explanation, field);
+    if (!chosen.isEmpty()) field = withSlash(chosen);
+    return chosen;
+}
+
 QString SettingsFile::PickDownloadFolder(Settings &s)
 {
-    const QString chosen = m_prompter.pickFolder(
-        QStringLiteral("Select 'Base Download' Folder"),
-        QStringLiteral("This is the folder where downloded files are saved (or folders are made with individual group names, if 'Create Sub-Folders for each group' is on)."),
-        s.Download_Path);
-    if (!chosen.isEmpty()) s.Download_Path = withSlash(chosen);
-    return chosen;
+    return pick(m_prompter, s.Download_Path, QStringLiteral("Select 'Base Download' Folder"),
+                QStringLiteral("This is the folder where downloded files are saved (or folders are made with individual group names, if 'Create Sub-Folders for each group' is on)."));
 }
 
 QString SettingsFile::PickCacheFolder(Settings &s)
 {
-    const QString chosen = m_prompter.pickFolder(
-        QStringLiteral("Select 'Cache' Folder"),
-        QStringLiteral("This is the folder where parts of multipart items are stored until they are decoded."),
-        s.Cache_Path);
-    if (!chosen.isEmpty()) s.Cache_Path = withSlash(chosen);
-    return chosen;
+    return pick(m_prompter, s.Cache_Path, QStringLiteral("Select 'Cache' Folder"),
+                QStringLiteral("This is the folder where parts of multipart items are stored until they are decoded."));
 }
 
 } // namespace vt

@@ -385,24 +385,41 @@ void Session::endSessionAfterLoginError(int c)
     }
 }
 
-void Session::SendUserName(int c)
+// The two login steps differ only in their texts and what they send.
+bool Session::sendCredential(int c, bool password)
 {
     FeatureEndpoint *fe = (c >= 3 && c <= 6) ? &m_features[size_t(c - 3)] : nullptr;
-    if (c == 6 && fe && fe->status) fe->status(QStringLiteral("Authenticating User Name..."));
-    else log(QStringLiteral("Authenticating User Name..."));
-    const QString user = (c == 6 && fe && fe->userName) ? fe->userName() : m_core.settings.User_Name;
-    if (user.isEmpty()) {
-        if (c == 6 && fe && fe->status) {
+    const bool assistant = c == 6 && fe && fe->status;
+    const QString status = password ? QStringLiteral("Authenticating Password...") : QStringLiteral("Authenticating User Name...");
+    if (assistant) fe->status(status);
+    else log(status);
+    QString value;
+    if (c == 6 && fe && (password ? bool(fe->password) : bool(fe->userName))) value = password ? fe->password() : fe->userName();
+    else value = password ? m_core.settings.password : m_core.settings.User_Name;
+    if (value.isEmpty()) {
+        if (assistant) {
             fe->status(QStringLiteral("Error, server wanted password, but you have not supplied it.  Hit the back button and enter this information."));
         } else {
-            const QString msg = QStringLiteral("Error, server wanted username, but you have not supplied it.");
+            const QString msg = password ? QStringLiteral("Error, server wanted password, but you have not supplied it.")
+                                         : QStringLiteral("Error, server wanted username, but you have not supplied it.");
             m_core.prompter.message(msg);
             log(msg);
         }
+        if (password && c == 2) {
+            downloadStage = 0;
+            batchRunning = 0;
+            if (m_download) m_download->setIdle();
+        }
         endSessionAfterLoginError(c);
-        return;
+        return false;
     }
-    sendOn(c, "AUTHINFO USER " + user.toLatin1());
+    sendOn(c, (password ? "AUTHINFO PASS " : "AUTHINFO USER ") + value.toLatin1());
+    return true;
+}
+
+void Session::SendUserName(int c)
+{
+    if (!sendCredential(c, false)) return;
     QByteArray *buf = bufferFor(c);
     if (buf->contains("\r\n381")) {
         buf->clear();
@@ -410,30 +427,7 @@ void Session::SendUserName(int c)
     }
 }
 
-void Session::SendPassword(int c)
-{
-    FeatureEndpoint *fe = (c >= 3 && c <= 6) ? &m_features[size_t(c - 3)] : nullptr;
-    if (c == 6 && fe && fe->status) fe->status(QStringLiteral("Authenticating Password..."));
-    else log(QStringLiteral("Authenticating Password..."));
-    const QString pass = (c == 6 && fe && fe->password) ? fe->password() : m_core.settings.password;
-    if (pass.isEmpty()) {
-        if (c == 6 && fe && fe->status) {
-            fe->status(QStringLiteral("Error, server wanted password, but you have not supplied it.  Hit the back button and enter this information."));
-        } else {
-            const QString msg = QStringLiteral("Error, server wanted password, but you have not supplied it.");
-            m_core.prompter.message(msg);
-            log(msg);
-        }
-        if (c == 2) {
-            downloadStage = 0;
-            batchRunning = 0;
-            if (m_download) m_download->setIdle();
-        }
-        endSessionAfterLoginError(c);
-        return;
-    }
-    sendOn(c, "AUTHINFO PASS " + pass.toLatin1());
-}
+void Session::SendPassword(int c) { sendCredential(c, true); }
 
 // ---- watchdog and restart ----
 

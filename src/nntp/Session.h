@@ -116,6 +116,7 @@ private:
     Connection *connFor(int c);
     QByteArray *bufferFor(int c);
     void endSessionAfterLoginError(int c);
+    bool sendCredential(int c, bool password);
 
     AppCore &m_core;
     ScanHandler *m_scan = nullptr;
