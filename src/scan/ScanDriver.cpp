@@ -225,25 +225,27 @@ void ScanDriver::parse_xoverdata(const QByteArray &burstIn)
 
     if (groupLast > overviewRangeEnd) m_groups.set_high_msg(currentGroupKey, overviewRangeEnd, false);
     const qint64 ms = m_watch.Elapsed();
-    const double rate = ms != 0 ? double(burstHeaderCount) / double(ms) * 1000.0 : 0.0;
     if (burstHeaderCount > 0) {
-        if (ms > 0) {
-            if (ms > 1000)
-                log(QStringLiteral("Crunched burst of ") + QString::number(burstHeaderCount) + QStringLiteral(" headers in ")
-                    + fmt(double(ms) / 1000.0, 2, false) + QStringLiteral(" seconds (") + fmt(rate, 1, false) + QStringLiteral(" HPS)"));
-            else
-                log(QStringLiteral("Crunched burst of ") + QString::number(burstHeaderCount) + QStringLiteral(" headers in ")
-                    + fmt(double(ms), 0, true) + QStringLiteral(" milliseconds (") + fmt(rate, 1, false) + QStringLiteral(" HPS)"));
-            speedHint(ms);
-        } else {
-            log(QStringLiteral("Crunched burst of ") + QString::number(burstHeaderCount) + QStringLiteral(" headers."));
-        }
+        log(crunchMessage(burstHeaderCount, ms));
+        if (ms > 0) speedHint(ms);
     }
     m_groups.set_high_msg(currentGroupKey, burstHighArticle, false);
     emit countersChanged();
     if (groupChooserText() != QStringLiteral("no group (Display Disable)") && viewUpdate) viewUpdate();
     if (m_core.settings.sldXOVER < newToFetch) requestNextBurst();
     else ScanHeaders(false);
+}
+
+QString crunchMessage(qint64 count, qint64 ms)
+{
+    const QString head = QStringLiteral("Crunched burst of ") + QString::number(count);
+    if (ms <= 0) return head + QStringLiteral(" headers.");
+    const QString rate = fmt(double(count) / double(ms) * 1000.0, 1, false);
+    if (ms > 1000)
+        return head + QStringLiteral(" headers in ") + fmt(double(ms) / 1000.0, 2, false) + QStringLiteral(" seconds (") + rate
+               + QStringLiteral(" HPS)");
+    return head + QStringLiteral(" headers in ") + fmt(double(ms), 0, true) + QStringLiteral(" milliseconds (") + rate
+           + QStringLiteral(" HPS)");
 }
 
 int ScanDriver::speedHint(qint64 ms)

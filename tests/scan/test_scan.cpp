@@ -327,3 +327,29 @@ TEST(Newsgroups, DeleteGroupRemovesItsHeaders)
     EXPECT_EQ(batch.removed, QList<int>({3}));
     EXPECT_TRUE(s.item(2).deleted && !s.item(2).reusable) << "hidden, restorable";
 }
+
+TEST(Burst, CrunchReportFormats)
+{
+    EXPECT_EQ(crunchMessage(250, 1000), "Crunched burst of 250 headers in 1,000 milliseconds (250.0 HPS)");
+    EXPECT_EQ(crunchMessage(250, 1001), "Crunched burst of 250 headers in 1.00 seconds (249.8 HPS)");
+    EXPECT_EQ(crunchMessage(3000, 20500), "Crunched burst of 3000 headers in 20.50 seconds (146.3 HPS)");
+    EXPECT_EQ(crunchMessage(7, 0), "Crunched burst of 7 headers.");
+}
+
+TEST(Burst, SizeAdaptationNearTheTimeout)
+{
+    QTemporaryDir dir;
+    QuietPrompter p;
+    AppCore core(AppPaths(dir.path()), p);
+    Session session(core);
+    NewsgroupTable groups(core.log, p, core.ui);
+    HeaderStore store;
+    ScanDriver scan(core, session, groups, store);
+    core.settings.sldTimeout = 30;
+    core.settings.sldXOVER = 300;
+    EXPECT_EQ(scan.speedHint(20500), 200);
+    core.settings.sldXOVER = 150;
+    EXPECT_EQ(scan.speedHint(20500), 150);
+    core.settings.sldXOVER = 300;
+    EXPECT_EQ(scan.speedHint(20000), 300) << "20 s is not more than 30 - 10";
+}
