@@ -8,6 +8,9 @@ public:
     virtual void AddToBatch(int item) = 0;
     // markDeleted hides the item; freeSlot also lets a new item take its slot.
     virtual void RemoveFromBatch(int item, bool markDeleted, bool freeSlot) = 0;
+    virtual int batchRows() const = 0;
+    // 1-based row of the item in the batch, or 0.
+    virtual int batchPositionOf(int item) const = 0;
 };
 
 } // namespace vt

@@ -78,6 +78,8 @@ public:
 
     // Loading a store from a file (the header file reader).
     int appendLoadedItem(HeaderItem item);
+    // A copy of the text in the store's string arena.
+    QByteArray internText(const char *p, qsizetype n) { return intern(p, n); }
     void clear();
     void reserveItems(int n);
 

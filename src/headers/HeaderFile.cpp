@@ -1,0 +1,283 @@
+#include "HeaderFile.h"
+#include "BatchSink.h"
+#include "HeaderStore.h"
+#include "core/OpsLog.h"
+#include "core/Prompter.h"
+#include "core/StopWatch.h"
+#include "core/Text.h"
+#include "core/Yield.h"
+#include <QDate>
+#include <QFile>
+#include <QSaveFile>
+#include <algorithm>
+#include <cstring>
+#include <unordered_map>
+
+namespace vt {
+
+namespace {
+
+constexpr qint64 kEpochJd = 2440588;   // 1970-01-01
+
+void putNum(QByteArray &out, qint64 v)
+{
+    char buf[24];
+    char *e = buf + sizeof buf, *p = e;
+    const bool neg = v < 0;
+    quint64 u = neg ? quint64(-(v + 1)) + 1 : quint64(v);
+    do {
+        *--p = char('0' + u % 10);
+        u /= 10;
+    } while (u);
+    if (neg) *--p = '-';
+    out.append(p, e - p);
+}
+
+void putLine(QByteArray &out, const QByteArray &text)
+{
+    out.append(text);
+    out.append("\r\n", 2);
+}
+
+void putNumLine(QByteArray &out, qint64 v)
+{
+    putNum(out, v);
+    out.append("\r\n", 2);
+}
+
+QByteArray dateText(DateValue v)
+{
+    const QDate d = QDate::fromJulianDay(kEpochJd + (v >= 0 ? v / 86400 : -((-v + 86399) / 86400)));
+    char buf[16];
+    snprintf(buf, sizeof buf, "%02d-%02d-%04d", d.month(), d.day(), d.year());
+    return QByteArray(buf);
+}
+
+DateValue parseDateLine(const char *p, qsizetype n)
+{
+    // mm-dd-yyyy, whatever the locale; anything else gives day zero.
+    int f[3] = {0, 0, 0}, k = 0;
+    for (qsizetype i = 0; i < n && k < 3; ++i) {
+        if (p[i] >= '0' && p[i] <= '9') f[k] = f[k] * 10 + (p[i] - '0');
+        else if (p[i] == '-' || p[i] == '/') ++k;
+        else if (p[i] != ' ') break;
+        if (f[k] > 99999) break;
+    }
+    const QDate d(f[2], f[0], f[1]);
+    if (!d.isValid()) return (QDate(1899, 12, 30).toJulianDay() - kEpochJd) * 86400;
+    return (d.toJulianDay() - kEpochJd) * 86400;
+}
+
+// Reads lines from a whole file in memory; past the end every line is empty.
+struct Lines {
+    const char *d;
+    qsizetype n, pos = 0;
+    bool atEnd() const { return pos >= n; }
+    QByteArrayView next()
+    {
+        if (pos >= n) return {};
+        const void *nl = memchr(d + pos, '\n', size_t(n - pos));
+        const qsizetype e = nl ? static_cast<const char *>(nl) - d : n;
+        qsizetype le = e;
+        if (le > pos && d[le - 1] == '\r') --le;
+        QByteArrayView v(d + pos, le - pos);
+        pos = e + 1;
+        return v;
+    }
+    qint64 number()
+    {
+        const QByteArrayView v = next();
+        qsizetype i = 0;
+        while (i < v.size() && v[i] == ' ') ++i;
+        bool neg = false;
+        if (i < v.size() && (v[i] == '-' || v[i] == '+')) neg = v[i++] == '-';
+        qint64 x = 0;
+        for (; i < v.size() && v[i] >= '0' && v[i] <= '9'; ++i)
+            if (x < (qint64(1) << 40)) x = x * 10 + (v[i] - '0');
+        return neg ? -x : x;
+    }
+    // Lines left, at least: used to refuse counts the file cannot hold.
+    qint64 linesLeftAtMost() const { return n - pos; }
+};
+
+} // namespace
+
+bool HeaderFile::SaveHeaders(const QString &path, const BatchSink *batch)
+{
+    CStopWatch watch;
+    HeaderStore &s = m_store;
+    auto saved = [&](int i) { return !(s.item(i).deleted && !s.item(i).inBatch); };
+    int count = 0;
+    for (int i = 1; i <= s.itemCount(); ++i) count += saved(i);
+    if (count == 0) {
+        QFile::remove(path);
+        s.headersDirty = false;
+        return true;
+    }
+    std::unordered_map<int, int> positions;
+    if (batch)
+        for (int i = 1; i <= s.itemCount(); ++i)
+            if (s.item(i).inBatch)
+                if (const int p = batch->batchPositionOf(i)) positions[i] = p;
+
+    QSaveFile f(path);
+    auto fail = [&](const QString &why) {
+        f.cancelWriting();
+        m_prompter.message(QStringLiteral("Error: ") + why);
+        m_log.LogOp(QStringLiteral("Error: headers not saved: ") + why, true);
+        return false;
+    };
+    if (!f.open(QIODevice::WriteOnly)) return fail(f.errorString());
+
+    QByteArray out;
+    out.reserve(8 << 20);
+    putLine(out, "VTLHF15");
+    putNumLine(out, count);
+    QByteArray pairs;
+    const int total = s.itemCount();
+    const int step = std::max(1, total / 40);
+    if (progress) progress(QStringLiteral("Saving Headers"), 0, total);
+    qint64 parts = 0;
+    int k = 0;
+    for (int i = 1; i <= s.itemCount(); ++i) {
+        if (!saved(i)) continue;
+        const HeaderItem &it = s.item(i);
+        ++k;
+        putLine(out, it.subject);
+        putLine(out, dateText(it.postDate));
+        putLine(out, it.poster);
+        putNumLine(out, it.declaredTotal);
+        putNumLine(out, qint64(it.parts.size()));
+        if (it.inBatch) {
+            auto p = positions.find(i);
+            if (p != positions.end()) {
+                pairs += num(p->second).toLatin1() + "\r\n" + num(k).toLatin1() + "\r\n";
+            }
+        }
+        for (const PartRecord &p : it.parts) {
+            putNumLine(out, p.byteCount);
+            putNumLine(out, p.articleNumber);
+            putNumLine(out, p.groupKey);
+            putLine(out, p.subjectTail);
+            putLine(out, p.messageId);
+            ++parts;
+        }
+        if (out.size() > (8 << 20)) {
+            if (f.write(out) != out.size()) return fail(f.errorString());
+            out.resize(0);
+        }
+        if (afterItemWritten) afterItemWritten(k);
+        if (k % step == 0) {
+            if (progress) progress(QString(), i, total);
+            yieldNow();
+        }
+    }
+    out += ' ';
+    putNum(out, batch ? batch->batchRows() : 0);
+    out += " \r\n";
+    out += pairs;
+    out += "\r\n";
+    if (f.write(out) != out.size()) return fail(f.errorString());
+    if (!f.commit()) return fail(f.errorString());
+    s.headersDirty = false;
+    m_partsWritten = parts;
+    const qint64 ms = watch.Elapsed();
+    if (ms > 0) {
+        const double secs = double(ms) / 1000.0;
+        m_log.LogOp(QStringLiteral("Saved") + num(parts) + QStringLiteral(" headers in ") + fmt(secs, 2, false)
+                        + QStringLiteral(" seconds (") + fmt(double(parts) / secs, 0, true) + QStringLiteral(" HPS)"),
+                    true);
+    }
+    return true;
+}
+
+bool HeaderFile::LoadHeaders(const QString &path, BatchSink *batch)
+{
+    QFile f(path);
+    if (!f.exists()) return true;
+    if (!f.open(QIODevice::ReadOnly)) {
+        m_log.LogOp(QStringLiteral("Error: cannot read ") + path + QStringLiteral(": ") + f.errorString(), true);
+        return false;
+    }
+    const QByteArray data = f.readAll();
+    f.close();
+    Lines in{data.constData(), data.size()};
+    const QByteArray version = trimBlanks(in.next().toByteArray());
+    bool extraLine = false, cutFirstTail = false;
+    QString status = QStringLiteral("Loading Headers");
+    if (version == "VTLHF15") {
+    } else if (version == "VTLHF14" || version == "VTLHF12" || version == "VTLHF11") {
+        m_prompter.message(QStringLiteral("Saved headers are old version (") + QString::fromLatin1(version.mid(5))
+                           + QStringLiteral("), will convert."));
+        extraLine = version == "VTLHF14" || version == "VTLHF11";
+        cutFirstTail = version == "VTLHF12" || version == "VTLHF11";
+        status = QStringLiteral("Converting Headers");
+    } else {
+        m_prompter.message(QStringLiteral("Saved headers are unknown version, cannot be loaded."));
+        QFile::remove(path);
+        return false;
+    }
+
+    HeaderStore &s = m_store;
+    qint64 N = in.number();
+    // An item block takes at least five lines: no more items than the file could hold.
+    N = std::clamp<qint64>(N, 0, in.linesLeftAtMost() / 5);
+    s.clear();
+    s.partsReadTotal = 0;
+    s.reserveItems(int(N) + 1000);
+    if (progress) progress(status, 0, N);
+    const qint64 step = std::max<qint64>(1, N / 40);
+    for (qint64 i = 1; i <= N && !in.atEnd(); ++i) {
+        HeaderItem it;
+        it.subject = in.next().toByteArray();
+        if (extraLine) in.next();
+        const QByteArrayView d = in.next();
+        it.postDate = parseDateLine(d.data(), d.size());
+        it.poster = in.next().toByteArray();
+        it.declaredTotal = qint16(std::clamp<qint64>(in.number(), -32768, 32767));
+        qint64 P = in.number();
+        // A part block is five lines: a count the rest of the file cannot hold is cut.
+        P = std::clamp<qint64>(P, 0, in.linesLeftAtMost() / 5);
+        it.parts.resize(size_t(P));
+        for (qint64 j = 0; j < P; ++j) {
+            PartRecord &p = it.parts[size_t(j)];
+            p.byteCount = qint32(in.number());
+            p.articleNumber = qint32(in.number());
+            p.groupKey = quint8(std::clamp<qint64>(in.number(), 0, 255));
+            QByteArrayView tail = in.next();
+            if (cutFirstTail && j == 0 && it.subject.contains("[xx/000")) {
+                const qsizetype from = it.subject.size() - 13;   // 1-based position len - 12
+                tail = from >= 0 && from <= tail.size() ? tail.sliced(from) : QByteArrayView();
+            }
+            p.subjectTail = s.internText(tail.data(), tail.size());
+            const QByteArrayView id = in.next();
+            p.messageId = s.internText(id.data(), id.size());
+            ++s.partsReadTotal;
+        }
+        const QByteArray subject = it.subject, poster = it.poster;
+        const int index = s.appendLoadedItem(std::move(it));
+        s.AddHash(subject, poster, index);
+        if (i % step == 0) {
+            if (progress) progress(QString(), i, N);
+            yieldNow();
+        }
+    }
+    // The batch: C rows, then (position, ordinal) pairs, applied in batch order.
+    const qint64 C = std::clamp<qint64>(in.number(), 0, in.linesLeftAtMost());
+    std::vector<std::pair<qint64, qint64>> pairs;
+    while (!in.atEnd()) {
+        const QByteArrayView a = in.next();
+        if (trimBlanks(a.toByteArray()).isEmpty()) break;
+        const qint64 pos = leadingInt(a.toByteArray());
+        const qint64 ord = in.number();
+        pairs.emplace_back(pos, ord);
+    }
+    std::stable_sort(pairs.begin(), pairs.end(), [](auto &x, auto &y) { return x.first < y.first; });
+    if (batch)
+        for (const auto &[pos, ord] : pairs)
+            if (pos >= 1 && pos <= C && ord >= 1 && ord <= s.itemCount()) batch->AddToBatch(int(ord));
+    s.headersDirty = false;
+    return true;
+}
+
+} // namespace vt
