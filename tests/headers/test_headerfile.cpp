@@ -1,0 +1,192 @@
+// npending.dat: round trips, the batch order, older versions, bad input, a crash mid-save.
+#include "TestSupport.h"
+#include "core/AppCore.h"
+#include "download/BatchQueue.h"
+#include "headers/HeaderFile.h"
+#include "headers/HeaderStore.h"
+#include <QFile>
+#include <gtest/gtest.h>
+#include <random>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace vt;
+
+namespace {
+struct Env {
+    QTemporaryDir dir;
+    QuietPrompter prompter;
+    OpsLog log;
+    HeaderStore store;
+    BatchQueue batch{store};
+    HeaderFile file{store, log, prompter};
+    QString path() const { return dir.path() + "/npending.dat"; }
+    void write(const QByteArray &b) const
+    {
+        QFile f(path());
+        f.open(QIODevice::WriteOnly);
+        f.write(b);
+    }
+    QByteArray read() const
+    {
+        QFile f(path());
+        f.open(QIODevice::ReadOnly);
+        return f.readAll();
+    }
+    int add(const QByteArray &name, int parts, int declared = 0)
+    {
+        HeaderItem it;
+        it.subject = name;
+        it.poster = "Jane";
+        it.declaredTotal = qint16(declared);
+        it.postDate = fromDateTime(QDateTime(QDate(2002, 3, 14), QTime(23, 10), Qt::UTC));
+        for (int k = 0; k < parts; ++k) {
+            PartRecord p;
+            p.byteCount = 100 + k;
+            p.articleNumber = 1000 + k;
+            p.groupKey = 3;
+            p.subjectTail = " (" + QByteArray::number(k + 1) + "/3)";
+            p.messageId = "<" + name + QByteArray::number(k) + "@x>";
+            it.parts.push_back(p);
+        }
+        return store.appendLoadedItem(it);
+    }
+};
+} // namespace
+
+TEST(HeaderFile, RoundTripWithBatchOrderAndDate)
+{
+    Env e;
+    const int a = e.add("A [xx/0000003]", 3, 3), b = e.add("B", 1), c = e.add("C", 2);
+    const int gone = e.add("gone", 1);
+    e.store.item(gone).deleted = true;
+    const int kept = e.add("deleted but queued", 1);
+    e.batch.AddToBatch(c);
+    e.batch.AddToBatch(a);
+    e.batch.AddToBatch(b);
+    e.batch.AddToBatch(kept);
+    e.store.item(kept).deleted = true;
+    e.store.headersDirty = true;
+    ASSERT_TRUE(e.file.SaveHeaders(e.path(), &e.batch));
+    EXPECT_FALSE(e.store.headersDirty);
+    const QByteArray text = e.read();
+    EXPECT_TRUE(text.startsWith("VTLHF15\r\n4\r\nA [xx/0000003]\r\n03-14-2002\r\nJane\r\n3\r\n3\r\n100\r\n1000\r\n3\r\n (1/3)\r\n"));
+    EXPECT_TRUE(text.endsWith(" 4 \r\n 2\r\n 1\r\n 3\r\n 2\r\n 1\r\n 3\r\n 4\r\n 4\r\n\r\n")) << text.right(60).constData();
+
+    Env r;
+    QFile::copy(e.path(), r.path());
+    ASSERT_TRUE(r.file.LoadHeaders(r.path(), &r.batch));
+    ASSERT_EQ(r.store.itemCount(), 4);
+    EXPECT_EQ(r.batch.rows(), std::vector<int>({3, 1, 2, 4})) << "C, A, B as before";
+    EXPECT_EQ(r.store.item(1).parts[2].messageId, "<A [xx/0000003]2@x>");
+    EXPECT_EQ(toDateTime(r.store.item(1).postDate), QDateTime(QDate(2002, 3, 14), QTime(0, 0), Qt::UTC));
+    EXPECT_FALSE(r.store.item(4).deleted) << "a deleted item in the batch comes back, in the batch";
+    EXPECT_EQ(r.store.FindHash("B", "Jane"), 2);
+    EXPECT_EQ(r.store.partsReadTotal, 7);
+    EXPECT_FALSE(r.store.headersDirty);
+}
+
+TEST(HeaderFile, EmptySlotsAllDeletedAndUnknownVersion)
+{
+    Env e;
+    const int i = e.add("slots [xx/0000015]", 15, 15);
+    for (int k = 3; k < 15; ++k) e.store.item(i).parts[size_t(k)] = PartRecord{};
+    ASSERT_TRUE(e.file.SaveHeaders(e.path(), &e.batch));
+    Env r;
+    QFile::copy(e.path(), r.path());
+    r.file.LoadHeaders(r.path(), &r.batch);
+    ASSERT_EQ(r.store.item(1).parts.size(), 15u);
+    EXPECT_EQ(r.store.item(1).parts[14].articleNumber, 0);
+    EXPECT_TRUE(r.store.item(1).parts[14].messageId.isEmpty());
+
+    e.store.item(i).deleted = true;
+    ASSERT_TRUE(e.file.SaveHeaders(e.path(), &e.batch));
+    EXPECT_FALSE(QFile::exists(e.path())) << "nothing to save: no file";
+
+    e.write("VTLHF99\r\n1\r\n");
+    e.file.LoadHeaders(e.path(), &e.batch);
+    EXPECT_EQ(e.prompter.messages.last(), "Saved headers are unknown version, cannot be loaded.");
+    EXPECT_FALSE(QFile::exists(e.path()));
+}
+
+TEST(HeaderFile, OlderVersionsConvert)
+{
+    Env e;
+    // Version 14: an extra number after the subject.
+    e.write("VTLHF14\r\n1\r\nOld post [xx/0000002]\r\n77\r\n03-14-2002\r\nBob\r\n2\r\n1\r\n500\r\n42\r\n1\r\n (1/2)\r\n<a@b>\r\n 0 \r\n\r\n");
+    ASSERT_TRUE(e.file.LoadHeaders(e.path(), &e.batch));
+    EXPECT_EQ(e.prompter.messages, QStringList({"Saved headers are old version (14), will convert."}));
+    ASSERT_EQ(e.store.itemCount(), 1);
+    EXPECT_EQ(e.store.item(1).poster, "Bob");
+    EXPECT_EQ(e.store.item(1).parts[0].subjectTail, " (1/2)");
+    EXPECT_EQ(e.store.item(1).parts[0].articleNumber, 42);
+
+    Env v11;
+    v11.write("VTLHF11\r\n1\r\nOld post [xx/0000002]\r\n5\r\n03-14-2002\r\nBob\r\n2\r\n1\r\n500\r\n42\r\n1\r\nOld post (1/2)\r\n<a@b>\r\n 0 \r\n\r\n");
+    ASSERT_TRUE(v11.file.LoadHeaders(v11.path(), &v11.batch));
+    EXPECT_EQ(v11.store.item(1).parts[0].subjectTail, " (1/2)") << "the whole subject is cut to its tail";
+}
+
+TEST(HeaderFile, CrashMidSaveKeepsThePreviousFile)
+{
+    Env e;
+    for (int i = 0; i < 50; ++i) e.add("item " + QByteArray::number(i), 2);
+    ASSERT_TRUE(e.file.SaveHeaders(e.path(), &e.batch));
+    const QByteArray before = e.read();
+    e.add("one more", 1);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        e.file.afterItemWritten = [](int k) {
+            if (k == 25) _exit(7);   // the process dies in the middle of the save
+        };
+        e.file.SaveHeaders(e.path(), &e.batch);
+        _exit(0);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 7);
+    EXPECT_EQ(e.read(), before);
+
+    // A save that cannot be written keeps the old file and the dirty flag.
+    e.store.headersDirty = true;
+    QFile::setPermissions(e.dir.path(), QFile::ReadOwner | QFile::ExeOwner);
+    if (::geteuid() != 0) {
+        EXPECT_FALSE(e.file.SaveHeaders(e.path(), &e.batch));
+        EXPECT_TRUE(e.store.headersDirty);
+        EXPECT_TRUE(e.prompter.messages.last().startsWith("Error: "));
+    }
+    QFile::setPermissions(e.dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    EXPECT_EQ(e.read(), before);
+}
+
+TEST(HeaderFile, MutatedFilesNeverCrash)
+{
+    Env e;
+    for (int i = 0; i < 30; ++i) e.add("item [xx/0000003] " + QByteArray::number(i), 3, 3);
+    e.batch.AddToBatch(5);
+    ASSERT_TRUE(e.file.SaveHeaders(e.path(), &e.batch));
+    const QByteArray good = e.read();
+    std::mt19937 rng(9);
+    const char *evil[] = {"-5", "999999999", "2147483647", "-2147483648", "", "x", "12abc", "99999999999999999999"};
+    for (int round = 0; round < 3000; ++round) {
+        QByteArray b = good;
+        const int edits = 1 + int(rng() % 4);
+        for (int k = 0; k < edits; ++k) {
+            QList<QByteArray> lines = b.split('\n');
+            const int at = int(rng() % uint32_t(lines.size()));
+            switch (rng() % 5) {
+            case 0: lines[at] = QByteArray(evil[rng() % 8]) + "\r"; break;
+            case 1: lines.removeAt(at); break;
+            case 2: lines.insert(at, lines[at]); break;
+            case 3: b = b.left(qsizetype(rng() % uint32_t(b.size() + 1))); continue;
+            case 4: if (!lines[at].isEmpty()) lines[at][int(rng() % uint32_t(lines[at].size()))] = char(rng()); break;
+            }
+            b = lines.join('\n');
+        }
+        Env r;
+        r.write(b);
+        r.file.LoadHeaders(r.path(), &r.batch);
+        for (int i = 1; i <= r.store.itemCount(); ++i) ASSERT_LE(r.store.item(i).parts.size(), size_t(b.size()));
+        for (int row : r.batch.rows()) ASSERT_TRUE(row >= 1 && row <= r.store.itemCount());
+    }
+}
