@@ -172,15 +172,26 @@ TEST(Scan, UserAbort)
     EXPECT_EQ(s.session.TCP1.state(), 0);
 }
 
-TEST(Burst, EdgeCases)
-{
+namespace {
+// A scan driver with no server behind it, for feeding bursts by hand.
+struct Offline {
     QTemporaryDir dir;
     QuietPrompter p;
-    AppCore core(AppPaths(dir.path()), p);
-    Session session(core);
-    NewsgroupTable groups(core.log, p, core.ui);
+    AppCore core{AppPaths(dir.path()), p};
+    Session session{core};
+    NewsgroupTable groups{core.log, p, core.ui};
     HeaderStore store;
-    ScanDriver scan(core, session, groups, store);
+    ScanDriver scan{core, session, groups, store};
+};
+} // namespace
+
+TEST(Burst, EdgeCases)
+{
+    Offline o;
+    AppCore &core = o.core;
+    NewsgroupTable &groups = o.groups;
+    HeaderStore &store = o.store;
+    ScanDriver &scan = o.scan;
     groups.addGroup("g");
     scan.currentGroupKey = 1;
     scan.groupReplyTaken = true;
@@ -325,13 +336,9 @@ TEST(Burst, CrunchReportFormats)
 
 TEST(Burst, SizeAdaptationNearTheTimeout)
 {
-    QTemporaryDir dir;
-    QuietPrompter p;
-    AppCore core(AppPaths(dir.path()), p);
-    Session session(core);
-    NewsgroupTable groups(core.log, p, core.ui);
-    HeaderStore store;
-    ScanDriver scan(core, session, groups, store);
+    Offline o;
+    AppCore &core = o.core;
+    ScanDriver &scan = o.scan;
     core.settings.sldTimeout = 30;
     core.settings.sldXOVER = 300;
     EXPECT_EQ(scan.speedHint(20500), 200);
