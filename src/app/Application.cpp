@@ -26,6 +26,8 @@ Application::Application(const AppPaths &paths, QString rawCommandLine, Prompter
     m_session = std::make_unique<Session>(*m_core);
     m_groups = std::make_unique<NewsgroupTable>(m_core->log, m_core->prompter, m_core->ui);
     m_scan = std::make_unique<ScanDriver>(*m_core, *m_session, *m_groups, m_store);
+    m_batch = std::make_unique<BatchQueue>(m_store);
+    m_headerFile = std::make_unique<HeaderFile>(m_store, m_core->log, m_core->prompter);
     wireStores();
     endProcess = [] { QCoreApplication::exit(0); };
     setYieldHook([] { QCoreApplication::processEvents(QEventLoop::AllEvents, 5); });
@@ -64,12 +66,19 @@ void Application::wireStores()
     stores.headersDirty = [this] { return m_store.headersDirty; };
     m_store.log = [&c](const QString &m) { c.LogOp(m, true); };
     m_store.watchMatches = [this](int i) { return m_watch.WatchMatches(m_store, i); };
-    // Until the batch list exists an item is queued by its flag, which the download start
-    // check reads.
-    m_store.addToBatch = [this](int i) {
-        m_store.item(i).inBatch = true;
-        m_store.item(i).displayRefresh = true;
+    m_store.addToBatch = [this](int i) { m_batch->AddToBatch(i); };
+    m_scan->removeFromBatch = [this](int i) { m_batch->RemoveFromBatch(i, false, false); };
+    m_headerFile->progress = [this](const QString &status, qint64 value, qint64 max) {
+        if (m_splash) m_splash->showProgress(status, value, max);
     };
+    stores.loadHeaders = [this, &c] {
+        m_headerFile->LoadHeaders(c.paths.headers(), m_batch.get());
+        if (m_main) {
+            m_main->lblRead->setText(m_scan->readCounterText());
+            m_main->lblItems->setText(m_scan->itemCounterText());
+        }
+    };
+    stores.saveHeaders = [this] { saveHeadersNow(); };
     m_scan->saveFavourites = [this] { stores.saveFavs(); };
     m_scan->saveHeaders = [this] {
         if (stores.saveHeaders) stores.saveHeaders();
@@ -100,6 +109,7 @@ void Application::buildStartup()
                                m_main->lblRead->setText(m_scan->readCounterText());
                                m_main->lblItems->setText(m_scan->itemCounterText());
                            });
+                           connect(m_main->cmdSaveHeaders, &QPushButton::clicked, this, &Application::saveHeadersCommand);
                            connect(m_main->cmdBatchDownload, &QPushButton::clicked, this, [this] {
                                if (stores.startBatchDownload) stores.startBatchDownload();
                                else m_core->prompter.message(QStringLiteral("Warning, nothing in batch que!"));
@@ -196,6 +206,23 @@ void Application::deletePreviews()
     QDir d(m_core->settings.Cache_Path + QStringLiteral("previews/"));
     const QStringList files = d.entryList({QStringLiteral("VT*")}, QDir::Files);
     for (const QString &f : files) d.remove(f);
+}
+
+void Application::saveHeadersNow()
+{
+    const bool visible = m_main && m_main->isVisible();
+    if (visible) m_main->cmdSaveHeaders->setEnabled(false);
+    m_headerFile->SaveHeaders(m_core->paths.headers(), m_batch.get());
+    if (visible) m_main->cmdSaveHeaders->setEnabled(true);
+    if (m_splash) m_splash->hide();
+}
+
+void Application::saveHeadersCommand()
+{
+    if (!m_store.headersDirty && !m_core->prompter.askYesNo(QStringLiteral("Headers not changed since last save.  Save anyway?")))
+        return;
+    if (stores.saveFavs) stores.saveFavs();
+    saveHeadersNow();
 }
 
 void Application::shutdown()

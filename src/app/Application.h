@@ -3,7 +3,9 @@
 // order, the command line and the shutdown sequence.
 #include "core/AppCore.h"
 #include "core/Startup.h"
+#include "download/BatchQueue.h"
 #include "groups/NewsgroupTable.h"
+#include "headers/HeaderFile.h"
 #include "headers/HeaderStore.h"
 #include "headers/WatchList.h"
 #include "nntp/Session.h"
@@ -49,6 +51,8 @@ public:
     HeaderStore &store() { return m_store; }
     WatchList &watch() { return m_watch; }
     ScanDriver &scan() { return *m_scan; }
+    BatchQueue &batch() { return *m_batch; }
+    HeaderFile &headerFile() { return *m_headerFile; }
     MainWindow *mainWindow() { return m_main.get(); }
     SplashWindow *splash() { return m_splash.get(); }
     LogWindow *logWindow() { return m_log.get(); }
@@ -61,6 +65,8 @@ private:
     void applyWindowSizes();
     void captureWindowSizes();
     void deletePreviews();
+    void saveHeadersNow();
+    void saveHeadersCommand();
 
     QString m_cmdLine;
     WidgetPrompter m_widgetPrompter;
@@ -70,6 +76,8 @@ private:
     HeaderStore m_store;
     WatchList m_watch;
     std::unique_ptr<ScanDriver> m_scan;
+    std::unique_ptr<BatchQueue> m_batch;
+    std::unique_ptr<HeaderFile> m_headerFile;
     std::unique_ptr<MainWindow> m_main;
     std::unique_ptr<SplashWindow> m_splash;
     std::unique_ptr<LogWindow> m_log;

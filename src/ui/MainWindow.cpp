@@ -23,6 +23,9 @@ MainWindow::MainWindow(AppCore &core, QWidget *parent) : QMainWindow(parent), m_
     cmdScanStop->setObjectName(QStringLiteral("cmdScanStop"));
     cmdBatchDownload = new QPushButton(QStringLiteral("&Download"), central);
     cmdBatchDownload->setObjectName(QStringLiteral("cmdBatchDownload"));
+    cmdSaveHeaders = new QPushButton(QStringLiteral("Save"), central);
+    cmdSaveHeaders->setObjectName(QStringLiteral("cmdSaveHeaders"));
+    cmdSaveHeaders->setToolTip(QStringLiteral("Save headers to disk"));
     cmdLog = new QPushButton(QStringLiteral("&Log"), central);
     cmdLog->setObjectName(QStringLiteral("cmdLog"));
     imgTestx = new QLabel(central);
@@ -30,7 +33,8 @@ MainWindow::MainWindow(AppCore &core, QWidget *parent) : QMainWindow(parent), m_
     imgTestx->setToolTip(QStringLiteral("Indicates DL status (red=busy) click here to force dl start"));
     imgTestx->setFixedSize(14, 14);
     for (QWidget *w : {static_cast<QWidget *>(cmdScan), static_cast<QWidget *>(cmdScanStop),
-                       static_cast<QWidget *>(cmdBatchDownload), static_cast<QWidget *>(cmdLog)})
+                       static_cast<QWidget *>(cmdBatchDownload), static_cast<QWidget *>(cmdSaveHeaders),
+                       static_cast<QWidget *>(cmdLog)})
         cmds->addWidget(w);
     lblRead = new QLabel(QStringLiteral("Read: 0"), central);
     lblRead->setObjectName(QStringLiteral("lblRead"));

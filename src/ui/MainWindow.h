@@ -18,7 +18,7 @@ public:
     QLabel *lblCapX;
     std::array<QLabel *, 5> lblStats{};
     std::array<QProgressBar *, 4> progress{};   // ProgressBar1..4
-    QPushButton *cmdScan, *cmdScanStop, *cmdLog, *cmdBatchDownload;
+    QPushButton *cmdScan, *cmdScanStop, *cmdLog, *cmdBatchDownload, *cmdSaveHeaders;
     QLabel *imgTestx;
     QLabel *lblRead, *lblItems;
 

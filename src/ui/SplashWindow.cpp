@@ -1,6 +1,8 @@
 #include "SplashWindow.h"
 #include <QApplication>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <climits>
 
 namespace vt {
 
@@ -34,6 +36,19 @@ void SplashWindow::showStatus(const QString &status, int progress)
         shownTexts << status;
     }
     ProgressBar1->setValue(progress);
+    repaint();
+}
+
+void SplashWindow::showProgress(const QString &status, qint64 value, qint64 max)
+{
+    if (!status.isEmpty()) {
+        lblNFO->setText(status);
+        shownTexts << status;
+        if (!isVisible()) show();
+    }
+    const qint64 div = max > INT_MAX ? max / INT_MAX + 1 : 1;
+    ProgressBar1->setMaximum(int(std::max<qint64>(1, max / div)));
+    ProgressBar1->setValue(int(std::min(value, max) / div));
     repaint();
 }
 

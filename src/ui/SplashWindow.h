@@ -11,6 +11,8 @@ class SplashWindow : public QWidget {
 public:
     explicit SplashWindow(QWidget *parent = nullptr);
     void showStatus(const QString &status, int progress);
+    // A long load or save: the bar's maximum follows the number of items.
+    void showProgress(const QString &status, qint64 value, qint64 max);
     QLabel *lblNFO;
     QLabel *lblVersion;
     QProgressBar *ProgressBar1;

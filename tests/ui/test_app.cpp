@@ -24,7 +24,7 @@ struct App {
     bool dirty = false;
 
     explicit App(const QByteArray &ini = "[Options]\r\nNews_Host=news.example\r\nDownload_Path=DL\r\n",
-                 const QString &cmdLine = {})
+                 const QString &cmdLine = {}, bool realStores = false)
     {
         QByteArray text = ini;
         text.replace("DL", (dir.path() + "/dl/").toUtf8());
@@ -33,6 +33,8 @@ struct App {
         f.write(text);
         f.close();
         app = std::make_unique<Application>(AppPaths(dir.path()), cmdLine, &prompter);
+        app->endProcess = [this] { ++ended; };
+        if (realStores) return;
         auto rec = [this](const char *n) { return [this, n] { calls << n; }; };
         Application::Stores &s = app->stores;
         s.loadWatch = rec("loadWatch");
@@ -45,7 +47,6 @@ struct App {
         s.fillGroupChooser = rec("fillGroupChooser");
         s.showSetupAssistant = rec("showSetupAssistant");
         s.headersDirty = [this] { return dirty; };
-        app->endProcess = [this] { ++ended; };
     }
     IniFile ini() const
     {
@@ -140,6 +141,65 @@ TEST(Application, AlwaysSaveSkipsTheDialog)
     EXPECT_FALSE(a.app->exitDialog()->isVisible());
     EXPECT_TRUE(a.calls.contains("saveHeaders"));
     EXPECT_EQ(a.ended, 1);
+}
+
+TEST(Application, HeadersAndBatchSurviveARestart)
+{
+    const QByteArray ini = "[Options]\r\nNews_Host=h\r\nDownload_Path=DL\r\nchkAlwaysSaveHeaders=1\r\n";
+    QByteArray saved;
+    {
+        App a(ini, {}, true);
+        a.app->start();
+        HeaderStore &s = a.app->store();
+        for (const char *name : {"A", "B", "C"}) {
+            HeaderItem it;
+            it.subject = name;
+            it.poster = "P";
+            it.parts.resize(2);
+            it.parts[0].articleNumber = 10;
+            it.parts[1].articleNumber = 11;
+            s.appendLoadedItem(it);
+        }
+        a.app->batch().AddToBatch(3);
+        a.app->batch().AddToBatch(1);
+        a.app->batch().AddToBatch(2);
+        ASSERT_TRUE(s.headersDirty);
+        a.app->mainWindow()->close();   // always save: no dialog
+        EXPECT_EQ(a.ended, 1);
+        QFile f(a.dir.path() + "/npending.dat");
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        saved = f.readAll();
+        EXPECT_FALSE(s.headersDirty);
+    }
+    App b(ini, {}, true);
+    {
+        QFile f(b.dir.path() + "/npending.dat");
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(saved);
+    }
+    b.app->start();
+    EXPECT_TRUE(b.app->splash()->shownTexts.contains("Loading Headers"));
+    EXPECT_EQ(b.app->mainWindow()->lblRead->text(), "Read: 6");
+    EXPECT_EQ(b.app->mainWindow()->lblItems->text(), "Items: 3");
+    EXPECT_EQ(b.app->batch().rows(), (std::vector<int>{3, 1, 2}));
+    EXPECT_FALSE(b.app->store().headersDirty);
+
+    // Save with nothing changed asks first; No writes nothing.
+    QFile::remove(b.dir.path() + "/npending.dat");
+    b.prompter.setAnswer(false);
+    b.app->mainWindow()->cmdSaveHeaders->click();
+    ASSERT_EQ(b.prompter.questions.size(), 1);
+    EXPECT_EQ(b.prompter.questions.first(), "Headers not changed since last save.  Save anyway?");
+    EXPECT_FALSE(QFile::exists(b.dir.path() + "/npending.dat"));
+    b.prompter.setAnswer(true);
+    b.app->groups().addGroup("alt.test");
+    b.app->mainWindow()->cmdSaveHeaders->click();
+    QFile f(b.dir.path() + "/npending.dat");
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), saved) << "the same database and batch, byte for byte";
+    EXPECT_TRUE(QFile::exists(b.dir.path() + "/favs.txt"));
+    EXPECT_TRUE(b.app->mainWindow()->cmdSaveHeaders->isEnabled());
+    EXPECT_FALSE(b.app->splash()->isVisible());
 }
 
 TEST(Application, CommandLine)
