@@ -1,6 +1,6 @@
 // In-process crunch of realistic overview bursts into the store: headers per second and
 // the cost per header as the store grows to 2,000,000 parts.
-#include "Synth.h"
+#include "SynthOverview.h"
 #include "core/AppCore.h"
 #include "groups/NewsgroupTable.h"
 #include "headers/HeaderStore.h"
@@ -19,18 +19,7 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     const int total = argc > 1 ? atoi(argv[1]) : 2'000'000;
     const bool aggressive = !(argc > 2 && QByteArray(argv[2]) == "normal");
-    synth::Options o;
-    o.seed = 3;
-    o.bigPosts = true;   // half 1,000-part posts, the rest smaller posts and single text posts
-    const synth::Group g = synth::makeGroup("alt.binaries.bench", 1, total, o);
-    // Several posters: vary the From line per post.
-    std::vector<QByteArray> lines;
-    lines.reserve(g.articles.size());
-    for (const synth::Article &a : g.articles) {
-        synth::Article b = a;
-        b.from = "poster" + std::to_string(a.post % 37) + " <p" + std::to_string(a.post % 37) + "@example.com>";
-        lines.push_back(QByteArray::fromStdString(synth::overviewLine(b)) + "\r\n");
-    }
+    const std::vector<QByteArray> lines = benchOverviewLines(total);
 
     QTemporaryDir dir;
     QuietPrompter prompter;
@@ -53,15 +42,8 @@ int main(int argc, char **argv)
     qint64 windowStart = 0;
     size_t markIdx = 0;
     for (size_t i = 0; i < lines.size();) {
-        QByteArray b = "224 overview follows\r\n";
         const size_t end = std::min(lines.size(), i + size_t(burst));
-        for (size_t k = i; k < end; ++k) b += lines[k];
-        b += ".\r\n";
-        scan.currentGroupKey = 1;
-        scan.groupReplyTaken = true;
-        scan.groupLast = total + 10;
-        scan.newToFetch = 1 << 30;
-        scan.parse_xoverdata(b);
+        feedBurst(scan, lines, i, end);
         i = end;
         const qint64 parts = store.totalParts();
         while (markIdx < 3 && parts >= marks[markIdx]) {

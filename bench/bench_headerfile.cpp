@@ -1,0 +1,98 @@
+// npending.dat with 2,000,000 parts: save and load times, the file size, and the start-up
+// of the program with that file until its main window answers events.
+#include "SynthOverview.h"
+#include "app/Application.h"
+#include "core/AppCore.h"
+#include "core/Yield.h"
+#include "download/BatchQueue.h"
+#include "groups/NewsgroupTable.h"
+#include "headers/HeaderFile.h"
+#include "headers/HeaderStore.h"
+#include "nntp/Session.h"
+#include "ui/MainWindow.h"
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <cstdio>
+
+using namespace vt;
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication qapp(argc, argv);
+    const int total = argc > 1 ? atoi(argv[1]) : 2'000'000;
+    QTemporaryDir dir;
+    const QString path = dir.path() + "/npending.dat";
+    {
+        const std::vector<QByteArray> lines = benchOverviewLines(total);
+        QuietPrompter prompter;
+        AppCore core(AppPaths(dir.path()), prompter);
+        core.settings.chkAgressiveHeaderCrunch = false;
+        Session session(core);
+        NewsgroupTable groups(core.log, prompter, core.ui);
+        groups.addGroup("alt.binaries.bench");
+        HeaderStore store;
+        ScanDriver scan(core, session, groups, store);
+        for (size_t i = 0; i < lines.size(); i += 3000) feedBurst(scan, lines, i, std::min(lines.size(), i + 3000));
+        BatchQueue batch(store);
+        for (int i = 1; i <= store.itemCount(); i += 50) batch.AddToBatch(i);
+        printf("store: %d items, %lld parts, %d in the batch\n", store.itemCount(), (long long)store.totalParts(),
+               batch.batchRows());
+
+        HeaderFile file(store, core.log, prompter);
+        for (int run = 1; run <= 3; ++run) {
+            QElapsedTimer t;
+            t.start();
+            file.SaveHeaders(path, &batch);
+            printf("save %d: %.3f s\n", run, t.nsecsElapsed() / 1e9);
+        }
+        printf("file size: %lld bytes (%.1f MB)\n", (long long)QFileInfo(path).size(), QFileInfo(path).size() / 1e6);
+        for (int run = 1; run <= 3; ++run) {
+            HeaderStore loaded;
+            BatchQueue b2(loaded);
+            HeaderFile reader(loaded, core.log, prompter);
+            QElapsedTimer t;
+            t.start();
+            reader.LoadHeaders(path, &b2);
+            printf("load %d: %.3f s (%d items, %lld parts, batch %d)\n", run, t.nsecsElapsed() / 1e9, loaded.itemCount(),
+                   (long long)loaded.partsReadTotal, b2.batchRows());
+        }
+    }
+
+    // The program itself, started in a folder holding that file.
+    {
+        QFile ini(dir.path() + "/VANTREL.INI");
+        ini.open(QIODevice::WriteOnly);
+        ini.write("[Options]\r\nNews_Host=news.example\r\nDownload_Path=" + dir.path().toUtf8() + "/dl/\r\n");
+        ini.close();
+        QuietPrompter prompter;
+        QElapsedTimer t;
+        t.start();
+        Application app(AppPaths(dir.path()), QString(), &prompter);
+        app.endProcess = [] {};
+        // Time between two turns of the event loop while the stores load.
+        qint64 last = -1, worst = 0;
+        setYieldHook([&] {
+            if (last >= 0) worst = std::max(worst, t.nsecsElapsed() - last);
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+            last = t.nsecsElapsed();
+        });
+        app.start();
+        const qint64 shown = t.nsecsElapsed();
+        qint64 answered = 0;
+        QTimer::singleShot(0, [&] {
+            answered = t.nsecsElapsed();
+            QCoreApplication::quit();
+        });
+        QCoreApplication::exec();
+        printf("start-up: main window shown after %.3f s, answering events after %.3f s (%s, %d items)\n", shown / 1e9,
+               answered / 1e9, qPrintable(app.mainWindow()->lblRead->text()), app.store().itemCount());
+        printf("longest step between event-loop turns while loading headers: %.1f ms\n", worst / 1e6);
+        setYieldHook({});
+    }
+    return 0;
+}
