@@ -1,49 +1,297 @@
 #include "BatchQueue.h"
+#include "core/OpsLog.h"
+#include "core/Text.h"
+#include "groups/NewsgroupTable.h"
 #include "headers/HeaderStore.h"
+#include <QDate>
 #include <algorithm>
+#include <cmath>
+#include <unordered_map>
 
 namespace vt {
 
+QByteArray itemDisplayName(const HeaderItem &it)
+{
+    return it.subject.contains("[xx/000") ? it.subject.left(it.subject.size() - 13) : it.subject;
+}
+
+BatchQueue::BatchQueue(HeaderStore &store, const NewsgroupTable *groups, OpsLog *log, QObject *parent)
+    : QAbstractTableModel(parent), m_store(store), m_groups(groups), m_log(log)
+{
+}
+
+QVariant BatchQueue::headerData(int section, Qt::Orientation o, int role) const
+{
+    static const char *names[ColumnCount] = {"Subject", "Parts", "MB", "Date", "From", "Newsgroup", "Life"};
+    if (o == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 && section < ColumnCount)
+        return QString::fromLatin1(names[section]);
+    return {};
+}
+
+QVariant BatchQueue::data(const QModelIndex &index, int role) const
+{
+    if (!index.isValid() || index.row() >= int(m_rows.size())) return {};
+    if (role == Qt::DisplayRole) return cellText(index.row(), index.column());
+    if (role == Qt::UserRole) return m_rows[size_t(index.row())].tag;
+    return {};
+}
+
+qint64 BatchQueue::itemSize(int item) const
+{
+    qint64 s = 0;
+    for (const PartRecord &p : m_store.item(item).parts) s += p.byteCount;
+    return s;
+}
+
+qint32 BatchQueue::roundedKB(qint64 bytes) { return qint32(std::nearbyint(double(bytes) / 1000.0)); }
+
+QString BatchQueue::cellText(int row, int column) const
+{
+    const Row &r = m_rows[size_t(row)];
+    const HeaderItem &it = m_store.item(r.tag);
+    switch (column) {
+    case Subject: return QString::fromLatin1(itemDisplayName(it));
+    case Parts: return QString::number(it.declaredTotal ? it.declaredTotal : qint64(it.parts.size())).rightJustified(3, u'0');
+    case MB: {
+        const QString t = QString::number(double(itemSize(r.tag)) / 1e6, 'f', 3);
+        return t.rightJustified(7, u'0');
+    }
+    case Date: return toDateTime(it.postDate).date().toString(QStringLiteral("yyyy-MM-dd"));
+    case From: return QString::fromLatin1(it.poster);
+    case Newsgroup: return m_groups && !it.parts.empty() ? m_groups->nameByKey(it.parts[0].groupKey) : QString();
+    case Life: return r.life;
+    }
+    return {};
+}
+
+int BatchQueue::ItemLife(int item) const
+{
+    const HeaderItem &it = m_store.item(item);
+    if (!m_groups || it.parts.empty()) return -1;
+    const int idx = m_groups->indexByKey(it.parts[0].groupKey);
+    if (idx < 0) return -1;
+    const NewsgroupEntry &g = m_groups->records()[size_t(idx - 1)];
+    // A group whose range is empty has nothing to measure against.
+    if (g.first == 0 || g.total == 0) return -1;
+    const int life = int(std::nearbyint(double(it.parts[0].articleNumber - g.first) / double(g.total) * 100.0));
+    return std::min(life, 99);
+}
+
+QString BatchQueue::lifeText(int item) const
+{
+    const int l = ItemLife(item);
+    if (l == -1) return QStringLiteral("need scan");
+    return (l < 0 ? QStringLiteral("-") + QString::number(-l).rightJustified(2, u'0') : QString::number(l).rightJustified(2, u'0'))
+           + u'%';
+}
+
 void BatchQueue::AddToBatch(int item)
 {
-    if (item < 1 || item > m_store.itemCount()) return;
+    if (item < 1 || item > m_store.itemCount() || m_queued.count(item)) return;
     HeaderItem &it = m_store.item(item);
-    if (it.inBatch && batchPositionOf(item)) return;
     it.inBatch = true;
     it.displayRefresh = true;
-    m_rows.push_back(item);
     m_store.headersDirty = true;
-    emit changed();
+    const int row = int(m_rows.size());
+    beginInsertRows({}, row, row);
+    m_rows.push_back(Row{item, lifeText(item)});
+    m_queued.insert(item);
+    endInsertRows();
+    m_totalKB += roundedKB(itemSize(item));
+    ShowBatchSize();
+    if (viewRefresh) viewRefresh();
 }
 
 void BatchQueue::RemoveFromBatch(int item, bool markDeleted, bool freeSlot)
 {
-    auto it = std::find(m_rows.begin(), m_rows.end(), item);
-    if (it != m_rows.end()) m_rows.erase(it);
-    if (item >= 1 && item <= m_store.itemCount()) {
-        HeaderItem &h = m_store.item(item);
-        h.inBatch = false;
-        h.displayRefresh = true;
-        if (markDeleted) h.deleted = true;
-        if (freeSlot) {
-            h.deleted = h.reusable = true;
-            ++m_store.freeSlotCount;
-        }
-    }
+    if (item < 1 || item > m_store.itemCount()) return;
+    HeaderItem &h = m_store.item(item);
+    h.inBatch = false;
+    if (!m_queued.count(item)) return;
+    const auto it = std::find_if(m_rows.begin(), m_rows.end(), [item](const Row &r) { return r.tag == item; });
+    const int row = int(it - m_rows.begin());
+    beginRemoveRows({}, row, row);
+    m_rows.erase(it);
+    m_queued.erase(item);
+    endRemoveRows();
+    m_totalKB -= roundedKB(itemSize(item));
+    ShowBatchSize();
     m_store.headersDirty = true;
-    emit changed();
+    h.displayRefresh = true;
+    if (freeSlot && !h.reusable) {
+        h.reusable = true;
+        ++m_store.freeSlotCount;
+    }
+    if (markDeleted) h.deleted = true;
+    else if (viewRefresh) viewRefresh();
+}
+
+void BatchQueue::dropRow(int row)
+{
+    if (row < 0 || row >= int(m_rows.size())) return;
+    const int tag = m_rows[size_t(row)].tag;
+    beginRemoveRows({}, row, row);
+    m_rows.erase(m_rows.begin() + row);
+    m_queued.erase(tag);
+    endRemoveRows();
+    if (tag >= 1 && tag <= m_store.itemCount()) m_totalKB -= roundedKB(itemSize(tag));
+    m_store.headersDirty = true;
+    ShowBatchSize();
 }
 
 int BatchQueue::batchPositionOf(int item) const
 {
-    auto it = std::find(m_rows.begin(), m_rows.end(), item);
-    return it == m_rows.end() ? 0 : int(it - m_rows.begin()) + 1;
+    if (!m_queued.count(item)) return 0;
+    for (size_t i = 0; i < m_rows.size(); ++i)
+        if (m_rows[i].tag == item) return int(i) + 1;
+    return 0;
 }
 
-void BatchQueue::clear()
+std::vector<int> BatchQueue::batchItems() const
 {
-    m_rows.clear();
-    emit changed();
+    std::vector<int> v;
+    v.reserve(m_rows.size());
+    for (const Row &r : m_rows) v.push_back(r.tag);
+    return v;
+}
+
+void BatchQueue::ShowBatchSize()
+{
+    QString t;
+    if (m_rows.empty()) {
+        m_totalKB = 0;
+        t = QStringLiteral("Batch empty.");
+    } else if (m_totalKB == 0) {
+        t = QStringLiteral("Batch empty.");
+    } else if (m_totalKB >= 1000) {
+        t = QStringLiteral("Total batch size: ") + fmt(double(m_totalKB) / 1000.0, 1, false) + QStringLiteral("MB");
+    } else {
+        t = QStringLiteral("Total batch size: ") + fmt(double(m_totalKB), 1, false) + QStringLiteral("KB");
+    }
+    m_sizeText = t;
+    if (m_log) m_log->LogOp(t, false);
+    emit sizeTextChanged(t);
+}
+
+void BatchQueue::BatchLifeUpdate()
+{
+    for (size_t i = 0; i < m_rows.size(); ++i) m_rows[i].life = lifeText(m_rows[i].tag);
+    if (!m_rows.empty()) emit dataChanged(index(0, Life), index(int(m_rows.size()) - 1, Life));
+}
+
+void BatchQueue::setOrder(std::vector<Row> rows)
+{
+    m_store.headersDirty = true;
+    emit layoutAboutToBeChanged();
+    m_rows = std::move(rows);
+    emit layoutChanged();
+}
+
+std::vector<int> BatchQueue::positionsOf(const std::unordered_set<int> &tags) const
+{
+    std::vector<int> out;
+    for (size_t i = 0; i < m_rows.size(); ++i)
+        if (tags.count(m_rows[i].tag)) out.push_back(int(i));
+    return out;
+}
+
+namespace {
+std::vector<bool> mask(const std::vector<int> &sel, size_t n)
+{
+    std::vector<bool> m(n, false);
+    for (int r : sel)
+        if (r >= 0 && size_t(r) < n) m[size_t(r)] = true;
+    return m;
+}
+} // namespace
+
+std::vector<int> BatchQueue::MoveSelectedToTop(const std::vector<int> &selected)
+{
+    const std::vector<bool> m = mask(selected, m_rows.size());
+    std::vector<Row> out;
+    std::unordered_set<int> tags;
+    for (size_t i = 0; i < m_rows.size(); ++i)
+        if (m[i]) out.push_back(m_rows[i]), tags.insert(m_rows[i].tag);
+    for (size_t i = 0; i < m_rows.size(); ++i)
+        if (!m[i]) out.push_back(m_rows[i]);
+    setOrder(std::move(out));
+    return positionsOf(tags);
+}
+
+std::vector<int> BatchQueue::MoveSelectedToBottom(const std::vector<int> &selected)
+{
+    const std::vector<bool> m = mask(selected, m_rows.size());
+    std::vector<Row> out;
+    std::unordered_set<int> tags;
+    for (size_t i = 0; i < m_rows.size(); ++i)
+        if (!m[i]) out.push_back(m_rows[i]);
+    for (size_t i = 0; i < m_rows.size(); ++i)
+        if (m[i]) out.push_back(m_rows[i]), tags.insert(m_rows[i].tag);
+    setOrder(std::move(out));
+    return positionsOf(tags);
+}
+
+std::vector<int> BatchQueue::MoveSelectedUp(const std::vector<int> &selected)
+{
+    std::vector<bool> m = mask(selected, m_rows.size());
+    std::unordered_set<int> tags;
+    for (size_t i = 0; i < m_rows.size(); ++i)
+        if (m[i]) tags.insert(m_rows[i].tag);
+    std::vector<Row> rows = m_rows;
+    // The top row among the selection: nothing moves.
+    if (!rows.empty() && !m[0])
+        for (size_t i = 1; i < rows.size(); ++i)
+            if (m[i]) {
+                std::swap(rows[i - 1], rows[i]);
+                std::vector<bool>::swap(m[i - 1], m[i]);
+            }
+    setOrder(std::move(rows));
+    return positionsOf(tags);
+}
+
+std::vector<int> BatchQueue::MoveSelectedDown(const std::vector<int> &selected)
+{
+    std::vector<bool> m = mask(selected, m_rows.size());
+    std::unordered_set<int> tags;
+    for (size_t i = 0; i < m_rows.size(); ++i)
+        if (m[i]) tags.insert(m_rows[i].tag);
+    std::vector<Row> rows = m_rows;
+    if (!rows.empty() && !m.back())
+        for (size_t i = rows.size() - 1; i-- > 0;)
+            if (m[i]) {
+                std::swap(rows[i + 1], rows[i]);
+                std::vector<bool>::swap(m[i + 1], m[i]);
+            }
+    setOrder(std::move(rows));
+    return positionsOf(tags);
+}
+
+bool BatchQueue::removeSelected(const std::vector<int> &selected)
+{
+    if (selected.empty()) return false;
+    std::vector<int> sorted = selected;
+    std::sort(sorted.begin(), sorted.end());
+    for (auto r = sorted.rbegin(); r != sorted.rend(); ++r)
+        if (*r >= 0 && *r < int(m_rows.size())) RemoveFromBatch(m_rows[size_t(*r)].tag, false, false);
+    return true;
+}
+
+void BatchQueue::sortOnce(int column)
+{
+    if (column < 0 || column >= ColumnCount) return;
+    m_sortDescending = column == m_sortColumn ? !m_sortDescending : false;
+    m_sortColumn = column;
+    std::vector<std::pair<QString, Row>> keyed;
+    keyed.reserve(m_rows.size());
+    for (size_t i = 0; i < m_rows.size(); ++i) keyed.emplace_back(cellText(int(i), column), m_rows[i]);
+    std::stable_sort(keyed.begin(), keyed.end(), [this](const auto &a, const auto &b) {
+        const int c = QString::compare(a.first, b.first, Qt::CaseInsensitive);
+        return m_sortDescending ? c > 0 : c < 0;
+    });
+    std::vector<Row> rows;
+    rows.reserve(keyed.size());
+    for (auto &k : keyed) rows.push_back(k.second);
+    setOrder(std::move(rows));
 }
 
 } // namespace vt

@@ -1,31 +1,89 @@
 #pragma once
-// The batch: items queued for download, in download order.
+// The batch: items queued for download, top row first (the download order), with the
+// running size and the "Life" column; and the reordering commands.
 #include "headers/BatchSink.h"
-#include <QObject>
+#include <QAbstractTableModel>
+#include <QByteArray>
+#include <functional>
+#include <unordered_set>
 #include <vector>
 
 namespace vt {
 
 class HeaderStore;
+class NewsgroupTable;
+class OpsLog;
+struct HeaderItem;
 
-class BatchQueue : public QObject, public BatchSink {
+// The item's name without the part-total marker the scan appended.
+QByteArray itemDisplayName(const HeaderItem &it);
+
+class BatchQueue : public QAbstractTableModel, public BatchSink {
     Q_OBJECT
 public:
-    explicit BatchQueue(HeaderStore &store, QObject *parent = nullptr) : QObject(parent), m_store(store) {}
+    enum Column { Subject, Parts, MB, Date, From, Newsgroup, Life, ColumnCount };
+    BatchQueue(HeaderStore &store, const NewsgroupTable *groups = nullptr, OpsLog *log = nullptr,
+               QObject *parent = nullptr);
+
+    int rowCount(const QModelIndex &p = {}) const override { return p.isValid() ? 0 : int(m_rows.size()); }
+    int columnCount(const QModelIndex &p = {}) const override { return p.isValid() ? 0 : ColumnCount; }
+    QVariant data(const QModelIndex &index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation o, int role) const override;
+    // Sorts once; the list does not stay sorted. The same column again reverses.
+    void sortOnce(int column);
 
     void AddToBatch(int item) override;
     void RemoveFromBatch(int item, bool markDeleted, bool freeSlot) override;
     int batchRows() const override { return int(m_rows.size()); }
     int batchPositionOf(int item) const override;
-    const std::vector<int> &rows() const { return m_rows; }
-    void clear();
+    std::vector<int> batchItems() const override;
+
+    int tagAt(int row) const { return m_rows[size_t(row)].tag; }   // 0-based row
+    std::vector<int> rows() const { return batchItems(); }
+    QString cellText(int row, int column) const;
+
+    void ShowBatchSize();
+    QString sizeText() const { return m_sizeText; }
+    qint32 batchTotalKB() const { return m_totalKB; }
+    int ItemLife(int item) const;
+    void BatchLifeUpdate();
+
+    // Moves act on 0-based selected rows and return the rows the moved items stand on now.
+    std::vector<int> MoveSelectedToTop(const std::vector<int> &selected);
+    std::vector<int> MoveSelectedToBottom(const std::vector<int> &selected);
+    std::vector<int> MoveSelectedUp(const std::vector<int> &selected);
+    std::vector<int> MoveSelectedDown(const std::vector<int> &selected);
+    // The remove command: false when nothing was selected ("Nothing selected.").
+    bool removeSelected(const std::vector<int> &selected);
+    // Drops rows whose item is no longer queued (an inconsistent top row).
+    void dropRow(int row);
+
+    // The header view follows batch changes.
+    std::function<void()> viewRefresh;
 
 signals:
-    void changed();
+    void sizeTextChanged(const QString &text);
 
 private:
+    struct Row {
+        int tag = 0;
+        QString life;
+    };
+    QString lifeText(int item) const;
+    static qint32 roundedKB(qint64 bytes);
+    qint64 itemSize(int item) const;
+    void setOrder(std::vector<Row> rows);
+    std::vector<int> positionsOf(const std::unordered_set<int> &tags) const;
+
     HeaderStore &m_store;
-    std::vector<int> m_rows;   // item indexes, top first
+    const NewsgroupTable *m_groups;
+    OpsLog *m_log;
+    std::vector<Row> m_rows;
+    std::unordered_set<int> m_queued;   // tags of the rows
+    qint32 m_totalKB = 0;
+    QString m_sizeText = QStringLiteral("Batch empty.");
+    int m_sortColumn = -1;
+    bool m_sortDescending = false;
 };
 
 } // namespace vt

@@ -1,5 +1,7 @@
 #pragma once
 // What the header database needs of the batch: put an item in, take it out.
+#include <vector>
+
 namespace vt {
 
 class BatchSink {
@@ -11,6 +13,8 @@ public:
     virtual int batchRows() const = 0;
     // 1-based row of the item in the batch, or 0.
     virtual int batchPositionOf(int item) const = 0;
+    // The queued items, top row first.
+    virtual std::vector<int> batchItems() const = 0;
 };
 
 } // namespace vt

@@ -115,10 +115,10 @@ bool HeaderFile::SaveHeaders(const QString &path, const BatchSink *batch)
         return true;
     }
     std::unordered_map<int, int> positions;
-    if (batch)
-        for (int i = 1; i <= s.itemCount(); ++i)
-            if (s.item(i).inBatch)
-                if (const int p = batch->batchPositionOf(i)) positions[i] = p;
+    if (batch) {
+        const std::vector<int> rows = batch->batchItems();
+        for (size_t r = 0; r < rows.size(); ++r) positions[rows[r]] = int(r) + 1;
+    }
 
     QSaveFile f(path);
     auto fail = [&](const QString &why) {

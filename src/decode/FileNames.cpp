@@ -1,0 +1,87 @@
+#include "FileNames.h"
+#include "UuLibrary.h"
+#include <QFileInfo>
+#include <QStringDecoder>
+
+namespace vt {
+
+QByteArray safeFileNameBytes(const QByteArray &proposed)
+{
+    qsizetype from = 0;
+    for (qsizetype i = 0; i < proposed.size(); ++i)
+        if (proposed[i] == '/' || proposed[i] == '\\') from = i + 1;
+    QByteArray out;
+    out.reserve(proposed.size() - from);
+    for (qsizetype i = from; i < proposed.size(); ++i) {
+        const uchar c = uchar(proposed[i]);
+        if (c < 0x20 || c == 0x7f) continue;
+        out += char(c);
+    }
+    out = out.trimmed();
+    if (out == "." || out == "..") return {};
+    return out;
+}
+
+QString fileNameFromBytes(const QByteArray &b)
+{
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString s = utf8(b);
+    return utf8.hasError() ? QString::fromLatin1(b) : s;
+}
+
+bool fileExists(const QString &path)
+{
+    const QFileInfo fi(path);
+    return fi.exists() && fi.isFile();
+}
+
+QString UniqueName(const QString &path, bool oldRenameStyle)
+{
+    auto exists = [](const QString &p) { return QFileInfo::exists(p); };
+    auto oldStyle = [&]() -> QString {
+        for (int k = 2; k <= 90000; ++k) {
+            const QString c = path + u'.' + QString::number(k);
+            if (!exists(c)) return c;
+        }
+        return {};
+    };
+    if (!oldRenameStyle) {
+        const bool ext = path.size() >= 4 && path[path.size() - 4] == u'.';
+        const QString base = ext ? path.left(path.size() - 4) : path;
+        const QString tail = ext ? path.right(4) : QString();
+        for (int k = 2; k <= 90000; ++k) {
+            const QString c = base + u'.' + QString::number(k) + tail;
+            if (!exists(c)) return c;
+        }
+    }
+    QString c = oldStyle();
+    if (!c.isEmpty()) return c;
+    // Every numbered name is taken: count on past them.
+    for (qint64 k = 90001;; ++k) {
+        c = path + u'.' + QString::number(k);
+        if (!exists(c)) return c;
+    }
+}
+
+QString StripUnderscores(const QString &name)
+{
+    if (!name.endsWith(u'_')) return name;
+    QString n = name.chopped(1);
+    if (n.startsWith(u'_')) n.remove(0, 1);
+    return n;
+}
+
+QByteArray libraryOutputName(const QByteArray &proposed, const QByteArray &subject)
+{
+    QByteArray p = proposed;
+    if (p.isEmpty() || p == "(NULL)") {
+        const QByteArray t = subject.trimmed();
+        if (t.size() > 16 && t.right(12).left(6) == "[xx/00") p = t.left(t.size() - 12).trimmed();
+        else p = t;
+    }
+    p = UuLibrary::fileFilter(p);
+    const QString stripped = StripUnderscores(QString::fromLatin1(p));
+    return UuLibrary::fileFilter(stripped.toLatin1());
+}
+
+} // namespace vt

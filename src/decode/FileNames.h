@@ -1,0 +1,24 @@
+#pragma once
+// Names of decoded files: made safe, made unique, and the library's naming rule.
+#include <QByteArray>
+#include <QString>
+
+namespace vt {
+
+// Only the final path component, without control characters and surrounding blanks;
+// "" when nothing usable is left ("", ".", "..").
+QByteArray safeFileNameBytes(const QByteArray &proposed);
+// Raw name bytes from a post as a file name: UTF-8 when valid, else one byte per character.
+QString fileNameFromBytes(const QByteArray &b);
+
+// A path that does not exist yet: photo.jpg -> photo.2.jpg (or photo.jpg.2 in the old style).
+QString UniqueName(const QString &path, bool oldRenameStyle);
+QString StripUnderscores(const QString &name);
+
+// The output name from the library's proposal, falling back to the item's subject.
+QByteArray libraryOutputName(const QByteArray &proposed, const QByteArray &subject);
+
+// True when a normal file exists at exactly that path.
+bool fileExists(const QString &path);
+
+} // namespace vt

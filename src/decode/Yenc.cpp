@@ -1,0 +1,277 @@
+#include "Yenc.h"
+#include "core/Yield.h"
+#include <QFile>
+#include <emmintrin.h>
+#include <zlib.h>
+
+namespace vt {
+
+namespace {
+
+constexpr qsizetype kWindow = 60000;
+constexpr size_t kBlock = 256 * 1024;   // input decoded between two turns of the event loop
+
+QByteArray readAll(const QString &path, bool *ok)
+{
+    QFile f(path);
+    *ok = f.open(QIODevice::ReadOnly);
+    return *ok ? f.readAll() : QByteArray();
+}
+
+QByteArrayView windowOf(const QByteArray &d) { return QByteArrayView(d.constData(), std::min(d.size(), kWindow)); }
+
+// The value after `key` on one control line, up to a blank or the line end.
+std::optional<QByteArrayView> field(QByteArrayView line, QByteArrayView key)
+{
+    qsizetype p = 0;
+    while ((p = line.indexOf(key, p)) >= 0) {
+        if (p == 0 || line[p - 1] == ' ') break;
+        p += key.size();
+    }
+    if (p < 0) return std::nullopt;
+    p += key.size();
+    qsizetype e = p;
+    while (e < line.size() && line[e] != ' ' && line[e] != '\r' && line[e] != '\n') ++e;
+    return line.sliced(p, e - p);
+}
+
+std::optional<qint64> decimal(std::optional<QByteArrayView> v)
+{
+    if (!v || v->isEmpty()) return std::nullopt;
+    qint64 x = 0;
+    for (char c : *v) {
+        if (c < '0' || c > '9') return std::nullopt;
+        if (x < (qint64(1) << 40)) x = x * 10 + (c - '0');
+    }
+    return x;
+}
+
+std::optional<uint32_t> hex32(std::optional<QByteArrayView> v)
+{
+    if (!v || v->isEmpty() || v->size() > 8) return std::nullopt;
+    uint32_t x = 0;
+    for (char c : *v) {
+        int d = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+        if (d < 0) return std::nullopt;
+        x = x << 4 | uint32_t(d);
+    }
+    return x;
+}
+
+QByteArrayView lineAt(const QByteArray &d, qsizetype p)
+{
+    qsizetype e = d.indexOf('\n', p);
+    if (e < 0) e = d.size();
+    return QByteArrayView(d.constData() + p, e - p);
+}
+
+} // namespace
+
+size_t yencDecodeScalar(const char *in, size_t n, uint8_t *out, size_t *consumed)
+{
+    size_t i = 0, o = 0;
+    while (i < n) {
+        const uint8_t c = uint8_t(in[i]);
+        if (c == '\r' || c == '\n') {
+            ++i;
+        } else if (c == '=') {
+            if (i + 1 >= n) break;
+            out[o++] = uint8_t(uint8_t(in[i + 1]) - 106);
+            i += 2;
+        } else {
+            out[o++] = uint8_t(c - 42);
+            ++i;
+        }
+    }
+    *consumed = i;
+    return o;
+}
+
+size_t yencDecodeFast(const char *in, size_t n, uint8_t *out, size_t *consumed)
+{
+    const __m128i eq = _mm_set1_epi8('='), cr = _mm_set1_epi8('\r'), lf = _mm_set1_epi8('\n'),
+                  off = _mm_set1_epi8(42);
+    size_t i = 0, o = 0;
+    while (i + 16 <= n) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(in + i));
+        const __m128i special = _mm_or_si128(_mm_cmpeq_epi8(v, eq), _mm_or_si128(_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, lf)));
+        const unsigned m = unsigned(_mm_movemask_epi8(special));
+        // Store all 16; bytes past the first special one are overwritten next.
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(out + o), _mm_sub_epi8(v, off));
+        if (m == 0) {
+            i += 16;
+            o += 16;
+            continue;
+        }
+        const unsigned k = unsigned(__builtin_ctz(m));
+        i += k;
+        o += k;
+        if (in[i] == '=') {
+            if (i + 1 >= n) break;
+            out[o++] = uint8_t(uint8_t(in[i + 1]) - 106);
+            i += 2;
+        } else {
+            ++i;
+        }
+    }
+    if (i + 16 > n) {
+        size_t used = 0;
+        o += yencDecodeScalar(in + i, n - i, out + o, &used);
+        i += used;
+    }
+    *consumed = i;
+    return o;
+}
+
+uint32_t yencCrc32(const void *data, size_t len, uint32_t crc)
+{
+    return uint32_t(crc32_z(crc, static_cast<const Bytef *>(data), len));
+}
+
+uint32_t yencCrc32Combine(uint32_t crc1, uint32_t crc2, qint64 len2) { return uint32_t(crc32_combine(crc1, crc2, len2)); }
+
+bool YencDecoder::yEncCheck(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) {
+        log(QStringLiteral("yEncCheck Error: ") + f.errorString(), true);
+        return false;
+    }
+    const QByteArray w = f.read(kWindow);
+    if (!w.contains("=ybegin ")) return false;
+    log(QStringLiteral("yEnc Internal Decoder: yEnc Encoding detected..."), true);
+    return true;
+}
+
+QByteArray YencDecoder::yEncGetFilename(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) {
+        log(QStringLiteral("yEncCheck Error: ") + f.errorString(), true);
+        return {};
+    }
+    const QByteArray w = f.read(kWindow);
+    if (!w.contains("=ybegin ")) return {};
+    const qsizetype p = w.indexOf("name=");
+    if (p < 0) {
+        log(QStringLiteral("yEncGetFilename: no filename!"), true);
+        return {};
+    }
+    const QByteArray rest = w.mid(p + 5);
+    const qsizetype nl = rest.indexOf("\r\n");
+    if (nl < 0) return rest;
+    return rest.left(nl).trimmed();
+}
+
+QString YencDecoder::yEncDecodePart(const QString &in, const QString &out, YencPartInfo *info)
+{
+    return decode(in, out, true, info);
+}
+
+QString YencDecoder::yEncDecodeArticle(const QString &in, const QString &out) { return decode(in, out, false, nullptr); }
+
+QString YencDecoder::decode(const QString &in, const QString &outPath, bool part, YencPartInfo *info)
+{
+    log(part ? QStringLiteral("yEnc Internal Decoder: loading...") : QStringLiteral("yEnc Internal Decoder: decoding..."),
+        false);
+    const QString err = QStringLiteral("yEnc decoder Error:");
+    bool ok = false;
+    const QByteArray d = readAll(in, &ok);
+    if (!ok) return err + QStringLiteral(" cannot read ") + in;
+    const QByteArrayView w = windowOf(d);
+    const qsizetype yb = w.indexOf("=ybegin ");
+    if (yb < 0) return part ? QStringLiteral("yEnc decoder: no =ybegin") : QStringLiteral("yEnc decoder Error: no ybegin=!");
+
+    YencPartInfo local;
+    YencPartInfo &pi = info ? *info : local;
+    pi = YencPartInfo{};
+    if (const qsizetype p = w.indexOf("part="); p >= 0) {
+        const qsizetype b = w.indexOf(' ', p + 5);
+        pi.partText = (b < 0 ? w.sliced(p + 5) : w.sliced(p + 5, b - p - 5)).toByteArray();
+    }
+    const qsizetype yp = w.indexOf("=ypart");
+    pi.multipart = yp >= 0;
+    if (yp >= 0) {
+        if (const qsizetype p = w.indexOf("begin="); p >= 0) {
+            const qsizetype b = w.indexOf(' ', p + 6);
+            if (b >= 0) {
+                qint64 x = 0;
+                for (char c : w.sliced(p + 6, b - p - 6)) {
+                    if (c < '0' || c > '9') break;
+                    if (x < (qint64(1) << 40)) x = x * 10 + (c - '0');
+                }
+                pi.begin = x;
+            }
+        }
+    }
+    pi.fileSize = decimal(field(lineAt(d, yb), "size="));
+    if (part) log(QStringLiteral("yDecoding (") + outPath + QStringLiteral(") part: ") + QString::fromLatin1(pi.partText), true);
+
+    const qsizetype head = d.indexOf("\r\n", yp >= 0 ? yp : yb);
+    if (head < 0) return err + QStringLiteral(" no data");
+    const qsizetype start = head + 2;
+    const qsizetype yend = d.indexOf("=yend", start);
+    if (yend < 0) return err + QStringLiteral(" no =yend");
+    const qsizetype stop = yend - 2;
+    if (stop <= start) return err + QStringLiteral(" no data");
+    const QByteArrayView trailer = lineAt(d, yend);
+    pi.partSize = decimal(field(trailer, "size="));
+    pi.pcrc32 = hex32(field(trailer, "pcrc32="));
+    pi.crc32 = hex32(field(trailer, "crc32="));
+
+    QFile out(outPath);
+    if (!out.open(QIODevice::ReadWrite)) return err + QStringLiteral(" ") + out.errorString();
+    const qint64 at = pi.begin > 0 ? pi.begin - 1 : 0;
+    if (at > out.size()) {
+        // A gap before this part: byte 254 up to its offset.
+        out.seek(out.size());
+        const QByteArray fill(qsizetype(std::min<qint64>(at - out.size(), 1 << 20)), char(254));
+        while (out.size() < at) {
+            const qint64 want = std::min<qint64>(fill.size(), at - out.size());
+            if (out.write(fill.constData(), want) != want) return err + QStringLiteral(" ") + out.errorString();
+        }
+    }
+    if (!out.seek(at)) return err + QStringLiteral(" ") + out.errorString();
+
+    const char *src = d.constData() + start;
+    const size_t n = size_t(stop - start);
+    if (partProgress && part) partProgress(0, qint64(n));
+    std::vector<uint8_t> buf(std::min(n, kBlock) + 32);
+    size_t i = 0;
+    uint32_t crc = 0;
+    qint64 written = 0;
+    while (i < n) {
+        const size_t len = std::min(kBlock, n - i);
+        size_t used = 0;
+        const size_t o = useFastPath ? yencDecodeFast(src + i, len, buf.data(), &used)
+                                     : yencDecodeScalar(src + i, len, buf.data(), &used);
+        if (o && out.write(reinterpret_cast<const char *>(buf.data()), qint64(o)) != qint64(o))
+            return err + QStringLiteral(" ") + out.errorString();
+        crc = yencCrc32(buf.data(), o, crc);
+        written += qint64(o);
+        // An escape pair that straddles the block end goes with the next block; one that
+        // ends the data has nothing to pair with.
+        if (used < len && i + used + 1 >= n) return err + QStringLiteral(" escape character at the end of the data");
+        i += used;
+        if (partProgress && part) partProgress(qint64(std::min(i, n)), qint64(n));
+        if (activity) activity();
+        yieldNow();
+    }
+    pi.decoded = written;
+    pi.crc = crc;
+    if (!part) {
+        const QString problem = yencPartProblem(pi);
+        if (!problem.isEmpty()) return err + u' ' + problem;
+    }
+    return {};
+}
+
+QString yencPartProblem(const YencPartInfo &p)
+{
+    if (p.partSize && *p.partSize != p.decoded) return QStringLiteral("size mismatch");
+    const std::optional<uint32_t> want = p.pcrc32 ? p.pcrc32 : p.multipart ? std::nullopt : p.crc32;
+    if (want && *want != p.crc) return QStringLiteral("CRC mismatch");
+    return {};
+}
+
+} // namespace vt

@@ -1,0 +1,39 @@
+#pragma once
+// The part cache: one file per downloaded article, named by group and article number.
+// A part counts as downloaded exactly when its file exists.
+#include <QSet>
+#include <QString>
+
+namespace vt {
+
+class HeaderStore;
+class NewsgroupTable;
+struct Settings;
+
+// Creates base + group when nothing is there yet; errors are ignored.
+void EnsureCacheFolder(const QString &cacheFolder, const QString &group);
+inline void EnsureDownloadFolder(const QString &downloadFolder, const QString &group)
+{
+    EnsureCacheFolder(downloadFolder, group);
+}
+
+class PartCache {
+public:
+    PartCache(const Settings &settings, const NewsgroupTable &groups, const HeaderStore &store)
+        : m_settings(settings), m_groups(groups), m_store(store)
+    {
+    }
+    // Cache folder + group + "/" + article number + ".UUE"; creates the group's folder.
+    QString PartCacheFile(int item, int part);
+    bool isCached(int item, int part) { return QFileInfoExists(PartCacheFile(item, part)); }
+    QString groupOfPart(int item, int part) const;
+
+private:
+    static bool QFileInfoExists(const QString &path);
+    const Settings &m_settings;
+    const NewsgroupTable &m_groups;
+    const HeaderStore &m_store;
+    QSet<QString> m_ensured;   // folders already made in this run of the program
+};
+
+} // namespace vt

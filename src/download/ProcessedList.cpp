@@ -1,0 +1,71 @@
+#include "ProcessedList.h"
+#include <algorithm>
+
+namespace vt {
+
+namespace {
+const QString &cell(const ProcessedEntry &e, int c) { return c == 0 ? e.subject : c == 1 ? e.status : e.fileName; }
+} // namespace
+
+QVariant ProcessedList::data(const QModelIndex &index, int role) const
+{
+    if (!index.isValid() || index.row() >= int(m_rows.size())) return {};
+    const ProcessedEntry &e = m_rows[size_t(index.row())];
+    if (role == Qt::DisplayRole) return cell(e, index.column());
+    if (role == Qt::UserRole) return e.ok ? QStringLiteral("proc_true") : QStringLiteral("proc_false");
+    return {};
+}
+
+QVariant ProcessedList::headerData(int section, Qt::Orientation o, int role) const
+{
+    static const char *names[3] = {"Subject", "Status", "Filename"};
+    if (o == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 && section < 3) return QString::fromLatin1(names[section]);
+    return {};
+}
+
+void ProcessedList::add(ProcessedEntry e)
+{
+    beginInsertRows({}, int(m_rows.size()), int(m_rows.size()));
+    m_rows.push_back(std::move(e));
+    endInsertRows();
+    if (m_sortColumn >= 0) resort();
+}
+
+void ProcessedList::clearAll()
+{
+    beginResetModel();
+    m_rows.clear();
+    endResetModel();
+}
+
+void ProcessedList::removeSelected(std::vector<int> rows)
+{
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    for (auto r = rows.rbegin(); r != rows.rend(); ++r) {
+        if (*r < 0 || *r >= int(m_rows.size())) continue;
+        beginRemoveRows({}, *r, *r);
+        m_rows.erase(m_rows.begin() + *r);
+        endRemoveRows();
+    }
+}
+
+void ProcessedList::sortBy(int column)
+{
+    if (column < 0 || column > 2) return;
+    m_descending = column == m_sortColumn ? !m_descending : false;
+    m_sortColumn = column;
+    resort();
+}
+
+void ProcessedList::resort()
+{
+    emit layoutAboutToBeChanged();
+    std::stable_sort(m_rows.begin(), m_rows.end(), [this](const ProcessedEntry &a, const ProcessedEntry &b) {
+        const int c = QString::compare(cell(a, m_sortColumn), cell(b, m_sortColumn), Qt::CaseInsensitive);
+        return m_descending ? c > 0 : c < 0;
+    });
+    emit layoutChanged();
+}
+
+} // namespace vt
