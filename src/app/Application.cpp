@@ -8,6 +8,7 @@
 #include "ui/SplashWindow.h"
 #include <QApplication>
 #include <QDir>
+#include <QHeaderView>
 #include <QScreen>
 #include <QSoundEffect>
 #include <QUrl>
@@ -26,7 +27,12 @@ Application::Application(const AppPaths &paths, QString rawCommandLine, Prompter
     m_session = std::make_unique<Session>(*m_core);
     m_groups = std::make_unique<NewsgroupTable>(m_core->log, m_core->prompter, m_core->ui);
     m_scan = std::make_unique<ScanDriver>(*m_core, *m_session, *m_groups, m_store);
-    m_batch = std::make_unique<BatchQueue>(m_store);
+    m_batch = std::make_unique<BatchQueue>(m_store, m_groups.get(), &m_core->log);
+    m_cache = std::make_unique<PartCache>(m_core->settings, *m_groups, m_store);
+    m_decoder = std::make_unique<Decoder>(*m_core, m_store, *m_groups, *m_batch, m_processed, *m_cache);
+    m_download = std::make_unique<DownloadDriver>(*m_core, *m_session, m_store, *m_batch, m_processed, *m_cache, *m_decoder);
+    m_session->setDownloadHandler(m_download.get());
+    stores.startBatchDownload = [this] { m_download->BOT1(); };
     m_headerFile = std::make_unique<HeaderFile>(m_store, m_core->log, m_core->prompter);
     wireStores();
     endProcess = [] { QCoreApplication::exit(0); };
@@ -68,6 +74,7 @@ void Application::wireStores()
     m_store.watchMatches = [this](int i) { return m_watch.WatchMatches(m_store, i); };
     m_store.addToBatch = [this](int i) { m_batch->AddToBatch(i); };
     m_scan->removeFromBatch = [this](int i) { m_batch->RemoveFromBatch(i, false, false); };
+    m_scan->batchLifeUpdate = [this] { m_batch->BatchLifeUpdate(); };
     m_headerFile->progress = [this](const QString &status, qint64 value, qint64 max) {
         if (m_splash) m_splash->showProgress(status, value, max);
     };
@@ -86,6 +93,37 @@ void Application::wireStores()
     m_scan->startBatchDownload = [this] {
         if (stores.startBatchDownload) stores.startBatchDownload();
     };
+}
+
+void Application::bindBatch()
+{
+    MainWindow &w = *m_main;
+    w.setBatchModels(m_batch.get(), &m_processed);
+    connect(w.cmdBatchDownload, &QPushButton::clicked, m_download.get(), &DownloadDriver::startCheck);
+    connect(w.cmdBatchDownloadStop, &QPushButton::clicked, m_download.get(), &DownloadDriver::stop);
+    auto move = [this, &w](std::vector<int> (BatchQueue::*op)(const std::vector<int> &)) {
+        return [this, &w, op] { w.selectRows(w.ListView3, (m_batch.get()->*op)(MainWindow::selectedRows(w.ListView3))); };
+    };
+    connect(w.cmdMoveTop, &QPushButton::clicked, this, move(&BatchQueue::MoveSelectedToTop));
+    connect(w.cmdMoveUp, &QPushButton::clicked, this, move(&BatchQueue::MoveSelectedUp));
+    connect(w.cmdMoveDown, &QPushButton::clicked, this, move(&BatchQueue::MoveSelectedDown));
+    connect(w.cmdMoveBottom, &QPushButton::clicked, this, move(&BatchQueue::MoveSelectedToBottom));
+    connect(w.cmdBatchRemove, &QPushButton::clicked, this, [this, &w] {
+        if (!m_batch->removeSelected(MainWindow::selectedRows(w.ListView3)))
+            m_core->prompter.message(QStringLiteral("Nothing selected."));
+    });
+    connect(w.cmdProcessedClear, &QPushButton::clicked, this, [this] { m_processed.clearAll(); });
+    connect(w.ListView3->horizontalHeader(), &QHeaderView::sectionClicked, m_batch.get(), &BatchQueue::sortOnce);
+    connect(w.ListView4->horizontalHeader(), &QHeaderView::sectionClicked, &m_processed, &ProcessedList::sortBy);
+    connect(w.ListView4, &QTableView::doubleClicked, this, [this](const QModelIndex &i) { m_decoder->LaunchProcessed(i.row()); });
+    connect(m_batch.get(), &BatchQueue::sizeTextChanged, w.lblBatchSize, &QLabel::setText);
+    w.lblBatchSize->setText(m_batch->sizeText());
+    connect(m_download.get(), &DownloadDriver::etaChanged, this, [this, &w] {
+        w.lblTotalBatchTime->setText(m_download->batchEta);
+        w.lblTotalBatchTime->setVisible(!m_download->batchEta.isEmpty());
+        w.lblCurrentFileTime->setText(m_download->fileEta);
+        w.lblCurrentFileTime->setVisible(!m_download->fileEta.isEmpty());
+    });
 }
 
 void Application::buildStartup()
@@ -110,10 +148,7 @@ void Application::buildStartup()
                                m_main->lblItems->setText(m_scan->itemCounterText());
                            });
                            connect(m_main->cmdSaveHeaders, &QPushButton::clicked, this, &Application::saveHeadersCommand);
-                           connect(m_main->cmdBatchDownload, &QPushButton::clicked, this, [this] {
-                               if (stores.startBatchDownload) stores.startBatchDownload();
-                               else m_core->prompter.message(QStringLiteral("Warning, nothing in batch que!"));
-                           });
+                           bindBatch();
                        }}});
     m_startup.add(Step{"settings", QStringLiteral("Loading INI settings"), -1, 3, {[this] {
                            m_core->settingsFile.LoadSettings(m_core->settings);

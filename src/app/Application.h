@@ -3,7 +3,11 @@
 // order, the command line and the shutdown sequence.
 #include "core/AppCore.h"
 #include "core/Startup.h"
+#include "decode/DecodeDriver.h"
 #include "download/BatchQueue.h"
+#include "download/DownloadDriver.h"
+#include "download/PartCache.h"
+#include "download/ProcessedList.h"
 #include "groups/NewsgroupTable.h"
 #include "headers/HeaderFile.h"
 #include "headers/HeaderStore.h"
@@ -52,6 +56,9 @@ public:
     WatchList &watch() { return m_watch; }
     ScanDriver &scan() { return *m_scan; }
     BatchQueue &batch() { return *m_batch; }
+    ProcessedList &processed() { return m_processed; }
+    Decoder &decoder() { return *m_decoder; }
+    DownloadDriver &download() { return *m_download; }
     HeaderFile &headerFile() { return *m_headerFile; }
     MainWindow *mainWindow() { return m_main.get(); }
     SplashWindow *splash() { return m_splash.get(); }
@@ -67,6 +74,7 @@ private:
     void deletePreviews();
     void saveHeadersNow();
     void saveHeadersCommand();
+    void bindBatch();
 
     QString m_cmdLine;
     WidgetPrompter m_widgetPrompter;
@@ -77,6 +85,10 @@ private:
     WatchList m_watch;
     std::unique_ptr<ScanDriver> m_scan;
     std::unique_ptr<BatchQueue> m_batch;
+    ProcessedList m_processed;
+    std::unique_ptr<PartCache> m_cache;
+    std::unique_ptr<Decoder> m_decoder;
+    std::unique_ptr<DownloadDriver> m_download;
     std::unique_ptr<HeaderFile> m_headerFile;
     std::unique_ptr<MainWindow> m_main;
     std::unique_ptr<SplashWindow> m_splash;

@@ -254,12 +254,13 @@ void Session::onDownloadReply(const Reply &r)
         log(QStringLiteral("Download Connection Error..."));
         disconnect(2);
     }
-    downloadBuffer += r.data;
     if (r.multiline && downloadStage != 0) {
-        downloadBuffer = r.data;
+        // The article goes on as it is: no copy into the buffer on the way.
+        downloadBuffer.clear();
         if (m_download) m_download->onArticle(r.data);
         return;
     }
+    downloadBuffer += r.data;
     const QByteArray line = lineOf(r);
     if (downloadAbortRequested && line.startsWith("205")) {
         log(latin(line.mid(3)) + QStringLiteral("  (disconnected)"));

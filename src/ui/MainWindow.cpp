@@ -2,6 +2,9 @@
 #include "core/AppCore.h"
 #include <QCloseEvent>
 #include <QGridLayout>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <algorithm>
 #include <QHBoxLayout>
 #include <QStatusBar>
 #include <QVBoxLayout>
@@ -63,7 +66,50 @@ MainWindow::MainWindow(AppCore &core, QWidget *parent) : QMainWindow(parent), m_
         stats->addWidget(lblStats[size_t(i)]);
     }
     lay->addLayout(stats);
-    lay->addStretch();
+
+    auto *etas = new QHBoxLayout;
+    lblTotalBatchTime = new QLabel(central);
+    lblTotalBatchTime->setObjectName(QStringLiteral("lblTotalBatchTime"));
+    lblCurrentFileTime = new QLabel(central);
+    lblCurrentFileTime->setObjectName(QStringLiteral("lblCurrentFileTime"));
+    lblBatchSize = new QLabel(QStringLiteral("Batch empty."), central);
+    lblBatchSize->setObjectName(QStringLiteral("lblBatchSize"));
+    etas->addWidget(lblBatchSize);
+    etas->addStretch();
+    etas->addWidget(lblCurrentFileTime);
+    etas->addWidget(lblTotalBatchTime);
+    lay->addLayout(etas);
+
+    auto makeView = [central](const char *name) {
+        auto *v = new QTableView(central);
+        v->setObjectName(QString::fromLatin1(name));
+        v->setSelectionBehavior(QAbstractItemView::SelectRows);
+        v->setSelectionMode(QAbstractItemView::ExtendedSelection);
+        v->setEditTriggers(QAbstractItemView::NoEditTriggers);
+        v->verticalHeader()->hide();
+        v->horizontalHeader()->setStretchLastSection(true);
+        v->setSortingEnabled(false);
+        return v;
+    };
+    ListView3 = makeView("ListView3");
+    ListView4 = makeView("ListView4");
+    auto *batchCmds = new QHBoxLayout;
+    auto button = [central, batchCmds](QPushButton *&b, const char *name, const char *text) {
+        b = new QPushButton(QString::fromLatin1(text), central);
+        b->setObjectName(QString::fromLatin1(name));
+        batchCmds->addWidget(b);
+    };
+    button(cmdMoveTop, "cmdMoveTop", "Top");
+    button(cmdMoveUp, "cmdMoveUp", "Up");
+    button(cmdMoveDown, "cmdMoveDown", "Down");
+    button(cmdMoveBottom, "cmdMoveBottom", "Bottom");
+    button(cmdBatchRemove, "cmdBatchRemove", "Remove");
+    button(cmdBatchDownloadStop, "cmdBatchDownloadStop", "Abort Download");
+    batchCmds->addStretch();
+    button(cmdProcessedClear, "cmdProcessedClear", "Clear processed");
+    lay->addLayout(batchCmds);
+    lay->addWidget(ListView3, 2);
+    lay->addWidget(ListView4, 1);
     setCentralWidget(central);
 
     lblCapX = new QLabel(this);
@@ -92,6 +138,33 @@ void MainWindow::refreshUi()
     }
     imgTestx->setStyleSheet(m_core.ui.statusLight() ? QStringLiteral("background:#d22;border-radius:7px;")
                                                     : QStringLiteral("background:#2a2;border-radius:7px;"));
+}
+
+void MainWindow::setBatchModels(QAbstractItemModel *batch, QAbstractItemModel *processed)
+{
+    ListView3->setModel(batch);
+    ListView4->setModel(processed);
+}
+
+std::vector<int> MainWindow::selectedRows(QTableView *v)
+{
+    std::vector<int> rows;
+    if (!v->selectionModel()) return rows;
+    for (const QModelIndex &i : v->selectionModel()->selectedRows()) rows.push_back(i.row());
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+void MainWindow::selectRows(QTableView *v, const std::vector<int> &rows)
+{
+    QItemSelectionModel *sel = v->selectionModel();
+    if (!sel || !v->model()) return;
+    sel->clearSelection();
+    for (int r : rows) {
+        const QModelIndex i = v->model()->index(r, 0);
+        sel->select(i, QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        v->scrollTo(i);
+    }
 }
 
 void MainWindow::refreshStats()

@@ -3,7 +3,9 @@
 #include <QMainWindow>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTableView>
 #include <array>
+#include <vector>
 
 namespace vt {
 
@@ -18,7 +20,15 @@ public:
     QLabel *lblCapX;
     std::array<QLabel *, 5> lblStats{};
     std::array<QProgressBar *, 4> progress{};   // ProgressBar1..4
-    QPushButton *cmdScan, *cmdScanStop, *cmdLog, *cmdBatchDownload, *cmdSaveHeaders;
+    QPushButton *cmdScan, *cmdScanStop, *cmdLog, *cmdBatchDownload, *cmdSaveHeaders, *cmdBatchDownloadStop;
+    // The batch (ListView3) and its commands, the processed list (ListView4).
+    QTableView *ListView3, *ListView4;
+    QPushButton *cmdMoveTop, *cmdMoveUp, *cmdMoveDown, *cmdMoveBottom, *cmdBatchRemove, *cmdProcessedClear;
+    QLabel *lblBatchSize, *lblTotalBatchTime, *lblCurrentFileTime;
+    void setBatchModels(QAbstractItemModel *batch, QAbstractItemModel *processed);
+    // 0-based rows selected in a view, top to bottom.
+    static std::vector<int> selectedRows(QTableView *v);
+    void selectRows(QTableView *v, const std::vector<int> &rows);
     QLabel *imgTestx;
     QLabel *lblRead, *lblItems;
 

@@ -1,0 +1,295 @@
+#include "DecodeDriver.h"
+#include "FileNames.h"
+#include "UuLibrary.h"
+#include "core/AppCore.h"
+#include "core/Yield.h"
+#include "download/BatchQueue.h"
+#include "download/PartCache.h"
+#include "download/ProcessedList.h"
+#include "groups/NewsgroupTable.h"
+#include "headers/HeaderStore.h"
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <algorithm>
+
+namespace vt {
+
+// Numbers in the decoder's messages: a blank before those that are not negative.
+static QString num(qint64 n) { return n >= 0 ? u' ' + QString::number(n) : QString::number(n); }
+
+void AddProcessedEntry(ProcessedList &list, const HeaderStore &store, int item, const QString &status,
+                       const QString &file, bool ok)
+{
+    QString name;
+    if (item >= 1 && item <= store.itemCount()) name = QString::fromLatin1(itemDisplayName(store.item(item)));
+    list.add({name, status, file, ok});
+}
+
+Decoder::Decoder(AppCore &core, HeaderStore &store, NewsgroupTable &groups, BatchQueue &batch, ProcessedList &processed,
+                 PartCache &cache)
+    : m_core(core), m_store(store), m_groups(groups), m_batch(batch), m_processed(processed), m_cache(cache)
+{
+    RunAssociated = [](const QString &path) {
+        return QProcess::startDetached(QStringLiteral("xdg-open"), {path}, QFileInfo(path).absolutePath());
+    };
+    yenc.log = [this](const QString &m, bool record) { log(m, record); };
+    yenc.activity = [this] {
+        if (activity) activity();
+    };
+    yenc.partProgress = [this](qint64 v, qint64 max) {
+        m_core.ui.setBarMax(UiState::Part, max);
+        m_core.ui.setBar(UiState::Part, v);
+    };
+}
+
+void Decoder::log(const QString &msg, bool record) { m_core.LogOp(msg, record); }
+
+QString Decoder::DecodeResultText(int code)
+{
+    static const char *texts[] = {"everything went fine",
+                                  "I/O Error - examine errno",
+                                  "not enough memory",
+                                  "illegal value for operation",
+                                  "decoder didn't find any data",
+                                  "encoded data wasn't ended properly",
+                                  "unsupported function (encoding)",
+                                  "file exists (decoding)",
+                                  "continue -- special from ScanPart",
+                                  "operation cancelled"};
+    if (code == 2) m_core.sounds.PlaySound(QStringLiteral("vtv011.wav"));
+    else if (code == 4) m_core.sounds.PlaySound(QStringLiteral("vtv012.wav"));
+    else if (code == 5) m_core.sounds.PlaySound(QStringLiteral("vtv013.wav"));
+    return code >= 0 && code <= 9 ? QString::fromLatin1(texts[code]) : QString();
+}
+
+QString Decoder::DecodeFolder(int item)
+{
+    const QString base = m_core.settings.Download_Path;
+    if (!m_core.settings.chkMakeSubDirs) return base;
+    const HeaderItem &it = m_store.item(item);
+    const QString g = it.parts.empty() ? QString() : m_groups.nameByKey(it.parts.front().groupKey);
+    if (g.isEmpty()) return base;
+    EnsureDownloadFolder(base, g);
+    return base + g + u'/';
+}
+
+// A part numbered 0 (an NFO or a description posted as 00/15) carries no file data, but
+// only when the item holds more slots than its declared total.
+bool Decoder::partZero(int item, int part) const
+{
+    const HeaderItem &it = m_store.item(item);
+    if (it.declaredTotal >= qint16(it.parts.size())) return false;
+    const QByteArray &tail = it.parts[size_t(part - 1)].subjectTail;
+    for (qsizetype at = tail.indexOf("0/"); at >= 0; at = tail.indexOf("0/", at + 1)) {
+        qsizetype s = at;
+        while (s > 0 && tail[s - 1] >= '0' && tail[s - 1] <= '9') --s;
+        bool zero = true;
+        for (qsizetype k = s; k <= at; ++k) zero = zero && tail[k] == '0';
+        if (zero) return true;
+    }
+    return false;
+}
+
+void Decoder::DecodeItem(int i)
+{
+    const QString dest = DecodeFolder(i);
+    const int n = int(m_store.item(i).parts.size());
+    QString status, out;
+    bool ok = false;
+    if (n > 0 && yenc.yEncCheck(m_cache.PartCacheFile(i, n))) ok = yencPath(i, dest, &status, &out);
+    else if (n > 0) ok = libraryPath(i, dest, &status, &out);
+    else status = QStringLiteral("needed uue file not found");
+    m_core.ui.setBar(UiState::File, 0);
+    FinishDecode(i, ok, status, out);
+}
+
+bool Decoder::yencPath(int i, const QString &dest, QString *status, QString *out)
+{
+    const int n = int(m_store.item(i).parts.size());
+    QByteArray name = safeFileNameBytes(yenc.yEncGetFilename(m_cache.PartCacheFile(i, n)));
+    if (name.isEmpty()) name = safeFileNameBytes(itemDisplayName(m_store.item(i)));
+    if (name.isEmpty()) name = "unnamed";
+    *out = dest + fileNameFromBytes(name);
+    if (fileExists(*out)) *out = UniqueName(*out, m_core.settings.chkOldRenameStyle);
+
+    m_core.ui.setBarMax(UiState::File, n);
+    struct Piece {
+        int part;
+        YencPartInfo info;
+    };
+    std::vector<Piece> pieces;
+    for (int p = 1; p <= n; ++p) {
+        m_core.ui.setBar(UiState::File, p);
+        if (partZero(i, p)) continue;
+        const QString f = m_cache.PartCacheFile(i, p);
+        if (!QFileInfo::exists(f)) {
+            log(QStringLiteral("decode error, uue file does not exist!"));
+            *status = QStringLiteral("needed uue file not found");
+            return false;
+        }
+        Piece piece{p, {}};
+        const QString r = yenc.yEncDecodePart(f, *out, &piece.info);
+        if (!r.isEmpty()) {
+            *status = r;
+            return false;
+        }
+        // A damaged part does not stop the others: the file keeps as much as arrived.
+        const QString problem = yencPartProblem(piece.info);
+        if (!problem.isEmpty() && status->isEmpty())
+            *status = QStringLiteral("yEnc ") + problem + QStringLiteral(" in part ") + QString::number(p);
+        pieces.push_back(std::move(piece));
+    }
+    if (!status->isEmpty()) return false;
+
+    // The whole file: every byte from 1 to its size covered once, and its CRC when given.
+    std::stable_sort(pieces.begin(), pieces.end(), [](const Piece &a, const Piece &b) {
+        return std::max<qint64>(a.info.begin, 1) < std::max<qint64>(b.info.begin, 1);
+    });
+    std::optional<qint64> fileSize;
+    std::optional<uint32_t> fileCrc;
+    for (const Piece &pc : pieces) {
+        if (!fileSize && pc.info.fileSize) fileSize = pc.info.fileSize;
+        if (!fileCrc && pc.info.multipart && pc.info.crc32) fileCrc = pc.info.crc32;
+    }
+    qint64 next = 1;
+    uint32_t crc = 0;
+    bool contiguous = true;
+    for (const Piece &pc : pieces) {
+        const qint64 begin = std::max<qint64>(pc.info.begin, 1);
+        if (begin > next) {
+            *status = QStringLiteral("yEnc data missing before part ") + QString::number(pc.part);
+            return false;
+        }
+        if (begin < next) contiguous = false;   // overlapping parts: no combined CRC
+        crc = yencCrc32Combine(crc, pc.info.crc, pc.info.decoded);
+        next = std::max(next, begin + pc.info.decoded);
+    }
+    if (fileSize && next - 1 < *fileSize) {
+        *status = QStringLiteral("yEnc data missing at the end of the file");
+        return false;
+    }
+    if (fileCrc && contiguous && (!fileSize || next - 1 == *fileSize) && crc != *fileCrc) {
+        *status = QStringLiteral("yEnc CRC mismatch in file");
+        return false;
+    }
+    return true;
+}
+
+bool Decoder::libraryPath(int i, const QString &dest, QString *status, QString *out)
+{
+    UuLibrary uu;
+    if (!uu.init()) {
+        *status = QStringLiteral("decoder busy");
+        return false;
+    }
+    const int n = int(m_store.item(i).parts.size());
+    for (int p = 1; p <= n; ++p) {
+        const QString f = m_cache.PartCacheFile(i, p);
+        if (!QFileInfo::exists(f)) {
+            log(QStringLiteral("decode error, uue file does not exist!"));
+            *status = QStringLiteral("needed uue file not found");
+            return false;
+        }
+        log(QStringLiteral("loading ") + f + QStringLiteral(" into decoder..."));
+        yieldNow();
+        const int r = uu.loadFile(f);
+        if (r != 0) {
+            log(QStringLiteral("decode err (UULoadFile) ") + num(r));
+            return false;
+        }
+        if (activity) activity();
+        yieldNow();
+    }
+    int h = uu.listFirst();
+    if (h == 0) {
+        log(QStringLiteral("Decode error: uud reports nothing to decode"));
+        *status = QStringLiteral("nothing to decode");
+        return false;
+    }
+    log(QStringLiteral("Decoder ready, attachment found."));
+    const QByteArray subject = m_store.item(i).subject;
+    for (;;) {
+        int h2 = 0;
+        const QByteArray proposed = uu.listWalk(h, &h2);
+        QByteArray name = libraryOutputName(proposed, subject);
+        if (name.isEmpty()) name = "unnamed";
+        *out = dest + fileNameFromBytes(name);
+        if (fileExists(*out)) *out = UniqueName(*out, m_core.settings.chkOldRenameStyle);
+        int uuret = 0, mvret = 0;
+        const bool ok = uu.decode(h, *out, &uuret, &mvret);
+        if (activity) activity();
+        yieldNow();
+        if (!ok) {
+            log(QStringLiteral("decode err (uuret:") + num(uuret) + QStringLiteral("  mvret:") + num(mvret) + u')');
+            QString msg;
+            int severity = 0;
+            if (uuret == 1 && uu.message(&msg, &severity)) {
+                *status = msg + QStringLiteral(" (severity:") + num(severity) + u')';
+                log(*status);
+            } else {
+                *status = DecodeResultText(uuret);
+            }
+            return false;
+        }
+        if (h2 == 0) return true;
+        h = h2;
+        log(QStringLiteral("another file attachment found..."));
+    }
+}
+
+void Decoder::FinishDecode(int i, bool ok, const QString &status, const QString &out)
+{
+    const int n = int(m_store.item(i).parts.size());
+    auto removeCache = [&] {
+        for (int p = 1; p <= n; ++p) {
+            const QString f = m_cache.PartCacheFile(i, p);
+            log(QStringLiteral("Removing uue file: ") + f);
+            QFile file(f);
+            if (!file.remove()) log(file.errorString());
+        }
+    };
+    if (ok) {
+        removeCache();
+        log(out + QStringLiteral(" Decode successful... "));
+        AddProcessedEntry(m_processed, m_store, i, QStringLiteral("Decode successful"), out, true);
+        m_core.sounds.PlaySound(QStringLiteral("vtv010.wav"));
+    } else {
+        if (!m_core.settings.chkSaveDecodes) removeCache();
+        log(out + QStringLiteral(" Decode error: ") + status);
+        AddProcessedEntry(m_processed, m_store, i, QStringLiteral("Error: ") + status, QString(), false);
+    }
+    m_batch.RemoveFromBatch(i, m_core.settings.chkAutoDelBatch, false);
+}
+
+void Decoder::LaunchProcessed(int row)
+{
+    if (m_processed.rowCount() == 0 || row < 0 || row >= m_processed.rowCount()) return;
+    const QString s = m_processed.entry(row).fileName;
+    if (s.trimmed().isEmpty()) {
+        m_core.prompter.message(QStringLiteral("No file to launch, it failed to decode."));
+        return;
+    }
+    const QString upper = s.toUpper();
+    QString question;
+    if (upper.endsWith(QStringLiteral(".REG")))
+        question = QStringLiteral("WARNING: File Type .REG = Registration Entries, this could be very dangerous.  Launch anyway?");
+    else if (upper.endsWith(QStringLiteral(".EXE")))
+        question = QStringLiteral("This file is a executable program, this could be dangerous.  Launch anyway?");
+    else if (upper.endsWith(QStringLiteral(".COM")))
+        question = QStringLiteral("This file is a program, launching this could be dangerous.  Launch anyway?");
+    else if (upper.endsWith(QStringLiteral(".BAT")))
+        question = QStringLiteral(
+            "This is a batch file. Wow, don't see these much anymore.  Launching this could be quite dangerous. Launch anyway?");
+    else if (upper.endsWith(QStringLiteral(".SH")))
+        question = QStringLiteral("This file is a shell script, launching this could be dangerous.  Launch anyway?");
+    else if (upper.endsWith(QStringLiteral(".DESKTOP")))
+        question = QStringLiteral("This file is a desktop launcher that can run any program, this could be dangerous.  Launch anyway?");
+    else if (QFileInfo fi(s); fi.isFile() && fi.isExecutable())
+        question = QStringLiteral("This file is marked executable, this could be dangerous.  Launch anyway?");
+    if (!question.isEmpty() && !m_core.prompter.askYesNo(question)) return;
+    if (RunAssociated && !RunAssociated(s)) log(QStringLiteral("Could not open ") + s);
+}
+
+} // namespace vt

@@ -1,0 +1,382 @@
+#include "DownloadDriver.h"
+#include "ArticleText.h"
+#include "BatchQueue.h"
+#include "PartCache.h"
+#include "ProcessedList.h"
+#include "core/AppCore.h"
+#include "core/Text.h"
+#include "decode/DecodeDriver.h"
+#include "headers/HeaderStore.h"
+#include <QLocale>
+#include <QSaveFile>
+#include <cmath>
+
+namespace vt {
+
+namespace {
+// Rounding to the nearest integer, halves to even.
+qint64 roundEven(double x) { return qint64(std::nearbyint(x)); }
+
+QString thousands(double x)
+{
+    static const QLocale en(QLocale::English, QLocale::UnitedStates);
+    return en.toString(x, 'f', 1);
+}
+
+// "#.0": no leading zero before the point.
+QString pointOne(double x)
+{
+    QString s = QString::number(x, 'f', 1);
+    if (s.startsWith(QStringLiteral("0."))) s.remove(0, 1);
+    return s;
+}
+
+// How often the progress line and the bars follow the bytes of a part.
+constexpr qint64 kProgressMs = 100;
+} // namespace
+
+QString FinishTimeText(qint64 seconds, const QDateTime &now)
+{
+    static const QLocale en(QLocale::English, QLocale::UnitedStates);
+    const QDateTime t = now.addSecs(seconds);
+    const QString time = en.toString(t.time(), QStringLiteral("h:mm AP"));
+    if (seconds < 86401) return time;
+    return en.toString(t.date(), QStringLiteral("dddd, MMMM d, yyyy")) + u' ' + time;
+}
+
+QString DurationText(qint64 s)
+{
+    const qint64 m = roundEven(double(s) / 60.0);
+    if (m == 0) return QStringLiteral("less than a minute");
+    const qint64 r = m % 60;
+    const qint64 h = m / 60;
+    if (r != 0 && m < 60) return r == 1 ? QStringLiteral("about a minute") : QString::number(r) + QStringLiteral(" minutes");
+    if (r != 0) {
+        if (h == 1) return QStringLiteral("1 hour, ") + QString::number(r) + QStringLiteral(" minutes");
+        if (h <= 5) return QString::number(h) + QStringLiteral(" hours, ") + QString::number(r) + QStringLiteral(" minutes");
+        return QStringLiteral("about ") + QString::number(h) + QStringLiteral(" hours");
+    }
+    return h == 1 ? QStringLiteral("about an hour") : QStringLiteral("about ") + QString::number(h) + QStringLiteral(" hours");
+}
+
+DownloadDriver::DownloadDriver(AppCore &core, Session &session, HeaderStore &store, BatchQueue &batch,
+                               ProcessedList &processed, PartCache &cache, Decoder &decoder, QObject *parent)
+    : QObject(parent), m_core(core), m_session(session), m_store(store), m_batch(batch), m_processed(processed),
+      m_cache(cache), m_decoder(decoder)
+{
+    m_partStart.start();
+    m_progressShown.start();
+    // A long decode is not a silent server.
+    m_decoder.activity = [this] { m_session.downloadLastActivity = QDateTime::currentDateTimeUtc(); };
+}
+
+void DownloadDriver::log(const QString &msg, bool record) { m_core.LogOp(msg, record); }
+
+void DownloadDriver::startCheck()
+{
+    for (int i = 1; i <= m_store.itemCount(); ++i)
+        if (m_store.item(i).inBatch) {
+            BOT1();
+            return;
+        }
+    m_core.prompter.message(QStringLiteral("Warning, nothing in batch que!"));
+}
+
+void DownloadDriver::BOT1()
+{
+    Session &s = m_session;
+    if (s.scanInProgress) {
+        m_core.prompter.message(QStringLiteral("Stop scan first."));
+        return;
+    }
+    if (s.batchRunning == 1) return;
+    if (trimBlanks(m_core.settings.News_Port).isEmpty()) m_core.settings.News_Port = QStringLiteral("119");
+    s.batchRunning = 1;
+    s.downloadAbortRequested = false;
+    m_core.ui.setScanEnabled(false);
+    m_core.ui.setStatusLight(1);
+    emit runningChanged(true);
+
+    UiState &ui = m_core.ui;
+    int part = 0, item = 0;
+    for (;;) {
+        if (m_batch.batchRows() == 0) {
+            done();
+            return;
+        }
+        item = m_batch.tagAt(0);
+        const HeaderItem &it = m_store.item(item);
+        if (!it.inBatch || it.subject.trimmed().isEmpty()) {
+            // Not really queued: drop the row rather than spin on it.
+            m_batch.dropRow(0);
+            continue;
+        }
+        ui.setBarMax(UiState::File, m_store.ItemByteTotal(item));
+        qint64 have = 0;
+        part = 0;
+        for (int p = 1; p <= int(it.parts.size()); ++p) {
+            if (m_cache.isCached(item, p)) have += it.parts[size_t(p - 1)].byteCount;
+            else if (part == 0) part = p;
+        }
+        ui.setBar(UiState::File, have);
+        if (part != 0) break;
+        ui.setBar(UiState::Part, 0);
+        ui.setBar(UiState::File, 0);
+        batchEta.clear();
+        fileEta.clear();
+        emit etaChanged();
+        m_decoder.DecodeItem(item);
+        // The decoder takes the item out of the batch; make sure the row goes whatever happened.
+        if (m_batch.batchRows() > 0 && m_batch.tagAt(0) == item) m_batch.dropRow(0);
+    }
+
+    // The part request.
+    const HeaderItem &it = m_store.item(item);
+    const PartRecord &pr = it.parts[size_t(part - 1)];
+    s.downloadBuffer.clear();
+    m_partStart.restart();
+    s.downloadLastActivity = QDateTime::currentDateTimeUtc();
+    partGroup = m_cache.groupOfPart(item, part);
+    currentMessageId = QByteArray(pr.messageId.constData(), pr.messageId.size()).trimmed();
+    currentArticleNumber = QByteArray::number(pr.articleNumber);
+    if (it.subject.contains("[xx/000"))
+        currentTitle = QString::fromLatin1(it.subject.left(it.subject.size() - 13) + pr.subjectTail);
+    else
+        currentTitle = QString::fromLatin1(it.subject);
+    partBytesReceived = 0;
+    currentPartSize = pr.byteCount;
+    currentItem = item;
+    currentPartNo = part;
+    ui.setBarMax(UiState::Part, currentPartSize);
+    ui.setBar(UiState::Part, 0);
+    log(QStringLiteral("Downloading: ") + currentTitle, false);
+
+    if (s.downloadStage == 999) {
+        if (partGroup != downloadGroup) {
+            downloadGroup = partGroup;
+            if (!downloadGroup.isEmpty()) s.sendDownload("GROUP " + downloadGroup.toLatin1());
+        } else {
+            articleAttempt = 1;
+            s.downloadBuffer.clear();
+            s.sendDownload("ARTICLE " + currentMessageId);
+        }
+    } else {
+        if (s.TCP2.state() == 8) {
+            s.closeConnection(2);
+            log(QStringLiteral("Download Connection Error, please wait..."), true);
+        }
+        if (s.TCP2.state() != 7) s.connectDownload();
+    }
+    s.downloadStage = 1;
+}
+
+void DownloadDriver::done()
+{
+    Session &s = m_session;
+    s.downloadStage = 0;
+    s.batchRunning = 0;
+    s.disconnect(2);
+    m_core.ui.setStatusLight(0);
+    log(QStringLiteral("Done!"), false);
+    m_core.sounds.PlaySound(QStringLiteral("vtv015.wav"));
+    s.downloadRestartPending = false;
+    s.downloadBuffer.clear();
+    m_core.ui.setBar(UiState::Part, 0);
+    m_core.ui.setBar(UiState::ScanOverall, 0);
+    m_core.ui.setBar(UiState::ScanGroup, 0);
+    m_core.ui.setScanEnabled(true);
+    emit runningChanged(false);
+}
+
+void DownloadDriver::startDownloadGroup()
+{
+    Session &s = m_session;
+    s.downloadBuffer.clear();
+    m_partStart.restart();
+    s.downloadLastActivity = QDateTime::currentDateTimeUtc();
+    downloadGroup = partGroup;
+    m_core.ui.setScanEnabled(false);
+    if (!partGroup.isEmpty()) s.sendDownload("GROUP " + partGroup.toLatin1());
+}
+
+void DownloadDriver::onDownloadReply(const QByteArray &reply)
+{
+    Session &s = m_session;
+    if (reply.startsWith("211 ")) {
+        s.downloadStage = 5;
+        m_partStart.restart();
+        s.downloadBuffer.clear();
+        s.sendDownload("ARTICLE " + currentMessageId);
+        articleAttempt = 1;
+    } else if (reply.startsWith("430 ")) {
+        m_partStart.restart();
+        s.downloadBuffer.clear();
+        if (articleAttempt != 2) {
+            articleAttempt = 2;
+            s.sendDownload("ARTICLE " + currentArticleNumber);
+        } else {
+            skipItem();
+        }
+    } else if (reply.startsWith("423 ")) {
+        skipItem();
+    } else if (reply.startsWith("411 ")) {
+        // nothing
+    } else if (s.downloadStage == 1 || s.downloadStage == 5) {
+        articleData(partBytesReceived + reply.size());
+    }
+}
+
+void DownloadDriver::skipItem()
+{
+    Session &s = m_session;
+    log(QStringLiteral("Article expired!  Skipping ") + QString::fromLatin1(m_store.item(currentItem).subject) + u'.', true);
+    s.batchRunning = 0;
+    s.downloadStage = 999;
+    m_batch.RemoveFromBatch(currentItem, true, true);
+    AddProcessedEntry(m_processed, m_store, currentItem, QStringLiteral("Item no longer available on server"), QString(),
+                      false);
+    BOT1();
+}
+
+void DownloadDriver::onProgress(qsizetype pendingBytes)
+{
+    const int stage = m_session.downloadStage;
+    if (stage == 1 || stage == 5) articleData(pendingBytes);
+}
+
+// The article so far; the line and the bars follow at most every few tenths of a second,
+// which is all a person can read and keeps fast links from spending their time on it.
+void DownloadDriver::articleData(qint64 totalBytes)
+{
+    const qint64 chunk = totalBytes - partBytesReceived;
+    partBytesReceived = totalBytes;
+    if (m_progressShown.elapsed() < kProgressMs) return;
+    m_progressShown.restart();
+    UiState &ui = m_core.ui;
+    const QString speed = TransferSpeed(m_partStart.elapsed(), partBytesReceived);
+    const qint64 max = ui.bar(UiState::Part).max;
+    log(QStringLiteral("Downloading: ") + currentTitle + u' ' + thousands(double(partBytesReceived) / 1000.0)
+            + QStringLiteral("KB of ") + pointOne(double(max) / 1000.0) + QStringLiteral("KB @ ") + speed
+            + QStringLiteral(" KBps"),
+        false);
+    if (partBytesReceived < 1 || max <= partBytesReceived) {
+        if (max < partBytesReceived) ui.setBar(UiState::Part, max);
+    } else {
+        ui.setBar(UiState::Part, partBytesReceived);
+        const UiState::Bar f = ui.bar(UiState::File);
+        if (f.max > f.value + chunk) ui.setBar(UiState::File, f.value + chunk);
+    }
+}
+
+QString DownloadDriver::TransferSpeed(qint64 elapsedMs, qint64 bytes)
+{
+    // Milliseconds, not whole seconds: a part on a fast link takes well under one.
+    const qint64 rate = elapsedMs <= 0 ? 0 : qint64(std::ceil(double(bytes) * 1000.0 / double(elapsedMs)));
+    const QString oldBatch = batchEta, oldFile = fileEta;
+    if (rate < 101) {
+        batchEta.clear();
+        fileEta.clear();
+    } else {
+        const UiState::Bar f = m_core.ui.bar(UiState::File);
+        const double kbps = double(rate) / 1000.0;
+        const qint64 batchSecs = roundEven((double(m_batch.batchTotalKB()) - double(f.value) / 1000.0) / kbps);
+        if (m_batch.batchRows() > 1 && batchSecs > 0)
+            batchEta = QStringLiteral("Entire batch ETA: ") + FinishTimeText(batchSecs) + QStringLiteral(" (")
+                       + DurationText(batchSecs) + u')';
+        else
+            batchEta.clear();
+        const qint64 fileSecs = roundEven((double(f.max) / 1000.0 - double(f.value) / 1000.0) / kbps);
+        if (fileSecs != 0)
+            fileEta = QStringLiteral("Current file ETA: ") + FinishTimeText(fileSecs) + QStringLiteral(" (")
+                      + DurationText(fileSecs) + u')';
+        else
+            fileEta.clear();
+    }
+    if (oldBatch != batchEta || oldFile != fileEta) emit etaChanged();
+    return QString::number(double(rate) / 1000.0, 'f', 1);
+}
+
+void DownloadDriver::onArticle(const QByteArray &article) { ArticleReceived(article); }
+
+void DownloadDriver::ArticleReceived(QByteArray article)
+{
+    Session &s = m_session;
+    partBytesReceived = article.size();
+    const QString speed = TransferSpeed(m_partStart.elapsed(), partBytesReceived);
+    log(QStringLiteral("Article Retrieved: ") + currentTitle + u' ' + thousands(double(partBytesReceived) / 1000.0)
+            + QStringLiteral("kb [") + speed + QStringLiteral(" KBps]"),
+        true);
+    s.downloadBuffer.clear();
+    article = StripArticle(std::move(article));
+    const QString subject = QString::fromLatin1(m_store.item(currentItem).subject);
+    if (article.isEmpty()) {
+        log(QStringLiteral("Article not delivered; skipping ") + subject + u'.', true);
+        s.batchRunning = 0;
+        s.downloadStage = 999;
+        m_batch.RemoveFromBatch(currentItem, true, true);
+        AddProcessedEntry(m_processed, m_store, currentItem, QStringLiteral("Server sent empty article!"), QString(), false);
+        s.emergencyRestart(2);
+        return;
+    }
+    const HeaderItem &it = m_store.item(currentItem);
+    const PartRecord &pr = it.parts[size_t(currentPartNo - 1)];
+    if (IsCorruptArticle(article, QByteArray(pr.messageId.constData(), pr.messageId.size()).trimmed())) {
+        log(QStringLiteral("Corrupt data detected, restarting...") + subject + u'.', true);
+        s.batchRunning = 0;
+        s.downloadStage = 999;
+        AddProcessedEntry(m_processed, m_store, currentItem, QStringLiteral("Corrupt data detected!"), QString(), false);
+        s.emergencyRestart(2);
+        return;
+    }
+    article = TameSubjectParens(std::move(article));
+    const QString name = m_cache.PartCacheFile(currentItem, currentPartNo);
+    // Written whole or not at all: a half-written file would count as a downloaded part.
+    QSaveFile f(name);
+    if (!f.open(QIODevice::WriteOnly) || f.write(article) != article.size() || !f.commit()) {
+        log(QStringLiteral("ArticleReceived Error:") + f.errorString(), true);
+        // The same part would fail again at once: stop the run and leave the batch as it is.
+        s.batchRunning = 0;
+        s.downloadStage = 0;
+        s.disconnect(2);
+        m_core.ui.setStatusLight(0);
+        m_core.ui.resetAllBars();
+        emit runningChanged(false);
+        return;
+    }
+    log(QStringLiteral("File saved: ") + name, true);
+    s.batchRunning = 0;
+    s.downloadStage = 999;
+    BOT1();
+}
+
+void DownloadDriver::stop()
+{
+    Session &s = m_session;
+    if (s.batchRunning != 0) {
+        s.downloadAbortRequested = true;
+        s.batchRunning = 0;
+        s.downloadStage = 0;
+        s.disconnect(2);
+        s.closeConnection(2);
+        log(QStringLiteral("User Abort!"), true);
+        m_core.ui.setStatusLight(0);
+        m_core.ui.setBar(UiState::Part, 0);
+        m_core.ui.setBar(UiState::File, 0);
+        batchEta.clear();
+        fileEta.clear();
+        emit etaChanged();
+        emit runningChanged(false);
+    } else {
+        m_core.countdown.cancel();
+    }
+}
+
+void DownloadDriver::setIdle()
+{
+    batchEta.clear();
+    fileEta.clear();
+    emit etaChanged();
+    emit runningChanged(false);
+}
+
+} // namespace vt

@@ -1,0 +1,81 @@
+#pragma once
+// The download driver: walks the batch on the download connection, one part at a time,
+// always on the top row; stores each article in the part cache and hands a complete item
+// to the decoder.
+#include "nntp/Session.h"
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QObject>
+
+namespace vt {
+
+class AppCore;
+class BatchQueue;
+class Decoder;
+class HeaderStore;
+class PartCache;
+class ProcessedList;
+
+// "h:mm AM" from now + s seconds; a long date before it from one day and a second on.
+QString FinishTimeText(qint64 seconds, const QDateTime &now = QDateTime::currentDateTime());
+QString DurationText(qint64 seconds);
+
+class DownloadDriver : public QObject, public DownloadHandler {
+    Q_OBJECT
+public:
+    DownloadDriver(AppCore &core, Session &session, HeaderStore &store, BatchQueue &batch, ProcessedList &processed,
+                   PartCache &cache, Decoder &decoder, QObject *parent = nullptr);
+
+    // The Download button and the status light.
+    void startCheck();
+    void BOT1();
+    // "Abort Download".
+    void stop();
+
+    // Speed text in KB/s; refreshes the two ETA texts.
+    QString TransferSpeed(qint64 elapsedMs, qint64 bytes);
+    void ArticleReceived(QByteArray article);
+
+    // DownloadHandler
+    void startDownloadGroup() override;
+    void onDownloadReply(const QByteArray &reply) override;
+    void onArticle(const QByteArray &article) override;
+    void onProgress(qsizetype pendingBytes) override;
+    void setIdle() override;
+
+    // What the driver is on (shown and tested).
+    int currentItem = 0;
+    int currentPartNo = 0;
+    qint32 currentPartSize = 0;
+    QByteArray currentMessageId, currentArticleNumber;
+    QString currentTitle;
+    QString partGroup, downloadGroup;
+    int articleAttempt = 0;
+    qint64 partBytesReceived = 0;
+
+    // The two ETA lines under the batch; empty = hidden.
+    QString batchEta, fileEta;
+
+signals:
+    void etaChanged();
+    void runningChanged(bool running);
+
+private:
+    void done();
+    void skipItem();
+    void articleData(qint64 totalBytes);
+    void restartPart();
+    void log(const QString &msg, bool record);
+
+    AppCore &m_core;
+    Session &m_session;
+    HeaderStore &m_store;
+    BatchQueue &m_batch;
+    ProcessedList &m_processed;
+    PartCache &m_cache;
+    Decoder &m_decoder;
+    QElapsedTimer m_partStart;
+    QElapsedTimer m_progressShown;
+};
+
+} // namespace vt
