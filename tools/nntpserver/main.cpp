@@ -208,6 +208,7 @@ bool Conn::article(const std::string &arg, bool headOnly)
 {
     std::string text, id;
     int number = 0;
+    bool extra = false;   // from --article-dir, possibly empty
     if (!arg.empty() && arg[0] == '<') {
         id = arg;
         if (id == "<blob@synth.vantrel>" && !cfg.blob.empty()) {
@@ -216,6 +217,7 @@ bool Conn::article(const std::string &arg, bool headOnly)
         auto ex = cfg.extraById.find(id);
         if (ex != cfg.extraById.end()) {
             text = ex->second;
+            extra = true;
         } else {
             auto it = cfg.byMsgid.find(id);
             if (it == cfg.byMsgid.end()) return send("430 no such article\r\n");
@@ -231,6 +233,7 @@ bool Conn::article(const std::string &arg, bool headOnly)
         auto ex = sg.extraArticles.find(number);
         if (ex != sg.extraArticles.end()) {
             text = ex->second;
+            extra = true;
         } else {
             const synth::Article *a = sg.g.byNumber(number);
             if (!a || a->expired) return send("423 no such article number in this group\r\n");
@@ -238,7 +241,7 @@ bool Conn::article(const std::string &arg, bool headOnly)
         }
         current_ = number;
     }
-    if (text.empty()) {
+    if (!extra) {
         std::lock_guard<std::mutex> lk(cacheMutex);
         auto c = articleCache.find(id);
         if (c != articleCache.end()) {

@@ -1,0 +1,256 @@
+// Batch downloads against the test server: parts to the cache, items to decoded files,
+// skipped and failed items, the order of commands on the wire, resuming.
+#include "DownloadRig.h"
+#include "Synth.h"
+#include <QDirIterator>
+#include <QTimer>
+#include <QRegularExpression>
+#include <gtest/gtest.h>
+#include <map>
+#include <set>
+
+using namespace vt;
+using vt::test::DownloadRig;
+using vt::test::TestServer;
+using vt::test::waitFor;
+
+namespace {
+
+QByteArray readFile(const QString &p)
+{
+    QFile f(p);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+int filesUnder(const QString &dir)
+{
+    int n = 0;
+    QDirIterator it(dir, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        it.next();
+        ++n;
+    }
+    return n;
+}
+
+bool isBinaryPost(const HeaderItem &it) { return !it.subject.startsWith("Discussion"); }
+
+struct Expect {
+    std::map<std::string, std::string> files;   // complete posts: name -> content
+    int unavailable = 0;                         // posts with an expired part
+    int broken = 0;                              // posts that lack a part
+};
+
+Expect expectFor(const synth::Group &g)
+{
+    Expect e;
+    std::map<int, std::vector<const synth::Article *>> byPost;
+    // A first scan starts after the group's first article.
+    for (const synth::Article &a : g.articles)
+        if (a.number > g.first) byPost[a.post].push_back(&a);
+    for (auto &[post, arts] : byPost) {
+        const synth::Post &p = g.posts[size_t(post)];
+        if (p.kind == synth::Kind::Text) continue;
+        bool expired = false;
+        int data = 0;
+        for (const synth::Article *a : arts) {
+            expired = expired || a->expired;
+            if (a->part > 0) ++data;
+        }
+        if (expired) ++e.unavailable;
+        else if (data < p.total) ++e.broken;
+        else e.files[p.fileName] = synth::fileContent(p);
+    }
+    return e;
+}
+
+} // namespace
+
+TEST(Download, BatchOfMixedPostsToFiles)
+{
+    const char *group = "alt.binaries.dl";
+    TestServer server({"--group", QString::fromLatin1(group) + ":2000:160", "--part-bytes", "3000", "--segment"});
+    DownloadRig r(server.port());
+    ASSERT_TRUE(r.scanGroup(group));
+    const int queued = r.queue(isBinaryPost);
+    ASSERT_GT(queued, 10);
+    ASSERT_TRUE(r.download(60000)) << r.logged.join('\n').toStdString();
+
+    synth::Options o;
+    o.partBytes = 3000;
+    const Expect want = expectFor(synth::makeGroup(group, 2000, 160, o));
+    ASSERT_GT(want.files.size(), 5u);
+    ASSERT_GT(want.unavailable + want.broken, 0) << "the seed should give damaged posts too";
+
+    EXPECT_EQ(r.batch.batchRows(), 0);
+    EXPECT_EQ(r.count("Done!"), 1);
+    EXPECT_EQ(r.processed.rowCount(), queued);
+    std::map<std::string, std::string> got;
+    int unavailable = 0, failed = 0;
+    for (const ProcessedEntry &e : r.processed.entries()) {
+        if (e.ok) {
+            EXPECT_EQ(e.status, "Decode successful");
+            EXPECT_TRUE(e.fileName.startsWith(r.core.settings.Download_Path + group + '/')) << e.fileName.toStdString();
+            got[QFileInfo(e.fileName).fileName().toStdString()] = readFile(e.fileName).toStdString();
+        } else if (e.status == "Item no longer available on server") {
+            ++unavailable;
+            EXPECT_TRUE(e.fileName.isEmpty());
+        } else {
+            ++failed;
+            EXPECT_TRUE(e.status.startsWith("Error: ")) << e.status.toStdString();
+        }
+    }
+    EXPECT_EQ(got.size(), want.files.size());
+    for (auto &[name, content] : want.files) {
+        ASSERT_TRUE(got.count(name)) << name;
+        EXPECT_TRUE(got[name] == content) << name << " differs from what was posted";
+    }
+    EXPECT_EQ(unavailable, want.unavailable);
+    EXPECT_EQ(failed, want.broken);
+    // Skipped items keep their cached parts; decoded and failed ones (bad decodes not kept) do not.
+    for (int i = 1; i <= r.store.itemCount(); ++i) {
+        const HeaderItem &it = r.store.item(i);
+        if (!isBinaryPost(it)) continue;
+        EXPECT_FALSE(it.inBatch);
+        EXPECT_TRUE(it.deleted) << "auto-delete is on";
+    }
+    EXPECT_EQ(r.count("Article expired!  Skipping "), want.unavailable);
+
+    // One connection for the downloads, one GROUP on it for parts of one group, and every
+    // expired part asked for by message-id and then by number.
+    const QStringList cmds = server.commandsOf(2);
+    EXPECT_EQ(cmds.filter(QRegularExpression("^GROUP ")).size(), 1);
+    const QStringList byNumber = cmds.filter(QRegularExpression("^ARTICLE \\d+$"));
+    EXPECT_EQ(byNumber.size(), want.unavailable);
+    EXPECT_EQ(cmds.last(), "QUIT");
+}
+
+TEST(Download, ResumesAtTheFirstMissingPartAndDecodesCachedItemsOffline)
+{
+    const char *group = "alt.binaries.resume";
+    TestServer server({"--group", QString::fromLatin1(group) + ":100:60", "--part-bytes", "2000", "--yenc-only"});
+    DownloadRig r(server.port());
+    ASSERT_TRUE(r.scanGroup(group));
+    // The item with the most parts.
+    int item = 0;
+    for (int i = 1; i <= r.store.itemCount(); ++i)
+        if (!item || r.store.item(i).parts.size() > r.store.item(item).parts.size()) item = i;
+    const int n = int(r.store.item(item).parts.size());
+    ASSERT_GE(n, 4);
+    r.batch.AddToBatch(item);
+
+    // Stop after the second part is in the cache.
+    bool stopped = false;
+    QObject::connect(&r.core.log, &OpsLog::statusChanged, [&](const QString &m) {
+        if (!stopped && m.startsWith("File saved: ") && r.count("File saved: ") == 2) {
+            stopped = true;
+            QTimer::singleShot(0, &r.dl, [&] { r.dl.stop(); });
+        }
+    });
+    r.dl.startCheck();
+    ASSERT_TRUE(waitFor([&] { return r.count("User Abort!") == 1; }, 20000));
+    int cached = 0;
+    for (int p = 1; p <= n; ++p) cached += r.cache.isCached(item, p);
+    EXPECT_EQ(cached, 2);
+    EXPECT_TRUE(r.batch.batchItems() == std::vector<int>{item});
+
+    const QStringList before = server.commandsOf(2).filter("ARTICLE");
+    ASSERT_TRUE(r.download(20000));
+    EXPECT_EQ(r.count("User Abort!"), 0);
+    const QStringList all = server.commands().filter("ARTICLE");
+    // The second run fetched exactly the parts not yet cached.
+    EXPECT_EQ(all.size() - before.size(), n - 2) << all.join('\n').toStdString();
+    ASSERT_EQ(r.processed.rowCount(), 1);
+    EXPECT_TRUE(r.processed.entry(0).ok) << r.processed.entry(0).status.toStdString();
+    EXPECT_EQ(filesUnder(r.core.settings.Cache_Path), 0) << "cache files go after a good decode";
+    EXPECT_GE(r.count("Removing uue file: "), n);
+
+    // A queued item whose parts are all cached decodes without the server.
+    r.store.item(item).deleted = false;
+    r.batch.AddToBatch(item);
+    for (int p = 1; p <= n; ++p) {
+        QFile f(r.cache.PartCacheFile(item, p));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("Subject: x\r\n\r\n=ybegin line=128 size=3 name=tiny.bin\r\nKLM\r\n=yend size=3\r\n");
+    }
+    const int commands = int(server.commands().size());
+    ASSERT_TRUE(r.download(10000));
+    EXPECT_EQ(int(server.commands().size()), commands) << "no network traffic";
+    ASSERT_EQ(r.processed.rowCount(), 2);
+    EXPECT_EQ(r.count("Done!"), 1);
+}
+
+TEST(Download, EmptyAndCorruptArticlesAndTheStartChecks)
+{
+    QTemporaryDir arts;
+    // Article 900: nothing at all, so the server sends only its status line and the end.
+    QFile(arts.path() + "/900.art").open(QIODevice::WriteOnly);
+    // Article 901: two responses run together.
+    {
+        QFile f(arts.path() + "/901.art");
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("From: a@b\r\nSubject: twice (1/1)\r\nMessage-ID: <twice@x>\r\n\r\nbody\r\n220 0 <other@x>\r\nmore\r\n");
+    }
+    TestServer server({"--group", "alt.binaries.odd:800:0", "--article-dir", arts.path()});
+    DownloadRig r(server.port());
+    r.groups.addGroup("alt.binaries.odd");
+    const quint8 key = quint8(r.groups.rowKey(1));
+
+    r.dl.startCheck();
+    EXPECT_EQ(r.prompter.messages.value(0), "Warning, nothing in batch que!");
+    EXPECT_EQ(r.session.batchRunning, 0);
+
+    r.store.maketree("empty one [xx/0000001]", "empty one (1/1)", 900, "1", "10", key, "Ann", "", "<none@x>");
+    r.store.maketree("twice [xx/0000001]", "twice (1/1)", 901, "1", "10", key, "Bob", "", "<twice@x>");
+    ASSERT_EQ(r.batch.batchRows(), 0);
+    r.batch.AddToBatch(1);
+    r.batch.AddToBatch(2);
+
+    r.session.scanInProgress = true;
+    r.dl.BOT1();
+    EXPECT_EQ(r.prompter.messages.value(1), "Stop scan first.");
+    EXPECT_EQ(r.session.batchRunning, 0);
+    r.session.scanInProgress = false;
+
+    // The empty article: the item leaves the batch, the connection restarts.
+    ASSERT_TRUE(r.download(10000)) << r.logged.join('\n').toStdString();
+    EXPECT_EQ(r.count("Article not delivered; skipping empty one [xx/0000001]."), 1) << r.logged.join('\n').toStdString();
+    ASSERT_GE(r.processed.rowCount(), 1);
+    EXPECT_EQ(r.processed.entry(0).status, "Server sent empty article!");
+    EXPECT_TRUE(r.store.item(1).deleted);
+    EXPECT_TRUE(r.batch.batchItems() == std::vector<int>{2});
+
+    // The corrupt one stays queued and nothing is cached.
+    ASSERT_TRUE(r.download(10000));
+    EXPECT_EQ(r.count("Corrupt data detected, restarting...twice [xx/0000001]."), 1) << r.logged.join('\n').toStdString();
+    EXPECT_EQ(r.processed.entry(1).status, "Corrupt data detected!");
+    EXPECT_TRUE(r.batch.batchItems() == std::vector<int>{2});
+    EXPECT_FALSE(r.cache.isCached(2, 1));
+
+    // A top row that is not really queued is dropped instead of looping.
+    r.store.item(2).inBatch = false;
+    r.logged.clear();
+    r.dl.BOT1();
+    ASSERT_TRUE(waitFor([&] { return r.session.batchRunning == 0; }, 5000));
+    EXPECT_EQ(r.batch.batchRows(), 0);
+    EXPECT_EQ(r.count("Done!"), 1);
+}
+
+TEST(Download, AFullCacheDiskStopsTheRun)
+{
+    TestServer server({"--group", "alt.binaries.full:10:8", "--yenc-only"});
+    DownloadRig r(server.port());
+    ASSERT_TRUE(r.scanGroup("alt.binaries.full"));
+    ASSERT_GT(r.queue(isBinaryPost), 0);
+    // A cache "folder" that is a file: nothing can be written below it.
+    r.core.settings.Cache_Path = r.dir.path() + "/notafolder/";
+    QFile blocker(r.dir.path() + "/notafolder");
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    const int rows = r.batch.batchRows();
+    ASSERT_TRUE(r.download(10000));
+    EXPECT_EQ(r.count("ArticleReceived Error:"), 1) << r.logged.join('\n').toStdString();
+    EXPECT_EQ(r.count("File saved: "), 0);
+    EXPECT_EQ(r.batch.batchRows(), rows) << "the batch stays for a later run";
+    EXPECT_EQ(server.commands().filter("ARTICLE").size(), 1) << "no spinning on the same part";
+}
