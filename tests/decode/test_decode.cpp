@@ -1,0 +1,507 @@
+// Decoding of cached parts into the download folder: our yEnc decoder and libuu fed with
+// what a real encoder (uuenview) wrote, the checks that catch damaged posts, output
+// names from hostile posts, and what the user can launch afterwards.
+#include "TestSupport.h"
+#include "Synth.h"
+#include "core/AppCore.h"
+#include "decode/DecodeDriver.h"
+#include "decode/FileNames.h"
+#include "download/BatchQueue.h"
+#include "download/PartCache.h"
+#include "download/ProcessedList.h"
+#include "groups/NewsgroupTable.h"
+#include "headers/HeaderStore.h"
+#include <QDirIterator>
+#include <QRandomGenerator>
+#include <gtest/gtest.h>
+
+using namespace vt;
+
+
+namespace {
+
+QByteArray readFile(const QString &p)
+{
+    QFile f(p);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void writeFile(const QString &p, const QByteArray &d)
+{
+    QFile f(p);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly)) << p.toStdString();
+    f.write(d);
+}
+
+QByteArray randomBytes(int n, quint32 seed)
+{
+    QRandomGenerator g(seed);
+    QByteArray b(n, Qt::Uninitialized);
+    for (int i = 0; i < n; ++i) b[i] = char(g.bounded(256));
+    return b;
+}
+
+QByteArray crlf(QByteArray s)
+{
+    s.replace("\r\n", "\n");
+    return s.replace("\n", "\r\n");
+}
+
+QStringList filesIn(const QString &dir)
+{
+    QStringList out;
+    QDirIterator it(dir, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext()) out << it.next();
+    out.sort();
+    return out;
+}
+
+// Runs the real encoder on `data` saved as `name`; returns its parts in order.
+QList<QByteArray> uuenview(const QString &mode, const QString &name, const QByteArray &data, int lines = 200)
+{
+    QTemporaryDir d;
+    writeFile(d.path() + '/' + name, data);
+    QDir().mkpath(d.path() + "/out");
+    QProcess p;
+    p.setWorkingDirectory(d.path());
+    p.start("uuenview", {mode, "-od", d.path() + "/out", '-' + QString::number(lines), name});
+    p.waitForFinished(20000);
+    QList<QByteArray> parts;
+    for (const QString &f : filesIn(d.path() + "/out")) parts << crlf(readFile(f));
+    return parts;
+}
+
+// A yEnc part as posters write it.
+QByteArray yencPart(const QByteArray &file, qint64 begin, qint64 end, int part, int total, const QByteArray &name,
+                    bool withCrc = true)
+{
+    const QByteArray slice = file.mid(begin - 1, end - begin + 1);
+    QByteArray s = "=ybegin part=" + QByteArray::number(part) + " total=" + QByteArray::number(total)
+                   + " line=128 size=" + QByteArray::number(file.size()) + " name=" + name + "\r\n";
+    s += "=ypart begin=" + QByteArray::number(begin) + " end=" + QByteArray::number(end) + "\r\n";
+    s += QByteArray::fromStdString(synth::yencEncode(slice.constData(), size_t(slice.size())));
+    s += "=yend size=" + QByteArray::number(slice.size()) + " part=" + QByteArray::number(part);
+    if (withCrc) {
+        s += " pcrc32=" + QByteArray::number(synth::crc32(slice.constData(), size_t(slice.size())), 16).rightJustified(8, '0');
+        if (part == total)
+            s += " crc32=" + QByteArray::number(synth::crc32(file.constData(), size_t(file.size())), 16).rightJustified(8, '0');
+    }
+    return s + "\r\n";
+}
+
+struct DecodeRig {
+    QTemporaryDir dir;
+    QuietPrompter prompter{true};
+    AppCore core{AppPaths(dir.path()), prompter};
+    NewsgroupTable groups{core.log, prompter, core.ui};
+    HeaderStore store;
+    BatchQueue batch{store, &groups, &core.log};
+    ProcessedList processed;
+    PartCache cache{core.settings, groups, store};
+    Decoder decoder{core, store, groups, batch, processed, cache};
+    QStringList logged, opened;
+    quint8 key = 0;
+    int nextArticle = 1000;
+
+    DecodeRig()
+    {
+        core.settings.Download_Path = dir.path() + "/dl/";
+        core.settings.Cache_Path = dir.path() + "/cache/";
+        QDir().mkpath(core.settings.Download_Path);
+        groups.addGroup("alt.binaries.test");
+        key = quint8(groups.rowKey(1));
+        decoder.RunAssociated = [this](const QString &p) {
+            opened << p;
+            return true;
+        };
+        QObject::connect(&core.log, &OpsLog::statusChanged, [this](const QString &m) { logged << m; });
+    }
+    QString folder() const { return core.settings.Download_Path + "alt.binaries.test/"; }
+    // Files an item with one part per body (a part's subject counter k/N) and caches each
+    // body as a whole article; returns the item.
+    int post(const QByteArray &name, const QList<QByteArray> &bodies, bool cacheAll = true)
+    {
+        const int n = int(bodies.size());
+        const int before = store.itemCount();
+        // A poster of its own: the same name twice makes two items.
+        const QByteArray poster = "Poster" + QByteArray::number(before + 1) + " <p@x>";
+        const QByteArray marker = " [xx/" + QByteArray::number(n).rightJustified(7, '0') + "]";
+        for (int k = 1; k <= n; ++k) {
+            const QByteArray subject = name + " (" + QByteArray::number(k) + '/' + QByteArray::number(n) + ')';
+            const QByteArray id = "<p" + QByteArray::number(nextArticle) + "@test>";
+            store.maketree(name + marker, subject, nextArticle++, QByteArray::number(n), "5000", key, poster, "", id);
+        }
+        const int item = store.itemCount();
+        EXPECT_EQ(item, before + 1);
+        for (int k = 1; k <= n && cacheAll; ++k) cachePart(item, k, bodies[k - 1]);
+        batch.AddToBatch(item);
+        return item;
+    }
+    void cachePart(int item, int k, const QByteArray &body)
+    {
+        const HeaderItem &it = store.item(item);
+        const PartRecord &p = it.parts[size_t(k - 1)];
+        writeFile(cache.PartCacheFile(item, k), "Subject: " + it.prefix() + p.subjectTail + "\r\nFrom: Poster <p@x>\r\nMessage-ID: "
+                                                    + p.messageId + "\r\n\r\n" + body);
+    }
+    const ProcessedEntry &decode(int item)
+    {
+        logged.clear();
+        decoder.DecodeItem(item);
+        return processed.entry(processed.rowCount() - 1);
+    }
+    int cached(int item)
+    {
+        int n = 0;
+        for (int k = 1; k <= int(store.item(item).parts.size()); ++k) n += QFileInfo::exists(cache.PartCacheFile(item, k));
+        return n;
+    }
+    int count(const QString &line) const { return int(logged.filter(line).size()); }
+};
+
+} // namespace
+
+TEST(Decode, RealEncoderOutputThroughBothPaths)
+{
+    const QByteArray data = randomBytes(60000, 7);
+    struct Case {
+        const char *mode;
+        const char *name;
+        bool library;
+    } cases[] = {{"-u", "pic.jpg", true}, {"-b", "doc.pdf", true}, {"-x", "old.arj", true}, {"-y", "clip.avi", false}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.mode);
+        DecodeRig r;
+        const QList<QByteArray> parts = uuenview(c.mode, c.name, data);
+        ASSERT_GE(parts.size(), 3) << "the encoder should split the file";
+        const int item = r.post(c.name, parts);
+        const ProcessedEntry &e = r.decode(item);
+        EXPECT_EQ(e.status, "Decode successful") << r.logged.join('\n').toStdString();
+        EXPECT_EQ(e.fileName, r.folder() + c.name);
+        EXPECT_TRUE(readFile(e.fileName) == data) << "decoded bytes differ";
+        EXPECT_EQ(filesIn(r.core.settings.Download_Path).size(), 1);
+        EXPECT_EQ(r.cached(item), 0);
+        EXPECT_EQ(r.count("Removing uue file: "), parts.size());
+        EXPECT_EQ(r.batch.batchRows(), 0);
+        EXPECT_EQ(r.count("Decoder ready, attachment found."), c.library ? 1 : 0);
+        EXPECT_EQ(r.count("loading "), c.library ? parts.size() : 0);
+        EXPECT_EQ(r.count("yEnc Internal Decoder: yEnc Encoding detected..."), c.library ? 0 : 1);
+        EXPECT_EQ(r.count("yDecoding ("), c.library ? 0 : parts.size());
+        EXPECT_TRUE(r.logged.contains(e.fileName + " Decode successful... "));
+
+        // The same post again goes beside the first file.
+        const int again = r.post(c.name, parts);
+        EXPECT_EQ(r.decode(again).fileName, r.folder() + QString(c.name).replace(".", ".2."));
+        EXPECT_TRUE(readFile(r.folder() + QString(c.name).replace(".", ".2.")) == data);
+    }
+}
+
+TEST(Decode, LibraryCornerCases)
+{
+    DecodeRig r;
+    // A uuencoded file named by the poster with a path: only the final name is used.
+    const QByteArray payload = "#!/bin/sh\necho owned\n";
+    QList<QByteArray> parts = uuenview("-u", "evil.sh", payload);
+    ASSERT_EQ(parts.size(), 1);
+    parts[0].replace(" evil.sh\r\n", " ../../evil.sh\r\n");
+    ASSERT_TRUE(parts[0].contains("../../evil.sh"));
+    int item = r.post("evil.sh", parts);
+    const ProcessedEntry &e = r.decode(item);
+    EXPECT_EQ(e.status, "Decode successful") << r.logged.join('\n').toStdString();
+    EXPECT_EQ(e.fileName, r.folder() + "evil.sh");
+    EXPECT_EQ(readFile(e.fileName), payload);
+    EXPECT_FALSE(QFileInfo::exists(r.dir.path() + "/evil.sh"));
+    EXPECT_FALSE(QFileInfo::exists(r.core.settings.Download_Path + "evil.sh"));
+
+    // Nothing decodable: the status, the log line, and (with bad decodes saved) the cache stays.
+    r.core.settings.chkSaveDecodes = true;
+    item = r.post("notes.txt", {"just some words\r\nand more\r\n", "nothing encoded here\r\n"});
+    EXPECT_EQ(r.decode(item).status, "Error: nothing to decode");
+    EXPECT_EQ(r.count("Decode error: uud reports nothing to decode"), 1);
+    EXPECT_EQ(r.cached(item), 2);
+    EXPECT_FALSE(r.store.item(item).inBatch);
+    EXPECT_EQ(r.batch.batchRows(), 0);
+
+    // A missing cache file.
+    r.core.settings.chkSaveDecodes = false;
+    item = r.post("gone.jpg", uuenview("-u", "gone.jpg", randomBytes(20000, 3)), false);
+    r.cachePart(item, 1, "x\r\n");
+    EXPECT_EQ(r.decode(item).status, "Error: needed uue file not found");
+    EXPECT_EQ(r.count("decode error, uue file does not exist!"), 1);
+    EXPECT_EQ(r.cached(item), 0) << "bad decodes are not kept";
+
+    // The library's return codes, and the sound that goes with "no data".
+    r.core.sounds.enabled = true;
+    QDir().mkpath(r.core.sounds.folder());
+    writeFile(r.core.sounds.folder() + "vtv012.wav", "RIFF");
+    EXPECT_EQ(r.decoder.DecodeResultText(4), "decoder didn't find any data");
+    EXPECT_EQ(r.core.sounds.played().value(0), "vtv012.wav");
+    EXPECT_EQ(r.decoder.DecodeResultText(0), "everything went fine");
+    EXPECT_EQ(r.decoder.DecodeResultText(9), "operation cancelled");
+    EXPECT_EQ(r.decoder.DecodeResultText(10), "");
+    EXPECT_EQ(r.core.sounds.played().size(), 1);
+}
+
+TEST(Decode, YencChecksCatchDamagedPosts)
+{
+    const QByteArray file = randomBytes(30000, 11);
+    auto three = [&](const QByteArray &name) {
+        return QList<QByteArray>{yencPart(file, 1, 10000, 1, 3, name), yencPart(file, 10001, 20000, 2, 3, name),
+                                 yencPart(file, 20001, 30000, 3, 3, name)};
+    };
+    DecodeRig r;
+    // One wrong byte in part 2: the file is written all the same, the row names the part.
+    QList<QByteArray> bad = three("bad.bin");
+    // A plain data character (not an escape, not a line break), so the length stays right.
+    qsizetype at = bad[1].indexOf("\r\n", bad[1].indexOf("=ypart")) + 200;
+    while (QByteArray("=\r\n").contains(bad[1][at]) || bad[1][at - 1] == '=') ++at;
+    bad[1][at] = bad[1][at] == 'a' ? 'b' : 'a';
+    int item = r.post("bad.bin", bad);
+    EXPECT_EQ(r.decode(item).status, "Error: yEnc CRC mismatch in part 2");
+    EXPECT_EQ(readFile(r.folder() + "bad.bin").size(), file.size()) << "the written file stays";
+    EXPECT_EQ(r.count("yDecoding ("), 3) << "later parts still decode";
+
+    // A part shorter than its trailer says.
+    QList<QByteArray> shortPart = three("short.bin");
+    shortPart[2].replace("=yend size=10000", "=yend size=10001");
+    EXPECT_EQ(r.decode(r.post("short.bin", shortPart)).status, "Error: yEnc size mismatch in part 3");
+
+    // Parts without CRCs: a hole in the middle is filled with 254 and reported.
+    const QList<QByteArray> holed{yencPart(file, 1, 10000, 1, 3, "holed.bin", false),
+                                  yencPart(file, 20001, 30000, 3, 3, "holed.bin", false)};
+    EXPECT_EQ(r.decode(r.post("holed.bin", holed)).status, "Error: yEnc data missing before part 2");
+    const QByteArray h = readFile(r.folder() + "holed.bin");
+    ASSERT_EQ(h.size(), file.size());
+    EXPECT_EQ(h.mid(10000, 10000), QByteArray(10000, char(254)));
+    EXPECT_EQ(h.mid(20000), file.mid(20000));
+
+    // The end of the file never arrived.
+    const QList<QByteArray> cut{yencPart(file, 1, 10000, 1, 3, "cut.bin", false), yencPart(file, 10001, 20000, 2, 3, "cut.bin", false)};
+    EXPECT_EQ(r.decode(r.post("cut.bin", cut)).status, "Error: yEnc data missing at the end of the file");
+
+    // Every part fine on its own, but the whole-file CRC disagrees.
+    QList<QByteArray> wrongCrc = three("whole.bin");
+    const qsizetype c = wrongCrc[2].indexOf("crc32=", wrongCrc[2].indexOf("pcrc32=") + 7);
+    wrongCrc[2].replace(c + 6, 8, "00000000");
+    EXPECT_EQ(r.decode(r.post("whole.bin", wrongCrc)).status, "Error: yEnc CRC mismatch in file");
+
+    // Parts that arrived out of order and overlap still give the file.
+    QList<QByteArray> overlap{yencPart(file, 15001, 30000, 2, 2, "overlap.bin"), yencPart(file, 1, 16000, 1, 2, "overlap.bin")};
+    const ProcessedEntry &ok = r.decode(r.post("overlap.bin", overlap));
+    EXPECT_EQ(ok.status, "Decode successful");
+    EXPECT_TRUE(readFile(ok.fileName) == file);
+
+    // An escape as the very last data character, and no =yend at all.
+    EXPECT_TRUE(r.decode(r.post("esc.bin", {"=ybegin line=128 size=3 name=esc.bin\r\nKL=\r\n=yend size=3\r\n"}))
+                    .status.startsWith("Error: yEnc decoder Error:"));
+    EXPECT_TRUE(r.decode(r.post("noend.bin", {"=ybegin line=128 size=3 name=noend.bin\r\nKLM\r\n"}))
+                    .status.startsWith("Error: yEnc decoder Error:"));
+    EXPECT_EQ(r.batch.batchRows(), 0);
+}
+
+TEST(Decode, YencPlacementAndBytes)
+{
+    DecodeRig r;
+    YencDecoder &y = r.decoder.yenc;
+    const QString out = r.dir.path() + "/placed.bin";
+    // Part 2 at begin=384001 after 256000 bytes: 128000 bytes of 254 first.
+    writeFile(out, QByteArray(256000, 'A'));
+    const QByteArray tail = randomBytes(5000, 5);
+    const QString part = r.dir.path() + "/p2.uue";
+    writeFile(part, "=ybegin part=2 line=128 size=389000 name=x\r\n=ypart begin=384001 end=389000\r\n"
+                        + QByteArray::fromStdString(synth::yencEncode(tail.constData(), size_t(tail.size()))) + "=yend size=5000\r\n");
+    YencPartInfo info;
+    EXPECT_EQ(y.yEncDecodePart(part, out, &info), "");
+    EXPECT_EQ(info.begin, 384001);
+    const QByteArray d = readFile(out);
+    ASSERT_EQ(d.size(), 389000);
+    EXPECT_EQ(d.mid(256000, 128000), QByteArray(128000, char(254)));
+    EXPECT_EQ(d.mid(384000), tail);
+
+    // A single-part post starts at byte 1; CR and LF never reach the file; "=}" is 19,
+    // "*" is 0 and a character of value 41 is 255.
+    const QString single = r.dir.path() + "/single.uue";
+    writeFile(single, "Subject: s\r\n\r\n=ybegin line=128 size=3 name=s.bin\r\n=}*\r\n\n\r)\r\n=yend size=3\r\n");
+    const QString s = r.dir.path() + "/single.bin";
+    writeFile(s, "longer old content");
+    EXPECT_EQ(y.yEncDecodeArticle(single, s), "");
+    EXPECT_EQ(readFile(s).left(3), QByteArray("\x13\x00\xff", 3));
+
+    // Only the first 60000 characters are searched for the header.
+    const QString late = r.dir.path() + "/late.uue";
+    writeFile(late, QByteArray(60000, 'x') + "\r\n=ybegin line=128 size=1 name=late.bin\r\nK\r\n=yend\r\n");
+    EXPECT_FALSE(y.yEncCheck(late));
+    EXPECT_TRUE(y.yEncCheck(single));
+    EXPECT_EQ(y.yEncGetFilename(single), "s.bin");
+    EXPECT_EQ(y.yEncDecodePart(late, out), "yEnc decoder: no =ybegin");
+    EXPECT_EQ(y.yEncDecodeArticle(late, out), "yEnc decoder Error: no ybegin=!");
+}
+
+TEST(Decode, FastAndScalarKernelsAgree)
+{
+    // Encoded text full of escapes, line breaks and runs of plain bytes, cut into blocks at
+    // every kind of place; both kernels must give the decoded bytes exactly.
+    QRandomGenerator g(99);
+    for (int round = 0; round < 40; ++round) {
+        const QByteArray plain = randomBytes(int(g.bounded(1, 5000)), quint32(round));
+        const QByteArray enc = QByteArray::fromStdString(synth::yencEncode(plain.constData(), size_t(plain.size()), int(g.bounded(1, 200))));
+        for (int fast = 0; fast < 2; ++fast) {
+            std::vector<uint8_t> out(size_t(enc.size()) + 32);
+            size_t i = 0, o = 0;
+            while (i < size_t(enc.size())) {
+                const size_t want = g.bounded(8) ? size_t(g.bounded(2, 100)) : size_t(g.bounded(100, 5000));
+                const size_t len = std::min(size_t(enc.size()) - i, want);
+                size_t used = 0;
+                o += fast ? yencDecodeFast(enc.constData() + i, len, out.data() + o, &used)
+                          : yencDecodeScalar(enc.constData() + i, len, out.data() + o, &used);
+                // Only an escape that ends the block waits for the next one.
+                ASSERT_TRUE(used == len || (used + 1 == len && enc[qsizetype(i + used)] == '='));
+                i += used;
+            }
+            ASSERT_EQ(o, size_t(plain.size())) << "round " << round << " fast " << fast;
+            ASSERT_TRUE(memcmp(out.data(), plain.constData(), o) == 0) << "round " << round << " fast " << fast;
+        }
+    }
+    // Whole files through the decoder with either path give the same bytes.
+    DecodeRig r;
+    const QByteArray file = randomBytes(700000, 1);
+    const QString in = r.dir.path() + "/big.uue";
+    writeFile(in, yencPart(file, 1, file.size(), 1, 1, "big.bin"));
+    for (bool fast : {false, true}) {
+        r.decoder.yenc.useFastPath = fast;
+        const QString out = r.dir.path() + (fast ? "/fast.bin" : "/scalar.bin");
+        EXPECT_EQ(r.decoder.yenc.yEncDecodeArticle(in, out), "");
+        EXPECT_TRUE(readFile(out) == file);
+    }
+}
+
+TEST(Decode, OutputNamesFromHostilePosts)
+{
+    DecodeRig r;
+    const QByteArray data = "payload";
+    auto single = [&](const QByteArray &name) {
+        return yencPart(data, 1, data.size(), 1, 1, name).replace("=ybegin part=1 total=1", "=ybegin");
+    };
+    struct Case {
+        QByteArray posted, item;
+        QString expect;
+    } cases[] = {
+        {"../../.bashrc", "a", ".bashrc"},
+        {"/etc/x", "b", "x"},
+        {"sub/dir", "c", "dir"},
+        {"..\\..\\win.ini", "d", "win.ini"},
+        {"ta\x01" "b\x1b[31mle.txt", "e", "tab[31mle.txt"},
+        {"..", "fallback name.bin", "fallback name.bin"},
+        {"", "empty name.bin", "empty name.bin"},
+        {"dir/", "../also/bad", "bad"},
+        {"caf\xc3\xa9.jpg", "f", QString::fromUtf8("caf\xc3\xa9.jpg")},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.posted.toStdString());
+        const ProcessedEntry &e = r.decode(r.post(c.item, {single(c.posted)}));
+        EXPECT_EQ(e.fileName, r.folder() + c.expect) << e.status.toStdString();
+        EXPECT_EQ(readFile(r.folder() + c.expect), data);
+    }
+    // Nothing written outside the group's folder.
+    for (const QString &f : filesIn(r.core.settings.Download_Path)) EXPECT_TRUE(f.startsWith(r.folder())) << f.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(r.dir.path() + "/.bashrc"));
+    EXPECT_FALSE(QFileInfo::exists(r.core.settings.Download_Path + "also"));
+
+    // The library's naming: its proposal, else the item's name without the total marker.
+    EXPECT_EQ(libraryOutputName("../x/_name_", "s"), "name");
+    EXPECT_EQ(libraryOutputName("(NULL)", "  my file.zip [xx/0000012]  "), "my file.zip");
+    EXPECT_EQ(libraryOutputName("", "short [xx/0000001]"), "short");
+    EXPECT_EQ(libraryOutputName("", "abc"), "abc");
+    EXPECT_EQ(StripUnderscores("_name_"), "name");
+    EXPECT_EQ(StripUnderscores("name_"), "name");
+    EXPECT_EQ(StripUnderscores("_name"), "_name");
+}
+
+TEST(Decode, UniqueNamesInBothSchemes)
+{
+    QTemporaryDir d;
+    const QString photo = d.path() + "/photo.jpg", jpeg = d.path() + "/data.jpeg";
+    writeFile(photo, "1");
+    writeFile(jpeg, "1");
+    EXPECT_EQ(UniqueName(photo, false), d.path() + "/photo.2.jpg");
+    writeFile(d.path() + "/photo.2.jpg", "2");
+    EXPECT_EQ(UniqueName(photo, false), d.path() + "/photo.3.jpg");
+    EXPECT_EQ(UniqueName(photo, true), d.path() + "/photo.jpg.2");
+    writeFile(d.path() + "/photo.jpg.2", "2");
+    EXPECT_EQ(UniqueName(photo, true), d.path() + "/photo.jpg.3");
+    EXPECT_EQ(UniqueName(jpeg, false), d.path() + "/data.jpeg.2");
+    EXPECT_EQ(UniqueName(jpeg, true), d.path() + "/data.jpeg.2");
+}
+
+TEST(Decode, FoldersPartZeroAndLaunching)
+{
+    DecodeRig r;
+    const QByteArray file = randomBytes(4000, 2);
+    // Without sub-folders the file goes straight into the download folder.
+    r.core.settings.chkMakeSubDirs = false;
+    EXPECT_EQ(r.decode(r.post("flat.bin", {yencPart(file, 1, 4000, 1, 1, "flat.bin")})).fileName,
+              r.core.settings.Download_Path + "flat.bin");
+    r.core.settings.chkMakeSubDirs = true;
+    EXPECT_FALSE(QFileInfo::exists(r.folder()));
+    EXPECT_EQ(r.decoder.DecodeFolder(1), r.folder());
+    EXPECT_TRUE(QFileInfo(r.folder()).isDir()) << "made on first use";
+
+    // A post with a part 00/2 (its description) beside the two data parts.
+    const QByteArray marker = " [xx/0000002]";
+    r.store.maketree("nfo.bin" + marker, "nfo.bin (00/2)", 5000, "2", "300", r.key, "P", "", "<z@x>");
+    r.store.maketree("nfo.bin" + marker, "nfo.bin (1/2)", 5001, "2", "3000", r.key, "P", "", "<a@x>");
+    r.store.maketree("nfo.bin" + marker, "nfo.bin (2/2)", 5002, "2", "3000", r.key, "P", "", "<b@x>");
+    const int item = r.store.itemCount();
+    r.cachePart(item, 1, "A description, not data.\r\n");
+    r.cachePart(item, 2, yencPart(file, 1, 2000, 1, 2, "nfo.bin"));
+    r.cachePart(item, 3, yencPart(file, 2001, 4000, 2, 2, "nfo.bin"));
+    const ProcessedEntry &e = r.decode(item);
+    EXPECT_EQ(e.status, "Decode successful") << r.logged.join('\n').toStdString();
+    EXPECT_TRUE(readFile(e.fileName) == file);
+    EXPECT_EQ(r.count("yDecoding ("), 2);
+    EXPECT_EQ(r.count("Removing uue file: "), 3);
+
+    // Launching from the processed list.
+    auto launch = [&](const QString &name, const QByteArray &content = "x") {
+        const QString path = r.folder() + name;
+        writeFile(path, content);
+        r.processed.add({name, "Decode successful", path, true});
+        r.prompter.questions.clear();
+        r.opened.clear();
+        r.decoder.LaunchProcessed(r.processed.rowCount() - 1);
+        return r.prompter.questions.value(0);
+    };
+    r.prompter.setAnswer(false);
+    EXPECT_EQ(launch("setup.ExE"), "This file is a executable program, this could be dangerous.  Launch anyway?");
+    EXPECT_TRUE(r.opened.isEmpty()) << "No opens nothing";
+    EXPECT_EQ(launch("keys.reg"), "WARNING: File Type .REG = Registration Entries, this could be very dangerous.  Launch anyway?");
+    EXPECT_EQ(launch("run.bat"),
+              "This is a batch file. Wow, don't see these much anymore.  Launching this could be quite dangerous. Launch anyway?");
+    EXPECT_EQ(launch("tool.com"), "This file is a program, launching this could be dangerous.  Launch anyway?");
+    EXPECT_EQ(launch("install.sh"), "This file is a shell script, launching this could be dangerous.  Launch anyway?");
+    EXPECT_TRUE(launch("app.desktop").contains("desktop launcher"));
+    {
+        const QString path = r.folder() + "tool";
+        writeFile(path, "\x7f" "ELF");
+        QFile::setPermissions(path, QFile::permissions(path) | QFile::ExeOwner);
+        r.processed.add({"tool", "Decode successful", path, true});
+        r.prompter.questions.clear();
+        r.decoder.LaunchProcessed(r.processed.rowCount() - 1);
+        EXPECT_EQ(r.prompter.questions.value(0), "This file is marked executable, this could be dangerous.  Launch anyway?");
+        EXPECT_TRUE(r.opened.isEmpty());
+    }
+    r.prompter.setAnswer(true);
+    launch("setup.exe");
+    EXPECT_EQ(r.opened, QStringList{r.folder() + "setup.exe"});
+    EXPECT_EQ(launch("photo.jpg"), "") << "no question for harmless types";
+    EXPECT_EQ(r.opened, QStringList{r.folder() + "photo.jpg"});
+
+    r.processed.add({"failed", "Error: nothing to decode", "", false});
+    r.prompter.messages.clear();
+    r.opened.clear();
+    r.decoder.LaunchProcessed(r.processed.rowCount() - 1);
+    EXPECT_EQ(r.prompter.messages, QStringList{"No file to launch, it failed to decode."});
+    EXPECT_TRUE(r.opened.isEmpty());
+    r.decoder.LaunchProcessed(-1);
+    EXPECT_TRUE(r.opened.isEmpty());
+}
