@@ -254,3 +254,186 @@ TEST(Download, AFullCacheDiskStopsTheRun)
     EXPECT_EQ(r.batch.batchRows(), rows) << "the batch stays for a later run";
     EXPECT_EQ(server.commands().filter("ARTICLE").size(), 1) << "no spinning on the same part";
 }
+
+namespace {
+
+QByteArray randomFile(int n, quint32 seed)
+{
+    QByteArray b(n, Qt::Uninitialized);
+    quint32 x = seed * 2654435761u + 1;
+    for (int i = 0; i < n; ++i) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        b[i] = char(x);
+    }
+    return b;
+}
+
+QByteArray hex8(quint32 v) { return QByteArray::number(v, 16).rightJustified(8, '0'); }
+
+QByteArray yencBody(const QByteArray &file, qint64 begin, qint64 end, int part, int total, const QByteArray &name)
+{
+    const QByteArray slice = file.mid(begin - 1, end - begin + 1);
+    return "=ybegin part=" + QByteArray::number(part) + " total=" + QByteArray::number(total) + " line=128 size="
+           + QByteArray::number(file.size()) + " name=" + name + "\r\n=ypart begin=" + QByteArray::number(begin)
+           + " end=" + QByteArray::number(end) + "\r\n" + QByteArray::fromStdString(synth::yencEncode(slice.constData(), size_t(slice.size())))
+           + "=yend size=" + QByteArray::number(slice.size()) + " part=" + QByteArray::number(part) + " pcrc32="
+           + hex8(synth::crc32(slice.constData(), size_t(slice.size())))
+           + (part == total ? " crc32=" + hex8(synth::crc32(file.constData(), size_t(file.size()))) : QByteArray()) + "\r\n";
+}
+
+// Articles served from files beside the synthetic ones.
+struct ArticleDir {
+    QTemporaryDir dir;
+    int next = 9001;
+    QString path() const { return dir.path(); }
+    QByteArray headers(const QByteArray &subject, const QByteArray &id) const
+    {
+        return "From: Poster <poster@example.com>\r\nSubject: " + subject + "\r\nDate: Mon, 07 Dec 2026 01:00:00 +0000\r\nMessage-ID: "
+               + id + "\r\n\r\n";
+    }
+    // One article per body, subjects "name (k/N)"; a null body is a part never posted.
+    void post(const QByteArray &name, const QList<QByteArray> &bodies, int first = 1)
+    {
+        const int n = int(bodies.size()) - 1 + first;
+        for (int k = first; k <= n; ++k) {
+            const QByteArray &b = bodies[k - first];
+            const int number = next++;
+            if (b.isNull()) continue;
+            const QByteArray subject = name + " (" + QByteArray::number(k) + '/' + QByteArray::number(std::max(n, 1)) + ')';
+            QFile f(path() + '/' + QString::number(number) + ".art");
+            if (!f.open(QIODevice::WriteOnly)) throw std::runtime_error("article dir");
+            f.write(headers(subject, "<" + name + '.' + QByteArray::number(k) + "@every>") + b);
+        }
+    }
+    // An article the server sends with nothing in it.
+    void emptyPost(const QByteArray &name)
+    {
+        const int number = next++;
+        QFile(path() + '/' + QString::number(number) + ".art").open(QIODevice::WriteOnly);
+        QFile h(path() + '/' + QString::number(number) + ".head");
+        if (!h.open(QIODevice::WriteOnly)) throw std::runtime_error("article dir");
+        h.write(headers(name + " (1/1)", "<" + name + ".1@every>"));
+    }
+};
+
+QList<QByteArray> uuenviewParts(const QString &mode, const QString &name, const QByteArray &data)
+{
+    QTemporaryDir d;
+    QFile f(d.path() + '/' + name);
+    if (!f.open(QIODevice::WriteOnly)) return {};
+    f.write(data);
+    f.close();
+    QDir().mkpath(d.path() + "/out");
+    QProcess p;
+    p.setWorkingDirectory(d.path());
+    p.start("uuenview", {mode, "-od", d.path() + "/out", "-200", name});
+    p.waitForFinished(20000);
+    QList<QByteArray> parts;
+    QStringList files = QDir(d.path() + "/out").entryList(QDir::Files, QDir::Name);
+    for (const QString &o : files) parts << readFile(d.path() + "/out/" + o).replace("\n", "\r\n");
+    return parts;
+}
+
+} // namespace
+
+TEST(Download, EveryKindOfItemInOneBatch)
+{
+    const char *group = "alt.binaries.every";
+    ArticleDir arts;
+    const QByteArray real = randomFile(60000, 1), clip = randomFile(50000, 2), gap = randomFile(9000, 3),
+                     crc = randomFile(8000, 4), twice = randomFile(3000, 5), nfo = randomFile(5000, 6);
+    // Real encoder output: uuencoded through libuu, yEnc through our decoder.
+    const QList<QByteArray> uu = uuenviewParts("-u", "real.jpg", real), ye = uuenviewParts("-y", "clip.avi", clip);
+    ASSERT_GE(uu.size(), 5);
+    ASSERT_GE(ye.size(), 2);
+    arts.post("real.jpg", uu);
+    arts.post("clip.avi", ye);
+    // Part 2 of 3 never posted: a gap.
+    arts.post("gap.bin", {yencBody(gap, 1, 3000, 1, 3, "gap.bin"), QByteArray(), yencBody(gap, 6001, 9000, 3, 3, "gap.bin")});
+    // Part 2 damaged on the way.
+    QByteArray damaged = yencBody(crc, 4001, 8000, 2, 2, "crc.bin");
+    qsizetype at = damaged.indexOf("=ypart") + 300;
+    while (QByteArray("=\r\n").contains(damaged[at]) || damaged[at - 1] == '=') ++at;
+    damaged[at] = damaged[at] == 'q' ? 'r' : 'q';
+    arts.post("crc.bin", {yencBody(crc, 1, 4000, 1, 2, "crc.bin"), damaged});
+    // A description numbered 0 ahead of the two data parts.
+    arts.post("nfo.bin", {"About this post.\r\n", yencBody(nfo, 1, 2500, 1, 2, "nfo.bin"), yencBody(nfo, 2501, 5000, 2, 2, "nfo.bin")}, 0);
+    arts.emptyPost("empty.bin");
+    // The first answer for this one runs into a second response.
+    arts.post("twice.bin", {yencBody(twice, 1, 3000, 1, 1, "twice.bin")});
+
+    TestServer server({"--group", QString::fromLatin1(group) + ":3000:120", "--part-bytes", "3000", "--segment",
+                       "--article-dir", arts.path(), "--fault", "ARTICLE <twice.bin.1@every>=twice@1"});
+    DownloadRig r(server.port());
+    r.core.settings.chkAllowRestart = true;
+    r.core.settings.Rescan_Time = 5;
+    ASSERT_TRUE(r.scanGroup(group));
+    const int queued = r.queue(isBinaryPost);
+    synth::Options o;
+    o.partBytes = 3000;
+    const Expect want = expectFor(synth::makeGroup(group, 3000, 120, o));
+    ASSERT_GT(want.unavailable, 0) << "the seed should give expired articles";
+    ASSERT_EQ(queued, int(want.files.size()) + want.unavailable + want.broken + 7);
+    ASSERT_TRUE(r.downloadWithRestarts(90000)) << r.logged.join('\n').toStdString();
+
+    std::map<QString, ProcessedEntry> rows;
+    for (const ProcessedEntry &e : r.processed.entries()) rows[e.subject] = e;
+    const QString dl = r.core.settings.Download_Path + group + '/';
+    auto good = [&](const char *name, const QByteArray &content) {
+        SCOPED_TRACE(name);
+        ASSERT_TRUE(rows.count(name));
+        EXPECT_EQ(rows[name].status, "Decode successful");
+        EXPECT_EQ(rows[name].fileName, dl + name);
+        EXPECT_TRUE(readFile(dl + name) == content) << "bytes differ";
+    };
+    good("real.jpg", real);
+    good("clip.avi", clip);
+    good("nfo.bin", nfo);
+    good("twice.bin", twice);
+    EXPECT_EQ(rows["gap.bin"].status, "Error: yEnc data missing before part 2");
+    EXPECT_EQ(rows["crc.bin"].status, "Error: yEnc CRC mismatch in part 2");
+    EXPECT_EQ(rows["empty.bin"].status, "Server sent empty article!");
+    // Failed decodes keep what they wrote: the gap is filled with 254.
+    const QByteArray g = readFile(dl + "gap.bin");
+    ASSERT_EQ(g.size(), gap.size());
+    EXPECT_EQ(g.mid(3000, 3000), QByteArray(3000, char(254)));
+    EXPECT_EQ(g.mid(6000), gap.mid(6000));
+    EXPECT_EQ(readFile(dl + "crc.bin").size(), crc.size());
+
+    // The synthetic posts as in a plain run.
+    int expired = 0, ok = 0;
+    for (const ProcessedEntry &e : r.processed.entries()) {
+        expired += e.status == "Item no longer available on server";
+        ok += e.ok;
+    }
+    EXPECT_EQ(expired, want.unavailable);
+    EXPECT_EQ(ok, int(want.files.size()) + 4);
+    EXPECT_EQ(r.processed.rowCount(), queued + 1) << "the corrupt answer adds a row, the retry another";
+
+    // The log lines, the restarts, and the cache and batch left behind.
+    EXPECT_EQ(r.count("Article not delivered; skipping empty.bin."), 1) << r.logged.join('\n').toStdString();
+    EXPECT_EQ(r.count("Corrupt data detected, restarting...twice.bin."), 1);
+    EXPECT_EQ(r.count("Emergency Reconnect in 5 seconds."), 2);
+    EXPECT_EQ(r.count("Download Restart Initiated"), 2);
+    EXPECT_EQ(r.count("Article expired!  Skipping "), want.unavailable);
+    EXPECT_EQ(r.count("Decoder ready, attachment found."), 1 + int(std::count_if(want.files.begin(), want.files.end(), [](auto &f) {
+                                                                  return QString::fromStdString(f.first).endsWith(".jpg");
+                                                              })));
+    EXPECT_EQ(r.count("Done!"), 1);
+    EXPECT_EQ(r.batch.batchRows(), 0);
+    // Only skipped items keep cached parts (for a later run).
+    const synth::Group sg = synth::makeGroup(group, 3000, 120, o);
+    std::set<int> expiredPosts;
+    for (const synth::Article &a : sg.articles)
+        if (a.expired) expiredPosts.insert(a.post);
+    QDirIterator cached(r.core.settings.Cache_Path, QDir::Files, QDirIterator::Subdirectories);
+    while (cached.hasNext()) {
+        const int number = QFileInfo(cached.next()).baseName().toInt();
+        const synth::Article *a = sg.byNumber(number);
+        EXPECT_TRUE(a && expiredPosts.count(a->post)) << number;
+    }
+    // The download connection asked for twice.bin twice: the corrupt answer and the retry.
+    EXPECT_EQ(server.commands().filter("ARTICLE <twice.bin.1@every>").size(), 2);
+}

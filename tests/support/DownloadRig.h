@@ -44,6 +44,7 @@ struct DownloadRig {
         scan.startBatchDownload = [] {};
         scan.removeFromBatch = [this](int i) { batch.RemoveFromBatch(i, false, false); };
         store.addToBatch = [this](int i) { batch.AddToBatch(i); };
+        core.countdown.startBatchDownload = [this] { dl.BOT1(); };
         decoder.RunAssociated = [this](const QString &p) {
             opened << p;
             return true;
@@ -75,6 +76,20 @@ struct DownloadRig {
         logged.clear();
         dl.startCheck();
         return waitFor([&] { return session.batchRunning == 0 && session.downloadStage == 0; }, ms);
+    }
+    // A run that may restart: the countdown is ticked along instead of waited for.
+    bool downloadWithRestarts(int ms = 60000)
+    {
+        logged.clear();
+        dl.startCheck();
+        return waitFor(
+            [&] {
+                // The flag stays set after a restart; the timer tells whether one is due.
+                const bool counting = core.countdown.timer().isActive();
+                if (counting) core.countdown.tick();
+                return session.batchRunning == 0 && session.downloadStage == 0 && !counting;
+            },
+            ms);
     }
     int count(const QString &line) const { return int(logged.filter(line).size()); }
     QStringList opened;

@@ -10,11 +10,13 @@
 //   --list-extra N           N more groups in LIST
 //   --auth USER:PASS         credentials; --require-auth: needed from the start
 //   --segment                cut every reply into small pieces at random points
-//   --fault 'VERB[ ARG]=ACTION[@N]'  ACTION: a reply code, drop, stall or cut;
+//   --fault 'VERB[ ARG]=ACTION[@N]'  ACTION: a reply code, drop, stall, cut or twice
+//                            (an article sent as two responses run together);
 //                            @N: only the N-th such command (process-wide), default every
 //   --log FILE               write every command received, as "<connection> <line>"
 //   --article-dir DIR        also serve articles from files DIR/<n>.art (message-id from
-//                            their Message-ID header, number = n, group = first --group)
+//                            their Message-ID header, number = n, group = first --group;
+//                            DIR/<n>.head, if there, gives the overview's headers instead)
 #include "Synth.h"
 #include <arpa/inet.h>
 #include <algorithm>
@@ -145,6 +147,7 @@ private:
     bool authed_ = false;
     std::string pendingUser_;
     bool mustAuth_ = cfg.requireAuth;
+    bool twice_ = false;
 };
 
 std::string upper(std::string s)
@@ -255,8 +258,13 @@ bool Conn::article(const std::string &arg, bool headOnly)
         }
     }
     if (headOnly) text = text.substr(0, text.find("\r\n\r\n") + 2);
-    return sendMultiline((headOnly ? "221 " : "220 ") + std::to_string(number) + " " + (id.empty() ? "<x>" : id),
-                         dotStuff(text));
+    const std::string status = (headOnly ? "221 " : "220 ") + std::to_string(number) + " " + (id.empty() ? "<x>" : id);
+    std::string body = dotStuff(text);
+    if (twice_) {
+        twice_ = false;
+        body += "220 0 " + (id.empty() ? std::string("<x>") : id) + "\r\n" + dotStuff(text);
+    }
+    return sendMultiline(status, body);
 }
 
 void Conn::serve()
@@ -282,7 +290,10 @@ void Conn::serve()
             verb += " " + sub;
             arg = s2 == std::string::npos ? "" : arg.substr(s2 + 1);
         }
-        if (Fault *f = faultFor(verb, arg)) {
+        Fault *f = faultFor(verb, arg);
+        // Answered normally, but as two responses run together (a lost terminator).
+        if (f && f->action == "twice") twice_ = true;
+        else if (f) {
             if (f->action == "drop") return;
             if (f->action == "stall") {
                 while (readLine(line)) {}
@@ -394,13 +405,24 @@ void loadArticleDir(const std::string &dir)
         std::stringstream ss;
         ss << f.rdbuf();
         std::string text = ss.str();
+        // <n>.head, when present, gives the overview's headers of an article that lacks
+        // them (an empty one).
+        std::string head = text;
+        {
+            std::ifstream h(dir + "/" + n.substr(0, n.size() - 4) + ".head", std::ios::binary);
+            if (h) {
+                std::stringstream hs;
+                hs << h.rdbuf();
+                head = hs.str();
+            }
+        }
         auto header = [&](const std::string &h) {
-            size_t p = text.find("\n" + h + ": ");
-            if (p == std::string::npos && text.rfind(h + ": ", 0) == 0) p = size_t(-1);
+            size_t p = head.find("\n" + h + ": ");
+            if (p == std::string::npos && head.rfind(h + ": ", 0) == 0) p = size_t(-1);
             else if (p == std::string::npos) return std::string();
             size_t s = p + 1 + h.size() + 2;
-            size_t e2 = text.find_first_of("\r\n", s);
-            return text.substr(s, e2 - s);
+            size_t e2 = head.find_first_of("\r\n", s);
+            return head.substr(s, e2 - s);
         };
         const std::string id = header("Message-ID");
         sg.extraArticles[number] = text;
