@@ -1,0 +1,256 @@
+// The batch list and the texts around a download: sizes, life, the four moves, article
+// cleaning before the cache, and the speed and time texts.
+#include "TestSupport.h"
+#include "core/AppCore.h"
+#include "decode/DecodeDriver.h"
+#include "download/ArticleText.h"
+#include "download/BatchQueue.h"
+#include "download/DownloadDriver.h"
+#include "download/PartCache.h"
+#include "download/ProcessedList.h"
+#include "groups/NewsgroupTable.h"
+#include "headers/HeaderStore.h"
+#include "nntp/Session.h"
+#include <gtest/gtest.h>
+
+using namespace vt;
+
+namespace {
+
+struct BatchRig {
+    QTemporaryDir dir;
+    QuietPrompter prompter{true};
+    AppCore core{AppPaths(dir.path()), prompter};
+    NewsgroupTable groups{core.log, prompter, core.ui};
+    HeaderStore store;
+    BatchQueue batch{store, &groups, &core.log};
+    QStringList logged;
+    quint8 key = 0;
+
+    BatchRig()
+    {
+        groups.addGroup("alt.binaries.test");
+        groups.addGroup("alt.binaries.other");
+        key = quint8(groups.rowKey(1));
+        QObject::connect(&core.log, &OpsLog::statusChanged, [this](const QString &m) { logged << m; });
+    }
+    // An item of `parts` parts, each `bytes` long, first article `number`.
+    int item(const QByteArray &name, int parts, int bytes, int number = 100, int groupRow = 1)
+    {
+        const QByteArray marker = " [xx/" + QByteArray::number(parts).rightJustified(7, '0') + "]";
+        for (int k = 1; k <= parts; ++k)
+            store.maketree(name + marker, name + " (" + QByteArray::number(k) + "/" + QByteArray::number(parts) + ")",
+                           number + k - 1, QByteArray::number(parts), QByteArray::number(bytes), quint8(groups.rowKey(groupRow)),
+                           name + "@poster", "Mon, 07 Dec 2026 12:00:00 +0000", "<" + name + QByteArray::number(k) + ">");
+        return store.itemCount();
+    }
+    QString names() const
+    {
+        QString s;
+        for (int i = 0; i < batch.batchRows(); ++i) s += batch.cellText(i, BatchQueue::Subject);
+        return s;
+    }
+};
+
+} // namespace
+
+TEST(Batch, SizesLifeAndRows)
+{
+    BatchRig r;
+    const int a = r.item("big", 1, 1234567, 100);
+    const int b = r.item("big2", 1, 1234567, 150);
+    EXPECT_EQ(r.batch.sizeText(), "Batch empty.");
+    r.batch.AddToBatch(a);
+    EXPECT_EQ(r.batch.cellText(0, BatchQueue::MB), "001.235");
+    EXPECT_EQ(r.batch.cellText(0, BatchQueue::Subject), "big");
+    EXPECT_EQ(r.batch.cellText(0, BatchQueue::Parts), "001");
+    EXPECT_EQ(r.batch.cellText(0, BatchQueue::Date), "2026-12-07");
+    EXPECT_EQ(r.batch.cellText(0, BatchQueue::Newsgroup), "alt.binaries.test");
+    EXPECT_EQ(r.batch.batchTotalKB(), 1235);
+    EXPECT_EQ(r.batch.sizeText(), "Total batch size: 1.2MB");
+    // The same item again changes nothing.
+    r.batch.AddToBatch(a);
+    EXPECT_EQ(r.batch.batchRows(), 1);
+    EXPECT_EQ(r.batch.batchTotalKB(), 1235);
+    r.batch.AddToBatch(b);
+    EXPECT_EQ(r.batch.sizeText(), "Total batch size: 2.5MB");
+    EXPECT_TRUE(r.store.item(b).inBatch);
+    EXPECT_TRUE(r.store.headersDirty);
+
+    // "Life": not scanned yet, an empty range, and how far into the range the first part is.
+    EXPECT_EQ(r.batch.cellText(0, BatchQueue::Life), "need scan");
+    EXPECT_EQ(r.batch.ItemLife(a), -1);
+    r.groups.rangeUpdate(r.key, 50, 50);
+    EXPECT_EQ(r.batch.ItemLife(a), -1) << "a range of 0 articles";
+    r.groups.rangeUpdate(r.key, 93, 193);
+    r.batch.BatchLifeUpdate();
+    EXPECT_EQ(r.batch.cellText(0, BatchQueue::Life), "07%");
+    EXPECT_EQ(r.batch.cellText(1, BatchQueue::Life), "57%");
+    r.groups.rangeUpdate(r.key, 0, 149);
+    EXPECT_EQ(r.batch.ItemLife(a), -1);
+    r.groups.rangeUpdate(r.key, 1, 120);
+    EXPECT_EQ(r.batch.ItemLife(b), 99) << "capped";
+
+    // Small sizes read in KB; an item of nothing leaves the label at "Batch empty.".
+    BatchRig s;
+    const int tiny = s.item("tiny", 2, 400);
+    const int none = s.item("none", 1, 0);
+    s.batch.AddToBatch(none);
+    EXPECT_EQ(s.batch.sizeText(), "Batch empty.");
+    s.batch.AddToBatch(tiny);
+    EXPECT_EQ(s.batch.sizeText(), "Total batch size: 1.0KB");
+    // Removing what is not queued only clears the flag.
+    const int loose = s.item("loose", 1, 100);
+    s.store.item(loose).inBatch = true;
+    s.batch.RemoveFromBatch(loose, true, true);
+    EXPECT_FALSE(s.store.item(loose).inBatch);
+    EXPECT_FALSE(s.store.item(loose).deleted);
+    EXPECT_EQ(s.batch.batchRows(), 2);
+    // Removing for good: deleted and its slot free for reuse.
+    const int freeBefore = s.store.freeSlotCount;
+    s.batch.RemoveFromBatch(tiny, true, true);
+    EXPECT_TRUE(s.store.item(tiny).deleted);
+    EXPECT_TRUE(s.store.item(tiny).reusable);
+    EXPECT_EQ(s.store.freeSlotCount, freeBefore + 1);
+    EXPECT_FALSE(s.batch.removeSelected({})) << "nothing selected";
+    EXPECT_TRUE(s.batch.removeSelected({0}));
+    EXPECT_EQ(s.batch.sizeText(), "Batch empty.");
+    EXPECT_EQ(s.batch.batchTotalKB(), 0);
+}
+
+TEST(Batch, TheFourMoves)
+{
+    struct Case {
+        const char *move;
+        std::vector<int> selected;   // 0-based rows
+        QString order;
+        std::vector<int> rowsAfter;
+    } cases[] = {
+        {"top", {1, 3}, "BDACE", {0, 1}},
+        {"top", {0, 4}, "AEBCD", {0, 1}},
+        {"bottom", {1, 3}, "ACEBD", {3, 4}},
+        {"bottom", {4}, "ABCDE", {4}},
+        {"up", {1, 3}, "BADCE", {0, 2}},
+        {"up", {1, 2}, "BCADE", {0, 1}},
+        {"up", {0, 3}, "ABCDE", {0, 3}},
+        {"down", {1, 3}, "ACBED", {2, 4}},
+        {"down", {4, 1}, "ABCDE", {1, 4}},
+        {"down", {2, 3}, "ABECD", {3, 4}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(c.move) + " -> " + c.order.toStdString());
+        BatchRig r;
+        for (const char *n : {"A", "B", "C", "D", "E"}) r.batch.AddToBatch(r.item(n, 1, 1000));
+        const QString m = c.move;
+        r.store.headersDirty = false;
+        const std::vector<int> after = m == "top"      ? r.batch.MoveSelectedToTop(c.selected)
+                                       : m == "bottom" ? r.batch.MoveSelectedToBottom(c.selected)
+                                       : m == "up"     ? r.batch.MoveSelectedUp(c.selected)
+                                                       : r.batch.MoveSelectedDown(c.selected);
+        EXPECT_EQ(r.names(), c.order);
+        EXPECT_EQ(after, c.rowsAfter);
+        EXPECT_TRUE(r.store.headersDirty);
+        EXPECT_EQ(r.batch.batchItems().size(), 5u);
+    }
+    // Sorting once, the same column again reverses.
+    BatchRig r;
+    for (const char *n : {"c", "A", "b"}) r.batch.AddToBatch(r.item(n, 1, 1000));
+    r.batch.sortOnce(BatchQueue::Subject);
+    EXPECT_EQ(r.names(), "Abc");
+    r.batch.sortOnce(BatchQueue::Subject);
+    EXPECT_EQ(r.names(), "cbA");
+    // Rows are found again by their item after a move.
+    EXPECT_EQ(r.batch.batchPositionOf(1), 1);
+    EXPECT_EQ(r.batch.batchPositionOf(2), 3);
+}
+
+TEST(Batch, ArticleCleaning)
+{
+    struct Strip {
+        QByteArray raw, stored;
+    } strips[] = {
+        {"220 5 <a@b>\r\nSubject: x\r\nFrom: y\r\n\r\nline 1\r\nline 2\r\n.\r\n", "Subject: x\r\nFrom: y\r\n\r\nline 1\r\nline 2\r\n"},
+        {"220 0 <a@b>\r\nS: x\r\n\r\n..x\r\n.\r\n", "S: x\r\n\r\n.x\r\n"},
+        {"220 0 <a@b>\r\nS: x\r\n\r\n..\r\n...\r\n..y\r\n.\r\n", "S: x\r\n\r\n.\r\n..\r\n.y\r\n"},
+        {"222 0 <a@b>\r\nbody\r\n.\r\n", "body\r\n"},
+        {"220 0 <a@b>\r\n.\r\n", ""},
+        {"220 0 <a@b>\r\nS: x\r\n\r\nend\r\n.\r\n220 0 <next@b>\r\n", "S: x\r\n\r\nend\r\n"},
+        {"220 0 <a@b>\r\nS: x\r\n\r\na..b\r\n.\r\n", "S: x\r\n\r\na..b\r\n"},
+    };
+    for (const Strip &s : strips) EXPECT_EQ(StripArticle(s.raw), s.stored) << s.raw.toStdString();
+
+    EXPECT_FALSE(IsCorruptArticle("Message-ID: <a@b>\r\n\r\nbody\r\n", "<a@b>"));
+    EXPECT_TRUE(IsCorruptArticle("Message-ID: <a@b>\r\n\r\nbody\r\n220 0 <a@b>\r\nMessage-ID: <a@b>\r\n", "<a@b>"));
+    EXPECT_TRUE(IsCorruptArticle("Message-ID: <other@b>\r\n\r\nbody\r\n", "<a@b>"));
+
+    struct Tame {
+        QByteArray in, out;
+    } tames[] = {
+        {"Subject: a (b) (c) (1/2)\r\nX: (y) (z)\r\n", "Subject: a [b] [c] (1/2)\r\nX: (y) (z)\r\n"},
+        {"Subject: one ) two ) (2/3)\r\n", "Subject: one ) two ) (2/3)\r\n"},
+        {"Subject: plain (1/1)\r\n", "Subject: plain (1/1)\r\n"},
+        {"No subject (a) (b)\r\n", "No subject (a) (b)\r\n"},
+    };
+    for (const Tame &t : tames) EXPECT_EQ(TameSubjectParens(t.in), t.out) << t.in.toStdString();
+}
+
+TEST(Batch, CacheFilesPerGroup)
+{
+    BatchRig r;
+    r.core.settings.Cache_Path = r.dir.path() + "/cache/";
+    PartCache cache(r.core.settings, r.groups, r.store);
+    const int a = r.item("same", 1, 10, 777, 1);
+    const int b = r.item("same2", 1, 10, 777, 2);
+    const QString fa = cache.PartCacheFile(a, 1), fb = cache.PartCacheFile(b, 1);
+    EXPECT_EQ(fa, r.dir.path() + "/cache/alt.binaries.test/777.UUE");
+    EXPECT_EQ(fb, r.dir.path() + "/cache/alt.binaries.other/777.UUE");
+    EXPECT_TRUE(QFileInfo(r.dir.path() + "/cache/alt.binaries.other").isDir());
+    EXPECT_FALSE(cache.isCached(a, 1));
+    QFile f(fa);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.close();
+    EXPECT_TRUE(cache.isCached(a, 1));
+    EXPECT_FALSE(cache.isCached(b, 1));
+}
+
+TEST(Batch, DurationsFinishTimesAndSpeed)
+{
+    struct D {
+        qint64 s;
+        const char *text;
+    } durations[] = {
+        {0, "less than a minute"}, {29, "less than a minute"}, {31, "about a minute"}, {90, "2 minutes"},
+        {150, "2 minutes"},        {330, "6 minutes"},         {3600, "about an hour"}, {3900, "1 hour, 5 minutes"},
+        {7500, "2 hours, 5 minutes"}, {19800, "5 hours, 30 minutes"}, {27000, "about 7 hours"}, {7200, "about 2 hours"},
+    };
+    for (const D &d : durations) EXPECT_EQ(DurationText(d.s), d.text) << d.s;
+
+    const QDateTime now(QDate(2026, 12, 7), QTime(9, 5));
+    EXPECT_EQ(FinishTimeText(3600, now), "10:05 AM");
+    EXPECT_EQ(FinishTimeText(86400, now), "9:05 AM");
+    EXPECT_EQ(FinishTimeText(86401, now), "Tuesday, December 8, 2026 9:05 AM");
+    EXPECT_EQ(FinishTimeText(6 * 3600, now), "3:05 PM");
+
+    // The speed text and the ETA labels.
+    BatchRig r;
+    Session session(r.core);
+    ProcessedList processed;
+    PartCache cache(r.core.settings, r.groups, r.store);
+    Decoder decoder(r.core, r.store, r.groups, r.batch, processed, cache);
+    DownloadDriver dl(r.core, session, r.store, r.batch, processed, cache, decoder);
+    r.batch.AddToBatch(r.item("one", 1, 3000000));
+    r.batch.AddToBatch(r.item("two", 1, 3000000));
+    r.core.ui.setBarMax(UiState::File, 3000000);
+    r.core.ui.setBar(UiState::File, 1000000);
+    EXPECT_EQ(dl.TransferSpeed(1000, 100000), "100.0");
+    EXPECT_TRUE(dl.batchEta.startsWith("Entire batch ETA: ")) << dl.batchEta.toStdString();
+    EXPECT_TRUE(dl.batchEta.endsWith(" (about a minute)")) << dl.batchEta.toStdString();
+    EXPECT_EQ(dl.fileEta.left(18), "Current file ETA: ");
+    EXPECT_TRUE(dl.fileEta.endsWith("(less than a minute)")) << dl.fileEta.toStdString();
+    // Under a part of a second still gives a rate, and a crawl hides the labels.
+    EXPECT_EQ(dl.TransferSpeed(250, 1000000), "4000.0");
+    EXPECT_EQ(dl.TransferSpeed(1000, 100), "0.1");
+    EXPECT_TRUE(dl.batchEta.isEmpty());
+    EXPECT_TRUE(dl.fileEta.isEmpty());
+    EXPECT_EQ(dl.TransferSpeed(0, 5000), "0.0");
+}
