@@ -1,7 +1,9 @@
 #include "Yenc.h"
 #include "core/Yield.h"
 #include <QFile>
+#include <cstring>
 #include <emmintrin.h>
+#include <tmmintrin.h>
 #include <zlib.h>
 
 namespace vt {
@@ -11,11 +13,22 @@ namespace {
 constexpr qsizetype kWindow = 60000;
 constexpr size_t kBlock = 256 * 1024;   // input decoded between two turns of the event loop
 
-QByteArray readAll(const QString &path, bool *ok)
+// The whole file into `buf`, which is kept from part to part: fresh blocks of this size
+// would cost a page fault per 4 KB every time. The result points into `buf`.
+QByteArray readAll(const QString &path, std::vector<char> &buf, bool *ok)
 {
     QFile f(path);
-    *ok = f.open(QIODevice::ReadOnly);
-    return *ok ? f.readAll() : QByteArray();
+    *ok = f.open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+    if (!*ok) return {};
+    const qint64 size = f.size();
+    if (size_t(size) > buf.size()) buf.resize(size_t(size));
+    qint64 got = 0;
+    while (got < size) {
+        const qint64 r = f.read(buf.data() + got, size - got);
+        if (r <= 0) break;
+        got += r;
+    }
+    return QByteArray::fromRawData(buf.data(), got);
 }
 
 QByteArrayView windowOf(const QByteArray &d) { return QByteArrayView(d.constData(), std::min(d.size(), kWindow)); }
@@ -87,7 +100,10 @@ size_t yencDecodeScalar(const char *in, size_t n, uint8_t *out, size_t *consumed
     return o;
 }
 
-size_t yencDecodeFast(const char *in, size_t n, uint8_t *out, size_t *consumed)
+namespace {
+
+// SSE2: plain runs of 16 bytes at once, every special character on its own.
+size_t decodeSse2(const char *in, size_t n, uint8_t *out, size_t *consumed)
 {
     const __m128i eq = _mm_set1_epi8('='), cr = _mm_set1_epi8('\r'), lf = _mm_set1_epi8('\n'),
                   off = _mm_set1_epi8(42);
@@ -121,6 +137,77 @@ size_t yencDecodeFast(const char *in, size_t n, uint8_t *out, size_t *consumed)
     }
     *consumed = i;
     return o;
+}
+
+// For each 8-bit keep mask: the positions kept, in order (0x80 = none), and how many.
+struct CompactTable {
+    alignas(16) uint8_t index[256][8];
+    uint8_t count[256];
+    CompactTable()
+    {
+        for (int m = 0; m < 256; ++m) {
+            int k = 0;
+            for (int b = 0; b < 8; ++b)
+                if (m >> b & 1) index[m][k++] = uint8_t(b);
+            count[m] = uint8_t(k);
+            for (; k < 8; ++k) index[m][k] = 0x80;
+        }
+    }
+};
+const CompactTable kCompact;
+
+// SSSE3: 16 bytes per step whatever they hold; escapes and line breaks are squeezed out
+// with a shuffle per half. Rare shapes (an escape at the end of the 16, escapes in a
+// row) take the scalar rule for those bytes.
+__attribute__((target("ssse3"))) size_t decodeSsse3(const char *in, size_t n, uint8_t *out, size_t *consumed)
+{
+    const __m128i eq = _mm_set1_epi8('='), cr = _mm_set1_epi8('\r'), lf = _mm_set1_epi8('\n'),
+                  off = _mm_set1_epi8(42), esc = _mm_set1_epi8(64);
+    size_t i = 0, o = 0;
+    while (i + 16 <= n) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(in + i));
+        const __m128i isEq = _mm_cmpeq_epi8(v, eq);
+        const unsigned eqm = unsigned(_mm_movemask_epi8(isEq));
+        const unsigned brk = unsigned(_mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, lf))));
+        if ((eqm | brk) == 0) {
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(out + o), _mm_sub_epi8(v, off));
+            i += 16;
+            o += 16;
+            continue;
+        }
+        if ((eqm & 0x8000u) || (eqm & (eqm << 1))) {
+            size_t used = 0;
+            o += yencDecodeScalar(in + i, 16, out + o, &used);
+            i += used;
+            continue;
+        }
+        const unsigned escaped = (eqm << 1) & 0xFFFFu;
+        const unsigned keep = ~(eqm | (brk & ~escaped)) & 0xFFFFu;
+        // The byte after an escape is 64 further off.
+        const __m128i d = _mm_sub_epi8(_mm_sub_epi8(v, off), _mm_and_si128(_mm_slli_si128(isEq, 1), esc));
+        const unsigned lo = keep & 0xFFu, hi = keep >> 8;
+        _mm_storel_epi64(reinterpret_cast<__m128i *>(out + o),
+                         _mm_shuffle_epi8(d, _mm_loadl_epi64(reinterpret_cast<const __m128i *>(kCompact.index[lo]))));
+        o += kCompact.count[lo];
+        _mm_storel_epi64(reinterpret_cast<__m128i *>(out + o),
+                         _mm_shuffle_epi8(_mm_srli_si128(d, 8),
+                                          _mm_loadl_epi64(reinterpret_cast<const __m128i *>(kCompact.index[hi]))));
+        o += kCompact.count[hi];
+        i += 16;
+    }
+    size_t used = 0;
+    o += yencDecodeScalar(in + i, n - i, out + o, &used);
+    *consumed = i + used;
+    return o;
+}
+
+const bool kHaveSsse3 = __builtin_cpu_supports("ssse3");
+
+} // namespace
+
+size_t yencDecodeFast(const char *in, size_t n, uint8_t *out, size_t *consumed)
+{
+    return kHaveSsse3 ? decodeSsse3(in, n, out, consumed) : decodeSse2(in, n, out, consumed);
 }
 
 uint32_t yencCrc32(const void *data, size_t len, uint32_t crc)
@@ -176,7 +263,7 @@ QString YencDecoder::decode(const QString &in, const QString &outPath, bool part
         false);
     const QString err = QStringLiteral("yEnc decoder Error:");
     bool ok = false;
-    const QByteArray d = readAll(in, &ok);
+    const QByteArray d = readAll(in, m_in, &ok);
     if (!ok) return err + QStringLiteral(" cannot read ") + in;
     const QByteArrayView w = windowOf(d);
     const qsizetype yb = w.indexOf("=ybegin ");
@@ -210,7 +297,9 @@ QString YencDecoder::decode(const QString &in, const QString &outPath, bool part
     const qsizetype head = d.indexOf("\r\n", yp >= 0 ? yp : yb);
     if (head < 0) return err + QStringLiteral(" no data");
     const qsizetype start = head + 2;
-    const qsizetype yend = d.indexOf("=yend", start);
+    // memmem: Qt's search of a short needle walks a part of this size byte by byte.
+    const void *ye = memmem(d.constData() + start, size_t(d.size() - start), "=yend", 5);
+    const qsizetype yend = ye ? static_cast<const char *>(ye) - d.constData() : -1;
     if (yend < 0) return err + QStringLiteral(" no =yend");
     const qsizetype stop = yend - 2;
     if (stop <= start) return err + QStringLiteral(" no data");
@@ -236,7 +325,8 @@ QString YencDecoder::decode(const QString &in, const QString &outPath, bool part
     const char *src = d.constData() + start;
     const size_t n = size_t(stop - start);
     if (partProgress && part) partProgress(0, qint64(n));
-    std::vector<uint8_t> buf(std::min(n, kBlock) + 32);
+    std::vector<uint8_t> &buf = m_out;
+    if (buf.size() < std::min(n, kBlock) + 32) buf.resize(std::min(n, kBlock) + 32);
     size_t i = 0;
     uint32_t crc = 0;
     qint64 written = 0;

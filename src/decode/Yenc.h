@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <vector>
 
 namespace vt {
 
@@ -51,6 +52,9 @@ public:
 
 private:
     QString decode(const QString &in, const QString &out, bool part, YencPartInfo *info);
+    // Kept between parts (see readAll).
+    std::vector<char> m_in;
+    std::vector<uint8_t> m_out;
 };
 
 } // namespace vt
