@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what the build and the tests need on Debian; safe to run again.
 set -euo pipefail
-pkgs=(build-essential cmake qt6-base-dev qt6-multimedia-dev libuu-dev uudeview
+pkgs=(build-essential cmake zlib1g-dev qt6-base-dev qt6-multimedia-dev libuu-dev uudeview
       libgtest-dev xvfb xauth)
 missing=()
 for p in "${pkgs[@]}"; do

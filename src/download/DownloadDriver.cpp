@@ -8,8 +8,11 @@
 #include "decode/DecodeDriver.h"
 #include "headers/HeaderStore.h"
 #include <QLocale>
-#include <QSaveFile>
+#include <QFile>
+#include <cerrno>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
 
 namespace vt {
 
@@ -29,6 +32,28 @@ QString pointOne(double x)
     QString s = QString::number(x, 'f', 1);
     if (s.startsWith(QStringLiteral("0."))) s.remove(0, 1);
     return s;
+}
+
+// Written whole or not at all: a half-written file would count as a downloaded part. The
+// file is written beside its name and renamed; no sync to disk, which would cost more than
+// the transfer (a part lost to a power cut is only downloaded again).
+bool writeWhole(const QString &name, const QByteArray &data, QString *error)
+{
+    const QString temp = name + QStringLiteral(".part");
+    QFile f(temp);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered) || f.write(data) != data.size()) {
+        *error = f.errorString();
+        f.close();
+        QFile::remove(temp);
+        return false;
+    }
+    f.close();
+    if (::rename(QFile::encodeName(temp).constData(), QFile::encodeName(name).constData()) != 0) {
+        *error = QString::fromLocal8Bit(strerror(errno));
+        QFile::remove(temp);
+        return false;
+    }
+    return true;
 }
 
 // How often the progress line and the bars follow the bytes of a part.
@@ -330,10 +355,9 @@ void DownloadDriver::ArticleReceived(QByteArray article)
     }
     article = TameSubjectParens(std::move(article));
     const QString name = m_cache.PartCacheFile(currentItem, currentPartNo);
-    // Written whole or not at all: a half-written file would count as a downloaded part.
-    QSaveFile f(name);
-    if (!f.open(QIODevice::WriteOnly) || f.write(article) != article.size() || !f.commit()) {
-        log(QStringLiteral("ArticleReceived Error:") + f.errorString(), true);
+    QString error;
+    if (!writeWhole(name, article, &error)) {
+        log(QStringLiteral("ArticleReceived Error:") + error, true);
         // The same part would fail again at once: stop the run and leave the batch as it is.
         s.batchRunning = 0;
         s.downloadStage = 0;

@@ -1,4 +1,5 @@
 #include "Synth.h"
+#include <zlib.h>
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -42,41 +43,34 @@ const Article *Group::byNumber(int n) const
 
 uint32_t crc32(const void *data, size_t len, uint32_t crc)
 {
-    static uint32_t table[256];
-    static bool init = false;
-    if (!init) {
-        for (uint32_t i = 0; i < 256; ++i) {
-            uint32_t c = i;
-            for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-            table[i] = c;
-        }
-        init = true;
-    }
-    crc = ~crc;
-    const auto *p = static_cast<const unsigned char *>(data);
-    for (size_t i = 0; i < len; ++i) crc = table[(crc ^ p[i]) & 0xFF] ^ (crc >> 8);
-    return ~crc;
+    return uint32_t(::crc32_z(crc, static_cast<const Bytef *>(data), len));
 }
 
 std::string yencEncode(const char *data, size_t len, int lineLen)
 {
-    std::string out;
-    out.reserve(len + len / 32 + 64);
+    // Written through a pointer: the server encodes every article it sends.
+    std::string out(len * 2 + (len / size_t(std::max(lineLen, 1)) + 2) * 2 + 16, '\0');
+    char *w = out.data();
     int col = 0;
     for (size_t i = 0; i < len; ++i) {
         unsigned char c = (unsigned char)(data[i] + 42);
         if (c == 0 || c == '\n' || c == '\r' || c == '=') {
-            out += '=';
+            *w++ = '=';
             c = (unsigned char)(c + 64);
             ++col;
         }
-        out += char(c);
+        *w++ = char(c);
         if (++col >= lineLen) {
-            out += "\r\n";
+            *w++ = '\r';
+            *w++ = '\n';
             col = 0;
         }
     }
-    if (col) out += "\r\n";
+    if (col) {
+        *w++ = '\r';
+        *w++ = '\n';
+    }
+    out.resize(size_t(w - out.data()));
     return out;
 }
 
@@ -206,7 +200,15 @@ std::string renderArticle(const Group &g, const Article &a, const Options &o)
         s += "\r\nRegards\r\n";
         return s;
     }
-    const std::string file = fileContent(p);
+    // The parts of one post come one after another: keep its file between them.
+    thread_local std::string file;
+    thread_local uint64_t fileSeed = 0;
+    thread_local size_t fileSize = size_t(-1);
+    if (fileSeed != p.fileSeed || fileSize != p.fileSize) {
+        file = fileContent(p);
+        fileSeed = p.fileSeed;
+        fileSize = p.fileSize;
+    }
     const size_t begin = size_t(a.part - 1) * size_t(o.partBytes);
     const size_t end = std::min(file.size(), begin + size_t(o.partBytes));
     if (a.kind == Kind::YencPart) {

@@ -13,6 +13,7 @@
 //   --fault 'VERB[ ARG]=ACTION[@N]'  ACTION: a reply code, drop, stall, cut or twice
 //                            (an article sent as two responses run together);
 //                            @N: only the N-th such command (process-wide), default every
+//   --prerender              render every article at start-up (benchmarks)
 //   --log FILE               write every command received, as "<connection> <line>"
 //   --article-dir DIR        also serve articles from files DIR/<n>.art (message-id from
 //                            their Message-ID header, number = n, group = first --group;
@@ -78,6 +79,9 @@ std::mutex cacheMutex;
 std::mutex logMutex;
 std::atomic<int> connCounter{0};
 std::unordered_map<std::string, std::string> articleCache;
+// --prerender: every article's dot-stuffed body and terminator, made at start-up, so that
+// a benchmark measures the reader and not the encoding here.
+std::unordered_map<std::string, std::string> prerendered;
 
 class Conn {
 public:
@@ -243,6 +247,11 @@ bool Conn::article(const std::string &arg, bool headOnly)
             id = a->msgid;
         }
         current_ = number;
+    }
+    if (!extra && !headOnly && !twice_) {
+        auto pr = prerendered.find(id);
+        if (pr != prerendered.end())
+            return send("220 " + std::to_string(number) + " " + id + "\r\n") && sendAll(pr->second.data(), pr->second.size());
     }
     if (!extra) {
         std::lock_guard<std::mutex> lk(cacheMutex);
@@ -442,6 +451,7 @@ int main(int argc, char **argv)
     signal(SIGPIPE, SIG_IGN);
     std::vector<std::tuple<std::string, int, int>> groupArgs;
     std::string articleDir;
+    bool prerender = false;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         auto val = [&]() -> std::string { return i + 1 < argc ? argv[++i] : ""; };
@@ -449,6 +459,7 @@ int main(int argc, char **argv)
         else if (a == "--seed") cfg.opt.seed = strtoull(val().c_str(), nullptr, 10);
         else if (a == "--part-bytes") cfg.opt.partBytes = atoi(val().c_str());
         else if (a == "--yenc-only") cfg.opt.mixed = false;
+        else if (a == "--prerender") prerender = true;
         else if (a == "--big-posts") { cfg.opt.bigPosts = true; cfg.opt.mixed = false; }
         else if (a == "--blob-bytes") cfg.blobBytes = strtoull(val().c_str(), nullptr, 10);
         else if (a == "--list-extra") cfg.listExtra = atoi(val().c_str());
@@ -504,6 +515,10 @@ int main(int argc, char **argv)
         cfg.groups.push_back(std::move(sg));
     }
     if (!articleDir.empty()) loadArticleDir(articleDir);
+    if (prerender)
+        for (const ServedGroup &sg : cfg.groups)
+            for (const synth::Article &art : sg.g.articles)
+                if (!art.expired) prerendered[art.msgid] = dotStuff(synth::renderArticle(sg.g, art, cfg.opt)) + ".\r\n";
     if (cfg.blobBytes) {
         std::string body;
         body.reserve(cfg.blobBytes + 200);
