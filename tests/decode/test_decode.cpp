@@ -1,8 +1,7 @@
 // Decoding of cached parts into the download folder: our yEnc decoder and libuu fed with
 // what a real encoder (uuenview) wrote, the checks that catch damaged posts, output
 // names from hostile posts, and what the user can launch afterwards.
-#include "TestSupport.h"
-#include "Synth.h"
+#include "Posts.h"
 #include "core/AppCore.h"
 #include "decode/DecodeDriver.h"
 #include "decode/FileNames.h"
@@ -16,90 +15,16 @@
 #include <gtest/gtest.h>
 
 using namespace vt;
+using namespace vt::test;
 
 
 namespace {
 
-QByteArray readFile(const QString &p)
-{
-    QFile f(p);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-void writeFile(const QString &p, const QByteArray &d)
-{
-    QFile f(p);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly)) << p.toStdString();
-    f.write(d);
-}
-
-QByteArray randomBytes(int n, quint32 seed)
-{
-    QRandomGenerator g(seed);
-    QByteArray b(n, Qt::Uninitialized);
-    for (int i = 0; i < n; ++i) b[i] = char(g.bounded(256));
-    return b;
-}
-
-QByteArray crlf(QByteArray s)
-{
-    s.replace("\r\n", "\n");
-    return s.replace("\n", "\r\n");
-}
-
-QStringList filesIn(const QString &dir)
-{
-    QStringList out;
-    QDirIterator it(dir, QDir::Files, QDirIterator::Subdirectories);
-    while (it.hasNext()) out << it.next();
-    out.sort();
-    return out;
-}
-
-// Runs the real encoder on `data` saved as `name`; returns its parts in order.
-QList<QByteArray> uuenview(const QString &mode, const QString &name, const QByteArray &data, int lines = 200)
-{
-    QTemporaryDir d;
-    writeFile(d.path() + '/' + name, data);
-    QDir().mkpath(d.path() + "/out");
-    QProcess p;
-    p.setWorkingDirectory(d.path());
-    p.start("uuenview", {mode, "-od", d.path() + "/out", '-' + QString::number(lines), name});
-    p.waitForFinished(20000);
-    QList<QByteArray> parts;
-    for (const QString &f : filesIn(d.path() + "/out")) parts << crlf(readFile(f));
-    return parts;
-}
-
-// A yEnc part as posters write it.
-QByteArray yencPart(const QByteArray &file, qint64 begin, qint64 end, int part, int total, const QByteArray &name,
-                    bool withCrc = true)
-{
-    const QByteArray slice = file.mid(begin - 1, end - begin + 1);
-    QByteArray s = "=ybegin part=" + QByteArray::number(part) + " total=" + QByteArray::number(total)
-                   + " line=128 size=" + QByteArray::number(file.size()) + " name=" + name + "\r\n";
-    s += "=ypart begin=" + QByteArray::number(begin) + " end=" + QByteArray::number(end) + "\r\n";
-    s += QByteArray::fromStdString(synth::yencEncode(slice.constData(), size_t(slice.size())));
-    s += "=yend size=" + QByteArray::number(slice.size()) + " part=" + QByteArray::number(part);
-    if (withCrc) {
-        s += " pcrc32=" + QByteArray::number(synth::crc32(slice.constData(), size_t(slice.size())), 16).rightJustified(8, '0');
-        if (part == total)
-            s += " crc32=" + QByteArray::number(synth::crc32(file.constData(), size_t(file.size())), 16).rightJustified(8, '0');
-    }
-    return s + "\r\n";
-}
-
-struct DecodeRig {
-    QTemporaryDir dir;
-    QuietPrompter prompter{true};
-    AppCore core{AppPaths(dir.path()), prompter};
-    NewsgroupTable groups{core.log, prompter, core.ui};
-    HeaderStore store;
-    BatchQueue batch{store, &groups, &core.log};
+struct DecodeRig : vt::test::StoreRig {
     ProcessedList processed;
     PartCache cache{core.settings, groups, store};
     Decoder decoder{core, store, groups, batch, processed, cache};
-    QStringList logged, opened;
+    QStringList opened;
     quint8 key = 0;
     int nextArticle = 1000;
 
@@ -114,7 +39,6 @@ struct DecodeRig {
             opened << p;
             return true;
         };
-        QObject::connect(&core.log, &OpsLog::statusChanged, [this](const QString &m) { logged << m; });
     }
     QString folder() const { return core.settings.Download_Path + "alt.binaries.test/"; }
     // Files an item with one part per body (a part's subject counter k/N) and caches each
@@ -141,8 +65,8 @@ struct DecodeRig {
     {
         const HeaderItem &it = store.item(item);
         const PartRecord &p = it.parts[size_t(k - 1)];
-        writeFile(cache.PartCacheFile(item, k), "Subject: " + it.prefix() + p.subjectTail + "\r\nFrom: Poster <p@x>\r\nMessage-ID: "
-                                                    + p.messageId + "\r\n\r\n" + body);
+        EXPECT_TRUE(writeFile(cache.PartCacheFile(item, k), "Subject: " + it.prefix() + p.subjectTail + "\r\nFrom: Poster <p@x>\r\nMessage-ID: "
+                                                    + p.messageId + "\r\n\r\n" + body));
     }
     const ProcessedEntry &decode(int item)
     {
@@ -156,7 +80,6 @@ struct DecodeRig {
         for (int k = 1; k <= int(store.item(item).parts.size()); ++k) n += QFileInfo::exists(cache.PartCacheFile(item, k));
         return n;
     }
-    int count(const QString &line) const { return int(logged.filter(line).size()); }
 };
 
 } // namespace
@@ -233,7 +156,7 @@ TEST(Decode, LibraryCornerCases)
     // The library's return codes, and the sound that goes with "no data".
     r.core.sounds.enabled = true;
     QDir().mkpath(r.core.sounds.folder());
-    writeFile(r.core.sounds.folder() + "vtv012.wav", "RIFF");
+    EXPECT_TRUE(writeFile(r.core.sounds.folder() + "vtv012.wav", "RIFF"));
     EXPECT_EQ(r.decoder.DecodeResultText(4), "decoder didn't find any data");
     EXPECT_EQ(r.core.sounds.played().value(0), "vtv012.wav");
     EXPECT_EQ(r.decoder.DecodeResultText(0), "everything went fine");
@@ -305,11 +228,11 @@ TEST(Decode, YencPlacementAndBytes)
     YencDecoder &y = r.decoder.yenc;
     const QString out = r.dir.path() + "/placed.bin";
     // Part 2 at begin=384001 after 256000 bytes: 128000 bytes of 254 first.
-    writeFile(out, QByteArray(256000, 'A'));
+    EXPECT_TRUE(writeFile(out, QByteArray(256000, 'A')));
     const QByteArray tail = randomBytes(5000, 5);
     const QString part = r.dir.path() + "/p2.uue";
-    writeFile(part, "=ybegin part=2 line=128 size=389000 name=x\r\n=ypart begin=384001 end=389000\r\n"
-                        + QByteArray::fromStdString(synth::yencEncode(tail.constData(), size_t(tail.size()))) + "=yend size=5000\r\n");
+    EXPECT_TRUE(writeFile(part, "=ybegin part=2 line=128 size=389000 name=x\r\n=ypart begin=384001 end=389000\r\n"
+                        + QByteArray::fromStdString(synth::yencEncode(tail.constData(), size_t(tail.size()))) + "=yend size=5000\r\n"));
     YencPartInfo info;
     EXPECT_EQ(y.yEncDecodePart(part, out, &info), "");
     EXPECT_EQ(info.begin, 384001);
@@ -321,15 +244,15 @@ TEST(Decode, YencPlacementAndBytes)
     // A single-part post starts at byte 1; CR and LF never reach the file; "=}" is 19,
     // "*" is 0 and a character of value 41 is 255.
     const QString single = r.dir.path() + "/single.uue";
-    writeFile(single, "Subject: s\r\n\r\n=ybegin line=128 size=3 name=s.bin\r\n=}*\r\n\n\r)\r\n=yend size=3\r\n");
+    EXPECT_TRUE(writeFile(single, "Subject: s\r\n\r\n=ybegin line=128 size=3 name=s.bin\r\n=}*\r\n\n\r)\r\n=yend size=3\r\n"));
     const QString s = r.dir.path() + "/single.bin";
-    writeFile(s, "longer old content");
+    EXPECT_TRUE(writeFile(s, "longer old content"));
     EXPECT_EQ(y.yEncDecodeArticle(single, s), "");
     EXPECT_EQ(readFile(s).left(3), QByteArray("\x13\x00\xff", 3));
 
     // Only the first 60000 characters are searched for the header.
     const QString late = r.dir.path() + "/late.uue";
-    writeFile(late, QByteArray(60000, 'x') + "\r\n=ybegin line=128 size=1 name=late.bin\r\nK\r\n=yend\r\n");
+    EXPECT_TRUE(writeFile(late, QByteArray(60000, 'x') + "\r\n=ybegin line=128 size=1 name=late.bin\r\nK\r\n=yend\r\n"));
     EXPECT_FALSE(y.yEncCheck(late));
     EXPECT_TRUE(y.yEncCheck(single));
     EXPECT_EQ(y.yEncGetFilename(single), "s.bin");
@@ -380,7 +303,7 @@ TEST(Decode, FastAndScalarKernelsAgree)
     DecodeRig r;
     const QByteArray file = randomBytes(700000, 1);
     const QString in = r.dir.path() + "/big.uue";
-    writeFile(in, yencPart(file, 1, file.size(), 1, 1, "big.bin"));
+    EXPECT_TRUE(writeFile(in, yencPart(file, 1, file.size(), 1, 1, "big.bin")));
     for (bool fast : {false, true}) {
         r.decoder.yenc.useFastPath = fast;
         const QString out = r.dir.path() + (fast ? "/fast.bin" : "/scalar.bin");
@@ -435,13 +358,13 @@ TEST(Decode, UniqueNamesInBothSchemes)
 {
     QTemporaryDir d;
     const QString photo = d.path() + "/photo.jpg", jpeg = d.path() + "/data.jpeg";
-    writeFile(photo, "1");
-    writeFile(jpeg, "1");
+    EXPECT_TRUE(writeFile(photo, "1"));
+    EXPECT_TRUE(writeFile(jpeg, "1"));
     EXPECT_EQ(UniqueName(photo, false), d.path() + "/photo.2.jpg");
-    writeFile(d.path() + "/photo.2.jpg", "2");
+    EXPECT_TRUE(writeFile(d.path() + "/photo.2.jpg", "2"));
     EXPECT_EQ(UniqueName(photo, false), d.path() + "/photo.3.jpg");
     EXPECT_EQ(UniqueName(photo, true), d.path() + "/photo.jpg.2");
-    writeFile(d.path() + "/photo.jpg.2", "2");
+    EXPECT_TRUE(writeFile(d.path() + "/photo.jpg.2", "2"));
     EXPECT_EQ(UniqueName(photo, true), d.path() + "/photo.jpg.3");
     EXPECT_EQ(UniqueName(jpeg, false), d.path() + "/data.jpeg.2");
     EXPECT_EQ(UniqueName(jpeg, true), d.path() + "/data.jpeg.2");
@@ -478,7 +401,7 @@ TEST(Decode, FoldersPartZeroAndLaunching)
     // Launching from the processed list.
     auto launch = [&](const QString &name, const QByteArray &content = "x") {
         const QString path = r.folder() + name;
-        writeFile(path, content);
+        EXPECT_TRUE(writeFile(path, content));
         r.processed.add({name, "Decode successful", path, true});
         r.prompter.questions.clear();
         r.opened.clear();
@@ -496,7 +419,7 @@ TEST(Decode, FoldersPartZeroAndLaunching)
     EXPECT_TRUE(launch("app.desktop").contains("desktop launcher"));
     {
         const QString path = r.folder() + "tool";
-        writeFile(path, "\x7f" "ELF");
+        EXPECT_TRUE(writeFile(path, "\x7f" "ELF"));
         QFile::setPermissions(path, QFile::permissions(path) | QFile::ExeOwner);
         r.processed.add({"tool", "Decode successful", path, true});
         r.prompter.questions.clear();

@@ -1,6 +1,6 @@
 // The batch list and the texts around a download: sizes, life, the four moves, article
 // cleaning before the cache, and the speed and time texts.
-#include "TestSupport.h"
+#include "Posts.h"
 #include "core/AppCore.h"
 #include "decode/DecodeDriver.h"
 #include "download/ArticleText.h"
@@ -17,14 +17,7 @@ using namespace vt;
 
 namespace {
 
-struct BatchRig {
-    QTemporaryDir dir;
-    QuietPrompter prompter{true};
-    AppCore core{AppPaths(dir.path()), prompter};
-    NewsgroupTable groups{core.log, prompter, core.ui};
-    HeaderStore store;
-    BatchQueue batch{store, &groups, &core.log};
-    QStringList logged;
+struct BatchRig : vt::test::StoreRig {
     quint8 key = 0;
 
     BatchRig()
@@ -32,7 +25,6 @@ struct BatchRig {
         groups.addGroup("alt.binaries.test");
         groups.addGroup("alt.binaries.other");
         key = quint8(groups.rowKey(1));
-        QObject::connect(&core.log, &OpsLog::statusChanged, [this](const QString &m) { logged << m; });
     }
     // An item of `parts` parts, each `bytes` long, first article `number`.
     int item(const QByteArray &name, int parts, int bytes, int number = 100, int groupRow = 1)

@@ -1,6 +1,7 @@
 // Batch downloads against the test server: parts to the cache, items to decoded files,
 // skipped and failed items, the order of commands on the wire, resuming.
 #include "DownloadRig.h"
+#include "Posts.h"
 #include "Synth.h"
 #include <QDirIterator>
 #include <QTimer>
@@ -10,17 +11,9 @@
 #include <set>
 
 using namespace vt;
-using vt::test::DownloadRig;
-using vt::test::TestServer;
-using vt::test::waitFor;
+using namespace vt::test;
 
 namespace {
-
-QByteArray readFile(const QString &p)
-{
-    QFile f(p);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 int filesUnder(const QString &dir)
 {
@@ -257,32 +250,6 @@ TEST(Download, AFullCacheDiskStopsTheRun)
 
 namespace {
 
-QByteArray randomFile(int n, quint32 seed)
-{
-    QByteArray b(n, Qt::Uninitialized);
-    quint32 x = seed * 2654435761u + 1;
-    for (int i = 0; i < n; ++i) {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
-        b[i] = char(x);
-    }
-    return b;
-}
-
-QByteArray hex8(quint32 v) { return QByteArray::number(v, 16).rightJustified(8, '0'); }
-
-QByteArray yencBody(const QByteArray &file, qint64 begin, qint64 end, int part, int total, const QByteArray &name)
-{
-    const QByteArray slice = file.mid(begin - 1, end - begin + 1);
-    return "=ybegin part=" + QByteArray::number(part) + " total=" + QByteArray::number(total) + " line=128 size="
-           + QByteArray::number(file.size()) + " name=" + name + "\r\n=ypart begin=" + QByteArray::number(begin)
-           + " end=" + QByteArray::number(end) + "\r\n" + QByteArray::fromStdString(synth::yencEncode(slice.constData(), size_t(slice.size())))
-           + "=yend size=" + QByteArray::number(slice.size()) + " part=" + QByteArray::number(part) + " pcrc32="
-           + hex8(synth::crc32(slice.constData(), size_t(slice.size())))
-           + (part == total ? " crc32=" + hex8(synth::crc32(file.constData(), size_t(file.size()))) : QByteArray()) + "\r\n";
-}
-
 // Articles served from files beside the synthetic ones.
 struct ArticleDir {
     QTemporaryDir dir;
@@ -318,51 +285,33 @@ struct ArticleDir {
     }
 };
 
-QList<QByteArray> uuenviewParts(const QString &mode, const QString &name, const QByteArray &data)
-{
-    QTemporaryDir d;
-    QFile f(d.path() + '/' + name);
-    if (!f.open(QIODevice::WriteOnly)) return {};
-    f.write(data);
-    f.close();
-    QDir().mkpath(d.path() + "/out");
-    QProcess p;
-    p.setWorkingDirectory(d.path());
-    p.start("uuenview", {mode, "-od", d.path() + "/out", "-200", name});
-    p.waitForFinished(20000);
-    QList<QByteArray> parts;
-    QStringList files = QDir(d.path() + "/out").entryList(QDir::Files, QDir::Name);
-    for (const QString &o : files) parts << readFile(d.path() + "/out/" + o).replace("\n", "\r\n");
-    return parts;
-}
-
 } // namespace
 
 TEST(Download, EveryKindOfItemInOneBatch)
 {
     const char *group = "alt.binaries.every";
     ArticleDir arts;
-    const QByteArray real = randomFile(60000, 1), clip = randomFile(50000, 2), gap = randomFile(9000, 3),
-                     crc = randomFile(8000, 4), twice = randomFile(3000, 5), nfo = randomFile(5000, 6);
+    const QByteArray real = randomBytes(60000, 1), clip = randomBytes(50000, 2), gap = randomBytes(9000, 3),
+                     crc = randomBytes(8000, 4), twice = randomBytes(3000, 5), nfo = randomBytes(5000, 6);
     // Real encoder output: uuencoded through libuu, yEnc through our decoder.
-    const QList<QByteArray> uu = uuenviewParts("-u", "real.jpg", real), ye = uuenviewParts("-y", "clip.avi", clip);
+    const QList<QByteArray> uu = uuenview("-u", "real.jpg", real), ye = uuenview("-y", "clip.avi", clip);
     ASSERT_GE(uu.size(), 5);
     ASSERT_GE(ye.size(), 2);
     arts.post("real.jpg", uu);
     arts.post("clip.avi", ye);
     // Part 2 of 3 never posted: a gap.
-    arts.post("gap.bin", {yencBody(gap, 1, 3000, 1, 3, "gap.bin"), QByteArray(), yencBody(gap, 6001, 9000, 3, 3, "gap.bin")});
+    arts.post("gap.bin", {yencPart(gap, 1, 3000, 1, 3, "gap.bin"), QByteArray(), yencPart(gap, 6001, 9000, 3, 3, "gap.bin")});
     // Part 2 damaged on the way.
-    QByteArray damaged = yencBody(crc, 4001, 8000, 2, 2, "crc.bin");
+    QByteArray damaged = yencPart(crc, 4001, 8000, 2, 2, "crc.bin");
     qsizetype at = damaged.indexOf("=ypart") + 300;
     while (QByteArray("=\r\n").contains(damaged[at]) || damaged[at - 1] == '=') ++at;
     damaged[at] = damaged[at] == 'q' ? 'r' : 'q';
-    arts.post("crc.bin", {yencBody(crc, 1, 4000, 1, 2, "crc.bin"), damaged});
+    arts.post("crc.bin", {yencPart(crc, 1, 4000, 1, 2, "crc.bin"), damaged});
     // A description numbered 0 ahead of the two data parts.
-    arts.post("nfo.bin", {"About this post.\r\n", yencBody(nfo, 1, 2500, 1, 2, "nfo.bin"), yencBody(nfo, 2501, 5000, 2, 2, "nfo.bin")}, 0);
+    arts.post("nfo.bin", {"About this post.\r\n", yencPart(nfo, 1, 2500, 1, 2, "nfo.bin"), yencPart(nfo, 2501, 5000, 2, 2, "nfo.bin")}, 0);
     arts.emptyPost("empty.bin");
     // The first answer for this one runs into a second response.
-    arts.post("twice.bin", {yencBody(twice, 1, 3000, 1, 1, "twice.bin")});
+    arts.post("twice.bin", {yencPart(twice, 1, 3000, 1, 1, "twice.bin")});
 
     TestServer server({"--group", QString::fromLatin1(group) + ":3000:120", "--part-bytes", "3000", "--segment",
                        "--article-dir", arts.path(), "--fault", "ARTICLE <twice.bin.1@every>=twice@1"});
