@@ -113,6 +113,8 @@ void Application::bindBatch()
             m_core->prompter.message(QStringLiteral("Nothing selected."));
     });
     connect(w.cmdProcessedClear, &QPushButton::clicked, this, [this] { m_processed.clearAll(); });
+    connect(w.cmdProcClearSels, &QPushButton::clicked, this,
+            [this, &w] { m_processed.removeSelected(MainWindow::selectedRows(w.ListView4)); });
     connect(w.ListView3->horizontalHeader(), &QHeaderView::sectionClicked, m_batch.get(), &BatchQueue::sortOnce);
     connect(w.ListView4->horizontalHeader(), &QHeaderView::sectionClicked, &m_processed, &ProcessedList::sortBy);
     connect(w.ListView4, &QTableView::doubleClicked, this, [this](const QModelIndex &i) { m_decoder->LaunchProcessed(i.row()); });

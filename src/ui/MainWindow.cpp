@@ -1,6 +1,7 @@
 #include "MainWindow.h"
 #include "core/AppCore.h"
 #include <QCloseEvent>
+#include <QKeyEvent>
 #include <QGridLayout>
 #include <QHeaderView>
 #include <QItemSelectionModel>
@@ -106,7 +107,27 @@ MainWindow::MainWindow(AppCore &core, QWidget *parent) : QMainWindow(parent), m_
     button(cmdBatchRemove, "cmdBatchRemove", "Remove");
     button(cmdBatchDownloadStop, "cmdBatchDownloadStop", "Abort Download");
     batchCmds->addStretch();
+    button(cmdProcClearSels, "cmdProcClearSels", "Clear selected");
     button(cmdProcessedClear, "cmdProcessedClear", "Clear processed");
+    cmdBatchRemove->setToolTip(QStringLiteral("Remove selected item(s) from the batch"));
+    cmdMoveTop->setToolTip(QStringLiteral("Move selected items to top, so they will be downloaded next"));
+    mnuBV = new QMenu(this);
+    mnuBV->setObjectName(QStringLiteral("mnuBV"));
+    auto entry = [this](QAction *&a, const char *name, const char *text, QPushButton *runs) {
+        a = mnuBV->addAction(QString::fromLatin1(text));
+        a->setObjectName(QString::fromLatin1(name));
+        connect(a, &QAction::triggered, runs, &QPushButton::click);
+    };
+    entry(mnuBVRemove, "mnuBVRemove", "Remove", cmdBatchRemove);
+    entry(mnuBVMoveToTop, "mnuBVMoveToTop", "Move to Top", cmdMoveTop);
+    entry(mnuBVMoveUp, "mnuBVMoveUp", "Move Up", cmdMoveUp);
+    entry(mnuBVMoveDown, "mnuBVMoveDown", "Move Down", cmdMoveDown);
+    ListView3->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(ListView3, &QWidget::customContextMenuRequested, this, [this](const QPoint &at) {
+        if (!selectedRows(ListView3).empty()) mnuBV->popup(ListView3->viewport()->mapToGlobal(at));
+    });
+    ListView3->installEventFilter(this);
+    ListView4->installEventFilter(this);
     lay->addLayout(batchCmds);
     lay->addWidget(ListView3, 2);
     lay->addWidget(ListView4, 1);
@@ -138,6 +159,21 @@ void MainWindow::refreshUi()
     }
     imgTestx->setStyleSheet(m_core.ui.statusLight() ? QStringLiteral("background:#d22;border-radius:7px;")
                                                     : QStringLiteral("background:#2a2;border-radius:7px;"));
+}
+
+bool MainWindow::eventFilter(QObject *o, QEvent *e)
+{
+    if (e->type() == QEvent::KeyPress && static_cast<QKeyEvent *>(e)->key() == Qt::Key_Delete) {
+        if (o == ListView3) {
+            cmdBatchRemove->click();
+            return true;
+        }
+        if (o == ListView4) {
+            cmdProcClearSels->click();
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(o, e);
 }
 
 void MainWindow::setBatchModels(QAbstractItemModel *batch, QAbstractItemModel *processed)

@@ -1,6 +1,7 @@
 #pragma once
 #include <QLabel>
 #include <QMainWindow>
+#include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTableView>
@@ -23,7 +24,10 @@ public:
     QPushButton *cmdScan, *cmdScanStop, *cmdLog, *cmdBatchDownload, *cmdSaveHeaders, *cmdBatchDownloadStop;
     // The batch (ListView3) and its commands, the processed list (ListView4).
     QTableView *ListView3, *ListView4;
-    QPushButton *cmdMoveTop, *cmdMoveUp, *cmdMoveDown, *cmdMoveBottom, *cmdBatchRemove, *cmdProcessedClear;
+    QPushButton *cmdMoveTop, *cmdMoveUp, *cmdMoveDown, *cmdMoveBottom, *cmdBatchRemove, *cmdProcessedClear, *cmdProcClearSels;
+    // The batch list's menu (right button over selected rows); its entries run the buttons above.
+    QMenu *mnuBV;
+    QAction *mnuBVRemove, *mnuBVMoveToTop, *mnuBVMoveUp, *mnuBVMoveDown;
     QLabel *lblBatchSize, *lblTotalBatchTime, *lblCurrentFileTime;
     void setBatchModels(QAbstractItemModel *batch, QAbstractItemModel *processed);
     // 0-based rows selected in a view, top to bottom.
@@ -38,6 +42,8 @@ signals:
 protected:
     void closeEvent(QCloseEvent *e) override;
     void changeEvent(QEvent *e) override;
+    // The Delete key in the two lists.
+    bool eventFilter(QObject *o, QEvent *e) override;
 
 private:
     void refreshUi();

@@ -8,6 +8,11 @@
 #include "ui/MainWindow.h"
 #include "ui/SplashWindow.h"
 #include <QApplication>
+#include <QKeyEvent>
+#include <QMenu>
+#include "download/BatchQueue.h"
+#include "download/ProcessedList.h"
+#include "headers/HeaderStore.h"
 #include <QFile>
 #include <csignal>
 #include <gtest/gtest.h>
@@ -200,6 +205,60 @@ TEST(Application, HeadersAndBatchSurviveARestart)
     EXPECT_TRUE(QFile::exists(b.dir.path() + "/favs.txt"));
     EXPECT_TRUE(b.app->mainWindow()->cmdSaveHeaders->isEnabled());
     EXPECT_FALSE(b.app->splash()->isVisible());
+}
+
+TEST(Application, BatchListMenuKeysAndButtons)
+{
+    App a("[Options]\r\nNews_Host=h\r\nDownload_Path=DL\r\nchkAlwaysSaveHeaders=1\r\n", {}, true);
+    a.app->start();
+    MainWindow &w = *a.app->mainWindow();
+    HeaderStore &s = a.app->store();
+    for (const char *name : {"A", "B", "C", "D", "E"}) {
+        HeaderItem it;
+        it.subject = name;
+        it.poster = "P";
+        it.parts.resize(1);
+        it.parts[0].byteCount = 1000;
+        s.appendLoadedItem(it);
+        a.app->batch().AddToBatch(s.itemCount());
+    }
+    auto shown = [&] {
+        QString t;
+        for (int r = 0; r < w.ListView3->model()->rowCount(); ++r) t += w.ListView3->model()->index(r, 0).data().toString();
+        return t;
+    };
+    ASSERT_EQ(shown(), "ABCDE");
+    // Rows 2 and 4 to the top through the list's menu; the moved rows stay selected.
+    w.selectRows(w.ListView3, {1, 3});
+    EXPECT_EQ(w.mnuBV->actions().size(), 4);
+    w.mnuBVMoveToTop->trigger();
+    EXPECT_EQ(shown(), "BDACE");
+    EXPECT_EQ(MainWindow::selectedRows(w.ListView3), (std::vector<int>{0, 1}));
+    w.mnuBVMoveDown->trigger();
+    EXPECT_EQ(shown(), "ABDCE");
+    // The Delete key removes the selected rows; with none selected it says so.
+    QKeyEvent del(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier);
+    QApplication::sendEvent(w.ListView3, &del);
+    EXPECT_EQ(shown(), "ACE");
+    EXPECT_EQ(w.lblBatchSize->text(), "Total batch size: 3.0KB");
+    w.ListView3->clearSelection();
+    QApplication::sendEvent(w.ListView3, &del);
+    EXPECT_EQ(a.prompter.messages.value(0), "Nothing selected.");
+    EXPECT_EQ(shown(), "ACE");
+
+    // The processed list: Delete and "Clear selected" take the selected rows, the other button all.
+    ProcessedList &p = a.app->processed();
+    for (const char *n : {"x", "y", "z"}) p.add({n, "Decode successful", QString(), true});
+    w.selectRows(w.ListView4, {1});
+    QApplication::sendEvent(w.ListView4, &del);
+    ASSERT_EQ(p.rowCount(), 2);
+    EXPECT_EQ(p.entry(1).subject, "z");
+    w.selectRows(w.ListView4, {0});
+    w.cmdProcClearSels->click();
+    ASSERT_EQ(p.rowCount(), 1);
+    EXPECT_EQ(p.entry(0).subject, "z");
+    w.cmdProcessedClear->click();
+    EXPECT_EQ(p.rowCount(), 0);
 }
 
 TEST(Application, CommandLine)
