@@ -28,6 +28,11 @@ Application::Application(const AppPaths &paths, QString rawCommandLine, Prompter
     m_groups = std::make_unique<NewsgroupTable>(m_core->log, m_core->prompter, m_core->ui);
     m_scan = std::make_unique<ScanDriver>(*m_core, *m_session, *m_groups, m_store);
     m_batch = std::make_unique<BatchQueue>(m_store, m_groups.get(), &m_core->log);
+    m_view = std::make_unique<HeaderListModel>(m_store, m_groups.get());
+    m_view->itemLife = [this](int i) { return m_batch->ItemLife(i); };
+    // Until the group chooser is in the window the list shows all newsgroups.
+    m_scan->viewUpdate = [this] { m_view->ViewUpdate(true); };
+    m_batch->viewRefresh = [this] { m_view->ViewUpdate(true); };
     m_cache = std::make_unique<PartCache>(m_core->settings, *m_groups, m_store);
     m_decoder = std::make_unique<Decoder>(*m_core, m_store, *m_groups, *m_batch, m_processed, *m_cache);
     m_download = std::make_unique<DownloadDriver>(*m_core, *m_session, m_store, *m_batch, m_processed, *m_cache, *m_decoder);
@@ -80,6 +85,7 @@ void Application::wireStores()
     };
     stores.loadHeaders = [this, &c] {
         m_headerFile->LoadHeaders(c.paths.headers(), m_batch.get());
+        m_view->ViewRefresh(false);
         if (m_main) {
             m_main->lblRead->setText(m_scan->readCounterText());
             m_main->lblItems->setText(m_scan->itemCounterText());
@@ -99,6 +105,9 @@ void Application::bindBatch()
 {
     MainWindow &w = *m_main;
     w.setBatchModels(m_batch.get(), &m_processed);
+    w.ListView2->setModel(m_view.get());
+    connect(w.ListView2->horizontalHeader(), &QHeaderView::sectionClicked, m_view.get(), &HeaderListModel::sortByColumn);
+    connect(m_view.get(), &HeaderListModel::counterChanged, w.lblViewFilter, &QLabel::setText);
     connect(w.cmdBatchDownload, &QPushButton::clicked, m_download.get(), &DownloadDriver::startCheck);
     connect(w.cmdBatchDownloadStop, &QPushButton::clicked, m_download.get(), &DownloadDriver::stop);
     auto move = [this, &w](std::vector<int> (BatchQueue::*op)(const std::vector<int> &)) {

@@ -10,6 +10,7 @@
 #include "download/ProcessedList.h"
 #include "groups/NewsgroupTable.h"
 #include "headers/HeaderFile.h"
+#include "headers/HeaderListModel.h"
 #include "headers/HeaderStore.h"
 #include "headers/WatchList.h"
 #include "nntp/Session.h"
@@ -57,6 +58,7 @@ public:
     ScanDriver &scan() { return *m_scan; }
     BatchQueue &batch() { return *m_batch; }
     ProcessedList &processed() { return m_processed; }
+    HeaderListModel &headerView() { return *m_view; }
     Decoder &decoder() { return *m_decoder; }
     DownloadDriver &download() { return *m_download; }
     HeaderFile &headerFile() { return *m_headerFile; }
@@ -85,6 +87,7 @@ private:
     WatchList m_watch;
     std::unique_ptr<ScanDriver> m_scan;
     std::unique_ptr<BatchQueue> m_batch;
+    std::unique_ptr<HeaderListModel> m_view;
     ProcessedList m_processed;
     std::unique_ptr<PartCache> m_cache;
     std::unique_ptr<Decoder> m_decoder;

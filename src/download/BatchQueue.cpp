@@ -10,11 +10,6 @@
 
 namespace vt {
 
-QByteArray itemDisplayName(const HeaderItem &it)
-{
-    return it.subject.contains("[xx/000") ? it.subject.left(it.subject.size() - 13) : it.subject;
-}
-
 BatchQueue::BatchQueue(HeaderStore &store, const NewsgroupTable *groups, OpsLog *log, QObject *parent)
     : QAbstractTableModel(parent), m_store(store), m_groups(groups), m_log(log)
 {
@@ -52,10 +47,7 @@ QString BatchQueue::cellText(int row, int column) const
     switch (column) {
     case Subject: return QString::fromLatin1(itemDisplayName(it));
     case Parts: return QString::number(it.declaredTotal ? it.declaredTotal : qint64(it.parts.size())).rightJustified(3, u'0');
-    case MB: {
-        const QString t = QString::number(double(itemSize(r.tag)) / 1e6, 'f', 3);
-        return t.rightJustified(7, u'0');
-    }
+    case MB: return mbText(itemSize(r.tag));
     case Date: return toDateTime(it.postDate).date().toString(QStringLiteral("yyyy-MM-dd"));
     case From: return QString::fromLatin1(it.poster);
     case Newsgroup: return m_groups && !it.parts.empty() ? m_groups->nameByKey(it.parts[0].groupKey) : QString();
@@ -77,13 +69,7 @@ int BatchQueue::ItemLife(int item) const
     return std::min(life, 99);
 }
 
-QString BatchQueue::lifeText(int item) const
-{
-    const int l = ItemLife(item);
-    if (l == -1) return QStringLiteral("need scan");
-    return (l < 0 ? QStringLiteral("-") + QString::number(-l).rightJustified(2, u'0') : QString::number(l).rightJustified(2, u'0'))
-           + u'%';
-}
+QString BatchQueue::lifeText(int item) const { return vt::lifeText(ItemLife(item)); }
 
 void BatchQueue::AddToBatch(int item)
 {

@@ -2,6 +2,7 @@
 // The batch: items queued for download, top row first (the download order), with the
 // running size and the "Life" column; and the reordering commands.
 #include "headers/BatchSink.h"
+#include "headers/ItemText.h"
 #include <QAbstractTableModel>
 #include <QByteArray>
 #include <functional>
@@ -15,8 +16,6 @@ class NewsgroupTable;
 class OpsLog;
 struct HeaderItem;
 
-// The item's name without the part-total marker the scan appended.
-QByteArray itemDisplayName(const HeaderItem &it);
 
 class BatchQueue : public QAbstractTableModel, public BatchSink {
     Q_OBJECT

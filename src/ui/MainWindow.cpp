@@ -92,6 +92,9 @@ MainWindow::MainWindow(AppCore &core, QWidget *parent) : QMainWindow(parent), m_
         v->setSortingEnabled(false);
         return v;
     };
+    ListView2 = makeView("ListView2");
+    lblViewFilter = new QLabel(central);
+    lblViewFilter->setObjectName(QStringLiteral("lblViewFilter"));
     ListView3 = makeView("ListView3");
     ListView4 = makeView("ListView4");
     auto *batchCmds = new QHBoxLayout;
@@ -128,6 +131,8 @@ MainWindow::MainWindow(AppCore &core, QWidget *parent) : QMainWindow(parent), m_
     });
     ListView3->installEventFilter(this);
     ListView4->installEventFilter(this);
+    lay->addWidget(lblViewFilter);
+    lay->addWidget(ListView2, 3);
     lay->addLayout(batchCmds);
     lay->addWidget(ListView3, 2);
     lay->addWidget(ListView4, 1);

@@ -22,6 +22,9 @@ public:
     std::array<QLabel *, 5> lblStats{};
     std::array<QProgressBar *, 4> progress{};   // ProgressBar1..4
     QPushButton *cmdScan, *cmdScanStop, *cmdLog, *cmdBatchDownload, *cmdSaveHeaders, *cmdBatchDownloadStop;
+    // The header list (ListView2) and its counter.
+    QTableView *ListView2;
+    QLabel *lblViewFilter;
     // The batch (ListView3) and its commands, the processed list (ListView4).
     QTableView *ListView3, *ListView4;
     QPushButton *cmdMoveTop, *cmdMoveUp, *cmdMoveDown, *cmdMoveBottom, *cmdBatchRemove, *cmdProcessedClear, *cmdProcClearSels;

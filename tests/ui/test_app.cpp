@@ -187,6 +187,7 @@ TEST(Application, HeadersAndBatchSurviveARestart)
     EXPECT_EQ(b.app->mainWindow()->lblRead->text(), "Read: 6");
     EXPECT_EQ(b.app->mainWindow()->lblItems->text(), "Items: 3");
     EXPECT_EQ(b.app->batch().rows(), (std::vector<int>{3, 1, 2}));
+    EXPECT_EQ(b.app->mainWindow()->ListView2->model()->rowCount(), 3) << "the header list after loading";
     EXPECT_FALSE(b.app->store().headersDirty);
 
     // Save with nothing changed asks first; No writes nothing.
@@ -371,6 +372,11 @@ TEST(Program, ScansTheTestServerFromTheWindow)
     EXPECT_TRUE(app.mainWindow()->lblCapX->text().startsWith("Connection Closed") ||
                 app.mainWindow()->lblCapX->text().startsWith("Scan Complete."));
     EXPECT_TRUE(app.store().headersDirty);
+    // The header list followed the bursts: one row per item not deleted.
+    int live = 0;
+    for (int i = 1; i <= app.store().itemCount(); ++i) live += !app.store().item(i).deleted;
+    EXPECT_EQ(app.mainWindow()->ListView2->model()->rowCount(), live);
+    EXPECT_EQ(app.mainWindow()->lblViewFilter->text(), "View Filter: " + QString::number(live) + " items showing");
     // Unsaved headers: the exit dialog; leave without saving.
     app.mainWindow()->close();
     ASSERT_TRUE(app.exitDialog()->isVisible());

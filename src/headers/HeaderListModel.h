@@ -1,0 +1,75 @@
+#pragma once
+// The header list: one row per shown item, chosen by the group chooser and the status
+// toggles. Row texts are made when the view asks for them, so a full refresh is one
+// filter pass over the store and a burst's update touches only the items it flagged.
+#include <QAbstractTableModel>
+#include <functional>
+#include <vector>
+
+namespace vt {
+
+class HeaderStore;
+class NewsgroupTable;
+
+class HeaderListModel : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    enum Column { Subject, Parts, MB, From, Date, Newsgroup, Life, ColumnCount };
+    // Roles beside the texts: the row's icon key and its item.
+    enum Role { IconKeyRole = Qt::UserRole, ItemRole };
+    static constexpr qint32 AllGroups = -2, DisplayOff = -1;
+
+    HeaderListModel(HeaderStore &store, const NewsgroupTable *groups = nullptr, QObject *parent = nullptr);
+
+    int rowCount(const QModelIndex &p = {}) const override { return p.isValid() ? 0 : int(m_rows.size()); }
+    int columnCount(const QModelIndex &p = {}) const override { return p.isValid() ? 0 : ColumnCount; }
+    QVariant data(const QModelIndex &index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation o, int role) const override;
+
+    // The view state.
+    qint32 viewGroupKey = AllGroups;
+    bool showComplete = true, showText = true, showUnknown = true, showIncomplete = true, showInBatch = true;
+    bool newOnly = false;
+    // The "Life" column (the batch list computes it); -1 shows "need scan".
+    std::function<int(int item)> itemLife;
+
+    void ViewRefresh(bool restoreDeleted);
+    // Only the items whose displayRefresh is set. allGroups: the chooser shows "All Newsgroups".
+    void ViewUpdate(bool allGroups = false);
+    void ResetNewFlags();
+    // The delete command on 0-based selected rows; false when none was selected.
+    bool deleteRows(std::vector<int> rows);
+    // "Delete all": every item, shown or not.
+    void deleteAll();
+    // Items whose name contains the text; the chooser goes back to "All Newsgroups".
+    int search(const QString &text, bool matchCase, bool searchDeleted);
+    // A column click: the same column again reverses the order.
+    void sortByColumn(int column);
+
+    int itemAt(int row) const { return m_rows[size_t(row)]; }
+    int rowOfItem(int item) const;
+    QString cellText(int row, int column) const;
+    QString counterText() const;
+    bool passes(int item, bool checkGroup = true) const;
+
+signals:
+    void counterChanged(const QString &text);
+
+private:
+    QString textOf(int item, int column) const;
+    QString iconKey(int item) const;
+    bool lessThan(int a, int b) const;
+    void sortRows();
+    void reindex() const;
+    void announce();
+
+    HeaderStore &m_store;
+    const NewsgroupTable *m_groups;
+    std::vector<int> m_rows;
+    mutable std::vector<int> m_rowOf;   // item -> row, -1 = not shown
+    mutable bool m_indexStale = true;
+    int m_sortColumn = -1;
+    bool m_descending = false;
+};
+
+} // namespace vt
