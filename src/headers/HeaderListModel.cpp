@@ -112,6 +112,16 @@ QString HeaderListModel::counterText() const
 
 void HeaderListModel::announce() { emit counterChanged(counterText()); }
 
+void HeaderListModel::setRows(std::vector<int> rows)
+{
+    beginResetModel();
+    m_rows = std::move(rows);
+    m_indexStale = true;
+    if (m_sortColumn >= 0) sortRows();
+    endResetModel();
+    announce();
+}
+
 void HeaderListModel::ViewRefresh(bool restoreDeleted)
 {
     yieldNow();
@@ -122,12 +132,7 @@ void HeaderListModel::ViewRefresh(bool restoreDeleted)
         if (restoreDeleted && it.deleted && !it.reusable) it.deleted = false;
         if (passes(i)) rows.push_back(i);
     }
-    beginResetModel();
-    m_rows = std::move(rows);
-    m_indexStale = true;
-    if (m_sortColumn >= 0) sortRows();
-    endResetModel();
-    announce();
+    setRows(std::move(rows));
 }
 
 void HeaderListModel::ViewUpdate(bool allGroups)
@@ -223,12 +228,7 @@ int HeaderListModel::search(const QString &text, bool matchCase, bool searchDele
         if (it.deleted && !searchDeleted) continue;
         if ((matchCase ? it.subject : it.subject.toUpper()).contains(needle)) rows.push_back(i);
     }
-    beginResetModel();
-    m_rows = std::move(rows);
-    m_indexStale = true;
-    if (m_sortColumn >= 0) sortRows();
-    endResetModel();
-    announce();
+    setRows(std::move(rows));
     return int(m_rows.size());
 }
 

@@ -60,6 +60,7 @@ private:
     QString iconKey(int item) const;
     bool lessThan(int a, int b) const;
     void sortRows();
+    void setRows(std::vector<int> rows);
     void reindex() const;
     void announce();
 

@@ -1,8 +1,6 @@
 // The header list model: row texts, the chooser and the toggles, the per-burst update,
 // delete and restore, search and sorting.
-#include "TestSupport.h"
-#include "core/AppCore.h"
-#include "groups/NewsgroupTable.h"
+#include "Posts.h"
 #include "headers/HeaderListModel.h"
 #include "headers/HeaderStore.h"
 #include <gtest/gtest.h>
@@ -11,12 +9,7 @@ using namespace vt;
 
 namespace {
 
-struct ViewRig {
-    QTemporaryDir dir;
-    QuietPrompter prompter{true};
-    AppCore core{AppPaths(dir.path()), prompter};
-    NewsgroupTable groups{core.log, prompter, core.ui};
-    HeaderStore store;
+struct ViewRig : vt::test::StoreRig {
     HeaderListModel view{store, &groups};
     quint8 a = 0, b = 0;
     int number = 100;
