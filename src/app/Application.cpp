@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QHeaderView>
+#include <QSignalBlocker>
 #include <QScreen>
 #include <QSoundEffect>
 #include <QUrl>
@@ -30,9 +31,6 @@ Application::Application(const AppPaths &paths, QString rawCommandLine, Prompter
     m_batch = std::make_unique<BatchQueue>(m_store, m_groups.get(), &m_core->log);
     m_view = std::make_unique<HeaderListModel>(m_store, m_groups.get());
     m_view->itemLife = [this](int i) { return m_batch->ItemLife(i); };
-    // Until the group chooser is in the window the list shows all newsgroups.
-    m_scan->viewUpdate = [this] { m_view->ViewUpdate(true); };
-    m_batch->viewRefresh = [this] { m_view->ViewUpdate(true); };
     m_cache = std::make_unique<PartCache>(m_core->settings, *m_groups, m_store);
     m_decoder = std::make_unique<Decoder>(*m_core, m_store, *m_groups, *m_batch, m_processed, *m_cache);
     m_download = std::make_unique<DownloadDriver>(*m_core, *m_session, m_store, *m_batch, m_processed, *m_cache, *m_decoder);
@@ -92,6 +90,17 @@ void Application::wireStores()
         }
     };
     stores.saveHeaders = [this] { saveHeadersNow(); };
+    stores.fillGroupChooser = [this] {
+        if (!m_main) return;
+        QComboBox *c = m_main->cboVG;
+        const QSignalBlocker quiet(c);
+        c->clear();
+        c->addItem(QStringLiteral("All Newsgroups"));
+        c->addItem(QStringLiteral("no group (Display Disable)"));
+        for (int r = 1; r <= m_groups->rows(); ++r) c->addItem(m_groups->nameByKey(m_groups->rowKey(r)));
+        c->setCurrentIndex(0);
+        m_view->viewGroupKey = HeaderListModel::AllGroups;
+    };
     m_scan->saveFavourites = [this] { stores.saveFavs(); };
     m_scan->saveHeaders = [this] {
         if (stores.saveHeaders) stores.saveHeaders();
@@ -106,6 +115,28 @@ void Application::bindBatch()
     MainWindow &w = *m_main;
     w.setBatchModels(m_batch.get(), &m_processed);
     w.ListView2->setModel(m_view.get());
+    m_scan->groupChooserText = [&w] { return w.cboVG->currentText(); };
+    m_scan->viewUpdate = [this, &w] { m_view->ViewUpdate(w.cboVG->currentText() == QStringLiteral("All Newsgroups")); };
+    m_batch->viewRefresh = m_scan->viewUpdate;
+    connect(w.cboVG, &QComboBox::currentTextChanged, this, [this](const QString &t) {
+        m_view->viewGroupKey = t == QStringLiteral("All Newsgroups")               ? HeaderListModel::AllGroups
+                               : t == QStringLiteral("no group (Display Disable)") ? HeaderListModel::DisplayOff
+                                                                                   : m_groups->ngFindKeyByGroupName(t);
+        m_view->ViewRefresh(false);
+    });
+    auto toggle = [this](QAction *a, bool HeaderListModel::*flag) {
+        connect(a, &QAction::toggled, this, [this, flag](bool on) {
+            m_view.get()->*flag = on;
+            m_view->ViewRefresh(false);
+        });
+        m_view.get()->*flag = a->isChecked();
+    };
+    toggle(w.btnsComplete, &HeaderListModel::showComplete);
+    toggle(w.btnsIncomplete, &HeaderListModel::showIncomplete);
+    toggle(w.btnsUnknown, &HeaderListModel::showUnknown);
+    toggle(w.btnsText, &HeaderListModel::showText);
+    toggle(w.btnsComplete_bp, &HeaderListModel::showInBatch);
+    toggle(w.btnsNew, &HeaderListModel::newOnly);
     connect(w.ListView2->horizontalHeader(), &QHeaderView::sectionClicked, m_view.get(), &HeaderListModel::sortByColumn);
     connect(m_view.get(), &HeaderListModel::counterChanged, w.lblViewFilter, &QLabel::setText);
     connect(w.cmdBatchDownload, &QPushButton::clicked, m_download.get(), &DownloadDriver::startCheck);

@@ -93,6 +93,23 @@ MainWindow::MainWindow(AppCore &core, QWidget *parent) : QMainWindow(parent), m_
         return v;
     };
     ListView2 = makeView("ListView2");
+    cboVG = new QComboBox(central);
+    cboVG->setObjectName(QStringLiteral("cboVG"));
+    Toolbar1 = addToolBar(QStringLiteral("View"));
+    Toolbar1->setObjectName(QStringLiteral("Toolbar1"));
+    auto toggle = [this](QAction *&a, const char *key, const char *text, bool on) {
+        a = Toolbar1->addAction(QString::fromLatin1(text));
+        a->setObjectName(QString::fromLatin1(key));
+        a->setCheckable(true);
+        a->setChecked(on);
+    };
+    toggle(btnsComplete, "btnsComplete", "Complete", true);
+    toggle(btnsIncomplete, "btnsIncomplete", "Incomplete", true);
+    toggle(btnsUnknown, "btnsUnknown", "Unknown", true);
+    toggle(btnsText, "btnsText", "Text", true);
+    toggle(btnsComplete_bp, "btnsComplete_bp", "In batch", true);
+    toggle(btnsNew, "btnsNew", "New only", false);
+    Toolbar1->addWidget(cboVG);
     lblViewFilter = new QLabel(central);
     lblViewFilter->setObjectName(QStringLiteral("lblViewFilter"));
     ListView3 = makeView("ListView3");

@@ -1,6 +1,8 @@
 #pragma once
 #include <QLabel>
+#include <QComboBox>
 #include <QMainWindow>
+#include <QToolBar>
 #include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
@@ -22,9 +24,12 @@ public:
     std::array<QLabel *, 5> lblStats{};
     std::array<QProgressBar *, 4> progress{};   // ProgressBar1..4
     QPushButton *cmdScan, *cmdScanStop, *cmdLog, *cmdBatchDownload, *cmdSaveHeaders, *cmdBatchDownloadStop;
-    // The header list (ListView2) and its counter.
+    // The header list (ListView2), its counter, the group chooser and the status toggles.
     QTableView *ListView2;
     QLabel *lblViewFilter;
+    QComboBox *cboVG;
+    QToolBar *Toolbar1;
+    QAction *btnsComplete, *btnsText, *btnsUnknown, *btnsIncomplete, *btnsComplete_bp, *btnsNew;
     // The batch (ListView3) and its commands, the processed list (ListView4).
     QTableView *ListView3, *ListView4;
     QPushButton *cmdMoveTop, *cmdMoveUp, *cmdMoveDown, *cmdMoveBottom, *cmdBatchRemove, *cmdProcessedClear, *cmdProcClearSels;

@@ -377,6 +377,23 @@ TEST(Program, ScansTheTestServerFromTheWindow)
     for (int i = 1; i <= app.store().itemCount(); ++i) live += !app.store().item(i).deleted;
     EXPECT_EQ(app.mainWindow()->ListView2->model()->rowCount(), live);
     EXPECT_EQ(app.mainWindow()->lblViewFilter->text(), "View Filter: " + QString::number(live) + " items showing");
+    // The chooser and the toggles choose what the list shows.
+    MainWindow &w = *app.mainWindow();
+    ASSERT_EQ(w.cboVG->count(), 3);
+    EXPECT_EQ(w.cboVG->itemText(0), "All Newsgroups");
+    EXPECT_EQ(w.cboVG->itemText(2), "alt.binaries.one");
+    w.cboVG->setCurrentIndex(1);
+    EXPECT_EQ(w.ListView2->model()->rowCount(), 0);
+    w.cboVG->setCurrentIndex(2);
+    EXPECT_EQ(w.ListView2->model()->rowCount(), live);
+    int complete = 0;
+    for (int i = 1; i <= app.store().itemCount(); ++i)
+        complete += !app.store().item(i).deleted && app.store().ItemStatus(i) == "complete";
+    ASSERT_GT(complete, 0);
+    w.btnsComplete->trigger();
+    EXPECT_EQ(w.ListView2->model()->rowCount(), live - complete);
+    w.btnsComplete->trigger();
+    EXPECT_EQ(w.ListView2->model()->rowCount(), live);
     // Unsaved headers: the exit dialog; leave without saving.
     app.mainWindow()->close();
     ASSERT_TRUE(app.exitDialog()->isVisible());
