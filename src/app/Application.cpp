@@ -9,6 +9,8 @@
 #include <QApplication>
 #include <QDir>
 #include <QHeaderView>
+#include "core/Yield.h"
+#include "ui/SearchWindow.h"
 #include <QSignalBlocker>
 #include <QScreen>
 #include <QSoundEffect>
@@ -123,6 +125,41 @@ void Application::bindBatch()
                                : t == QStringLiteral("no group (Display Disable)") ? HeaderListModel::DisplayOff
                                                                                    : m_groups->ngFindKeyByGroupName(t);
         m_view->ViewRefresh(false);
+    });
+    // Header commands.
+    w.cmdRestore->setEnabled(false);
+    connect(w.cmdAddtoQue, &QPushButton::clicked, this, [this, &w] {
+        std::vector<int> items;
+        for (int r : MainWindow::selectedRows(w.ListView2)) items.push_back(m_view->itemAt(r));
+        for (int i : items) m_batch->AddToBatch(i);
+    });
+    connect(w.cmdDelHeaders, &QPushButton::clicked, this, [this, &w] {
+        if (!m_view->deleteRows(MainWindow::selectedRows(w.ListView2))) {
+            if (!m_core->prompter.askYesNo(QStringLiteral("Nothing selected, delete all ") + QString::number(m_store.partsReadTotal)
+                                           + QStringLiteral(" headers?")))
+                return;
+            m_view->deleteAll();
+        }
+        m_store.headersDirty = true;
+        w.cmdRestore->setEnabled(true);
+    });
+    connect(w.cmdRestore, &QPushButton::clicked, this, [this, &w] {
+        if (!m_core->prompter.askYesNo(QStringLiteral("Restore all deleted headers?"))) return;
+        yieldNow();
+        m_view->ViewRefresh(true);
+        w.cmdRestore->setEnabled(false);
+    });
+    m_searchWindow = std::make_unique<SearchWindow>(&w);
+    connect(w.cmdSearchSelect, &QPushButton::clicked, this, [this] {
+        m_core->sounds.PlaySound(QStringLiteral("vtv021.wav"));
+        m_searchWindow->show();
+    });
+    connect(m_searchWindow->cmdSearch, &QPushButton::clicked, this, [this, &w] {
+        const QSignalBlocker quiet(w.cboVG);
+        w.cboVG->setCurrentIndex(0);
+        SearchWindow &f = *m_searchWindow;
+        if (m_view->search(f.txtSearch->text(), f.chkMatchCase->isChecked(), f.chkSearchDeleted->isChecked()) == 0)
+            m_core->prompter.message(QStringLiteral("No matching headers"));
     });
     auto toggle = [this](QAction *a, bool HeaderListModel::*flag) {
         connect(a, &QAction::toggled, this, [this, flag](bool on) {

@@ -26,6 +26,7 @@ class MainWindow;
 class SplashWindow;
 class LogWindow;
 class ExitDialog;
+class SearchWindow;
 
 class Application : public QObject {
     Q_OBJECT
@@ -59,6 +60,7 @@ public:
     BatchQueue &batch() { return *m_batch; }
     ProcessedList &processed() { return m_processed; }
     HeaderListModel &headerView() { return *m_view; }
+    SearchWindow *searchWindow() { return m_searchWindow.get(); }
     Decoder &decoder() { return *m_decoder; }
     DownloadDriver &download() { return *m_download; }
     HeaderFile &headerFile() { return *m_headerFile; }
@@ -97,6 +99,7 @@ private:
     std::unique_ptr<SplashWindow> m_splash;
     std::unique_ptr<LogWindow> m_log;
     std::unique_ptr<ExitDialog> m_exit;
+    std::unique_ptr<SearchWindow> m_searchWindow;   // a child of the main window: goes first
     StartupSequence m_startup;
     std::function<void(const QString &)> m_playBackend;
 };

@@ -110,6 +110,19 @@ MainWindow::MainWindow(AppCore &core, QWidget *parent) : QMainWindow(parent), m_
     toggle(btnsComplete_bp, "btnsComplete_bp", "In batch", true);
     toggle(btnsNew, "btnsNew", "New only", false);
     Toolbar1->addWidget(cboVG);
+    auto *headerCmds = new QHBoxLayout;
+    auto headerButton = [central, headerCmds](QPushButton *&b, const char *name, const char *text, const char *tip) {
+        b = new QPushButton(QString::fromLatin1(text), central);
+        b->setObjectName(QString::fromLatin1(name));
+        b->setToolTip(QString::fromLatin1(tip));
+        headerCmds->addWidget(b);
+    };
+    headerButton(cmdAddtoQue, "cmdAddtoQue", "Add to &Batch", "Add selected article(s) to the batch");
+    headerButton(cmdSearchSelect, "cmdSearchSelect", "&Find", "Find headers that match some text you are going to enter");
+    headerButton(cmdDelHeaders, "cmdDelHeaders", "Delete", "Delete the selected header(s)");
+    headerButton(cmdRestore, "cmdRestore", "Restore", "Restore headers that have been deleted");
+    headerCmds->addStretch();
+    ListView2->installEventFilter(this);
     lblViewFilter = new QLabel(central);
     lblViewFilter->setObjectName(QStringLiteral("lblViewFilter"));
     ListView3 = makeView("ListView3");
@@ -150,6 +163,7 @@ MainWindow::MainWindow(AppCore &core, QWidget *parent) : QMainWindow(parent), m_
     ListView4->installEventFilter(this);
     lay->addWidget(lblViewFilter);
     lay->addWidget(ListView2, 3);
+    lay->addLayout(headerCmds);
     lay->addLayout(batchCmds);
     lay->addWidget(ListView3, 2);
     lay->addWidget(ListView4, 1);
@@ -185,6 +199,17 @@ void MainWindow::refreshUi()
 
 bool MainWindow::eventFilter(QObject *o, QEvent *e)
 {
+    if (e->type() == QEvent::KeyPress && o == ListView2) {
+        const auto *k = static_cast<QKeyEvent *>(e);
+        // Keys are letters whatever the case; Qt gives the same key code for both.
+        const bool ctrl = k->modifiers() & Qt::ControlModifier;
+        if (k->key() == Qt::Key_Delete) cmdDelHeaders->click();
+        else if (ctrl && k->key() == Qt::Key_A) ListView2->selectAll();
+        else if (ctrl && k->key() == Qt::Key_B) cmdAddtoQue->click();
+        else if (ctrl && k->key() == Qt::Key_F) cmdSearchSelect->click();
+        else return QMainWindow::eventFilter(o, e);
+        return true;
+    }
     if (e->type() == QEvent::KeyPress && static_cast<QKeyEvent *>(e)->key() == Qt::Key_Delete) {
         if (o == ListView3) {
             cmdBatchRemove->click();

@@ -30,6 +30,7 @@ public:
     QComboBox *cboVG;
     QToolBar *Toolbar1;
     QAction *btnsComplete, *btnsText, *btnsUnknown, *btnsIncomplete, *btnsComplete_bp, *btnsNew;
+    QPushButton *cmdAddtoQue, *cmdSearchSelect, *cmdDelHeaders, *cmdRestore;
     // The batch (ListView3) and its commands, the processed list (ListView4).
     QTableView *ListView3, *ListView4;
     QPushButton *cmdMoveTop, *cmdMoveUp, *cmdMoveDown, *cmdMoveBottom, *cmdBatchRemove, *cmdProcessedClear, *cmdProcClearSels;

@@ -6,6 +6,7 @@
 #include "ui/ExitDialog.h"
 #include "ui/LogWindow.h"
 #include "ui/MainWindow.h"
+#include "ui/SearchWindow.h"
 #include "ui/SplashWindow.h"
 #include <QApplication>
 #include <QKeyEvent>
@@ -260,6 +261,73 @@ TEST(Application, BatchListMenuKeysAndButtons)
     EXPECT_EQ(p.entry(0).subject, "z");
     w.cmdProcessedClear->click();
     EXPECT_EQ(p.rowCount(), 0);
+}
+
+TEST(Application, HeaderListCommandsKeysAndSearch)
+{
+    App a("[Options]\r\nNews_Host=h\r\nDownload_Path=DL\r\nchkAlwaysSaveHeaders=1\r\n", {}, true);
+    a.app->start();
+    MainWindow &w = *a.app->mainWindow();
+    HeaderStore &s = a.app->store();
+    for (const char *name : {"Holiday.avi", "holiday.nfo", "Music.mp3", "Other.zip"}) {
+        HeaderItem it;
+        it.subject = name;
+        it.poster = "P";
+        it.parts.resize(2);
+        it.parts[0].byteCount = it.parts[1].byteCount = 50000;
+        s.appendLoadedItem(it);
+        ++s.partsReadTotal;
+    }
+    a.app->headerView().ViewRefresh(false);
+    QAbstractItemModel *m = w.ListView2->model();
+    ASSERT_EQ(m->rowCount(), 4);
+    auto key = [&](int k, Qt::KeyboardModifiers mods = Qt::NoModifier) {
+        QKeyEvent e(QEvent::KeyPress, k, mods);
+        QApplication::sendEvent(w.ListView2, &e);
+    };
+    // Ctrl+B queues the selected rows in list order; the list shows them as queued.
+    w.selectRows(w.ListView2, {2, 0});
+    key(Qt::Key_B, Qt::ControlModifier);
+    EXPECT_EQ(a.app->batch().rows(), (std::vector<int>{1, 3}));
+    EXPECT_EQ(m->index(0, 0).data(HeaderListModel::IconKeyRole).toString(), "iteminbatch");
+
+    // Delete with a selection, then with none (all, after asking), then restore.
+    EXPECT_FALSE(w.cmdRestore->isEnabled());
+    w.selectRows(w.ListView2, {3});
+    key(Qt::Key_Delete);
+    EXPECT_EQ(m->rowCount(), 3);
+    EXPECT_TRUE(w.cmdRestore->isEnabled());
+    EXPECT_EQ(w.lblViewFilter->text(), "View Filter: 3 items showing");
+    w.ListView2->clearSelection();
+    a.prompter.setAnswer(true);
+    w.cmdDelHeaders->click();
+    EXPECT_EQ(a.prompter.questions.value(0), "Nothing selected, delete all 4 headers?");
+    EXPECT_EQ(m->rowCount(), 0);
+    w.cmdRestore->click();
+    EXPECT_EQ(a.prompter.questions.value(1), "Restore all deleted headers?");
+    EXPECT_EQ(m->rowCount(), 4);
+    EXPECT_FALSE(w.cmdRestore->isEnabled());
+    key(Qt::Key_A, Qt::ControlModifier);
+    EXPECT_EQ(MainWindow::selectedRows(w.ListView2).size(), 4u);
+
+    // Ctrl+F opens the search window; a search fills the list, none found says so.
+    key(Qt::Key_F, Qt::ControlModifier);
+    SearchWindow &f = *a.app->searchWindow();
+    EXPECT_TRUE(f.isVisible());
+    w.cboVG->setCurrentIndex(1);   // display off: the search goes back to all groups
+    f.txtSearch->setText("holiday");
+    f.cmdSearch->click();
+    EXPECT_EQ(m->rowCount(), 2);
+    EXPECT_EQ(w.cboVG->currentIndex(), 0);
+    f.chkMatchCase->setChecked(true);
+    f.cmdSearch->click();
+    EXPECT_EQ(m->rowCount(), 1);
+    f.txtSearch->setText("nothing like it");
+    f.cmdSearch->click();
+    EXPECT_EQ(a.prompter.messages.value(0), "No matching headers");
+    EXPECT_EQ(w.lblViewFilter->text(), "View Filter: 0 items showing");
+    f.cmdClose->click();
+    EXPECT_FALSE(f.isVisible());
 }
 
 TEST(Application, CommandLine)
