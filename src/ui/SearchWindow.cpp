@@ -1,4 +1,5 @@
 #include "SearchWindow.h"
+#include "Named.h"
 #include <QGridLayout>
 #include <QLabel>
 
@@ -8,17 +9,12 @@ SearchWindow::SearchWindow(QWidget *parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("frmSearch"));
     setWindowTitle(QStringLiteral("Find headers"));
-    txtSearch = new QLineEdit(this);
-    txtSearch->setObjectName(QStringLiteral("txtSearch"));
-    chkMatchCase = new QCheckBox(QStringLiteral("Match case"), this);
-    chkMatchCase->setObjectName(QStringLiteral("chkMatchCase"));
-    chkSearchDeleted = new QCheckBox(QStringLiteral("Search deleted headers too"), this);
-    chkSearchDeleted->setObjectName(QStringLiteral("chkSearchDeleted"));
-    cmdSearch = new QPushButton(QStringLiteral("&Search"), this);
-    cmdSearch->setObjectName(QStringLiteral("cmdSearch"));
+    txtSearch = named<QLineEdit>("txtSearch", this);
+    chkMatchCase = named<QCheckBox>("chkMatchCase", QStringLiteral("Match case"), this);
+    chkSearchDeleted = named<QCheckBox>("chkSearchDeleted", QStringLiteral("Search deleted headers too"), this);
+    cmdSearch = named<QPushButton>("cmdSearch", QStringLiteral("&Search"), this);
     cmdSearch->setDefault(true);
-    cmdClose = new QPushButton(QStringLiteral("&Close"), this);
-    cmdClose->setObjectName(QStringLiteral("cmdClose"));
+    cmdClose = named<QPushButton>("cmdClose", QStringLiteral("&Close"), this);
     auto *g = new QGridLayout(this);
     g->addWidget(new QLabel(QStringLiteral("Find headers containing:"), this), 0, 0, 1, 2);
     g->addWidget(txtSearch, 1, 0, 1, 2);
