@@ -248,6 +248,7 @@ void Application::buildStartup()
                        }}});
     m_startup.add(Step{"columnsizes", QStringLiteral("Loading Column Sizes"), -1, 9, {[this] {
                            m_core->settingsFile.LoadColumnSizes(m_core->settings);
+                           applyColumnWidths();
                        }}});
     m_startup.add(Step{"headers", {}, -1, -1, {[this] {
                            if (stores.loadHeaders) stores.loadHeaders();
@@ -302,9 +303,26 @@ void Application::applyWindowSizes()
     }
 }
 
+// The three lists of the main window and the settings that keep their column widths.
+std::array<std::pair<QTableView *, QVector<int> *>, 3> Application::columnLists()
+{
+    Settings &s = m_core->settings;
+    return {{{m_main->ListView2, &s.headerColumns}, {m_main->ListView3, &s.batchColumns}, {m_main->ListView4, &s.processedColumns}}};
+}
+
+void Application::applyColumnWidths()
+{
+    for (auto [view, widths] : columnLists())
+        for (int c = 0; c < widths->size() && view->model() && c < view->model()->columnCount(); ++c)
+            view->setColumnWidth(c, (*widths)[c]);
+}
+
 void Application::captureWindowSizes()
 {
     Settings &s = m_core->settings;
+    for (auto [view, widths] : columnLists())
+        for (int c = 0; c < widths->size() && view->model() && c < view->model()->columnCount(); ++c)
+            (*widths)[c] = view->columnWidth(c);
     s.WindowState = m_main->isMinimized() ? 1 : m_main->isMaximized() ? 2 : 0;
     if (s.WindowState == 0) {
         const QRect g = m_main->geometry();

@@ -2,6 +2,8 @@
 // The program: owns the core, the session engine and the windows; runs the start-up
 // order, the command line and the shutdown sequence.
 #include "core/AppCore.h"
+#include <QTableView>
+#include <array>
 #include "core/Startup.h"
 #include "decode/DecodeDriver.h"
 #include "download/BatchQueue.h"
@@ -79,6 +81,8 @@ private:
     void saveHeadersNow();
     void saveHeadersCommand();
     void bindBatch();
+    std::array<std::pair<QTableView *, QVector<int> *>, 3> columnLists();
+    void applyColumnWidths();
 
     QString m_cmdLine;
     WidgetPrompter m_widgetPrompter;

@@ -330,6 +330,32 @@ TEST(Application, HeaderListCommandsKeysAndSearch)
     EXPECT_FALSE(f.isVisible());
 }
 
+TEST(Application, ColumnWidthsSurviveARestart)
+{
+    QByteArray ini;
+    {
+        App a("[Options]\r\nNews_Host=h\r\n[Batch View Column Sizes]\r\nC2=77\r\n");
+        a.app->start();
+        MainWindow &w = *a.app->mainWindow();
+        EXPECT_EQ(w.ListView3->columnWidth(1), 77) << "read from the settings file";
+        EXPECT_EQ(w.ListView2->columnWidth(0), 360) << "the default";
+        w.ListView2->setColumnWidth(0, 222);
+        w.ListView4->setColumnWidth(1, 99);
+        a.app->mainWindow()->close();
+        ASSERT_EQ(a.ended, 1);
+        EXPECT_EQ(*a.ini().value("Header View Column Sizes", "C1"), "222");
+        EXPECT_EQ(*a.ini().value("Proccessed View Column Sizes", "C2"), "99");
+        QFile f(a.dir.path() + "/VANTREL.INI");
+        f.open(QIODevice::ReadOnly);
+        ini = f.readAll();
+    }
+    App b(ini);
+    b.app->start();
+    EXPECT_EQ(b.app->mainWindow()->ListView2->columnWidth(0), 222);
+    EXPECT_EQ(b.app->mainWindow()->ListView3->columnWidth(1), 77);
+    EXPECT_EQ(b.app->mainWindow()->ListView4->columnWidth(1), 99);
+}
+
 TEST(Application, CommandLine)
 {
     {
