@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QHeaderView>
 #include "core/Yield.h"
+#include "ui/LoginDialog.h"
 #include "ui/SearchWindow.h"
 #include <QSignalBlocker>
 #include <QScreen>
@@ -220,7 +221,12 @@ void Application::buildStartup()
                            m_exit->finalExit = [this](bool save) { finalExit(save); };
                            connect(m_main.get(), &MainWindow::closeRequested, this, &Application::shutdown);
                            connect(m_main->cmdLog, &QPushButton::clicked, m_log.get(), &QWidget::show);
-                           connect(m_main->cmdScan, &QPushButton::clicked, m_session.get(), &Session::connectForScan);
+                           m_login = std::make_unique<LoginDialog>(m_core->settings, m_main.get());
+                           connect(m_main->cmdScan, &QPushButton::clicked, this, &Application::scanCommand);
+                           connect(m_login->cmdGO, &QPushButton::clicked, this, [this] {
+                               m_login->hide();
+                               m_session->connectForScan();
+                           });
                            connect(m_main->cmdScanStop, &QPushButton::clicked, this, [this] { m_scan->abortScan(true); });
                            connect(m_scan.get(), &ScanDriver::countersChanged, this, [this] {
                                m_main->lblRead->setText(m_scan->readCounterText());
@@ -347,6 +353,21 @@ void Application::saveHeadersNow()
     m_headerFile->SaveHeaders(m_core->paths.headers(), m_batch.get());
     if (visible) m_main->cmdSaveHeaders->setEnabled(true);
     if (m_splash) m_splash->hide();
+}
+
+void Application::scanCommand()
+{
+    Settings &s = m_core->settings;
+    if (s.Download_Path.trimmed().isEmpty()) {
+        if (m_core->prompter.askYesNo(QStringLiteral("Base download path not set.  Do you want to run setup assistant?"))) {
+            if (stores.showSetupAssistant) stores.showSetupAssistant();
+            return;
+        }
+        m_core->settingsFile.PickDownloadFolder(s);
+        return;
+    }
+    m_login->load();
+    m_login->show();
 }
 
 void Application::saveHeadersCommand()

@@ -29,6 +29,7 @@ class SplashWindow;
 class LogWindow;
 class ExitDialog;
 class SearchWindow;
+class LoginDialog;
 
 class Application : public QObject {
     Q_OBJECT
@@ -63,6 +64,7 @@ public:
     ProcessedList &processed() { return m_processed; }
     HeaderListModel &headerView() { return *m_view; }
     SearchWindow *searchWindow() { return m_searchWindow.get(); }
+    LoginDialog *loginDialog() { return m_login.get(); }
     Decoder &decoder() { return *m_decoder; }
     DownloadDriver &download() { return *m_download; }
     HeaderFile &headerFile() { return *m_headerFile; }
@@ -83,6 +85,7 @@ private:
     void bindBatch();
     std::array<std::pair<QTableView *, QVector<int> *>, 3> columnLists();
     void applyColumnWidths();
+    void scanCommand();
 
     QString m_cmdLine;
     WidgetPrompter m_widgetPrompter;
@@ -103,7 +106,8 @@ private:
     std::unique_ptr<SplashWindow> m_splash;
     std::unique_ptr<LogWindow> m_log;
     std::unique_ptr<ExitDialog> m_exit;
-    std::unique_ptr<SearchWindow> m_searchWindow;   // a child of the main window: goes first
+    std::unique_ptr<SearchWindow> m_searchWindow;   // children of the main window: they go first
+    std::unique_ptr<LoginDialog> m_login;
     StartupSequence m_startup;
     std::function<void(const QString &)> m_playBackend;
 };

@@ -5,6 +5,7 @@
 #include "core/IniFile.h"
 #include "ui/ExitDialog.h"
 #include "ui/LogWindow.h"
+#include "ui/LoginDialog.h"
 #include "ui/MainWindow.h"
 #include "ui/SearchWindow.h"
 #include "ui/SplashWindow.h"
@@ -356,6 +357,48 @@ TEST(Application, ColumnWidthsSurviveARestart)
     EXPECT_EQ(b.app->mainWindow()->ListView4->columnWidth(1), 99);
 }
 
+TEST(Application, ScanButtonAndLoginDialog)
+{
+    App a("[Options]\r\nNews_Host=news.example\r\nNews_Port=119\r\n");
+    a.app->start();
+    MainWindow &w = *a.app->mainWindow();
+    // No download folder: the assistant, or (No) the folder picker.
+    a.app->core().settings.Download_Path.clear();
+    a.prompter.setAnswer(true);
+    a.calls.clear();
+    w.cmdScan->click();
+    EXPECT_EQ(a.prompter.questions.value(0), "Base download path not set.  Do you want to run setup assistant?");
+    EXPECT_EQ(a.calls.count("showSetupAssistant"), 1);
+    a.prompter.setAnswer(false);
+    w.cmdScan->click();
+    EXPECT_EQ(a.prompter.folderPicks.value(0), "Select 'Base Download' Folder");
+    EXPECT_FALSE(a.app->loginDialog()->isVisible());
+
+    a.app->core().settings.Download_Path = a.dir.path() + "/dl/";
+    w.cmdScan->click();
+    LoginDialog &d = *a.app->loginDialog();
+    ASSERT_TRUE(d.isVisible());
+    EXPECT_EQ(d.txtHost->text(), "news.example");
+    EXPECT_EQ(d.txtPassword->echoMode(), QLineEdit::Password);
+    EXPECT_FALSE(d.txtUserName->isEnabled());
+    EXPECT_FALSE(d.lblPassword->isEnabled());
+    d.chkAuth->click();
+    EXPECT_TRUE(d.txtUserName->isEnabled());
+    EXPECT_TRUE(d.lblPassword->isEnabled());
+    EXPECT_TRUE(a.app->core().settings.chkAuth);
+    // Typing goes straight into the settings, which the exit writes.
+    d.txtHost->setFocus();
+    d.txtHost->selectAll();
+    d.txtHost->insert("news.other");
+    emit d.txtHost->textEdited(d.txtHost->text());
+    EXPECT_EQ(a.app->core().settings.News_Host, "news.other");
+    d.cmdExit->click();
+    EXPECT_FALSE(d.isVisible());
+    a.app->mainWindow()->close();
+    EXPECT_EQ(*a.ini().value("Options", "News_Host"), "news.other");
+    EXPECT_EQ(*a.ini().value("Options", "chkAuth"), "1");
+}
+
 TEST(Application, CommandLine)
 {
     {
@@ -446,7 +489,7 @@ TEST(Program, ScansTheTestServerFromTheWindow)
     QFile ini(dir.path() + "/VANTREL.INI");
     ini.open(QIODevice::WriteOnly);
     ini.write("[Options]\r\nNews_Host=127.0.0.1\r\nNews_Port=" + QByteArray::number(server.port())
-              + "\r\nchkAutodownload=0\r\nchkEnableLogging=1\r\n");
+              + "\r\nchkAutodownload=0\r\nchkEnableLogging=1\r\nDownload_Path=" + (dir.path() + "/dl/").toUtf8() + "\r\n");
     ini.close();
     QFile favs(dir.path() + "/favs.txt");
     favs.open(QIODevice::WriteOnly);
@@ -459,6 +502,10 @@ TEST(Program, ScansTheTestServerFromTheWindow)
     app.start();
     ASSERT_EQ(app.groups().rows(), 1);
     app.mainWindow()->cmdScan->click();
+    ASSERT_TRUE(app.loginDialog()->isVisible());
+    EXPECT_EQ(app.loginDialog()->txtHost->text(), "127.0.0.1");
+    app.loginDialog()->cmdGO->click();
+    EXPECT_FALSE(app.loginDialog()->isVisible());
     ASSERT_TRUE(test::waitFor([&] { return app.mainWindow()->cmdScan->isEnabled() && app.store().itemCount() > 0
                                            && app.session().TCP1.state() == 0; }, 20000));
     EXPECT_EQ(app.mainWindow()->lblRead->text(), "Read: 149");
