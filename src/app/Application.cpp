@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QHeaderView>
 #include "core/Yield.h"
+#include "ui/AddGroupDialog.h"
 #include "ui/LoginDialog.h"
 #include "ui/SearchWindow.h"
 #include <QSignalBlocker>
@@ -223,6 +224,17 @@ void Application::buildStartup()
                            connect(m_main->cmdLog, &QPushButton::clicked, m_log.get(), &QWidget::show);
                            m_login = std::make_unique<LoginDialog>(m_core->settings, m_main.get());
                            connect(m_main->cmdScan, &QPushButton::clicked, this, &Application::scanCommand);
+                           m_addGroup = std::make_unique<AddGroupDialog>(m_main.get());
+                           m_session->showAddNewsgroup = [this] {
+                               m_addGroup->Text1->clear();
+                               m_addGroup->show();
+                           };
+                           connect(m_addGroup->cmdOk, &QPushButton::clicked, this, [this] {
+                               const QString name = m_addGroup->Text1->text().trimmed();
+                               if (!name.isEmpty() && m_groups->addGroup(name) && stores.fillGroupChooser)
+                                   stores.fillGroupChooser();
+                               m_addGroup->hide();
+                           });
                            connect(m_login->cmdGO, &QPushButton::clicked, this, [this] {
                                m_login->hide();
                                m_session->connectForScan();

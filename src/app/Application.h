@@ -30,6 +30,7 @@ class LogWindow;
 class ExitDialog;
 class SearchWindow;
 class LoginDialog;
+class AddGroupDialog;
 
 class Application : public QObject {
     Q_OBJECT
@@ -65,6 +66,7 @@ public:
     HeaderListModel &headerView() { return *m_view; }
     SearchWindow *searchWindow() { return m_searchWindow.get(); }
     LoginDialog *loginDialog() { return m_login.get(); }
+    AddGroupDialog *addGroupDialog() { return m_addGroup.get(); }
     Decoder &decoder() { return *m_decoder; }
     DownloadDriver &download() { return *m_download; }
     HeaderFile &headerFile() { return *m_headerFile; }
@@ -108,6 +110,7 @@ private:
     std::unique_ptr<ExitDialog> m_exit;
     std::unique_ptr<SearchWindow> m_searchWindow;   // children of the main window: they go first
     std::unique_ptr<LoginDialog> m_login;
+    std::unique_ptr<AddGroupDialog> m_addGroup;
     StartupSequence m_startup;
     std::function<void(const QString &)> m_playBackend;
 };

@@ -5,6 +5,7 @@
 #include "core/IniFile.h"
 #include "ui/ExitDialog.h"
 #include "ui/LogWindow.h"
+#include "ui/AddGroupDialog.h"
 #include "ui/LoginDialog.h"
 #include "ui/MainWindow.h"
 #include "ui/SearchWindow.h"
@@ -392,6 +393,22 @@ TEST(Application, ScanButtonAndLoginDialog)
     d.txtHost->insert("news.other");
     emit d.txtHost->textEdited(d.txtHost->text());
     EXPECT_EQ(a.app->core().settings.News_Host, "news.other");
+    // No newsgroups yet: Connect says so and opens the add-newsgroup dialog.
+    d.cmdGO->click();
+    EXPECT_TRUE(a.prompter.messages.value(0).startsWith("Before scanning, you need to specify some newsgroups."));
+    AddGroupDialog &add = *a.app->addGroupDialog();
+    ASSERT_TRUE(add.isVisible());
+    add.cmdOk->click();
+    EXPECT_EQ(a.app->groups().rows(), 0) << "an empty name adds nothing";
+    add.show();
+    a.calls.clear();
+    add.Text1->setText("  alt.binaries.new  ");
+    add.cmdOk->click();
+    EXPECT_FALSE(add.isVisible());
+    ASSERT_EQ(a.app->groups().rows(), 1);
+    EXPECT_EQ(a.app->groups().nameByKey(a.app->groups().rowKey(1)), "alt.binaries.new");
+    EXPECT_EQ(a.calls, QStringList{"fillGroupChooser"}) << "the chooser follows";
+    w.cmdScan->click();
     d.cmdExit->click();
     EXPECT_FALSE(d.isVisible());
     a.app->mainWindow()->close();

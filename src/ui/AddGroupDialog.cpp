@@ -1,0 +1,25 @@
+#include "AddGroupDialog.h"
+#include "Named.h"
+#include <QGridLayout>
+#include <QLabel>
+
+namespace vt {
+
+AddGroupDialog::AddGroupDialog(QWidget *parent) : QDialog(parent)
+{
+    setObjectName(QStringLiteral("frmAddOne"));
+    setWindowTitle(QStringLiteral("Add Newsgroup"));
+    Text1 = named<QLineEdit>("Text1", this);
+    Text1->setPlaceholderText(QStringLiteral("alt.binaries.example"));
+    cmdOk = named<QPushButton>("cmdOk", QStringLiteral("OK"), this);
+    cmdOk->setDefault(true);
+    cmdExit = named<QPushButton>("cmdExit", QStringLiteral("Cancel"), this);
+    auto *g = new QGridLayout(this);
+    g->addWidget(new QLabel(QStringLiteral("Newsgroup name:"), this), 0, 0, 1, 2);
+    g->addWidget(Text1, 1, 0, 1, 2);
+    g->addWidget(cmdOk, 2, 0);
+    g->addWidget(cmdExit, 2, 1);
+    connect(cmdExit, &QPushButton::clicked, this, &QDialog::hide);
+}
+
+} // namespace vt
