@@ -1,4 +1,5 @@
 #include "MainWindow.h"
+#include "Named.h"
 #include "core/AppCore.h"
 #include <QCloseEvent>
 #include <QKeyEvent>
@@ -123,6 +124,10 @@ MainWindow::MainWindow(AppCore &core, QWidget *parent) : QMainWindow(parent), m_
     headerButton(cmdRestore, "cmdRestore", "Restore", "Restore headers that have been deleted");
     headerCmds->addStretch();
     ListView2->installEventFilter(this);
+    mnuHvm = named<QMenu>("mnuHvm", this);
+    menuEntry(mnuHvm, mnuHvmAddToBatch, "mnuHvmAddToBatch", "Add To Batch", cmdAddtoQue);
+    menuEntry(mnuHvm, mnuHvmDelete, "mnuHvmDelete", "Delete", cmdDelHeaders);
+    popupOver(ListView2, mnuHvm);
     lblViewFilter = new QLabel(central);
     lblViewFilter->setObjectName(QStringLiteral("lblViewFilter"));
     ListView3 = makeView("ListView3");
@@ -144,21 +149,12 @@ MainWindow::MainWindow(AppCore &core, QWidget *parent) : QMainWindow(parent), m_
     button(cmdProcessedClear, "cmdProcessedClear", "Clear processed");
     cmdBatchRemove->setToolTip(QStringLiteral("Remove selected item(s) from the batch"));
     cmdMoveTop->setToolTip(QStringLiteral("Move selected items to top, so they will be downloaded next"));
-    mnuBV = new QMenu(this);
-    mnuBV->setObjectName(QStringLiteral("mnuBV"));
-    auto entry = [this](QAction *&a, const char *name, const char *text, QPushButton *runs) {
-        a = mnuBV->addAction(QString::fromLatin1(text));
-        a->setObjectName(QString::fromLatin1(name));
-        connect(a, &QAction::triggered, runs, &QPushButton::click);
-    };
-    entry(mnuBVRemove, "mnuBVRemove", "Remove", cmdBatchRemove);
-    entry(mnuBVMoveToTop, "mnuBVMoveToTop", "Move to Top", cmdMoveTop);
-    entry(mnuBVMoveUp, "mnuBVMoveUp", "Move Up", cmdMoveUp);
-    entry(mnuBVMoveDown, "mnuBVMoveDown", "Move Down", cmdMoveDown);
-    ListView3->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(ListView3, &QWidget::customContextMenuRequested, this, [this](const QPoint &at) {
-        if (!selectedRows(ListView3).empty()) mnuBV->popup(ListView3->viewport()->mapToGlobal(at));
-    });
+    mnuBV = named<QMenu>("mnuBV", this);
+    menuEntry(mnuBV, mnuBVRemove, "mnuBVRemove", "Remove", cmdBatchRemove);
+    menuEntry(mnuBV, mnuBVMoveToTop, "mnuBVMoveToTop", "Move to Top", cmdMoveTop);
+    menuEntry(mnuBV, mnuBVMoveUp, "mnuBVMoveUp", "Move Up", cmdMoveUp);
+    menuEntry(mnuBV, mnuBVMoveDown, "mnuBVMoveDown", "Move Down", cmdMoveDown);
+    popupOver(ListView3, mnuBV);
     ListView3->installEventFilter(this);
     ListView4->installEventFilter(this);
     lay->addWidget(lblViewFilter);
@@ -195,6 +191,22 @@ void MainWindow::refreshUi()
     }
     imgTestx->setStyleSheet(m_core.ui.statusLight() ? QStringLiteral("background:#d22;border-radius:7px;")
                                                     : QStringLiteral("background:#2a2;border-radius:7px;"));
+}
+
+void MainWindow::menuEntry(QMenu *menu, QAction *&a, const char *name, const char *text, QPushButton *runs)
+{
+    a = menu->addAction(QString::fromLatin1(text));
+    a->setObjectName(QString::fromLatin1(name));
+    connect(a, &QAction::triggered, runs, &QPushButton::click);
+}
+
+// The menu opens for the right button only over selected rows.
+void MainWindow::popupOver(QTableView *list, QMenu *menu)
+{
+    list->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(list, &QWidget::customContextMenuRequested, this, [list, menu](const QPoint &at) {
+        if (!selectedRows(list).empty()) menu->popup(list->viewport()->mapToGlobal(at));
+    });
 }
 
 bool MainWindow::eventFilter(QObject *o, QEvent *e)

@@ -31,6 +31,9 @@ public:
     QToolBar *Toolbar1;
     QAction *btnsComplete, *btnsText, *btnsUnknown, *btnsIncomplete, *btnsComplete_bp, *btnsNew;
     QPushButton *cmdAddtoQue, *cmdSearchSelect, *cmdDelHeaders, *cmdRestore;
+    // The header list's menu (right button over selected rows).
+    QMenu *mnuHvm;
+    QAction *mnuHvmAddToBatch, *mnuHvmDelete;
     // The batch (ListView3) and its commands, the processed list (ListView4).
     QTableView *ListView3, *ListView4;
     QPushButton *cmdMoveTop, *cmdMoveUp, *cmdMoveDown, *cmdMoveBottom, *cmdBatchRemove, *cmdProcessedClear, *cmdProcClearSels;
@@ -55,6 +58,8 @@ protected:
     bool eventFilter(QObject *o, QEvent *e) override;
 
 private:
+    void menuEntry(QMenu *menu, QAction *&a, const char *name, const char *text, QPushButton *runs);
+    void popupOver(QTableView *list, QMenu *menu);
     void refreshUi();
     void refreshStats();
     AppCore &m_core;

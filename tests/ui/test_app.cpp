@@ -293,6 +293,13 @@ TEST(Application, HeaderListCommandsKeysAndSearch)
     EXPECT_EQ(a.app->batch().rows(), (std::vector<int>{1, 3}));
     EXPECT_EQ(m->index(0, 0).data(HeaderListModel::IconKeyRole).toString(), "iteminbatch");
 
+    // The list's menu runs the same commands.
+    ASSERT_EQ(w.mnuHvm->actions().size(), 2);
+    w.selectRows(w.ListView2, {3});
+    w.mnuHvmAddToBatch->trigger();
+    EXPECT_EQ(a.app->batch().rows(), (std::vector<int>{1, 3, 4}));
+    a.app->batch().RemoveFromBatch(4, false, false);
+
     // Delete with a selection, then with none (all, after asking), then restore.
     EXPECT_FALSE(w.cmdRestore->isEnabled());
     w.selectRows(w.ListView2, {3});
