@@ -13,6 +13,12 @@ namespace vt {
 static const QString kOptions = QStringLiteral("Options");
 static const QString kSizing = QStringLiteral("Sizing");
 
+QVariant columnCaption(const QVector<ColumnDef> &defs, int section, Qt::Orientation o, int role)
+{
+    if (o == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 && section < defs.size()) return defs[section].caption;
+    return {};
+}
+
 const QVector<ColumnDef> &Settings::headerColumnDefs()
 {
     static const QVector<ColumnDef> d{{"Subject", 360}, {"Parts", 35}, {"MB", 35}, {"From", 70},

@@ -1,4 +1,5 @@
 #pragma once
+#include <QVariant>
 // The settings record and its file, VANTREL.INI: section "Options", the five view
 // toggles, "Sizing" and the three column sections.
 #include <QString>
@@ -16,6 +17,9 @@ struct ColumnDef {
     QString caption;
     int defaultWidth;
 };
+
+// The caption of a list column for a model's headerData.
+QVariant columnCaption(const QVector<ColumnDef> &defs, int section, Qt::Orientation o, int role);
 
 struct Settings {
     // Folders, always ending with "/".

@@ -1,4 +1,5 @@
 #include "BatchQueue.h"
+#include "core/Settings.h"
 #include "core/OpsLog.h"
 #include "core/Text.h"
 #include "groups/NewsgroupTable.h"
@@ -17,10 +18,7 @@ BatchQueue::BatchQueue(HeaderStore &store, const NewsgroupTable *groups, OpsLog 
 
 QVariant BatchQueue::headerData(int section, Qt::Orientation o, int role) const
 {
-    static const char *names[ColumnCount] = {"Subject", "Parts", "MB", "Date", "From", "Newsgroup", "Life"};
-    if (o == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 && section < ColumnCount)
-        return QString::fromLatin1(names[section]);
-    return {};
+    return columnCaption(Settings::batchColumnDefs(), section, o, role);
 }
 
 QVariant BatchQueue::data(const QModelIndex &index, int role) const

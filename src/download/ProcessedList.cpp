@@ -1,4 +1,5 @@
 #include "ProcessedList.h"
+#include "core/Settings.h"
 #include <algorithm>
 
 namespace vt {
@@ -18,9 +19,7 @@ QVariant ProcessedList::data(const QModelIndex &index, int role) const
 
 QVariant ProcessedList::headerData(int section, Qt::Orientation o, int role) const
 {
-    static const char *names[3] = {"Subject", "Status", "Filename"};
-    if (o == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 && section < 3) return QString::fromLatin1(names[section]);
-    return {};
+    return columnCaption(Settings::processedColumnDefs(), section, o, role);
 }
 
 void ProcessedList::add(ProcessedEntry e)

@@ -1,4 +1,5 @@
 #include "HeaderListModel.h"
+#include "core/Settings.h"
 #include "HeaderStore.h"
 #include "ItemText.h"
 #include "core/Yield.h"
@@ -30,10 +31,7 @@ HeaderListModel::HeaderListModel(HeaderStore &store, const NewsgroupTable *group
 
 QVariant HeaderListModel::headerData(int section, Qt::Orientation o, int role) const
 {
-    static const char *names[ColumnCount] = {"Subject", "Parts", "MB", "From", "Date", "Newsgroup", "Life"};
-    if (o == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 && section < ColumnCount)
-        return QString::fromLatin1(names[section]);
-    return {};
+    return columnCaption(Settings::headerColumnDefs(), section, o, role);
 }
 
 QVariant HeaderListModel::data(const QModelIndex &index, int role) const
