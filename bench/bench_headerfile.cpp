@@ -90,7 +90,7 @@ int main(int argc, char **argv)
         });
         QCoreApplication::exec();
         printf("start-up: main window shown after %.3f s, answering events after %.3f s (%s, %d items)\n", shown / 1e9,
-               answered / 1e9, qPrintable(app.mainWindow()->lblRead->text()), app.store().itemCount());
+               answered / 1e9, qPrintable(app.mainWindow()->lblMCount->text()), app.store().itemCount());
         printf("longest step between event-loop turns while loading headers: %.1f ms\n", worst / 1e6);
         setYieldHook({});
     }

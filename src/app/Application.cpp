@@ -13,6 +13,10 @@
 #include "ui/AddGroupDialog.h"
 #include "ui/LoginDialog.h"
 #include "ui/SearchWindow.h"
+#include "ui/Skin.h"
+#include "ui/FolderDialog.h"
+#include "ui/OptionsDialog.h"
+#include "ui/WatchWindow.h"
 #include <QSignalBlocker>
 #include <QScreen>
 #include <QSoundEffect>
@@ -89,8 +93,8 @@ void Application::wireStores()
         m_headerFile->LoadHeaders(c.paths.headers(), m_batch.get());
         m_view->ViewRefresh(false);
         if (m_main) {
-            m_main->lblRead->setText(m_scan->readCounterText());
-            m_main->lblItems->setText(m_scan->itemCounterText());
+            m_main->lblMCount->setText(m_scan->readCounterText());
+            m_main->lblICount->setText(m_scan->itemCounterText());
         }
     };
     stores.saveHeaders = [this] { saveHeadersNow(); };
@@ -103,7 +107,14 @@ void Application::wireStores()
         c->addItem(QStringLiteral("no group (Display Disable)"));
         for (int r = 1; r <= m_groups->rows(); ++r) c->addItem(m_groups->nameByKey(m_groups->rowKey(r)));
         c->setCurrentIndex(0);
+        // Selecting the first entry shows all groups again.
+        const bool zoomed = m_view->viewGroupKey != HeaderListModel::AllGroups;
         m_view->viewGroupKey = HeaderListModel::AllGroups;
+        if (zoomed) m_view->ViewRefresh(false);
+    };
+    stores.loadSkin = [this, &c] {
+        load_default_skin(m_main->ImageList1, c.paths.skinFolder(), c.prompter);
+        m_main->applyImages();
     };
     m_scan->saveFavourites = [this] { stores.saveFavs(); };
     m_scan->saveHeaders = [this] {
@@ -117,8 +128,7 @@ void Application::wireStores()
 void Application::bindBatch()
 {
     MainWindow &w = *m_main;
-    w.setBatchModels(m_batch.get(), &m_processed);
-    w.ListView2->setModel(m_view.get());
+    w.setListModels(m_view.get(), m_batch.get(), &m_processed);
     m_scan->groupChooserText = [&w] { return w.cboVG->currentText(); };
     m_scan->viewUpdate = [this, &w] { m_view->ViewUpdate(w.cboVG->currentText() == QStringLiteral("All Newsgroups")); };
     m_batch->viewRefresh = m_scan->viewUpdate;
@@ -179,31 +189,32 @@ void Application::bindBatch()
     connect(w.ListView2->horizontalHeader(), &QHeaderView::sectionClicked, m_view.get(), &HeaderListModel::sortByColumn);
     connect(m_view.get(), &HeaderListModel::counterChanged, w.lblViewFilter, &QLabel::setText);
     connect(w.cmdBatchDownload, &QPushButton::clicked, m_download.get(), &DownloadDriver::startCheck);
+    connect(&w, &MainWindow::statusLightClicked, m_download.get(), &DownloadDriver::startCheck);
+    connect(&w, &MainWindow::activated, this, [this] { m_core->resources.ShowResourceStats(false); });
     connect(w.cmdBatchDownloadStop, &QPushButton::clicked, m_download.get(), &DownloadDriver::stop);
     auto move = [this, &w](std::vector<int> (BatchQueue::*op)(const std::vector<int> &)) {
         return [this, &w, op] { w.selectRows(w.ListView3, (m_batch.get()->*op)(MainWindow::selectedRows(w.ListView3))); };
     };
-    connect(w.cmdMoveTop, &QPushButton::clicked, this, move(&BatchQueue::MoveSelectedToTop));
-    connect(w.cmdMoveUp, &QPushButton::clicked, this, move(&BatchQueue::MoveSelectedUp));
-    connect(w.cmdMoveDown, &QPushButton::clicked, this, move(&BatchQueue::MoveSelectedDown));
-    connect(w.cmdMoveBottom, &QPushButton::clicked, this, move(&BatchQueue::MoveSelectedToBottom));
-    connect(w.cmdBatchRemove, &QPushButton::clicked, this, [this, &w] {
+    connect(w.cmdMoveToTop, &QPushButton::clicked, this, move(&BatchQueue::MoveSelectedToTop));
+    connect(w.cmdUP, &QPushButton::clicked, this, move(&BatchQueue::MoveSelectedUp));
+    connect(w.cmdDN, &QPushButton::clicked, this, move(&BatchQueue::MoveSelectedDown));
+    connect(w.cmdbatchMoveToBottom, &QPushButton::clicked, this, move(&BatchQueue::MoveSelectedToBottom));
+    connect(w.cmdDelete, &QPushButton::clicked, this, [this, &w] {
         if (!m_batch->removeSelected(MainWindow::selectedRows(w.ListView3)))
             m_core->prompter.message(QStringLiteral("Nothing selected."));
     });
-    connect(w.cmdProcessedClear, &QPushButton::clicked, this, [this] { m_processed.clearAll(); });
+    connect(w.cmdProcClearAll, &QPushButton::clicked, this, [this] { m_processed.clearAll(); });
     connect(w.cmdProcClearSels, &QPushButton::clicked, this,
             [this, &w] { m_processed.removeSelected(MainWindow::selectedRows(w.ListView4)); });
     connect(w.ListView3->horizontalHeader(), &QHeaderView::sectionClicked, m_batch.get(), &BatchQueue::sortOnce);
     connect(w.ListView4->horizontalHeader(), &QHeaderView::sectionClicked, &m_processed, &ProcessedList::sortBy);
     connect(w.ListView4, &QTableView::doubleClicked, this, [this](const QModelIndex &i) { m_decoder->LaunchProcessed(i.row()); });
-    connect(m_batch.get(), &BatchQueue::sizeTextChanged, w.lblBatchSize, &QLabel::setText);
-    w.lblBatchSize->setText(m_batch->sizeText());
+    connect(m_batch.get(), &BatchQueue::sizeTextChanged, w.lblTotalBatchSize, &QLabel::setText);
+    w.lblTotalBatchSize->setText(m_batch->sizeText());
     connect(m_download.get(), &DownloadDriver::etaChanged, this, [this, &w] {
-        w.lblTotalBatchTime->setText(m_download->batchEta);
-        w.lblTotalBatchTime->setVisible(!m_download->batchEta.isEmpty());
-        w.lblCurrentFileTime->setText(m_download->fileEta);
-        w.lblCurrentFileTime->setVisible(!m_download->fileEta.isEmpty());
+        // The captions stand in while no estimate is known.
+        w.lblTotalBatchTime->setText(m_download->batchEta.isEmpty() ? QStringLiteral("Entire Batch ETA") : m_download->batchEta);
+        w.lblCurrentFileTime->setText(m_download->fileEta.isEmpty() ? QStringLiteral("Current file ETA") : m_download->fileEta);
     });
 }
 
@@ -231,8 +242,7 @@ void Application::buildStartup()
                            };
                            connect(m_addGroup->cmdOk, &QPushButton::clicked, this, [this] {
                                const QString name = m_addGroup->Text1->text().trimmed();
-                               if (!name.isEmpty() && m_groups->addGroup(name) && stores.fillGroupChooser)
-                                   stores.fillGroupChooser();
+                               if (!name.isEmpty()) m_groups->addGroup(name);
                                m_addGroup->hide();
                            });
                            connect(m_login->cmdGO, &QPushButton::clicked, this, [this] {
@@ -241,17 +251,20 @@ void Application::buildStartup()
                            });
                            connect(m_main->cmdScanStop, &QPushButton::clicked, this, [this] { m_scan->abortScan(true); });
                            connect(m_scan.get(), &ScanDriver::countersChanged, this, [this] {
-                               m_main->lblRead->setText(m_scan->readCounterText());
-                               m_main->lblItems->setText(m_scan->itemCounterText());
+                               m_main->lblMCount->setText(m_scan->readCounterText());
+                               m_main->lblICount->setText(m_scan->itemCounterText());
                            });
                            connect(m_main->cmdSaveHeaders, &QPushButton::clicked, this, &Application::saveHeadersCommand);
                            bindBatch();
+                           buildDialogs();
                        }}});
     m_startup.add(Step{"settings", QStringLiteral("Loading INI settings"), -1, 3, {[this] {
                            m_core->settingsFile.LoadSettings(m_core->settings);
                            m_core->applySettings();
                            m_log->chkEnableLogging->setChecked(m_core->settings.chkEnableLogging);
                            m_log->chkLogFile->setChecked(m_core->settings.chkLogFile);
+                           applyViewToggles();
+                           applyOptions();
                            if (stores.loadWatch) stores.loadWatch();
                        }}});
     m_startup.add(Step{"graphics", QStringLiteral("Loading Graphics"), -1, 4, {[this] {
@@ -394,6 +407,7 @@ void Application::shutdown()
 {
     m_log->hide();
     captureWindowSizes();
+    captureViewToggles();
     m_core->settingsFile.SaveSettings(m_core->settings);
     m_core->settingsFile.SaveWindowSizes(m_core->settings);
     m_core->settingsFile.SaveColumnSizes(m_core->settings);

@@ -31,6 +31,10 @@ class ExitDialog;
 class SearchWindow;
 class LoginDialog;
 class AddGroupDialog;
+class OptionsDialog;
+class FolderDialog;
+class WatchWindow;
+class AboutBox;
 
 class Application : public QObject {
     Q_OBJECT
@@ -67,6 +71,10 @@ public:
     SearchWindow *searchWindow() { return m_searchWindow.get(); }
     LoginDialog *loginDialog() { return m_login.get(); }
     AddGroupDialog *addGroupDialog() { return m_addGroup.get(); }
+    OptionsDialog *optionsDialog() { return m_options.get(); }
+    FolderDialog *folderDialog() { return m_browse.get(); }
+    WatchWindow *watchWindow() { return m_watchWindow.get(); }
+    AboutBox *aboutBox() { return m_about.get(); }
     Decoder &decoder() { return *m_decoder; }
     DownloadDriver &download() { return *m_download; }
     HeaderFile &headerFile() { return *m_headerFile; }
@@ -88,6 +96,12 @@ private:
     std::array<std::pair<QTableView *, QVector<int> *>, 3> columnLists();
     void applyColumnWidths();
     void scanCommand();
+    void buildDialogs();
+    void bindGroupCommands();
+    void applyOptions();
+    void applyViewToggles();
+    void captureViewToggles();
+    void openHelp();
 
     QString m_cmdLine;
     WidgetPrompter m_widgetPrompter;
@@ -111,6 +125,11 @@ private:
     std::unique_ptr<SearchWindow> m_searchWindow;   // children of the main window: they go first
     std::unique_ptr<LoginDialog> m_login;
     std::unique_ptr<AddGroupDialog> m_addGroup;
+    std::unique_ptr<OptionsDialog> m_options;
+    std::unique_ptr<FolderDialog> m_browse;
+    std::unique_ptr<WatchWindow> m_watchWindow;
+    std::unique_ptr<AboutBox> m_about;
+    enum class PickerTarget { Download, Cache } m_pickerTarget = PickerTarget::Download;
     StartupSequence m_startup;
     std::function<void(const QString &)> m_playBackend;
 };

@@ -20,7 +20,7 @@ public:
     QString hostGroups() const { return file(QStringLiteral("HOSTGRPS.TXT")); }
     QString soundFolder() const { return file(QStringLiteral("sfx/")); }
     QString skinFolder() const { return file(QStringLiteral("vantrelskin/")); }
-    QString helpFile() const { return file(QStringLiteral("VANTREL.hlp")); }
+    QString helpFile() const { return file(QStringLiteral("VANTREL.html")); }
     // Last component of the folder, for the minimized window title.
     QString folderName() const;
 

@@ -298,23 +298,26 @@ bool SettingsFile::writeOptions(const QList<QPair<QString, QString>> &values)
     return writeBack(ini);
 }
 
-static QString pick(Prompter &p, QString &field, const QString &title, const QString &explanation)
+FolderPick downloadFolderPick()
 {
-    const QString chosen = p.pickFolder(title, explanation, field);
+    return {"Select 'Base Download' Folder",
+            "This is the folder where downloded files are saved (or folders are made with individual group names, if 'Create Sub-Folders for each group' is on)."};
+}
+
+FolderPick cacheFolderPick()
+{
+    return {"Select 'Cache' Folder", "This is the folder where parts of multipart items are stored until they are decoded."};
+}
+
+static QString pick(Prompter &p, QString &field, FolderPick what)
+{
+    const QString chosen = p.pickFolder(QString::fromUtf8(what.title), QString::fromUtf8(what.explanation), field);
     if (!chosen.isEmpty()) field = withSlash(chosen);
     return chosen;
 }
 
-QString SettingsFile::PickDownloadFolder(Settings &s)
-{
-    return pick(m_prompter, s.Download_Path, QStringLiteral("Select 'Base Download' Folder"),
-                QStringLiteral("This is the folder where downloded files are saved (or folders are made with individual group names, if 'Create Sub-Folders for each group' is on)."));
-}
+QString SettingsFile::PickDownloadFolder(Settings &s) { return pick(m_prompter, s.Download_Path, downloadFolderPick()); }
 
-QString SettingsFile::PickCacheFolder(Settings &s)
-{
-    return pick(m_prompter, s.Cache_Path, QStringLiteral("Select 'Cache' Folder"),
-                QStringLiteral("This is the folder where parts of multipart items are stored until they are decoded."));
-}
+QString SettingsFile::PickCacheFolder(Settings &s) { return pick(m_prompter, s.Cache_Path, cacheFolderPick()); }
 
 } // namespace vt

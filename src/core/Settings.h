@@ -88,6 +88,13 @@ struct Settings {
     QString xoverCaption() const;
 };
 
+// Title and explanation of the two folder pickers.
+struct FolderPick {
+    const char *title, *explanation;
+};
+FolderPick downloadFolderPick();
+FolderPick cacheFolderPick();
+
 // Password concealment used in the file (not protection).
 QString ScramblePassword(const QString &text, OpsLog *log = nullptr);
 QString UnscramblePassword(const QString &text, OpsLog *log = nullptr);

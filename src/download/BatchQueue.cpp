@@ -1,4 +1,5 @@
 #include "BatchQueue.h"
+#include "core/ListRoles.h"
 #include "core/Settings.h"
 #include "core/OpsLog.h"
 #include "core/Text.h"
@@ -26,6 +27,7 @@ QVariant BatchQueue::data(const QModelIndex &index, int role) const
     if (!index.isValid() || index.row() >= int(m_rows.size())) return {};
     if (role == Qt::DisplayRole) return cellText(index.row(), index.column());
     if (role == Qt::UserRole) return m_rows[size_t(index.row())].tag;
+    if (role == IconKeyRole && index.column() == 0) return QStringLiteral("iteminbatch");
     return {};
 }
 

@@ -1,4 +1,5 @@
 #include "ProcessedList.h"
+#include "core/ListRoles.h"
 #include "core/Settings.h"
 #include <algorithm>
 
@@ -13,7 +14,7 @@ QVariant ProcessedList::data(const QModelIndex &index, int role) const
     if (!index.isValid() || index.row() >= int(m_rows.size())) return {};
     const ProcessedEntry &e = m_rows[size_t(index.row())];
     if (role == Qt::DisplayRole) return cell(e, index.column());
-    if (role == Qt::UserRole) return e.ok ? QStringLiteral("proc_true") : QStringLiteral("proc_false");
+    if (role == IconKeyRole && index.column() == 0) return e.ok ? QStringLiteral("proc_true") : QStringLiteral("proc_false");
     return {};
 }
 

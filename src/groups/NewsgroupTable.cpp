@@ -28,19 +28,26 @@ QVariant NewsgroupTable::data(const QModelIndex &index, int role) const
     const int ti = indexByKey(r.key);
     if (ti < 0) return {};
     const NewsgroupEntry &e = m_table[size_t(ti - 1)];
-    if (role == Qt::DisplayRole) {
-        switch (index.column()) {
-        case 0: return e.name;
-        case 1: return QString::number(e.unread);
-        case 2: return r.lastReadBlank ? QString() : QString::number(e.lastRead);
-        case 3: return QString::number(e.first);
-        case 4: return QString::number(e.last);
-        case 5: return QString::number(e.total).rightJustified(5, u'0');
-        }
-    }
+    if (role == Qt::DisplayRole) return cellText(r, index.column());
     if (role == Qt::ForegroundRole && e.disabled) return QVariant::fromValue(Qt::gray);
     if (role == Qt::UserRole) return r.key;
     if (role == Qt::UserRole + 1) return r.icon;
+    return {};
+}
+
+QString NewsgroupTable::cellText(const Row &r, int column) const
+{
+    const int ti = indexByKey(r.key);
+    if (ti < 0) return {};
+    const NewsgroupEntry &e = m_table[size_t(ti - 1)];
+    switch (column) {
+    case 0: return e.name;
+    case 1: return QString::number(e.unread);
+    case 2: return r.lastReadBlank ? QString() : QString::number(e.lastRead);
+    case 3: return QString::number(e.first);
+    case 4: return QString::number(e.last);
+    case 5: return QString::number(e.total).rightJustified(5, u'0');
+    }
     return {};
 }
 
@@ -215,27 +222,43 @@ int NewsgroupTable::deleteGroup(qint32 key, const QString &name, HeaderStore &st
     return removed;
 }
 
-void NewsgroupTable::moveRows(const std::vector<int> &positions, int how)
+std::vector<int> NewsgroupTable::moveRows(const std::vector<int> &positions, int how)
 {
-    std::vector<int> sel = positions;
-    std::sort(sel.begin(), sel.end());
+    // Which current positions hold a selected row; kept in step with every swap so a
+    // block of selected rows moves together and a row at the edge stays.
+    std::vector<char> picked(m_rows.size(), 0);
+    for (int p : positions)
+        if (p >= 1 && p <= int(m_rows.size())) picked[size_t(p - 1)] = 1;
     beginResetModel();
     m_sortColumn = -1;
+    const size_t n = m_rows.size();
     if (how == 0) {
         std::vector<Row> top, rest;
-        for (size_t i = 0; i < m_rows.size(); ++i)
-            (std::binary_search(sel.begin(), sel.end(), int(i) + 1) ? top : rest).push_back(m_rows[i]);
+        for (size_t i = 0; i < n; ++i) (picked[i] ? top : rest).push_back(m_rows[i]);
+        const size_t count = top.size();
         top.insert(top.end(), rest.begin(), rest.end());
         m_rows = top;
+        std::fill(picked.begin(), picked.end(), 0);
+        std::fill(picked.begin(), picked.begin() + ptrdiff_t(count), 1);
     } else if (how < 0) {
-        for (int p : sel)
-            if (p > 1 && !std::binary_search(sel.begin(), sel.end(), p - 1)) std::swap(m_rows[size_t(p - 1)], m_rows[size_t(p - 2)]);
+        for (size_t i = 1; i < n; ++i)
+            if (picked[i] && !picked[i - 1]) {
+                std::swap(m_rows[i], m_rows[i - 1]);
+                std::swap(picked[i], picked[i - 1]);
+            }
     } else {
-        for (auto it = sel.rbegin(); it != sel.rend(); ++it)
-            if (*it < int(m_rows.size()) && !std::binary_search(sel.begin(), sel.end(), *it + 1))
-                std::swap(m_rows[size_t(*it - 1)], m_rows[size_t(*it)]);
+        for (size_t i = n - 1; i-- > 0;)
+            if (picked[i] && !picked[i + 1]) {
+                std::swap(m_rows[i], m_rows[i + 1]);
+                std::swap(picked[i], picked[i + 1]);
+            }
     }
     endResetModel();
+    emit groupsChanged();
+    std::vector<int> now;
+    for (size_t i = 0; i < n; ++i)
+        if (picked[i]) now.push_back(int(i) + 1);
+    return now;
 }
 
 void NewsgroupTable::toggleRow(int pos)
@@ -262,11 +285,13 @@ void NewsgroupTable::sort(int column, Qt::SortOrder order)
     m_sortOrder = order;
     beginResetModel();
     std::stable_sort(m_rows.begin(), m_rows.end(), [&](const Row &a, const Row &b) {
-        const QString x = data(index(rowOfKey(a.key), column), Qt::DisplayRole).toString();
-        const QString y = data(index(rowOfKey(b.key), column), Qt::DisplayRole).toString();
+        // Texts come from the rows themselves: positions move while the sort runs.
+        const QString x = cellText(a, column);
+        const QString y = cellText(b, column);
         return order == Qt::AscendingOrder ? x < y : y < x;
     });
     endResetModel();
+    emit groupsChanged();
 }
 
 void NewsgroupTable::loadFavourites(const QString &path)

@@ -69,7 +69,8 @@ public:
     // Removes the group's headers (items whose first part is of the group), taking them
     // out of the batch first; returns how many were removed.
     int deleteGroup(qint32 key, const QString &name, HeaderStore &store, BatchSink *batch);
-    void moveRows(const std::vector<int> &positions, int how);   // -1 up, +1 down, 0 top
+    // -1 up, +1 down, 0 top; returns the rows' new positions.
+    std::vector<int> moveRows(const std::vector<int> &positions, int how);
     void toggleRow(int pos);
     void resetRow(int pos);
 
@@ -87,6 +88,7 @@ private:
         bool lastReadBlank = false;
     };
     void refreshRow(qint32 key);
+    QString cellText(const Row &r, int column) const;
     void assignFreshKeys();
     std::vector<std::pair<size_t, size_t>> m_loadPairs;   // record, row of lines being loaded
     int rowOfKey(qint32 key) const;

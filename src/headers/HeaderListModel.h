@@ -1,4 +1,5 @@
 #pragma once
+#include "core/ListRoles.h"
 // The header list: one row per shown item, chosen by the group chooser and the status
 // toggles. Row texts are made when the view asks for them, so a full refresh is one
 // filter pass over the store and a burst's update touches only the items it flagged.
@@ -16,7 +17,7 @@ class HeaderListModel : public QAbstractTableModel {
 public:
     enum Column { Subject, Parts, MB, From, Date, Newsgroup, Life, ColumnCount };
     // Roles beside the texts: the row's icon key and its item.
-    enum Role { IconKeyRole = Qt::UserRole, ItemRole };
+    enum Role { IconKeyRole = vt::IconKeyRole, ItemRole };
     static constexpr qint32 AllGroups = -2, DisplayOff = -1;
 
     HeaderListModel(HeaderStore &store, const NewsgroupTable *groups = nullptr, QObject *parent = nullptr);

@@ -2,16 +2,55 @@
 #include "Named.h"
 #include "core/AppCore.h"
 #include <QCloseEvent>
-#include <QKeyEvent>
 #include <QGridLayout>
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QItemSelectionModel>
-#include <algorithm>
-#include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QStatusBar>
+#include <QStyle>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace vt {
+
+namespace {
+
+QPushButton *addButton(QBoxLayout *row, const char *name, const char *text, const char *tip = nullptr)
+{
+    auto *b = named<QPushButton>(name, QString::fromUtf8(text));
+    if (tip) b->setToolTip(QString::fromUtf8(tip));
+    row->addWidget(b);
+    return b;
+}
+
+QTableView *makeList(const char *name)
+{
+    auto *v = named<QTableView>(name);
+    v->setSelectionBehavior(QAbstractItemView::SelectRows);
+    v->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    v->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    v->verticalHeader()->hide();
+    // Rows of one fixed height: the view never measures 500,000 rows.
+    v->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    v->verticalHeader()->setDefaultSectionSize(v->fontMetrics().height() + 4);
+    v->horizontalHeader()->setStretchLastSection(true);
+    v->setSortingEnabled(false);
+    v->setWordWrap(false);
+    v->setIconSize(QSize(16, 16));
+    return v;
+}
+
+QProgressBar *addBar(QGridLayout *grid, int row, const char *name, const char *caption)
+{
+    auto *bar = named<QProgressBar>(name);
+    bar->setTextVisible(false);
+    grid->addWidget(new QLabel(QString::fromUtf8(caption)), row, 0);
+    grid->addWidget(bar, row, 1);
+    return bar;
+}
+
+} // namespace
 
 MainWindow::MainWindow(AppCore &core, QWidget *parent) : QMainWindow(parent), m_core(core)
 {
@@ -22,153 +61,47 @@ MainWindow::MainWindow(AppCore &core, QWidget *parent) : QMainWindow(parent), m_
     auto *lay = new QVBoxLayout(central);
 
     auto *cmds = new QHBoxLayout;
-    cmdScan = new QPushButton(QStringLiteral("&Scan"), central);
-    cmdScan->setObjectName(QStringLiteral("cmdScan"));
-    cmdScanStop = new QPushButton(QStringLiteral("Stop"), central);
-    cmdScanStop->setObjectName(QStringLiteral("cmdScanStop"));
-    cmdBatchDownload = new QPushButton(QStringLiteral("&Download"), central);
-    cmdBatchDownload->setObjectName(QStringLiteral("cmdBatchDownload"));
-    cmdSaveHeaders = new QPushButton(QStringLiteral("Save"), central);
-    cmdSaveHeaders->setObjectName(QStringLiteral("cmdSaveHeaders"));
-    cmdSaveHeaders->setToolTip(QStringLiteral("Save headers to disk"));
-    cmdLog = new QPushButton(QStringLiteral("&Log"), central);
-    cmdLog->setObjectName(QStringLiteral("cmdLog"));
-    imgTestx = new QLabel(central);
-    imgTestx->setObjectName(QStringLiteral("imgTestx"));
-    imgTestx->setToolTip(QStringLiteral("Indicates DL status (red=busy) click here to force dl start"));
-    imgTestx->setFixedSize(14, 14);
-    for (QWidget *w : {static_cast<QWidget *>(cmdScan), static_cast<QWidget *>(cmdScanStop),
-                       static_cast<QWidget *>(cmdBatchDownload), static_cast<QWidget *>(cmdSaveHeaders),
-                       static_cast<QWidget *>(cmdLog)})
-        cmds->addWidget(w);
-    lblRead = new QLabel(QStringLiteral("Read: 0"), central);
-    lblRead->setObjectName(QStringLiteral("lblRead"));
-    lblItems = new QLabel(QStringLiteral("Items: 0"), central);
-    lblItems->setObjectName(QStringLiteral("lblItems"));
+    cmdScan = addButton(cmds, "cmdScan", "Scan", "Connect to News Server (start scan)");
+    cmdScanStop = addButton(cmds, "cmdScanStop", "Stop", "Disconnect from News Server and stop scanning");
+    cmds->addSpacing(12);
+    // The buttons without a caption carry a picture; their accessible names say what they do.
+    auto picture = [this, cmds](const char *name, QStyle::StandardPixmap pm, const char *tip) {
+        QPushButton *b = addButton(cmds, name, "", tip);
+        b->setIcon(style()->standardIcon(pm));
+        b->setAccessibleName(QString::fromUtf8(tip));
+        return b;
+    };
+    cmdOptions = picture("cmdOptions", QStyle::SP_FileDialogDetailedView, "Edit options");
+    cmdLog = picture("cmdLog", QStyle::SP_FileDialogContentsView, "View Log");
+    cmdEditWatch = picture("cmdEditWatch", QStyle::SP_FileDialogInfoView, "Edit Watch List");
+    cmdSaveHeaders = picture("cmdSaveHeaders", QStyle::SP_DialogSaveButton, "Save headers to disk");
     cmds->addStretch();
-    cmds->addWidget(lblRead);
-    cmds->addWidget(lblItems);
-    cmds->addWidget(imgTestx);
+    cmdAbout = addButton(cmds, "cmdAbout", "About");
+    cmdHelp = addButton(cmds, "cmdHelp", "Help");
     lay->addLayout(cmds);
 
-    auto *bars = new QGridLayout;
-    const char *captions[4] = {"Overall:", "Group:", "This part:", "This file:"};
-    for (int i = 0; i < 4; ++i) {
-        progress[size_t(i)] = new QProgressBar(central);
-        progress[size_t(i)]->setObjectName(QStringLiteral("ProgressBar%1").arg(i + 1));
-        progress[size_t(i)]->setTextVisible(false);
-        bars->addWidget(new QLabel(QString::fromLatin1(captions[i]), central), i, 0);
-        bars->addWidget(progress[size_t(i)], i, 1);
+    TabStrip1 = named<QTabBar>("TabStrip1");
+    for (const char *t : {"Headers", "Batch", "Processed"}) TabStrip1->addTab(QString::fromLatin1(t));
+    lay->addWidget(TabStrip1);
+    Frame1 = {buildHeadersPage(), buildBatchPage(), buildProcessedPage()};
+    for (int i = 0; i < 3; ++i) {
+        Frame1[size_t(i)]->setObjectName(QStringLiteral("Frame1_%1").arg(i));
+        lay->addWidget(Frame1[size_t(i)], 1);
     }
-    lay->addLayout(bars);
-    auto *stats = new QVBoxLayout;
+    connect(TabStrip1, &QTabBar::currentChanged, this, [this](int i) { selectPage(i + 1); });
+    selectPage(1);
+
+    auto *stats = new QGridLayout;
     for (int i = 0; i < 5; ++i) {
-        lblStats[size_t(i)] = new QLabel(central);
-        lblStats[size_t(i)]->setObjectName(QStringLiteral("lblStats%1").arg(i));
-        stats->addWidget(lblStats[size_t(i)]);
+        lblStats[size_t(i)] = named<QLabel>(QStringLiteral("lblStats%1").arg(i).toLatin1().constData(), QStringLiteral("--wait--"));
+        stats->addWidget(lblStats[size_t(i)], i / 3, i % 3);
     }
     lay->addLayout(stats);
-
-    auto *etas = new QHBoxLayout;
-    lblTotalBatchTime = new QLabel(central);
-    lblTotalBatchTime->setObjectName(QStringLiteral("lblTotalBatchTime"));
-    lblCurrentFileTime = new QLabel(central);
-    lblCurrentFileTime->setObjectName(QStringLiteral("lblCurrentFileTime"));
-    lblBatchSize = new QLabel(QStringLiteral("Batch empty."), central);
-    lblBatchSize->setObjectName(QStringLiteral("lblBatchSize"));
-    etas->addWidget(lblBatchSize);
-    etas->addStretch();
-    etas->addWidget(lblCurrentFileTime);
-    etas->addWidget(lblTotalBatchTime);
-    lay->addLayout(etas);
-
-    auto makeView = [central](const char *name) {
-        auto *v = new QTableView(central);
-        v->setObjectName(QString::fromLatin1(name));
-        v->setSelectionBehavior(QAbstractItemView::SelectRows);
-        v->setSelectionMode(QAbstractItemView::ExtendedSelection);
-        v->setEditTriggers(QAbstractItemView::NoEditTriggers);
-        v->verticalHeader()->hide();
-        v->horizontalHeader()->setStretchLastSection(true);
-        v->setSortingEnabled(false);
-        return v;
-    };
-    ListView2 = makeView("ListView2");
-    cboVG = new QComboBox(central);
-    cboVG->setObjectName(QStringLiteral("cboVG"));
-    Toolbar1 = addToolBar(QStringLiteral("View"));
-    Toolbar1->setObjectName(QStringLiteral("Toolbar1"));
-    auto toggle = [this](QAction *&a, const char *key, const char *text, bool on) {
-        a = Toolbar1->addAction(QString::fromLatin1(text));
-        a->setObjectName(QString::fromLatin1(key));
-        a->setCheckable(true);
-        a->setChecked(on);
-    };
-    toggle(btnsComplete, "btnsComplete", "Complete", true);
-    toggle(btnsIncomplete, "btnsIncomplete", "Incomplete", true);
-    toggle(btnsUnknown, "btnsUnknown", "Unknown", true);
-    toggle(btnsText, "btnsText", "Text", true);
-    toggle(btnsComplete_bp, "btnsComplete_bp", "In batch", true);
-    toggle(btnsNew, "btnsNew", "New only", false);
-    Toolbar1->addWidget(cboVG);
-    auto *headerCmds = new QHBoxLayout;
-    auto headerButton = [central, headerCmds](QPushButton *&b, const char *name, const char *text, const char *tip) {
-        b = new QPushButton(QString::fromLatin1(text), central);
-        b->setObjectName(QString::fromLatin1(name));
-        b->setToolTip(QString::fromLatin1(tip));
-        headerCmds->addWidget(b);
-    };
-    headerButton(cmdAddtoQue, "cmdAddtoQue", "Add to &Batch", "Add selected article(s) to the batch");
-    headerButton(cmdSearchSelect, "cmdSearchSelect", "&Find", "Find headers that match some text you are going to enter");
-    headerButton(cmdDelHeaders, "cmdDelHeaders", "Delete", "Delete the selected header(s)");
-    headerButton(cmdRestore, "cmdRestore", "Restore", "Restore headers that have been deleted");
-    headerCmds->addStretch();
-    ListView2->installEventFilter(this);
-    mnuHvm = named<QMenu>("mnuHvm", this);
-    menuEntry(mnuHvm, mnuHvmAddToBatch, "mnuHvmAddToBatch", "Add To Batch", cmdAddtoQue);
-    menuEntry(mnuHvm, mnuHvmDelete, "mnuHvmDelete", "Delete", cmdDelHeaders);
-    popupOver(ListView2, mnuHvm);
-    lblViewFilter = new QLabel(central);
-    lblViewFilter->setObjectName(QStringLiteral("lblViewFilter"));
-    ListView3 = makeView("ListView3");
-    ListView4 = makeView("ListView4");
-    auto *batchCmds = new QHBoxLayout;
-    auto button = [central, batchCmds](QPushButton *&b, const char *name, const char *text) {
-        b = new QPushButton(QString::fromLatin1(text), central);
-        b->setObjectName(QString::fromLatin1(name));
-        batchCmds->addWidget(b);
-    };
-    button(cmdMoveTop, "cmdMoveTop", "Top");
-    button(cmdMoveUp, "cmdMoveUp", "Up");
-    button(cmdMoveDown, "cmdMoveDown", "Down");
-    button(cmdMoveBottom, "cmdMoveBottom", "Bottom");
-    button(cmdBatchRemove, "cmdBatchRemove", "Remove");
-    button(cmdBatchDownloadStop, "cmdBatchDownloadStop", "Abort Download");
-    batchCmds->addStretch();
-    button(cmdProcClearSels, "cmdProcClearSels", "Clear selected");
-    button(cmdProcessedClear, "cmdProcessedClear", "Clear processed");
-    cmdBatchRemove->setToolTip(QStringLiteral("Remove selected item(s) from the batch"));
-    cmdMoveTop->setToolTip(QStringLiteral("Move selected items to top, so they will be downloaded next"));
-    mnuBV = named<QMenu>("mnuBV", this);
-    menuEntry(mnuBV, mnuBVRemove, "mnuBVRemove", "Remove", cmdBatchRemove);
-    menuEntry(mnuBV, mnuBVMoveToTop, "mnuBVMoveToTop", "Move to Top", cmdMoveTop);
-    menuEntry(mnuBV, mnuBVMoveUp, "mnuBVMoveUp", "Move Up", cmdMoveUp);
-    menuEntry(mnuBV, mnuBVMoveDown, "mnuBVMoveDown", "Move Down", cmdMoveDown);
-    popupOver(ListView3, mnuBV);
-    ListView3->installEventFilter(this);
-    ListView4->installEventFilter(this);
-    lay->addWidget(lblViewFilter);
-    lay->addWidget(ListView2, 3);
-    lay->addLayout(headerCmds);
-    lay->addLayout(batchCmds);
-    lay->addWidget(ListView3, 2);
-    lay->addWidget(ListView4, 1);
     setCentralWidget(central);
 
-    lblCapX = new QLabel(this);
-    lblCapX->setObjectName(QStringLiteral("lblCapX"));
+    lblCapX = named<QLabel>("lblCapX", QStringLiteral("Vantrel ready, press SCAN to start"));
     statusBar()->addWidget(lblCapX, 1);
-    resize(800, 560);
+    resize(900, 620);
 
     connect(&core.log, &OpsLog::statusChanged, lblCapX, &QLabel::setText);
     connect(&core.log, &OpsLog::minimizedTitleChanged, this, [this](const QString &t) {
@@ -177,6 +110,162 @@ MainWindow::MainWindow(AppCore &core, QWidget *parent) : QMainWindow(parent), m_
     connect(&core.ui, &UiState::changed, this, &MainWindow::refreshUi);
     connect(&core.resources, &ResourceMonitor::changed, this, &MainWindow::refreshStats);
     refreshUi();
+}
+
+QWidget *MainWindow::buildHeadersPage()
+{
+    auto *page = new QWidget;
+    auto *lay = new QVBoxLayout(page);
+    lay->setContentsMargins(0, 0, 0, 0);
+    auto *top = new QHBoxLayout;
+    Toolbar1 = named<QToolBar>("Toolbar1");
+    Toolbar1->setIconSize(QSize(16, 16));
+    auto toggle = [this](QAction *&a, const char *key, const char *tip, bool on) {
+        a = Toolbar1->addAction(QString::fromUtf8(tip));
+        a->setObjectName(QString::fromLatin1(key));
+        a->setToolTip(QString::fromUtf8(tip));
+        a->setCheckable(true);
+        a->setChecked(on);
+    };
+    toggle(btnsComplete, "btnsComplete", "Toggle view status (Complete)", true);
+    toggle(btnsText, "btnsText", "Toggle view status (Text)", true);
+    toggle(btnsUnknown, "btnsUnknown", "Toggle view status (Unknown)", true);
+    toggle(btnsIncomplete, "btnsIncomplete", "Toggle view status (Incomplete)", true);
+    toggle(btnsComplete_bp, "btnsComplete_bp", "Toggle view status (Items in batch)", true);
+    toggle(btnsNew, "btnsNew", "View only new items for this session", false);
+    top->addWidget(Toolbar1);
+    top->addSpacing(12);
+    top->addWidget(new QLabel(QStringLiteral("Group Zoom:")));
+    cboVG = named<QComboBox>("cboVG");
+    cboVG->addItem(QStringLiteral("All Newsgroups"));
+    cboVG->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    cboVG->setMinimumWidth(200);
+    top->addWidget(cboVG);
+    top->addStretch();
+    lay->addLayout(top);
+
+    ListView2 = makeList("ListView2");
+    ListView2->installEventFilter(this);
+    lay->addWidget(ListView2, 1);
+    lblViewFilter = named<QLabel>("lblViewFilter", QStringLiteral("View Filter:"));
+    lay->addWidget(lblViewFilter);
+
+    auto *row = new QHBoxLayout;
+    cmdAddtoQue = addButton(row, "cmdAddtoQue", "Add to &Batch", "Add selected article(s) to the batch");
+    cmdSearchSelect = addButton(row, "cmdSearchSelect", "&Find", "Find headers that match some text you are going to enter");
+    cmdDelHeaders = addButton(row, "cmdDelHeaders", "Delete", "Delete the selected header(s)");
+    cmdRestore = addButton(row, "cmdRestore", "Restore", "Restore headers that have been deleted");
+    row->addStretch();
+    lblICount = named<QLabel>("lblICount", QStringLiteral("Items: 0"));
+    lblMCount = named<QLabel>("lblMCount", QStringLiteral("Read: 0"));
+    row->addWidget(lblICount);
+    row->addSpacing(8);
+    row->addWidget(lblMCount);
+    lay->addLayout(row);
+
+    auto *bars = new QGridLayout;
+    progress[0] = addBar(bars, 0, "ProgressBar1", "Entire scan:");
+    progress[1] = addBar(bars, 1, "ProgressBar2", "This group:");
+    lay->addLayout(bars);
+
+    mnuHvm = named<QMenu>("mnuHvm", this);
+    menuEntry(mnuHvm, mnuHvmAddToBatch, "mnuHvmAddToBatch", "Add To Batch", cmdAddtoQue);
+    menuEntry(mnuHvm, mnuHvmDelete, "mnuHvmDelete", "Delete", cmdDelHeaders);
+    popupOver(ListView2, mnuHvm);
+    return page;
+}
+
+QWidget *MainWindow::buildBatchPage()
+{
+    auto *page = new QWidget;
+    auto *lay = new QVBoxLayout(page);
+    lay->setContentsMargins(0, 0, 0, 0);
+    ListView3 = makeList("ListView3");
+    ListView3->installEventFilter(this);
+    lay->addWidget(ListView3, 1);
+
+    auto *row = new QHBoxLayout;
+    cmdBatchDownload = addButton(row, "cmdBatchDownload", "Download");
+    cmdBatchDownloadStop = addButton(row, "cmdBatchDownloadStop", "Stop", "Abort Download");
+    row->addSpacing(12);
+    cmdDelete = addButton(row, "cmdDelete", "&Remove", "Remove selected item(s) from the batch");
+    cmdUP = addButton(row, "cmdUP", "Move &Up", "Move selected items up in the batch order");
+    cmdDN = addButton(row, "cmdDN", "Move D&own", "Move selected items down in the batch order");
+    cmdMoveToTop = addButton(row, "cmdMoveToTop", "Move to Top", "Move selected items to top, so they will be downloaded next");
+    cmdbatchMoveToBottom = addButton(row, "cmdbatchMoveToBottom", "Move to Botto&m", "Move selected items to bottom");
+    row->addStretch();
+    imgTestx = named<QLabel>("imgTestx");
+    imgTestx->setToolTip(QStringLiteral("Indicates DL status (red=busy) click here to force dl start"));
+    imgTestx->setFixedSize(14, 14);
+    imgTestx->installEventFilter(this);
+    row->addWidget(imgTestx);
+    lay->addLayout(row);
+
+    auto *bars = new QGridLayout;
+    progress[2] = addBar(bars, 0, "ProgressBar3", "This part:");
+    progress[3] = addBar(bars, 1, "ProgressBar4", "This file:");
+    lay->addLayout(bars);
+    auto *etas = new QHBoxLayout;
+    lblTotalBatchSize = named<QLabel>("lblTotalBatchSize", QStringLiteral("Total batch size: 0.0mb"));
+    lblCurrentFileTime = named<QLabel>("lblCurrentFileTime", QStringLiteral("Current file ETA"));
+    lblTotalBatchTime = named<QLabel>("lblTotalBatchTime", QStringLiteral("Entire Batch ETA"));
+    etas->addWidget(lblTotalBatchSize);
+    etas->addStretch();
+    etas->addWidget(lblCurrentFileTime);
+    etas->addSpacing(16);
+    etas->addWidget(lblTotalBatchTime);
+    lay->addLayout(etas);
+
+    mnuBV = named<QMenu>("mnuBV", this);
+    menuEntry(mnuBV, mnuBVRemove, "mnuBVRemove", "Remove", cmdDelete);
+    menuEntry(mnuBV, mnuBVMoveToTop, "mnuBVMoveToTop", "MoveToTop", cmdMoveToTop);
+    menuEntry(mnuBV, mnuBVMoveUp, "mnuBVMoveUp", "Move Up", cmdUP);
+    menuEntry(mnuBV, mnuBVMoveDown, "mnuBVMoveDown", "Move Down", cmdDN);
+    popupOver(ListView3, mnuBV);
+    return page;
+}
+
+QWidget *MainWindow::buildProcessedPage()
+{
+    auto *page = new QWidget;
+    auto *lay = new QVBoxLayout(page);
+    lay->setContentsMargins(0, 0, 0, 0);
+    ListView4 = makeList("ListView4");
+    ListView4->installEventFilter(this);
+    lay->addWidget(ListView4, 1);
+    auto *row = new QHBoxLayout;
+    cmdProcClearSels = addButton(row, "cmdProcClearSels", "Clear Selected");
+    cmdProcClearAll = addButton(row, "cmdProcClearAll", "Clear All");
+    row->addStretch();
+    lay->addLayout(row);
+    return page;
+}
+
+void MainWindow::selectPage(int tab)
+{
+    for (int i = 0; i < 3; ++i) Frame1[size_t(i)]->setVisible(i == tab - 1);
+    if (TabStrip1->currentIndex() != tab - 1) TabStrip1->setCurrentIndex(tab - 1);
+}
+
+void MainWindow::applyImages()
+{
+    for (QTableView *v : {ListView2, ListView3, ListView4}) v->setIconSize(QSize(ImageList1.imageWidth, ImageList1.imageHeight));
+    const std::pair<QAction *, const char *> buttons[] = {{btnsComplete, "complete"},      {btnsText, "text"},
+                                                          {btnsUnknown, "unknown"},        {btnsIncomplete, "incomplete"},
+                                                          {btnsComplete_bp, "iteminbatch"}, {btnsNew, "new"}};
+    for (auto [a, key] : buttons) a->setIcon(ImageList1.icon(QLatin1String(key)));
+    for (QTableView *v : {ListView2, ListView3, ListView4}) v->viewport()->update();
+}
+
+void MainWindow::setListModels(QAbstractItemModel *headers, QAbstractItemModel *batch, QAbstractItemModel *processed)
+{
+    QTableView *views[] = {ListView2, ListView3, ListView4};
+    QAbstractItemModel *models[] = {headers, batch, processed};
+    for (int i = 0; i < 3; ++i) {
+        m_proxies[size_t(i)] = new IconProxy(ImageList1, this);
+        m_proxies[size_t(i)]->setSourceModel(models[i]);
+        views[i]->setModel(m_proxies[size_t(i)]);
+    }
 }
 
 void MainWindow::refreshUi()
@@ -211,6 +300,10 @@ void MainWindow::popupOver(QTableView *list, QMenu *menu)
 
 bool MainWindow::eventFilter(QObject *o, QEvent *e)
 {
+    if (o == imgTestx && e->type() == QEvent::MouseButtonRelease) {
+        emit statusLightClicked();
+        return true;
+    }
     if (e->type() == QEvent::KeyPress && o == ListView2) {
         const auto *k = static_cast<QKeyEvent *>(e);
         // Keys are letters whatever the case; Qt gives the same key code for both.
@@ -224,7 +317,7 @@ bool MainWindow::eventFilter(QObject *o, QEvent *e)
     }
     if (e->type() == QEvent::KeyPress && static_cast<QKeyEvent *>(e)->key() == Qt::Key_Delete) {
         if (o == ListView3) {
-            cmdBatchRemove->click();
+            cmdDelete->click();
             return true;
         }
         if (o == ListView4) {
@@ -233,12 +326,6 @@ bool MainWindow::eventFilter(QObject *o, QEvent *e)
         }
     }
     return QMainWindow::eventFilter(o, e);
-}
-
-void MainWindow::setBatchModels(QAbstractItemModel *batch, QAbstractItemModel *processed)
-{
-    ListView3->setModel(batch);
-    ListView4->setModel(processed);
 }
 
 std::vector<int> MainWindow::selectedRows(QTableView *v)
@@ -268,6 +355,12 @@ void MainWindow::refreshStats()
         lblStats[size_t(i)]->setText(m_core.resources.lines()[i]);
         lblStats[size_t(i)]->setVisible(m_core.resources.visible());
     }
+}
+
+bool MainWindow::event(QEvent *e)
+{
+    if (e->type() == QEvent::WindowActivate) emit activated();
+    return QMainWindow::event(e);
 }
 
 void MainWindow::closeEvent(QCloseEvent *e)

@@ -1,12 +1,15 @@
 #pragma once
-#include <QLabel>
+#include "Skin.h"
 #include <QComboBox>
+#include <QLabel>
 #include <QMainWindow>
-#include <QToolBar>
 #include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStackedWidget>
+#include <QTabBar>
 #include <QTableView>
+#include <QToolBar>
 #include <array>
 #include <vector>
 
@@ -14,56 +17,75 @@ namespace vt {
 
 class AppCore;
 
-// frmMain: status line, resource lines, progress bars and the commands built so far.
+// frmMain: three pages (headers, batch, processed) under a tab strip, the commands that
+// are always visible, the status line and the resource lines.
 class MainWindow : public QMainWindow {
     Q_OBJECT
 public:
     MainWindow(AppCore &core, QWidget *parent = nullptr);
 
+    // Always visible.
+    QPushButton *cmdScan, *cmdScanStop, *cmdOptions, *cmdLog, *cmdEditWatch, *cmdSaveHeaders, *cmdAbout, *cmdHelp;
     QLabel *lblCapX;
     std::array<QLabel *, 5> lblStats{};
+    QTabBar *TabStrip1;
+    std::array<QWidget *, 3> Frame1{};
     std::array<QProgressBar *, 4> progress{};   // ProgressBar1..4
-    QPushButton *cmdScan, *cmdScanStop, *cmdLog, *cmdBatchDownload, *cmdSaveHeaders, *cmdBatchDownloadStop;
-    // The header list (ListView2), its counter, the group chooser and the status toggles.
+
+    // Page "Headers".
     QTableView *ListView2;
-    QLabel *lblViewFilter;
+    QLabel *lblViewFilter, *lblICount, *lblMCount;
     QComboBox *cboVG;
     QToolBar *Toolbar1;
     QAction *btnsComplete, *btnsText, *btnsUnknown, *btnsIncomplete, *btnsComplete_bp, *btnsNew;
     QPushButton *cmdAddtoQue, *cmdSearchSelect, *cmdDelHeaders, *cmdRestore;
-    // The header list's menu (right button over selected rows).
     QMenu *mnuHvm;
     QAction *mnuHvmAddToBatch, *mnuHvmDelete;
-    // The batch (ListView3) and its commands, the processed list (ListView4).
-    QTableView *ListView3, *ListView4;
-    QPushButton *cmdMoveTop, *cmdMoveUp, *cmdMoveDown, *cmdMoveBottom, *cmdBatchRemove, *cmdProcessedClear, *cmdProcClearSels;
-    // The batch list's menu (right button over selected rows); its entries run the buttons above.
+
+    // Page "Batch".
+    QTableView *ListView3;
+    QPushButton *cmdBatchDownload, *cmdBatchDownloadStop, *cmdDelete, *cmdUP, *cmdDN, *cmdMoveToTop, *cmdbatchMoveToBottom;
     QMenu *mnuBV;
     QAction *mnuBVRemove, *mnuBVMoveToTop, *mnuBVMoveUp, *mnuBVMoveDown;
-    QLabel *lblBatchSize, *lblTotalBatchTime, *lblCurrentFileTime;
-    void setBatchModels(QAbstractItemModel *batch, QAbstractItemModel *processed);
+    QLabel *lblTotalBatchSize, *lblTotalBatchTime, *lblCurrentFileTime;
+    QLabel *imgTestx;
+
+    // Page "Processed".
+    QTableView *ListView4;
+    QPushButton *cmdProcClearSels, *cmdProcClearAll;
+
+    ImageList ImageList1;
+    // Attaches the image list to the three lists and the toolbar (after the skin loaded).
+    void applyImages();
+    void setListModels(QAbstractItemModel *headers, QAbstractItemModel *batch, QAbstractItemModel *processed);
     // 0-based rows selected in a view, top to bottom.
     static std::vector<int> selectedRows(QTableView *v);
-    void selectRows(QTableView *v, const std::vector<int> &rows);
-    QLabel *imgTestx;
-    QLabel *lblRead, *lblItems;
+    static void selectRows(QTableView *v, const std::vector<int> &rows);
+    void selectPage(int tab);   // 1..3
 
 signals:
     void closeRequested();
+    void statusLightClicked();
+    void activated();
 
 protected:
     void closeEvent(QCloseEvent *e) override;
     void changeEvent(QEvent *e) override;
-    // The Delete key in the two lists.
+    bool event(QEvent *e) override;
+    // Keys of the lists and the click on the status light.
     bool eventFilter(QObject *o, QEvent *e) override;
 
 private:
+    QWidget *buildHeadersPage();
+    QWidget *buildBatchPage();
+    QWidget *buildProcessedPage();
     void menuEntry(QMenu *menu, QAction *&a, const char *name, const char *text, QPushButton *runs);
     void popupOver(QTableView *list, QMenu *menu);
     void refreshUi();
     void refreshStats();
     AppCore &m_core;
     QString m_title;
+    std::array<IconProxy *, 3> m_proxies{};
 };
 
 } // namespace vt

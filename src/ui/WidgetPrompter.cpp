@@ -1,6 +1,6 @@
 #include "WidgetPrompter.h"
 #include <QApplication>
-#include <QFileDialog>
+#include "FolderDialog.h"
 #include <QMessageBox>
 
 namespace vt {
@@ -32,11 +32,11 @@ bool WidgetPrompter::askOkCancel(const QString &text)
 
 QString WidgetPrompter::pickFolder(const QString &title, const QString &explanation, const QString &start)
 {
-    QFileDialog d(m_parent, title + QStringLiteral(" - ") + explanation, start);
-    d.setFileMode(QFileDialog::Directory);
-    d.setOption(QFileDialog::ShowDirsOnly);
-    if (d.exec() != QDialog::Accepted || d.selectedFiles().isEmpty()) return {};
-    return d.selectedFiles().first();
+    FolderDialog d(m_parent);
+    d.frmMakePath->message = [this](const QString &t) { message(t); };
+    d.start(title, explanation, start);
+    if (d.exec() != QDialog::Accepted) return {};
+    return d.folderText();
 }
 
 } // namespace vt

@@ -187,8 +187,8 @@ TEST(Application, HeadersAndBatchSurviveARestart)
     }
     b.app->start();
     EXPECT_TRUE(b.app->splash()->shownTexts.contains("Loading Headers"));
-    EXPECT_EQ(b.app->mainWindow()->lblRead->text(), "Read: 6");
-    EXPECT_EQ(b.app->mainWindow()->lblItems->text(), "Items: 3");
+    EXPECT_EQ(b.app->mainWindow()->lblMCount->text(), "Read: 6");
+    EXPECT_EQ(b.app->mainWindow()->lblICount->text(), "Items: 3");
     EXPECT_EQ(b.app->batch().rows(), (std::vector<int>{3, 1, 2}));
     EXPECT_EQ(b.app->mainWindow()->ListView2->model()->rowCount(), 3) << "the header list after loading";
     EXPECT_FALSE(b.app->store().headersDirty);
@@ -244,7 +244,7 @@ TEST(Application, BatchListMenuKeysAndButtons)
     QKeyEvent del(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier);
     QApplication::sendEvent(w.ListView3, &del);
     EXPECT_EQ(shown(), "ACE");
-    EXPECT_EQ(w.lblBatchSize->text(), "Total batch size: 3.0KB");
+    EXPECT_EQ(w.lblTotalBatchSize->text(), "Total batch size: 3.0KB");
     w.ListView3->clearSelection();
     QApplication::sendEvent(w.ListView3, &del);
     EXPECT_EQ(a.prompter.messages.value(0), "Nothing selected.");
@@ -261,7 +261,7 @@ TEST(Application, BatchListMenuKeysAndButtons)
     w.cmdProcClearSels->click();
     ASSERT_EQ(p.rowCount(), 1);
     EXPECT_EQ(p.entry(0).subject, "z");
-    w.cmdProcessedClear->click();
+    w.cmdProcClearAll->click();
     EXPECT_EQ(p.rowCount(), 0);
 }
 
@@ -532,8 +532,8 @@ TEST(Program, ScansTheTestServerFromTheWindow)
     EXPECT_FALSE(app.loginDialog()->isVisible());
     ASSERT_TRUE(test::waitFor([&] { return app.mainWindow()->cmdScan->isEnabled() && app.store().itemCount() > 0
                                            && app.session().TCP1.state() == 0; }, 20000));
-    EXPECT_EQ(app.mainWindow()->lblRead->text(), "Read: 149");
-    EXPECT_TRUE(app.mainWindow()->lblItems->text().startsWith("Items: "));
+    EXPECT_EQ(app.mainWindow()->lblMCount->text(), "Read: 149");
+    EXPECT_TRUE(app.mainWindow()->lblICount->text().startsWith("Items: "));
     EXPECT_TRUE(app.mainWindow()->lblCapX->text().startsWith("Connection Closed") ||
                 app.mainWindow()->lblCapX->text().startsWith("Scan Complete."));
     EXPECT_TRUE(app.store().headersDirty);

@@ -1,0 +1,182 @@
+// The options dialog, the folder dialogs, the watch list windows, the about box and help.
+#include "Application.h"
+#include "ui/AddGroupDialog.h"
+#include "ui/FolderDialog.h"
+#include "ui/LogWindow.h"
+#include "ui/MainWindow.h"
+#include "ui/OptionsDialog.h"
+#include "ui/WatchWindow.h"
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QShortcut>
+
+namespace vt {
+
+void Application::buildDialogs()
+{
+    MainWindow &w = *m_main;
+    Settings &s = m_core->settings;
+    m_options = std::make_unique<OptionsDialog>(s, &w);
+    m_options->ListView1->setModel(m_groups.get());
+    connect(w.cmdOptions, &QPushButton::clicked, this, [this] {
+        m_options->load();
+        m_options->show();
+        m_options->raise();
+    });
+    connect(m_options.get(), &OptionsDialog::changed, this, &Application::applyOptions);
+    bindGroupCommands();
+
+    // The folder dialog, opened without blocking from the options dialog.
+    m_browse = std::make_unique<FolderDialog>(&w);
+    m_browse->frmMakePath->message = [this](const QString &t) { m_core->prompter.message(t); };
+    auto browse = [this](PickerTarget target, FolderPick what, const QString &start) {
+        m_pickerTarget = target;
+        m_browse->start(QString::fromUtf8(what.title), QString::fromUtf8(what.explanation), start);
+        m_browse->show();
+        m_browse->raise();
+    };
+    connect(m_options->cmdBrowseDLPath, &QPushButton::clicked, this,
+            [this, browse] { browse(PickerTarget::Download, downloadFolderPick(), m_core->settings.Download_Path); });
+    connect(m_options->cmdBrowseCachePath, &QPushButton::clicked, this,
+            [this, browse] { browse(PickerTarget::Cache, cacheFolderPick(), m_core->settings.Cache_Path); });
+    connect(m_browse.get(), &FolderDialog::chosen, this, [this](const QString &folder) {
+        Settings &st = m_core->settings;
+        (m_pickerTarget == PickerTarget::Download ? st.Download_Path : st.Cache_Path) = folder;
+        m_options->load();
+    });
+
+    // Watch list.
+    m_watchWindow = std::make_unique<WatchWindow>(m_watch, &w);
+    m_watchWindow->enabled = [this] { return m_core->settings.chkEnableWatch; };
+    connect(w.cmdEditWatch, &QPushButton::clicked, this, [this] {
+        m_watchWindow->show();
+        m_watchWindow->raise();
+    });
+    WatchAddDialog *add = m_watchWindow->frmWatchAdd;
+    connect(add->cmdAdd, &QPushButton::clicked, this, [this, add] {
+        m_watch.AddWatch(add->Text1->text(), add->optWhere[0]->isChecked() ? 0 : 1, add->chkCase->isChecked());
+        if (stores.saveWatch) stores.saveWatch();
+        add->accept();
+    });
+    connect(m_watchWindow->cmdRemove, &QPushButton::clicked, this,
+            [this] { m_watch.removeRows(MainWindow::selectedRows(m_watchWindow->ListView1)); });
+
+    m_about = std::make_unique<AboutBox>(&w);
+    connect(w.cmdAbout, &QPushButton::clicked, this, [this] {
+        m_core->sounds.PlaySound(QStringLiteral("hi.wav"));
+        m_about->show();
+    });
+    auto *f1 = new QShortcut(QKeySequence(Qt::Key_F1), &w);
+    f1->setContext(Qt::ApplicationShortcut);
+    connect(f1, &QShortcut::activated, this, &Application::openHelp);
+    connect(w.cmdHelp, &QPushButton::clicked, this, &Application::openHelp);
+}
+
+void Application::bindGroupCommands()
+{
+    OptionsDialog &o = *m_options;
+    NewsgroupTable &g = *m_groups;
+    // Rows of the newsgroup list, 1-based; an empty selection is refused with the message.
+    auto picked = [this, &o] {
+        std::vector<int> rows = MainWindow::selectedRows(o.ListView1);
+        for (int &r : rows) ++r;
+        if (rows.empty()) m_core->prompter.message(QStringLiteral("Error, no group selected."));
+        return rows;
+    };
+    auto reselect = [&o](const std::vector<int> &positions) {
+        std::vector<int> rows;
+        for (int p : positions) rows.push_back(p - 1);
+        MainWindow::selectRows(o.ListView1, rows);
+    };
+    connect(&g, &NewsgroupTable::groupsChanged, this, [this] {
+        if (stores.fillGroupChooser) stores.fillGroupChooser();
+    });
+    connect(o.cmdAddOne, &QPushButton::clicked, this, [this] {
+        m_addGroup->Text1->clear();
+        m_addGroup->show();
+    });
+    connect(o.cmdDelete, &QPushButton::clicked, this, [this, picked, &g] {
+        const std::vector<int> rows = picked();
+        if (rows.empty()) return;
+        if (!m_core->prompter.askOkCancel(rows.size() == 1
+                                              ? QStringLiteral("Warning: All headers from this group will also be deleted.")
+                                              : QStringLiteral("Warning: All headers from selected groups will also be deleted.")))
+            return;
+        for (auto it = rows.rbegin(); it != rows.rend(); ++it) {
+            m_store.headersDirty = true;
+            const qint32 key = g.rowKey(*it);
+            if (g.deleteGroup(key, g.nameByKey(key), m_store, m_batch.get()) > 0) m_view->ViewRefresh(false);
+            g.removeRow(*it);
+        }
+    });
+    connect(o.cmdReset, &QPushButton::clicked, this, [picked, &g] {
+        for (int p : picked()) g.resetRow(p);
+    });
+    auto toggle = [picked, &g] {
+        for (int p : picked()) g.toggleRow(p);
+    };
+    connect(o.cmdToggleRead, &QPushButton::clicked, this, toggle);
+    connect(o.ListView1, &QTableView::doubleClicked, this, toggle);
+    auto move = [picked, reselect, &g](int how) {
+        return [picked, reselect, &g, how] {
+            const std::vector<int> rows = picked();
+            if (!rows.empty()) reselect(g.moveRows(rows, how));
+        };
+    };
+    connect(o.cmdUP, &QPushButton::clicked, this, move(-1));
+    connect(o.cmdDN, &QPushButton::clicked, this, move(+1));
+    connect(o.cmdMoveToTop, &QPushButton::clicked, this, move(0));
+    connect(o.cmdResetNewFlags, &QPushButton::clicked, this, [this] { m_view->ResetNewFlags(); });
+    connect(o.ListView1->horizontalHeader(), &QHeaderView::sectionClicked, this,
+            [&g](int column) { g.sort(column, Qt::AscendingOrder); });
+}
+
+// An option changed (or the settings loaded): the parts that keep their own copy follow.
+void Application::applyOptions()
+{
+    const Settings &s = m_core->settings;
+    m_core->applySettings();
+    m_watch.watchEnabled = m_store.watchEnabled = s.chkEnableWatch;
+    m_core->resources.setDisabled(s.chkDisableStats);
+    if (m_log) {
+        m_log->chkEnableLogging->setChecked(s.chkEnableLogging);
+        m_log->chkLogFile->setChecked(s.chkLogFile);
+    }
+}
+
+void Application::applyViewToggles()
+{
+    const Settings &s = m_core->settings;
+    MainWindow &w = *m_main;
+    w.btnsComplete->setChecked(s.togtsComplete);
+    w.btnsText->setChecked(s.togtsText);
+    w.btnsUnknown->setChecked(s.togtsUnknown);
+    w.btnsIncomplete->setChecked(s.togtsIncomplete);
+    w.btnsComplete_bp->setChecked(s.togtsInBatch);
+}
+
+void Application::captureViewToggles()
+{
+    Settings &s = m_core->settings;
+    const MainWindow &w = *m_main;
+    s.togtsComplete = w.btnsComplete->isChecked();
+    s.togtsText = w.btnsText->isChecked();
+    s.togtsUnknown = w.btnsUnknown->isChecked();
+    s.togtsIncomplete = w.btnsIncomplete->isChecked();
+    s.togtsInBatch = w.btnsComplete_bp->isChecked();
+}
+
+// The help file sits in the application folder, or beside the program.
+void Application::openHelp()
+{
+    QString path = m_core->paths.helpFile();
+    if (!QFileInfo(path).isFile()) path = QCoreApplication::applicationDirPath() + QStringLiteral("/VANTREL.html");
+    if (!QFileInfo(path).isFile()) {
+        m_core->prompter.message(QStringLiteral("Help file not found: ") + m_core->paths.helpFile());
+        return;
+    }
+    if (!m_decoder->RunAssociated(path)) m_core->prompter.message(QStringLiteral("Could not open ") + path);
+}
+
+} // namespace vt

@@ -1,0 +1,10 @@
+#pragma once
+#include <Qt>
+
+namespace vt {
+
+// Every list model answers this role in column 0 with the key of the row's small icon
+// ("complete", "iteminbatch", "proc_true", ...); the window maps keys to pictures.
+inline constexpr int IconKeyRole = Qt::UserRole + 100;
+
+} // namespace vt

@@ -1,0 +1,145 @@
+#include "OptionsDialog.h"
+#include "Named.h"
+#include "core/Settings.h"
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QVBoxLayout>
+
+namespace vt {
+
+namespace {
+QVBoxLayout *column(QWidget *page) { return static_cast<QVBoxLayout *>(page->layout()); }
+} // namespace
+
+OptionsDialog::OptionsDialog(Settings &settings, QWidget *parent) : QDialog(parent), m_settings(settings)
+{
+    setObjectName(QStringLiteral("frmFavs"));
+    setWindowTitle(QStringLiteral("Options"));
+    pages = named<QTabWidget>("pages", this);
+    auto newPage = [this](const char *title) {
+        auto *w = new QWidget;
+        new QVBoxLayout(w);
+        pages->addTab(w, QString::fromLatin1(title));
+        return w;
+    };
+
+    QWidget *groups = newPage("Newsgroups");
+    ListView1 = named<QTableView>("ListView1", groups);
+    ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
+    ListView1->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    ListView1->verticalHeader()->hide();
+    ListView1->horizontalHeader()->setStretchLastSection(true);
+    column(groups)->addWidget(ListView1, 1);
+    auto *grid = new QGridLayout;
+    auto groupButton = [groups, grid](const char *name, const char *text, int r, int c) {
+        auto *b = named<QPushButton>(name, QString::fromUtf8(text), groups);
+        grid->addWidget(b, r, c);
+        return b;
+    };
+    cmdAddOne = groupButton("cmdAddOne", "&Add", 0, 0);
+    cmdDelete = groupButton("cmdDelete", "&Delete", 0, 1);
+    cmdReset = groupButton("cmdReset", "&Reset", 0, 2);
+    cmdToggleRead = groupButton("cmdToggleRead", "&Toggle on/off", 0, 3);
+    cmdUP = groupButton("cmdUP", "Move &Up", 1, 0);
+    cmdDN = groupButton("cmdDN", "Move D&n", 1, 1);
+    cmdMoveToTop = groupButton("cmdMoveToTop", "Move to Top", 1, 2);
+    cmdResetNewFlags = groupButton("cmdResetNewFlags", "Reset 'New' flags now", 1, 3);
+    column(groups)->addLayout(grid);
+
+    QWidget *dl = newPage("Download");
+    auto pathRow = [dl](QLabel *&label, QPushButton *&browse, const char *labelName, const char *browseName,
+                        const char *caption) {
+        auto *row = new QHBoxLayout;
+        row->addWidget(new QLabel(QString::fromLatin1(caption), dl));
+        label = named<QLabel>(labelName, dl);
+        label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        row->addWidget(label, 1);
+        browse = named<QPushButton>(browseName, QStringLiteral("Browse..."), dl);
+        row->addWidget(browse);
+        column(dl)->addLayout(row);
+    };
+    pathRow(lblDownloadPath, cmdBrowseDLPath, "lblDownloadPath", "cmdBrowseDLPath", "Base Download Path:");
+    pathRow(lblCachePath, cmdBrowseCachePath, "lblCachePath", "cmdBrowseCachePath", "Cache Path:");
+    chkMakeSubDirs = check(dl, "chkMakeSubDirs", "Create Sub-Folders for each Newsgroup", &Settings::chkMakeSubDirs);
+    chkAutoDelBatch = check(dl, "chkAutoDelBatch", "Auto-Delete Downloaded Items", &Settings::chkAutoDelBatch);
+    chkAutodownload = check(dl, "chkAutodownload",
+                            "Automatically start batch download at end of scan (if batch is not empty)", &Settings::chkAutodownload);
+    chkSaveDecodes = check(dl, "chkSaveDecodes", "Save bad decodes", &Settings::chkSaveDecodes);
+    chkOldRenameStyle = check(dl, "chkOldRenameStyle", "Use old *.zip.2 dupe rename format", &Settings::chkOldRenameStyle);
+    chkAllowRestart = check(dl, "chkAllowRestart", "Enable Emergency Restart", &Settings::chkAllowRestart);
+    chkRestart500 = check(dl, "chkRestart500", "Allow restart on critical server errors", &Settings::chkRestart500);
+    sldRescan = slider(dl, lblRescan, "sldRescan", 5, 240, &Settings::Rescan_Time, &Settings::rescanCaption);
+    chkSFX = check(dl, "chkSFX", "Enable sound effects", &Settings::chkSFX);
+    chkDisableStats = check(dl, "chkDisableStats", "Disable HDD/RAM stats display", &Settings::chkDisableStats);
+    column(dl)->addStretch();
+
+    QWidget *scan = newPage("Scan");
+    sldTimeout = slider(scan, lblTimeout, "sldTimeout", 15, 240, &Settings::sldTimeout, &Settings::timeoutCaption);
+    sldXOVER = slider(scan, lblXOVER, "sldXOVER", 20, 3000, &Settings::sldXOVER, &Settings::xoverCaption);
+    chkAgressiveHeaderCrunch = check(scan, "chkAgressiveHeaderCrunch", "Aggressive Header Crunching", &Settings::chkAgressiveHeaderCrunch);
+    chkSaveAfterScan = check(scan, "chkSaveAfterScan", "Save Headers after Scan", &Settings::chkSaveAfterScan);
+    chkAlwaysSaveHeaders = check(scan, "chkAlwaysSaveHeaders", "Auto-Save headers on exit (do not prompt)", &Settings::chkAlwaysSaveHeaders);
+    chkResetNewOnScan = check(scan, "chkResetNewOnScan", "Reset 'New' flags on each scan", &Settings::chkResetNewOnScan);
+    chkAutoExpire = check(scan, "chkAutoExpire", "Auto-Expire (automatically expire headers that have been deleted from server)",
+                          &Settings::chkAutoExpire);
+    chkEnableWatch = check(scan, "chkEnableWatch", "Enable Watch List", &Settings::chkEnableWatch);
+    column(scan)->addStretch();
+
+    cmdClose = named<QPushButton>("cmdClose", QStringLiteral("Close"), this);
+    connect(cmdClose, &QPushButton::clicked, this, &QDialog::hide);
+    auto *lay = new QVBoxLayout(this);
+    lay->addWidget(pages, 1);
+    auto *row = new QHBoxLayout;
+    row->addStretch();
+    row->addWidget(cmdClose);
+    lay->addLayout(row);
+    resize(620, 480);
+    load();
+}
+
+QCheckBox *OptionsDialog::check(QWidget *page, const char *name, const char *caption, bool Settings::*field)
+{
+    auto *c = named<QCheckBox>(name, QString::fromUtf8(caption), page);
+    column(page)->addWidget(c);
+    connect(c, &QCheckBox::toggled, this, [this, field](bool on) {
+        if (m_settings.*field == on) return;
+        m_settings.*field = on;
+        emit changed();
+    });
+    m_loaders.push_back([this, c, field] { c->setChecked(m_settings.*field); });
+    return c;
+}
+
+QSlider *OptionsDialog::slider(QWidget *page, QLabel *&label, const char *name, int lo, int hi, int Settings::*field,
+                               QString (Settings::*caption)() const)
+{
+    auto *s = named<QSlider>(name, Qt::Horizontal, page);
+    s->setRange(lo, hi);
+    label = new QLabel(page);
+    label->setObjectName(QStringLiteral("lbl") + QString::fromLatin1(name + 3));
+    column(page)->addWidget(label);
+    column(page)->addWidget(s);
+    QLabel *l = label;
+    connect(s, &QSlider::valueChanged, this, [this, l, field, caption](int v) {
+        const bool differs = m_settings.*field != v;
+        m_settings.*field = v;
+        l->setText((m_settings.*caption)());
+        if (differs) emit changed();
+    });
+    m_loaders.push_back([this, s, l, field, caption] {
+        s->setValue(m_settings.*field);
+        l->setText((m_settings.*caption)());
+    });
+    return s;
+}
+
+void OptionsDialog::load()
+{
+    lblDownloadPath->setText(m_settings.Download_Path);
+    lblCachePath->setText(m_settings.Cache_Path);
+    for (auto &f : m_loaders) f();
+}
+
+} // namespace vt

@@ -1,0 +1,59 @@
+#pragma once
+#include <QCheckBox>
+#include <QDialog>
+#include <QLabel>
+#include <QPushButton>
+#include <QSlider>
+#include <QTabWidget>
+#include <QTableView>
+#include <functional>
+#include <vector>
+
+namespace vt {
+
+struct Settings;
+
+// frmFavs: the newsgroup list and its commands, and every option, edited straight into
+// the settings (the file is written at exit).
+class OptionsDialog : public QDialog {
+    Q_OBJECT
+public:
+    OptionsDialog(Settings &settings, QWidget *parent = nullptr);
+    QTabWidget *pages;
+
+    // Page "Newsgroups".
+    QTableView *ListView1;
+    QPushButton *cmdAddOne, *cmdDelete, *cmdReset, *cmdToggleRead, *cmdUP, *cmdDN, *cmdMoveToTop, *cmdResetNewFlags;
+
+    // Page "Download".
+    QLabel *lblDownloadPath, *lblCachePath;
+    QPushButton *cmdBrowseDLPath, *cmdBrowseCachePath;
+    QCheckBox *chkMakeSubDirs, *chkSaveDecodes, *chkOldRenameStyle, *chkAutoDelBatch, *chkAutodownload, *chkAllowRestart,
+        *chkRestart500, *chkSFX, *chkDisableStats;
+    QSlider *sldRescan;
+    QLabel *lblRescan;
+
+    // Page "Scan".
+    QSlider *sldTimeout, *sldXOVER;
+    QLabel *lblTimeout, *lblXOVER;
+    QCheckBox *chkAgressiveHeaderCrunch, *chkSaveAfterScan, *chkAlwaysSaveHeaders, *chkResetNewOnScan, *chkAutoExpire,
+        *chkEnableWatch;
+
+    QPushButton *cmdClose;
+
+    // Shows the settings' current values.
+    void load();
+
+signals:
+    // An option changed: the program applies it at once.
+    void changed();
+
+private:
+    QCheckBox *check(QWidget *page, const char *name, const char *caption, bool Settings::*field);
+    QSlider *slider(QWidget *page, QLabel *&label, const char *name, int lo, int hi, int Settings::*field,
+                    QString (Settings::*caption)() const);
+    Settings &m_settings;
+    std::vector<std::function<void()>> m_loaders;
+};
+
+} // namespace vt
