@@ -5,6 +5,7 @@
 #include "ui/LogWindow.h"
 #include "ui/MainWindow.h"
 #include "ui/OptionsDialog.h"
+#include "ui/Skin.h"
 #include "ui/WatchWindow.h"
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -18,7 +19,9 @@ void Application::buildDialogs()
     MainWindow &w = *m_main;
     Settings &s = m_core->settings;
     m_options = std::make_unique<OptionsDialog>(s, &w);
-    m_options->ListView1->setModel(m_groups.get());
+    auto *groupRows = new IconProxy(m_main->ImageList1, m_options.get());
+    groupRows->setSourceModel(m_groups.get());
+    m_options->ListView1->setModel(groupRows);
     connect(w.cmdOptions, &QPushButton::clicked, this, [this] {
         m_options->load();
         m_options->show();

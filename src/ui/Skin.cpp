@@ -186,6 +186,11 @@ QVariant IconProxy::data(const QModelIndex &index, int role) const
         const QIcon i = m_images.icon(key);
         return i.isNull() ? QVariant() : QVariant(i);
     }
+    if (role == Qt::ForegroundRole || role == Qt::BackgroundRole) {
+        const QVariant v = QIdentityProxyModel::data(index, role);
+        if (v.metaType() == QMetaType::fromType<Qt::GlobalColor>()) return QColor(v.value<Qt::GlobalColor>());
+        return v;
+    }
     return QIdentityProxyModel::data(index, role);
 }
 

@@ -33,7 +33,8 @@ QIcon builtInIcon(int index);
 // Fills the list from skinFolder (ending with "/") and the built-in pictures.
 void load_default_skin(ImageList &list, const QString &skinFolder, Prompter &prompter);
 
-// Shows a list model's icon keys as the images of an image list.
+// Shows a list model's icon keys as the images of an image list, and the core's plain
+// colours (the core has no GUI types) as the brushes a view paints with.
 class IconProxy : public QIdentityProxyModel {
 public:
     IconProxy(const ImageList &images, QObject *parent = nullptr) : QIdentityProxyModel(parent), m_images(images) {}

@@ -1,0 +1,471 @@
+// The skin, the main window's pages, the options dialog with its newsgroup commands, the
+// folder dialogs, the watch list windows, about and help: real widgets, offscreen.
+#include "AppRig.h"
+#include "TestSupport.h"
+#include "headers/HeaderListModel.h"
+#include "headers/HeaderStore.h"
+#include "headers/WatchList.h"
+#include "ui/AddGroupDialog.h"
+#include "ui/FolderDialog.h"
+#include "ui/LogWindow.h"
+#include "ui/MainWindow.h"
+#include "ui/OptionsDialog.h"
+#include "ui/Skin.h"
+#include "ui/WatchWindow.h"
+#include <QApplication>
+#include <QDir>
+#include <QHeaderView>
+#include <QImageWriter>
+#include <QTest>
+#include <gtest/gtest.h>
+
+namespace {
+
+void writeIcon(const QString &path, QColor c)
+{
+    QImage img(16, 16, QImage::Format_ARGB32);
+    img.fill(c);
+    QImageWriter w(path, "ico");
+    ASSERT_TRUE(w.write(img)) << qPrintable(w.errorString());
+}
+
+QColor centre(const QIcon &i) { return i.pixmap(16, 16).toImage().pixelColor(8, 8); }
+
+HeaderItem item(const char *subject, quint8 group)
+{
+    HeaderItem it;
+    it.subject = subject;
+    it.poster = "poster";
+    it.parts.resize(1);
+    it.parts[0].articleNumber = 5;
+    it.parts[0].groupKey = group;
+    it.isNew = true;
+    return it;
+}
+
+QStringList groupNames(NewsgroupTable &g)
+{
+    QStringList out;
+    for (int r = 1; r <= g.rows(); ++r) out << g.nameByKey(g.rowKey(r));
+    return out;
+}
+
+void selectListRows(QTableView *v, std::vector<int> rows) { MainWindow::selectRows(v, rows); }
+
+} // namespace
+
+TEST(Skin, BuiltInsSkinFilesAndABrokenFile)
+{
+    QuietPrompter p;
+    QTemporaryDir dir;
+    ImageList list;
+    const QStringList order{"incomplete", "unknown", "complete", "text", "iteminbatch", "proc_true", "proc_false", "new"};
+    load_default_skin(list, dir.path() + "/vantrelskin/", p);
+    EXPECT_EQ(list.keys(), order) << "no skin folder: the eight built-in pictures";
+    EXPECT_EQ(list.imageWidth, 16);
+    // The built-ins are drawn for every size, so they stay sharp on high-DPI screens.
+    for (int i = 0; i < 8; ++i) {
+        const QIcon icon = builtInIcon(i);
+        EXPECT_TRUE(icon.availableSizes().contains(QSize(16, 16)));
+        EXPECT_TRUE(icon.availableSizes().contains(QSize(64, 64)));
+        EXPECT_GT(icon.pixmap(16, 16).toImage().pixelColor(8, 8).alpha() + icon.pixmap(16, 16).toImage().pixelColor(5, 8).alpha(), 0)
+            << "picture " << i << " is not empty";
+    }
+    EXPECT_NE(centre(builtInIcon(0)), centre(builtInIcon(6)));
+
+    QDir().mkpath(dir.path() + "/vantrelskin");
+    writeIcon(dir.path() + "/vantrelskin/batch.ico", QColor(255, 0, 255));
+    writeIcon(dir.path() + "/vantrelskin/iteminbatch.ico", QColor(0, 255, 255));   // the key's name is not looked for
+    load_default_skin(list, dir.path() + "/vantrelskin/", p);
+    ASSERT_EQ(list.count(), 8);
+    EXPECT_EQ(list.keyAt(5), "iteminbatch");
+    EXPECT_EQ(centre(list.at(5)), QColor(255, 0, 255)) << "position 5 from batch.ico";
+    EXPECT_EQ(centre(list.at(3)), centre(builtInIcon(0))) << "complete stays built in";
+    EXPECT_TRUE(p.messages.isEmpty());
+
+    QFile bad(dir.path() + "/vantrelskin/text.ico");
+    ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
+    bad.write("this is not a picture");
+    bad.close();
+    load_default_skin(list, dir.path() + "/vantrelskin/", p);
+    ASSERT_EQ(p.messages.size(), 1);
+    EXPECT_TRUE(p.messages[0].startsWith("Error in load_default_skin:"));
+    EXPECT_GT(p.messages[0].size(), QString("Error in load_default_skin:").size()) << "with the reason";
+    EXPECT_EQ(list.keys(), QStringList({"incomplete", "unknown", "complete", "iteminbatch", "proc_true", "proc_false", "new"}));
+    EXPECT_EQ(list.keyAt(4), "iteminbatch") << "the later images move up one place";
+    EXPECT_TRUE(list.icon("text").isNull());
+}
+
+TEST(Skin, TheWindowShowsTheIcons)
+{
+    App a("[Options]\r\nNews_Host=h\r\nDownload_Path=DL\r\n", {}, true);
+    QDir().mkpath(a.dir.path() + "/vantrelskin");
+    QFile bad(a.dir.path() + "/vantrelskin/unknown.ico");
+    ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
+    bad.write("junk");
+    bad.close();
+    a.app->start();
+    MainWindow &w = *a.app->mainWindow();
+    EXPECT_EQ(a.prompter.messages.filter("Error in load_default_skin:").size(), 1);
+    EXPECT_TRUE(w.btnsUnknown->icon().isNull()) << "its key is missing";
+    for (QAction *b : {w.btnsComplete, w.btnsText, w.btnsIncomplete, w.btnsComplete_bp, w.btnsNew}) EXPECT_FALSE(b->icon().isNull());
+    EXPECT_EQ(w.btnsText->toolTip(), "Toggle view status (Text)");
+    // Rows carry the icon of their status; the batch rows carry image 5.
+    a.app->store().appendLoadedItem(item("Note [1/1]", 1));
+    a.app->headerView().ViewRefresh(false);
+    a.app->batch().AddToBatch(1);
+    const QVariant headerIcon = w.ListView2->model()->index(0, 0).data(Qt::DecorationRole);
+    ASSERT_TRUE(headerIcon.canConvert<QIcon>());
+    EXPECT_EQ(centre(headerIcon.value<QIcon>()), centre(w.ImageList1.icon("iteminbatch")));
+    // Rows ask by key, so a failed skin file that moved the positions does not change them.
+    EXPECT_EQ(w.ImageList1.keyAt(5), "proc_true");
+    EXPECT_EQ(centre(w.ListView3->model()->index(0, 0).data(Qt::DecorationRole).value<QIcon>()),
+              centre(w.ImageList1.icon("iteminbatch")));
+    EXPECT_FALSE(w.ListView3->model()->index(0, 1).data(Qt::DecorationRole).isValid()) << "only the first column";
+}
+
+TEST(MainWindow, PagesCommandsAboutAndHelp)
+{
+    App a("[Options]\r\nNews_Host=h\r\nDownload_Path=DL\r\nchkSFX=1\r\n");
+    QDir().mkpath(a.dir.path() + "/sfx");
+    QFile wav(a.dir.path() + "/sfx/hi.wav");
+    ASSERT_TRUE(wav.open(QIODevice::WriteOnly));
+    wav.close();
+    a.app->core().sounds.setBackend([](const QString &) {});
+    a.app->start();
+    MainWindow &w = *a.app->mainWindow();
+    EXPECT_EQ(w.lblCapX->text(), "Vantrel ready, press SCAN to start");
+    ASSERT_EQ(w.TabStrip1->count(), 3);
+    EXPECT_EQ(w.TabStrip1->tabText(1), "Batch");
+    EXPECT_TRUE(w.Frame1[0]->isVisible());
+    EXPECT_FALSE(w.Frame1[1]->isVisible());
+    w.TabStrip1->setCurrentIndex(2);
+    EXPECT_TRUE(w.Frame1[2]->isVisible());
+    EXPECT_FALSE(w.Frame1[0]->isVisible());
+    EXPECT_TRUE(w.cmdScan->isVisible()) << "the commands above the pages stay";
+    w.TabStrip1->setCurrentIndex(1);
+    EXPECT_TRUE(w.ListView3->isVisible());
+    EXPECT_EQ(w.cmdbatchMoveToBottom->text(), "Move to Botto&m");
+    EXPECT_EQ(w.cmdBatchDownloadStop->toolTip(), "Abort Download");
+    EXPECT_EQ(w.lblTotalBatchTime->text(), "Entire Batch ETA");
+
+    // The status light starts the download check.
+    QTest::mouseClick(w.imgTestx, Qt::LeftButton);
+    EXPECT_EQ(a.prompter.messages.value(0), "Warning, nothing in batch que!");
+
+    w.cmdAbout->click();
+    ASSERT_TRUE(a.app->aboutBox()->isVisible());
+    EXPECT_TRUE(a.app->aboutBox()->lblVersion->text().startsWith("Version "));
+    EXPECT_TRUE(a.app->core().sounds.played().contains("hi.wav"));
+    a.app->aboutBox()->cmdOK->click();
+    EXPECT_FALSE(a.app->aboutBox()->isVisible());
+
+    // Help: a missing file says where it was looked for; a present one goes to the opener.
+    QStringList opened;
+    a.app->decoder().RunAssociated = [&](const QString &p) {
+        opened << p;
+        return true;
+    };
+    const QString help = a.dir.path() + "/VANTREL.html";
+    if (!QFile::exists(QCoreApplication::applicationDirPath() + "/VANTREL.html")) {
+        w.cmdHelp->click();
+        EXPECT_EQ(a.prompter.messages.last(), "Help file not found: " + help);
+    }
+    QFile f(help);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("<html></html>");
+    f.close();
+    w.cmdHelp->click();
+    EXPECT_EQ(opened, QStringList{help});
+}
+
+TEST(Options, SlidersChecksAndTheirEffects)
+{
+    App a("[Options]\r\nNews_Host=h\r\nDownload_Path=DL\r\nRescan_Time=500\r\nsldXOVER=250\r\n");
+    a.app->start();
+    MainWindow &w = *a.app->mainWindow();
+    w.cmdOptions->click();
+    OptionsDialog &o = *a.app->optionsDialog();
+    ASSERT_TRUE(o.isVisible());
+    EXPECT_EQ(o.pages->tabText(0), "Newsgroups");
+    EXPECT_EQ(o.pages->tabText(1), "Download");
+    EXPECT_EQ(o.pages->tabText(2), "Scan");
+    EXPECT_EQ(o.lblRescan->text(), "Emergency restart wait: 90 seconds") << "500 is out of range";
+    EXPECT_EQ(o.lblXOVER->text(), "XOVER burst receive 250 headers at a time");
+    EXPECT_EQ(o.lblTimeout->text(), "Restart connection if inactive more than 60 seconds");
+    EXPECT_EQ(o.lblDownloadPath->text(), a.dir.path() + "/dl/");
+    EXPECT_EQ(o.lblCachePath->text(), a.dir.path() + "/dl/vtcache/");
+    EXPECT_TRUE(o.chkAutoExpire->isChecked());
+    EXPECT_FALSE(o.chkEnableWatch->isChecked());
+
+    o.sldRescan->setValue(120);
+    EXPECT_EQ(o.lblRescan->text(), "Emergency restart wait: 120 seconds");
+    QTest::keyClick(o.sldXOVER, Qt::Key_End);
+    EXPECT_EQ(o.lblXOVER->text(), "XOVER burst receive 3000 headers at a time");
+    o.sldTimeout->setValue(15);
+    Settings &s = a.app->core().settings;
+    EXPECT_EQ(s.Rescan_Time, 120);
+    EXPECT_EQ(s.sldXOVER, 3000);
+    // Options take effect at once.
+    o.chkEnableWatch->click();
+    EXPECT_TRUE(a.app->store().watchEnabled);
+    EXPECT_TRUE(a.app->watch().watchEnabled);
+    o.chkSFX->click();
+    EXPECT_TRUE(a.app->core().sounds.enabled);
+    o.chkDisableStats->click();
+    EXPECT_FALSE(a.app->core().resources.visible());
+    EXPECT_FALSE(w.lblStats[0]->isVisible());
+    o.chkAutoExpire->click();
+    o.cmdClose->click();
+    EXPECT_FALSE(o.isVisible());
+    w.close();
+    const IniFile ini = a.ini();
+    EXPECT_EQ(*ini.value("Options", "Rescan_Time"), "120");
+    EXPECT_EQ(*ini.value("Options", "sldXOVER"), "3000");
+    EXPECT_EQ(*ini.value("Options", "sldTimeout"), "15");
+    EXPECT_EQ(*ini.value("Options", "chkAutoExpire"), "0");
+    EXPECT_EQ(*ini.value("Options", "chkEnableWatch"), "1");
+    EXPECT_EQ(*ini.value("Options", "chkDisableStats"), "1");
+}
+
+TEST(Options, NewsgroupCommands)
+{
+    App a("[Options]\r\nNews_Host=h\r\nDownload_Path=DL\r\nchkEnableLogging=1\r\n", {}, true);
+    {
+        QFile favs(a.dir.path() + "/favs.txt");
+        ASSERT_TRUE(favs.open(QIODevice::WriteOnly));
+        favs.write("a.one,10,False,1\r\na.two,20,False,2\r\na.three,30,False,3\r\na.four,40,False,4\r\n");
+    }
+    a.app->start();
+    MainWindow &w = *a.app->mainWindow();
+    NewsgroupTable &g = a.app->groups();
+    HeaderStore &st = a.app->store();
+    st.appendLoadedItem(item("In two [1/1]", 2));
+    st.appendLoadedItem(item("In three A", 3));
+    st.appendLoadedItem(item("In three B", 3));
+    a.app->headerView().ViewRefresh(false);
+    w.cmdOptions->click();
+    OptionsDialog &o = *a.app->optionsDialog();
+    EXPECT_EQ(o.ListView1->model()->rowCount(), 4);
+    EXPECT_EQ(o.ListView1->model()->headerData(0, Qt::Horizontal).toString(), "Newsgroup Name");
+
+    for (QPushButton *b : {o.cmdDelete, o.cmdReset, o.cmdToggleRead, o.cmdUP}) b->click();
+    EXPECT_EQ(a.prompter.messages.count("Error, no group selected."), 4);
+
+    // A block of two moves together; the top row stays at the edge.
+    selectListRows(o.ListView1, {1, 2});
+    o.cmdUP->click();
+    EXPECT_EQ(groupNames(g), QStringList({"a.two", "a.three", "a.one", "a.four"}));
+    o.cmdUP->click();
+    EXPECT_EQ(groupNames(g), QStringList({"a.two", "a.three", "a.one", "a.four"}));
+    EXPECT_EQ(MainWindow::selectedRows(o.ListView1), (std::vector<int>{0, 1})) << "the selection follows";
+    o.cmdDN->click();
+    o.cmdDN->click();
+    o.cmdDN->click();
+    EXPECT_EQ(groupNames(g), QStringList({"a.one", "a.four", "a.two", "a.three"}));
+    selectListRows(o.ListView1, {3});
+    o.cmdMoveToTop->click();
+    EXPECT_EQ(groupNames(g), QStringList({"a.three", "a.one", "a.four", "a.two"}));
+    EXPECT_EQ(w.cboVG->itemText(2), "a.three") << "the chooser follows the scan order";
+
+    // Toggle by double click greys the row.
+    const QModelIndex first = o.ListView1->model()->index(0, 0);
+    selectListRows(o.ListView1, {0});
+    emit o.ListView1->doubleClicked(first);
+    EXPECT_TRUE(g.rowGreyed(1));
+    EXPECT_EQ(first.data(Qt::ForegroundRole).value<QColor>(), QColor(Qt::gray));
+    o.cmdToggleRead->click();
+    EXPECT_FALSE(g.rowGreyed(1));
+
+    selectListRows(o.ListView1, {1});
+    o.cmdReset->click();
+    EXPECT_EQ(o.ListView1->model()->index(1, 2).data().toString(), "") << "Last Read empty after a reset";
+    EXPECT_EQ(g.lastReadByKey(1), 0);
+
+    // Delete: Cancel keeps everything; OK removes the group and its headers.
+    w.cboVG->setCurrentIndex(2);   // zoomed on a.three
+    EXPECT_EQ(w.ListView2->model()->rowCount(), 2);
+    selectListRows(o.ListView1, {0});
+    a.prompter.setAnswer(false);
+    o.cmdDelete->click();
+    EXPECT_EQ(a.prompter.questions.last(), "Warning: All headers from this group will also be deleted.");
+    EXPECT_EQ(g.rows(), 4);
+    a.prompter.setAnswer(true);
+    st.headersDirty = false;
+    o.cmdDelete->click();
+    EXPECT_EQ(groupNames(g), QStringList({"a.one", "a.four", "a.two"}));
+    EXPECT_TRUE(st.item(2).deleted && st.item(3).deleted);
+    EXPECT_FALSE(st.item(1).deleted);
+    EXPECT_TRUE(st.headersDirty);
+    EXPECT_TRUE(a.app->core().log.list()->rows().filter("Removed: a.three, 2 headers)").size() == 1);
+    EXPECT_EQ(w.cboVG->count(), 5);
+    EXPECT_EQ(w.cboVG->currentText(), "All Newsgroups");
+    EXPECT_EQ(w.ListView2->model()->rowCount(), 1) << "the list shows all groups again";
+    selectListRows(o.ListView1, {0, 2});
+    o.cmdDelete->click();
+    EXPECT_EQ(a.prompter.questions.last(), "Warning: All headers from selected groups will also be deleted.");
+    EXPECT_EQ(groupNames(g), QStringList({"a.four"}));
+    EXPECT_TRUE(a.app->core().log.list()->rows().filter("Removed: a.two (1 header)").size() == 1);
+
+    o.cmdResetNewFlags->click();
+    EXPECT_FALSE(st.item(1).isNew);
+    o.cmdAddOne->click();
+    EXPECT_TRUE(a.app->addGroupDialog()->isVisible());
+}
+
+TEST(Options, SortingManyGroupsByTheColumnHeader)
+{
+    App a("[Options]\r\nNews_Host=h\r\nDownload_Path=DL\r\n", {}, true);
+    a.app->start();
+    NewsgroupTable &g = a.app->groups();
+    QStringList names;
+    for (int i = 0; i < 60; ++i) names << QStringLiteral("g.%1").arg((i * 37) % 60, 2, 10, QChar('0'));
+    for (const QString &n : names) g.addGroup(n);
+    OptionsDialog &o = *a.app->optionsDialog();
+    QHeaderView *h = o.ListView1->horizontalHeader();
+    emit h->sectionClicked(0);
+    QStringList sorted = names;
+    sorted.sort();
+    EXPECT_EQ(groupNames(g), sorted);
+    emit h->sectionClicked(0);
+    std::reverse(sorted.begin(), sorted.end());
+    EXPECT_EQ(groupNames(g), sorted) << "the same column again reverses";
+    EXPECT_EQ(a.app->mainWindow()->cboVG->itemText(2), sorted[0]);
+}
+
+TEST(Folders, BrowseAndNewFolder)
+{
+    App a("[Options]\r\nNews_Host=h\r\nDownload_Path=DL\r\n");
+    a.app->start();
+    a.app->mainWindow()->cmdOptions->click();
+    OptionsDialog &o = *a.app->optionsDialog();
+    o.cmdBrowseDLPath->click();
+    FolderDialog &b = *a.app->folderDialog();
+    ASSERT_TRUE(b.isVisible());
+    EXPECT_EQ(b.windowTitle(), "Select 'Base Download' Folder");
+    EXPECT_TRUE(b.lblExplain->text().startsWith("This is the folder where downloded files are saved"));
+    EXPECT_EQ(b.folderText(), a.dir.path() + "/dl/") << "starts in the download folder";
+
+    QDir().mkpath(a.dir.path() + "/picked");
+    b.setFolder(a.dir.path() + "/picked");
+    EXPECT_EQ(b.folderText(), a.dir.path() + "/picked/");
+    b.Command1->click();
+    MakePathDialog &m = *b.frmMakePath;
+    ASSERT_TRUE(m.isVisible());
+    m.Text1->setText("   ");
+    m.cmdOk->click();
+    EXPECT_TRUE(m.isVisible()) << "a blank name does nothing";
+    m.Text1->setText("..");
+    m.cmdOk->click();
+    EXPECT_EQ(a.prompter.messages.value(0), "Could not create the folder " + a.dir.path() + "/picked/..");
+    m.Text1->setText("new one");
+    m.cmdOk->click();
+    EXPECT_FALSE(m.isVisible());
+    EXPECT_TRUE(QFileInfo(a.dir.path() + "/picked/new one").isDir());
+    EXPECT_EQ(b.folderText(), a.dir.path() + "/picked/new one/");
+    b.cmdOk->click();
+    EXPECT_FALSE(b.isVisible());
+    EXPECT_EQ(a.app->core().settings.Download_Path, a.dir.path() + "/picked/new one/");
+    EXPECT_EQ(o.lblDownloadPath->text(), a.dir.path() + "/picked/new one/");
+
+    o.cmdBrowseCachePath->click();
+    EXPECT_EQ(b.windowTitle(), "Select 'Cache' Folder");
+    b.setFolder(a.dir.path() + "/picked");
+    b.cmdCancel->click();
+    EXPECT_EQ(a.app->core().settings.Cache_Path, a.dir.path() + "/dl/vtcache/") << "Cancel changes nothing";
+    o.cmdBrowseCachePath->click();
+    b.setFolder(a.dir.path() + "/picked");
+    b.cmdOk->click();
+    EXPECT_EQ(a.app->core().settings.Cache_Path, a.dir.path() + "/picked/");
+    EXPECT_EQ(a.app->core().settings.Download_Path, a.dir.path() + "/picked/new one/");
+    a.app->mainWindow()->close();
+    EXPECT_EQ(*a.ini().value("Options", "Cache_Path"), a.dir.path() + "/picked/");
+}
+
+TEST(Watch, AddRemoveAndTheFile)
+{
+    App a("[Options]\r\nNews_Host=h\r\nDownload_Path=DL\r\n", {}, true);
+    a.app->start();
+    MainWindow &w = *a.app->mainWindow();
+    w.cmdEditWatch->click();
+    WatchWindow &ww = *a.app->watchWindow();
+    ASSERT_TRUE(ww.isVisible());
+    EXPECT_EQ(ww.lblWarning->text(), "Not Enabled.  Enable Watch List in options.");
+    ww.cmdAdd->click();
+    WatchAddDialog &add = *ww.frmWatchAdd;
+    ASSERT_TRUE(add.isVisible());
+    EXPECT_EQ(add.windowTitle(), "Add Watch");
+    add.Text1->setText("Holiday");
+    add.optWhere[1]->click();
+    add.chkCase->click();
+    add.cmdAdd->click();
+    EXPECT_FALSE(add.isVisible());
+    QAbstractItemModel *m = ww.ListView1->model();
+    ASSERT_EQ(m->rowCount(), 1);
+    EXPECT_EQ(m->index(0, 0).data().toString(), "Holiday");
+    EXPECT_EQ(m->index(0, 1).data().toString(), "From");
+    EXPECT_EQ(m->index(0, 2).data().toString(), "Sensitive");
+    QFile f(a.dir.path() + "/WATCH.TXT");
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly)) << "saved after the addition";
+    EXPECT_EQ(f.readAll(), QByteArray(" 1\r\nHoliday\r\n 1\r\nTrue\r\n"));
+    f.close();
+
+    ww.cmdAdd->click();
+    EXPECT_TRUE(add.optWhere[0]->isChecked()) << "the dialog starts afresh";
+    add.Text1->setText("x");
+    add.cmdCancel->click();
+    EXPECT_EQ(m->rowCount(), 1);
+    ww.cmdAdd->click();
+    add.Text1->setText("beach ");
+    add.cmdAdd->click();
+    EXPECT_EQ(m->index(1, 1).data().toString(), "Subject");
+    EXPECT_EQ(m->index(1, 2).data().toString(), "Insensitive");
+
+    // Enabled: the warning says what happens; a completed match goes into the batch.
+    w.cmdOptions->click();
+    a.app->optionsDialog()->chkEnableWatch->click();
+    ww.hide();
+    w.cmdEditWatch->click();
+    EXPECT_EQ(ww.lblWarning->text(), "Matching complete files are automatically added to batch.");
+    a.app->store().appendLoadedItem(item("BEACH", 1));
+    EXPECT_TRUE(a.app->watch().WatchMatches(a.app->store(), a.app->store().itemCount()));
+
+    selectListRows(ww.ListView1, {0, 1});
+    ww.cmdRemove->click();
+    EXPECT_EQ(m->rowCount(), 0);
+    ww.cmdClose->click();
+    EXPECT_FALSE(ww.isVisible());
+    w.close();
+    EXPECT_FALSE(QFile::exists(a.dir.path() + "/WATCH.TXT")) << "an empty list leaves no file";
+}
+
+TEST(Application, ViewTogglesAndWindowPlaceSurviveARestart)
+{
+    QByteArray ini;
+    QRect placed;
+    {
+        App a("[Options]\r\nNews_Host=h\r\nDownload_Path=DL\r\ntogtsText=False\r\n");
+        a.app->start();
+        MainWindow &w = *a.app->mainWindow();
+        EXPECT_FALSE(w.btnsText->isChecked());
+        EXPECT_TRUE(w.btnsComplete->isChecked());
+        w.btnsUnknown->trigger();
+        w.setGeometry(120, 90, 700, 500);
+        placed = w.geometry();
+        w.close();
+        const IniFile i = a.ini();
+        EXPECT_EQ(*i.value("Options", "togtsText"), "False");
+        EXPECT_EQ(*i.value("Options", "togtsUnknown"), "False");
+        EXPECT_EQ(*i.value("Options", "togtsComplete"), "True");
+        QFile f(a.dir.path() + "/VANTREL.INI");
+        f.open(QIODevice::ReadOnly);
+        ini = f.readAll();
+    }
+    App b(ini);
+    b.app->start();
+    MainWindow &w = *b.app->mainWindow();
+    EXPECT_FALSE(w.btnsText->isChecked());
+    EXPECT_FALSE(w.btnsUnknown->isChecked());
+    EXPECT_FALSE(b.app->headerView().showUnknown) << "the list follows the buttons";
+    EXPECT_EQ(w.geometry(), placed);
+}
