@@ -95,6 +95,8 @@ void Application::bindGroupCommands()
     connect(&g, &NewsgroupTable::groupsChanged, this, [this] {
         if (stores.fillGroupChooser) stores.fillGroupChooser();
     });
+    connect(m_addGroup->cmdWebSiteNGSearch, &QPushButton::clicked, this,
+            [this] { m_decoder->RunAssociated(AddGroupDialog::searchAddress(m_addGroup->Text1->text())); });
     connect(o.cmdAddOne, &QPushButton::clicked, this, [this] {
         m_addGroup->Text1->clear();
         m_addGroup->show();

@@ -11,7 +11,9 @@ class AddGroupDialog : public QDialog {
 public:
     explicit AddGroupDialog(QWidget *parent = nullptr);
     QLineEdit *Text1;
-    QPushButton *cmdOk, *cmdExit;
+    QPushButton *cmdOk, *cmdExit, *cmdWebSiteNGSearch;
+    // A web search for newsgroups named like the text typed so far.
+    static QString searchAddress(const QString &text);
 };
 
 } // namespace vt

@@ -19,6 +19,7 @@ LoginDialog::LoginDialog(Settings &settings, QWidget *parent) : QDialog(parent),
     lblUserName = named<QLabel>("lblUserName", QStringLiteral("User name:"), this);
     lblPassword = named<QLabel>("lblPassword", QStringLiteral("Password:"), this);
     chkAuth = named<QCheckBox>("chkAuth", QStringLiteral("Authentication required"), this);
+    chkSavePassword = named<QCheckBox>("chkSavePassword", QStringLiteral("Save Password"), this);
     chkSlave = named<QCheckBox>("chkSlave", QStringLiteral("Send SLAVE after connecting"), this);
     chkModeReader = named<QCheckBox>("chkModeReader", QStringLiteral("Send MODE READER after connecting"), this);
     cmdGO = named<QPushButton>("cmdGO", QStringLiteral("Connect"), this);
@@ -35,10 +36,11 @@ LoginDialog::LoginDialog(Settings &settings, QWidget *parent) : QDialog(parent),
     g->addWidget(txtUserName, 3, 1);
     g->addWidget(lblPassword, 4, 0);
     g->addWidget(txtPassword, 4, 1);
-    g->addWidget(chkModeReader, 5, 0, 1, 2);
-    g->addWidget(chkSlave, 6, 0, 1, 2);
-    g->addWidget(cmdGO, 7, 0);
-    g->addWidget(cmdExit, 7, 1);
+    g->addWidget(chkSavePassword, 5, 0, 1, 2);
+    g->addWidget(chkModeReader, 6, 0, 1, 2);
+    g->addWidget(chkSlave, 7, 0, 1, 2);
+    g->addWidget(cmdGO, 8, 0);
+    g->addWidget(cmdExit, 8, 1);
 
     // The boxes edit the settings directly; the file is written at exit.
     connect(txtHost, &QLineEdit::textEdited, this, [this](const QString &t) { m_settings.News_Host = t; });
@@ -49,6 +51,7 @@ LoginDialog::LoginDialog(Settings &settings, QWidget *parent) : QDialog(parent),
         m_settings.chkAuth = on;
         enableLogin();
     });
+    connect(chkSavePassword, &QCheckBox::toggled, this, [this](bool on) { m_settings.chkSavePassword = on; });
     connect(chkSlave, &QCheckBox::toggled, this, [this](bool on) { m_settings.chkSlave = on; });
     connect(chkModeReader, &QCheckBox::toggled, this, [this](bool on) { m_settings.chkModeReader = on; });
     connect(cmdExit, &QPushButton::clicked, this, &QDialog::hide);
@@ -63,6 +66,7 @@ void LoginDialog::load()
     txtUserName->setText(m_settings.User_Name);
     txtPassword->setText(m_settings.password);
     chkAuth->setChecked(m_settings.chkAuth);
+    chkSavePassword->setChecked(m_settings.chkSavePassword);
     chkSlave->setChecked(m_settings.chkSlave);
     chkModeReader->setChecked(m_settings.chkModeReader);
     enableLogin();

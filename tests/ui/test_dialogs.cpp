@@ -8,6 +8,10 @@
 #include "ui/AddGroupDialog.h"
 #include "ui/FolderDialog.h"
 #include "ui/LogWindow.h"
+#include "ui/LoginDialog.h"
+#include "ui/SearchWindow.h"
+#include "ui/ExitDialog.h"
+#include "core/ListRoles.h"
 #include "ui/MainWindow.h"
 #include "ui/OptionsDialog.h"
 #include "ui/Skin.h"
@@ -468,4 +472,127 @@ TEST(Application, ViewTogglesAndWindowPlaceSurviveARestart)
     EXPECT_FALSE(w.btnsUnknown->isChecked());
     EXPECT_FALSE(b.app->headerView().showUnknown) << "the list follows the buttons";
     EXPECT_EQ(w.geometry(), placed);
+}
+
+// Everything a person does, from the window alone, against the test server.
+TEST(Program, EverythingFromTheWindow)
+{
+    test::TestServer server({"--group", "alt.binaries.one:1000:60", "--segment", "--yenc-only"});
+    App a("[Options]\r\nDownload_Path=DL\r\nchkEnableLogging=1\r\nchkAutodownload=0\r\n", {}, true);
+    a.app->core().sounds.setBackend([](const QString &) {});
+    a.app->start();
+    MainWindow &w = *a.app->mainWindow();
+    QStringList opened;
+    a.app->decoder().RunAssociated = [&](const QString &p) {
+        opened << p;
+        return true;
+    };
+
+    // Add a group in the options.
+    w.cmdOptions->click();
+    a.app->optionsDialog()->cmdAddOne->click();
+    AddGroupDialog &add = *a.app->addGroupDialog();
+    QTest::keyClicks(add.Text1, "alt.binaries.one");
+    add.cmdWebSiteNGSearch->click();
+    ASSERT_EQ(opened.size(), 1);
+    EXPECT_TRUE(opened[0].startsWith("https://duckduckgo.com/?q=usenet%20newsgroup%20alt.binaries.one"));
+    add.cmdOk->click();
+    a.app->optionsDialog()->cmdClose->click();
+    ASSERT_EQ(a.app->groups().rows(), 1);
+    EXPECT_EQ(w.cboVG->itemText(2), "alt.binaries.one");
+
+    // Set up the server in the login dialog and scan.
+    w.cmdScan->click();
+    LoginDialog &login = *a.app->loginDialog();
+    ASSERT_TRUE(login.isVisible());
+    QTest::keyClicks(login.txtHost, "127.0.0.1");
+    login.txtPort->selectAll();
+    QTest::keyClicks(login.txtPort, QString::number(server.port()));
+    login.cmdGO->click();
+    ASSERT_TRUE(test::waitFor([&] { return w.cmdScan->isEnabled() && a.app->store().itemCount() > 0
+                                           && a.app->session().TCP1.state() == 0; }, 20000));
+    QAbstractItemModel *headers = w.ListView2->model();
+    const int all = headers->rowCount();
+    ASSERT_GT(all, 5);
+    EXPECT_EQ(w.lblMCount->text(), "Read: 59");
+
+    // Filter and search.
+    w.btnsComplete->trigger();
+    const int notComplete = headers->rowCount();
+    EXPECT_LT(notComplete, all);
+    w.btnsComplete->trigger();
+    EXPECT_EQ(headers->rowCount(), all);
+    const QString subject = headers->index(0, 0).data().toString();
+    QTest::keyClick(w.ListView2, Qt::Key_F, Qt::ControlModifier);
+    ASSERT_TRUE(a.app->searchWindow()->isVisible());
+    QTest::keyClicks(a.app->searchWindow()->txtSearch, subject.left(12).toLower());
+    a.app->searchWindow()->cmdSearch->click();
+    ASSERT_GE(headers->rowCount(), 1);
+    for (int r = 0; r < headers->rowCount(); ++r)
+        EXPECT_TRUE(headers->index(r, 0).data().toString().contains(subject.left(12), Qt::CaseInsensitive));
+    a.app->searchWindow()->cmdClose->click();
+    w.cboVG->setCurrentIndex(2);
+    w.cboVG->setCurrentIndex(0);
+    EXPECT_EQ(headers->rowCount(), all);
+
+    // Queue two complete items, then put the second first.
+    std::vector<int> complete;
+    for (int r = 0; r < headers->rowCount() && complete.size() < 2; ++r)
+        if (headers->index(r, 0).data(IconKeyRole).toString() == "complete") complete.push_back(r);
+    ASSERT_EQ(complete.size(), 2u);
+    const QString first = headers->index(complete[0], 0).data().toString();
+    const QString second = headers->index(complete[1], 0).data().toString();
+    MainWindow::selectRows(w.ListView2, complete);
+    QTest::keyClick(w.ListView2, Qt::Key_B, Qt::ControlModifier);
+    w.TabStrip1->setCurrentIndex(1);
+    QAbstractItemModel *batch = w.ListView3->model();
+    ASSERT_EQ(batch->rowCount(), 2);
+    MainWindow::selectRows(w.ListView3, {1});
+    w.cmdMoveToTop->click();
+    EXPECT_EQ(batch->index(0, 0).data().toString(), second);
+    EXPECT_EQ(batch->index(1, 0).data().toString(), first);
+
+    // Download, then open the first decoded file from the processed list.
+    w.cmdBatchDownload->click();
+    QAbstractItemModel *done = w.ListView4->model();
+    ASSERT_TRUE(test::waitFor([&] { return done->rowCount() == 2 && batch->rowCount() == 0; }, 30000));
+    EXPECT_EQ(done->index(0, 0).data().toString(), second) << "downloaded in the batch order";
+    for (int r = 0; r < 2; ++r)
+        EXPECT_EQ(done->index(r, 0).data(IconKeyRole).toString(), "proc_true")
+            << done->index(r, 0).data().toString().toStdString() << " / " << done->index(r, 1).data().toString().toStdString();
+    w.TabStrip1->setCurrentIndex(2);
+    opened.clear();
+    const QRect cell = w.ListView4->visualRect(done->index(0, 0));
+    // A double click is a click followed by the second press.
+    QTest::mouseClick(w.ListView4->viewport(), Qt::LeftButton, {}, cell.center());
+    QTest::mouseDClick(w.ListView4->viewport(), Qt::LeftButton, {}, cell.center());
+    ASSERT_EQ(opened.size(), 1);
+    EXPECT_TRUE(opened[0].startsWith(a.dir.path() + "/dl/alt.binaries.one/"));
+    EXPECT_GT(QFileInfo(opened[0]).size(), 0);
+
+    // The watch list and the log.
+    w.cmdEditWatch->click();
+    a.app->watchWindow()->cmdAdd->click();
+    QTest::keyClicks(a.app->watchWindow()->frmWatchAdd->Text1, "poster");
+    a.app->watchWindow()->frmWatchAdd->cmdAdd->click();
+    EXPECT_EQ(a.app->watch().entries().size(), 1u);
+    a.app->watchWindow()->cmdClose->click();
+    w.cmdLog->click();
+    ASSERT_TRUE(a.app->logWindow()->isVisible());
+    QAbstractItemModel *log = a.app->logWindow()->List1->model();
+    QStringList lines;
+    for (int r = 0; r < log->rowCount(); ++r) lines << log->index(r, 0).data().toString();
+    EXPECT_EQ(lines.filter("Decode successful").size(), 2) << lines.join('\n').toStdString();
+
+    // Quit through the exit dialog, saving the headers.
+    w.close();
+    ASSERT_TRUE(a.app->exitDialog()->isVisible());
+    a.app->exitDialog()->chkSaveHeaders->setChecked(true);
+    a.app->exitDialog()->cmdOk->click();
+    EXPECT_EQ(a.ended, 1);
+    EXPECT_TRUE(QFile::exists(a.dir.path() + "/npending.dat"));
+    EXPECT_TRUE(QFile::exists(a.dir.path() + "/WATCH.TXT"));
+    const IniFile ini = a.ini();
+    EXPECT_EQ(*ini.value("Options", "News_Host"), "127.0.0.1");
+    EXPECT_EQ(*ini.value("Options", "News_Port"), QString::number(server.port()));
 }
