@@ -41,6 +41,15 @@ QTableView *makeList(const char *name)
     return v;
 }
 
+// A page of the tab strip: its layout, flush with the frame.
+QVBoxLayout *newPage(QWidget *&page)
+{
+    page = new QWidget;
+    auto *lay = new QVBoxLayout(page);
+    lay->setContentsMargins(0, 0, 0, 0);
+    return lay;
+}
+
 QProgressBar *addBar(QGridLayout *grid, int row, const char *name, const char *caption)
 {
     auto *bar = named<QProgressBar>(name);
@@ -114,9 +123,8 @@ MainWindow::MainWindow(AppCore &core, QWidget *parent) : QMainWindow(parent), m_
 
 QWidget *MainWindow::buildHeadersPage()
 {
-    auto *page = new QWidget;
-    auto *lay = new QVBoxLayout(page);
-    lay->setContentsMargins(0, 0, 0, 0);
+    QWidget *page;
+    QVBoxLayout *lay = newPage(page);
     auto *top = new QHBoxLayout;
     Toolbar1 = named<QToolBar>("Toolbar1");
     Toolbar1->setIconSize(QSize(16, 16));
@@ -144,9 +152,7 @@ QWidget *MainWindow::buildHeadersPage()
     top->addStretch();
     lay->addLayout(top);
 
-    ListView2 = makeList("ListView2");
-    ListView2->installEventFilter(this);
-    lay->addWidget(ListView2, 1);
+    ListView2 = addList(lay, "ListView2");
     lblViewFilter = named<QLabel>("lblViewFilter", QStringLiteral("View Filter:"));
     lay->addWidget(lblViewFilter);
 
@@ -177,12 +183,9 @@ QWidget *MainWindow::buildHeadersPage()
 
 QWidget *MainWindow::buildBatchPage()
 {
-    auto *page = new QWidget;
-    auto *lay = new QVBoxLayout(page);
-    lay->setContentsMargins(0, 0, 0, 0);
-    ListView3 = makeList("ListView3");
-    ListView3->installEventFilter(this);
-    lay->addWidget(ListView3, 1);
+    QWidget *page;
+    QVBoxLayout *lay = newPage(page);
+    ListView3 = addList(lay, "ListView3");
 
     auto *row = new QHBoxLayout;
     cmdBatchDownload = addButton(row, "cmdBatchDownload", "Download");
@@ -227,18 +230,23 @@ QWidget *MainWindow::buildBatchPage()
 
 QWidget *MainWindow::buildProcessedPage()
 {
-    auto *page = new QWidget;
-    auto *lay = new QVBoxLayout(page);
-    lay->setContentsMargins(0, 0, 0, 0);
-    ListView4 = makeList("ListView4");
-    ListView4->installEventFilter(this);
-    lay->addWidget(ListView4, 1);
+    QWidget *page;
+    QVBoxLayout *lay = newPage(page);
+    ListView4 = addList(lay, "ListView4");
     auto *row = new QHBoxLayout;
     cmdProcClearSels = addButton(row, "cmdProcClearSels", "Clear Selected");
     cmdProcClearAll = addButton(row, "cmdProcClearAll", "Clear All");
     row->addStretch();
     lay->addLayout(row);
     return page;
+}
+
+QTableView *MainWindow::addList(QVBoxLayout *lay, const char *name)
+{
+    QTableView *v = makeList(name);
+    v->installEventFilter(this);   // the keys of the lists
+    lay->addWidget(v, 1);
+    return v;
 }
 
 void MainWindow::selectPage(int tab)

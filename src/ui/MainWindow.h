@@ -10,6 +10,7 @@
 #include <QTabBar>
 #include <QTableView>
 #include <QToolBar>
+#include <QVBoxLayout>
 #include <array>
 #include <vector>
 
@@ -79,6 +80,7 @@ private:
     QWidget *buildHeadersPage();
     QWidget *buildBatchPage();
     QWidget *buildProcessedPage();
+    QTableView *addList(QVBoxLayout *lay, const char *name);
     void menuEntry(QMenu *menu, QAction *&a, const char *name, const char *text, QPushButton *runs);
     void popupOver(QTableView *list, QMenu *menu);
     void refreshUi();

@@ -26,6 +26,14 @@ QStringList ImageList::keys() const
 
 namespace {
 
+QPainterPath polygon(std::initializer_list<QPointF> points, bool closed)
+{
+    QPainterPath path(*points.begin());
+    for (auto it = points.begin() + 1; it != points.end(); ++it) path.lineTo(*it);
+    if (closed) path.closeSubpath();
+    return path;
+}
+
 // Each picture is drawn on a 16-unit grid and rendered at every size a screen may ask for,
 // so it stays sharp at 16 px and on high-DPI displays alike.
 void drawIcon(QPainter &p, int index)
@@ -40,10 +48,7 @@ void drawIcon(QPainter &p, int index)
     auto check = [&](QColor c, qreal w) {
         p.setPen(QPen(c, w, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
         p.setBrush(Qt::NoBrush);
-        QPainterPath path(QPointF(4.2, 8.3));
-        path.lineTo(6.9, 11);
-        path.lineTo(11.8, 5);
-        p.drawPath(path);
+        p.drawPath(polygon({{4.2, 8.3}, {6.9, 11}, {11.8, 5}}, false));
     };
     switch (index) {
     case 0:   // complete: green disc with a tick
@@ -70,13 +75,7 @@ void drawIcon(QPainter &p, int index)
     case 3: { // text: a page with lines
         p.setPen(QPen(outline, 1.0));
         p.setBrush(Qt::white);
-        QPainterPath page(QPointF(3.5, 1.5));
-        page.lineTo(10, 1.5);
-        page.lineTo(12.5, 4);
-        page.lineTo(12.5, 14.5);
-        page.lineTo(3.5, 14.5);
-        page.closeSubpath();
-        p.drawPath(page);
+        p.drawPath(polygon({{3.5, 1.5}, {10, 1.5}, {12.5, 4}, {12.5, 14.5}, {3.5, 14.5}}, true));
         p.setPen(QPen(QColor(60, 90, 170), 1.0));
         for (qreal y : {5.5, 8.0, 10.5, 12.5}) p.drawLine(QPointF(5, y), QPointF(11, y));
         break;
@@ -84,22 +83,10 @@ void drawIcon(QPainter &p, int index)
     case 4: { // in batch: blue arrow down into a tray
         p.setPen(Qt::NoPen);
         p.setBrush(QColor(40, 100, 200));
-        QPainterPath arrow(QPointF(6, 1.5));
-        arrow.lineTo(10, 1.5);
-        arrow.lineTo(10, 6.5);
-        arrow.lineTo(13, 6.5);
-        arrow.lineTo(8, 11.5);
-        arrow.lineTo(3, 6.5);
-        arrow.lineTo(6, 6.5);
-        arrow.closeSubpath();
-        p.drawPath(arrow);
+        p.drawPath(polygon({{6, 1.5}, {10, 1.5}, {10, 6.5}, {13, 6.5}, {8, 11.5}, {3, 6.5}, {6, 6.5}}, true));
         p.setPen(QPen(outline, 1.5, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
         p.setBrush(Qt::NoBrush);
-        QPainterPath tray(QPointF(2, 10.5));
-        tray.lineTo(2, 14);
-        tray.lineTo(14, 14);
-        tray.lineTo(14, 10.5);
-        p.drawPath(tray);
+        p.drawPath(polygon({{2, 10.5}, {2, 14}, {14, 14}, {14, 10.5}}, false));
         break;
     }
     case 5:   // done: a bold green tick
