@@ -118,6 +118,7 @@ TEST(Scan, SeveralGroupsWithFaults)
     const QString complete = s.logged.filter("Scan Complete.").first();
     EXPECT_TRUE(complete.startsWith("Scan Complete. 338 headers read in")) << complete.toStdString();
     EXPECT_EQ(s.session.TCP1.state(), 0);
+    EXPECT_TRUE(server.waitForCommand("QUIT"));
     EXPECT_TRUE(server.commands().last().endsWith("QUIT"));
 }
 
@@ -155,8 +156,7 @@ TEST(Scan, EmergencyRestartResumesAtTheSameGroup)
     for (int i = 0; i < 5; ++i) s.core.countdown.tick();
     ASSERT_TRUE(waitFor([&] { return s.logged.filter("Scan Complete.").size() == 1; }));
     EXPECT_EQ(s.logged.count("Scan Initiated..."), 1) << "no new scan, same counters";
-    // The QUIT may reach the server's log a moment after the scan logged its end.
-    waitFor([&] { return server.commandsOf(2).contains("QUIT"); });
+    server.waitForCommand("QUIT");
     EXPECT_EQ(server.commandsOf(2), QStringList({"GROUP alt.binaries.two", "XOVER 2-101", "GROUP alt.binaries.two", "QUIT"}));
 }
 

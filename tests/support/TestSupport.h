@@ -79,6 +79,17 @@ public:
         return out;
     }
 
+    // A command is logged by the server a moment after the client sent it; wait for a line
+    // ending so (the client may already have logged its own end).
+    bool waitForCommand(const QString &ending, int ms = 3000) const
+    {
+        return waitFor([&] {
+            for (const QString &l : commands())
+                if (l.endsWith(ending)) return true;
+            return false;
+        }, ms);
+    }
+
 private:
     QTemporaryDir m_dir;
     QString m_logPath;
