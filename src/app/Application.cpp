@@ -17,6 +17,8 @@
 #include "ui/FolderDialog.h"
 #include "ui/OptionsDialog.h"
 #include "ui/WatchWindow.h"
+#include "ui/ViewerWindow.h"
+#include "viewers/ArticleViewer.h"
 #include <QSignalBlocker>
 #include <QScreen>
 #include <QSoundEffect>

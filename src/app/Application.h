@@ -35,6 +35,8 @@ class OptionsDialog;
 class FolderDialog;
 class WatchWindow;
 class AboutBox;
+class ViewerWindow;
+class ArticleViewer;
 
 class Application : public QObject {
     Q_OBJECT
@@ -75,6 +77,8 @@ public:
     FolderDialog *folderDialog() { return m_browse.get(); }
     WatchWindow *watchWindow() { return m_watchWindow.get(); }
     AboutBox *aboutBox() { return m_about.get(); }
+    ViewerWindow *viewerWindow() { return m_viewerWindow.get(); }
+    ArticleViewer &articleViewer() { return *m_viewer; }
     Decoder &decoder() { return *m_decoder; }
     DownloadDriver &download() { return *m_download; }
     HeaderFile &headerFile() { return *m_headerFile; }
@@ -102,6 +106,7 @@ private:
     void applyViewToggles();
     void captureViewToggles();
     void openHelp();
+    void viewTextCommand();
 
     QString m_cmdLine;
     WidgetPrompter m_widgetPrompter;
@@ -129,6 +134,8 @@ private:
     std::unique_ptr<FolderDialog> m_browse;
     std::unique_ptr<WatchWindow> m_watchWindow;
     std::unique_ptr<AboutBox> m_about;
+    std::unique_ptr<ArticleViewer> m_viewer;
+    std::unique_ptr<ViewerWindow> m_viewerWindow;
     enum class PickerTarget { Download, Cache } m_pickerTarget = PickerTarget::Download;
     StartupSequence m_startup;
     std::function<void(const QString &)> m_playBackend;

@@ -7,6 +7,8 @@
 #include "ui/OptionsDialog.h"
 #include "ui/Skin.h"
 #include "ui/WatchWindow.h"
+#include "ui/ViewerWindow.h"
+#include "viewers/ArticleViewer.h"
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QHeaderView>
@@ -64,6 +66,10 @@ void Application::buildDialogs()
     });
     connect(m_watchWindow->cmdRemove, &QPushButton::clicked, this,
             [this] { m_watch.removeRows(MainWindow::selectedRows(m_watchWindow->ListView1)); });
+
+    m_viewer = std::make_unique<ArticleViewer>(*m_core, *m_session, *m_groups);
+    m_viewerWindow = std::make_unique<ViewerWindow>(*m_viewer, &w);
+    connect(w.cmdViewArt, &QPushButton::clicked, this, &Application::viewTextCommand);
 
     m_about = std::make_unique<AboutBox>(&w);
     connect(w.cmdAbout, &QPushButton::clicked, this, [this] {
@@ -170,6 +176,14 @@ void Application::captureViewToggles()
     s.togtsUnknown = w.btnsUnknown->isChecked();
     s.togtsIncomplete = w.btnsIncomplete->isChecked();
     s.togtsInBatch = w.btnsComplete_bp->isChecked();
+}
+
+// The first selected header's first part, as text.
+void Application::viewTextCommand()
+{
+    const std::vector<int> rows = MainWindow::selectedRows(m_main->ListView2);
+    if (rows.empty()) return;
+    if (m_viewer->requestItem(m_store, m_view->itemAt(rows.front()))) m_viewerWindow->start();
 }
 
 // The help file sits in the application folder, or beside the program.

@@ -158,6 +158,7 @@ QWidget *MainWindow::buildHeadersPage()
 
     auto *row = new QHBoxLayout;
     cmdAddtoQue = addButton(row, "cmdAddtoQue", "Add to &Batch", "Add selected article(s) to the batch");
+    cmdViewArt = addButton(row, "cmdViewArt", "&View Text", "View selected article as text");
     cmdSearchSelect = addButton(row, "cmdSearchSelect", "&Find", "Find headers that match some text you are going to enter");
     cmdDelHeaders = addButton(row, "cmdDelHeaders", "Delete", "Delete the selected header(s)");
     cmdRestore = addButton(row, "cmdRestore", "Restore", "Restore headers that have been deleted");
@@ -176,6 +177,7 @@ QWidget *MainWindow::buildHeadersPage()
 
     mnuHvm = named<QMenu>("mnuHvm", this);
     menuEntry(mnuHvm, mnuHvmAddToBatch, "mnuHvmAddToBatch", "Add To Batch", cmdAddtoQue);
+    menuEntry(mnuHvm, mnuHvmViewText, "mnuHvmViewText", "View Text", cmdViewArt);
     menuEntry(mnuHvm, mnuHvmDelete, "mnuHvmDelete", "Delete", cmdDelHeaders);
     popupOver(ListView2, mnuHvm);
     return page;
@@ -320,6 +322,7 @@ bool MainWindow::eventFilter(QObject *o, QEvent *e)
         else if (ctrl && k->key() == Qt::Key_A) ListView2->selectAll();
         else if (ctrl && k->key() == Qt::Key_B) cmdAddtoQue->click();
         else if (ctrl && k->key() == Qt::Key_F) cmdSearchSelect->click();
+        else if (ctrl && k->key() == Qt::Key_V) cmdViewArt->click();
         else return QMainWindow::eventFilter(o, e);
         return true;
     }

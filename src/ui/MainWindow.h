@@ -39,9 +39,9 @@ public:
     QComboBox *cboVG;
     QToolBar *Toolbar1;
     QAction *btnsComplete, *btnsText, *btnsUnknown, *btnsIncomplete, *btnsComplete_bp, *btnsNew;
-    QPushButton *cmdAddtoQue, *cmdSearchSelect, *cmdDelHeaders, *cmdRestore;
+    QPushButton *cmdAddtoQue, *cmdViewArt, *cmdSearchSelect, *cmdDelHeaders, *cmdRestore;
     QMenu *mnuHvm;
-    QAction *mnuHvmAddToBatch, *mnuHvmDelete;
+    QAction *mnuHvmAddToBatch, *mnuHvmViewText, *mnuHvmDelete;
 
     // Page "Batch".
     QTableView *ListView3;

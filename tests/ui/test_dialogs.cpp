@@ -16,6 +16,7 @@
 #include "ui/OptionsDialog.h"
 #include "ui/Skin.h"
 #include "ui/WatchWindow.h"
+#include "ui/ViewerWindow.h"
 #include <QApplication>
 #include <QDir>
 #include <QHeaderView>
@@ -534,6 +535,18 @@ TEST(Program, EverythingFromTheWindow)
     w.cboVG->setCurrentIndex(2);
     w.cboVG->setCurrentIndex(0);
     EXPECT_EQ(headers->rowCount(), all);
+
+    // View the first item's first part as text, through the key and through the menu.
+    MainWindow::selectRows(w.ListView2, {0});
+    QTest::keyClick(w.ListView2, Qt::Key_V, Qt::ControlModifier);
+    ViewerWindow &viewer = *a.app->viewerWindow();
+    ASSERT_TRUE(viewer.isVisible());
+    EXPECT_EQ(viewer.windowTitle(), headers->index(0, 0).data().toString().trimmed());
+    ASSERT_TRUE(test::waitFor([&] { return viewer.Text1->toPlainText().startsWith("From: "); }, 10000))
+        << viewer.Text1->toPlainText().toStdString();
+    EXPECT_TRUE(viewer.Text1->toPlainText().contains("Subject: "));
+    viewer.close();
+    EXPECT_EQ(w.mnuHvmViewText->text(), "View Text");
 
     // Queue two complete items, then put the second first.
     std::vector<int> complete;
