@@ -5,6 +5,7 @@
 #include "groups/NewsgroupTable.h"
 #include "headers/HeaderListModel.h"
 #include "headers/HeaderStore.h"
+#include "BenchStore.h"
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
@@ -23,16 +24,7 @@ int main(int argc, char **argv)
     groups.addGroup("alt.binaries.bench");
     const quint8 key = quint8(groups.rowKey(1));
     HeaderStore store;
-    int number = 1;
-    for (int i = 0; i < items; ++i) {
-        const QByteArray name = "Post " + QByteArray::number(i * 7919 % items) + " - file.part" + QByteArray::number(i % 40) + ".rar";
-        const int total = 1 + i % 5;
-        for (int k = 1; k <= total; ++k)
-            store.maketree(name + " [xx/" + QByteArray::number(total).rightJustified(7, '0') + "]",
-                           name + " (" + QByteArray::number(k) + "/" + QByteArray::number(total) + ")", number++,
-                           QByteArray::number(total), "750000", key, "poster@example.com", "Mon, 07 Dec 2026 12:00:00 +0000",
-                           "<" + QByteArray::number(number) + "@x>");
-    }
+    fillBenchStore(store, key, items);
     printf("store: %d items, %lld parts\n", store.itemCount(), (long long)store.totalParts());
     HeaderListModel view(store, &groups);
     for (int run = 1; run <= 3; ++run) {
