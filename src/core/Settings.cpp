@@ -60,10 +60,10 @@ QString ScramblePassword(const QString &text, OpsLog *log)
             if (log) log->LogOp(QStringLiteral("UserPWX Decryption Error:") + QStringLiteral("character out of range"), true);
             continue;
         }
-        // A blank filler would be trimmed away when the value is read back, shifting every
-        // position; draw again.
+        // A filler that reads as white space (the blank, or 133, next line) would be trimmed
+        // away when the value is read back, shifting every position; draw again.
         int filler;
-        do filler = int(120 * rng->generateDouble() + 30); while (filler == 32);
+        do filler = int(120 * rng->generateDouble() + 30); while (QChar(filler).isSpace());
         out += QChar(filler);
         out += QChar(code);
     }

@@ -111,7 +111,7 @@ TEST(Download, BatchOfMixedPostsToFiles)
 
     // One connection for the downloads, one GROUP on it for parts of one group, and every
     // expired part asked for by message-id and then by number.
-    server.waitForCommand("QUIT");
+    server.waitForCommand(2, "QUIT");
     const QStringList cmds = server.commandsOf(2);
     EXPECT_EQ(cmds.filter(QRegularExpression("^GROUP ")).size(), 1);
     const QStringList byNumber = cmds.filter(QRegularExpression("^ARTICLE \\d+$"));

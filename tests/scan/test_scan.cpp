@@ -118,8 +118,7 @@ TEST(Scan, SeveralGroupsWithFaults)
     const QString complete = s.logged.filter("Scan Complete.").first();
     EXPECT_TRUE(complete.startsWith("Scan Complete. 338 headers read in")) << complete.toStdString();
     EXPECT_EQ(s.session.TCP1.state(), 0);
-    EXPECT_TRUE(server.waitForCommand("QUIT"));
-    EXPECT_TRUE(server.commands().last().endsWith("QUIT"));
+    EXPECT_TRUE(waitFor([&] { return server.commands().last().endsWith("QUIT"); }));
 }
 
 TEST(Scan, RescanFindsNothingNewAndAllDisabledFinishesAtOnce)
@@ -156,7 +155,7 @@ TEST(Scan, EmergencyRestartResumesAtTheSameGroup)
     for (int i = 0; i < 5; ++i) s.core.countdown.tick();
     ASSERT_TRUE(waitFor([&] { return s.logged.filter("Scan Complete.").size() == 1; }));
     EXPECT_EQ(s.logged.count("Scan Initiated..."), 1) << "no new scan, same counters";
-    server.waitForCommand("QUIT");
+    server.waitForCommand(2, "QUIT");
     EXPECT_EQ(server.commandsOf(2), QStringList({"GROUP alt.binaries.two", "XOVER 2-101", "GROUP alt.binaries.two", "QUIT"}));
 }
 

@@ -79,15 +79,11 @@ public:
         return out;
     }
 
-    // A command is logged by the server a moment after the client sent it; wait for a line
-    // ending so (the client may already have logged its own end).
-    bool waitForCommand(const QString &ending, int ms = 3000) const
+    // A command is logged by the server a moment after the client sent it (the client may
+    // already have logged its own end); waits for that line on one connection.
+    bool waitForCommand(int conn, const QString &line, int ms = 3000) const
     {
-        return waitFor([&] {
-            for (const QString &l : commands())
-                if (l.endsWith(ending)) return true;
-            return false;
-        }, ms);
+        return waitFor([&] { return commandsOf(conn).contains(line); }, ms);
     }
 
 private:
