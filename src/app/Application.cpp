@@ -19,6 +19,7 @@
 #include "ui/WatchWindow.h"
 #include "ui/ViewerWindow.h"
 #include "viewers/ArticleViewer.h"
+#include "viewers/PartsList.h"
 #include <QSignalBlocker>
 #include <QScreen>
 #include <QSoundEffect>

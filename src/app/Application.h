@@ -37,6 +37,8 @@ class WatchWindow;
 class AboutBox;
 class ViewerWindow;
 class ArticleViewer;
+class PartsList;
+class PartsWindow;
 
 class Application : public QObject {
     Q_OBJECT
@@ -79,6 +81,7 @@ public:
     AboutBox *aboutBox() { return m_about.get(); }
     ViewerWindow *viewerWindow() { return m_viewerWindow.get(); }
     ArticleViewer &articleViewer() { return *m_viewer; }
+    PartsWindow *partsWindow() { return m_partsWindow.get(); }
     Decoder &decoder() { return *m_decoder; }
     DownloadDriver &download() { return *m_download; }
     HeaderFile &headerFile() { return *m_headerFile; }
@@ -107,6 +110,7 @@ private:
     void captureViewToggles();
     void openHelp();
     void viewTextCommand();
+    void showParts(int item);
 
     QString m_cmdLine;
     WidgetPrompter m_widgetPrompter;
@@ -136,6 +140,8 @@ private:
     std::unique_ptr<AboutBox> m_about;
     std::unique_ptr<ArticleViewer> m_viewer;
     std::unique_ptr<ViewerWindow> m_viewerWindow;
+    std::unique_ptr<PartsList> m_parts;
+    std::unique_ptr<PartsWindow> m_partsWindow;
     enum class PickerTarget { Download, Cache } m_pickerTarget = PickerTarget::Download;
     StartupSequence m_startup;
     std::function<void(const QString &)> m_playBackend;

@@ -9,6 +9,7 @@
 #include "ui/WatchWindow.h"
 #include "ui/ViewerWindow.h"
 #include "viewers/ArticleViewer.h"
+#include "viewers/PartsList.h"
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QHeaderView>
@@ -70,6 +71,34 @@ void Application::buildDialogs()
     m_viewer = std::make_unique<ArticleViewer>(*m_core, *m_session, *m_groups);
     m_viewerWindow = std::make_unique<ViewerWindow>(*m_viewer, &w);
     connect(w.cmdViewArt, &QPushButton::clicked, this, &Application::viewTextCommand);
+    m_parts = std::make_unique<PartsList>(m_store, *m_groups);
+    m_partsWindow = std::make_unique<PartsWindow>(&w);
+    auto *partRows = new IconProxy(w.ImageList1, m_partsWindow.get());
+    partRows->setSourceModel(m_parts.get());
+    m_partsWindow->ListView1->setModel(partRows);
+    connect(w.cmdViewParts, &QPushButton::clicked, this, [this, &w] {
+        const std::vector<int> rows = MainWindow::selectedRows(w.ListView2);
+        if (!rows.empty()) showParts(m_view->itemAt(rows.front()));
+    });
+    connect(w.cmdViewPartsinBatch, &QPushButton::clicked, this, [this, &w] {
+        const std::vector<int> rows = MainWindow::selectedRows(w.ListView3);
+        if (!rows.empty()) showParts(w.ListView3->model()->index(rows.front(), 0).data(Qt::UserRole).toInt());
+    });
+    // A double click saves that one part raw, through the viewer; no size limit here.
+    connect(m_partsWindow->ListView1, &QTableView::doubleClicked, this, [this](const QModelIndex &i) {
+        const int item = m_parts->item();
+        if (item < 1 || item > m_store.itemCount() || i.row() >= int(m_store.item(item).parts.size())) return;
+        const HeaderItem &it = m_store.item(item);
+        const PartRecord &p = it.parts[size_t(i.row())];
+        ArticleViewer &v = *m_viewer;
+        v.viewSaveMode = 1;
+        v.viewGroupKey = p.groupKey;
+        v.viewTitle = QString::fromLatin1(it.subject);
+        v.viewArticleNumber = QString::number(p.articleNumber);
+        v.viewMessageId = QString::fromLatin1(p.messageId).trimmed();
+        v.viewSize = p.byteCount;
+        m_viewerWindow->start();
+    });
 
     m_about = std::make_unique<AboutBox>(&w);
     connect(w.cmdAbout, &QPushButton::clicked, this, [this] {
@@ -184,6 +213,14 @@ void Application::viewTextCommand()
     const std::vector<int> rows = MainWindow::selectedRows(m_main->ListView2);
     if (rows.empty()) return;
     if (m_viewer->requestItem(m_store, m_view->itemAt(rows.front()))) m_viewerWindow->start();
+}
+
+void Application::showParts(int item)
+{
+    m_parts->ShowPartsList(item);
+    m_partsWindow->setWindowTitle(m_parts->caption());
+    m_partsWindow->show();
+    m_partsWindow->raise();
 }
 
 // The help file sits in the application folder, or beside the program.

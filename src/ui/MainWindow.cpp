@@ -159,6 +159,7 @@ QWidget *MainWindow::buildHeadersPage()
     auto *row = new QHBoxLayout;
     cmdAddtoQue = addButton(row, "cmdAddtoQue", "Add to &Batch", "Add selected article(s) to the batch");
     cmdViewArt = addButton(row, "cmdViewArt", "&View Text", "View selected article as text");
+    cmdViewParts = addButton(row, "cmdViewParts", "View &Parts", "View a list of parts of the first selected multipart article");
     cmdSearchSelect = addButton(row, "cmdSearchSelect", "&Find", "Find headers that match some text you are going to enter");
     cmdDelHeaders = addButton(row, "cmdDelHeaders", "Delete", "Delete the selected header(s)");
     cmdRestore = addButton(row, "cmdRestore", "Restore", "Restore headers that have been deleted");
@@ -178,6 +179,7 @@ QWidget *MainWindow::buildHeadersPage()
     mnuHvm = named<QMenu>("mnuHvm", this);
     menuEntry(mnuHvm, mnuHvmAddToBatch, "mnuHvmAddToBatch", "Add To Batch", cmdAddtoQue);
     menuEntry(mnuHvm, mnuHvmViewText, "mnuHvmViewText", "View Text", cmdViewArt);
+    menuEntry(mnuHvm, mnuHvmViewParts, "mnuHvmViewParts", "View Parts", cmdViewParts);
     menuEntry(mnuHvm, mnuHvmDelete, "mnuHvmDelete", "Delete", cmdDelHeaders);
     popupOver(ListView2, mnuHvm);
     return page;
@@ -198,6 +200,7 @@ QWidget *MainWindow::buildBatchPage()
     cmdDN = addButton(row, "cmdDN", "Move D&own", "Move selected items down in the batch order");
     cmdMoveToTop = addButton(row, "cmdMoveToTop", "Move to Top", "Move selected items to top, so they will be downloaded next");
     cmdbatchMoveToBottom = addButton(row, "cmdbatchMoveToBottom", "Move to Botto&m", "Move selected items to bottom");
+    cmdViewPartsinBatch = addButton(row, "cmdViewPartsinBatch", "View Parts", "View a list of parts of the first selected multipart article");
     row->addStretch();
     imgTestx = named<QLabel>("imgTestx");
     imgTestx->setToolTip(QStringLiteral("Indicates DL status (red=busy) click here to force dl start"));
@@ -226,6 +229,7 @@ QWidget *MainWindow::buildBatchPage()
     menuEntry(mnuBV, mnuBVMoveToTop, "mnuBVMoveToTop", "MoveToTop", cmdMoveToTop);
     menuEntry(mnuBV, mnuBVMoveUp, "mnuBVMoveUp", "Move Up", cmdUP);
     menuEntry(mnuBV, mnuBVMoveDown, "mnuBVMoveDown", "Move Down", cmdDN);
+    menuEntry(mnuBV, mnuBVViewParts, "mnuBVViewParts", "View Parts", cmdViewPartsinBatch);
     popupOver(ListView3, mnuBV);
     return page;
 }
@@ -323,6 +327,7 @@ bool MainWindow::eventFilter(QObject *o, QEvent *e)
         else if (ctrl && k->key() == Qt::Key_B) cmdAddtoQue->click();
         else if (ctrl && k->key() == Qt::Key_F) cmdSearchSelect->click();
         else if (ctrl && k->key() == Qt::Key_V) cmdViewArt->click();
+        else if (ctrl && k->key() == Qt::Key_P) cmdViewParts->click();
         else return QMainWindow::eventFilter(o, e);
         return true;
     }

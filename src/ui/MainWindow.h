@@ -39,15 +39,16 @@ public:
     QComboBox *cboVG;
     QToolBar *Toolbar1;
     QAction *btnsComplete, *btnsText, *btnsUnknown, *btnsIncomplete, *btnsComplete_bp, *btnsNew;
-    QPushButton *cmdAddtoQue, *cmdViewArt, *cmdSearchSelect, *cmdDelHeaders, *cmdRestore;
+    QPushButton *cmdAddtoQue, *cmdViewArt, *cmdViewParts, *cmdSearchSelect, *cmdDelHeaders, *cmdRestore;
     QMenu *mnuHvm;
-    QAction *mnuHvmAddToBatch, *mnuHvmViewText, *mnuHvmDelete;
+    QAction *mnuHvmAddToBatch, *mnuHvmViewText, *mnuHvmViewParts, *mnuHvmDelete;
 
     // Page "Batch".
     QTableView *ListView3;
-    QPushButton *cmdBatchDownload, *cmdBatchDownloadStop, *cmdDelete, *cmdUP, *cmdDN, *cmdMoveToTop, *cmdbatchMoveToBottom;
+    QPushButton *cmdBatchDownload, *cmdBatchDownloadStop, *cmdDelete, *cmdUP, *cmdDN, *cmdMoveToTop, *cmdbatchMoveToBottom,
+        *cmdViewPartsinBatch;
     QMenu *mnuBV;
-    QAction *mnuBVRemove, *mnuBVMoveToTop, *mnuBVMoveUp, *mnuBVMoveDown;
+    QAction *mnuBVRemove, *mnuBVMoveToTop, *mnuBVMoveUp, *mnuBVMoveDown, *mnuBVViewParts;
     QLabel *lblTotalBatchSize, *lblTotalBatchTime, *lblCurrentFileTime;
     QLabel *imgTestx;
 

@@ -3,6 +3,7 @@
 #include "viewers/ArticleViewer.h"
 #include <QCloseEvent>
 #include <QFontDatabase>
+#include <QHeaderView>
 #include <QVBoxLayout>
 
 namespace vt {
@@ -39,6 +40,22 @@ void ViewerWindow::closeEvent(QCloseEvent *e)
 {
     m_viewer.closed();
     QDialog::closeEvent(e);
+}
+
+PartsWindow::PartsWindow(QWidget *parent) : QDialog(parent)
+{
+    setObjectName(QStringLiteral("frmViewParts"));
+    ListView1 = named<QTableView>("ListView1", this);
+    ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
+    ListView1->setSelectionMode(QAbstractItemView::SingleSelection);
+    ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    ListView1->verticalHeader()->hide();
+    ListView1->horizontalHeader()->setStretchLastSection(true);
+    ListView1->setIconSize(QSize(16, 16));
+    auto *lay = new QVBoxLayout(this);
+    lay->setContentsMargins(0, 0, 0, 0);
+    lay->addWidget(ListView1);
+    resize(760, 360);
 }
 
 } // namespace vt

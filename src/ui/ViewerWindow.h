@@ -1,6 +1,7 @@
 #pragma once
 #include <QDialog>
 #include <QPlainTextEdit>
+#include <QTableView>
 
 namespace vt {
 
@@ -20,6 +21,14 @@ protected:
 
 private:
     ArticleViewer &m_viewer;
+};
+
+// frmViewParts: the parts of one item; a double click saves that part raw.
+class PartsWindow : public QDialog {
+    Q_OBJECT
+public:
+    explicit PartsWindow(QWidget *parent = nullptr);
+    QTableView *ListView1;
 };
 
 } // namespace vt

@@ -193,7 +193,8 @@ TEST(Application, BatchListMenuKeysAndButtons)
     ASSERT_EQ(shown(), "ABCDE");
     // Rows 2 and 4 to the top through the list's menu; the moved rows stay selected.
     w.selectRows(w.ListView3, {1, 3});
-    EXPECT_EQ(w.mnuBV->actions().size(), 4);
+    EXPECT_EQ(w.mnuBV->actions().size(), 5);
+    EXPECT_EQ(w.mnuBVViewParts->text(), "View Parts");
     w.mnuBVMoveToTop->trigger();
     EXPECT_EQ(shown(), "BDACE");
     EXPECT_EQ(MainWindow::selectedRows(w.ListView3), (std::vector<int>{0, 1}));
@@ -253,7 +254,7 @@ TEST(Application, HeaderListCommandsKeysAndSearch)
     EXPECT_EQ(m->index(0, 0).data(HeaderListModel::IconKeyRole).toString(), "iteminbatch");
 
     // The list's menu runs the same commands.
-    ASSERT_EQ(w.mnuHvm->actions().size(), 3);
+    ASSERT_EQ(w.mnuHvm->actions().size(), 4);
     w.selectRows(w.ListView2, {3});
     w.mnuHvmAddToBatch->trigger();
     EXPECT_EQ(a.app->batch().rows(), (std::vector<int>{1, 3, 4}));

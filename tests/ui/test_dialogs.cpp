@@ -548,6 +548,24 @@ TEST(Program, EverythingFromTheWindow)
     viewer.close();
     EXPECT_EQ(w.mnuHvmViewText->text(), "View Text");
 
+    // The parts list of that item; a double click saves one part raw.
+    const int item = a.app->headerView().itemAt(0);
+    QTest::keyClick(w.ListView2, Qt::Key_P, Qt::ControlModifier);
+    PartsWindow &parts = *a.app->partsWindow();
+    ASSERT_TRUE(parts.isVisible());
+    EXPECT_EQ(parts.windowTitle(), "View Parts: " + QString::fromLatin1(a.app->store().item(item).subject));
+    QAbstractItemModel *partRows = parts.ListView1->model();
+    ASSERT_EQ(partRows->rowCount(), int(a.app->store().item(item).parts.size()));
+    const QString number = partRows->index(0, 0).data().toString();
+    QTest::mouseClick(parts.ListView1->viewport(), Qt::LeftButton, {}, parts.ListView1->visualRect(partRows->index(0, 0)).center());
+    QTest::mouseDClick(parts.ListView1->viewport(), Qt::LeftButton, {}, parts.ListView1->visualRect(partRows->index(0, 0)).center());
+    const QString saved = a.dir.path() + "/dl/alt.binaries.one/" + number + ".UUE";
+    ASSERT_TRUE(test::waitFor([&] { return viewer.Text1->toPlainText() == "Saved as:" + saved; }, 10000))
+        << viewer.Text1->toPlainText().toStdString();
+    EXPECT_GT(QFileInfo(saved).size(), 0);
+    viewer.close();
+    parts.close();
+
     // Queue two complete items, then put the second first.
     std::vector<int> complete;
     for (int r = 0; r < headers->rowCount() && complete.size() < 2; ++r)
@@ -564,6 +582,10 @@ TEST(Program, EverythingFromTheWindow)
     w.cmdMoveToTop->click();
     EXPECT_EQ(batch->index(0, 0).data().toString(), second);
     EXPECT_EQ(batch->index(1, 0).data().toString(), first);
+    MainWindow::selectRows(w.ListView3, {0});
+    w.cmdViewPartsinBatch->click();
+    EXPECT_TRUE(a.app->partsWindow()->windowTitle().startsWith("View Parts: " + second.left(10)));
+    a.app->partsWindow()->close();
 
     // Download, then open the first decoded file from the processed list.
     w.cmdBatchDownload->click();

@@ -4,6 +4,7 @@
 #include "TestSupport.h"
 #include "nntp/Session.h"
 #include "viewers/ArticleViewer.h"
+#include "viewers/PartsList.h"
 #include <QDir>
 #include <gtest/gtest.h>
 
@@ -153,4 +154,42 @@ TEST(Viewer, SaveModeWritesTheRawPart)
     EXPECT_TRUE(saved.startsWith("Path: news!not-shown\r\n"));
     EXPECT_TRUE(saved.endsWith(body + "\r\n"));
     EXPECT_EQ(r.viewer->viewSaveMode, 0) << "the next opening shows text";
+}
+
+TEST(PartsList, RowsOfOneItem)
+{
+    StoreRig r;
+    r.groups.addGroup("alt.parts");
+    const quint8 key = quint8(r.groups.rowKey(1));
+    r.store.maketree("Holiday - pics.rar [xx/0000003]", "Holiday - pics.rar (1/3)", 501, "3", "1500", key,
+                     "Ann Poster <ann@example.com>", "", "<p1@x>");
+    r.store.maketree("Holiday - pics.rar [xx/0000003]", "Holiday - pics.rar (3/3)", 503, "3", "56", key,
+                     "Ann Poster <ann@example.com>", "", "<p3@x>");
+    r.store.maketree("single note", "single note", 600, "", "1234567", key, "bob@example.com (Bob)", "", "<n@x>");
+    PartsList list(r.store, r.groups);
+    list.ShowPartsList(1);
+    EXPECT_EQ(list.caption(), "View Parts: Holiday - pics.rar [xx/0000003]");
+    EXPECT_EQ(list.headerData(1, Qt::Horizontal, Qt::DisplayRole).toString(), "Size (KB)");
+    ASSERT_EQ(list.rowCount(), 2) << "one row per part slot held";
+    auto cell = [&](int row, int col) { return list.index(row, col).data().toString(); };
+    EXPECT_EQ(cell(0, 0), "501");
+    EXPECT_EQ(cell(0, 1), "001.5");
+    EXPECT_EQ(cell(0, 2), "Holiday - pics.rar (1/3)") << "the part's own counter";
+    EXPECT_EQ(cell(0, 3), "ann@example.com");
+    EXPECT_EQ(cell(0, 4), "alt.parts");
+    EXPECT_EQ(cell(1, 0), "503");
+    EXPECT_EQ(cell(1, 1), "000.1");
+    EXPECT_EQ(cell(1, 2), "Holiday - pics.rar (3/3)");
+    EXPECT_EQ(list.index(0, 0).data(Qt::UserRole).toInt(), 1);
+
+    list.ShowPartsList(2);
+    EXPECT_EQ(list.caption(), "View Parts: single note");
+    ASSERT_EQ(list.rowCount(), 1) << "another item replaces the rows";
+    EXPECT_EQ(cell(0, 1), "1234.6");
+    EXPECT_EQ(cell(0, 2), "single note");
+    EXPECT_EQ(cell(0, 3), "bob@example.com ") << "the address with its trailing blank";
+    list.ShowPartsList(99);
+    EXPECT_EQ(list.rowCount(), 0);
+    EXPECT_EQ(shortPoster("Jane <jane@x"), "jane@x");
+    EXPECT_EQ(shortPoster("plain"), "plain");
 }
