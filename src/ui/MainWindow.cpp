@@ -26,15 +26,10 @@ QPushButton *addButton(QBoxLayout *row, const char *name, const char *text, cons
 
 QTableView *makeList(const char *name)
 {
-    auto *v = named<QTableView>(name);
-    v->setSelectionBehavior(QAbstractItemView::SelectRows);
-    v->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    v->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    v->verticalHeader()->hide();
+    QTableView *v = rowList(name, nullptr);
     // Rows of one fixed height: the view never measures 500,000 rows.
     v->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     v->verticalHeader()->setDefaultSectionSize(v->fontMetrics().height() + 4);
-    v->horizontalHeader()->setStretchLastSection(true);
     v->setSortingEnabled(false);
     v->setWordWrap(false);
     v->setIconSize(QSize(16, 16));

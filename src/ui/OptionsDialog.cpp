@@ -25,12 +25,7 @@ OptionsDialog::OptionsDialog(Settings &settings, QWidget *parent) : QDialog(pare
     };
 
     QWidget *groups = newPage("Newsgroups");
-    ListView1 = named<QTableView>("ListView1", groups);
-    ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
-    ListView1->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    ListView1->verticalHeader()->hide();
-    ListView1->horizontalHeader()->setStretchLastSection(true);
+    ListView1 = rowList("ListView1", groups);
     column(groups)->addWidget(ListView1, 1);
     auto *grid = new QGridLayout;
     auto groupButton = [groups, grid](const char *name, const char *text, int r, int c) {

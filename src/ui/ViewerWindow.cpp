@@ -45,12 +45,7 @@ void ViewerWindow::closeEvent(QCloseEvent *e)
 PartsWindow::PartsWindow(QWidget *parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("frmViewParts"));
-    ListView1 = named<QTableView>("ListView1", this);
-    ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
-    ListView1->setSelectionMode(QAbstractItemView::SingleSelection);
-    ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    ListView1->verticalHeader()->hide();
-    ListView1->horizontalHeader()->setStretchLastSection(true);
+    ListView1 = rowList("ListView1", this, QAbstractItemView::SingleSelection);
     ListView1->setIconSize(QSize(16, 16));
     auto *lay = new QVBoxLayout(this);
     lay->setContentsMargins(0, 0, 0, 0);

@@ -52,13 +52,8 @@ WatchWindow::WatchWindow(WatchList &list, QWidget *parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("frmWatch"));
     setWindowTitle(QStringLiteral("Watch List"));
-    ListView1 = named<QTableView>("ListView1", this);
+    ListView1 = rowList("ListView1", this);
     ListView1->setModel(&list);
-    ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
-    ListView1->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    ListView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    ListView1->verticalHeader()->hide();
-    ListView1->horizontalHeader()->setStretchLastSection(true);
     ListView1->setColumnWidth(0, 240);
     lblWarning = named<QLabel>("lblWarning", this);
     cmdAdd = named<QPushButton>("cmdAdd", QStringLiteral("&Add"), this);
