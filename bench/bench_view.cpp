@@ -17,14 +17,9 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     const int items = argc > 1 ? atoi(argv[1]) : 500'000;
-    QTemporaryDir dir;
-    QuietPrompter prompter;
-    AppCore core(AppPaths(dir.path()), prompter);
-    NewsgroupTable groups(core.log, prompter, core.ui);
-    groups.addGroup("alt.binaries.bench");
-    const quint8 key = quint8(groups.rowKey(1));
-    HeaderStore store;
-    fillBenchStore(store, key, items);
+    BenchRig rig(items);
+    HeaderStore &store = rig.store;
+    NewsgroupTable &groups = rig.groups;
     printf("store: %d items, %lld parts\n", store.itemCount(), (long long)store.totalParts());
     HeaderListModel view(store, &groups);
     for (int run = 1; run <= 3; ++run) {
