@@ -118,6 +118,27 @@ void Session::connectForScan()
     downloadBuffer.clear();
 }
 
+bool Session::connectFeature(Connection &conn, const std::function<void(const QString &)> &status, bool modeReader)
+{
+    Settings &s = m_core.settings;
+    if (trimBlanks(s.News_Port).isEmpty()) s.News_Port = QStringLiteral("119");
+    if (trimBlanks(s.News_Host).isEmpty()) {
+        m_core.prompter.message(QStringLiteral("Enter News Server name by pressing SCAN on main screen, and then try again.\r\r"
+                                               "  This is usually 'news.(hostname).net' or something similar.  Contact your "
+                                               "system admin if you are unsure."));
+        return false;
+    }
+    if (conn.state() != 0) {
+        status(QStringLiteral("Connection Error, please wait..."));
+        conn.close();
+    }
+    modeReaderPending = modeReader;
+    featureReplyBuffer.clear();
+    conn.connectTo(trimBlanks(s.News_Host), quint16(leadingInt(trimBlanks(s.News_Port))));
+    status(QStringLiteral("Connecting..."));
+    return true;
+}
+
 void Session::connectDownload()
 {
     const Settings &s = m_core.settings;

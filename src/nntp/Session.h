@@ -67,6 +67,9 @@ public:
     void sendOn(int c, const QByteArray &text);         // c = 1..6
 
     void connectForScan();
+    // A feature window's opening: port default, host check (with the message), a stale
+    // connection closed, then connect. False when no server is set.
+    bool connectFeature(Connection &conn, const std::function<void(const QString &)> &status, bool modeReader);
     // Opens the download connection (the download driver's connect step).
     void connectDownload();
     void closeConnection(int n);

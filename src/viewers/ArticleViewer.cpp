@@ -29,13 +29,9 @@ QString UnixToDos(const QString &text)
 }
 
 ArticleViewer::ArticleViewer(AppCore &core, Session &session, NewsgroupTable &groups, QObject *parent)
-    : QObject(parent), m_core(core), m_session(session), m_groups(groups)
+    : FeatureConversation(core, session, groups, 4, parent)
 {
-    m_session.setFeature(4, FeatureEndpoint{&conn, {}, {}, {}});
-    connect(&conn, &Connection::replyReceived, this, &ArticleViewer::onReply);
-    connect(&conn, &Connection::dataArrived, this, &ArticleViewer::onData);
     connect(&conn, &Connection::connected, this, [this] { m_core.sounds.PlaySound(QStringLiteral("vtv017.wav")); });
-    connect(&conn, &Connection::socketError, this, [this](const QString &e) { status(QStringLiteral("Connection Error: ") + e); });
 }
 
 bool ArticleViewer::requestItem(const HeaderStore &store, int item)
@@ -57,28 +53,10 @@ bool ArticleViewer::requestItem(const HeaderStore &store, int item)
 
 bool ArticleViewer::open()
 {
-    Settings &s = m_core.settings;
     m_caption = viewTitle.trimmed();
     if (m_caption.size() > 16 && m_caption.right(12).startsWith(QStringLiteral("[xx/00"))) m_caption = m_caption.chopped(12).trimmed();
-    if (s.News_Port.trimmed().isEmpty()) s.News_Port = QStringLiteral("119");
-    if (s.News_Host.trimmed().isEmpty()) {
-        m_core.prompter.message(QStringLiteral("Enter News Server name by pressing SCAN on main screen, and then try again.\r\r"
-                                               "  This is usually 'news.(hostname).net' or something similar.  Contact your "
-                                               "system admin if you are unsure."));
-        return false;
-    }
     setText({});
-    if (conn.state() != 0) {
-        status(QStringLiteral("Connection Error, please wait..."));
-        conn.close();
-    }
-    m_session.modeReaderPending = s.chkModeReader;
-    m_session.featureReplyBuffer.clear();
-    m_received = 0;
-    m_attempt = 1;
-    conn.connectTo(s.News_Host.trimmed(), quint16(s.News_Port.trimmed().toInt()));
-    status(QStringLiteral("Connecting..."));
-    return true;
+    return openConnection();
 }
 
 void ArticleViewer::closed()
@@ -95,100 +73,22 @@ void ArticleViewer::setText(const QString &t)
 
 void ArticleViewer::status(const QString &text, bool newLine) { setText(m_text + (newLine ? kCrLf : QString()) + text); }
 
-void ArticleViewer::send(const QByteArray &line) { m_session.sendFeature(2, line); }
-
-void ArticleViewer::sendGroup()
-{
-    m_session.featureReplyBuffer.clear();
-    send("GROUP " + m_groups.nameByKey(viewGroupKey).toLatin1());
-}
-
 // While the article arrives: one dot per chunk, or the byte count in save mode.
-void ArticleViewer::onData()
+void ArticleViewer::onProgress()
 {
-    if (!conn.receivingMultiline()) return;
     if (viewSaveMode == 1)
         setText(kCrLf + QStringLiteral("Downloading: ") + QString::number(conn.pendingBytes()) + QStringLiteral(" of ")
                 + QString::number(viewSize) + QStringLiteral(" bytes"));
     else status(QStringLiteral("."), false);
 }
 
-void ArticleViewer::onReply(const Reply &r)
+void ArticleViewer::onArticle(const QByteArray &raw)
 {
-    if (r.multiline) {
-        if (r.code != 220) return;   // only an article is asked for
-        if (viewSaveMode == 1) {
-            viewSaveMode = 0;
-            SaveRawArticle(r.data);
-        } else {
-            showArticle(r.data);
-        }
-        return;
-    }
-    const QString line = QString::fromLatin1(r.firstLine());
-    const Settings &s = m_core.settings;
-    switch (r.code) {
-    case 421:
-        // The server is going away; the scan connection is not this window's business.
-        status(line);
-        break;
-    case 500: status(line); sendGroup(); break;
-    case 202:
-        status(line);
-        m_session.featureReplyBuffer.clear();
-        sendGroup();
-        break;
-    case 223: status(QStringLiteral("223 article retrieved - request text separately")); break;
-    case 221: break;
-    case 211:
-        status(QStringLiteral("Downloading..."));
-        m_session.featureReplyBuffer.clear();
-        m_attempt = 1;
-        send("ARTICLE " + viewMessageId.toLatin1());
-        break;
-    case 430:
-        m_session.featureReplyBuffer.clear();
-        if (m_attempt != 2) {
-            m_attempt = 2;
-            send("ARTICLE " + viewArticleNumber.toLatin1());
-        } else {
-            status(QStringLiteral("Article expired.  This article has been deleted from server."));
-        }
-        break;
-    case 423: status(QStringLiteral("Bad article number!  This article has been deleted from server.")); break;
-    case 480: m_session.SendUserName(4); break;
-    case 381: m_session.SendPassword(4); break;
-    case 281:
-        status(QStringLiteral("Authinfo cleared, login complete..."));
-        if (s.chkSlave) {
-            status(QStringLiteral("Requesting slave status"));
-            send("SLAVE");
-        } else {
-            sendGroup();
-        }
-        break;
-    case 205: m_session.featureReplyBuffer.clear(); break;
-    case 400:
-    case 503: status(line + QStringLiteral("Error:")); break;
-    case 502: status(QStringLiteral("Authentication Error.  Check Username/Password...")); break;
-    case 200:
-    case 201:
-        if (m_session.modeReaderPending) {
-            m_core.LogOp(QStringLiteral("Sending MODE READER request"), true);
-            send("MODE READER");
-            m_session.modeReaderPending = false;
-            break;
-        }
-        status(line);
-        if (s.chkAuth) m_session.SendUserName(4);
-        else if (s.chkSlave) {
-            status(QStringLiteral("Requesting slave status"));
-            send("SLAVE");
-        } else {
-            sendGroup();
-        }
-        break;
-    default: status(QStringLiteral("."), false); break;
+    if (viewSaveMode == 1) {
+        viewSaveMode = 0;
+        SaveRawArticle(raw);
+    } else {
+        showArticle(raw);
     }
 }
 

@@ -1,0 +1,108 @@
+#include "FeatureConversation.h"
+#include "core/AppCore.h"
+#include "groups/NewsgroupTable.h"
+#include "nntp/Session.h"
+
+namespace vt {
+
+FeatureConversation::FeatureConversation(AppCore &core, Session &session, NewsgroupTable &groups, int connection,
+                                         QObject *parent)
+    : QObject(parent), m_core(core), m_session(session), m_groups(groups), m_connection(connection)
+{
+    m_session.setFeature(connection, FeatureEndpoint{&conn, {}, {}, {}});
+    connect(&conn, &Connection::replyReceived, this, &FeatureConversation::onReply);
+    connect(&conn, &Connection::dataArrived, this, [this] {
+        if (conn.receivingMultiline()) onProgress();
+    });
+    connect(&conn, &Connection::socketError, this, [this](const QString &e) { status(QStringLiteral("Connection Error: ") + e); });
+}
+
+bool FeatureConversation::openConnection()
+{
+    m_attempt = 1;
+    return m_session.connectFeature(conn, [this](const QString &t) { status(t); }, m_core.settings.chkModeReader);
+}
+
+// Feature connections 3..6 are the send routine's numbers 1..4.
+void FeatureConversation::send(const QByteArray &line) { m_session.sendFeature(m_connection - 2, line); }
+
+void FeatureConversation::sendGroup()
+{
+    m_session.featureReplyBuffer.clear();
+    send("GROUP " + m_groups.nameByKey(viewGroupKey).toLatin1());
+}
+
+void FeatureConversation::onReply(const Reply &r)
+{
+    if (r.multiline) {
+        if (r.code == 220) onArticle(r.data);   // only an article is asked for
+        return;
+    }
+    const QString line = QString::fromLatin1(r.firstLine());
+    const Settings &s = m_core.settings;
+    switch (r.code) {
+    case 421:
+        // The server is going away; the scan connection is not this window's business.
+        status(line);
+        break;
+    case 500: status(line); sendGroup(); break;
+    case 202:
+        status(line);
+        m_session.featureReplyBuffer.clear();
+        sendGroup();
+        break;
+    case 223: status(QStringLiteral("223 article retrieved - request text separately")); break;
+    case 221: break;
+    case 211:
+        status(m_downloadingText);
+        m_session.featureReplyBuffer.clear();
+        m_attempt = 1;
+        send("ARTICLE " + viewMessageId.toLatin1());
+        break;
+    case 430:
+        m_session.featureReplyBuffer.clear();
+        if (m_attempt != 2) {
+            m_attempt = 2;
+            send("ARTICLE " + viewArticleNumber.toLatin1());
+        } else {
+            status(m_expiredText);
+        }
+        break;
+    case 423: status(QStringLiteral("Bad article number!  This article has been deleted from server.")); break;
+    case 480: m_session.SendUserName(m_connection); break;
+    case 381: m_session.SendPassword(m_connection); break;
+    case 281:
+        status(QStringLiteral("Authinfo cleared, login complete..."));
+        if (s.chkSlave) {
+            status(QStringLiteral("Requesting slave status"));
+            send("SLAVE");
+        } else {
+            sendGroup();
+        }
+        break;
+    case 205: m_session.featureReplyBuffer.clear(); break;
+    case 400:
+    case 503: status(line + QStringLiteral("Error:")); break;
+    case 502: status(QStringLiteral("Authentication Error.  Check Username/Password...")); break;
+    case 200:
+    case 201:
+        if (m_session.modeReaderPending) {
+            m_core.LogOp(QStringLiteral("Sending MODE READER request"), true);
+            send("MODE READER");
+            m_session.modeReaderPending = false;
+            break;
+        }
+        status(line);
+        if (s.chkAuth) m_session.SendUserName(m_connection);
+        else if (s.chkSlave) {
+            status(QStringLiteral("Requesting slave status"));
+            send("SLAVE");
+        } else {
+            sendGroup();
+        }
+        break;
+    default: onOtherReply(); break;
+    }
+}
+
+} // namespace vt
