@@ -9,7 +9,6 @@
 #include <QApplication>
 #include <QDir>
 #include <QHeaderView>
-#include "core/Yield.h"
 #include "ui/AddGroupDialog.h"
 #include "ui/LoginDialog.h"
 #include "ui/SearchWindow.h"
@@ -20,6 +19,7 @@
 #include "ui/ViewerWindow.h"
 #include "viewers/ArticleViewer.h"
 #include "viewers/PartsList.h"
+#include "viewers/Preview.h"
 #include <QSignalBlocker>
 #include <QScreen>
 #include <QSoundEffect>

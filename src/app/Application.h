@@ -39,6 +39,8 @@ class ViewerWindow;
 class ArticleViewer;
 class PartsList;
 class PartsWindow;
+class Previewer;
+class PreviewWindow;
 
 class Application : public QObject {
     Q_OBJECT
@@ -82,6 +84,8 @@ public:
     ViewerWindow *viewerWindow() { return m_viewerWindow.get(); }
     ArticleViewer &articleViewer() { return *m_viewer; }
     PartsWindow *partsWindow() { return m_partsWindow.get(); }
+    PreviewWindow *previewWindow() { return m_previewWindow.get(); }
+    Previewer &previewer() { return *m_preview; }
     Decoder &decoder() { return *m_decoder; }
     DownloadDriver &download() { return *m_download; }
     HeaderFile &headerFile() { return *m_headerFile; }
@@ -142,6 +146,8 @@ private:
     std::unique_ptr<ViewerWindow> m_viewerWindow;
     std::unique_ptr<PartsList> m_parts;
     std::unique_ptr<PartsWindow> m_partsWindow;
+    std::unique_ptr<Previewer> m_preview;
+    std::unique_ptr<PreviewWindow> m_previewWindow;
     enum class PickerTarget { Download, Cache } m_pickerTarget = PickerTarget::Download;
     StartupSequence m_startup;
     std::function<void(const QString &)> m_playBackend;

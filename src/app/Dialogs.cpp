@@ -10,6 +10,9 @@
 #include "ui/ViewerWindow.h"
 #include "viewers/ArticleViewer.h"
 #include "viewers/PartsList.h"
+#include "viewers/Preview.h"
+#include "core/ListRoles.h"
+#include "headers/ItemText.h"
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QHeaderView>
@@ -98,6 +101,26 @@ void Application::buildDialogs()
         v.viewMessageId = QString::fromLatin1(p.messageId).trimmed();
         v.viewSize = p.byteCount;
         m_viewerWindow->start();
+    });
+
+    m_preview = std::make_unique<Previewer>(*m_core, *m_session, *m_groups, m_store, *m_cache);
+    m_preview->RunAssociated = [this](const QString &p) { return m_decoder->RunAssociated(p); };
+    m_previewWindow = std::make_unique<PreviewWindow>(*m_preview, &w);
+    connect(&w, &MainWindow::previewRequested, this, [this, &w] {
+        const std::vector<int> rows = MainWindow::selectedRows(w.ListView2);
+        if (!rows.empty()) m_previewWindow->start(m_view->itemAt(rows.front()));
+    });
+    connect(w.ListView2, &QTableView::doubleClicked, this, [this, &w](const QModelIndex &i) {
+        const int item = m_view->itemAt(i.row());
+        if (item < 1 || item > m_store.itemCount()) return;
+        const bool text = i.siblingAtColumn(0).data(IconKeyRole).toString() == QLatin1String("text");
+        switch (doubleClickTarget(m_store.item(item).subject.trimmed(), text)) {
+        case RowOpens::Preview: m_previewWindow->start(item); break;
+        case RowOpens::Viewer:
+            if (m_viewer->requestItem(m_store, item)) m_viewerWindow->start();
+            break;
+        case RowOpens::Parts: showParts(item); break;
+        }
     });
 
     m_about = std::make_unique<AboutBox>(&w);

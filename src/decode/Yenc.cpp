@@ -310,7 +310,7 @@ QString YencDecoder::decode(const QString &in, const QString &outPath, bool part
 
     QFile out(outPath);
     if (!out.open(QIODevice::ReadWrite)) return err + QStringLiteral(" ") + out.errorString();
-    const qint64 at = pi.begin > 0 ? pi.begin - 1 : 0;
+    const qint64 at = placeAtOffset && pi.begin > 0 ? pi.begin - 1 : 0;
     if (at > out.size()) {
         // A gap before this part: byte 254 up to its offset.
         out.seek(out.size());

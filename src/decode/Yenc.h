@@ -44,6 +44,8 @@ public:
     // Called after every block written: keeps the download watchdog quiet.
     std::function<void()> activity;
     bool useFastPath = true;
+    // A part goes to its "begin=" offset; off, it starts the output file.
+    bool placeAtOffset = true;
 
     bool yEncCheck(const QString &path);
     QByteArray yEncGetFilename(const QString &path);

@@ -14,6 +14,15 @@ QByteArray itemDisplayName(const HeaderItem &it)
     return it.subject.contains("[xx/000") ? it.subject.left(it.subject.size() - 13) : it.subject;
 }
 
+RowOpens doubleClickTarget(const QByteArray &subject, bool textItem)
+{
+    if (textItem) return RowOpens::Viewer;
+    const QByteArray ext = (subject.endsWith(']') && subject.size() >= 14 ? subject.chopped(13) : subject).right(4).toUpper();
+    if (ext == ".MP3" || ext == ".MPG") return RowOpens::Preview;
+    if (ext == ".TXT" || ext == ".NFO" || ext == ".DIZ") return RowOpens::Viewer;
+    return RowOpens::Parts;
+}
+
 QString mbText(qint64 bytes) { return QString::number(double(bytes) / 1e6, 'f', 3).rightJustified(7, u'0'); }
 
 QString lifeText(int life)

@@ -175,6 +175,9 @@ QWidget *MainWindow::buildHeadersPage()
     menuEntry(mnuHvm, mnuHvmAddToBatch, "mnuHvmAddToBatch", "Add To Batch", cmdAddtoQue);
     menuEntry(mnuHvm, mnuHvmViewText, "mnuHvmViewText", "View Text", cmdViewArt);
     menuEntry(mnuHvm, mnuHvmViewParts, "mnuHvmViewParts", "View Parts", cmdViewParts);
+    mnuHvmPreview = mnuHvm->addAction(QStringLiteral("Preview"));
+    mnuHvmPreview->setObjectName(QStringLiteral("mnuHvmPreview"));
+    connect(mnuHvmPreview, &QAction::triggered, this, &MainWindow::previewRequested);
     menuEntry(mnuHvm, mnuHvmDelete, "mnuHvmDelete", "Delete", cmdDelHeaders);
     popupOver(ListView2, mnuHvm);
     return page;
@@ -323,6 +326,7 @@ bool MainWindow::eventFilter(QObject *o, QEvent *e)
         else if (ctrl && k->key() == Qt::Key_F) cmdSearchSelect->click();
         else if (ctrl && k->key() == Qt::Key_V) cmdViewArt->click();
         else if (ctrl && k->key() == Qt::Key_P) cmdViewParts->click();
+        else if (ctrl && k->key() == Qt::Key_R) emit previewRequested();
         else return QMainWindow::eventFilter(o, e);
         return true;
     }

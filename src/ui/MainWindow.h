@@ -41,7 +41,7 @@ public:
     QAction *btnsComplete, *btnsText, *btnsUnknown, *btnsIncomplete, *btnsComplete_bp, *btnsNew;
     QPushButton *cmdAddtoQue, *cmdViewArt, *cmdViewParts, *cmdSearchSelect, *cmdDelHeaders, *cmdRestore;
     QMenu *mnuHvm;
-    QAction *mnuHvmAddToBatch, *mnuHvmViewText, *mnuHvmViewParts, *mnuHvmDelete;
+    QAction *mnuHvmAddToBatch, *mnuHvmViewText, *mnuHvmViewParts, *mnuHvmPreview, *mnuHvmDelete;
 
     // Page "Batch".
     QTableView *ListView3;
@@ -68,6 +68,7 @@ public:
 signals:
     void closeRequested();
     void statusLightClicked();
+    void previewRequested();   // mnuHvmPreview, Ctrl+R
     void activated();
 
 protected:

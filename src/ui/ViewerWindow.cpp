@@ -1,6 +1,7 @@
 #include "ViewerWindow.h"
 #include "Named.h"
 #include "viewers/ArticleViewer.h"
+#include "viewers/Preview.h"
 #include <QCloseEvent>
 #include <QFontDatabase>
 #include <QHeaderView>
@@ -51,6 +52,45 @@ PartsWindow::PartsWindow(QWidget *parent) : QDialog(parent)
     lay->setContentsMargins(0, 0, 0, 0);
     lay->addWidget(ListView1);
     resize(760, 360);
+}
+
+PreviewWindow::PreviewWindow(Previewer &preview, QWidget *parent) : QDialog(parent), m_preview(preview)
+{
+    setObjectName(QStringLiteral("frmPreviewMP3"));
+    setWindowTitle(QStringLiteral("Preview"));
+    Label1 = named<QLabel>("Label1");
+    Label2 = named<QLabel>("Label2");
+    Label2->setWordWrap(true);
+    ProgressBar1 = named<QProgressBar>("ProgressBar1", this);
+    ProgressBar1->setTextVisible(false);
+    auto *lay = new QVBoxLayout(this);
+    lay->addWidget(Label2);
+    lay->addWidget(ProgressBar1);
+    lay->addWidget(Label1);
+    resize(460, 120);
+    connect(&preview, &Previewer::statusChanged, Label1, &QLabel::setText);
+    connect(&preview, &Previewer::progressChanged, this, [this](qint64 value, qint64 max) {
+        // Bars count in int: scale parts beyond 2 GB down.
+        const int shift = max > INT_MAX ? 10 : 0;
+        ProgressBar1->setMaximum(int(std::max<qint64>(1, max >> shift)));
+        ProgressBar1->setValue(int(value >> shift));
+    });
+    connect(&preview, &Previewer::fetchFinished, this, &QDialog::hide);
+}
+
+void PreviewWindow::start(int item)
+{
+    Label1->clear();
+    if (m_preview.StartPreview(item) != Previewer::Started::Fetching) return;
+    Label2->setText(m_preview.viewTitle);
+    show();
+    raise();
+}
+
+void PreviewWindow::closeEvent(QCloseEvent *e)
+{
+    m_preview.closed();
+    QDialog::closeEvent(e);
 }
 
 } // namespace vt

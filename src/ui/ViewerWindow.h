@@ -1,11 +1,14 @@
 #pragma once
 #include <QDialog>
+#include <QLabel>
+#include <QProgressBar>
 #include <QPlainTextEdit>
 #include <QTableView>
 
 namespace vt {
 
 class ArticleViewer;
+class Previewer;
 
 // frmViewArt: one text box that shows the viewer's status lines and then the article.
 class ViewerWindow : public QDialog {
@@ -29,6 +32,23 @@ class PartsWindow : public QDialog {
 public:
     explicit PartsWindow(QWidget *parent = nullptr);
     QTableView *ListView1;
+};
+
+// frmPreviewMP3: the fetch of one part for a preview; it goes away when the part is in.
+class PreviewWindow : public QDialog {
+    Q_OBJECT
+public:
+    PreviewWindow(Previewer &preview, QWidget *parent = nullptr);
+    QLabel *Label1, *Label2;
+    QProgressBar *ProgressBar1;
+    // Shows the preview's state: at once, or this window while the part is fetched.
+    void start(int item);
+
+protected:
+    void closeEvent(QCloseEvent *e) override;
+
+private:
+    Previewer &m_preview;
 };
 
 } // namespace vt

@@ -30,8 +30,9 @@ struct ViewRig : vt::test::StoreRig {
         const QByteArray marker = total ? " [xx/" + QByteArray::number(total).rightJustified(7, '0') + "]" : QByteArray();
         for (int k = 1; k <= parts; ++k) {
             const QByteArray subject = total ? name + " (" + QByteArray::number(k) + "/" + QByteArray::number(total) + ")" : name;
-            store.maketree(name + marker, subject, number++, total ? QByteArray::number(total) : QByteArray(),
-                           QByteArray::number(bytes), key, "poster@x", date, "<" + QByteArray::number(number) + "@x>");
+            const int n = number++;
+            store.maketree(name + marker, subject, n, total ? QByteArray::number(total) : QByteArray(),
+                           QByteArray::number(bytes), key, "poster@x", date, "<" + QByteArray::number(n + 1) + "@x>");
         }
         return store.itemCount();
     }

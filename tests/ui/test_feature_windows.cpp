@@ -1,0 +1,114 @@
+// The windows of the feature connections, driven by their controls against the test
+// server: the header list's double click and preview entries, the host group list, and
+// the setup assistant.
+#include "AppRig.h"
+#include "Posts.h"
+#include "TestSupport.h"
+#include "download/PartCache.h"
+#include "headers/HeaderListModel.h"
+#include "headers/HeaderStore.h"
+#include "ui/MainWindow.h"
+#include "ui/ViewerWindow.h"
+#include "viewers/Preview.h"
+#include <QTest>
+#include <gtest/gtest.h>
+
+namespace {
+
+QByteArray head(const QByteArray &id) { return "From: Ann <ann@example>\r\nSubject: post\r\nMessage-ID: " + id + "\r\n\r\n"; }
+
+// Double-clicks the list row whose first cell starts with `name`.
+void doubleClickRow(QTableView *v, const QString &name)
+{
+    QAbstractItemModel *m = v->model();
+    for (int r = 0; r < m->rowCount(); ++r) {
+        if (!m->index(r, 0).data().toString().startsWith(name)) continue;
+        const QPoint at = v->visualRect(m->index(r, 0)).center();
+        QTest::mouseClick(v->viewport(), Qt::LeftButton, {}, at);
+        QTest::mouseDClick(v->viewport(), Qt::LeftButton, {}, at);
+        return;
+    }
+    ADD_FAILURE() << "no row " << name.toStdString();
+}
+
+int rowOf(QTableView *v, const QString &name)
+{
+    for (int r = 0; r < v->model()->rowCount(); ++r)
+        if (v->model()->index(r, 0).data().toString().startsWith(name)) return r;
+    return -1;
+}
+
+} // namespace
+
+TEST(HeaderList, DoubleClickAndPreviewFromTheWindow)
+{
+    QTemporaryDir arts;
+    const QByteArray song(5000, 'S');
+    const QByteArray part1 = test::yencPart(song, 1, 2500, 1, 2, "song.mp3");
+    ASSERT_TRUE(test::writeFile(arts.path() + "/800.art", head("<song1@x>") + part1));
+    ASSERT_TRUE(test::writeFile(arts.path() + "/810.art", head("<nfo@x>") + "Release notes in plain text\r\n"));
+    test::TestServer server({"--group", "alt.test:800:0", "--article-dir", arts.path()});
+    App a("[Options]\r\nDownload_Path=DL\r\nNews_Host=127.0.0.1\r\nNews_Port=" + QByteArray::number(server.port()) + "\r\n", {}, true);
+    a.app->core().sounds.setBackend([](const QString &) {});
+    a.app->start();
+    a.app->core().settings.Cache_Path = a.dir.path() + "/cache/";
+    QStringList opened;
+    a.app->decoder().RunAssociated = [&](const QString &p) {
+        opened << p;
+        return true;
+    };
+    MainWindow &w = *a.app->mainWindow();
+    a.app->groups().addGroup("alt.test");
+    const quint8 key = quint8(a.app->groups().rowKey(1));
+    HeaderStore &st = a.app->store();
+    st.maketree("song.mp3 [xx/0000002]", "song.mp3 (1/2)", 800, "2", QByteArray::number(part1.size()), key, "ann@x", "", "<song1@x>");
+    st.maketree("song.mp3 [xx/0000002]", "song.mp3 (2/2)", 801, "2", "2600", key, "ann@x", "", "<song2@x>");
+    st.maketree("readme.nfo [xx/0000001]", "readme.nfo (1/1)", 810, "1", "40", key, "ann@x", "", "<nfo@x>");
+    st.maketree("archive.rar [xx/0000002]", "archive.rar (1/2)", 820, "2", "3000", key, "ann@x", "", "<rar1@x>");
+    st.maketree("archive.rar [xx/0000002]", "archive.rar (2/2)", 821, "2", "3000", key, "ann@x", "", "<rar2@x>");
+    a.app->headerView().ViewRefresh(false);
+    ASSERT_EQ(w.ListView2->model()->rowCount(), 3);
+
+    // .MP3: the preview fetches part 1 in its window, which closes, and opens the file.
+    doubleClickRow(w.ListView2, "song.mp3");
+    PreviewWindow &pw = *a.app->previewWindow();
+    ASSERT_TRUE(pw.isVisible());
+    EXPECT_EQ(pw.Label2->text(), "song.mp3 (1/2)");
+    ASSERT_TRUE(test::waitFor([&] { return !opened.isEmpty(); }, 10000)) << pw.Label1->text().toStdString();
+    EXPECT_FALSE(pw.isVisible());
+    EXPECT_TRUE(opened[0].endsWith("/cache/previews/VT preview of song.mp3"));
+    EXPECT_EQ(test::readFile(opened[0]), song.left(2500));
+
+    // .NFO: the article viewer.
+    doubleClickRow(w.ListView2, "readme.nfo");
+    ViewerWindow &viewer = *a.app->viewerWindow();
+    ASSERT_TRUE(viewer.isVisible());
+    ASSERT_TRUE(test::waitFor([&] { return viewer.Text1->toPlainText().contains("Release notes in plain text"); }, 10000));
+    viewer.close();
+
+    // Anything else: the parts list.
+    doubleClickRow(w.ListView2, "archive.rar");
+    ASSERT_TRUE(a.app->partsWindow()->isVisible());
+    EXPECT_EQ(a.app->partsWindow()->ListView1->model()->rowCount(), 2);
+    a.app->partsWindow()->close();
+
+    // Ctrl+R on a cached part: no window, no connection, and ".rar" asks first (No here).
+    const int rar = st.itemCount();
+    PartCache cache(a.app->core().settings, a.app->groups(), st);
+    const QByteArray rarData(3000, 'R');
+    ASSERT_TRUE(test::writeFile(cache.PartCacheFile(rar, 1), head("<rar1@x>") + test::yencPart(rarData, 1, 1500, 1, 2, "archive.rar")));
+    const int commands = int(server.commands().size());
+    MainWindow::selectRows(w.ListView2, {rowOf(w.ListView2, "archive.rar")});
+    QTest::keyClick(w.ListView2, Qt::Key_R, Qt::ControlModifier);
+    EXPECT_FALSE(pw.isVisible());
+    ASSERT_EQ(a.prompter.questions.size(), 1);
+    EXPECT_TRUE(a.prompter.questions[0].endsWith("VT preview of archive.rar indicates possibly dangerous file, launch preview anyway?"));
+    EXPECT_EQ(opened.size(), 1);
+    // The menu entry does the same; Yes opens it.
+    a.prompter.setAnswer(true);
+    w.mnuHvmPreview->trigger();
+    ASSERT_EQ(opened.size(), 2);
+    EXPECT_TRUE(opened[1].endsWith("VT preview 2 of archive.rar"));
+    test::spin(100);
+    EXPECT_EQ(int(server.commands().size()), commands);
+}
