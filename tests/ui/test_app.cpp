@@ -254,7 +254,7 @@ TEST(Application, HeaderListCommandsKeysAndSearch)
     EXPECT_EQ(m->index(0, 0).data(HeaderListModel::IconKeyRole).toString(), "iteminbatch");
 
     // The list's menu runs the same commands.
-    ASSERT_EQ(w.mnuHvm->actions().size(), 4);
+    ASSERT_EQ(w.mnuHvm->actions().size(), 5);
     w.selectRows(w.ListView2, {3});
     w.mnuHvmAddToBatch->trigger();
     EXPECT_EQ(a.app->batch().rows(), (std::vector<int>{1, 3, 4}));
