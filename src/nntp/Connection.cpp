@@ -101,6 +101,10 @@ void Connection::onReadyRead()
         emit replyReceived(r);
         // A handler may have closed us; the framer was reset then and yields nothing more.
     }
+    if (self && m_streaming) {
+        QByteArray piece;
+        if (m_framer.takeReceived(piece) > 0) emit bodyReceived(piece);
+    }
 }
 
 } // namespace vt

@@ -28,6 +28,8 @@ public:
     qint64 bytesReceived() const { return m_received; }
     qsizetype pendingBytes() const { return m_framer.pendingBytes(); }
     bool receivingMultiline() const { return m_framer.inMultiline(); }
+    // Multi-line replies are handed on as they arrive (bodyReceived), not held until complete.
+    void setStreaming(bool on) { m_streaming = on; }
 
 signals:
     void replyReceived(const vt::Reply &reply);
@@ -35,6 +37,7 @@ signals:
     void connected();
     void peerClosed();
     void socketError(const QString &description);
+    void bodyReceived(const QByteArray &bytes);   // streaming: a piece of the reply in progress
 
 private:
     void onReadyRead();
@@ -42,6 +45,7 @@ private:
     ReplyFramer m_framer;
     bool m_closing = false;
     bool m_error = false;
+    bool m_streaming = false;
     qint64 m_received = 0;
 };
 

@@ -116,6 +116,20 @@ bool ReplyFramer::next(Reply &out)
     }
 }
 
+qsizetype ReplyFramer::takeReceived(QByteArray &out)
+{
+    if (m_state != State::Body) return 0;
+    const qsizetype upto = m_buf.size() - 4;
+    if (upto <= m_pos) return 0;
+    const qsizetype n = upto - m_pos;
+    out.append(m_buf.constData() + m_pos, n);
+    m_pos = upto;
+    m_scan = std::max(m_scan, m_pos);
+    m_bodyFrom = std::max(m_bodyFrom, m_pos);
+    compact();
+    return n;
+}
+
 void ReplyFramer::compact()
 {
     if (m_pos == m_buf.size()) {

@@ -27,6 +27,10 @@ public:
     // Takes the next complete reply; false when none is complete yet.
     bool next(Reply &out);
     void reset();
+    // While a multi-line reply is being received and next() found no end: hands out its
+    // bytes so far (status line included, raw) except the last four, which may start the
+    // terminator. The complete reply then holds only what was not taken.
+    qsizetype takeReceived(QByteArray &out);
 
     // Bytes of the reply still being received (for progress lines).
     qsizetype pendingBytes() const { return m_buf.size() - m_pos; }

@@ -130,3 +130,46 @@ TEST(ReplyFramer, PendingBytesAndReset)
     ASSERT_TRUE(f.next(r));
     EXPECT_EQ(r.data, QByteArray("200 again\r\n"));
 }
+
+// A long reply streamed: what is taken along the way and the final reply add up to the
+// reply exactly, wherever the stream is cut, and the reply after it is intact.
+TEST(ReplyFramer, StreamedMultilineReplyAddsUpWhereverCut)
+{
+    QByteArray list = "215 list follows\r\n";
+    for (int i = 0; i < 300; ++i) list += "alt.group" + QByteArray::number(i) + " 10 1 y\r\n";
+    list += ".\r\n";
+    const QByteArray stream = list + "205 bye\r\n";
+    std::mt19937 rng(7);
+    for (int round = 0; round < 200; ++round) {
+        ReplyFramer f;
+        QByteArray taken;
+        std::vector<Reply> got;
+        qsizetype at = 0;
+        while (at < stream.size()) {
+            const qsizetype n = std::min<qsizetype>(stream.size() - at, 1 + rng() % (round < 100 ? 7 : 900));
+            f.feed(stream.constData() + at, n);
+            at += n;
+            Reply r;
+            while (f.next(r)) got.push_back(r);
+            f.takeReceived(taken);
+        }
+        ASSERT_EQ(got.size(), 2u) << "round " << round;
+        EXPECT_EQ(got[0].code, 215);
+        EXPECT_TRUE(got[0].multiline);
+        EXPECT_EQ(taken + got[0].data, list) << "round " << round;
+        EXPECT_LE(got[0].data.size(), 4 + 900 + 5);
+        EXPECT_EQ(got[1].data, "205 bye\r\n");
+    }
+    ReplyFramer single;
+    QByteArray none;
+    single.feed("200 hello there, long greeting\r\n");
+    EXPECT_EQ(single.takeReceived(none), 0) << "only multi-line replies are streamed";
+    ReplyFramer empty;
+    empty.feed("215 x\r\n");
+    Reply r;
+    EXPECT_FALSE(empty.next(r));
+    empty.takeReceived(none);
+    empty.feed(".\r\n");
+    ASSERT_TRUE(empty.next(r)) << "an empty list still ends";
+    EXPECT_EQ(none + r.data, "215 x\r\n.\r\n");
+}

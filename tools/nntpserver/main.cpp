@@ -8,6 +8,7 @@
 //   --yenc-only, --big-posts content mix
 //   --blob-bytes N           an article <blob@synth.vantrel> of about N bytes
 //   --list-extra N           N more groups in LIST
+//   --list-line TEXT         one more LIST line as given (repeatable)
 //   --auth USER:PASS         credentials; --require-auth: needed from the start
 //   --segment                cut every reply into small pieces at random points
 //   --fault 'VERB[ ARG]=ACTION[@N]'  ACTION: a reply code, drop, stall, cut or twice
@@ -64,6 +65,7 @@ struct Config {
     size_t blobBytes = 0;
     std::string blob;
     int listExtra = 0;
+    std::vector<std::string> listLines;   // --list-line
     std::string user, pass;
     bool requireAuth = false;
     bool segment = false;
@@ -390,6 +392,7 @@ void Conn::serve()
             std::string body;
             for (const ServedGroup &sg : cfg.groups)
                 body += sg.g.name + " " + std::to_string(sg.g.last) + " " + std::to_string(sg.g.first) + " y\r\n";
+            for (const std::string &l : cfg.listLines) body += l + "\r\n";
             for (int i = 0; i < cfg.listExtra; ++i)
                 body += "alt.binaries.synth." + std::to_string(i % 997) + ".group" + std::to_string(i) + " "
                         + std::to_string(1000 + i) + " 1 y\r\n";
@@ -463,6 +466,7 @@ int main(int argc, char **argv)
         else if (a == "--big-posts") { cfg.opt.bigPosts = true; cfg.opt.mixed = false; }
         else if (a == "--blob-bytes") cfg.blobBytes = strtoull(val().c_str(), nullptr, 10);
         else if (a == "--list-extra") cfg.listExtra = atoi(val().c_str());
+        else if (a == "--list-line") cfg.listLines.push_back(val());
         else if (a == "--require-auth") cfg.requireAuth = true;
         else if (a == "--segment") cfg.segment = true;
         else if (a == "--article-dir") articleDir = val();

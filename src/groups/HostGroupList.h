@@ -1,0 +1,98 @@
+#pragma once
+// The server's whole list of newsgroups: fetched with LIST on feature connection 3 and
+// streamed to HOSTGRPS.TXT as it arrives, loaded into memory, searched by name, and the
+// chosen groups added to the newsgroup table.
+#include "nntp/Connection.h"
+#include <QAbstractTableModel>
+#include <QElapsedTimer>
+#include <vector>
+
+namespace vt {
+
+class AppCore;
+class NewsgroupTable;
+class Session;
+
+// One row per matching group: name, "Total (est.)", "First", "Last".
+class HostGroupResults : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    struct Row {
+        QString name, total, first, last;
+    };
+    using QAbstractTableModel::QAbstractTableModel;
+    int rowCount(const QModelIndex &p = {}) const override { return p.isValid() ? 0 : int(m_rows.size()); }
+    int columnCount(const QModelIndex &p = {}) const override { return p.isValid() ? 0 : 4; }
+    QVariant data(const QModelIndex &index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation o, int role) const override;
+    void clear();
+    void append(std::vector<Row> &rows);   // moves the batch in, one insert
+    const Row &row(int r) const { return m_rows[size_t(r)]; }
+
+private:
+    std::vector<Row> m_rows;
+};
+
+class HostGroupList : public QObject {
+    Q_OBJECT
+public:
+    HostGroupList(AppCore &core, Session &session, NewsgroupTable &groups, QObject *parent = nullptr);
+
+    enum SearchType { StartsWith, Contains };
+
+    void Preload_groups();
+    // cmdGetHostGroups: false when nothing was started (declined, no server).
+    bool download(bool forAssistant = false);
+    // cmdQR: starts a search, or stops the one running.
+    void search(const QString &query, SearchType type);
+    // cmdAdd for these result rows.
+    void add(const std::vector<int> &rows);
+    // The window went away: a running search stops, the connection closes.
+    void closed();
+
+    QString filePath() const;
+    bool searchable() const { return m_loaded; }
+    bool downloading() const { return m_downloading; }
+    bool searching() const { return m_searching; }
+    int matches() const { return m_matches; }
+    QString statusText(int panel) const { return panel == 0 ? m_status0 : m_status1; }
+
+    QByteArray hostGroupText;
+    bool hostGroupsReady = false;
+    bool hostGroupsForAssistant = false;
+    HostGroupResults results;
+    Connection conn;
+
+    // Kilobytes as "###,###" (whole) or "###,###.0".
+    static QString kbText(qint64 bytes, bool tenths);
+    // The longest the event loop waited during the last search, and how many times it ran.
+    qint64 longestGapMs() const { return m_longestGap; }
+    int yields() const { return m_yields; }
+
+signals:
+    void statusChanged(const QString &text, int panel, bool forAssistant);
+    void stateChanged();   // searchable, downloading or searching changed
+    void progressChanged(qint64 value, qint64 max);
+
+private:
+    void Status(const QString &text, int panel = 0);
+    void onReply(const Reply &r);
+    void onBody(const QByteArray &bytes);
+    void WriteGroupPacket();
+    void SaveGroupPacket();
+    void endDownload();
+    void send(const QByteArray &line);
+    void sendAfterLogin();
+
+    AppCore &m_core;
+    Session &m_session;
+    NewsgroupTable &m_groups;
+    QString m_status0, m_status1;
+    bool m_loaded = false, m_downloading = false, m_searching = false, m_abort = false;
+    int m_matches = 0;
+    qint64 m_received = 0;
+    qint64 m_longestGap = 0;
+    int m_yields = 0;
+};
+
+} // namespace vt
