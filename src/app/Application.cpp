@@ -20,6 +20,8 @@
 #include "viewers/ArticleViewer.h"
 #include "viewers/PartsList.h"
 #include "viewers/Preview.h"
+#include "groups/HostGroupList.h"
+#include "ui/HostGroupsWindow.h"
 #include <QSignalBlocker>
 #include <QScreen>
 #include <QSoundEffect>

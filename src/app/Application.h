@@ -40,6 +40,8 @@ class ArticleViewer;
 class PartsList;
 class PartsWindow;
 class Previewer;
+class HostGroupList;
+class HostGroupsWindow;
 class PreviewWindow;
 
 class Application : public QObject {
@@ -86,6 +88,8 @@ public:
     PartsWindow *partsWindow() { return m_partsWindow.get(); }
     PreviewWindow *previewWindow() { return m_previewWindow.get(); }
     Previewer &previewer() { return *m_preview; }
+    HostGroupList &hostGroups() { return *m_hostGroups; }
+    HostGroupsWindow *hostGroupsWindow() { return m_hostGroupsWindow.get(); }
     Decoder &decoder() { return *m_decoder; }
     DownloadDriver &download() { return *m_download; }
     HeaderFile &headerFile() { return *m_headerFile; }
@@ -148,6 +152,8 @@ private:
     std::unique_ptr<PartsWindow> m_partsWindow;
     std::unique_ptr<Previewer> m_preview;
     std::unique_ptr<PreviewWindow> m_previewWindow;
+    std::unique_ptr<HostGroupList> m_hostGroups;
+    std::unique_ptr<HostGroupsWindow> m_hostGroupsWindow;
     enum class PickerTarget { Download, Cache } m_pickerTarget = PickerTarget::Download;
     StartupSequence m_startup;
     std::function<void(const QString &)> m_playBackend;

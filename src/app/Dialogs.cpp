@@ -1,6 +1,8 @@
 // The options dialog, the folder dialogs, the watch list windows, the about box and help.
 #include "Application.h"
 #include "ui/AddGroupDialog.h"
+#include "ui/HostGroupsWindow.h"
+#include "groups/HostGroupList.h"
 #include "ui/FolderDialog.h"
 #include "ui/LogWindow.h"
 #include "ui/MainWindow.h"
@@ -121,6 +123,17 @@ void Application::buildDialogs()
             break;
         case RowOpens::Parts: showParts(item); break;
         }
+    });
+
+    m_hostGroups = std::make_unique<HostGroupList>(*m_core, *m_session, *m_groups);
+    m_hostGroupsWindow = std::make_unique<HostGroupsWindow>(*m_hostGroups, &w);
+    auto *hostRows = new IconProxy(w.ImageList1, m_hostGroupsWindow.get());
+    hostRows->setSourceModel(m_hostGroupsWindow->ListView1->model());
+    m_hostGroupsWindow->ListView1->setModel(hostRows);
+    connect(m_addGroup->cmdGrM, &QPushButton::clicked, this, [this] {
+        m_addGroup->hide();
+        m_hostGroupsWindow->show();
+        m_hostGroupsWindow->raise();
     });
 
     m_about = std::make_unique<AboutBox>(&w);

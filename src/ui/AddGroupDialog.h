@@ -11,7 +11,7 @@ class AddGroupDialog : public QDialog {
 public:
     explicit AddGroupDialog(QWidget *parent = nullptr);
     QLineEdit *Text1;
-    QPushButton *cmdOk, *cmdExit, *cmdWebSiteNGSearch;
+    QPushButton *cmdOk, *cmdExit, *cmdWebSiteNGSearch, *cmdGrM;
     // A web search for newsgroups named like the text typed so far.
     static QString searchAddress(const QString &text);
 };

@@ -8,6 +8,12 @@
 #include "headers/HeaderListModel.h"
 #include "headers/HeaderStore.h"
 #include "ui/MainWindow.h"
+#include "ui/HostGroupsWindow.h"
+#include "ui/AddGroupDialog.h"
+#include "ui/OptionsDialog.h"
+#include "groups/HostGroupList.h"
+#include <QApplication>
+#include <QTimer>
 #include "ui/ViewerWindow.h"
 #include "viewers/Preview.h"
 #include <QTest>
@@ -111,4 +117,75 @@ TEST(HeaderList, DoubleClickAndPreviewFromTheWindow)
     EXPECT_TRUE(opened[1].endsWith("VT preview 2 of archive.rar"));
     test::spin(100);
     EXPECT_EQ(int(server.commands().size()), commands);
+}
+
+TEST(HostGroupsWindow, DownloadSearchStopAndAdd)
+{
+    test::TestServer server({"--group", "alt.test:10:5", "--list-extra", "200000", "--list-line", "comp.alt.binaries.talk 20 10 y"});
+    App a("[Options]\r\nDownload_Path=DL\r\nNews_Host=127.0.0.1\r\nNews_Port=" + QByteArray::number(server.port()) + "\r\n", {}, true);
+    a.app->core().sounds.setBackend([](const QString &) {});
+    a.app->start();
+    MainWindow &w = *a.app->mainWindow();
+    w.cmdOptions->click();
+    a.app->optionsDialog()->cmdAddOne->click();
+    a.app->addGroupDialog()->cmdGrM->click();
+    EXPECT_FALSE(a.app->addGroupDialog()->isVisible());
+    HostGroupsWindow &g = *a.app->hostGroupsWindow();
+    ASSERT_TRUE(g.isVisible());
+    EXPECT_EQ(g.windowTitle(), "Host Newsgroups");
+    EXPECT_EQ(g.panels[0]->text(), "HOSTGRPS.TXT file not found.  Download to create.");
+    EXPECT_FALSE(g.txtQR->isEnabled());
+    EXPECT_FALSE(g.cmdAdd->isEnabled());
+
+    g.cmdGetHostGroups->click();
+    EXPECT_FALSE(g.cmdGetHostGroups->isEnabled()) << "the buttons wait for the download";
+    ASSERT_TRUE(test::waitFor([&] { return g.panels[0]->text().startsWith("HOSTGRPS.TXT ready; "); }, 30000))
+        << g.panels[0]->text().toStdString();
+    EXPECT_TRUE(g.txtQR->isEnabled());
+    EXPECT_TRUE(g.cmdGetHostGroups->isEnabled());
+
+    // Starts with: the tree only.
+    g.optSearchType[0]->click();
+    QTest::keyClicks(g.txtQR, "comp.");
+    g.cmdQR->click();
+    ASSERT_EQ(g.ListView1->model()->rowCount(), 1);
+    EXPECT_EQ(g.ListView1->model()->index(0, 0).data().toString(), "comp.alt.binaries.talk");
+    EXPECT_EQ(g.ListView1->model()->index(0, 1).data().toString(), "00010");
+    EXPECT_TRUE(g.panels[0]->text().startsWith("Done! (1 matching groups found)"));
+
+    // Entering the box selects its text; a search over every line stops on the second press.
+    g.txtQR->setFocus();
+    QApplication::processEvents();
+    EXPECT_EQ(g.txtQR->selectedText(), "comp.");
+    QTest::keyClicks(g.txtQR, "alt.binaries.synth");
+    g.optSearchType[1]->click();
+    bool sawStop = false;
+    QTimer::singleShot(0, &g, [&] {   // runs at the first time the search lets events through
+        sawStop = g.cmdQR->text() == "&Stop Search" && !g.txtQR->isEnabled();
+        g.cmdQR->click();
+    });
+    g.cmdQR->click();
+    EXPECT_TRUE(sawStop) << "the window answered during the search";
+    EXPECT_TRUE(g.panels[0]->text().startsWith("Search Aborted. (")) << g.panels[0]->text().toStdString();
+    EXPECT_EQ(g.cmdQR->text(), "Search");
+    const int found = g.ListView1->model()->rowCount();
+    EXPECT_GT(found, 0);
+    EXPECT_LT(found, 200000);
+
+    // Sorting by the total, then adding two selected rows.
+    g.ListView1->sortByColumn(1, Qt::DescendingOrder);
+    const QString top = g.ListView1->model()->index(0, 0).data().toString();
+    const QString second = g.ListView1->model()->index(1, 0).data().toString();
+    EXPECT_GE(g.ListView1->model()->index(0, 1).data().toString().toInt(), g.ListView1->model()->index(1, 1).data().toString().toInt());
+    MainWindow::selectRows(g.ListView1, {0, 1});
+    g.cmdAdd->click();
+    ASSERT_EQ(a.app->groups().rows(), 2);
+    QStringList added = {a.app->groups().nameByKey(a.app->groups().rowKey(1)), a.app->groups().nameByKey(a.app->groups().rowKey(2))};
+    added.sort();
+    QStringList want = {top, second};
+    want.sort();
+    EXPECT_EQ(added, want);
+    g.ListView1->clearSelection();
+    g.cmdAdd->click();
+    EXPECT_EQ(a.prompter.messages.last(), "Error, no group(s) selected.");
 }
