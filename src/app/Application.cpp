@@ -22,6 +22,8 @@
 #include "viewers/Preview.h"
 #include "groups/HostGroupList.h"
 #include "ui/HostGroupsWindow.h"
+#include "ui/SetupWindow.h"
+#include "setup/SetupAssistant.h"
 #include <QSignalBlocker>
 #include <QScreen>
 #include <QSoundEffect>

@@ -42,6 +42,8 @@ class PartsWindow;
 class Previewer;
 class HostGroupList;
 class HostGroupsWindow;
+class SetupAssistant;
+class SetupWindow;
 class PreviewWindow;
 
 class Application : public QObject {
@@ -90,6 +92,8 @@ public:
     Previewer &previewer() { return *m_preview; }
     HostGroupList &hostGroups() { return *m_hostGroups; }
     HostGroupsWindow *hostGroupsWindow() { return m_hostGroupsWindow.get(); }
+    SetupAssistant &assistant() { return *m_assistant; }
+    SetupWindow *assistantWindow() { return m_assistantWindow.get(); }
     Decoder &decoder() { return *m_decoder; }
     DownloadDriver &download() { return *m_download; }
     HeaderFile &headerFile() { return *m_headerFile; }
@@ -112,6 +116,7 @@ private:
     void applyColumnWidths();
     void scanCommand();
     void buildDialogs();
+    void buildAssistant();
     void bindGroupCommands();
     void applyOptions();
     void applyViewToggles();
@@ -154,6 +159,8 @@ private:
     std::unique_ptr<PreviewWindow> m_previewWindow;
     std::unique_ptr<HostGroupList> m_hostGroups;
     std::unique_ptr<HostGroupsWindow> m_hostGroupsWindow;
+    std::unique_ptr<SetupAssistant> m_assistant;
+    std::unique_ptr<SetupWindow> m_assistantWindow;
     enum class PickerTarget { Download, Cache } m_pickerTarget = PickerTarget::Download;
     StartupSequence m_startup;
     std::function<void(const QString &)> m_playBackend;

@@ -2,6 +2,9 @@
 #include "Application.h"
 #include "ui/AddGroupDialog.h"
 #include "ui/HostGroupsWindow.h"
+#include "ui/SetupWindow.h"
+#include "ui/LoginDialog.h"
+#include "setup/SetupAssistant.h"
 #include "groups/HostGroupList.h"
 #include "ui/FolderDialog.h"
 #include "ui/LogWindow.h"
@@ -136,6 +139,8 @@ void Application::buildDialogs()
         m_hostGroupsWindow->raise();
     });
 
+    buildAssistant();
+
     m_about = std::make_unique<AboutBox>(&w);
     connect(w.cmdAbout, &QPushButton::clicked, this, [this] {
         m_core->sounds.PlaySound(QStringLiteral("hi.wav"));
@@ -206,6 +211,53 @@ void Application::bindGroupCommands()
     connect(o.cmdResetNewFlags, &QPushButton::clicked, this, [this] { m_view->ResetNewFlags(); });
     connect(o.ListView1->horizontalHeader(), &QHeaderView::sectionClicked, this,
             [&g](int column) { g.sort(column, Qt::AscendingOrder); });
+}
+
+// The setup assistant fills the login and the options; it writes no file itself.
+void Application::buildAssistant()
+{
+    MainWindow &w = *m_main;
+    m_assistant = std::make_unique<SetupAssistant>(*m_core, *m_session, *m_hostGroups);
+    m_assistantWindow = std::make_unique<SetupWindow>(*m_assistant, &w);
+    SetupWindow &a = *m_assistantWindow;
+    if (!stores.showSetupAssistant) stores.showSetupAssistant = [this] { m_assistantWindow->start(); };
+    connect(m_assistant.get(), &SetupAssistant::settingsChanged, this, [this] {
+        m_login->load();
+        m_options->load();
+    });
+    connect(m_assistant.get(), &SetupAssistant::loadHostGroups, this, [this] { m_hostGroupsWindow->load(); });
+    connect(&a, &SetupWindow::helpLinkClicked, this,
+            [this] { m_decoder->RunAssociated(QStringLiteral("https://en.wikipedia.org/wiki/News_server")); });
+
+    // One new-folder dialog: it serves the folder dialog when that is open, else the assistant.
+    MakePathDialog *mp = m_browse->frmMakePath;
+    mp->baseFolder = [this] { return m_browse->isVisible() ? m_browse->folderText() : m_assistant->path; };
+    mp->moveTo = [this](const QString &f) {
+        if (m_browse->isVisible()) m_browse->setFolder(f);
+        else m_assistantWindow->setFolder(f);
+    };
+    connect(a.cmdNewFolder, &QPushButton::clicked, this, [mp] {
+        mp->Text1->clear();
+        mp->open();
+    });
+
+    auto unload = [this] {
+        m_assistant->cancel();
+        m_hostGroupsWindow->hide();
+        m_assistantWindow->hide();
+    };
+    connect(a.cmdCancel, &QPushButton::clicked, &a, &QDialog::reject);
+    connect(&a, &QDialog::rejected, this, unload);
+    connect(a.cmdDone, &QPushButton::clicked, this, [this, unload] {
+        unload();
+        m_options->pages->setCurrentIndex(0);   // the newsgroups
+        m_options->load();
+        m_options->show();
+        m_options->raise();
+        m_addGroup->Text1->clear();
+        m_addGroup->open();
+        m_addGroup->raise();
+    });
 }
 
 // An option changed (or the settings loaded): the parts that keep their own copy follow.

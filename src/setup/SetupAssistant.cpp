@@ -1,0 +1,329 @@
+#include "SetupAssistant.h"
+#include "core/AppCore.h"
+#include "core/Text.h"
+#include "groups/HostGroupList.h"
+#include "nntp/Session.h"
+
+namespace vt {
+
+namespace {
+const QString kBr = QStringLiteral("\r\n");
+}
+
+SetupAssistant::SetupAssistant(AppCore &core, Session &session, HostGroupList &hostGroups, QObject *parent)
+    : QObject(parent), m_core(core), m_session(session), m_hostGroups(hostGroups)
+{
+    m_session.setFeature(6, FeatureEndpoint{&conn, [this] { return userName; }, [this] { return password; },
+                                            [this](const QString &t) {
+                                                vanty = t;
+                                                emit changed();
+                                            }});
+    connect(&conn, &Connection::replyReceived, this, &SetupAssistant::onReply);
+    connect(&conn, &Connection::socketError, this, [this](const QString &) { onError(conn.socket()->error()); });
+    connect(&m_hostGroups, &HostGroupList::stateChanged, this, &SetupAssistant::followDownload);
+    connect(&m_hostGroups, &HostGroupList::statusChanged, this, [this](const QString &t, int, bool forAssistant) {
+        if (!forAssistant) return;
+        dlgText = t;
+        emit changed();
+    });
+}
+
+QString SetupAssistant::pageText(int page, const QString &serverName)
+{
+    switch (page) {
+    case 0: return kBr + QStringLiteral("Hi, I'm Vanty.") + kBr + kBr + QStringLiteral("  I'd be happy to help you to get started using Vantrel if you want.");
+    case 1: return kBr + kBr + QStringLiteral("I'm very sorry but we have a problem.");
+    case 2: return kBr + kBr + QStringLiteral("Please enter your news server name and port.");
+    case 3:
+        return kBr + QStringLiteral("Your server may require you to login with a username and password.") + kBr + kBr
+               + QStringLiteral("If so, please click the checkbox and enter this information now.");
+    case 5:
+        return QStringLiteral("Select the folder where downloded files will be saved (or folders made).") + kBr + kBr
+               + QStringLiteral("I highly reccomend that you make a new folder for this purpose, like ~/incoming or something like that.");
+    case 6: return kBr + QStringLiteral("Do you want to create sub-folders for each newsgroup?");
+    case 7: return kBr + QStringLiteral("Would you like for me to download your hosts complete list of newsgroups?");
+    case 8: return kBr + QStringLiteral("From this screen you can download the list of newsgroups from ") + serverName;
+    case 9:
+        return kBr + QStringLiteral("Ok, cool!  Here's a list of what we accomplished.") + kBr + kBr
+               + QStringLiteral("Click Next when you are done reading.");
+    case 10:
+        return kBr + QStringLiteral("Just a couple of tips on how to use Vantrel.") + kBr + kBr
+               + QStringLiteral("Press Finish! when you are done reading.");
+    case 11: return kBr + kBr + QStringLiteral("Thanks for using Vantrel!");
+    default: return {};
+    }
+}
+
+int SetupAssistant::errorNumber(QAbstractSocket::SocketError e, const QString &description)
+{
+    if (e == QAbstractSocket::ConnectionRefusedError) return 10061;
+    if (e == QAbstractSocket::HostNotFoundError) {
+        // Qt reports a lookup that may work later with the resolver's own words.
+        const QString d = description.toLower();
+        return d.contains(QLatin1String("temporar")) || d.contains(QLatin1String("try again")) ? 11002 : 11001;
+    }
+    return int(e);
+}
+
+QString SetupAssistant::errorSay(int number)
+{
+    switch (number) {
+    case 10061:
+        return QStringLiteral("Oops.  That was not your news server.  The machine at this address is refusing our connection.  Note that "
+                              "this is not the same as the news server error '502 connection refused' -- we aren't getting that far.  "
+                              "Hit the back button and try again.");
+    case 11001:
+        return QStringLiteral("Oops.  I don't think that's your correct news server name.  Hit the back button and try again.  If you "
+                              "keep getting this, contact your ISP admin to find out your news server name.");
+    case 11002:
+        return QStringLiteral("Hmm...  Please be sure we are connected to the internet.  Hit the back button and try again.  If you keep "
+                              "getting this, contact your ISP admin for help.");
+    default:
+        return QStringLiteral("Oops.  I don't know about this (") + QString::number(number)
+               + QStringLiteral(").  Hit the back button and try again.  I may just be confused.  If you think this is a bogus "
+                                "error and believe your server is correct, click next to continue.");
+    }
+}
+
+void SetupAssistant::load()
+{
+    currentPage = 0;
+    activate();
+    ShowPage();
+}
+
+// What the login dialog and the options hold so far.
+void SetupAssistant::activate()
+{
+    const Settings &s = m_core.settings;
+    if (!s.Download_Path.isEmpty()) setPath(s.Download_Path);
+    auth = s.chkAuth;
+    userName = s.User_Name;
+    password = s.password;
+    savePassword = s.chkSavePassword;
+    emit changed();
+}
+
+void SetupAssistant::setPath(const QString &folder)
+{
+    path = folder.endsWith(u'/') ? folder : folder + u'/';
+    emit changed();
+}
+
+void SetupAssistant::setServerName(const QString &name)
+{
+    serverName = name;
+    if (currentPage == 2) nextEnabled = !name.isEmpty();
+    emit changed();
+}
+
+void SetupAssistant::ShowPage()
+{
+    backEnabled = currentPage > 0 && !downloadBusy;
+    nextCaption = currentPage < 10 ? QStringLiteral("&Next \u00bb") : QStringLiteral("&Finish!");
+    if (currentPage == 2) {
+        nextEnabled = !serverName.isEmpty();
+    } else {
+        nextEnabled = !downloadBusy;
+        if (currentPage == 11 || currentPage == 1) nextEnabled = false;
+    }
+    SetPageText(currentPage);
+    if (currentPage == 8) emit loadHostGroups();
+    emit changed();
+}
+
+void SetupAssistant::SetPageText(int page)
+{
+    vanty = page == 4 ? lastSay : pageText(page, serverName);
+    if (page != 9) return;
+    Settings &s = m_core.settings;
+    s.Download_Path = path;
+    finalLines[0] = QStringLiteral("1. We set up and verified ") + serverName + u'.' + kBr
+                    + QStringLiteral(" (You can change this later on the login screen that comes up when you press the 'scan' button on the main screen.)");
+    finalLines[1] = QStringLiteral("2. We set your base download path: ") + kBr + path;
+    if (usePaths) finalLines[1] += kBr + QStringLiteral(" Vantrel will create a sub-folder for each newsgroup.");
+    s.chkMakeSubDirs = usePaths;
+    emit settingsChanged();
+    finalLines[2] = m_hostGroups.hostGroupsReady
+                        ? QStringLiteral("3. We downloaded a list of newsgroups.")
+                        : QStringLiteral("3. You decided to skip downloading a list of newsgroups for now.  (You can download them later from the host newsgroups query window.)");
+}
+
+void SetupAssistant::next()
+{
+    if (currentPage == 0 && !aolOrMsn) {
+        currentPage = 2;   // page 1 is for AOL and MSN users only
+        ShowPage();
+        return;
+    }
+    if (currentPage == 7 && !getGroups) {
+        currentPage = 9;
+        ShowPage();
+        return;
+    }
+    if (currentPage >= kPages - 1) return;
+    ++currentPage;
+    ShowPage();
+    if (currentPage == 4) TestServer();
+}
+
+void SetupAssistant::back()
+{
+    const int was = currentPage;
+    if (currentPage == 2 && !aolOrMsn) currentPage = 0;
+    else if (currentPage == 9 && !getGroups) currentPage = 7;
+    else if (currentPage >= 1) --currentPage;
+    if (was == 0 && currentPage == 0) return;
+    ShowPage();
+}
+
+void SetupAssistant::Say(const QString &text)
+{
+    lastSay = text.size() < 50 ? kBr + text : text;
+    vanty = lastSay;
+    emit changed();
+}
+
+void SetupAssistant::send(const QByteArray &line) { m_session.sendFeature(4, line); }
+
+void SetupAssistant::SendTestGroup()
+{
+    m_session.featureReplyBuffer.clear();
+    send("GROUP alt.test");
+}
+
+void SetupAssistant::SendTestQuit()
+{
+    m_session.featureReplyBuffer.clear();
+    send("QUIT");
+}
+
+void SetupAssistant::TestServer()
+{
+    m_session.featureReplyBuffer.clear();
+    Say(QStringLiteral("Please wait while I check your server."));
+    nextEnabled = false;
+    errorShown = false;
+    tstShown.fill(false);
+    if (port.trimmed().isEmpty()) port = QStringLiteral("119");
+    if (conn.state() != 0) {
+        Say(QStringLiteral("Connection Error, please wait..."));
+        conn.close();
+    }
+    m_session.modeReaderPending = false;   // the test sends no MODE READER
+    if (conn.state() != 0) {
+        Say(QStringLiteral("Connection Error..."));
+    } else {
+        errorText = QStringLiteral("Connecting...");
+        errorShown = true;
+        conn.connectTo(serverName.trimmed(), quint16(leadingInt(trimBlanks(port))));
+    }
+    emit changed();
+}
+
+void SetupAssistant::onReply(const Reply &r)
+{
+    const QString line = QString::fromLatin1(r.firstLine());
+    if (r.multiline) {
+        // The header of a random article: the test is through.
+        if (r.code == 221) tstShown[2] = true;
+        SendTestQuit();
+        emit changed();
+        return;
+    }
+    switch (r.code) {
+    case 421: Say(QStringLiteral("421 end of group")); break;   // the scan connection is not ours to touch
+    case 423: Say(QStringLiteral("423 no such article number in this group")); break;
+    case 500: Say(line); SendTestGroup(); break;
+    case 202: Say(line); SendTestGroup(); break;
+    case 223: Say(QStringLiteral("223 article retrieved - request text separately")); break;
+    case 211:
+        tstShown[1] = true;
+        send("HEAD");
+        break;
+    case 411:
+    case 412: send("QUIT"); break;
+    case 480: m_session.SendUserName(6); break;
+    case 381:
+        vanty.clear();   // before: a missing password is told here
+        m_session.SendPassword(6);
+        break;
+    case 281: Say(QStringLiteral("Authinfo cleared, login complete...")); SendTestGroup(); break;
+    case 205:
+        tstShown[3] = true;
+        conn.close();
+        ServerVerified();
+        break;
+    case 502: Say(QStringLiteral("Authentication Error.  Check Username/Password...")); break;
+    case 200:
+    case 201:
+        serverGreeted = true;
+        tstShown[0] = true;
+        if (auth) m_session.SendUserName(6);
+        else SendTestGroup();
+        break;
+    default: break;
+    }
+    emit changed();
+}
+
+void SetupAssistant::ServerVerified()
+{
+    if (serverGreeted) {
+        errorText = QStringLiteral("Server verified.");
+        errorShown = true;
+        Say(QStringLiteral("Looks good to me, click Next to continue."));
+        nextEnabled = true;
+    }
+    Settings &s = m_core.settings;
+    s.News_Host = serverName;
+    s.News_Port = port;
+    if (auth) {
+        s.chkAuth = true;
+        s.password = password;
+        s.User_Name = userName;
+        // What the user ticked here holds in the login dialog too.
+        s.chkSavePassword = savePassword;
+    }
+    emit settingsChanged();
+    emit changed();
+}
+
+void SetupAssistant::onError(QAbstractSocket::SocketError e)
+{
+    if (e == QAbstractSocket::RemoteHostClosedError) return;
+    errorText = conn.socket()->errorString();
+    errorShown = true;
+    const int n = errorNumber(e, errorText);
+    Say(errorSay(n));
+    if (n != 10061 && n != 11001 && n != 11002) nextEnabled = true;
+    conn.close();
+    emit changed();
+}
+
+void SetupAssistant::startGroupDownload()
+{
+    m_session.featureReplyBuffer.clear();
+    m_hostGroups.download(true);
+    followDownload();
+}
+
+void SetupAssistant::followDownload()
+{
+    if (!m_hostGroups.hostGroupsForAssistant) return;
+    const bool busy = m_hostGroups.downloading();
+    if (busy == downloadBusy) return;
+    downloadBusy = busy;
+    backEnabled = !busy && currentPage > 0;
+    nextEnabled = !busy && currentPage != 1 && currentPage != 11;
+    emit changed();
+}
+
+void SetupAssistant::cancel()
+{
+    if (conn.state() != 0) conn.close();
+    m_hostGroups.closed();
+    m_hostGroups.hostGroupsForAssistant = false;
+}
+
+} // namespace vt
