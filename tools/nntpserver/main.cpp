@@ -9,6 +9,7 @@
 //   --blob-bytes N           an article <blob@synth.vantrel> of about N bytes
 //   --list-extra N           N more groups in LIST
 //   --list-line TEXT         one more LIST line as given (repeatable)
+//   --greeting TEXT          the first line sent (default a 200 greeting)
 //   --auth USER:PASS         credentials; --require-auth: needed from the start
 //   --segment                cut every reply into small pieces at random points
 //   --fault 'VERB[ ARG]=ACTION[@N]'  ACTION: a reply code, drop, stall, cut or twice
@@ -66,6 +67,7 @@ struct Config {
     std::string blob;
     int listExtra = 0;
     std::vector<std::string> listLines;   // --list-line
+    std::string greeting = "200 vantrel-nntpd ready (posting not allowed)";
     std::string user, pass;
     bool requireAuth = false;
     bool segment = false;
@@ -280,7 +282,7 @@ bool Conn::article(const std::string &arg, bool headOnly)
 
 void Conn::serve()
 {
-    if (!send("200 vantrel-nntpd ready (posting not allowed)\r\n")) return;
+    if (!send(cfg.greeting + "\r\n")) return;
     std::string line;
     while (readLine(line)) {
         if (cfg.log) {
@@ -467,6 +469,7 @@ int main(int argc, char **argv)
         else if (a == "--blob-bytes") cfg.blobBytes = strtoull(val().c_str(), nullptr, 10);
         else if (a == "--list-extra") cfg.listExtra = atoi(val().c_str());
         else if (a == "--list-line") cfg.listLines.push_back(val());
+        else if (a == "--greeting") cfg.greeting = val();
         else if (a == "--require-auth") cfg.requireAuth = true;
         else if (a == "--segment") cfg.segment = true;
         else if (a == "--article-dir") articleDir = val();
