@@ -9,6 +9,12 @@
 #include "headers/HeaderStore.h"
 #include "ui/MainWindow.h"
 #include "ui/HostGroupsWindow.h"
+#include "ui/SetupWindow.h"
+#include "ui/FolderDialog.h"
+#include "ui/LoginDialog.h"
+#include "ui/ExitDialog.h"
+#include "setup/SetupAssistant.h"
+#include <QDir>
 #include "ui/AddGroupDialog.h"
 #include "ui/OptionsDialog.h"
 #include "groups/HostGroupList.h"
@@ -188,4 +194,158 @@ TEST(HostGroupsWindow, DownloadSearchStopAndAdd)
     g.ListView1->clearSelection();
     g.cmdAdd->click();
     EXPECT_EQ(a.prompter.messages.last(), "Error, no group(s) selected.");
+}
+
+TEST(SetupWindow, FromPageZeroToDoneWithALiveTest)
+{
+    test::TestServer server({"--group", "alt.test:10:5", "--auth", "ann:secret", "--list-extra", "3000"});
+    App a("[Options]\r\nDownload_Path=DL\r\n", {}, true);
+    QDir().mkpath(a.dir.path() + "/dl");
+    a.app->core().sounds.setBackend([](const QString &) {});
+    a.app->start();
+    SetupWindow &s = *a.app->assistantWindow();
+    ASSERT_TRUE(s.isVisible()) << "no news server yet: the assistant opens at start";
+    EXPECT_EQ(s.windowTitle(), "Vantrel Setup Assistant");
+    EXPECT_EQ(s.frames->currentIndex(), 0);
+    EXPECT_TRUE(s.lblVanty1->text().contains("Hi, I'm Vanty."));
+    EXPECT_FALSE(s.Picture1->pixmap().isNull());
+    EXPECT_FALSE(s.cmdBack->isEnabled());
+
+    s.cmdNext->click();
+    ASSERT_EQ(s.frames->currentIndex(), 2);
+    EXPECT_FALSE(s.cmdNext->isEnabled());
+    QTest::keyClicks(s.txtServerName, "127.0.0.1");
+    EXPECT_TRUE(s.cmdNext->isEnabled());
+    s.txtPort->selectAll();
+    QTest::keyClicks(s.txtPort, QString::number(server.port()));
+    s.cmdNext->click();
+    ASSERT_EQ(s.frames->currentIndex(), 3);
+    EXPECT_FALSE(s.txtUserName->isEnabled());
+    s.chkAuth->click();
+    EXPECT_TRUE(s.txtUserName->isEnabled());
+    QTest::keyClicks(s.txtUserName, "ann");
+    QTest::keyClicks(s.txtPassword, "secret");
+
+    s.cmdNext->click();
+    ASSERT_EQ(s.frames->currentIndex(), 4);
+    EXPECT_FALSE(s.cmdNext->isEnabled());
+    ASSERT_TRUE(test::waitFor([&] { return s.lblError->text() == "Server verified."; }, 10000)) << s.lblVanty1->text().toStdString();
+    for (QLabel *t : s.lblTst) EXPECT_TRUE(t->isVisible()) << t->text().toStdString();
+    EXPECT_TRUE(s.cmdNext->isEnabled());
+    EXPECT_EQ(a.app->loginDialog()->txtHost->text(), "127.0.0.1") << "handed to the login dialog";
+    EXPECT_EQ(a.app->loginDialog()->txtUserName->text(), "ann");
+
+    // The folder page: a new folder through frmMakePath, which moves the list there.
+    s.cmdNext->click();
+    ASSERT_EQ(s.frames->currentIndex(), 5);
+    EXPECT_EQ(s.lblPath->text(), a.dir.path() + "/dl/");
+    s.cmdNewFolder->click();
+    MakePathDialog &mp = *a.app->folderDialog()->frmMakePath;
+    ASSERT_TRUE(mp.isVisible());
+    QTest::keyClicks(mp.Text1, "incoming");
+    mp.cmdOk->click();
+    EXPECT_FALSE(mp.isVisible());
+    EXPECT_TRUE(QFileInfo(a.dir.path() + "/dl/incoming").isDir());
+    EXPECT_EQ(s.lblPath->text(), a.dir.path() + "/dl/incoming/");
+
+    s.cmdNext->click();
+    ASSERT_EQ(s.frames->currentIndex(), 6);
+    EXPECT_TRUE(s.optUsePaths[0]->isChecked());
+    s.cmdNext->click();
+    ASSERT_EQ(s.frames->currentIndex(), 7);
+    EXPECT_TRUE(s.optGetGroups[0]->isChecked());
+    s.cmdNext->click();
+    ASSERT_EQ(s.frames->currentIndex(), 8);
+    s.cmdDlGroups->click();
+    ASSERT_TRUE(test::waitFor([&] { return s.lblDLG->text().startsWith("HOSTGRPS.TXT ready; "); }, 20000)) << s.lblDLG->text().toStdString();
+    EXPECT_TRUE(s.cmdNext->isEnabled());
+    EXPECT_FALSE(a.app->hostGroupsWindow()->isVisible()) << "loaded, not shown";
+    s.cmdNext->click();
+    ASSERT_EQ(s.frames->currentIndex(), 9);
+    EXPECT_EQ(s.lblFinal[2]->text(), "3. We downloaded a list of newsgroups.");
+    EXPECT_TRUE(s.lblFinal[1]->text().contains(a.dir.path() + "/dl/incoming/"));
+    EXPECT_EQ(a.app->core().settings.Download_Path, a.dir.path() + "/dl/incoming/");
+    s.cmdNext->click();
+    EXPECT_EQ(s.cmdNext->text(), "&Finish!");
+    s.cmdNext->click();
+    ASSERT_EQ(s.frames->currentIndex(), 11);
+    EXPECT_FALSE(s.cmdNext->isEnabled());
+
+    s.cmdDone->click();
+    EXPECT_FALSE(s.isVisible());
+    ASSERT_TRUE(a.app->optionsDialog()->isVisible());
+    EXPECT_EQ(a.app->optionsDialog()->pages->currentIndex(), 0);
+    EXPECT_TRUE(a.app->addGroupDialog()->isVisible());
+    a.app->addGroupDialog()->hide();
+    // What the assistant handed over is what the exit saves.
+    a.app->mainWindow()->close();
+    ASSERT_EQ(a.ended, 1);
+    const IniFile ini = a.ini();
+    EXPECT_EQ(ini.value("Options", "News_Host").value_or(""), "127.0.0.1");
+    EXPECT_EQ(ini.value("Options", "News_Port").value_or(""), QString::number(server.port()));
+    EXPECT_EQ(ini.value("Options", "Download_Path").value_or(""), a.dir.path() + "/dl/incoming/");
+    EXPECT_EQ(ini.value("Options", "User_Name").value_or(""), "ann");
+}
+
+TEST(SetupWindow, ScanWithoutServerOffersItAndShowsTheErrorPages)
+{
+    App a("[Options]\r\nDownload_Path=DL\r\nNews_Host=\r\n", {}, true);
+    a.app->core().sounds.setBackend([](const QString &) {});
+    a.app->start();
+    SetupWindow &s = *a.app->assistantWindow();
+    s.cmdCancel->click();
+    EXPECT_FALSE(s.isVisible());
+    QStringList opened;
+    a.app->decoder().RunAssociated = [&](const QString &p) {
+        opened << p;
+        return true;
+    };
+
+    // Scan, then Yes to the question: the assistant again.
+    a.prompter.setAnswer(true);
+    a.app->mainWindow()->cmdScan->click();
+    a.app->loginDialog()->cmdGO->click();
+    EXPECT_TRUE(a.prompter.questions.last().startsWith("You have not entered a news server name!"));
+    ASSERT_TRUE(s.isVisible());
+    EXPECT_EQ(s.frames->currentIndex(), 0);
+
+    // The AOL page and its link.
+    s.optF1[1]->click();
+    s.cmdNext->click();
+    ASSERT_EQ(s.frames->currentIndex(), 1);
+    EXPECT_FALSE(s.cmdNext->isEnabled());
+    QTest::mouseClick(s.Label9, Qt::LeftButton);
+    ASSERT_EQ(opened.size(), 1);
+    EXPECT_TRUE(opened[0].startsWith("https://"));
+    s.cmdBack->click();
+    s.optF1[0]->click();
+
+    // Refused: port 1 on this machine.
+    s.cmdNext->click();
+    QTest::keyClicks(s.txtServerName, "127.0.0.1");
+    s.txtPort->selectAll();
+    QTest::keyClicks(s.txtPort, "1");
+    s.cmdNext->click();
+    s.cmdNext->click();
+    ASSERT_TRUE(test::waitFor([&] { return s.lblVanty1->text().startsWith("Oops.  That was not your news server."); }, 10000))
+        << s.lblVanty1->text().toStdString();
+    EXPECT_TRUE(s.lblError->isVisible());
+    EXPECT_FALSE(s.cmdNext->isEnabled());
+
+    // Unknown host.
+    s.cmdBack->click();
+    s.cmdBack->click();
+    ASSERT_EQ(s.frames->currentIndex(), 2);
+    s.txtServerName->selectAll();
+    QTest::keyClicks(s.txtServerName, "no-such-host.invalid");
+    s.cmdNext->click();
+    s.cmdNext->click();
+    ASSERT_TRUE(test::waitFor([&] {
+        const QString t = s.lblVanty1->text();
+        return t.startsWith("Oops.  I don't think that's your correct news server name.") || t.startsWith("Hmm...  Please be sure");
+    }, 15000)) << s.lblVanty1->text().toStdString();
+    EXPECT_FALSE(s.cmdNext->isEnabled());
+    EXPECT_TRUE(a.app->core().settings.News_Host.isEmpty()) << "nothing handed over without a test";
+    s.cmdCancel->click();
+    EXPECT_FALSE(s.isVisible());
 }
