@@ -4,6 +4,9 @@
 #include "app/Application.h"
 #include "ui/MainWindow.h"
 #include "ui/OptionsDialog.h"
+#include "ui/HostGroupsWindow.h"
+#include "ui/SetupWindow.h"
+#include "groups/HostGroupList.h"
 #include "core/ListRoles.h"
 #include <QApplication>
 #include <QElapsedTimer>
@@ -90,5 +93,19 @@ int main(int argc, char **argv)
                 ok = o->grab().save(out + QStringLiteral("options-%1.png").arg(o->pages->tabText(p).toLower())) && ok;
             }
         }
+    // The assistant's first page and the host group list after a search.
+    app.assistantWindow()->start();
+    QCoreApplication::processEvents();
+    ok = app.assistantWindow()->grab().save(out + QStringLiteral("assistant.png")) && ok;
+    app.assistantWindow()->hide();
+    vt::HostGroupsWindow &g = *app.hostGroupsWindow();
+    g.show();
+    app.hostGroups().download();
+    waitFor([&] { return app.hostGroups().searchable() && !app.hostGroups().downloading(); }, 60000);
+    g.optSearchType[0]->setChecked(true);
+    g.txtQR->setText(QStringLiteral("alt.binaries."));
+    g.cmdQR->click();
+    QCoreApplication::processEvents();
+    ok = g.grab().save(out + QStringLiteral("host-groups.png")) && ok;
     return ok ? 0 : 1;
 }
