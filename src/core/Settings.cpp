@@ -109,7 +109,7 @@ const FlagKey kFlags[] = {
     {"chkSaveAfterScan", &Settings::chkSaveAfterScan}, {"chkAlwaysSaveHeaders", &Settings::chkAlwaysSaveHeaders},
     {"chkResetNewOnScan", &Settings::chkResetNewOnScan}, {"chkAutoExpire", &Settings::chkAutoExpire},
     {"chkEnableWatch", &Settings::chkEnableWatch}, {"chkLogFile", &Settings::chkLogFile},
-    {"chkEnableLogging", &Settings::chkEnableLogging},
+    {"chkEnableLogging", &Settings::chkEnableLogging}, {"chkSSL", &Settings::chkSSL},
 };
 const FlagKey kToggles[] = {
     {"togtsComplete", &Settings::togtsComplete}, {"togtsText", &Settings::togtsText},
@@ -170,6 +170,13 @@ void SettingsFile::LoadSettings(Settings &s)
         writeBack(ini);
     }
 
+    s.acceptedCertificates.clear();
+    if (auto v = get("Accepted_Certs")) {
+        for (const QString &pair : v->split(u'|', Qt::SkipEmptyParts)) {
+            const qsizetype sp = pair.indexOf(u' ');
+            if (sp > 0) s.acceptedCertificates.insert(pair.left(sp), pair.mid(sp + 1).trimmed());
+        }
+    }
     int i = 0;
     for (const FlagKey &f : kFlags) {
         boolKey(f.key, s.*(f.field));
@@ -211,6 +218,9 @@ bool SettingsFile::SaveSettings(const Settings &s)
     put("chkSavePassword", flag(s.chkSavePassword));
     put("User_PWX", s.chkSavePassword ? ScramblePassword(trimBlanks(s.password), &m_log) : QString());
     for (const FlagKey &f : kFlags) put(f.key, flag(s.*(f.field)));
+    QStringList certs;
+    for (auto it = s.acceptedCertificates.cbegin(); it != s.acceptedCertificates.cend(); ++it) certs << it.key() + u' ' + it.value();
+    put("Accepted_Certs", certs.join(u'|'));
     for (const FlagKey &t : kToggles) put(t.key, s.*(t.field) ? QStringLiteral("True") : QStringLiteral("False"));
     return writeBack(ini);
 }

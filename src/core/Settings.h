@@ -2,11 +2,22 @@
 #include <QVariant>
 // The settings record and its file, VANTREL.INI: section "Options", the five view
 // toggles, "Sizing" and the three column sections.
+#include <QMap>
 #include <QString>
 #include <QVector>
 #include <optional>
 
 namespace vt {
+
+// The port after TLS is switched: the standard plain port 119 becomes 563 and back; any
+// other port is the user's own choice and stays.
+inline QString portAfterTlsSwitch(const QString &port, bool tls)
+{
+    const QString p = port.trimmed();
+    if (tls && (p == QLatin1String("119") || p.isEmpty())) return QStringLiteral("563");
+    if (!tls && p == QLatin1String("563")) return QStringLiteral("119");
+    return port;
+}
 
 class AppPaths;
 class IniFile;
@@ -38,6 +49,9 @@ struct Settings {
     QString password;         // as typed; stored scrambled in "User_PWX"
     bool chkAuth = false;
     bool chkModeReader = false;
+    bool chkSSL = false;      // every connection over TLS
+    // Certificates the user accepted although they could not be verified: host -> SHA-256.
+    QMap<QString, QString> acceptedCertificates;
     bool chkSlave = false;
     // Options.
     bool chkMakeSubDirs = true;

@@ -12,13 +12,17 @@ QString socketStateText(int state)
     return QString::fromLatin1(texts[state]);
 }
 
-Connection::Connection(QObject *parent) : QObject(parent), m_sock(std::make_unique<QTcpSocket>())
+Connection::Connection(QObject *parent) : QObject(parent), m_sock(std::make_unique<QSslSocket>())
 {
     m_sock->setReadBufferSize(0);
     connect(m_sock.get(), &QTcpSocket::readyRead, this, &Connection::onReadyRead);
     connect(m_sock.get(), &QTcpSocket::connected, this, [this] {
         m_sock->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-        emit connected();
+        if (!m_tls) emit connected();
+    });
+    connect(m_sock.get(), &QSslSocket::encrypted, this, [this] { emit connected(); });
+    connect(m_sock.get(), &QSslSocket::sslErrors, this, [this](const QList<QSslError> &errors) {
+        if (certificateCheck && certificateCheck(m_host, m_sock->peerCertificate(), errors)) m_sock->ignoreSslErrors();
     });
     connect(m_sock.get(), &QTcpSocket::disconnected, this, [this] {
         if (m_closing) return;
@@ -29,6 +33,19 @@ Connection::Connection(QObject *parent) : QObject(parent), m_sock(std::make_uniq
     connect(m_sock.get(), &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError e) {
         if (m_closing || e == QAbstractSocket::RemoteHostClosedError) return;
         m_error = true;
+        if (m_tls && e == QAbstractSocket::SslHandshakeFailedError) {
+            const QList<QSslError> why = m_sock->sslHandshakeErrors();
+            if (why.isEmpty()) {
+                // Mostly a plain server on this port: say so instead of the library's words alone.
+                emit socketError(QStringLiteral("TLS handshake with ") + m_host + QStringLiteral(" failed (") + m_sock->errorString()
+                                 + QStringLiteral("); is this the server's TLS port?"));
+            } else {
+                QStringList texts;
+                for (const QSslError &x : why) texts << x.errorString();
+                emit socketError(QStringLiteral("The certificate of ") + m_host + QStringLiteral(" was not accepted: ") + texts.join(QStringLiteral("; ")));
+            }
+            return;
+        }
         emit socketError(m_sock->errorString());
     });
 }
@@ -41,17 +58,20 @@ Connection::~Connection()
     m_sock->abort();
 }
 
-void Connection::connectTo(const QString &host, quint16 port)
+void Connection::connectTo(const QString &host, quint16 port, bool tls)
 {
     m_closing = false;
     m_error = false;
     m_framer.reset();
-    m_sock->connectToHost(host, port);
+    m_host = host;
+    m_tls = tls;
+    if (tls) m_sock->connectToHostEncrypted(host, port);
+    else m_sock->connectToHost(host, port);
 }
 
 bool Connection::sendLine(const QByteArray &text)
 {
-    if (state() != 7) return false;
+    if (state() != 7 || (m_tls && !m_sock->isEncrypted())) return false;
     QByteArray line;
     line.reserve(text.size() + 2);
     line.append(text).append("\r\n");

@@ -3,7 +3,8 @@
 // nothing of the conversation; the session decides what replies mean.
 #include "ReplyFramer.h"
 #include <QObject>
-#include <QTcpSocket>
+#include <QSslSocket>
+#include <functional>
 #include <memory>
 
 namespace vt {
@@ -17,14 +18,18 @@ public:
     explicit Connection(QObject *parent = nullptr);
     ~Connection() override;
 
-    void connectTo(const QString &host, quint16 port);
+    // tls: the whole conversation encrypted from the first byte (NNTP over TLS, port 563).
+    void connectTo(const QString &host, quint16 port, bool tls = false);
+    bool encrypted() const { return m_sock->isEncrypted(); }
+    // Asked when the server's certificate cannot be verified: true goes on regardless.
+    std::function<bool(const QString &host, const QSslCertificate &cert, const QList<QSslError> &errors)> certificateCheck;
     // Sends text + CR LF when connected (state 7); otherwise drops it.
     bool sendLine(const QByteArray &text);
     // Closes at once, after handing queued bytes to the system.
     void close();
     int state() const;          // 0..9
 
-    QTcpSocket *socket() { return m_sock.get(); }
+    QSslSocket *socket() { return m_sock.get(); }
     qint64 bytesReceived() const { return m_received; }
     qsizetype pendingBytes() const { return m_framer.pendingBytes(); }
     bool receivingMultiline() const { return m_framer.inMultiline(); }
@@ -41,7 +46,9 @@ signals:
 
 private:
     void onReadyRead();
-    std::unique_ptr<QTcpSocket> m_sock;
+    std::unique_ptr<QSslSocket> m_sock;
+    QString m_host;
+    bool m_tls = false;
     ReplyFramer m_framer;
     bool m_closing = false;
     bool m_error = false;

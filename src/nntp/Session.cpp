@@ -1,4 +1,6 @@
 #include "Session.h"
+#include <QCryptographicHash>
+#include <QSslCertificate>
 #include "../core/AppCore.h"
 #include "../core/Text.h"
 
@@ -39,13 +41,47 @@ Session::Session(AppCore &core, QObject *parent) : QObject(parent), m_core(core)
     m_core.countdown.downloadRestartPending = [this] { return downloadRestartPending; };
     m_core.countdown.connectForScan = [this] { connectForScan(); };
     connect(&TCP2, &Connection::socketError, this, [this](const QString &t) { socketError(2, t); });
+    for (Connection *c : {&TCP1, &TCP2}) c->certificateCheck = certificateCheck();
+}
+
+// A certificate that does not verify goes through only when the user accepted exactly this
+// one for this host, now or before; a refusal holds for the rest of the run.
+std::function<bool(const QString &, const QSslCertificate &, const QList<QSslError> &)> Session::certificateCheck()
+{
+    return [this](const QString &host, const QSslCertificate &cert, const QList<QSslError> &errors) {
+        Settings &s = m_core.settings;
+        const QString fp = QString::fromLatin1(cert.digest(QCryptographicHash::Sha256).toHex(':').toUpper());
+        if (!cert.isNull() && s.acceptedCertificates.value(host) == fp) return true;
+        QStringList why;
+        for (const QSslError &e : errors) why << e.errorString();
+        const QString reason = why.join(QStringLiteral("; "));
+        if (m_refusedCertificates.contains(host + u' ' + fp)) return false;
+        if (cert.isNull()) {
+            log(QStringLiteral("Certificate of ") + host + QStringLiteral(" refused: ") + reason);
+            return false;
+        }
+        const bool yes = m_core.prompter.askYesNo(
+            QStringLiteral("The certificate of the news server ") + host + QStringLiteral(" cannot be trusted: ") + reason
+            + QStringLiteral("\r\n\r\nFingerprint (SHA-256): ") + fp + QStringLiteral("\r\n\r\nAccept this certificate for ") + host
+            + QStringLiteral(" and connect anyway?"));
+        if (yes) {
+            s.acceptedCertificates.insert(host, fp);
+            log(QStringLiteral("Certificate of ") + host + QStringLiteral(" accepted: ") + fp);
+        } else {
+            m_refusedCertificates.insert(host + u' ' + fp);
+            log(QStringLiteral("Certificate of ") + host + QStringLiteral(" refused: ") + reason);
+        }
+        return yes;
+    };
 }
 
 void Session::log(const QString &msg, bool record) { m_core.LogOp(msg, record); }
 
 void Session::setFeature(int c, FeatureEndpoint ep)
 {
-    if (c >= 3 && c <= 6) m_features[size_t(c - 3)] = std::move(ep);
+    if (c < 3 || c > 6) return;
+    if (ep.conn) ep.conn->certificateCheck = certificateCheck();
+    m_features[size_t(c - 3)] = std::move(ep);
 }
 
 Connection *Session::connFor(int c)
@@ -112,7 +148,7 @@ void Session::connectForScan()
     scanLastActivity = QDateTime::currentDateTimeUtc();
     Timerbot1.start(1000);
     watchdogArmed = true;
-    TCP1.connectTo(trimBlanks(s.News_Host), port);
+    TCP1.connectTo(trimBlanks(s.News_Host), port, s.chkSSL);
     log(QStringLiteral("Connecting..."));
     scanReplyBuffer.clear();
     downloadBuffer.clear();
@@ -134,7 +170,7 @@ bool Session::connectFeature(Connection &conn, const std::function<void(const QS
     }
     modeReaderPending = modeReader;
     featureReplyBuffer.clear();
-    conn.connectTo(trimBlanks(s.News_Host), quint16(leadingInt(trimBlanks(s.News_Port))));
+    conn.connectTo(trimBlanks(s.News_Host), quint16(leadingInt(trimBlanks(s.News_Port))), s.chkSSL);
     status(QStringLiteral("Connecting..."));
     return true;
 }
@@ -147,7 +183,7 @@ void Session::connectDownload()
     downloadLastActivity = QDateTime::currentDateTimeUtc();
     Timerbot2.start(1000);
     watchdogArmed = true;
-    TCP2.connectTo(trimBlanks(s.News_Host), port);
+    TCP2.connectTo(trimBlanks(s.News_Host), port, s.chkSSL);
 }
 
 void Session::closeConnection(int n)

@@ -4,6 +4,7 @@
 // order; the reply tables; server errors; both watchdogs and the emergency restart.
 #include "Connection.h"
 #include <QDateTime>
+#include <QSet>
 #include <QTimer>
 #include <array>
 #include <functional>
@@ -120,6 +121,9 @@ private:
     QByteArray *bufferFor(int c);
     void endSessionAfterLoginError(int c);
     bool sendCredential(int c, bool password);
+
+    std::function<bool(const QString &, const QSslCertificate &, const QList<QSslError> &)> certificateCheck();
+    QSet<QString> m_refusedCertificates;   // "host fingerprint"
 
     AppCore &m_core;
     ScanHandler *m_scan = nullptr;

@@ -98,6 +98,7 @@ void SetupAssistant::activate()
     const Settings &s = m_core.settings;
     if (!s.Download_Path.isEmpty()) setPath(s.Download_Path);
     auth = s.chkAuth;
+    useSsl = s.chkSSL;
     userName = s.User_Name;
     password = s.password;
     savePassword = s.chkSavePassword;
@@ -107,6 +108,13 @@ void SetupAssistant::activate()
 void SetupAssistant::setPath(const QString &folder)
 {
     path = folder.endsWith(u'/') ? folder : folder + u'/';
+    emit changed();
+}
+
+void SetupAssistant::setUseSsl(bool on)
+{
+    useSsl = on;
+    port = portAfterTlsSwitch(port, on);
     emit changed();
 }
 
@@ -216,7 +224,7 @@ void SetupAssistant::TestServer()
     } else {
         errorText = QStringLiteral("Connecting...");
         errorShown = true;
-        conn.connectTo(serverName.trimmed(), quint16(leadingInt(trimBlanks(port))));
+        conn.connectTo(serverName.trimmed(), quint16(leadingInt(trimBlanks(port))), useSsl);
     }
     emit changed();
 }
@@ -278,6 +286,7 @@ void SetupAssistant::ServerVerified()
     Settings &s = m_core.settings;
     s.News_Host = serverName;
     s.News_Port = port;
+    s.chkSSL = useSsl;
     if (auth) {
         s.chkAuth = true;
         s.password = password;

@@ -29,6 +29,7 @@ public:
     bool aolOrMsn = false;          // optF1(1)
     QString serverName, port;       // txtServerName, txtPort
     bool auth = false, savePassword = false;
+    bool useSsl = false;            // chkSSL
     QString userName, password;
     QString path;                   // lblPath, ends with "/"
     bool usePaths = true;           // optUsePaths(0)
@@ -56,6 +57,8 @@ public:
     void TestServer();
     void ServerVerified();
     void setServerName(const QString &name);
+    // TLS on moves the standard port 119 to 563 (and back).
+    void setUseSsl(bool on);
     void setPath(const QString &folder);        // the folder list moved
     void startGroupDownload();                  // page 8's GO
     void cancel();

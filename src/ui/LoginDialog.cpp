@@ -22,6 +22,8 @@ LoginDialog::LoginDialog(Settings &settings, QWidget *parent) : QDialog(parent),
     chkSavePassword = named<QCheckBox>("chkSavePassword", QStringLiteral("Save Password"), this);
     chkSlave = named<QCheckBox>("chkSlave", QStringLiteral("Send SLAVE after connecting"), this);
     chkModeReader = named<QCheckBox>("chkModeReader", QStringLiteral("Send MODE READER after connecting"), this);
+    chkSSL = named<QCheckBox>("chkSSL", QStringLiteral("Use SSL/TLS"), this);
+    chkSSL->setToolTip(QStringLiteral("Encrypt every connection to the server (usually port 563)"));
     cmdGO = named<QPushButton>("cmdGO", QStringLiteral("Connect"), this);
     cmdGO->setDefault(true);
     cmdExit = named<QPushButton>("cmdExit", QStringLiteral("Cancel"), this);
@@ -31,6 +33,7 @@ LoginDialog::LoginDialog(Settings &settings, QWidget *parent) : QDialog(parent),
     g->addWidget(txtHost, 0, 1);
     g->addWidget(new QLabel(QStringLiteral("Port:"), this), 1, 0);
     g->addWidget(txtPort, 1, 1);
+    g->addWidget(chkSSL, 1, 2);
     g->addWidget(chkAuth, 2, 0, 1, 2);
     g->addWidget(lblUserName, 3, 0);
     g->addWidget(txtUserName, 3, 1);
@@ -54,6 +57,12 @@ LoginDialog::LoginDialog(Settings &settings, QWidget *parent) : QDialog(parent),
     connect(chkSavePassword, &QCheckBox::toggled, this, [this](bool on) { m_settings.chkSavePassword = on; });
     connect(chkSlave, &QCheckBox::toggled, this, [this](bool on) { m_settings.chkSlave = on; });
     connect(chkModeReader, &QCheckBox::toggled, this, [this](bool on) { m_settings.chkModeReader = on; });
+    // A click, not load(): only the user's switch moves the port.
+    connect(chkSSL, &QCheckBox::clicked, this, [this](bool on) {
+        m_settings.chkSSL = on;
+        m_settings.News_Port = portAfterTlsSwitch(m_settings.News_Port, on);
+        txtPort->setText(m_settings.News_Port);
+    });
     connect(cmdExit, &QPushButton::clicked, this, &QDialog::hide);
     for (QLineEdit *e : {txtHost, txtPort, txtUserName, txtPassword}) e->installEventFilter(this);
     load();
@@ -69,6 +78,7 @@ void LoginDialog::load()
     chkSavePassword->setChecked(m_settings.chkSavePassword);
     chkSlave->setChecked(m_settings.chkSlave);
     chkModeReader->setChecked(m_settings.chkModeReader);
+    chkSSL->setChecked(m_settings.chkSSL);
     enableLogin();
 }
 

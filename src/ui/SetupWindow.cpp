@@ -132,12 +132,14 @@ SetupWindow::SetupWindow(SetupAssistant &assistant, QWidget *parent) : QDialog(p
         l->addWidget(new QLabel(QStringLiteral("Port:")), 1, 0);
         l->addWidget(txtPort, 1, 1);
         l->addWidget(new QLabel(QStringLiteral("(NNTP default is 119)")), 1, 2);
+        chkSSL = named<QCheckBox>("chkSSL", QStringLiteral("Use SSL/TLS (most servers today; port 563)"));
+        l->addWidget(chkSSL, 3, 0, 1, 3);
         auto *e = new QLabel(QStringLiteral("The name of the news server usually comes with the account information of your "
                                             "news provider (often 'news.' followed by the provider's domain).  Leave the port "
                                             "at 119 unless you were told otherwise."));
         e->setWordWrap(true);
         l->addWidget(e, 2, 0, 1, 3);
-        l->setRowStretch(3, 1);
+        l->setRowStretch(4, 1);
         l->setColumnStretch(2, 1);
     }
     {   // 3
@@ -274,6 +276,7 @@ SetupWindow::SetupWindow(SetupAssistant &assistant, QWidget *parent) : QDialog(p
     connect(txtUserName, &QLineEdit::textChanged, this, [this](const QString &t) { m_a.userName = t; });
     connect(txtPassword, &QLineEdit::textChanged, this, [this](const QString &t) { m_a.password = t; });
     connect(chkSavePassword, &QCheckBox::toggled, this, [this](bool on) { m_a.savePassword = on; });
+    connect(chkSSL, &QCheckBox::clicked, this, [this](bool on) { m_a.setUseSsl(on); });
     connect(chkAuth, &QCheckBox::toggled, this, [this](bool on) {
         m_a.auth = on;
         refresh();
@@ -335,7 +338,8 @@ void SetupWindow::refresh()
     setText(txtUserName, m_a.userName);
     setText(txtPassword, m_a.password);
     {
-        const QSignalBlocker b1(chkAuth), b2(chkSavePassword);
+        const QSignalBlocker b1(chkAuth), b2(chkSavePassword), b3(chkSSL);
+        chkSSL->setChecked(m_a.useSsl);
         chkAuth->setChecked(m_a.auth);
         chkSavePassword->setChecked(m_a.savePassword);
     }

@@ -29,7 +29,7 @@ public:
     std::array<QRadioButton *, 2> optF1, optUsePaths, optGetGroups;
     QLabel *Label9;
     QLineEdit *txtServerName, *txtPort, *txtUserName, *txtPassword;
-    QCheckBox *chkAuth, *chkSavePassword;
+    QCheckBox *chkAuth, *chkSavePassword, *chkSSL;
     std::array<QLabel *, 2> lblLob;
     std::array<QLabel *, 4> lblTst;
     QLabel *lblError, *lblPath, *lblDLG;
