@@ -22,7 +22,9 @@ Connection::Connection(QObject *parent) : QObject(parent), m_sock(std::make_uniq
     });
     connect(m_sock.get(), &QSslSocket::encrypted, this, [this] { emit connected(); });
     connect(m_sock.get(), &QSslSocket::sslErrors, this, [this](const QList<QSslError> &errors) {
-        if (certificateCheck && certificateCheck(m_host, m_sock->peerCertificate(), errors)) m_sock->ignoreSslErrors();
+        // Qt may report the same handshake's errors twice: one answer per attempt.
+        if (m_certAnswer < 0) m_certAnswer = certificateCheck && certificateCheck(m_host, m_sock->peerCertificate(), errors) ? 1 : 0;
+        if (m_certAnswer == 1) m_sock->ignoreSslErrors();
     });
     connect(m_sock.get(), &QTcpSocket::disconnected, this, [this] {
         if (m_closing) return;
@@ -65,6 +67,7 @@ void Connection::connectTo(const QString &host, quint16 port, bool tls)
     m_framer.reset();
     m_host = host;
     m_tls = tls;
+    m_certAnswer = -1;
     if (tls) m_sock->connectToHostEncrypted(host, port);
     else m_sock->connectToHost(host, port);
 }

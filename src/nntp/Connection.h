@@ -49,6 +49,7 @@ private:
     std::unique_ptr<QSslSocket> m_sock;
     QString m_host;
     bool m_tls = false;
+    int m_certAnswer = -1;   // this attempt's answer about the certificate, -1 not asked
     ReplyFramer m_framer;
     bool m_closing = false;
     bool m_error = false;

@@ -45,7 +45,8 @@ Session::Session(AppCore &core, QObject *parent) : QObject(parent), m_core(core)
 }
 
 // A certificate that does not verify goes through only when the user accepted exactly this
-// one for this host, now or before; a refusal holds for the rest of the run.
+// one for this host, now or before. A refusal is asked again on the next connection: the
+// session waits for the user rather than going on.
 std::function<bool(const QString &, const QSslCertificate &, const QList<QSslError> &)> Session::certificateCheck()
 {
     return [this](const QString &host, const QSslCertificate &cert, const QList<QSslError> &errors) {
@@ -55,7 +56,6 @@ std::function<bool(const QString &, const QSslCertificate &, const QList<QSslErr
         QStringList why;
         for (const QSslError &e : errors) why << e.errorString();
         const QString reason = why.join(QStringLiteral("; "));
-        if (m_refusedCertificates.contains(host + u' ' + fp)) return false;
         if (cert.isNull()) {
             log(QStringLiteral("Certificate of ") + host + QStringLiteral(" refused: ") + reason);
             return false;
@@ -68,7 +68,6 @@ std::function<bool(const QString &, const QSslCertificate &, const QList<QSslErr
             s.acceptedCertificates.insert(host, fp);
             log(QStringLiteral("Certificate of ") + host + QStringLiteral(" accepted: ") + fp);
         } else {
-            m_refusedCertificates.insert(host + u' ' + fp);
             log(QStringLiteral("Certificate of ") + host + QStringLiteral(" refused: ") + reason);
         }
         return yes;

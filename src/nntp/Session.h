@@ -4,7 +4,6 @@
 // order; the reply tables; server errors; both watchdogs and the emergency restart.
 #include "Connection.h"
 #include <QDateTime>
-#include <QSet>
 #include <QTimer>
 #include <array>
 #include <functional>
@@ -123,7 +122,6 @@ private:
     bool sendCredential(int c, bool password);
 
     std::function<bool(const QString &, const QSslCertificate &, const QList<QSslError> &)> certificateCheck();
-    QSet<QString> m_refusedCertificates;   // "host fingerprint"
 
     AppCore &m_core;
     ScanHandler *m_scan = nullptr;

@@ -10,6 +10,7 @@
 //   --list-extra N           N more groups in LIST
 //   --list-line TEXT         one more LIST line as given (repeatable)
 //   --greeting TEXT          the first line sent (default a 200 greeting)
+//   --tls CERT:KEY           every connection over TLS with this certificate and key (PEM)
 //   --auth USER:PASS         credentials; --require-auth: needed from the start
 //   --segment                cut every reply into small pieces at random points
 //   --fault 'VERB[ ARG]=ACTION[@N]'  ACTION: a reply code, drop, stall, cut or twice
@@ -39,6 +40,8 @@
 #include <string>
 #include <sys/socket.h>
 #include <thread>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
 #include <unistd.h>
 #include <unordered_map>
 #include <vector>
@@ -68,6 +71,7 @@ struct Config {
     int listExtra = 0;
     std::vector<std::string> listLines;   // --list-line
     std::string greeting = "200 vantrel-nntpd ready (posting not allowed)";
+    SSL_CTX *tls = nullptr;   // --tls
     std::string user, pass;
     bool requireAuth = false;
     bool segment = false;
@@ -90,13 +94,28 @@ std::unordered_map<std::string, std::string> prerendered;
 class Conn {
 public:
     explicit Conn(int fd) : fd_(fd), id_(++connCounter), rng_(uint32_t(fd) * 2654435761u ^ uint32_t(time(nullptr))) {}
-    ~Conn() { ::close(fd_); }
+    ~Conn()
+    {
+        if (ssl_) {
+            SSL_shutdown(ssl_);
+            SSL_free(ssl_);
+        }
+        ::close(fd_);
+    }
+    // With --tls: the handshake first; a client that does not speak TLS is dropped.
+    bool startTls()
+    {
+        if (!cfg.tls) return true;
+        ssl_ = SSL_new(cfg.tls);
+        SSL_set_fd(ssl_, fd_);
+        return SSL_accept(ssl_) == 1;
+    }
 
     bool sendAll(const char *p, size_t n)
     {
         if (cfg.segment) return sendSegmented(p, n);
         while (n) {
-            ssize_t w = ::send(fd_, p, n, MSG_NOSIGNAL);
+            ssize_t w = out(p, n);
             if (w <= 0) return false;
             p += w;
             n -= size_t(w);
@@ -116,7 +135,7 @@ public:
                 return true;
             }
             char buf[4096];
-            ssize_t r = ::recv(fd_, buf, sizeof buf, 0);
+            ssize_t r = ssl_ ? SSL_read(ssl_, buf, int(sizeof buf)) : ::recv(fd_, buf, sizeof buf, 0);
             if (r <= 0) return false;
             in_.append(buf, size_t(r));
         }
@@ -125,6 +144,12 @@ public:
     void serve();
 
 private:
+    ssize_t out(const char *p, size_t n)
+    {
+        if (ssl_) return SSL_write(ssl_, p, int(std::min<size_t>(n, 1 << 30)));
+        return ::send(fd_, p, n, MSG_NOSIGNAL);
+    }
+    SSL *ssl_ = nullptr;
     bool sendSegmented(const char *p, size_t n)
     {
         std::uniform_int_distribution<int> len(1, 48), pause(0, 3);
@@ -132,7 +157,7 @@ private:
             size_t k = std::min<size_t>(n, size_t(len(rng_)));
             size_t done = 0;
             while (done < k) {
-                ssize_t w = ::send(fd_, p + done, k - done, MSG_NOSIGNAL);
+                ssize_t w = out(p + done, k - done);
                 if (w <= 0) return false;
                 done += size_t(w);
             }
@@ -470,6 +495,17 @@ int main(int argc, char **argv)
         else if (a == "--list-extra") cfg.listExtra = atoi(val().c_str());
         else if (a == "--list-line") cfg.listLines.push_back(val());
         else if (a == "--greeting") cfg.greeting = val();
+        else if (a == "--tls") {
+            const std::string v = val();
+            const size_t colon = v.find(':');
+            cfg.tls = SSL_CTX_new(TLS_server_method());
+            if (colon == std::string::npos
+                || SSL_CTX_use_certificate_chain_file(cfg.tls, v.substr(0, colon).c_str()) != 1
+                || SSL_CTX_use_PrivateKey_file(cfg.tls, v.substr(colon + 1).c_str(), SSL_FILETYPE_PEM) != 1) {
+                ERR_print_errors_fp(stderr);
+                return 2;
+            }
+        }
         else if (a == "--require-auth") cfg.requireAuth = true;
         else if (a == "--segment") cfg.segment = true;
         else if (a == "--article-dir") articleDir = val();
@@ -560,7 +596,7 @@ int main(int argc, char **argv)
         setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         std::thread([fd] {
             Conn c(fd);
-            c.serve();
+            if (c.startTls()) c.serve();
         }).detach();
     }
 }

@@ -1,0 +1,115 @@
+// Connections over TLS against the test server in its TLS mode: a verified certificate
+// through scan and download, an untrusted one refused and then accepted once, and a plain
+// server reached with TLS on.
+#include "DownloadRig.h"
+#include "TlsCertificates.h"
+#include "core/Settings.h"
+#include "groups/HostGroupList.h"
+#include <QFile>
+#include <gtest/gtest.h>
+
+using namespace vt;
+using namespace vt::test;
+
+namespace {
+
+const TlsCertificates &certs()
+{
+    static TlsCertificates c;
+    return c;
+}
+
+} // namespace
+
+TEST(Tls, VerifiedServerScanAndDownload)
+{
+    ASSERT_TRUE(certs().ok) << "openssl could not make the test certificates";
+    certs().trustCa();
+    TestServer server({"--tls", certs().signedPair(), "--group", "alt.binaries.tls:1:40", "--yenc-only"});
+    DownloadRig r(server.port());
+    r.core.settings.chkSSL = true;
+    ASSERT_TRUE(r.scanGroup("alt.binaries.tls")) << r.logged.join('\n').toStdString();
+    EXPECT_GT(r.store.itemCount(), 0);
+    const int queued = r.queue([](const HeaderItem &it) { return it.declaredTotal > 0 && int(it.parts.size()) == it.declaredTotal; });
+    ASSERT_GT(queued, 0);
+    ASSERT_TRUE(r.download());
+    EXPECT_EQ(r.processed.rowCount(), queued);
+    EXPECT_EQ(r.logged.filter("Decode successful").size(), queued) << r.logged.join('\n').toStdString();
+    EXPECT_TRUE(r.prompter.questions.isEmpty()) << "a verified certificate asks nothing";
+    EXPECT_TRUE(r.core.settings.acceptedCertificates.isEmpty());
+}
+
+TEST(Tls, UntrustedCertificateRefusedThenAcceptedOnce)
+{
+    ASSERT_TRUE(certs().ok);
+    TestServer server({"--tls", certs().selfPair(), "--group", "alt.test:10:5", "--list-extra", "50"});
+    QTemporaryDir dir;
+    QuietPrompter prompter(false);
+    AppCore core(AppPaths(dir.path()), prompter);
+    Session session(core);
+    NewsgroupTable groups(core.log, prompter, core.ui);
+    HostGroupList list(core, session, groups);
+    core.settings.News_Host = "127.0.0.1";
+    core.settings.News_Port = QString::number(server.port());
+    core.settings.chkSSL = true;
+    auto fetch = [&] {
+        QFile::remove(list.filePath());
+        EXPECT_TRUE(list.download());
+        return waitFor([&] { return !list.downloading(); }, 8000);
+    };
+
+    ASSERT_TRUE(fetch()) << "refused: no hang";
+    ASSERT_EQ(prompter.questions.size(), 1) << prompter.questions.join("\n---\n").toStdString();
+    const QString q = prompter.questions[0];
+    EXPECT_TRUE(q.startsWith("The certificate of the news server 127.0.0.1 cannot be trusted: ")) << q.toStdString();
+    EXPECT_TRUE(q.contains("self signed", Qt::CaseInsensitive) || q.contains("self-signed", Qt::CaseInsensitive)) << q.toStdString();
+    EXPECT_TRUE(q.contains("Fingerprint (SHA-256): "));
+    EXPECT_TRUE(list.statusText(0).contains("The certificate of 127.0.0.1 was not accepted")) << list.statusText(0).toStdString();
+    EXPECT_FALSE(QFile::exists(list.filePath())) << "the session did not go on";
+    EXPECT_TRUE(core.settings.acceptedCertificates.isEmpty());
+
+    // Yes once: the list arrives, and the fingerprint is kept for this host.
+    prompter.setAnswer(true);
+    ASSERT_TRUE(fetch());
+    EXPECT_EQ(prompter.questions.size(), 2);
+    EXPECT_TRUE(list.hostGroupsReady) << list.statusText(0).toStdString();
+    const QString fp = core.settings.acceptedCertificates.value("127.0.0.1");
+    const QList<QSslCertificate> self = QSslCertificate::fromPath(certs().path("self.pem"));
+    ASSERT_EQ(self.size(), 1);
+    EXPECT_EQ(fp, QString::fromLatin1(self[0].digest(QCryptographicHash::Sha256).toHex(':').toUpper()));
+    EXPECT_TRUE(q.contains(fp));
+
+    // Later connections go through without a question, also after a restart of the program.
+    ASSERT_TRUE(fetch());
+    EXPECT_EQ(prompter.questions.size(), 2);
+    core.settingsFile.SaveSettings(core.settings);
+    Settings again;
+    core.settingsFile.LoadSettings(again);
+    EXPECT_TRUE(again.chkSSL);
+    EXPECT_EQ(again.acceptedCertificates.value("127.0.0.1"), fp);
+    EXPECT_EQ(again.acceptedCertificates.size(), 1);
+}
+
+TEST(Tls, PlainServerWithTlsOnFailsClearly)
+{
+    TestServer server({"--group", "alt.test:10:5"});
+    DownloadRig r(server.port());
+    r.core.settings.chkSSL = true;
+    HostGroupList list(r.core, r.session, r.groups);
+    ASSERT_TRUE(list.download());
+    ASSERT_TRUE(waitFor([&] { return !list.downloading(); }, 8000)) << "no hang";
+    EXPECT_TRUE(list.statusText(0).startsWith("Error: TLS handshake with 127.0.0.1 failed (")) << list.statusText(0).toStdString();
+    EXPECT_TRUE(list.statusText(0).endsWith("); is this the server's TLS port?"));
+
+    // The scan connection says the same and stops.
+    r.groups.addGroup("alt.test");
+    r.session.connectForScan();
+    ASSERT_TRUE(waitFor([&] { return r.logged.filter("TLS handshake with 127.0.0.1 failed").size() > 0; }, 8000))
+        << r.logged.join('\n').toStdString();
+    ASSERT_TRUE(waitFor([&] { return r.session.TCP1.state() == 0 || r.session.TCP1.state() == 9; }, 8000));
+
+    // The port follows the switch.
+    EXPECT_EQ(portAfterTlsSwitch("119", true), "563");
+    EXPECT_EQ(portAfterTlsSwitch("563", false), "119");
+    EXPECT_EQ(portAfterTlsSwitch("8119", true), "8119");
+}
