@@ -2,6 +2,7 @@
 // receipt, cache files and decode, end to end. Also the peak memory against the article
 // size, and the longest stretch without the event loop.
 #include "DownloadRig.h"
+#include "TlsCertificates.h"
 #include "Synth.h"
 #include "core/Yield.h"
 #include <QElapsedTimer>
@@ -35,16 +36,19 @@ struct Result {
     qint64 peakKB = 0, baseKB = 0, longestMs = 0, longestDecodeMs = 0;
 };
 
-Result run(int partBytes, qint64 totalBytes)
+// tlsPair: "cert:key" for the server, empty for plain.
+Result run(int partBytes, qint64 totalBytes, const QString &tlsPair = {})
 {
     const int count = int(totalBytes / partBytes);
     const QString group = "alt.binaries.bench";
     Result res;
 
-    TestServer server({"--group", group + ":1:" + QString::number(count + 1), "--part-bytes", QString::number(partBytes),
-                       "--yenc-only", "--prerender"},
-                      false);
+    QStringList args{"--group", group + ":1:" + QString::number(count + 1), "--part-bytes", QString::number(partBytes),
+                     "--yenc-only", "--prerender"};
+    if (!tlsPair.isEmpty()) args << "--tls" << tlsPair;
+    TestServer server(args, false);
     DownloadRig r(server.port());
+    r.core.settings.chkSSL = !tlsPair.isEmpty();
     r.core.log.enableLogging = false;
     if (!r.scanGroup(group, 60000)) {
         fprintf(stderr, "scan failed\n");
@@ -96,11 +100,21 @@ int main(int argc, char **argv)
     const qint64 total = argc > 1 ? QByteArray(argv[1]).toLongLong() : 500'000'000;
     std::vector<int> sizes{250'000, 750'000, 2'250'000};
     if (argc > 2) sizes = {QByteArray(argv[2]).toInt()};
-    for (int partBytes : sizes) {
-        const Result r = run(partBytes, total);
-        printf("articles of %.2f MB: %d items (%d decoded), %.1f MB on the wire, %.1f MB decoded in %.2f s = %.0f MB/s end to end; "
+    // Over TLS the same batch, with a certificate the bench trusts; the ratio is the figure.
+    TlsCertificates certs;
+    QStringList modes{QString()};
+    if (certs.ok) {
+        certs.trustCa();
+        modes << certs.signedPair();
+    } else {
+        fprintf(stderr, "openssl could not make certificates: plain only\n");
+    }
+    for (int partBytes : sizes)
+        for (const QString &tls : modes) {
+        const Result r = run(partBytes, total, tls);
+        printf("%s articles of %.2f MB: %d items (%d decoded), %.1f MB on the wire, %.1f MB decoded in %.2f s = %.0f MB/s end to end; "
                "memory %.1f MB before, peak %.1f MB (%.1f x the article); longest event-loop step %lld ms, during decodes %lld ms\n",
-               partBytes / 1e6, r.items, r.good, r.wireMB, r.decodedMB, r.seconds, r.wireMB / r.seconds, r.baseKB / 1e3,
+               tls.isEmpty() ? "plain" : "TLS  ", partBytes / 1e6, r.items, r.good, r.wireMB, r.decodedMB, r.seconds, r.wireMB / r.seconds, r.baseKB / 1e3,
                r.peakKB / 1e3, (r.peakKB - r.baseKB) / 1e3 / (partBytes * 1.02 / 1e6), (long long)r.longestMs,
                (long long)r.longestDecodeMs);
         fflush(stdout);
