@@ -5,6 +5,7 @@
 #include "TlsCertificates.h"
 #include "core/Settings.h"
 #include "groups/HostGroupList.h"
+#include "setup/SetupAssistant.h"
 #include <QFile>
 #include <gtest/gtest.h>
 
@@ -112,4 +113,26 @@ TEST(Tls, PlainServerWithTlsOnFailsClearly)
     EXPECT_EQ(portAfterTlsSwitch("119", true), "563");
     EXPECT_EQ(portAfterTlsSwitch("563", false), "119");
     EXPECT_EQ(portAfterTlsSwitch("8119", true), "8119");
+}
+
+TEST(Tls, AssistantTestsTheServerOverTls)
+{
+    ASSERT_TRUE(certs().ok);
+    certs().trustCa();
+    TestServer server({"--tls", certs().signedPair(), "--group", "alt.test:10:5"});
+    DownloadRig r(server.port());
+    r.core.settings.chkSSL = false;
+    HostGroupList list(r.core, r.session, r.groups);
+    SetupAssistant a(r.core, r.session, list);
+    a.load();
+    a.port = "119";
+    a.setUseSsl(true);
+    EXPECT_EQ(a.port, "563");
+    a.serverName = "127.0.0.1";
+    a.port = QString::number(server.port());
+    a.currentPage = 3;
+    a.next();
+    ASSERT_TRUE(waitFor([&] { return a.errorText == "Server verified."; }, 8000)) << a.vanty.toStdString();
+    EXPECT_TRUE(r.core.settings.chkSSL) << "handed over with the server";
+    EXPECT_TRUE(r.prompter.questions.isEmpty());
 }

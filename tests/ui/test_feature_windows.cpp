@@ -349,3 +349,36 @@ TEST(SetupWindow, ScanWithoutServerOffersItAndShowsTheErrorPages)
     s.cmdCancel->click();
     EXPECT_FALSE(s.isVisible());
 }
+
+TEST(LoginDialog, TlsSwitchMovesTheStandardPort)
+{
+    App a("[Options]\r\nDownload_Path=DL\r\nNews_Host=news.example\r\nNews_Port=119\r\n", {}, true);
+    a.app->start();
+    LoginDialog &l = *a.app->loginDialog();
+    l.load();
+    EXPECT_FALSE(l.chkSSL->isChecked());
+    EXPECT_EQ(l.chkSSL->text(), "Use SSL/TLS");
+    l.chkSSL->click();
+    EXPECT_TRUE(a.app->core().settings.chkSSL);
+    EXPECT_EQ(l.txtPort->text(), "563");
+    EXPECT_EQ(a.app->core().settings.News_Port, "563");
+    l.chkSSL->click();
+    EXPECT_EQ(l.txtPort->text(), "119");
+    l.txtPort->setText("8119");
+    a.app->core().settings.News_Port = "8119";
+    l.chkSSL->click();
+    EXPECT_EQ(l.txtPort->text(), "8119") << "a port of the user's own stays";
+
+    SetupWindow &s = *a.app->assistantWindow();
+    s.start();
+    EXPECT_TRUE(s.chkSSL->isChecked()) << "the assistant starts from the login's choice";
+    s.chkSSL->click();
+    s.txtPort->setText("119");
+    s.chkSSL->click();
+    EXPECT_EQ(s.txtPort->text(), "563");
+    EXPECT_TRUE(a.app->assistant().useSsl);
+    s.cmdCancel->click();
+    a.app->mainWindow()->close();
+    const IniFile ini = a.ini();
+    EXPECT_EQ(ini.value("Options", "chkSSL").value_or(""), "1");
+}
