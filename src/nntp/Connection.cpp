@@ -93,6 +93,7 @@ void Connection::close()
     m_closing = false;
 }
 
+
 int Connection::state() const
 {
     if (m_error) return 9;

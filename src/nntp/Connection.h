@@ -21,6 +21,8 @@ public:
     // tls: the whole conversation encrypted from the first byte (NNTP over TLS, port 563).
     void connectTo(const QString &host, quint16 port, bool tls = false);
     bool encrypted() const { return m_sock->isEncrypted(); }
+    // The last attempt stopped because its certificate was not accepted.
+    bool certificateRefused() const { return m_certAnswer == 0; }
     // Asked when the server's certificate cannot be verified: true goes on regardless.
     std::function<bool(const QString &host, const QSslCertificate &cert, const QList<QSslError> &errors)> certificateCheck;
     // Sends text + CR LF when connected (state 7); otherwise drops it.

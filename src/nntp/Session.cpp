@@ -424,6 +424,17 @@ void Session::peerClosed(int n)
 void Session::socketError(int n, const QString &text)
 {
     log(text);
+    Connection *c = connFor(n);
+    if (c && c->certificateRefused()) {
+        // The user said no to this server's certificate: reconnecting would only ask again.
+        if (n == 2) {
+            downloadStage = 0;
+            batchRunning = 0;
+            if (m_download) m_download->setIdle();
+        }
+        endSessionAfterLoginError(n);
+        return;
+    }
     emergencyRestart(n);
 }
 

@@ -136,3 +136,21 @@ TEST(Tls, AssistantTestsTheServerOverTls)
     EXPECT_TRUE(r.core.settings.chkSSL) << "handed over with the server";
     EXPECT_TRUE(r.prompter.questions.isEmpty());
 }
+
+TEST(Tls, RefusedCertificateEndsTheScanWithoutRestart)
+{
+    ASSERT_TRUE(certs().ok);
+    TestServer server({"--tls", certs().selfPair(), "--group", "alt.test:10:5"});
+    DownloadRig r(server.port());
+    r.core.settings.chkSSL = true;
+    r.core.settings.chkAllowRestart = true;
+    r.prompter.setAnswer(false);
+    r.groups.addGroup("alt.test");
+    r.session.connectForScan();
+    ASSERT_TRUE(waitFor([&] { return r.logged.filter("The certificate of 127.0.0.1 was not accepted").size() == 1; }, 8000))
+        << r.logged.join('\n').toStdString();
+    EXPECT_EQ(r.prompter.questions.size(), 1);
+    EXPECT_TRUE(r.core.ui.scanEnabled());
+    EXPECT_EQ(r.logged.filter("Emergency Reconnect").size(), 0) << "no reconnect that would only ask again";
+    EXPECT_EQ(r.session.TCP1.state(), 0);
+}
