@@ -19,7 +19,7 @@ SetupAssistant::SetupAssistant(AppCore &core, Session &session, HostGroupList &h
                                                 emit changed();
                                             }});
     connect(&conn, &Connection::replyReceived, this, &SetupAssistant::onReply);
-    connect(&conn, &Connection::socketError, this, [this](const QString &) { onError(conn.socket()->error()); });
+    connect(&conn, &Connection::socketError, this, [this](const QString &text) { onError(conn.socket()->error(), text); });
     connect(&m_hostGroups, &HostGroupList::stateChanged, this, &SetupAssistant::followDownload);
     connect(&m_hostGroups, &HostGroupList::statusChanged, this, [this](const QString &t, int, bool forAssistant) {
         if (!forAssistant) return;
@@ -298,10 +298,10 @@ void SetupAssistant::ServerVerified()
     emit changed();
 }
 
-void SetupAssistant::onError(QAbstractSocket::SocketError e)
+void SetupAssistant::onError(QAbstractSocket::SocketError e, const QString &description)
 {
     if (e == QAbstractSocket::RemoteHostClosedError) return;
-    errorText = conn.socket()->errorString();
+    errorText = description;
     errorShown = true;
     const int n = errorNumber(e, errorText);
     Say(errorSay(n));

@@ -72,7 +72,7 @@ signals:
 private:
     void SetPageText(int page);
     void onReply(const Reply &r);
-    void onError(QAbstractSocket::SocketError e);
+    void onError(QAbstractSocket::SocketError e, const QString &description);
     void send(const QByteArray &line);
     void SendTestGroup();
     void SendTestQuit();

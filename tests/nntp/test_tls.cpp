@@ -135,6 +135,15 @@ TEST(Tls, AssistantTestsTheServerOverTls)
     ASSERT_TRUE(waitFor([&] { return a.errorText == "Server verified."; }, 8000)) << a.vanty.toStdString();
     EXPECT_TRUE(r.core.settings.chkSSL) << "handed over with the server";
     EXPECT_TRUE(r.prompter.questions.isEmpty());
+
+    // A plain server with TLS on: the page says why.
+    TestServer plain({"--group", "alt.test:10:5"});
+    a.back();
+    a.port = QString::number(plain.port());
+    a.next();
+    ASSERT_TRUE(waitFor([&] { return a.errorText.startsWith("TLS handshake with 127.0.0.1 failed ("); }, 8000))
+        << a.errorText.toStdString();
+    EXPECT_TRUE(a.vanty.startsWith("Oops.  I don't know about this ("));
 }
 
 TEST(Tls, RefusedCertificateEndsTheScanWithoutRestart)
