@@ -3,6 +3,7 @@
 #include "core/Text.h"
 #include "groups/HostGroupList.h"
 #include "nntp/Session.h"
+#include <QHostInfo>
 
 namespace vt {
 
@@ -303,10 +304,20 @@ void SetupAssistant::onError(QAbstractSocket::SocketError e, const QString &desc
     if (e == QAbstractSocket::RemoteHostClosedError) return;
     errorText = description;
     errorShown = true;
+    conn.close();
+    if (e == QAbstractSocket::HostNotFoundError && !description.contains(QLatin1String("emporar"))) {
+        // The socket says "Host not found" for every failed lookup; the resolver itself
+        // tells a name that does not exist from one it could not ask about now.
+        QHostInfo::lookupHost(serverName.trimmed(), this, [this](const QHostInfo &info) {
+            Say(errorSay(info.error() == QHostInfo::UnknownError ? 11002 : 11001));
+            emit changed();
+        });
+        emit changed();
+        return;
+    }
     const int n = errorNumber(e, errorText);
     Say(errorSay(n));
     if (n != 10061 && n != 11001 && n != 11002) nextEnabled = true;
-    conn.close();
     emit changed();
 }
 

@@ -24,13 +24,13 @@ struct AssistantRig : StoreRig {
         a.serverName = "127.0.0.1";
         a.port = QString::number(server->port());
     }
-    // From page 3 to the test page.
+    // From page 3 to the test page. A resolver without network may take long to give up.
     bool testUntil(const std::function<bool()> &done)
     {
         a.currentPage = 3;
         a.next();
         EXPECT_EQ(a.currentPage, 4);
-        return waitFor(done, 8000);
+        return waitFor(done, 30000);
     }
 };
 
@@ -181,13 +181,13 @@ TEST(Assistant, ErrorPagesRefusedAndUnknownHost)
     r.a.back();
     r.a.serverName = "no-such-host.invalid";
     r.a.port = "119";
-    ASSERT_TRUE(r.testUntil([&] { return r.a.errorText != "Connecting..." && r.a.errorShown; }));
-    // A resolver that cannot answer at all reports a temporary failure instead.
-    const int n = SetupAssistant::errorNumber(QAbstractSocket::HostNotFoundError, r.a.errorText);
-    EXPECT_EQ(r.a.vanty, SetupAssistant::errorSay(n)) << r.a.errorText.toStdString();
-    EXPECT_TRUE(n == 11001 || n == 11002);
+    // A resolver that cannot be asked at all gives the "connected to the internet" page.
+    ASSERT_TRUE(r.testUntil([&] {
+        return r.a.vanty == SetupAssistant::errorSay(11001) || r.a.vanty == SetupAssistant::errorSay(11002);
+    })) << r.a.vanty.toStdString();
+    EXPECT_EQ(r.a.errorText, "Host not found");
+    EXPECT_TRUE(r.a.errorShown);
     EXPECT_FALSE(r.a.nextEnabled);
-    EXPECT_TRUE(r.a.vanty.startsWith("Oops.  I don't think that's your correct news server name.") || n == 11002);
 
     EXPECT_EQ(SetupAssistant::errorNumber(QAbstractSocket::HostNotFoundError, "Host not found"), 11001);
     EXPECT_EQ(SetupAssistant::errorNumber(QAbstractSocket::HostNotFoundError, "Temporary failure in name resolution"), 11002);

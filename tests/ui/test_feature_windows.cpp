@@ -343,7 +343,7 @@ TEST(SetupWindow, ScanWithoutServerOffersItAndShowsTheErrorPages)
     ASSERT_TRUE(test::waitFor([&] {
         const QString t = s.lblVanty1->text();
         return t.startsWith("Oops.  I don't think that's your correct news server name.") || t.startsWith("Hmm...  Please be sure");
-    }, 15000)) << s.lblVanty1->text().toStdString();
+    }, 30000)) << s.lblVanty1->text().toStdString();
     EXPECT_FALSE(s.cmdNext->isEnabled());
     EXPECT_TRUE(a.app->core().settings.News_Host.isEmpty()) << "nothing handed over without a test";
     s.cmdCancel->click();
