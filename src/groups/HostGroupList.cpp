@@ -116,7 +116,7 @@ void HostGroupList::Preload_groups()
 bool HostGroupList::download(bool forAssistant)
 {
     // Without a server nothing can replace the file: ask nothing and keep it.
-    if (m_session.core().settings.News_Host.trimmed().isEmpty())
+    if (m_core.settings.News_Host.trimmed().isEmpty())
         return m_session.connectFeature(conn, [](const QString &) {}, false);
     if (QFileInfo::exists(filePath())) {
         if (!m_core.prompter.askYesNo(QStringLiteral("Ok to delete existing HOSTGRPS.TXT? \r\n Answer no to abort if you want to back up the file first.")))
