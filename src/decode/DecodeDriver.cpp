@@ -202,6 +202,7 @@ bool Decoder::libraryPath(int i, const QString &dest, QString *status, QString *
         if (activity) activity();
         yieldNow();
     }
+    uu.merge();
     int h = uu.listFirst();
     if (h == 0) {
         log(QStringLiteral("Decode error: uud reports nothing to decode"));
@@ -212,7 +213,11 @@ bool Decoder::libraryPath(int i, const QString &dest, QString *status, QString *
     const QByteArray subject = m_store.item(i).subject;
     for (;;) {
         int h2 = 0;
-        const QByteArray proposed = uu.listWalk(h, &h2);
+        QByteArray proposed = uu.listWalk(h, &h2);
+        if (proposed.size() < 200 && !proposed.contains('.')) {
+            QFile first(m_cache.PartCacheFile(i, 1));
+            if (first.open(QIODevice::ReadOnly)) proposed = wholeNameFromPost(first.read(64 * 1024), proposed);
+        }
         QByteArray name = libraryOutputName(proposed, subject);
         if (name.isEmpty()) name = "unnamed";
         *out = dest + fileNameFromBytes(name);

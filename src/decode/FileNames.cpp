@@ -1,4 +1,5 @@
 #include "FileNames.h"
+#include <cstring>
 #include "UuLibrary.h"
 #include <QFileInfo>
 #include <QStringDecoder>
@@ -69,6 +70,35 @@ QString StripUnderscores(const QString &name)
     QString n = name.chopped(1);
     if (n.startsWith(u'_')) n.remove(0, 1);
     return n;
+}
+
+QByteArray wholeNameFromPost(const QByteArray &postText, const QByteArray &proposed)
+{
+    if (proposed.isEmpty() || proposed == "(NULL)") return proposed;
+    const QByteArray wanted = proposed + ' ';
+    for (const QByteArray &raw : postText.split('\n')) {
+        const QByteArray line = raw.trimmed();
+        QByteArray name;
+        if (line.startsWith("begin ")) {
+            const qsizetype sp = line.indexOf(' ', 6);
+            if (sp > 6) name = line.mid(sp + 1);
+        } else if (line.startsWith("_=_ Part ")) {
+            const qsizetype of = line.indexOf(" of file ");
+            if (of > 0) name = line.mid(of + 9);
+        } else {
+            for (const char *key : {"filename=\"", "name=\""}) {
+                const qsizetype k = line.indexOf(key);
+                const qsizetype q = k < 0 ? -1 : line.indexOf('"', k + qsizetype(strlen(key)));
+                if (q > 0) {
+                    name = line.mid(k + qsizetype(strlen(key)), q - k - qsizetype(strlen(key)));
+                    break;
+                }
+            }
+        }
+        name = name.trimmed();
+        if (name.startsWith(wanted)) return name;
+    }
+    return proposed;
 }
 
 QByteArray libraryOutputName(const QByteArray &proposed, const QByteArray &subject)

@@ -16,6 +16,10 @@ QString UniqueName(const QString &path, bool oldRenameStyle);
 QString StripUnderscores(const QString &name);
 
 // The output name from the library's proposal, falling back to the item's subject.
+// The library reads a file name up to its first blank. When the post's own text (a begin
+// line, an encoder's part banner, a MIME name) names a longer name that starts with the
+// proposed one and a blank, that whole name is meant; otherwise the proposal stands.
+QByteArray wholeNameFromPost(const QByteArray &postText, const QByteArray &proposed);
 QByteArray libraryOutputName(const QByteArray &proposed, const QByteArray &subject);
 
 // True when a normal file exists at exactly that path.

@@ -2,6 +2,7 @@
 #include "FileNames.h"
 #include "core/Yield.h"
 #include <QFile>
+#include <algorithm>
 #include <cerrno>
 #define PROTOTYPES 1
 #include <uudeview.h>
@@ -83,6 +84,14 @@ int UuLibrary::findWithData(int from) const
         if ((item->state & (UUFILE_MISPART | UUFILE_NOBEGIN | UUFILE_NOEND)) && !(item->state & UUFILE_NODATA))
             return i + 1;
     }
+}
+
+int UuLibrary::merge()
+{
+    if (!m_open) return 0;
+    int joined = 0;
+    for (int pass : {0, 1, 99}) joined += std::max(0, UUSmerge(pass));
+    return joined;
 }
 
 int UuLibrary::listFirst() { return m_open ? findWithData(0) : 0; }

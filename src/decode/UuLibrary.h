@@ -24,6 +24,10 @@ public:
     // 0 = loaded, else the library's return code.
     int loadFile(const QString &path);
     // Handles are 1-based positions in the library's file list; 0 = none.
+    // Joins the entries of one file that the loader split apart (a name with blanks is
+    // read differently from the begin line and the subjects), with the passes the
+    // library's own command-line tool runs after loading; returns how many were joined.
+    int merge();
     int listFirst();
     // The proposed name ("(NULL)" when the library has none) and the next handle.
     QByteArray listWalk(int handle, int *next);

@@ -65,6 +65,7 @@ void Connection::connectTo(const QString &host, quint16 port, bool tls)
     m_closing = false;
     m_error = false;
     m_framer.reset();
+    resetConversation();
     m_host = host;
     m_tls = tls;
     m_certAnswer = -1;
@@ -75,11 +76,112 @@ void Connection::connectTo(const QString &host, quint16 port, bool tls)
 bool Connection::sendLine(const QByteArray &text)
 {
     if (state() != 7 || (m_tls && !m_sock->isEncrypted())) return false;
+    if (m_readerStep != ReaderStep::None) {
+        // Held until reader mode is on, so that replies keep the order of the commands.
+        m_repeat.push_back(text);
+        return true;
+    }
+    write(text);
+    return true;
+}
+
+void Connection::resetConversation()
+{
+    m_inFlight.clear();
+    m_greeted = false;
+    m_readerStep = ReaderStep::None;
+    m_readerAsked = false;
+    m_repeat.clear();
+}
+
+void Connection::write(const QByteArray &text)
+{
+    if (text == "MODE READER" || text == "CAPABILITIES") m_readerAsked = true;
+    m_inFlight.push_back(text);
     QByteArray line;
     line.reserve(text.size() + 2);
     line.append(text).append("\r\n");
     m_sock->write(line);
     m_sock->flush();   // commands are few and small: send now, also before an exit
+}
+
+static bool namesModeReader(const Reply &r) { return r.code == 401 && r.firstLine().mid(4).trimmed().toUpper().startsWith("MODE-READER"); }
+
+// A reader command refused before reader mode was ever asked for: the server may be in
+// transit mode, and CAPABILITIES says so.
+static bool mayWantReaderMode(const Reply &r)
+{
+    if (r.code != 401 && r.code != 500 && r.code != 502) return false;
+    const QByteArray verb = r.command.left(r.command.indexOf(' ')).toUpper();
+    return verb != "QUIT" && verb != "AUTHINFO" && verb != "MODE" && verb != "CAPABILITIES";
+}
+
+// The refused command and those sent after it (their answers, refusals too, are dropped)
+// go out again, ahead of what the session sends meanwhile.
+void Connection::holdForRepeat(const QByteArray &refused)
+{
+    std::vector<QByteArray> again{refused};
+    again.insert(again.end(), m_inFlight.begin(), m_inFlight.end());
+    again.insert(again.end(), m_repeat.begin(), m_repeat.end());
+    m_repeat.swap(again);
+}
+
+bool Connection::readerModeStep(Reply &r)
+{
+    switch (m_readerStep) {
+    case ReaderStep::None:
+        if (m_readerAsked && !namesModeReader(r)) return true;
+        if (namesModeReader(r)) {
+            emit notice(QStringLiteral("Server wants MODE READER (") + QString::fromLatin1(r.firstLine())
+                        + QStringLiteral("): sending it and repeating ") + QString::fromLatin1(r.command.left(r.command.indexOf(' '))));
+            m_readerStep = ReaderStep::SentModeReader;
+            holdForRepeat(r.command);
+            write("MODE READER");
+            return false;
+        }
+        if (!mayWantReaderMode(r)) return true;
+        m_readerStep = ReaderStep::AskedCapabilities;
+        m_refusal = r;
+        holdForRepeat(r.command);
+        write("CAPABILITIES");
+        return false;
+    case ReaderStep::AskedCapabilities:
+        if (r.command == "CAPABILITIES") {
+            const QList<QByteArray> caps = r.code == 101 ? r.data.toUpper().split('\n') : QList<QByteArray>();
+            bool modeReader = false, reader = false;
+            for (const QByteArray &c : caps) {
+                const QByteArray w = c.trimmed();
+                modeReader |= w == "MODE-READER";
+                reader |= w == "READER" || w.startsWith("READER ");
+            }
+            if (modeReader && !reader) {
+                emit notice(QStringLiteral("Server is not in reader mode (CAPABILITIES lists MODE-READER): sending MODE READER"));
+                m_readerStep = ReaderStep::SentModeReader;
+                write("MODE READER");
+                return false;
+            }
+            // Not a question of reader mode: the refusal stands, and what waited is dropped.
+            m_readerStep = ReaderStep::None;
+            m_repeat.clear();
+            r = m_refusal;
+            return true;
+        }
+        return false;   // a later pipelined command's answer: it is repeated anyway
+    case ReaderStep::SentModeReader:
+        if (r.command != "MODE READER") return false;
+        m_readerStep = ReaderStep::None;
+        if (r.code == 200 || r.code == 201) {
+            emit notice(QStringLiteral("Reader mode on: ") + QString::fromLatin1(r.firstLine()));
+            std::vector<QByteArray> again;
+            again.swap(m_repeat);
+            for (const QByteArray &c : again) write(c);
+            return false;
+        }
+        // Refused: the first waiting command gets the refusal as its answer.
+        r.command = m_repeat.empty() ? r.command : m_repeat.front();
+        m_repeat.clear();
+        return true;
+    }
     return true;
 }
 
@@ -89,6 +191,7 @@ void Connection::close()
     if (m_sock->state() == QAbstractSocket::ConnectedState) m_sock->flush();
     m_sock->abort();
     m_framer.reset();
+    resetConversation();
     m_error = false;
     m_closing = false;
 }
@@ -122,6 +225,13 @@ void Connection::onReadyRead()
     emit dataArrived(m_framer.pendingBytes());
     Reply r;
     while (self && m_framer.next(r)) {
+        if (!m_greeted) {
+            m_greeted = true;
+        } else {
+            r.command = m_inFlight.empty() ? QByteArray() : m_inFlight.front();
+            if (!m_inFlight.empty()) m_inFlight.pop_front();
+            if (!readerModeStep(r)) continue;
+        }
         emit replyReceived(r);
         // A handler may have closed us; the framer was reset then and yields nothing more.
     }

@@ -1,9 +1,13 @@
 #pragma once
-// One NNTP connection: a socket that buffers bytes and hands complete replies on. It knows
-// nothing of the conversation; the session decides what replies mean.
+// One NNTP connection: a socket that buffers bytes and hands complete replies on, each
+// with the command it answers. The session decides what replies mean; the one thing
+// answered here is a server that wants reader mode first ("401 MODE-READER", or a
+// refusal that CAPABILITIES explains): MODE READER is sent and the commands repeated,
+// on every connection alike.
 #include "ReplyFramer.h"
 #include <QObject>
 #include <QSslSocket>
+#include <deque>
 #include <functional>
 #include <memory>
 
@@ -27,6 +31,8 @@ public:
     std::function<bool(const QString &host, const QSslCertificate &cert, const QList<QSslError> &errors)> certificateCheck;
     // Sends text + CR LF when connected (state 7); otherwise drops it.
     bool sendLine(const QByteArray &text);
+    // Commands sent and not yet answered.
+    qsizetype commandsInFlight() const { return qsizetype(m_inFlight.size()); }
     // Closes at once, after handing queued bytes to the system.
     void close();
     int state() const;          // 0..9
@@ -45,9 +51,15 @@ signals:
     void peerClosed();
     void socketError(const QString &description);
     void bodyReceived(const QByteArray &bytes);   // streaming: a piece of the reply in progress
+    void notice(const QString &text);             // what the connection did on its own, for the log
 
 private:
     void onReadyRead();
+    void write(const QByteArray &text);
+    void resetConversation();
+    // False when the reply was taken here (reader mode being switched on).
+    bool readerModeStep(Reply &r);
+    void holdForRepeat(const QByteArray &refused);
     std::unique_ptr<QSslSocket> m_sock;
     QString m_host;
     bool m_tls = false;
@@ -57,6 +69,13 @@ private:
     bool m_error = false;
     bool m_streaming = false;
     qint64 m_received = 0;
+
+    std::deque<QByteArray> m_inFlight;
+    bool m_greeted = false;
+    enum class ReaderStep { None, AskedCapabilities, SentModeReader } m_readerStep = ReaderStep::None;
+    bool m_readerAsked = false;       // MODE READER or CAPABILITIES already sent on this connection
+    Reply m_refusal;                  // the reply CAPABILITIES is asked to explain
+    std::vector<QByteArray> m_repeat; // commands to send again once in reader mode
 };
 
 } // namespace vt

@@ -10,6 +10,7 @@ struct Reply {
     QByteArray data;        // the whole reply as received, line ends and terminator included
     bool multiline = false;
     int code = 0;           // first three digits, or -1 when the line does not start with them
+    QByteArray command;     // the command line it answers (empty for the greeting)
 
     QByteArray firstLine() const;   // without its CR LF
     bool startsWith(const char *prefix) const { return data.startsWith(prefix); }

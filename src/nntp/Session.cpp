@@ -41,7 +41,10 @@ Session::Session(AppCore &core, QObject *parent) : QObject(parent), m_core(core)
     m_core.countdown.downloadRestartPending = [this] { return downloadRestartPending; };
     m_core.countdown.connectForScan = [this] { connectForScan(); };
     connect(&TCP2, &Connection::socketError, this, [this](const QString &t) { socketError(2, t); });
-    for (Connection *c : {&TCP1, &TCP2}) c->certificateCheck = certificateCheck();
+    for (Connection *c : {&TCP1, &TCP2}) {
+        c->certificateCheck = certificateCheck();
+        connect(c, &Connection::notice, this, [this](const QString &t) { log(t); });
+    }
 }
 
 // A certificate that does not verify goes through only when the user accepted exactly this
@@ -79,7 +82,10 @@ void Session::log(const QString &msg, bool record) { m_core.LogOp(msg, record); 
 void Session::setFeature(int c, FeatureEndpoint ep)
 {
     if (c < 3 || c > 6) return;
-    if (ep.conn) ep.conn->certificateCheck = certificateCheck();
+    if (ep.conn) {
+        ep.conn->certificateCheck = certificateCheck();
+        connect(ep.conn, &Connection::notice, this, [this](const QString &t) { log(t); }, Qt::UniqueConnection);
+    }
     m_features[size_t(c - 3)] = std::move(ep);
 }
 
@@ -253,17 +259,23 @@ void Session::onScanReply(const Reply &r)
         closeConnection(1);
         return;
     }
+    if (m_scan && m_scan->dropStaleReply(r.command)) return;
     scanReplyBuffer += r.data;
-    if (scanStage == 12) {
+    if (scanStage == 12 && !r.multiline && (r.code == 420 || r.code == 423)) {
+        // Nothing in the range asked for (past the group's end, or a gap): no burst to wait for.
+        scanReplyBuffer.clear();
+        if (m_scan) m_scan->onNoOverview(lineOf(r));
+        return;
+    }
+    if (scanStage == 12 && r.multiline) {
         overviewBuffer += r.data;
-        if (r.multiline) {
+        {
             log(QStringLiteral("Header burst downloaded: ") + (m_scan ? m_scan->currentGroupName() : QString())
                 + QStringLiteral(", ") + QString::number(overviewBuffer.size()) + QStringLiteral(" bytes"));
             scanReplyBuffer.clear();
             const QByteArray burst = overviewBuffer;
             if (m_scan) m_scan->onBurst(burst);
         }
-        // A one-line answer to XOVER leaves the burst open; the watchdog ends the wait.
         return;
     }
 
@@ -300,7 +312,17 @@ void Session::onScanReply(const Reply &r)
         serverError(1, line);
     } else if (is("200 ") || is("201 ")) {
         greeting(1, line);
+    } else {
+        notUnderstood(1, line);
     }
+}
+
+// A reply the engine has no entry for is said as such: never taken for silence.
+void Session::notUnderstood(int n, const QByteArray &line)
+{
+    log(QStringLiteral("Reply not understood on the ") + (n == 1 ? QStringLiteral("scan") : QStringLiteral("download"))
+        + QStringLiteral(" connection: ") + latin(line.left(200)));
+    if (line.startsWith('4') || line.startsWith('5')) serverError(n, line);
 }
 
 void Session::onDownloadReply(const Reply &r)
@@ -352,6 +374,8 @@ void Session::onDownloadReply(const Reply &r)
         SendPassword(2);
     } else if (is("500 ") || is("501 ") || is("502 ") || is("503 ") || is("400 ")) {
         serverError(2, line);
+    } else if (!r.multiline) {
+        notUnderstood(2, line);
     } else {
         if (m_download) m_download->onDownloadReply(r.data);
     }
@@ -417,7 +441,10 @@ void Session::peerClosed(int n)
     (n == 1 ? Timerbot1 : Timerbot2).stop();
     log(QStringLiteral("Server closed connection"));
     m_core.sounds.PlaySound(QStringLiteral("vtv018.wav"));
-    if (m_core.settings.chkRestart500) emergencyRestart(n);
+    // In the middle of a batch a close is a lost connection, like a socket error: the
+    // download must come back by itself (or end with a word), never just stop.
+    const bool midBatch = n == 2 && (batchRunning != 0 || downloadStage != 0) && !downloadAbortRequested;
+    if (midBatch || m_core.settings.chkRestart500) emergencyRestart(n);
     else if (n == 1 && m_scan) m_scan->abortScan(false);
 }
 
@@ -528,7 +555,18 @@ void Session::emergencyRestart(int n)
     downloadBuffer.clear();
     scanReplyBuffer.clear();
     closeConnection(n);
-    if (!m_core.settings.chkAllowRestart) return;
+    if (!m_core.settings.chkAllowRestart) {
+        if (n == 2) {
+            downloadRestartPending = false;
+            if (m_download) m_download->setIdle();
+            m_core.ui.setStatusLight(0);
+            m_core.ui.setScanEnabled(true);
+            const QString msg = QStringLiteral("Download stopped: the connection to the news server was lost and emergency restart is off.");
+            log(msg);
+            m_core.prompter.message(msg);
+        }
+        return;
+    }
     downloadStage = 0;
     batchRunning = 0;
     if (m_download) m_download->setIdle();

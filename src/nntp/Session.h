@@ -21,6 +21,9 @@ public:
     virtual void onNoSuchGroup(const QByteArray &reply) = 0;     // "411 "
     virtual void onGroupLost() = 0;                              // "421 ": keep the mark, next group
     virtual void onBurst(const QByteArray &burst) = 0;           // complete overview burst
+    virtual void onNoOverview(const QByteArray &reply) = 0;      // 420/423: nothing in the range
+    // A reply to a request made ahead that turned out not to be needed: dropped.
+    virtual bool dropStaleReply(const QByteArray &command) = 0;
     virtual void abortScan(bool byUser) = 0;
     virtual bool hasGroups() const = 0;
     virtual QString currentGroupName() const = 0;
@@ -116,6 +119,7 @@ private:
     void peerClosed(int n);
     void socketError(int n, const QString &text);
     void log(const QString &msg, bool record = true);
+    void notUnderstood(int n, const QByteArray &line);
     Connection *connFor(int c);
     QByteArray *bufferFor(int c);
     void endSessionAfterLoginError(int c);

@@ -2,7 +2,6 @@
 #include "SubjectParser.h"
 #include "core/AppCore.h"
 #include "core/Text.h"
-#include "core/Yield.h"
 #include "groups/NewsgroupTable.h"
 #include "headers/HeaderStore.h"
 
@@ -85,15 +84,22 @@ void ScanDriver::ScanHeaders(bool advance)
     currentGroupKey = quint8(m_groups.rowKey(pos));
     m_currentGroupName = m_groups.nameByKey(currentGroupKey);
     groupReplyTaken = false;
+    // "No progress" is judged within one group: another group may start where this one did.
+    forgetRequestAhead();
+    m_haveRange = false;
+    overviewRangeStart = 0;
     if (currentGroupKey != 0) m_session.sendScan("GROUP " + m_currentGroupName.toUtf8());
     m_session.scanStage = 9;
     m_groups.setScanIcon(pos);
 }
 
-QString ScanDriver::speedText(qint64 secs) const
+// Rates come from milliseconds: a scan of a few seconds is not rounded to whole ones.
+QString ScanDriver::scanTimeText(qint64 ms) const { return u' ' + fmt(double(ms) / 1000.0, 1, false); }
+
+QString ScanDriver::speedText(qint64 ms) const
 {
-    const double speed = secs != 0 ? double(scanHeaderTotal) / double(secs) : 0.0;
-    return num(scanHeaderTotal) + QStringLiteral(" headers read in") + num(secs) + QStringLiteral(" seconds, averaging ")
+    const double speed = ms > 0 ? double(scanHeaderTotal) * 1000.0 / double(ms) : 0.0;
+    return num(scanHeaderTotal) + QStringLiteral(" headers read in") + scanTimeText(ms) + QStringLiteral(" seconds, averaging ")
            + fmt(speed, 1, false) + QStringLiteral(" HPS.");
 }
 
@@ -102,9 +108,10 @@ void ScanDriver::finishScan()
     m_core.ui.resetScanBars();
     m_groups.setScanIcon(0);
     groupListIndex = 0;
-    const qint64 secs = scanStartTime.secsTo(QDateTime::currentDateTimeUtc());
-    if (scanHeaderTotal >= 1) log(QStringLiteral("Scan Complete.") + speedText(secs));
-    else log(QStringLiteral("Scan Complete. No new headers read in") + num(secs) + QStringLiteral(" seconds."));
+    forgetRequestAhead();
+    const qint64 ms = scanStartTime.msecsTo(QDateTime::currentDateTimeUtc());
+    if (scanHeaderTotal >= 1) log(QStringLiteral("Scan Complete.") + speedText(ms));
+    else log(QStringLiteral("Scan Complete. No new headers read in") + scanTimeText(ms) + QStringLiteral(" seconds."));
     m_core.sounds.PlaySound(QStringLiteral("vtv003.wav"));
     if (batchLifeUpdate) batchLifeUpdate();
     m_session.scanInProgress = false;
@@ -142,8 +149,9 @@ void ScanDriver::onGroupSelected(const QByteArray &reply)
     if (groupFirst - 2 <= h && h <= groupLast + 2) {
         newCount = groupLast - h;
     } else {
-        m_groups.set_high_msg(currentGroupKey, groupFirst, true);
-        newCount = groupArticleCount;
+        // A group not read before starts before its first article, which is read too.
+        m_groups.set_high_msg(currentGroupKey, groupFirst - 1, true);
+        newCount = groupLast - groupFirst + 1;
     }
     if (newCount < 1) log(QStringLiteral("0 new articles in ") + m_currentGroupName);
     else log(QString::number(newCount) + QStringLiteral(" new articles in ") + m_currentGroupName);
@@ -165,24 +173,81 @@ void ScanDriver::onGroupLost()
     ScanHeaders(true);
 }
 
+void ScanDriver::clearOverviewRangeStart()
+{
+    overviewRangeStart = 0;
+    m_haveRange = false;
+    // A new connection: nothing sent before is still on its way.
+    m_ahead.clear();
+    m_stale.clear();
+}
+
+void ScanDriver::forgetRequestAhead()
+{
+    if (!m_ahead.isEmpty()) m_stale.push_back(m_ahead);
+    m_ahead.clear();
+}
+
+bool ScanDriver::dropStaleReply(const QByteArray &command)
+{
+    if (m_stale.empty() || command.isEmpty() || m_stale.front() != command) return false;
+    m_stale.erase(m_stale.begin());
+    return true;
+}
+
+static QByteArray xoverCommand(qint32 start, qint32 end)
+{
+    return "XOVER " + QByteArray::number(start + 1) + '-' + QByteArray::number(end);
+}
+
 void ScanDriver::requestNextBurst()
 {
     m_session.scanReplyBuffer.clear();
     m_session.overviewBuffer.clear();
     m_session.scanStage = 12;
     qint32 start = m_groups.lastReadByKey(currentGroupKey);
-    if (start == 0) start = groupFirst;
-    if (start == overviewRangeStart && overviewRangeStart != 0) {
+    if (start == 0) start = groupFirst - 1;
+    if (m_haveRange && start == overviewRangeStart) {
         if (!(groupLast > start)) m_groups.set_high_msg(currentGroupKey, groupLast, true);
+        ScanHeaders(true);
+        return;
+    }
+    if (m_haveRange && start >= groupLast) {
+        // The group is read to its end: asking beyond it only gets nothing, 420 or 423.
         ScanHeaders(true);
         return;
     }
     overviewRangeEnd = start + m_core.settings.sldXOVER;
     overviewRangeStart = start;
-    m_session.sendScan("XOVER " + QByteArray::number(start + 1) + '-' + QByteArray::number(overviewRangeEnd));
+    m_haveRange = true;
+    const QByteArray cmd = xoverCommand(start, overviewRangeEnd);
+    if (m_ahead == cmd) {
+        m_ahead.clear();   // already on its way
+        return;
+    }
+    forgetRequestAhead();
+    m_session.sendScan(cmd);
 }
 
-void ScanDriver::onBurst(const QByteArray &burst) { parse_xoverdata(burst); }
+void ScanDriver::onBurst(const QByteArray &burst)
+{
+    // The next burst is asked for before this one is crunched, so that the server's round
+    // trip overlaps the work here. It starts where this one ends whenever the group goes
+    // on beyond it; anything else is found out after the crunch, and the reply dropped.
+    if (m_ahead.isEmpty() && m_core.settings.sldXOVER < newToFetch && overviewRangeEnd < groupLast) {
+        m_ahead = xoverCommand(overviewRangeEnd, overviewRangeEnd + m_core.settings.sldXOVER);
+        m_session.sendScan(m_ahead);
+    }
+    parse_xoverdata(burst);
+}
+
+void ScanDriver::onNoOverview(const QByteArray &reply)
+{
+    log(QStringLiteral("No overview for articles") + num(overviewRangeStart + 1) + QStringLiteral(" to") + num(overviewRangeEnd)
+        + QStringLiteral(" in ") + m_currentGroupName + QStringLiteral(": ") + QString::fromLatin1(reply));
+    m_groups.set_high_msg(currentGroupKey, std::min(overviewRangeEnd, groupLast), false);
+    afterBurst();
+}
 
 void ScanDriver::parse_xoverdata(const QByteArray &burstIn)
 {
@@ -212,9 +277,9 @@ void ScanDriver::parse_xoverdata(const QByteArray &burstIn)
         const qsizetype len = lineEnd - lineStart;
         if (len == 0 || (len == 1 && d[lineStart] == '.')) break;
         xover_proccess(burst, lineStart, lineEnd);
+        // A burst crunches in milliseconds: the progress line, but no yield to the event
+        // loop, which could re-enter the scan in the middle of a burst.
         if (++yieldCounter > N) {
-            yieldNow();
-            m_session.scanLastActivity = QDateTime::currentDateTimeUtc();
             yieldCounter = 0;
             ReportCrunchProgress();
         }
@@ -223,13 +288,21 @@ void ScanDriver::parse_xoverdata(const QByteArray &burstIn)
         cr = findCrLf(lineStart);
     }
 
-    if (groupLast > overviewRangeEnd) m_groups.set_high_msg(currentGroupKey, overviewRangeEnd, false);
+    // The server has nothing more up to the range's end (or the group's, when that comes
+    // first): a burst that ends early, even an empty one, still moves the mark that far.
+    m_groups.set_high_msg(currentGroupKey, std::min(overviewRangeEnd, groupLast), false);
     const qint64 ms = m_watch.Elapsed();
     if (burstHeaderCount > 0) {
         log(crunchMessage(burstHeaderCount, ms));
         if (ms > 0) speedHint(ms);
     }
     m_groups.set_high_msg(currentGroupKey, burstHighArticle, false);
+    afterBurst();
+}
+
+void ScanDriver::afterBurst()
+{
+    m_session.scanLastActivity = QDateTime::currentDateTimeUtc();
     emit countersChanged();
     if (groupChooserText() != QStringLiteral("no group (Display Disable)") && viewUpdate) viewUpdate();
     if (m_core.settings.sldXOVER < newToFetch) requestNextBurst();
@@ -308,8 +381,9 @@ void ScanDriver::add_articleheader(const QByteArray &poster, const QByteArray &s
 
 void ScanDriver::ReportCrunchProgress()
 {
-    const qint64 secs = scanStartTime.secsTo(QDateTime::currentDateTimeUtc());
-    const double avg = secs != 0 ? double(scanHeaderTotal + 1) / double(secs) : 0.0;
+    const qint64 scanMs = scanStartTime.msecsTo(QDateTime::currentDateTimeUtc());
+    const qint64 secs = scanMs / 1000;
+    const double avg = scanMs > 0 ? double(scanHeaderTotal + 1) * 1000.0 / double(scanMs) : 0.0;
     const qint64 ms = m_watch.Elapsed();
     const double cur = ms != 0 ? double(burstHeaderCount) / double(ms) * 1000.0 : 0.0;
     if (scanHeaderTotal > 5 && ms > 1)
@@ -327,10 +401,11 @@ void ScanDriver::ReportCrunchProgress()
 void ScanDriver::abortScan(bool byUser)
 {
     m_session.disconnect(1);
+    clearOverviewRangeStart();
     if (m_session.scanInProgress) {
         m_session.scanInProgress = false;
-        const qint64 secs = scanStartTime.secsTo(QDateTime::currentDateTimeUtc());
-        if (scanHeaderTotal > 1 && byUser) log(QStringLiteral("Scan Aborted by user.") + speedText(secs));
+        const qint64 ms = scanStartTime.msecsTo(QDateTime::currentDateTimeUtc());
+        if (scanHeaderTotal > 1 && byUser) log(QStringLiteral("Scan Aborted by user.") + speedText(ms));
         else if (byUser) log(QStringLiteral("Scan Aborted by user."));
     }
     m_groups.setScanIcon(0);

@@ -29,11 +29,13 @@ public:
     void onNoSuchGroup(const QByteArray &reply) override;
     void onGroupLost() override;
     void onBurst(const QByteArray &burst) override;
+    void onNoOverview(const QByteArray &reply) override;
+    bool dropStaleReply(const QByteArray &command) override;
     void abortScan(bool byUser) override;
     bool hasGroups() const override;
     QString currentGroupName() const override { return m_currentGroupName; }
     void resetNewFlags() override;
-    void clearOverviewRangeStart() override { overviewRangeStart = 0; }
+    void clearOverviewRangeStart() override;
 
     void requestNextBurst();
     void parse_xoverdata(const QByteArray &burst);
@@ -76,6 +78,9 @@ signals:
 
 private:
     void finishScan();
+    void afterBurst();
+    void forgetRequestAhead();
+    QString scanTimeText(qint64 ms) const;
     void log(const QString &m, bool record = true);
     QString speedText(qint64 secs) const;
 
@@ -85,6 +90,9 @@ private:
     HeaderStore &m_store;
     QString m_currentGroupName;
     CStopWatch m_watch;
+    bool m_haveRange = false;           // a burst was asked for in the current group
+    QByteArray m_ahead;                 // the next burst's request, sent while this one is crunched
+    std::vector<QByteArray> m_stale;    // requests sent ahead whose replies are not wanted
 };
 
 } // namespace vt

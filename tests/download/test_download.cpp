@@ -38,9 +38,8 @@ Expect expectFor(const synth::Group &g)
 {
     Expect e;
     std::map<int, std::vector<const synth::Article *>> byPost;
-    // A first scan starts after the group's first article.
-    for (const synth::Article &a : g.articles)
-        if (a.number > g.first) byPost[a.post].push_back(&a);
+    // A first scan reads the group from its first article on.
+    for (const synth::Article &a : g.articles) byPost[a.post].push_back(&a);
     for (auto &[post, arts] : byPost) {
         const synth::Post &p = g.posts[size_t(post)];
         if (p.kind == synth::Kind::Text) continue;

@@ -29,6 +29,8 @@ struct ProbeScan : ScanHandler {
     void onNoSuchGroup(const QByteArray &r) override { missing << r; }
     void onGroupLost() override {}
     void onBurst(const QByteArray &b) override { bursts << b; }
+    void onNoOverview(const QByteArray &) override {}
+    bool dropStaleReply(const QByteArray &) override { return false; }
     void abortScan(bool) override { ++aborts; }
     bool hasGroups() const override { return true; }
     QString currentGroupName() const override { return group; }
@@ -379,26 +381,73 @@ TEST(Session, NoHostAsksForTheAssistant)
     EXPECT_EQ(f.session.TCP1.state(), 0);
 }
 
+// A peer close in the middle of a batch is a lost connection whatever chkRestart500 says:
+// the countdown brings the batch back; with restarts off the user is told the run ended.
 TEST(Session, DownloadDropRestartsTheBatchAfterCountdown)
 {
     QStringList args = baseArgs();
     args << "--fault" << "ARTICLE=drop@1";
-    TestServer server(args);
-    Fixture f(server.port());
-    f.core.settings.chkRestart500 = true;
-    f.core.settings.Rescan_Time = 5;
-    int batchStarts = 0;
-    f.core.countdown.startBatchDownload = [&] {
-        ++batchStarts;
+    for (const bool restart500 : {true, false}) {
+        TestServer server(args);
+        Fixture f(server.port());
+        f.core.settings.chkRestart500 = restart500;
+        f.core.settings.Rescan_Time = 5;
+        int batchStarts = 0;
+        f.core.countdown.startBatchDownload = [&] {
+            ++batchStarts;
+            f.session.connectDownload();
+        };
         f.session.connectDownload();
-    };
-    f.session.connectDownload();
-    ASSERT_TRUE(waitFor([&] { return f.core.countdown.active(); }));
-    EXPECT_TRUE(f.session.downloadRestartPending);
-    EXPECT_EQ(f.session.downloadStage, 0);
-    EXPECT_GE(f.indexOf("Server closed connection"), 0);
-    for (int i = 0; i < 5; ++i) f.core.countdown.tick();
-    EXPECT_EQ(batchStarts, 1);
-    ASSERT_TRUE(waitFor([&] { return !f.dl.articles.isEmpty(); }));
-    EXPECT_EQ(server.commandsOf(2), QStringList({"GROUP alt.binaries.test", "ARTICLE 1001"}));
+        ASSERT_TRUE(waitFor([&] { return f.core.countdown.active(); })) << restart500;
+        EXPECT_TRUE(f.session.downloadRestartPending);
+        EXPECT_EQ(f.session.downloadStage, 0);
+        EXPECT_GE(f.indexOf("Server closed connection"), 0);
+        for (int i = 0; i < 5; ++i) f.core.countdown.tick();
+        EXPECT_EQ(batchStarts, 1);
+        ASSERT_TRUE(waitFor([&] { return !f.dl.articles.isEmpty(); }));
+        EXPECT_TRUE(f.prompter.messages.isEmpty());
+        EXPECT_EQ(server.commandsOf(2), QStringList({"GROUP alt.binaries.test", "ARTICLE 1001"}));
+    }
+
+    TestServer again(args);
+    Fixture off(again.port());
+    off.core.settings.chkAllowRestart = false;
+    off.session.connectDownload();
+    ASSERT_TRUE(waitFor([&] { return !off.prompter.messages.isEmpty(); }));
+    EXPECT_EQ(off.prompter.messages.first(),
+              "Download stopped: the connection to the news server was lost and emergency restart is off.");
+    EXPECT_FALSE(off.core.countdown.active());
+    EXPECT_EQ(off.session.downloadStage, 0);
+    EXPECT_EQ(off.session.batchRunning, 0);
+}
+
+// A server in transit mode ("401 MODE-READER", or a bare 500 that CAPABILITIES explains)
+// gets MODE READER and the refused command again, on the scan and download connections;
+// nothing waits for the watchdog.
+TEST(Session, ServerThatWantsReaderModeFirst)
+{
+    const QList<QStringList> variants = {{"--mode-reader", "401"}, {"--mode-reader", "500", "--capabilities"}};
+    for (const QStringList &v : variants) {
+        TestServer server(QStringList({"--group", "alt.binaries.test:1000:60", "--segment"}) + v);
+        Fixture f(server.port());
+        f.session.connectForScan();
+        ASSERT_TRUE(waitFor([&] { return !f.scan.selected.isEmpty(); })) << v.join(' ').toStdString();
+        f.session.connectDownload();
+        ASSERT_TRUE(waitFor([&] { return !f.dl.articles.isEmpty(); })) << v.join(' ').toStdString();
+        const QStringList ask = v.contains("401") ? QStringList{"MODE READER"} : QStringList{"CAPABILITIES", "MODE READER"};
+        EXPECT_EQ(server.commandsOf(1), QStringList{"GROUP alt.binaries.test"} + ask + QStringList{"GROUP alt.binaries.test"});
+        EXPECT_EQ(server.commandsOf(2), QStringList{"GROUP alt.binaries.test"} + ask
+                                            + QStringList({"GROUP alt.binaries.test", "ARTICLE 1001"}));
+        EXPECT_EQ(f.logged.filter("Reader mode on: 200").size(), 2);
+        EXPECT_TRUE(f.logged.filter("not responding").isEmpty());
+        EXPECT_TRUE(f.prompter.messages.isEmpty());
+    }
+    // A refusal that is not about reader mode stands; a reply with no meaning here is said so.
+    TestServer plain({"--group", "alt.binaries.test:1000:60", "--fault", "GROUP=500@1", "--fault", "GROUP=299 odd@1"});
+    for (const char *want : {"500 command not recognized", "Reply not understood on the scan connection: 299 odd"}) {
+        Fixture f(plain.port());
+        f.session.connectForScan();
+        ASSERT_TRUE(waitFor([&] { return f.logged.contains(want); })) << want << f.logged.join(QStringLiteral("\n")).toStdString();
+    }
+    EXPECT_EQ(plain.commandsOf(1), QStringList({"GROUP alt.binaries.test", "CAPABILITIES"}));
 }

@@ -492,7 +492,7 @@ TEST(Program, ScansTheTestServerFromTheWindow)
     EXPECT_FALSE(app.loginDialog()->isVisible());
     ASSERT_TRUE(test::waitFor([&] { return app.mainWindow()->cmdScan->isEnabled() && app.store().itemCount() > 0
                                            && app.session().TCP1.state() == 0; }, 20000));
-    EXPECT_EQ(app.mainWindow()->lblMCount->text(), "Read: 149");
+    EXPECT_EQ(app.mainWindow()->lblMCount->text(), "Read: 150");
     EXPECT_TRUE(app.mainWindow()->lblICount->text().startsWith("Items: "));
     EXPECT_TRUE(app.mainWindow()->lblCapX->text().startsWith("Connection Closed") ||
                 app.mainWindow()->lblCapX->text().startsWith("Scan Complete."));

@@ -515,7 +515,7 @@ TEST(Program, EverythingFromTheWindow)
     QAbstractItemModel *headers = w.ListView2->model();
     const int all = headers->rowCount();
     ASSERT_GT(all, 5);
-    EXPECT_EQ(w.lblMCount->text(), "Read: 59");
+    EXPECT_EQ(w.lblMCount->text(), "Read: 60");
 
     // Filter and search.
     w.btnsComplete->trigger();

@@ -3,7 +3,8 @@
 //
 //   --port N                 0 = any free port (default)
 //   --seed S                 content seed
-//   --group NAME:FIRST:COUNT repeatable
+//   --group NAME:FIRST:COUNT[:LAST]  repeatable; LAST: the last number GROUP reports, when
+//                            the articles up to it are gone (cancelled or expired)
 //   --part-bytes N           decoded bytes per binary part
 //   --yenc-only, --big-posts content mix
 //   --blob-bytes N           an article <blob@synth.vantrel> of about N bytes
@@ -18,6 +19,14 @@
 //                            @N: only the N-th such command (process-wide), default every
 //   --prerender              render every article at start-up (benchmarks)
 //   --log FILE               write every command received, as "<connection> <line>"
+//   --mode-reader 401|500    start every connection in transit mode: reader commands get
+//                            "401 MODE-READER" (or, as older servers, "500 What?") until
+//                            MODE READER is sent
+//   --capabilities           answer CAPABILITIES (otherwise 500, as old servers do)
+//   --past-end 224|420|423   answer to XOVER for a range that holds no article (beyond the
+//                            group's end, or a gap): an empty overview (default), 420 or 423
+//   --latency MS             answer each command no sooner than MS after it arrived
+//   --rate BYTES/S           send at most this many bytes a second on each connection
 //   --article-dir DIR        also serve articles from files DIR/<n>.art (message-id from
 //                            their Message-ID header, number = n, group = first --group;
 //                            DIR/<n>.head, if there, gives the overview's headers instead)
@@ -79,6 +88,11 @@ struct Config {
     std::unordered_map<std::string, std::pair<int, int>> byMsgid;  // msgid -> group index, number
     std::unordered_map<std::string, std::string> extraById;        // from --article-dir
     FILE *log = nullptr;                                            // --log: commands received
+    int modeReader = 0;          // --mode-reader: the refusal's code
+    bool capabilities = false;   // --capabilities
+    int pastEnd = 224;           // --past-end
+    int latencyMs = 0;           // --latency
+    double rate = 0;             // --rate, bytes a second
 };
 
 Config cfg;
@@ -115,7 +129,9 @@ public:
     {
         if (cfg.segment) return sendSegmented(p, n);
         while (n) {
-            ssize_t w = out(p, n);
+            const size_t k = cfg.rate > 0 ? std::min<size_t>(n, 16384) : n;
+            pace(k);
+            ssize_t w = out(p, k);
             if (w <= 0) return false;
             p += w;
             n -= size_t(w);
@@ -132,18 +148,46 @@ public:
                 line = in_.substr(0, e);
                 if (!line.empty() && line.back() == '\r') line.pop_back();
                 in_.erase(0, e + 1);
+                consumed_ += e + 1;
+                // The line arrived with the read that brought its last byte.
+                while (!arrivals_.empty() && arrivals_.front().first < consumed_) arrivals_.erase(arrivals_.begin());
+                lineArrived_ = arrivals_.empty() ? Clock::now() : arrivals_.front().second;
                 return true;
             }
             char buf[4096];
             ssize_t r = ssl_ ? SSL_read(ssl_, buf, int(sizeof buf)) : ::recv(fd_, buf, sizeof buf, 0);
             if (r <= 0) return false;
             in_.append(buf, size_t(r));
+            received_ += size_t(r);
+            arrivals_.emplace_back(received_, Clock::now());
         }
+    }
+
+    // --latency: a reply leaves no sooner than the delay after its command arrived, so
+    // commands sent ahead (pipelined) wait less, as they would on a far link.
+    void awaitLatency()
+    {
+        if (cfg.latencyMs > 0) std::this_thread::sleep_until(lineArrived_ + std::chrono::milliseconds(cfg.latencyMs));
     }
 
     void serve();
 
 private:
+    using Clock = std::chrono::steady_clock;
+    // --rate: a byte budget that refills at the rate; idle time earns no more than 100 ms.
+    void pace(size_t k)
+    {
+        if (cfg.rate <= 0) return;
+        const auto now = Clock::now();
+        const auto slack = std::chrono::milliseconds(100);
+        if (rateBytes_ == 0 || now - rateAt_ > slack) {
+            rateStart_ = now - slack;
+            rateBytes_ = size_t(cfg.rate * 0.1);
+        }
+        rateBytes_ += k;
+        rateAt_ = rateStart_ + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(double(rateBytes_) / cfg.rate));
+        std::this_thread::sleep_until(rateAt_);
+    }
     ssize_t out(const char *p, size_t n)
     {
         if (ssl_) return SSL_write(ssl_, p, int(std::min<size_t>(n, 1 << 30)));
@@ -181,6 +225,12 @@ private:
     std::string pendingUser_;
     bool mustAuth_ = cfg.requireAuth;
     bool twice_ = false;
+    bool readerMode_ = !cfg.modeReader;
+    size_t received_ = 0, consumed_ = 0;
+    std::vector<std::pair<size_t, Clock::time_point>> arrivals_;
+    Clock::time_point lineArrived_ = Clock::now();
+    Clock::time_point rateStart_ = Clock::now(), rateAt_ = Clock::now();
+    size_t rateBytes_ = 0;
 };
 
 std::string upper(std::string s)
@@ -328,6 +378,7 @@ void Conn::serve()
             verb += " " + sub;
             arg = s2 == std::string::npos ? "" : arg.substr(s2 + 1);
         }
+        awaitLatency();
         Fault *f = faultFor(verb, arg);
         // Answered normally, but as two responses run together (a lost terminator).
         if (f && f->action == "twice") twice_ = true;
@@ -348,7 +399,12 @@ void Conn::serve()
             send(std::string(t ? t : f->action.c_str()) + "\r\n");
             continue;
         }
-        const bool open = verb == "QUIT" || verb == "MODE READER" || verb == "AUTHINFO USER" || verb == "AUTHINFO PASS";
+        const bool open = verb == "QUIT" || verb == "MODE READER" || verb == "AUTHINFO USER" || verb == "AUTHINFO PASS"
+                          || verb == "CAPABILITIES";
+        if (!readerMode_ && !open) {
+            send(cfg.modeReader == 401 ? "401 MODE-READER\r\n" : "500 What?\r\n");
+            continue;
+        }
         if (mustAuth_ && !authed_ && !open) {
             send("480 authentication required\r\n");
             continue;
@@ -356,7 +412,13 @@ void Conn::serve()
         if (verb == "QUIT") {
             send("205 closing connection - goodbye!\r\n");
             return;
+        } else if (verb == "CAPABILITIES" && cfg.capabilities) {
+            std::string body = "VERSION 2\r\nIMPLEMENTATION vantrel-nntpd\r\n";
+            body += readerMode_ ? "READER\r\nOVER\r\n" : "MODE-READER\r\n";
+            if (!cfg.user.empty() && !authed_) body += "AUTHINFO USER\r\n";
+            sendMultiline("101 Capability list:", body);
         } else if (verb == "MODE READER") {
+            readerMode_ = true;
             send("200 reader mode, posting not allowed\r\n");
         } else if (verb == "AUTHINFO USER") {
             pendingUser_ = arg;
@@ -400,6 +462,10 @@ void Conn::serve()
                 return size_t(it - sg.g.articles.begin());
             };
             const size_t a = idx(lo), b = idx(hi + 1);
+            if (a == b && cfg.pastEnd != 224 && sg.extraOverview.lower_bound(int(lo)) == sg.extraOverview.upper_bound(int(hi))) {
+                send(cfg.pastEnd == 420 ? "420 no current article\r\n" : "423 no articles in that range\r\n");
+                continue;
+            }
             std::string tail;
             for (auto it = sg.extraOverview.lower_bound(int(lo)); it != sg.extraOverview.end() && it->first <= hi; ++it)
                 tail += it->second + "\r\n";
@@ -479,7 +545,7 @@ void loadArticleDir(const std::string &dir)
 int main(int argc, char **argv)
 {
     signal(SIGPIPE, SIG_IGN);
-    std::vector<std::tuple<std::string, int, int>> groupArgs;
+    std::vector<std::tuple<std::string, int, int, int>> groupArgs;
     std::string articleDir;
     bool prerender = false;
     for (int i = 1; i < argc; ++i) {
@@ -507,6 +573,11 @@ int main(int argc, char **argv)
             }
         }
         else if (a == "--require-auth") cfg.requireAuth = true;
+        else if (a == "--mode-reader") cfg.modeReader = atoi(val().c_str());
+        else if (a == "--capabilities") cfg.capabilities = true;
+        else if (a == "--past-end") cfg.pastEnd = atoi(val().c_str());
+        else if (a == "--latency") cfg.latencyMs = atoi(val().c_str());
+        else if (a == "--rate") cfg.rate = atof(val().c_str());
         else if (a == "--segment") cfg.segment = true;
         else if (a == "--article-dir") articleDir = val();
         else if (a == "--log") cfg.log = fopen(val().c_str(), "w");
@@ -517,8 +588,9 @@ int main(int argc, char **argv)
             cfg.pass = c == std::string::npos ? "" : v.substr(c + 1);
         } else if (a == "--group") {
             std::string v = val();
-            const size_t c1 = v.find(':'), c2 = v.find(':', c1 + 1);
-            groupArgs.emplace_back(v.substr(0, c1), atoi(v.c_str() + c1 + 1), atoi(v.c_str() + c2 + 1));
+            const size_t c1 = v.find(':'), c2 = v.find(':', c1 + 1), c3 = v.find(':', c2 + 1);
+            groupArgs.emplace_back(v.substr(0, c1), atoi(v.c_str() + c1 + 1), atoi(v.c_str() + c2 + 1),
+                                   c3 == std::string::npos ? 0 : atoi(v.c_str() + c3 + 1));
         } else if (a == "--fault") {
             std::string v = val();
             auto f = std::make_unique<Fault>();
@@ -542,9 +614,10 @@ int main(int argc, char **argv)
             return 2;
         }
     }
-    for (auto &[name, first, count] : groupArgs) {
+    for (auto &[name, first, count, last] : groupArgs) {
         ServedGroup sg;
         sg.g = synth::makeGroup(name, first, count, cfg.opt);
+        sg.g.last = std::max(sg.g.last, last);
         sg.overview.reserve(sg.g.articles.size() * 160);
         for (const synth::Article &art : sg.g.articles) {
             sg.offsets.push_back(sg.overview.size());
