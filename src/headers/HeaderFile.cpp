@@ -10,7 +10,9 @@
 #include <QFile>
 #include <QSaveFile>
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <unistd.h>
 #include <unordered_map>
 
 namespace vt {
@@ -72,12 +74,17 @@ DateValue parseDateLine(const char *p, qsizetype n)
 struct Lines {
     const char *d;
     qsizetype n, pos = 0;
+    bool overran = false;   // a line was asked for past the end: the file was cut short
     bool atEnd() const { return pos >= n; }
     QByteArrayView next()
     {
-        if (pos >= n) return {};
+        if (pos >= n) {
+            overran = true;
+            return {};
+        }
         const void *nl = memchr(d + pos, '\n', size_t(n - pos));
         const qsizetype e = nl ? static_cast<const char *>(nl) - d : n;
+        if (!nl) overran = true;   // every line of a whole file ends with its line break
         qsizetype le = e;
         if (le > pos && d[le - 1] == '\r') --le;
         QByteArrayView v(d + pos, le - pos);
@@ -102,6 +109,17 @@ struct Lines {
 
 } // namespace
 
+// The file about to be replaced stays as the backup: a hard link, so that the file at the
+// path is never missing; a copy where the file system has no links.
+void HeaderFile::keepBackup(const QString &path)
+{
+    const QString bak = backupPath(path), fresh = bak + QStringLiteral(".new");
+    QFile::remove(fresh);
+    const bool linked = ::link(QFile::encodeName(path).constData(), QFile::encodeName(fresh).constData()) == 0;
+    if (!linked && !QFile::copy(path, fresh)) return;
+    ::rename(QFile::encodeName(fresh).constData(), QFile::encodeName(bak).constData());
+}
+
 bool HeaderFile::SaveHeaders(const QString &path, const BatchSink *batch)
 {
     CStopWatch watch;
@@ -111,6 +129,8 @@ bool HeaderFile::SaveHeaders(const QString &path, const BatchSink *batch)
     for (int i = 1; i <= s.itemCount(); ++i) count += saved(i);
     if (count == 0) {
         QFile::remove(path);
+        QFile::remove(backupPath(path));
+        m_mainWhole = false;
         s.headersDirty = false;
         return true;
     }
@@ -178,7 +198,9 @@ bool HeaderFile::SaveHeaders(const QString &path, const BatchSink *batch)
     out += pairs;
     out += "\r\n";
     if (f.write(out) != out.size()) return fail(f.errorString());
+    if (m_mainWhole) keepBackup(path);
     if (!f.commit()) return fail(f.errorString());
+    m_mainWhole = true;
     s.headersDirty = false;
     m_partsWritten = parts;
     const qint64 ms = watch.Elapsed();
@@ -193,8 +215,69 @@ bool HeaderFile::SaveHeaders(const QString &path, const BatchSink *batch)
 
 bool HeaderFile::LoadHeaders(const QString &path, BatchSink *batch)
 {
+    const QString backup = backupPath(path);
+    m_convertSaid = false;
+    QString from = path;
+    if (!QFile::exists(path)) {
+        // A save that died between keeping the backup and writing the new file.
+        if (!QFile::exists(backup)) return true;
+        from = backup;
+        m_log.LogOp(QStringLiteral("npending.dat is missing: loading the previous save from ") + backup, true);
+    }
+    Loaded main;
+    if (!parse(from, main)) return false;
+    m_mainWhole = main.whole && from == path;
+    if (main.whole) {
+        applyBatch(main, batch);
+        return true;
+    }
+
+    // Damaged: the previous save is taken when it is whole; otherwise what could be read.
+    const QString kept = path + QStringLiteral(".damaged");
+    QFile::remove(kept);
+    QFile::copy(from, kept);
+    if (from == path && QFile::exists(backup)) {
+        Loaded older;
+        if (parse(backup, older) && older.whole) {
+            const QString msg = QStringLiteral("npending.dat was damaged: the previous save (") + backup
+                                + QStringLiteral(") was loaded instead; the damaged file is kept as ") + kept;
+            m_log.LogOp(msg, true);
+            m_prompter.message(msg);
+            applyBatch(older, batch);
+            m_store.headersDirty = true;   // the next save writes a whole file again
+            return true;
+        }
+        if (!parse(from, main)) return false;
+    }
+    const qint64 lost = std::max<qint64>(0, main.declared - main.loaded);
+    QString what;
+    if (lost > 0) what = QString::number(lost) + (lost == 1 ? QStringLiteral(" item") : QStringLiteral(" items"));
+    if (!main.batchWhole) what += (what.isEmpty() ? QString() : QStringLiteral(" and ")) + QStringLiteral("the batch order");
+    if (what.isEmpty()) what = QStringLiteral("its end");
+    const QString msg = QStringLiteral("npending.dat was damaged: ") + what + QStringLiteral(" could not be read; the damaged file is kept as ") + kept;
+    m_log.LogOp(msg, true);
+    m_prompter.message(msg);
+    applyBatch(main, batch);
+    m_store.headersDirty = true;
+    return true;
+}
+
+QString HeaderFile::backupPath(const QString &path) { return path + QStringLiteral(".bak"); }
+
+void HeaderFile::applyBatch(const Loaded &l, BatchSink *batch)
+{
+    std::vector<std::pair<qint64, qint64>> pairs = l.pairs;
+    std::stable_sort(pairs.begin(), pairs.end(), [](auto &x, auto &y) { return x.first < y.first; });
+    if (batch)
+        for (const auto &[pos, ord] : pairs)
+            if (pos >= 1 && pos <= l.batchRows && ord >= 1 && ord <= m_store.itemCount()) batch->AddToBatch(int(ord));
+    m_store.headersDirty = false;
+}
+
+bool HeaderFile::parse(const QString &path, Loaded &out)
+{
+    out = Loaded{};
     QFile f(path);
-    if (!f.exists()) return true;
     if (!f.open(QIODevice::ReadOnly)) {
         m_log.LogOp(QStringLiteral("Error: cannot read ") + path + QStringLiteral(": ") + f.errorString(), true);
         return false;
@@ -207,8 +290,11 @@ bool HeaderFile::LoadHeaders(const QString &path, BatchSink *batch)
     QString status = QStringLiteral("Loading Headers");
     if (version == "VTLHF15") {
     } else if (version == "VTLHF14" || version == "VTLHF12" || version == "VTLHF11") {
-        m_prompter.message(QStringLiteral("Saved headers are old version (") + QString::fromLatin1(version.mid(5))
-                           + QStringLiteral("), will convert."));
+        if (!m_convertSaid) {
+            m_prompter.message(QStringLiteral("Saved headers are old version (") + QString::fromLatin1(version.mid(5))
+                               + QStringLiteral("), will convert."));
+            m_convertSaid = true;
+        }
         extraLine = version == "VTLHF14" || version == "VTLHF11";
         cutFirstTail = version == "VTLHF12" || version == "VTLHF11";
         status = QStringLiteral("Converting Headers");
@@ -219,15 +305,21 @@ bool HeaderFile::LoadHeaders(const QString &path, BatchSink *batch)
     }
 
     HeaderStore &s = m_store;
-    qint64 N = in.number();
+    const qint64 declared = in.number();
+    out.declared = std::max<qint64>(0, declared);
     // An item block takes at least five lines: no more items than the file could hold.
-    N = std::clamp<qint64>(N, 0, in.linesLeftAtMost() / 5);
+    const qint64 N = std::clamp<qint64>(declared, 0, in.linesLeftAtMost() / 5);
+    bool whole = N == declared;
     s.clear();
     s.partsReadTotal = 0;
     s.reserveItems(int(N) + 1000);
     if (progress) progress(status, 0, N);
     const qint64 step = std::max<qint64>(1, N / 40);
-    for (qint64 i = 1; i <= N && !in.atEnd(); ++i) {
+    for (qint64 i = 1; i <= N; ++i) {
+        if (in.atEnd()) {
+            whole = false;
+            break;
+        }
         HeaderItem it;
         it.subject = in.next().toByteArray();
         if (extraLine) in.next();
@@ -235,9 +327,10 @@ bool HeaderFile::LoadHeaders(const QString &path, BatchSink *batch)
         it.postDate = parseDateLine(d.data(), d.size());
         it.poster = in.next().toByteArray();
         it.declaredTotal = qint16(std::clamp<qint64>(in.number(), -32768, 32767));
-        qint64 P = in.number();
+        const qint64 declaredParts = in.number();
         // A part block is five lines: a count the rest of the file cannot hold is cut.
-        P = std::clamp<qint64>(P, 0, in.linesLeftAtMost() / 5);
+        const qint64 P = std::clamp<qint64>(declaredParts, 0, in.linesLeftAtMost() / 5);
+        if (P != declaredParts) whole = false;
         it.parts.resize(size_t(P));
         for (qint64 j = 0; j < P; ++j) {
             PartRecord &p = it.parts[size_t(j)];
@@ -252,31 +345,41 @@ bool HeaderFile::LoadHeaders(const QString &path, BatchSink *batch)
             p.subjectTail = s.internText(tail.data(), tail.size());
             const QByteArrayView id = in.next();
             p.messageId = s.internText(id.data(), id.size());
-            ++s.partsReadTotal;
         }
+        if (in.overran) {
+            // The file ends inside this item: it is not whole, so it is not kept.
+            whole = false;
+            break;
+        }
+        s.partsReadTotal += qint64(it.parts.size());
         const QByteArray subject = it.subject, poster = it.poster;
         const int index = s.appendLoadedItem(std::move(it));
         s.AddHash(subject, poster, index);
+        ++out.loaded;
         if (i % step == 0) {
             if (progress) progress(QString(), i, N);
             yieldNow();
         }
     }
-    // The batch: C rows, then (position, ordinal) pairs, applied in batch order.
-    const qint64 C = std::clamp<qint64>(in.number(), 0, in.linesLeftAtMost());
-    std::vector<std::pair<qint64, qint64>> pairs;
+    // The batch: C rows, then (position, ordinal) pairs, then an empty line. Only what the
+    // file holds whole counts; ordinals of items that were not read are dropped later.
+    bool batchWhole = !in.atEnd();
+    out.batchRows = std::clamp<qint64>(in.number(), 0, in.linesLeftAtMost());
+    bool ended = false;
     while (!in.atEnd()) {
         const QByteArrayView a = in.next();
-        if (trimBlanks(a.toByteArray()).isEmpty()) break;
+        if (trimBlanks(a.toByteArray()).isEmpty()) {
+            ended = true;
+            break;
+        }
         const qint64 pos = leadingInt(a.toByteArray());
         const qint64 ord = in.number();
-        pairs.emplace_back(pos, ord);
+        if (in.overran) break;
+        out.pairs.emplace_back(pos, ord);
     }
-    std::stable_sort(pairs.begin(), pairs.end(), [](auto &x, auto &y) { return x.first < y.first; });
-    if (batch)
-        for (const auto &[pos, ord] : pairs)
-            if (pos >= 1 && pos <= C && ord >= 1 && ord <= s.itemCount()) batch->AddToBatch(int(ord));
-    s.headersDirty = false;
+    batchWhole = batchWhole && ended && qint64(out.pairs.size()) >= out.batchRows;
+    out.batchWhole = batchWhole && whole;
+    out.whole = whole && batchWhole;
     return true;
 }
 

@@ -159,6 +159,63 @@ TEST(HeaderFile, CrashMidSaveKeepsThePreviousFile)
     EXPECT_EQ(e.read(), before);
 }
 
+// A file cut short keeps every whole item and batch entry; the previous save is kept as a
+// backup and taken instead when it is whole; the damaged file stays beside for the user.
+TEST(HeaderFile, DamagedFileKeepsWhatItCanAndTheBackup)
+{
+    Env e;
+    for (int i = 0; i < 20; ++i) e.add("item " + QByteArray::number(i), 2);
+    for (int i : {7, 3, 12}) e.batch.AddToBatch(i);
+    ASSERT_TRUE(e.file.SaveHeaders(e.path(), &e.batch));
+    const QByteArray first = e.read();
+    EXPECT_FALSE(QFile::exists(HeaderFile::backupPath(e.path()))) << "nothing to keep yet";
+    e.batch.AddToBatch(e.add("item 20", 2));
+    ASSERT_TRUE(e.file.SaveHeaders(e.path(), &e.batch));
+    const QByteArray second = e.read();
+    {
+        QFile bak(HeaderFile::backupPath(e.path()));
+        ASSERT_TRUE(bak.open(QIODevice::ReadOnly));
+        EXPECT_EQ(bak.readAll(), first) << "the replaced file is the backup";
+    }
+
+    struct Cut {
+        qsizetype keep;
+        bool withBackup;
+        int items;
+        std::vector<int> batch;
+        const char *says;
+    } cuts[] = {
+        {second.size() * 6 / 10, false, -1, {}, "npending.dat was damaged: "},
+        {second.size() - 9, false, 21, {7, 3, 12}, "npending.dat was damaged: the batch order could not be read"},
+        {second.size() * 6 / 10, true, 20, {7, 3, 12}, "npending.dat was damaged: the previous save ("},
+    };
+    for (const Cut &c : cuts) {
+        SCOPED_TRACE(c.keep);
+        Env r;
+        r.write(second.left(c.keep));
+        if (c.withBackup) QFile::copy(HeaderFile::backupPath(e.path()), HeaderFile::backupPath(r.path()));
+        ASSERT_TRUE(r.file.LoadHeaders(r.path(), &r.batch));
+        ASSERT_EQ(r.prompter.messages.size(), 1);
+        EXPECT_TRUE(r.prompter.messages.first().startsWith(c.says)) << r.prompter.messages.first().toStdString();
+        QFile kept(r.path() + ".damaged");
+        ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+        EXPECT_EQ(kept.readAll(), second.left(c.keep));
+        if (c.items >= 0) EXPECT_EQ(r.store.itemCount(), c.items);
+        else EXPECT_TRUE(r.store.itemCount() > 5 && r.store.itemCount() < 21);
+        for (int i = 1; i <= r.store.itemCount(); ++i) {
+            ASSERT_EQ(r.store.item(i).parts.size(), 2u) << "only whole items";
+            EXPECT_EQ(r.store.item(i).parts[1].messageId, "<item " + QByteArray::number(i - 1) + "1@x>");
+        }
+        EXPECT_EQ(r.batch.rows(), c.batch);
+        if (c.items < 0) {
+            const int lost = 21 - r.store.itemCount();
+            EXPECT_TRUE(r.prompter.messages.first().startsWith("npending.dat was damaged: " + QString::number(lost)
+                                                                + " items and the batch order could not be read"));
+        }
+        EXPECT_TRUE(r.store.headersDirty) << "the next save writes a whole file";
+    }
+}
+
 TEST(HeaderFile, MutatedFilesNeverCrash)
 {
     Env e;
