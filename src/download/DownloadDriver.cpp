@@ -181,9 +181,8 @@ void DownloadDriver::BOT1()
             downloadGroup = partGroup;
             if (!downloadGroup.isEmpty()) s.sendDownload("GROUP " + downloadGroup.toLatin1());
         } else {
-            articleAttempt = 1;
             s.downloadBuffer.clear();
-            s.sendDownload("ARTICLE " + currentMessageId);
+            requestArticle(currentMessageId, 1);
         }
     } else {
         if (s.TCP2.state() == 8) {
@@ -229,16 +228,12 @@ void DownloadDriver::onDownloadReply(const QByteArray &reply)
     Session &s = m_session;
     if (reply.startsWith("211 ")) {
         s.downloadStage = 5;
-        m_partStart.restart();
         s.downloadBuffer.clear();
-        s.sendDownload("ARTICLE " + currentMessageId);
-        articleAttempt = 1;
+        requestArticle(currentMessageId, 1);
     } else if (reply.startsWith("430 ")) {
-        m_partStart.restart();
         s.downloadBuffer.clear();
         if (articleAttempt != 2) {
-            articleAttempt = 2;
-            s.sendDownload("ARTICLE " + currentArticleNumber);
+            requestArticle(currentArticleNumber, 2);
         } else {
             skipItem();
         }
@@ -250,6 +245,16 @@ void DownloadDriver::onDownloadReply(const QByteArray &reply)
         articleData(partBytesReceived + reply.size());
     }
 }
+
+// A part's rate is measured from the moment its request leaves.
+void DownloadDriver::requestArticle(const QByteArray &which, int attempt)
+{
+    articleAttempt = attempt;
+    m_partStart.restart();
+    m_session.sendDownload("ARTICLE " + which);
+}
+
+double DownloadDriver::partElapsedMs() const { return double(m_partStart.nsecsElapsed()) / 1e6; }
 
 void DownloadDriver::skipItem()
 {
@@ -278,7 +283,7 @@ void DownloadDriver::articleData(qint64 totalBytes)
     if (m_progressShown.elapsed() < kProgressMs) return;
     m_progressShown.restart();
     UiState &ui = m_core.ui;
-    const QString speed = TransferSpeed(m_partStart.elapsed(), partBytesReceived);
+    const QString speed = TransferSpeed(partElapsedMs(), partBytesReceived);
     const qint64 max = ui.bar(UiState::Part).max;
     log(QStringLiteral("Downloading: ") + currentTitle + u' ' + thousands(double(partBytesReceived) / 1000.0)
             + QStringLiteral("KB of ") + pointOne(double(max) / 1000.0) + QStringLiteral("KB @ ") + speed
@@ -293,10 +298,11 @@ void DownloadDriver::articleData(qint64 totalBytes)
     }
 }
 
-QString DownloadDriver::TransferSpeed(qint64 elapsedMs, qint64 bytes)
+QString DownloadDriver::TransferSpeed(double elapsedMs, qint64 bytes)
 {
-    // Milliseconds, not whole seconds: a part on a fast link takes well under one.
-    const qint64 rate = elapsedMs <= 0 ? 0 : qint64(std::ceil(double(bytes) * 1000.0 / double(elapsedMs)));
+    // Fractions of a millisecond count: a part on a fast link takes well under one second,
+    // and a small one under one millisecond.
+    const qint64 rate = elapsedMs <= 0 ? 0 : qint64(std::ceil(double(bytes) * 1000.0 / elapsedMs));
     const QString oldBatch = batchEta, oldFile = fileEta;
     if (rate < 101) {
         batchEta.clear();
@@ -327,7 +333,7 @@ void DownloadDriver::ArticleReceived(QByteArray article)
 {
     Session &s = m_session;
     partBytesReceived = article.size();
-    const QString speed = TransferSpeed(m_partStart.elapsed(), partBytesReceived);
+    const QString speed = TransferSpeed(partElapsedMs(), partBytesReceived);
     log(QStringLiteral("Article Retrieved: ") + currentTitle + u' ' + thousands(double(partBytesReceived) / 1000.0)
             + QStringLiteral("kb [") + speed + QStringLiteral(" KBps]"),
         true);

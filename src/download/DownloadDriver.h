@@ -33,7 +33,7 @@ public:
     void stop();
 
     // Speed text in KB/s; refreshes the two ETA texts.
-    QString TransferSpeed(qint64 elapsedMs, qint64 bytes);
+    QString TransferSpeed(double elapsedMs, qint64 bytes);
     void ArticleReceived(QByteArray article);
 
     // DownloadHandler
@@ -65,6 +65,8 @@ private:
     void skipItem();
     void articleData(qint64 totalBytes);
     void restartPart();
+    void requestArticle(const QByteArray &which, int attempt);
+    double partElapsedMs() const;
     void log(const QString &msg, bool record);
 
     AppCore &m_core;

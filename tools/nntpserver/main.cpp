@@ -174,15 +174,15 @@ public:
 
 private:
     using Clock = std::chrono::steady_clock;
-    // --rate: a byte budget that refills at the rate; idle time earns no more than 100 ms.
+    // --rate: each piece leaves when the link would have carried it; idle time earns no
+    // credit, so no reply ever goes faster than the rate.
     void pace(size_t k)
     {
         if (cfg.rate <= 0) return;
         const auto now = Clock::now();
-        const auto slack = std::chrono::milliseconds(100);
-        if (rateBytes_ == 0 || now - rateAt_ > slack) {
-            rateStart_ = now - slack;
-            rateBytes_ = size_t(cfg.rate * 0.1);
+        if (rateBytes_ == 0 || now > rateAt_) {
+            rateStart_ = now;
+            rateBytes_ = 0;
         }
         rateBytes_ += k;
         rateAt_ = rateStart_ + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(double(rateBytes_) / cfg.rate));
