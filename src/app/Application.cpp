@@ -219,10 +219,14 @@ void Application::bindBatch()
     connect(m_batch.get(), &BatchQueue::sizeTextChanged, w.lblTotalBatchSize, &QLabel::setText);
     w.lblTotalBatchSize->setText(m_batch->sizeText());
     connect(m_download.get(), &DownloadDriver::etaChanged, this, [this, &w] {
-        // The captions stand in while no estimate is known.
-        w.lblTotalBatchTime->setText(m_download->batchEta.isEmpty() ? QStringLiteral("Entire Batch ETA") : m_download->batchEta);
-        w.lblCurrentFileTime->setText(m_download->fileEta.isEmpty() ? QStringLiteral("Current file ETA") : m_download->fileEta);
+        // No known rate, no estimate: the labels are hidden rather than showing their captions.
+        w.lblTotalBatchTime->setText(m_download->batchEta);
+        w.lblTotalBatchTime->setVisible(!m_download->batchEta.isEmpty());
+        w.lblCurrentFileTime->setText(m_download->fileEta);
+        w.lblCurrentFileTime->setVisible(!m_download->fileEta.isEmpty());
     });
+    w.lblTotalBatchTime->hide();
+    w.lblCurrentFileTime->hide();
 }
 
 void Application::buildStartup()
@@ -287,6 +291,7 @@ void Application::buildStartup()
     m_startup.add(Step{"columnsizes", QStringLiteral("Loading Column Sizes"), -1, 9, {[this] {
                            m_core->settingsFile.LoadColumnSizes(m_core->settings);
                            applyColumnWidths();
+                           fitUnsavedColumnsToFirstRows();
                        }}});
     m_startup.add(Step{"headers", {}, -1, -1, {[this] {
                            if (stores.loadHeaders) stores.loadHeaders();
@@ -353,6 +358,30 @@ void Application::applyColumnWidths()
     for (auto [view, widths] : columnLists())
         for (int c = 0; c < widths->size() && view->model() && c < view->model()->columnCount(); ++c)
             view->setColumnWidth(c, (*widths)[c]);
+}
+
+// The stored default widths are too narrow for today's fonts: a list whose widths were
+// never saved is fitted to its contents once its first rows arrive. Saved widths stay.
+void Application::fitUnsavedColumnsToFirstRows()
+{
+    int list = 0;
+    for (auto [view, widths] : columnLists()) {
+        QAbstractItemModel *m = view->model();
+        if (m_core->settings.columnsSaved[list++] || !m) continue;
+        auto conns = std::make_shared<std::vector<QMetaObject::Connection>>();
+        auto fit = [view = view, widths = widths, conns] {
+            if (view->model()->rowCount() == 0) return;
+            for (const QMetaObject::Connection &c : *conns) QObject::disconnect(c);
+            view->resizeColumnsToContents();
+            for (int c = 0; c < view->model()->columnCount(); ++c) {
+                const int floor = c < widths->size() ? (*widths)[c] : 0;
+                view->setColumnWidth(c, std::clamp(view->columnWidth(c), floor, std::max(floor, 480)));
+            }
+        };
+        conns->push_back(connect(m, &QAbstractItemModel::rowsInserted, this, fit, Qt::QueuedConnection));
+        conns->push_back(connect(m, &QAbstractItemModel::modelReset, this, fit, Qt::QueuedConnection));
+        conns->push_back(connect(m, &QAbstractItemModel::layoutChanged, this, fit, Qt::QueuedConnection));
+    }
 }
 
 void Application::captureWindowSizes()

@@ -114,6 +114,7 @@ private:
     void bindBatch();
     std::array<std::pair<QTableView *, QVector<int> *>, 3> columnLists();
     void applyColumnWidths();
+    void fitUnsavedColumnsToFirstRows();
     void scanCommand();
     void buildDialogs();
     void buildAssistant();

@@ -271,9 +271,11 @@ void SettingsFile::LoadColumnSizes(Settings &s)
     QVector<int> *out[3] = {&s.headerColumns, &s.batchColumns, &s.processedColumns};
     for (int k = 0; k < 3; ++k) {
         out[k]->clear();
+        s.columnsSaved[k] = false;
         for (int i = 1; i <= defs[k]->size(); ++i) {
             int w = (*defs[k])[i - 1].defaultWidth;
             if (auto v = ini.value(kColSections[k], QStringLiteral("C%1").arg(i))) {
+                s.columnsSaved[k] = true;
                 const qint64 n = leadingInt(trimBlanks(*v));
                 if (n >= 1 && n < 100000) w = int(n);
             }

@@ -86,6 +86,9 @@ struct Settings {
 
     // Column widths of the header, batch and processed lists.
     QVector<int> headerColumns, batchColumns, processedColumns;
+    // Whether the settings file held widths for the header, batch and processed lists; a
+    // list without them is fitted to its first rows.
+    bool columnsSaved[3] = {false, false, false};
 
     static const QVector<ColumnDef> &headerColumnDefs();
     static const QVector<ColumnDef> &batchColumnDefs();

@@ -485,6 +485,10 @@ TEST(Program, ScansTheTestServerFromTheWindow)
     app.endProcess = [&] { ++ended; };
     app.start();
     ASSERT_EQ(app.groups().rows(), 1);
+    // No rate known: no estimates, and no captions standing in for them.
+    EXPECT_TRUE(app.mainWindow()->lblCurrentFileTime->isHidden());
+    EXPECT_TRUE(app.mainWindow()->lblTotalBatchTime->isHidden());
+    const int partsWidth = app.mainWindow()->ListView2->columnWidth(1);
     app.mainWindow()->cmdScan->click();
     ASSERT_TRUE(app.loginDialog()->isVisible());
     EXPECT_EQ(app.loginDialog()->txtHost->text(), "127.0.0.1");
@@ -493,6 +497,15 @@ TEST(Program, ScansTheTestServerFromTheWindow)
     ASSERT_TRUE(test::waitFor([&] { return app.mainWindow()->cmdScan->isEnabled() && app.store().itemCount() > 0
                                            && app.session().TCP1.state() == 0; }, 20000));
     EXPECT_EQ(app.mainWindow()->lblMCount->text(), "Read: 150");
+    // No widths saved yet: the columns fit what the first rows hold (not "00..." or "Bob Pos...").
+    QTableView *list = app.mainWindow()->ListView2;
+    ASSERT_TRUE(test::waitFor([&] { return list->columnWidth(1) != partsWidth; }));
+    for (int c = 0; c < list->model()->columnCount(); ++c) {
+        int widest = 0;
+        for (int r = 0; r < list->model()->rowCount(); ++r)
+            widest = std::max(widest, list->fontMetrics().horizontalAdvance(list->model()->index(r, c).data().toString()));
+        EXPECT_GE(list->columnWidth(c), std::min(480, widest)) << "column " << c;
+    }
     EXPECT_TRUE(app.mainWindow()->lblICount->text().startsWith("Items: "));
     EXPECT_TRUE(app.mainWindow()->lblCapX->text().startsWith("Connection Closed") ||
                 app.mainWindow()->lblCapX->text().startsWith("Scan Complete."));
