@@ -1,0 +1,102 @@
+// End-to-end scan of one large group from the test server against a plain client in the
+// same program that fetches the same XOVER ranges and only reads them. With --latency the
+// server answers each command after a delay, as a far server does; the scan keeps the
+// next request in flight while it crunches, so it should lose almost nothing to it.
+//
+//   bench_scan [headers] [burst]     defaults 200000 and 3000
+#include "TestSupport.h"
+#include "core/AppCore.h"
+#include "groups/NewsgroupTable.h"
+#include "headers/HeaderStore.h"
+#include "nntp/Connection.h"
+#include "nntp/Session.h"
+#include "scan/ScanDriver.h"
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <cstdio>
+
+using namespace vt;
+
+namespace {
+const QString kGroup = QStringLiteral("alt.binaries.bench");
+
+// Seconds for the whole scan, from connecting to "Scan Complete."
+double scanSeconds(quint16 port, int burst, qint64 *headers)
+{
+    QTemporaryDir dir;
+    QuietPrompter prompter;
+    AppCore core(AppPaths(dir.path()), prompter);
+    core.settings.News_Host = QStringLiteral("127.0.0.1");
+    core.settings.News_Port = QString::number(port);
+    core.settings.sldXOVER = burst;
+    Session session(core);
+    NewsgroupTable groups(core.log, prompter, core.ui);
+    groups.addGroup(kGroup);
+    HeaderStore store;
+    ScanDriver scan(core, session, groups, store);
+    bool done = false;
+    QObject::connect(&core.log, &OpsLog::statusChanged, [&](const QString &m) { done |= m.startsWith("Scan Complete."); });
+    QElapsedTimer t;
+    t.start();
+    session.connectForScan();
+    test::waitFor([&] { return done; }, 600000);
+    const double s = t.nsecsElapsed() / 1e9;
+    *headers = store.partsReadTotal;
+    return done ? s : -1;
+}
+
+// The plain client: GROUP, then the same ranges one after the other, each read whole.
+double plainSeconds(quint16 port, int burst, int first, int last, qint64 *lines)
+{
+    Connection c;
+    int next = first;
+    bool done = false;
+    *lines = 0;
+    auto request = [&] {
+        if (next > last) {
+            done = true;
+            return;
+        }
+        c.sendLine("XOVER " + QByteArray::number(next) + '-' + QByteArray::number(next + burst - 1));
+        next += burst;
+    };
+    QObject::connect(&c, &Connection::replyReceived, [&](const Reply &r) {
+        if (r.command.isEmpty()) c.sendLine("GROUP " + kGroup.toLatin1());
+        else if (r.code == 211) request();
+        else if (r.multiline) {
+            *lines += r.data.count('\n') - 2;
+            request();
+        }
+    });
+    QElapsedTimer t;
+    t.start();
+    c.connectTo("127.0.0.1", port);
+    test::waitFor([&] { return done; }, 600000);
+    return done ? t.nsecsElapsed() / 1e9 : -1;
+}
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const int total = argc > 1 ? atoi(argv[1]) : 200'000;
+    const int burst = argc > 2 ? atoi(argv[2]) : 3000;
+    for (const int latency : {20, 0}) {
+        QStringList args{"--group", kGroup + ":1:" + QString::number(total)};
+        if (latency) args << "--latency" << QString::number(latency);
+        test::TestServer server(args, false);
+        double bestScan = 1e9, bestPlain = 1e9;
+        qint64 headers = 0, lines = 0;
+        for (int run = 0; run < 3; ++run) {
+            const double p = plainSeconds(server.port(), burst, 1, total, &lines);
+            const double s = scanSeconds(server.port(), burst, &headers);
+            if (p > 0) bestPlain = std::min(bestPlain, p);
+            if (s > 0) bestScan = std::min(bestScan, s);
+        }
+        printf("latency %2d ms, bursts of %d: scan %lld headers in %.3f s = %.0f headers/s; plain client %lld lines in %.3f s = %.0f "
+               "lines/s; ratio %.3f\n",
+               latency, burst, (long long)headers, bestScan, double(headers) / bestScan, (long long)lines, bestPlain,
+               double(lines) / bestPlain, (double(headers) / bestScan) / (double(lines) / bestPlain));
+    }
+    return 0;
+}
