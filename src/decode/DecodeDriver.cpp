@@ -92,9 +92,16 @@ bool Decoder::partZero(int item, int part) const
     return false;
 }
 
-void Decoder::DecodeItem(int i)
+bool Decoder::DecodeItem(int i)
 {
+    m_localFailure.clear();
     const QString dest = DecodeFolder(i);
+    const QFileInfo folder(dest);
+    if (!folder.isDir() || !folder.isWritable()) {
+        m_localFailure = QStringLiteral("the download folder ") + dest + QStringLiteral(" cannot be written to");
+        log(QStringLiteral("Decode not done: ") + m_localFailure);
+        return false;
+    }
     const int n = int(m_store.item(i).parts.size());
     QString status, out;
     bool ok = false;
@@ -102,7 +109,15 @@ void Decoder::DecodeItem(int i)
     else if (n > 0) ok = libraryPath(i, dest, &status, &out);
     else status = QStringLiteral("needed uue file not found");
     m_core.ui.setBar(UiState::File, 0);
+    if (!m_localFailure.isEmpty()) {
+        // Nothing is wrong with the post: its parts stay cached for the next run, and the
+        // half-written file (named afresh for this decode) goes.
+        if (!out.isEmpty()) QFile::remove(out);
+        log(QStringLiteral("Decode not done: ") + m_localFailure);
+        return false;
+    }
     FinishDecode(i, ok, status, out);
+    return true;
 }
 
 bool Decoder::yencPath(int i, const QString &dest, QString *status, QString *out)
@@ -133,6 +148,7 @@ bool Decoder::yencPath(int i, const QString &dest, QString *status, QString *out
         const QString r = yenc.yEncDecodePart(f, *out, &piece.info);
         if (!r.isEmpty()) {
             *status = r;
+            if (yenc.lastFailureLocal) m_localFailure = r;
             return false;
         }
         // A damaged part does not stop the others: the file keeps as much as arrived.
@@ -182,8 +198,11 @@ bool Decoder::libraryPath(int i, const QString &dest, QString *status, QString *
     UuLibrary uu;
     if (!uu.init()) {
         *status = QStringLiteral("decoder busy");
+        m_localFailure = QStringLiteral("decoder busy (a preview or the article viewer is decoding)");
         return false;
     }
+    // A long decode inside the library is not a silent server.
+    uu.activity = activity;
     const int n = int(m_store.item(i).parts.size());
     for (int p = 1; p <= n; ++p) {
         const QString f = m_cache.PartCacheFile(i, p);
@@ -236,6 +255,8 @@ bool Decoder::libraryPath(int i, const QString &dest, QString *status, QString *
             } else {
                 *status = DecodeResultText(uuret);
             }
+            // An I/O error is writing the output: the disk or the folder, not the post.
+            if (uuret == 1) m_localFailure = *status;
             return false;
         }
         if (h2 == 0) return true;
@@ -263,7 +284,9 @@ void Decoder::FinishDecode(int i, bool ok, const QString &status, const QString 
     } else {
         if (!m_core.settings.chkSaveDecodes) removeCache();
         log(out + QStringLiteral(" Decode error: ") + status);
-        AddProcessedEntry(m_processed, m_store, i, QStringLiteral("Error: ") + status, QString(), false);
+        // What was decoded stays listed under its name: the user can still open it.
+        const QString kept = !out.isEmpty() && QFileInfo(out).isFile() ? out : QString();
+        AddProcessedEntry(m_processed, m_store, i, QStringLiteral("Error: ") + status, kept, false);
     }
     m_batch.RemoveFromBatch(i, m_core.settings.chkAutoDelBatch, false);
 }
@@ -271,11 +294,15 @@ void Decoder::FinishDecode(int i, bool ok, const QString &status, const QString 
 void Decoder::LaunchProcessed(int row)
 {
     if (m_processed.rowCount() == 0 || row < 0 || row >= m_processed.rowCount()) return;
-    const QString s = m_processed.entry(row).fileName;
+    const ProcessedEntry &entry = m_processed.entry(row);
+    const QString s = entry.fileName;
     if (s.trimmed().isEmpty()) {
         m_core.prompter.message(QStringLiteral("No file to launch, it failed to decode."));
         return;
     }
+    if (!entry.ok && !m_core.prompter.askYesNo(QStringLiteral("This file did not decode cleanly (") + entry.status
+                                              + QStringLiteral(") and is damaged.  Open it anyway?")))
+        return;
     const QString upper = s.toUpper();
     QString question;
     if (upper.endsWith(QStringLiteral(".REG")))

@@ -24,7 +24,11 @@ public:
     Decoder(AppCore &core, HeaderStore &store, NewsgroupTable &groups, BatchQueue &batch, ProcessedList &processed,
             PartCache &cache);
 
-    void DecodeItem(int item);
+    // False when the decode could not be done for a local reason (the download folder not
+    // writable or full, the library busy with a preview): the item keeps its cached parts
+    // and its place in the batch, and localFailure() says why.
+    bool DecodeItem(int item);
+    QString localFailure() const { return m_localFailure; }
     // The library's return-code text; plays the sound that goes with it.
     QString DecodeResultText(int code);
     QString DecodeFolder(int item);
@@ -51,6 +55,7 @@ private:
     BatchQueue &m_batch;
     ProcessedList &m_processed;
     PartCache &m_cache;
+    QString m_localFailure;
 };
 
 } // namespace vt

@@ -12,8 +12,9 @@ namespace vt {
 namespace {
 bool g_inUse = false;
 
-int busy(void *, uuprogress *)
+int busy(void *self, uuprogress *)
 {
+    if (auto *me = static_cast<UuLibrary *>(self); me && me->activity) me->activity();
     yieldNow();
     return 0;   // go on
 }

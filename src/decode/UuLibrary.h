@@ -1,4 +1,5 @@
 #pragma once
+#include <functional>
 // The one place that talks to UUDeview's library (libuu). It keeps the library's global
 // state to one user at a time, collects its messages, and lets the event loop run while
 // the library works.
@@ -18,6 +19,8 @@ public:
     bool init();
     void shutdown();
     bool isOpen() const { return m_open; }
+    // Called from the library's busy callback while it works.
+    std::function<void()> activity;
 
     // Decode incomplete data as far as it goes (previews).
     void setDesperate(bool on);

@@ -1,4 +1,5 @@
 #include "Yenc.h"
+#include <limits>
 #include "core/Yield.h"
 #include <QFile>
 #include <cstring>
@@ -262,6 +263,11 @@ QString YencDecoder::decode(const QString &in, const QString &outPath, bool part
     log(part ? QStringLiteral("yEnc Internal Decoder: loading...") : QStringLiteral("yEnc Internal Decoder: decoding..."),
         false);
     const QString err = QStringLiteral("yEnc decoder Error:");
+    lastFailureLocal = false;
+    auto localFault = [&](const QString &why) {
+        lastFailureLocal = true;
+        return err + u' ' + why;
+    };
     bool ok = false;
     const QByteArray d = readAll(in, m_in, &ok);
     if (!ok) return err + QStringLiteral(" cannot read ") + in;
@@ -308,19 +314,29 @@ QString YencDecoder::decode(const QString &in, const QString &outPath, bool part
     pi.pcrc32 = hex32(field(trailer, "pcrc32="));
     pi.crc32 = hex32(field(trailer, "crc32="));
 
-    QFile out(outPath);
-    if (!out.open(QIODevice::ReadWrite)) return err + QStringLiteral(" ") + out.errorString();
+    // Offsets and sizes are the post's word: bounded by the file's own declared size, so a
+    // damaged or hostile begin= cannot make the file (or the gap before a part) any larger.
     const qint64 at = placeAtOffset && pi.begin > 0 ? pi.begin - 1 : 0;
+    if (pi.multipart && pi.begin > 0 && !pi.fileSize) return err + QStringLiteral(" part without the file's size=");
+    if (pi.fileSize && at >= std::max<qint64>(*pi.fileSize, 1))
+        return err + QStringLiteral(" part begins beyond the file's size");
+    if (pi.fileSize && pi.partSize && at + *pi.partSize > *pi.fileSize)
+        return err + QStringLiteral(" part claims more than the file's size");
+    const qint64 room = pi.fileSize ? *pi.fileSize - at : std::numeric_limits<qint64>::max();
+
+    QFile out(outPath);
+    if (!out.open(QIODevice::ReadWrite)) return localFault(out.errorString());
     if (at > out.size()) {
         // A gap before this part: byte 254 up to its offset.
         out.seek(out.size());
         const QByteArray fill(qsizetype(std::min<qint64>(at - out.size(), 1 << 20)), char(254));
         while (out.size() < at) {
             const qint64 want = std::min<qint64>(fill.size(), at - out.size());
-            if (out.write(fill.constData(), want) != want) return err + QStringLiteral(" ") + out.errorString();
+            if (out.write(fill.constData(), want) != want) return localFault(out.errorString());
+            if (activity) activity();
         }
     }
-    if (!out.seek(at)) return err + QStringLiteral(" ") + out.errorString();
+    if (!out.seek(at)) return localFault(out.errorString());
 
     const char *src = d.constData() + start;
     const size_t n = size_t(stop - start);
@@ -335,8 +351,9 @@ QString YencDecoder::decode(const QString &in, const QString &outPath, bool part
         size_t used = 0;
         const size_t o = useFastPath ? yencDecodeFast(src + i, len, buf.data(), &used)
                                      : yencDecodeScalar(src + i, len, buf.data(), &used);
+        if (written + qint64(o) > room) return err + QStringLiteral(" more data than the file's size");
         if (o && out.write(reinterpret_cast<const char *>(buf.data()), qint64(o)) != qint64(o))
-            return err + QStringLiteral(" ") + out.errorString();
+            return localFault(out.errorString());
         crc = yencCrc32(buf.data(), o, crc);
         written += qint64(o);
         // An escape pair that straddles the block end goes with the next block; one that

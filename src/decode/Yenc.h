@@ -46,6 +46,8 @@ public:
     bool useFastPath = true;
     // A part goes to its "begin=" offset; off, it starts the output file.
     bool placeAtOffset = true;
+    // The last failure was the output's (folder not writable, disk full), not the post's.
+    bool lastFailureLocal = false;
 
     bool yEncCheck(const QString &path);
     QByteArray yEncGetFilename(const QString &path);

@@ -150,7 +150,10 @@ void DownloadDriver::BOT1()
         batchEta.clear();
         fileEta.clear();
         emit etaChanged();
-        m_decoder.DecodeItem(item);
+        if (!m_decoder.DecodeItem(item)) {
+            stopForLocalFailure(m_decoder.localFailure());
+            return;
+        }
         // The decoder takes the item out of the batch; make sure the row goes whatever happened.
         if (m_batch.batchRows() > 0 && m_batch.tagAt(0) == item) m_batch.dropRow(0);
     }
@@ -189,9 +192,32 @@ void DownloadDriver::BOT1()
             s.closeConnection(2);
             log(QStringLiteral("Download Connection Error, please wait..."), true);
         }
+        // A connection that said QUIT (the last run's end) only waits for its goodbye.
+        if (s.TCP2.state() == 7 && s.quitSentOnDownload) s.closeConnection(2);
         if (s.TCP2.state() != 7) s.connectDownload();
     }
     s.downloadStage = 1;
+}
+
+// Something here, not the post, is wrong (a folder, the disk, the library in use): every
+// later item would be fetched and fail the same way. The batch stops as it is, with the
+// parts in the cache, and the user is told; the next run decodes without fetching.
+void DownloadDriver::stopForLocalFailure(const QString &why)
+{
+    Session &s = m_session;
+    s.batchRunning = 0;
+    s.downloadStage = 0;
+    if (s.TCP2.state() == 7) s.disconnect(2);
+    m_core.ui.setStatusLight(0);
+    m_core.ui.resetAllBars();
+    batchEta.clear();
+    fileEta.clear();
+    emit etaChanged();
+    emit runningChanged(false);
+    const QString msg = QStringLiteral("Download stopped: ") + why
+                        + QStringLiteral(". The item stays in the batch with its downloaded parts; start the download again once this is put right.");
+    log(msg, true);
+    m_core.prompter.message(msg);
 }
 
 void DownloadDriver::done()

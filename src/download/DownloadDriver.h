@@ -62,6 +62,7 @@ signals:
 
 private:
     void done();
+    void stopForLocalFailure(const QString &why);
     void skipItem();
     void articleData(qint64 totalBytes);
     void restartPart();

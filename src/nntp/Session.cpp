@@ -183,6 +183,7 @@ bool Session::connectFeature(Connection &conn, const std::function<void(const QS
 void Session::connectDownload()
 {
     const Settings &s = m_core.settings;
+    quitSentOnDownload = false;
     modeReaderPending = s.chkModeReader;
     const quint16 port = quint16(leadingInt(trimBlanks(s.News_Port)));
     downloadLastActivity = QDateTime::currentDateTimeUtc();
@@ -239,6 +240,7 @@ void Session::disconnect(int n)
         closeConnection(1);
     } else if (n == 2) {
         watchdogArmed = false;
+        quitSentOnDownload = true;
         sendDownload("QUIT");
         Timerbot2.stop();
         m_core.ui.setScanEnabled(true);

@@ -100,6 +100,7 @@ public:
     QDateTime downloadLastActivity;
     bool watchdogArmed = false;
     bool quitSentOnScan = false;
+    bool quitSentOnDownload = false;   // the download connection is only waiting for its goodbye
     bool downloadAbortRequested = false;
     bool modeReaderPending = false;
     bool scanInProgress = false;

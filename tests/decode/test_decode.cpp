@@ -185,14 +185,49 @@ TEST(Decode, YencChecksCatchDamagedPosts)
     while (QByteArray("=\r\n").contains(bad[1][at]) || bad[1][at - 1] == '=') ++at;
     bad[1][at] = bad[1][at] == 'a' ? 'b' : 'a';
     int item = r.post("bad.bin", bad);
-    EXPECT_EQ(r.decode(item).status, "Error: yEnc CRC mismatch in part 2");
+    const ProcessedEntry &damaged = r.decode(item);
+    EXPECT_EQ(damaged.status, "Error: yEnc CRC mismatch in part 2");
     EXPECT_EQ(readFile(r.folder() + "bad.bin").size(), file.size()) << "the written file stays";
+    // ... and is listed, so that it can be opened after a warning.
+    EXPECT_EQ(damaged.fileName, r.folder() + "bad.bin");
+    r.prompter.setAnswer(false);
+    r.decoder.LaunchProcessed(r.processed.rowCount() - 1);
+    EXPECT_TRUE(r.opened.isEmpty());
+    EXPECT_EQ(r.prompter.questions.last(), "This file did not decode cleanly (Error: yEnc CRC mismatch in part 2) and is damaged.  Open it anyway?");
+    r.prompter.setAnswer(true);
+    r.decoder.LaunchProcessed(r.processed.rowCount() - 1);
+    EXPECT_EQ(r.opened, QStringList{r.folder() + "bad.bin"});
     EXPECT_EQ(r.count("yDecoding ("), 3) << "later parts still decode";
 
     // A part shorter than its trailer says.
     QList<QByteArray> shortPart = three("short.bin");
-    shortPart[2].replace("=yend size=10000", "=yend size=10001");
-    EXPECT_EQ(r.decode(r.post("short.bin", shortPart)).status, "Error: yEnc size mismatch in part 3");
+    shortPart[1].replace("=yend size=10000", "=yend size=10001");
+    EXPECT_EQ(r.decode(r.post("short.bin", shortPart)).status, "Error: yEnc size mismatch in part 2");
+
+    // Offsets and sizes beyond the file's declared size= are refused, and never written:
+    // a hostile begin= does not fill the disk.
+    const QByteArray data = QByteArray::fromStdString(synth::yencEncode(file.constData(), 1000));
+    const struct {
+        QByteArray post, says;
+    } hostile[] = {
+        {"=ybegin part=2 total=2 line=128 size=2000 name=far.bin\r\n=ypart begin=999999999999 end=1000000000999\r\n" + data
+             + "=yend size=1000 part=2\r\n",
+         "part begins beyond the file's size"},
+        {"=ybegin part=2 total=2 line=128 size=1500 name=far.bin\r\n=ypart begin=1001 end=2000\r\n" + data
+             + "=yend size=1000 part=2\r\n",
+         "part claims more than the file's size"},
+        {"=ybegin part=1 total=1 line=128 size=500 name=far.bin\r\n=ypart begin=1 end=500\r\n" + data + "=yend part=1\r\n",
+         "more data than the file's size"},
+        {"=ybegin part=2 total=2 line=128 name=far.bin\r\n=ypart begin=900000001 end=900001000\r\n" + data + "=yend part=2\r\n",
+         "part without the file's size="},
+    };
+    for (const auto &h : hostile) {
+        const ProcessedEntry &e = r.decode(r.post("far.bin", {h.post}));
+        EXPECT_TRUE(e.status.endsWith(h.says)) << e.status.toStdString();
+        qint64 biggest = 0;
+        for (const QString &f : filesIn(r.core.settings.Download_Path)) biggest = std::max(biggest, QFileInfo(f).size());
+        EXPECT_LE(biggest, 30000) << "nothing beyond what the posts declare";
+    }
 
     // Parts without CRCs: a hole in the middle is filled with 254 and reported.
     const QList<QByteArray> holed{yencPart(file, 1, 10000, 1, 3, "holed.bin", false),

@@ -1,6 +1,7 @@
 // Batch downloads against the test server: parts to the cache, items to decoded files,
 // skipped and failed items, the order of commands on the wire, resuming.
 #include "DownloadRig.h"
+#include "decode/UuLibrary.h"
 #include "Posts.h"
 #include "Synth.h"
 #include <QDirIterator>
@@ -275,6 +276,57 @@ TEST(Download, AFullCacheDiskStopsTheRun)
     EXPECT_EQ(r.count("File saved: "), 0);
     EXPECT_EQ(r.batch.batchRows(), rows) << "the batch stays for a later run";
     EXPECT_EQ(server.commands().filter("ARTICLE").size(), 1) << "no spinning on the same part";
+}
+
+// A decode that fails for a local reason (download folder not writable, the library busy
+// with a preview) keeps the parts and the batch, stops, and says why; the next run decodes
+// from the cache without fetching anything.
+TEST(Download, LocalDecodeFailuresKeepTheBatchAndTheParts)
+{
+    TestServer server({"--group", "alt.binaries.local:10:40"});
+    DownloadRig r(server.port());
+    ASSERT_TRUE(r.scanGroup("alt.binaries.local"));
+    int yencItem = 0, uuItem = 0;
+    for (int i = 1; i <= r.store.itemCount(); ++i) {
+        const HeaderItem &it = r.store.item(i);
+        if (r.store.ItemStatus(i) != "complete") continue;
+        if (!yencItem && it.subject.contains("yEnc")) yencItem = i;
+        if (!uuItem && it.subject.contains(".jpg")) uuItem = i;
+    }
+    ASSERT_TRUE(yencItem && uuItem);
+    const QString downloads = r.core.settings.Download_Path;
+    struct Case {
+        int item;
+        const char *why;
+    } cases[] = {{yencItem, "cannot be written to"}, {uuItem, "decoder busy"}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.why);
+        r.batch.AddToBatch(c.item);
+        UuLibrary holder;   // a preview holding the library
+        if (c.item == uuItem) ASSERT_TRUE(holder.init());
+        else r.core.settings.Download_Path = r.dir.path() + "/blocked/";
+        QFile blocker(r.dir.path() + "/blocked");
+        ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        r.prompter.messages.clear();
+        ASSERT_TRUE(r.download(20000)) << r.logged.join('\n').toStdString();
+        ASSERT_EQ(r.prompter.messages.size(), 1);
+        EXPECT_TRUE(r.prompter.messages.first().startsWith("Download stopped: ")) << r.prompter.messages.first().toStdString();
+        EXPECT_TRUE(r.prompter.messages.first().contains(c.why));
+        EXPECT_EQ(r.batch.batchItems(), std::vector<int>{c.item}) << "still queued";
+        EXPECT_EQ(r.processed.rowCount(), c.item == uuItem ? 1 : 0) << "no row for a decode not done";
+        for (int p = 1; p <= int(r.store.item(c.item).parts.size()); ++p) EXPECT_TRUE(r.cache.isCached(c.item, p));
+
+        holder.shutdown();
+        QFile::remove(r.dir.path() + "/blocked");
+        r.core.settings.Download_Path = downloads;
+        const int fetched = int(server.commands().filter("ARTICLE").size());
+        ASSERT_TRUE(r.download(20000));
+        EXPECT_EQ(int(server.commands().filter("ARTICLE").size()), fetched) << "decoded from the cache";
+        ASSERT_GE(r.processed.rowCount(), 1);
+        EXPECT_TRUE(r.processed.entry(r.processed.rowCount() - 1).ok) << r.processed.entry(r.processed.rowCount() - 1).status.toStdString();
+        EXPECT_EQ(r.batch.batchRows(), 0);
+    }
 }
 
 namespace {
