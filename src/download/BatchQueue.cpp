@@ -75,6 +75,8 @@ void BatchQueue::AddToBatch(int item)
 {
     if (item < 1 || item > m_store.itemCount() || m_queued.count(item)) return;
     HeaderItem &it = m_store.item(item);
+    // A deleted item (expired, or its slot free for another post) is no download.
+    if (it.deleted) return;
     it.inBatch = true;
     it.displayRefresh = true;
     m_store.headersDirty = true;

@@ -118,6 +118,7 @@ void DownloadDriver::BOT1()
     if (trimBlanks(m_core.settings.News_Port).isEmpty()) m_core.settings.News_Port = QStringLiteral("119");
     s.batchRunning = 1;
     s.downloadAbortRequested = false;
+    if (s.downloadStage == 0) m_missingGroups.clear();   // a new run asks the server again
     m_core.ui.setScanEnabled(false);
     m_core.ui.setStatusLight(1);
     emit runningChanged(true);
@@ -161,6 +162,12 @@ void DownloadDriver::BOT1()
     // The part request.
     const HeaderItem &it = m_store.item(item);
     const PartRecord &pr = it.parts[size_t(part - 1)];
+    if (m_missingGroups.count(m_cache.groupOfPart(item, part))) {
+        currentItem = item;
+        partGroup = m_cache.groupOfPart(item, part);
+        skipItemOfMissingGroup();
+        return;
+    }
     s.downloadBuffer.clear();
     m_partStart.restart();
     s.downloadLastActivity = QDateTime::currentDateTimeUtc();
@@ -266,7 +273,9 @@ void DownloadDriver::onDownloadReply(const QByteArray &reply)
     } else if (reply.startsWith("423 ")) {
         skipItem();
     } else if (reply.startsWith("411 ")) {
-        // nothing
+        // The server does not carry the group: asking again would only stall the batch.
+        m_missingGroups.insert(partGroup);
+        skipItemOfMissingGroup();
     } else if (s.downloadStage == 1 || s.downloadStage == 5) {
         articleData(partBytesReceived + reply.size());
     }
@@ -281,6 +290,21 @@ void DownloadDriver::requestArticle(const QByteArray &which, int attempt)
 }
 
 double DownloadDriver::partElapsedMs() const { return double(m_partStart.nsecsElapsed()) / 1e6; }
+
+// An item whose next part lies in a group the server said it does not carry: its own row
+// in the processed list, out of the batch (not deleted), and on to the next item.
+void DownloadDriver::skipItemOfMissingGroup()
+{
+    Session &s = m_session;
+    const QString why = QStringLiteral("Newsgroup ") + partGroup + QStringLiteral(" is not on the server");
+    log(why + QStringLiteral(": skipping ") + QString::fromLatin1(m_store.item(currentItem).subject) + u'.', true);
+    s.batchRunning = 0;
+    s.downloadStage = 999;
+    downloadGroup.clear();
+    m_batch.RemoveFromBatch(currentItem, false, false);
+    AddProcessedEntry(m_processed, m_store, currentItem, why, QString(), false);
+    BOT1();
+}
 
 void DownloadDriver::skipItem()
 {
@@ -378,6 +402,22 @@ void DownloadDriver::ArticleReceived(QByteArray article)
     const HeaderItem &it = m_store.item(currentItem);
     const PartRecord &pr = it.parts[size_t(currentPartNo - 1)];
     if (IsCorruptArticle(article, QByteArray(pr.messageId.constData(), pr.messageId.size()).trimmed())) {
+        const std::pair<int, int> at{currentItem, currentPartNo};
+        m_corruptTries = m_corruptAt == at ? m_corruptTries + 1 : 1;
+        m_corruptAt = at;
+        if (m_corruptTries >= 3) {
+            // The same part came corrupt three times: the server's copy is bad, not the link.
+            m_corruptTries = 0;
+            const QString why = QStringLiteral("Corrupt data in part ") + QString::number(currentPartNo)
+                                + QStringLiteral(" three times: skipped");
+            log(why + QStringLiteral(" ") + subject + u'.', true);
+            s.batchRunning = 0;
+            s.downloadStage = 999;
+            m_batch.RemoveFromBatch(currentItem, false, false);
+            AddProcessedEntry(m_processed, m_store, currentItem, why, QString(), false);
+            BOT1();
+            return;
+        }
         log(QStringLiteral("Corrupt data detected, restarting...") + subject + u'.', true);
         s.batchRunning = 0;
         s.downloadStage = 999;

@@ -6,6 +6,8 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QObject>
+#include <set>
+#include <utility>
 
 namespace vt {
 
@@ -63,6 +65,7 @@ signals:
 private:
     void done();
     void stopForLocalFailure(const QString &why);
+    void skipItemOfMissingGroup();
     void skipItem();
     void articleData(qint64 totalBytes);
     void restartPart();
@@ -79,6 +82,9 @@ private:
     Decoder &m_decoder;
     QElapsedTimer m_partStart;
     QElapsedTimer m_progressShown;
+    std::set<QString> m_missingGroups;        // answered 411 in this run
+    std::pair<int, int> m_corruptAt{0, 0};    // item and part that last came corrupt
+    int m_corruptTries = 0;
 };
 
 } // namespace vt

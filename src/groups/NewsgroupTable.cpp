@@ -305,10 +305,10 @@ void NewsgroupTable::loadFavourites(const QString &path)
         QByteArray raw = lines[i];
         if (raw.endsWith('\r')) raw.chop(1);
         if (i == lines.size() - 1 && raw.isEmpty()) break;
+        if (trimBlanks(QString::fromUtf8(raw)).isEmpty()) continue;   // a blank line names no group
         const QString line = QString::fromUtf8(raw);
         const qsizetype c1 = line.indexOf(u',');
         if (c1 < 0) {
-            m_rows.push_back(Row{0});
             assignFreshKeys();
             endResetModel();
             m_prompter.message(QStringLiteral("Error reading favs.txt, unexpected space."));
@@ -325,7 +325,7 @@ void NewsgroupTable::loadFavourites(const QString &path)
         const QString rest = trimBlanks(line.mid(c1 + 1));
         const qsizetype c2 = rest.indexOf(u',');
         if (c2 < 0) {
-            e.key = 0;                   // listed, never scanned
+            e.key = -1;   // the key is missing: a fresh one, so that the group can be scanned
             m_loadPairs.emplace_back(m_table.size(), m_rows.size());
             m_table.push_back(e);
             m_rows.push_back(Row{0});
@@ -369,7 +369,7 @@ void NewsgroupTable::assignFreshKeys()
     for (const auto &[rec, row] : m_loadPairs) {
         const qint32 k = m_table[rec].key;
         if (k >= 1 && k <= 255 && !used[size_t(k)]) used[size_t(k)] = true;
-        else if (k != 0) fresh.push_back(rec);
+        else fresh.push_back(rec);   // missing, 0, out of range or taken: every row gets a key
     }
     for (size_t rec : fresh) {
         qint32 k = 1;

@@ -59,11 +59,15 @@ DateValue parseDateLine(const char *p, qsizetype n)
 {
     // mm-dd-yyyy, whatever the locale; anything else gives day zero.
     int f[3] = {0, 0, 0}, k = 0;
-    for (qsizetype i = 0; i < n && k < 3; ++i) {
-        if (p[i] >= '0' && p[i] <= '9') f[k] = f[k] * 10 + (p[i] - '0');
-        else if (p[i] == '-' || p[i] == '/') ++k;
-        else if (p[i] != ' ') break;
-        if (f[k] > 99999) break;
+    for (qsizetype i = 0; i < n; ++i) {
+        if (p[i] >= '0' && p[i] <= '9') {
+            f[k] = f[k] * 10 + (p[i] - '0');
+            if (f[k] > 99999) break;
+        } else if (p[i] == '-' || p[i] == '/') {
+            if (++k == 3) break;   // a fourth field is not a date's
+        } else if (p[i] != ' ') {
+            break;
+        }
     }
     const QDate d(f[2], f[0], f[1]);
     if (!d.isValid()) return (QDate(1899, 12, 30).toJulianDay() - kEpochJd) * 86400;

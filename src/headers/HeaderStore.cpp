@@ -129,7 +129,8 @@ int HeaderStore::FindHash(const QByteArray &name, const QByteArray &poster) cons
 int HeaderStore::FindFreeItemSlot() const
 {
     for (int i = 1; i <= m_itemCount; ++i)
-        if (m_items[size_t(i)].deleted && m_items[size_t(i)].reusable) return i;
+        // A slot still in the batch is never handed to another post: the batch would fetch it.
+        if (m_items[size_t(i)].deleted && m_items[size_t(i)].reusable && !m_items[size_t(i)].inBatch) return i;
     return -1;
 }
 

@@ -354,7 +354,7 @@ void Session::onDownloadReply(const Reply &r)
     } else if (is("430 ") || is("423 ") || is("211 ")) {
         if (m_download) m_download->onDownloadReply(r.data);
     } else if (is("411 ")) {
-        // no action
+        if (m_download) m_download->onDownloadReply(r.data);
     } else if (is("281 ")) {
         log(QStringLiteral("Authinfo cleared, login complete..."));
         afterLogin(2);

@@ -74,7 +74,11 @@ void ScanDriver::ScanHeaders(bool advance)
     int pos = groupListIndex;
     for (; pos <= m_groups.rows(); ++pos) {
         if (ui.bar(UiState::ScanOverall).max >= pos) ui.setBar(UiState::ScanOverall, pos);
-        if (!m_groups.rowGreyed(pos)) break;
+        if (m_groups.rowGreyed(pos)) continue;
+        // A row with no usable key would be selected and never asked for: skipped, said.
+        const qint32 key = m_groups.rowKey(pos);
+        if (key >= 1 && key <= 255 && !m_groups.nameByKey(quint8(key)).isEmpty()) break;
+        log(QStringLiteral("Skipping row") + num(pos) + QStringLiteral(" of the newsgroup list: it has no group key"));
     }
     if (pos > m_groups.rows()) {
         finishScan();
@@ -88,7 +92,7 @@ void ScanDriver::ScanHeaders(bool advance)
     forgetRequestAhead();
     m_haveRange = false;
     overviewRangeStart = 0;
-    if (currentGroupKey != 0) m_session.sendScan("GROUP " + m_currentGroupName.toUtf8());
+    m_session.sendScan("GROUP " + m_currentGroupName.toUtf8());
     m_session.scanStage = 9;
     m_groups.setScanIcon(pos);
 }
@@ -362,6 +366,13 @@ void ScanDriver::xover_proccess(const QByteArray &burst, qsizetype from, qsizety
         else if (k != 6) f[k] = QByteArray::fromRawData(d + prev + 1, end - prev - 1);
         prev = next;
     }
+    // The header file is line-based: a bare CR or LF (or a NUL) inside a field would split
+    // a stored text in two. They become blanks here, before anything is filed.
+    for (int k : {2, 3, 4, 5, 7}) {
+        QByteArray &t = f[k];
+        for (qsizetype i = 0; i < t.size(); ++i)
+            if (t.at(i) == '\r' || t.at(i) == '\n' || t.at(i) == '\0') t[i] = ' ';
+    }
     const QByteArray poster = parseFrom(f[3], [this](const QString &e) { log(QStringLiteral("parseFromErr:") + e); });
     add_articleheader(poster, f[2], number, f[7], f[4], f[5]);
 }
@@ -420,7 +431,9 @@ void ScanDriver::AutoExpire(quint8 key, qint32 first)
     log(QStringLiteral("Auto-expire: ") + m_currentGroupName, false);
     const int count = expireBelow(m_store, key, first, removeFromBatch);
     if (count > 0) {
-        if (groupChooserText() == m_currentGroupName && fullViewRefresh) fullViewRefresh();
+        // Expired rows leave the list whether it shows this group or all of them.
+        const QString shown = groupChooserText();
+        if ((shown == m_currentGroupName || shown == QStringLiteral("All Newsgroups")) && fullViewRefresh) fullViewRefresh();
         if (count == 1) log(QStringLiteral("Auto-expire: ") + m_currentGroupName + QStringLiteral(", 1 article expired"));
         else log(QStringLiteral("Auto-expire: ") + m_currentGroupName + u',' + num(count) + QStringLiteral(" articles expired"));
         m_store.headersDirty = true;

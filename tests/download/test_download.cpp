@@ -243,14 +243,39 @@ TEST(Download, EmptyAndCorruptArticlesAndTheStartChecks)
     EXPECT_TRUE(r.store.item(1).deleted);
     EXPECT_TRUE(r.batch.batchItems() == std::vector<int>{2});
 
-    // The corrupt one stays queued and nothing is cached.
+    // The corrupt one stays queued and nothing is cached; the third time it is skipped,
+    // with a row naming the part, instead of restarting for ever.
     ASSERT_TRUE(r.download(10000));
     EXPECT_EQ(r.count("Corrupt data detected, restarting...twice [xx/0000001]."), 1) << r.logged.join('\n').toStdString();
     EXPECT_EQ(r.processed.entry(1).status, "Corrupt data detected!");
     EXPECT_TRUE(r.batch.batchItems() == std::vector<int>{2});
     EXPECT_FALSE(r.cache.isCached(2, 1));
+    ASSERT_TRUE(r.download(10000));
+    EXPECT_TRUE(r.batch.batchItems() == std::vector<int>{2});
+    ASSERT_TRUE(r.download(10000));
+    EXPECT_EQ(r.processed.entry(r.processed.rowCount() - 1).status, "Corrupt data in part 1 three times: skipped");
+    EXPECT_EQ(r.batch.batchRows(), 0);
+    EXPECT_EQ(server.commands().filter("ARTICLE <twice@x>").size(), 3);
+
+    // A group the server does not carry (411): its items get a row each, the run goes on,
+    // and the group is asked for once.
+    r.groups.addGroup("alt.binaries.gone");
+    const quint8 gone = quint8(r.groups.rowKey(2));
+    r.store.maketree("lost [xx/0000001]", "lost (1/1)", 5, "1", "10", gone, "Cy", "", "<lost@x>");
+    r.store.maketree("lost too [xx/0000001]", "lost too (1/1)", 6, "1", "10", gone, "Cy", "", "<lost2@x>");
+    const int lost = r.store.FindHash("lost [xx/0000001]", "Cy"), lostToo = r.store.FindHash("lost too [xx/0000001]", "Cy");
+    r.batch.AddToBatch(lost);
+    r.batch.AddToBatch(lostToo);
+    ASSERT_EQ(r.batch.batchRows(), 2);
+    ASSERT_TRUE(r.download(10000)) << r.logged.join('\n').toStdString();
+    EXPECT_EQ(r.batch.batchRows(), 0);
+    for (int row : {r.processed.rowCount() - 2, r.processed.rowCount() - 1})
+        EXPECT_EQ(r.processed.entry(row).status, "Newsgroup alt.binaries.gone is not on the server");
+    EXPECT_EQ(server.commands().filter("GROUP alt.binaries.gone").size(), 1);
+    EXPECT_FALSE(r.store.item(lost).deleted) << "kept for another server or a later run";
 
     // A top row that is not really queued is dropped instead of looping.
+    r.batch.AddToBatch(2);
     r.store.item(2).inBatch = false;
     r.logged.clear();
     r.dl.BOT1();

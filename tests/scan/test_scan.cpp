@@ -212,6 +212,26 @@ TEST(Scan, EmergencyRestartResumesAtTheSameGroup)
     EXPECT_EQ(server.commandsOf(2), QStringList({"GROUP alt.binaries.two", "XOVER 1-100", "GROUP alt.binaries.two", "QUIT"}));
 }
 
+// favs.txt lines that name a group without its key (or are blank) give rows that are
+// scanned like any other: nothing is selected and then never asked for.
+TEST(Scan, FavouritesWithoutKeysStillScan)
+{
+    TestServer server({"--group", "alt.binaries.one:1:30", "--group", "alt.binaries.two:1:20"});
+    Scan s(server.port());
+    QFile favs(s.dir.path() + "/favs.txt");
+    ASSERT_TRUE(favs.open(QIODevice::WriteOnly));
+    favs.write("alt.binaries.two,0,False,0\r\n\r\nalt.binaries.one,0\r\n");
+    favs.close();
+    s.groups.loadFavourites(favs.fileName());
+    ASSERT_EQ(s.groups.rows(), 2);
+    EXPECT_NE(s.groups.rowKey(1), 0);
+    EXPECT_NE(s.groups.rowKey(2), 0);
+    EXPECT_NE(s.groups.rowKey(1), s.groups.rowKey(2));
+    ASSERT_TRUE(s.run(10000));
+    EXPECT_TRUE(s.has("20 new articles in alt.binaries.two"));
+    EXPECT_TRUE(s.has("30 new articles in alt.binaries.one"));
+}
+
 TEST(Scan, UserAbort)
 {
     TestServer server({"--group", "alt.binaries.one:1000:100", "--fault", "XOVER=stall"});
@@ -282,6 +302,18 @@ TEST(Burst, EdgeCases)
     EXPECT_EQ(groups.lastReadByKey(1), 205);
     EXPECT_EQ(logged.filter("Crunching header burst").size(), 1) << "progress after every 5th line";
     EXPECT_EQ(logged.filter("Crunched burst of 5 headers").size(), 1);
+
+    // Bare CR, LF and NUL inside fields never reach the stored texts (the header file is
+    // line-based): each becomes a blank.
+    scan.currentGroupKey = 1;
+    scan.groupReplyTaken = true;
+    static const char evilBurst[] = "224 ov\r\n301\tevil\nname\r (1/1)\tMal\0lory <m@x>\tdate\t<id\r1@x>\t\t100\t2\r\n.\r\n";
+    scan.parse_xoverdata(QByteArray(evilBurst, sizeof evilBurst - 1));
+    const HeaderItem &evil = store.item(store.itemCount());
+    EXPECT_EQ(evil.poster, "Mal lory");
+    EXPECT_EQ(evil.subject, "evil name");
+    EXPECT_EQ(evil.parts[0].messageId, "<id 1@x>");
+    for (char c : {'\r', '\n', '\0'}) EXPECT_FALSE(evil.subject.contains(c) || evil.parts[0].subjectTail.contains(c));
 
     // Burst size adaptation: strict on both sides.
     core.settings.sldTimeout = 15;
