@@ -463,9 +463,23 @@ void Application::shutdown()
         finalExit(true);
         return;
     }
+    if (m_terminating) {
+        // Nobody is there to answer: the user's last answer in the exit dialog stands, and
+        // without one the headers are kept rather than lost.
+        const auto last = m_core->settingsFile.readOption(QStringLiteral("chkSaveHeadersP"));
+        finalExit(!last || leadingInt(trimBlanks(*last)) != 0);
+        return;
+    }
     // Cancel leaves everything in memory and the window open for a later exit.
     m_exit->prepare();
     m_exit->show();
+}
+
+void Application::terminate()
+{
+    m_terminating = true;
+    m_exit->hide();
+    shutdown();
 }
 
 void Application::finalExit(bool save)

@@ -66,6 +66,8 @@ public:
 
     void start();
     void shutdown();
+    // A termination signal (logout, service stop): the shutdown sequence without a question.
+    void terminate();
     void finalExit(bool save);
     void runCommandLine();
 
@@ -141,6 +143,7 @@ private:
     std::unique_ptr<Decoder> m_decoder;
     std::unique_ptr<DownloadDriver> m_download;
     std::unique_ptr<HeaderFile> m_headerFile;
+    bool m_terminating = false;
     std::unique_ptr<MainWindow> m_main;
     std::unique_ptr<SplashWindow> m_splash;
     std::unique_ptr<LogWindow> m_log;

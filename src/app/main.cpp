@@ -21,13 +21,14 @@ int main(int argc, char **argv)
     const QString cmdLine = QApplication::arguments().mid(1).join(u' ');
     vt::Application app(vt::AppPaths::forExecutable(QApplication::applicationDirPath()), cmdLine);
 
-    // A polite stop from the desktop or a service manager goes through the shutdown sequence.
+    // A polite stop from the desktop or a service manager goes through the shutdown sequence,
+    // without the exit dialog's question that nobody would answer.
     ::socketpair(AF_UNIX, SOCK_STREAM, 0, sigFds);
     QSocketNotifier sn(sigFds[1], QSocketNotifier::Read);
     QObject::connect(&sn, &QSocketNotifier::activated, [&] {
         char c;
         (void)!::read(sigFds[1], &c, 1);
-        if (app.mainWindow()) app.mainWindow()->close();
+        if (app.mainWindow()) app.terminate();
         else QApplication::exit(0);
     });
     std::signal(SIGTERM, onSignal);

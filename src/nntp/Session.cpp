@@ -84,7 +84,8 @@ void Session::setFeature(int c, FeatureEndpoint ep)
     if (c < 3 || c > 6) return;
     if (ep.conn) {
         ep.conn->certificateCheck = certificateCheck();
-        connect(ep.conn, &Connection::notice, this, [this](const QString &t) { log(t); }, Qt::UniqueConnection);
+        QObject::disconnect(ep.conn, &Connection::notice, this, nullptr);
+        connect(ep.conn, &Connection::notice, this, [this](const QString &t) { log(t); });
     }
     m_features[size_t(c - 3)] = std::move(ep);
 }

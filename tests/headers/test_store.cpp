@@ -1,5 +1,6 @@
 // The item store and its index: filing rules, duplicates, slots, and the index checked
 // against a plain implementation of the 431-bucket table.
+#include "download/BatchQueue.h"
 #include "headers/HeaderStore.h"
 #include "scan/SubjectParser.h"
 #include "core/Text.h"
@@ -81,9 +82,16 @@ TEST(HeaderStore, SlotsCapacityAndDeletedItems)
     file(s, "single 5 post", 9005);
     EXPECT_EQ(s.item(5).parts.size(), 2u);
     EXPECT_TRUE(s.item(5).deleted);
-    // One reusable slot at 7.
+    // Reusable slots at 3 and 7; 3 is still in the batch, so the batch would fetch another
+    // post under it: never handed out. A deleted item never enters the batch either.
+    s.item(3).deleted = s.item(3).reusable = s.item(3).inBatch = true;
     s.item(7).deleted = s.item(7).reusable = true;
     s.freeSlotCount = 1;
+    EXPECT_EQ(s.FindFreeItemSlot(), 7);
+    BatchQueue batch(s);
+    batch.AddToBatch(7);
+    EXPECT_TRUE(batch.rows().empty());
+    EXPECT_FALSE(s.item(7).inBatch);
     file(s, "brand new", 5000);
     EXPECT_EQ(s.item(7).subject, "brand new");
     EXPECT_EQ(s.item(7).parts.size(), 1u);

@@ -1,6 +1,7 @@
 // Start-up order, command line, shutdown and the exit dialog on the real widgets
 // (offscreen), and the real program as a process.
 #include "AppRig.h"
+#include "Posts.h"
 #include "TestSupport.h"
 #include "app/Application.h"
 #include "core/IniFile.h"
@@ -465,6 +466,38 @@ TEST(Program, StartsAndStopsThroughTheShutdownSequence)
     EXPECT_TRUE(ini.value("Sizing", "WindowState").has_value());
 }
 
+// A termination signal with unsaved headers (a scan just done, "always save" off) still
+// ends the program, and keeps the headers: nobody is there to answer the exit dialog.
+TEST(Program, TerminationSignalAfterAScanSavesAndEnds)
+{
+    test::TestServer server({"--group", "alt.binaries.one:1:40"});
+    QTemporaryDir dir;
+    const QString exe = dir.path() + "/vantrel";
+    ASSERT_TRUE(QFile::copy(VANTREL_EXE, exe));
+    QFile ini(dir.path() + "/VANTREL.INI");
+    ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+    ini.write("[Options]\r\nNews_Host=127.0.0.1\r\nNews_Port=" + QByteArray::number(server.port())
+              + "\r\nchkAutodownload=0\r\nchkEnableLogging=1\r\nchkLogFile=1\r\nchkSaveAfterScan=0\r\nchkAlwaysSaveHeaders=0\r\nDownload_Path="
+              + (dir.path() + "/dl/").toUtf8() + "\r\n");
+    ini.close();
+    QFile favs(dir.path() + "/favs.txt");
+    ASSERT_TRUE(favs.open(QIODevice::WriteOnly));
+    favs.write("alt.binaries.one,0,False,1\r\n");
+    favs.close();
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    p.setProcessEnvironment(env);
+    p.start(exe, {"/SCAN"});
+    ASSERT_TRUE(p.waitForStarted());
+    ASSERT_TRUE(test::waitFor([&] { return test::readFile(dir.path() + "/OPSLOG.TXT").contains("Scan Complete."); }, 20000));
+    ::kill(pid_t(p.processId()), SIGTERM);
+    ASSERT_TRUE(p.waitForFinished(10000));
+    EXPECT_EQ(p.exitCode(), 0);
+    EXPECT_TRUE(test::readFile(dir.path() + "/npending.dat").startsWith("VTLHF15\r\n"));
+    EXPECT_EQ(test::readFile(dir.path() + "/favs.txt"), QByteArray("alt.binaries.one,40,False,1\r\n"));
+}
+
 TEST(Program, ScansTheTestServerFromTheWindow)
 {
     // The real stores: favs.txt in, a scan from the Scan button, favs.txt and counters out.
@@ -532,6 +565,15 @@ TEST(Program, ScansTheTestServerFromTheWindow)
     EXPECT_EQ(w.ListView2->model()->rowCount(), live - complete);
     w.btnsComplete->trigger();
     EXPECT_EQ(w.ListView2->model()->rowCount(), live);
+    // The server dropped the group's old articles: the expired rows leave the list of all
+    // groups at once.
+    w.cboVG->setCurrentIndex(0);
+    ASSERT_EQ(w.ListView2->model()->rowCount(), live);
+    app.scan().AutoExpire(quint8(app.groups().rowKey(1)), 1100);
+    EXPECT_LT(w.ListView2->model()->rowCount(), live);
+    int left = 0;
+    for (int i = 1; i <= app.store().itemCount(); ++i) left += !app.store().item(i).deleted;
+    EXPECT_EQ(w.ListView2->model()->rowCount(), left);
     // Unsaved headers: the exit dialog; leave without saving.
     app.mainWindow()->close();
     ASSERT_TRUE(app.exitDialog()->isVisible());
