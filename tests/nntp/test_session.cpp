@@ -361,7 +361,8 @@ TEST(Session, EmptyPortMeansStandardPort)
     QTemporaryDir d;
     Fixture f(1);
     f.core.settings.News_Port.clear();
-    f.core.settings.News_Host = QStringLiteral("127.0.0.1");
+    // Not a host of this machine: a local news server on 119 must not decide the test.
+    f.core.settings.News_Host = QStringLiteral("no-such-host.invalid");
     f.session.connectForScan();
     EXPECT_EQ(f.core.settings.News_Port, "119");
     f.session.closeConnection(1);
