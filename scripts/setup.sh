@@ -2,7 +2,7 @@
 # Installs what the build and the tests need on Debian; safe to run again.
 set -euo pipefail
 pkgs=(build-essential cmake zlib1g-dev qt6-base-dev qt6-multimedia-dev libuu-dev uudeview
-      libgtest-dev xvfb xauth libssl-dev openssl ca-certificates)
+      libgtest-dev xvfb xauth libssl-dev openssl ca-certificates clang)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

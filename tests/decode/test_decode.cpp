@@ -2,6 +2,7 @@
 // what a real encoder (uuenview) wrote, the checks that catch damaged posts, output
 // names from hostile posts, and what the user can launch afterwards.
 #include "Posts.h"
+#include "decode/UuLibrary.h"
 #include "core/AppCore.h"
 #include "decode/DecodeDriver.h"
 #include "decode/FileNames.h"
@@ -127,6 +128,27 @@ TEST(Decode, RealEncoderOutputThroughBothPaths)
 TEST(Decode, LibraryCornerCases)
 {
     DecodeRig r;
+    // A long decode inside the library is activity, not a silent server: the download's
+    // watchdog hears from it while the library works.
+    {
+        const QList<QByteArray> big = uuenview("-u", "big.bin", randomBytes(12'000'000, 4), 1'000'000);
+        ASSERT_EQ(big.size(), 1);
+        int heard = 0;
+        r.decoder.activity = [&] { ++heard; };
+        const int item = r.post("big.bin", big);
+        int during = 0;
+        UuLibrary probe;
+        probe.activity = [&] { ++during; };
+        ASSERT_TRUE(probe.init());
+        ASSERT_EQ(probe.loadFile(r.cache.PartCacheFile(item, 1)), 0);
+        int uuret = 0, mvret = 0;
+        ASSERT_TRUE(probe.decode(probe.listFirst(), r.dir.path() + "/big.out", &uuret, &mvret));
+        probe.shutdown();
+        EXPECT_GT(during, 0) << "the library's busy callback reports activity";
+        EXPECT_EQ(r.decode(item).status, "Decode successful");
+        EXPECT_GT(heard, 0);
+        r.decoder.activity = nullptr;
+    }
     // A uuencoded file named by the poster with a path: only the final name is used.
     const QByteArray payload = "#!/bin/sh\necho owned\n";
     QList<QByteArray> parts = uuenview("-u", "evil.sh", payload);

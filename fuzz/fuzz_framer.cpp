@@ -1,0 +1,39 @@
+// Reply framing: however the stream is cut, the same replies come out; each is a prefix of
+// what is left, ends where its kind says, and nothing is lost or invented.
+#include "FuzzSupport.h"
+#include "nntp/ReplyFramer.h"
+#include <vector>
+
+using namespace vt;
+
+static std::vector<Reply> frame(const QByteArray &in, size_t step)
+{
+    ReplyFramer f;
+    std::vector<Reply> out;
+    Reply r;
+    for (qsizetype p = 0; p < in.size(); p += qsizetype(step)) {
+        f.feed(in.constData() + p, std::min<qsizetype>(qsizetype(step), in.size() - p));
+        while (f.next(r)) out.push_back(r);
+    }
+    return out;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    if (size < 1) return 0;
+    const size_t step = 1 + data[0] % 61;
+    const QByteArray in(reinterpret_cast<const char *>(data) + 1, qsizetype(size - 1));
+    const std::vector<Reply> whole = frame(in, size_t(in.size()) + 1), cut = frame(in, step);
+    FUZZ_CHECK(whole.size() == cut.size());
+    qsizetype at = 0;
+    for (size_t i = 0; i < whole.size(); ++i) {
+        const Reply &a = whole[i], &b = cut[i];
+        FUZZ_CHECK(a.data == b.data && a.multiline == b.multiline && a.code == b.code);
+        FUZZ_CHECK(in.mid(at, a.data.size()) == a.data);
+        FUZZ_CHECK(a.multiline ? a.data.endsWith("\r\n.\r\n") : a.data.endsWith("\r\n"));
+        FUZZ_CHECK(a.multiline == ReplyFramer::isMultilineCode(a.code));
+        at += a.data.size();
+    }
+    FUZZ_CHECK(at <= in.size());
+    return 0;
+}

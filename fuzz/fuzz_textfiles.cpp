@@ -1,0 +1,84 @@
+// The small text files of the program's folder from outside: favs.txt, WATCH.TXT and
+// VANTREL.INI, one target each (FUZZ_FILE 0, 1, 2). Each loads without harm, gives rows that can be
+// used (every newsgroup row a key from 1 to 255, no key twice), and a load, save, load,
+// save gives the same file twice.
+#include "FuzzSupport.h"
+#include "core/AppCore.h"
+#include "groups/NewsgroupTable.h"
+#include "headers/WatchList.h"
+#include <QDir>
+#include <set>
+
+using namespace vt;
+
+static QByteArray favsRound(const QString &from, const QString &to)
+{
+    QuietPrompter p;
+    OpsLog log;
+    UiState ui;
+    NewsgroupTable t(log, p, ui);
+    t.loadFavourites(from);
+    std::set<qint32> keys;
+    for (int r = 1; r <= t.rows(); ++r) {
+        const qint32 k = t.rowKey(r);
+        FUZZ_CHECK(k >= 1 && k <= 255);
+        FUZZ_CHECK(keys.insert(k).second);
+        FUZZ_CHECK(NewsgroupTable::isSafeGroupName(t.nameByKey(k)));
+    }
+    QFile::remove(to);
+    t.saveFavourites(to);
+    return fuzz::readFile(to);
+}
+
+static QByteArray watchRound(const QString &from, const QString &to)
+{
+    WatchList w;
+    w.LoadWatchList(from);
+    QFile::remove(to);
+    w.SaveWatchList(to);
+    return fuzz::readFile(to);
+}
+
+static QByteArray settingsRound(const QString &fromDir, const QString &toDir)
+{
+    QuietPrompter p;
+    AppCore from(AppPaths(fromDir), p);
+    from.settingsFile.LoadSettings(from.settings);
+    from.settingsFile.LoadWindowSizes(from.settings);
+    from.settingsFile.LoadColumnSizes(from.settings);
+    FUZZ_CHECK(from.settings.sldXOVER >= 1 && from.settings.sldTimeout >= 1);
+    AppCore to(AppPaths(toDir), p);
+    QFile::remove(to.paths.ini());
+    to.settingsFile.SaveSettings(from.settings);
+    to.settingsFile.SaveWindowSizes(from.settings);
+    to.settingsFile.SaveColumnSizes(from.settings);
+    return fuzz::readFile(to.paths.ini());
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    const QString dir = fuzz::scratch();
+    const QByteArray body(reinterpret_cast<const char *>(data), qsizetype(size));
+    switch (FUZZ_FILE) {
+    case 0: {
+        fuzz::writeFile(dir + "/favs.txt", body);
+        const QByteArray a = favsRound(dir + "/favs.txt", dir + "/favs.a");
+        FUZZ_CHECK(favsRound(dir + "/favs.a", dir + "/favs.b") == a);
+        break;
+    }
+    case 1: {
+        fuzz::writeFile(dir + "/WATCH.TXT", body);
+        const QByteArray a = watchRound(dir + "/WATCH.TXT", dir + "/watch.a");
+        FUZZ_CHECK(watchRound(dir + "/watch.a", dir + "/watch.b") == a);
+        break;
+    }
+    default: {
+        for (const char *d : {"/s0", "/s1", "/s2"}) QDir().mkpath(dir + d);
+        fuzz::writeFile(dir + "/s0/VANTREL.INI", body);
+        const QByteArray a = settingsRound(dir + "/s0", dir + "/s1");
+        FUZZ_CHECK(settingsRound(dir + "/s1", dir + "/s2") == a);
+        break;
+    }
+    }
+    return 0;
+}
