@@ -146,6 +146,11 @@ ParsedSubject parseSubject(const QByteArray &subject, const std::function<void(c
     }
     if (T.size() >= 10) T.clear();
     else T = trimBlanks(T);
+    // No post has ten million parts, and the marker holds seven digits: not a counter.
+    if (leadingInt(T) > 9999999) {
+        out.name = W;
+        return out;
+    }
 
     out.name = trimBlanks(name);
     if (!T.isEmpty()) {

@@ -24,6 +24,8 @@ TEST(SubjectParser, WorkedExamples)
         {"abcd", "abcd", ""},
         {"(1/1) and (2/5)", "and (2/5)", "1"},
         {"just 9) here", "just 9) here", ""},
+        // Found by fuzzing: a total of eight digits made a marker longer than 13 characters.
+        {"\x08" "6)/11111196)", "\x08" "6)/11111196)", ""},
     };
     for (const auto &c : cases) {
         const ParsedSubject p = parseSubject(c.subject);
