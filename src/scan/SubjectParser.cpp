@@ -146,8 +146,9 @@ ParsedSubject parseSubject(const QByteArray &subject, const std::function<void(c
     }
     if (T.size() >= 10) T.clear();
     else T = trimBlanks(T);
-    // No post has ten million parts, and the marker holds seven digits: not a counter.
-    if (leadingInt(T) > 9999999) {
+    // The marker holds seven characters: a total that does not fit them (ten million parts
+    // or more, or a large negative number) is no part counter.
+    if (const qint64 v = leadingInt(T); v > 9999999 || v < -999999) {
         out.name = W;
         return out;
     }

@@ -26,6 +26,7 @@ TEST(SubjectParser, WorkedExamples)
         {"just 9) here", "just 9) here", ""},
         // Found by fuzzing: a total of eight digits made a marker longer than 13 characters.
         {"\x08" "6)/11111196)", "\x08" "6)/11111196)", ""},
+        {"\x08" "6)/-1111196)", "\x08" "6)/-1111196)", ""},
     };
     for (const auto &c : cases) {
         const ParsedSubject p = parseSubject(c.subject);
