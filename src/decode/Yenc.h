@@ -18,6 +18,8 @@ size_t yencDecodeFast(const char *in, size_t n, uint8_t *out, size_t *consumed);
 
 // CRC-32 as yEnc's pcrc32/crc32 use it.
 uint32_t yencCrc32(const void *data, size_t len, uint32_t crc = 0);
+// The same by zlib alone: the reference the fast path is checked and measured against.
+uint32_t yencCrc32Zlib(const void *data, size_t len, uint32_t crc = 0);
 uint32_t yencCrc32Combine(uint32_t crc1, uint32_t crc2, qint64 len2);
 
 // What a decoded part says about itself; the caller checks the whole file from these.

@@ -322,6 +322,26 @@ TEST(Decode, YencPlacementAndBytes)
     EXPECT_EQ(y.yEncDecodeArticle(late, out), "yEnc decoder Error: no ybegin=!");
 }
 
+// The carry-less-multiplication CRC against zlib's: every length up to a few blocks, every
+// alignment, a running CRC carried in, and the combine of two pieces against the whole.
+TEST(Decode, CrcAgreesWithZlib)
+{
+    const QByteArray data = randomBytes(70000, 21);
+    const auto *p = reinterpret_cast<const uint8_t *>(data.constData());
+    QRandomGenerator g(5);
+    for (size_t len = 0; len < 400; ++len)
+        for (size_t at = 0; at < 16; ++at) {
+            const uint32_t seed = g.generate();
+            ASSERT_EQ(yencCrc32(p + at, len, seed), yencCrc32Zlib(p + at, len, seed)) << len << " at " << at;
+        }
+    for (int round = 0; round < 200; ++round) {
+        const size_t at = g.bounded(64), len = g.bounded(69000), cut = g.bounded(int(len) + 1);
+        const uint32_t whole = yencCrc32(p + at, len);
+        ASSERT_EQ(whole, yencCrc32Zlib(p + at, len));
+        ASSERT_EQ(yencCrc32Combine(yencCrc32(p + at, cut), yencCrc32(p + at + cut, len - cut), qint64(len - cut)), whole);
+    }
+}
+
 TEST(Decode, FastAndScalarKernelsAgree)
 {
     // Encoded text full of escapes, line breaks and runs of plain bytes, cut into blocks at
