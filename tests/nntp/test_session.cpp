@@ -312,19 +312,6 @@ TEST(Session, RestartGuardsBetweenScanAndDownload)
     EXPECT_GE(f.indexOf("Download Restart in 4 seconds (hit stop to abort)"), 0);
 }
 
-TEST(Session, RestartDisabledOnlyCloses)
-{
-    TestServer server(baseArgs());
-    Fixture f(server.port());
-    f.core.settings.chkAllowRestart = false;
-    f.session.connectForScan();
-    ASSERT_TRUE(waitFor([&] { return !f.scan.selected.isEmpty(); }));
-    f.session.emergencyRestart(1);
-    EXPECT_EQ(f.session.TCP1.state(), 0);
-    EXPECT_GE(f.indexOf("Connection Closed"), 0);
-    EXPECT_FALSE(f.core.countdown.active());
-}
-
 TEST(Session, ConnectRefusedIsASocketError)
 {
     // A port nobody listens on: the error is logged and the restart countdown starts.
@@ -420,6 +407,13 @@ TEST(Session, DownloadDropRestartsTheBatchAfterCountdown)
     EXPECT_FALSE(off.core.countdown.active());
     EXPECT_EQ(off.session.downloadStage, 0);
     EXPECT_EQ(off.session.batchRunning, 0);
+    // On the scan connection a restart that is off only closes.
+    off.session.connectForScan();
+    ASSERT_TRUE(waitFor([&] { return !off.scan.selected.isEmpty(); }));
+    off.session.emergencyRestart(1);
+    EXPECT_EQ(off.session.TCP1.state(), 0);
+    EXPECT_GE(off.indexOf("Connection Closed"), 0);
+    EXPECT_FALSE(off.core.countdown.active());
 }
 
 // A server in transit mode ("401 MODE-READER", or a bare 500 that CAPABILITIES explains)
