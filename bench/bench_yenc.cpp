@@ -45,16 +45,15 @@ int main(int argc, char **argv)
     {
         const std::string enc = synth::yencEncode(file.constData(), size_t(std::min<qint64>(fileBytes, 16'000'000)));
         std::vector<uint8_t> out(enc.size() + 64);
-        for (int fast = 0; fast < 2; ++fast) {
+        const char *names[] = {"scalar", "sse2", "ssse3", "avx2", "avx512"};
+        for (int k = 0; k < 5; ++k) {
             QElapsedTimer t;
             t.start();
             size_t used = 0, got = 0;
-            for (int rep = 0; rep < 4; ++rep)
-                got = fast ? yencDecodeFast(enc.data(), enc.size(), out.data(), &used)
-                           : yencDecodeScalar(enc.data(), enc.size(), out.data(), &used);
+            for (int rep = 0; rep < 4; ++rep) got = yencDecodeKernel(YencKernel(k), enc.data(), enc.size(), out.data(), &used);
             const double s = t.nsecsElapsed() / 1e9 / 4;
-            printf("kernel %-6s: %.2f GB/s of encoded input (%zu -> %zu bytes)\n", fast ? "fast" : "scalar",
-                   double(enc.size()) / s / 1e9, enc.size(), got);
+            printf("kernel %-6s: %.2f GB/s of encoded input (%zu -> %zu bytes)\n", names[k], double(enc.size()) / s / 1e9,
+                   enc.size(), got);
         }
     }
 

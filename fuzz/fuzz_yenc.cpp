@@ -1,5 +1,5 @@
-// yEnc from outside, as a part file, a whole article and raw encoded data: the fast kernel and the scalar
-// one agree byte for byte, and a part never makes its output larger than the size= it
+// yEnc from outside, as a part file, a whole article and raw encoded data: every kernel
+// agrees with the scalar one byte for byte, and a part never makes its output larger than the size= it
 // declares (or than the data it holds when it declares none).
 #include "FuzzSupport.h"
 #include "decode/Yenc.h"
@@ -13,10 +13,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const char *in = reinterpret_cast<const char *>(data);
     std::vector<uint8_t> a(size + 64), b(size + 64);
-    size_t usedA = 0, usedB = 0;
-    const size_t na = yencDecodeFast(in, size, a.data(), &usedA), nb = yencDecodeScalar(in, size, b.data(), &usedB);
-    FUZZ_CHECK(na == nb && usedA == usedB && usedA <= size && na <= size);
-    FUZZ_CHECK(std::equal(a.begin(), a.begin() + qsizetype(na), b.begin()));
+    size_t usedB = 0;
+    const size_t nb = yencDecodeScalar(in, size, b.data(), &usedB);
+    for (YencKernel k : {YencKernel::Sse2, YencKernel::Ssse3, YencKernel::Avx2, YencKernel::Avx512}) {
+        size_t usedA = 0;
+        const size_t na = yencDecodeKernel(k, in, size, a.data(), &usedA);
+        FUZZ_CHECK(na == nb && usedA == usedB && usedA <= size && na <= size);
+        FUZZ_CHECK(std::equal(a.begin(), a.begin() + qsizetype(na), b.begin()));
+    }
 
     static YencDecoder dec;
     const QString part = fuzz::scratch() + "/part.uue", out = fuzz::scratch() + "/out.bin";

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <emmintrin.h>
 #include <tmmintrin.h>
+#include <immintrin.h>
 #include <smmintrin.h>
 #include <wmmintrin.h>
 #include <zlib.h>
@@ -204,13 +205,115 @@ __attribute__((target("ssse3"))) size_t decodeSsse3(const char *in, size_t n, ui
     return o;
 }
 
+// AVX2: the SSSE3 rule on 32 bytes per step. A block without specials is stored whole;
+// otherwise the escaped bytes are found from the mask, and the kept bytes squeezed out
+// with a shuffle per quarter. The rare shapes take the scalar rule for those bytes.
+__attribute__((target("avx2"))) size_t decodeAvx2(const char *in, size_t n, uint8_t *out, size_t *consumed)
+{
+    const __m256i eq = _mm256_set1_epi8('='), cr = _mm256_set1_epi8('\r'), lf = _mm256_set1_epi8('\n'),
+                  off = _mm256_set1_epi8(42), esc = _mm256_set1_epi8(64);
+    // Byte j of a 32-bit mask spread over the bytes: each byte takes the mask byte j / 8 and
+    // tests its own bit.
+    const __m256i spread = _mm256_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 2, 2, 2, 2, 2, 2, 2, 2, 3, 3, 3, 3,
+                                            3, 3, 3, 3);
+    const __m256i bit = _mm256_set1_epi64x(int64_t(0x8040201008040201ULL));
+    size_t i = 0, o = 0;
+    while (i + 32 <= n) {
+        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(in + i));
+        const uint32_t eqm = uint32_t(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v, eq)));
+        const uint32_t brk = uint32_t(_mm256_movemask_epi8(_mm256_or_si256(_mm256_cmpeq_epi8(v, cr), _mm256_cmpeq_epi8(v, lf))));
+        if ((eqm | brk) == 0) {
+            _mm256_storeu_si256(reinterpret_cast<__m256i *>(out + o), _mm256_sub_epi8(v, off));
+            i += 32;
+            o += 32;
+            continue;
+        }
+        if ((eqm & 0x80000000u) || (eqm & (eqm << 1))) {
+            size_t used = 0;
+            o += yencDecodeScalar(in + i, 32, out + o, &used);
+            i += used;
+            continue;
+        }
+        const uint32_t escaped = eqm << 1;
+        const uint32_t keep = ~(eqm | (brk & ~escaped));
+        const __m256i escBytes =
+            _mm256_cmpeq_epi8(_mm256_and_si256(_mm256_shuffle_epi8(_mm256_set1_epi32(int(escaped)), spread), bit), bit);
+        const __m256i d = _mm256_sub_epi8(_mm256_sub_epi8(v, off), _mm256_and_si256(escBytes, esc));
+        const __m128i halves[2] = {_mm256_castsi256_si128(d), _mm256_extracti128_si256(d, 1)};
+        for (int q = 0; q < 4; ++q) {
+            const __m128i src = q & 1 ? _mm_srli_si128(halves[q >> 1], 8) : halves[q >> 1];
+            const unsigned m = (keep >> (8 * q)) & 0xFFu;
+            _mm_storel_epi64(reinterpret_cast<__m128i *>(out + o),
+                             _mm_shuffle_epi8(src, _mm_loadl_epi64(reinterpret_cast<const __m128i *>(kCompact.index[m]))));
+            o += kCompact.count[m];
+        }
+        i += 32;
+    }
+    size_t used = 0;
+    o += decodeSsse3(in + i, n - i, out + o, &used);
+    *consumed = i + used;
+    return o;
+}
+
+// AVX-512 with VBMI2: 64 bytes per step, the kept bytes squeezed out by one compress.
+// Stores never pass the input's length (output is never longer than input).
+__attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi2,popcnt"))) size_t decodeAvx512(const char *in, size_t n,
+                                                                                              uint8_t *out, size_t *consumed)
+{
+    const __m512i eq = _mm512_set1_epi8('='), cr = _mm512_set1_epi8('\r'), lf = _mm512_set1_epi8('\n'),
+                  off = _mm512_set1_epi8(42), esc = _mm512_set1_epi8(64);
+    size_t i = 0, o = 0;
+    while (i + 64 <= n) {
+        const __m512i v = _mm512_loadu_si512(in + i);
+        const uint64_t eqm = _mm512_cmpeq_epi8_mask(v, eq);
+        const uint64_t brk = _mm512_cmpeq_epi8_mask(v, cr) | _mm512_cmpeq_epi8_mask(v, lf);
+        const __m512i d = _mm512_sub_epi8(v, off);
+        if ((eqm | brk) == 0) {
+            _mm512_storeu_si512(out + o, d);
+            i += 64;
+            o += 64;
+            continue;
+        }
+        if ((eqm >> 63) || (eqm & (eqm << 1))) {
+            size_t used = 0;
+            o += yencDecodeScalar(in + i, 64, out + o, &used);
+            i += used;
+            continue;
+        }
+        const uint64_t escaped = eqm << 1;
+        const uint64_t keep = ~(eqm | (brk & ~escaped));
+        const __m512i fixed = _mm512_mask_sub_epi8(d, escaped, d, esc);
+        _mm512_storeu_si512(out + o, _mm512_maskz_compress_epi8(keep, fixed));
+        o += size_t(__builtin_popcountll(keep));
+        i += 64;
+    }
+    size_t used = 0;
+    o += decodeAvx2(in + i, n - i, out + o, &used);
+    *consumed = i + used;
+    return o;
+}
+
 const bool kHaveSsse3 = __builtin_cpu_supports("ssse3");
+const bool kHaveAvx2 = __builtin_cpu_supports("avx2");
+const bool kHaveAvx512 = __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl")
+                         && __builtin_cpu_supports("avx512vbmi2");
 
 } // namespace
 
 size_t yencDecodeFast(const char *in, size_t n, uint8_t *out, size_t *consumed)
 {
+    if (kHaveAvx512) return decodeAvx512(in, n, out, consumed);
+    if (kHaveAvx2) return decodeAvx2(in, n, out, consumed);
     return kHaveSsse3 ? decodeSsse3(in, n, out, consumed) : decodeSse2(in, n, out, consumed);
+}
+
+size_t yencDecodeKernel(YencKernel k, const char *in, size_t n, uint8_t *out, size_t *consumed)
+{
+    if (k >= YencKernel::Avx512 && kHaveAvx512) return decodeAvx512(in, n, out, consumed);
+    if (k >= YencKernel::Avx2 && kHaveAvx2) return decodeAvx2(in, n, out, consumed);
+    if (k >= YencKernel::Ssse3 && kHaveSsse3) return decodeSsse3(in, n, out, consumed);
+    if (k >= YencKernel::Sse2) return decodeSse2(in, n, out, consumed);
+    return yencDecodeScalar(in, n, out, consumed);
 }
 
 namespace {

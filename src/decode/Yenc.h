@@ -14,7 +14,12 @@ namespace vt {
 // is in the next block) and report how much input they consumed. `out` needs room for
 // n + 16 bytes. The fast path gives the same bytes as the scalar one.
 size_t yencDecodeScalar(const char *in, size_t n, uint8_t *out, size_t *consumed);
+// The fastest kernel this processor has (AVX-512 with VBMI2, else AVX2, SSSE3, SSE2).
 size_t yencDecodeFast(const char *in, size_t n, uint8_t *out, size_t *consumed);
+// One kernel by name (the best this processor has at most that level), for checks and
+// measurements against each other.
+enum class YencKernel { Scalar, Sse2, Ssse3, Avx2, Avx512 };
+size_t yencDecodeKernel(YencKernel k, const char *in, size_t n, uint8_t *out, size_t *consumed);
 
 // CRC-32 as yEnc's pcrc32/crc32 use it.
 uint32_t yencCrc32(const void *data, size_t len, uint32_t crc = 0);

@@ -350,15 +350,14 @@ TEST(Decode, FastAndScalarKernelsAgree)
     for (int round = 0; round < 40; ++round) {
         const QByteArray plain = randomBytes(int(g.bounded(1, 5000)), quint32(round));
         const QByteArray enc = QByteArray::fromStdString(synth::yencEncode(plain.constData(), size_t(plain.size()), int(g.bounded(1, 200))));
-        for (int fast = 0; fast < 2; ++fast) {
+        for (int fast = 0; fast < 5; ++fast) {
             std::vector<uint8_t> out(size_t(enc.size()) + 32);
             size_t i = 0, o = 0;
             while (i < size_t(enc.size())) {
                 const size_t want = g.bounded(8) ? size_t(g.bounded(2, 100)) : size_t(g.bounded(100, 5000));
                 const size_t len = std::min(size_t(enc.size()) - i, want);
                 size_t used = 0;
-                o += fast ? yencDecodeFast(enc.constData() + i, len, out.data() + o, &used)
-                          : yencDecodeScalar(enc.constData() + i, len, out.data() + o, &used);
+                o += yencDecodeKernel(YencKernel(fast), enc.constData() + i, len, out.data() + o, &used);
                 // Only an escape that ends the block waits for the next one.
                 ASSERT_TRUE(used == len || (used + 1 == len && enc[qsizetype(i + used)] == '='));
                 i += used;
@@ -368,7 +367,7 @@ TEST(Decode, FastAndScalarKernelsAgree)
         }
     }
     // Input no encoder writes (escapes in a row, escaped line breaks, an escape at the end
-    // of every 16) still decodes the same on both paths.
+    // of a block) still decodes the same on every path: scalar, SSSE3 and the fastest.
     const char alphabet[] = "==\r\n*a)}K.";
     for (int round = 0; round < 2000; ++round) {
         QByteArray junk(int(g.bounded(1, 200)), Qt::Uninitialized);
@@ -380,6 +379,13 @@ TEST(Decode, FastAndScalarKernelsAgree)
         ASSERT_EQ(ua, ub) << junk.toStdString();
         ASSERT_EQ(na, nb) << junk.toStdString();
         ASSERT_TRUE(memcmp(a.data(), b.data(), na) == 0) << junk.toStdString();
+        for (YencKernel k : {YencKernel::Sse2, YencKernel::Ssse3, YencKernel::Avx2, YencKernel::Avx512}) {
+            std::vector<uint8_t> c(size_t(junk.size()) + 32);
+            size_t uc = 0;
+            ASSERT_EQ(yencDecodeKernel(k, junk.constData(), size_t(junk.size()), c.data(), &uc), na) << junk.toStdString();
+            ASSERT_EQ(uc, ua);
+            ASSERT_TRUE(memcmp(a.data(), c.data(), na) == 0) << junk.toStdString();
+        }
     }
     // Whole files through the decoder with either path give the same bytes.
     DecodeRig r;
