@@ -1,5 +1,5 @@
 // yEnc from outside, as a part file, a whole article and raw encoded data: every kernel
-// agrees with the scalar one byte for byte, and a part never makes its output larger than the size= it
+// agrees with the scalar one byte for byte, every CRC with zlib's, and a part never makes its output larger than the size= it
 // declares (or than the data it holds when it declares none).
 #include "FuzzSupport.h"
 #include "decode/Yenc.h"
@@ -21,6 +21,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         FUZZ_CHECK(na == nb && usedA == usedB && usedA <= size && na <= size);
         FUZZ_CHECK(std::equal(a.begin(), a.begin() + qsizetype(na), b.begin()));
     }
+    const uint32_t crc = yencCrc32Kernel(CrcKernel::Zlib, data, size);
+    FUZZ_CHECK(yencCrc32Kernel(CrcKernel::Clmul, data, size) == crc && yencCrc32Kernel(CrcKernel::Vpclmul, data, size) == crc);
 
     static YencDecoder dec;
     const QString part = fuzz::scratch() + "/part.uue", out = fuzz::scratch() + "/out.bin";

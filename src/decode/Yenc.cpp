@@ -9,6 +9,11 @@
 #include <smmintrin.h>
 #include <wmmintrin.h>
 #include <zlib.h>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace vt {
 
@@ -17,23 +22,57 @@ namespace {
 constexpr qsizetype kWindow = 60000;
 constexpr size_t kBlock = 256 * 1024;   // input decoded between two turns of the event loop
 
-// The whole file into `buf`, which is kept from part to part: fresh blocks of this size
-// would cost a page fault per 4 KB every time. The result points into `buf`.
-QByteArray readAll(const QString &path, std::vector<char> &buf, bool *ok)
-{
-    QFile f(path);
-    *ok = f.open(QIODevice::ReadOnly | QIODevice::Unbuffered);
-    if (!*ok) return {};
-    const qint64 size = f.size();
-    if (size_t(size) > buf.size()) buf.resize(size_t(size));
-    qint64 got = 0;
-    while (got < size) {
-        const qint64 r = f.read(buf.data() + got, size - got);
-        if (r <= 0) break;
-        got += r;
+// A cache file's bytes, mapped (with its pages entered up front: faulting them in one by
+// one costs more than the copy saved) or, where mapping fails, read into `buf`, which is
+// kept from part to part.
+class InputFile {
+public:
+    InputFile(const QString &path, std::vector<char> &buf)
+    {
+        const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) return;
+        struct stat st {};
+        if (::fstat(fd, &st) == 0 && st.st_size > 0) {
+            void *p = ::mmap(nullptr, size_t(st.st_size), PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+            if (p != MAP_FAILED) {
+                m_map = p;
+                m_mapLen = size_t(st.st_size);
+                m_ok = true;
+                m_bytes = QByteArray::fromRawData(static_cast<const char *>(p), qsizetype(st.st_size));
+                ::close(fd);
+                return;
+            }
+        }
+        // Not mappable (empty, or a file system without it): read it.
+        size_t got = 0;
+        for (;;) {
+            if (buf.size() < got + 65536) buf.resize(std::max(buf.size() * 2, got + 65536));
+            const ssize_t r = ::read(fd, buf.data() + got, buf.size() - got);
+            if (r < 0 && errno == EINTR) continue;
+            if (r <= 0) {
+                m_ok = r == 0;
+                break;
+            }
+            got += size_t(r);
+        }
+        ::close(fd);
+        m_bytes = QByteArray::fromRawData(buf.data(), qsizetype(got));
     }
-    return QByteArray::fromRawData(buf.data(), got);
-}
+    ~InputFile()
+    {
+        if (m_map) ::munmap(m_map, m_mapLen);
+    }
+    InputFile(const InputFile &) = delete;
+    InputFile &operator=(const InputFile &) = delete;
+    bool ok() const { return m_ok; }
+    const QByteArray &bytes() const { return m_bytes; }
+
+private:
+    void *m_map = nullptr;
+    size_t m_mapLen = 0;
+    bool m_ok = false;
+    QByteArray m_bytes;
+};
 
 QByteArrayView windowOf(const QByteArray &d) { return QByteArrayView(d.constData(), std::min(d.size(), kWindow)); }
 
@@ -80,6 +119,36 @@ QByteArrayView lineAt(const QByteArray &d, qsizetype p)
     qsizetype e = d.indexOf('\n', p);
     if (e < 0) e = d.size();
     return QByteArrayView(d.constData() + p, e - p);
+}
+
+// The first "=yend" in [from, n), or -1. Encoded data holds '=' every few dozen bytes
+// but "=y" only in control lines, so pairs are tested 32 at a time.
+__attribute__((target("avx2"))) qsizetype findYendAvx2(const char *d, qsizetype from, qsizetype n)
+{
+    const __m256i eq = _mm256_set1_epi8('='), y = _mm256_set1_epi8('y');
+    qsizetype i = from;
+    for (; i + 33 <= n; i += 32) {
+        const __m256i a = _mm256_cmpeq_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(d + i)), eq);
+        const __m256i b = _mm256_cmpeq_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(d + i + 1)), y);
+        uint32_t m = uint32_t(_mm256_movemask_epi8(_mm256_and_si256(a, b)));
+        while (m) {
+            const qsizetype at = i + __builtin_ctz(m);
+            if (n - at >= 5 && memcmp(d + at, "=yend", 5) == 0) return at;
+            m &= m - 1;
+        }
+    }
+    const void *hit = i < n ? memmem(d + i, size_t(n - i), "=yend", 5) : nullptr;
+    return hit ? static_cast<const char *>(hit) - d : -1;
+}
+
+const bool kHaveAvx2Search = __builtin_cpu_supports("avx2");
+
+qsizetype findYend(const char *d, qsizetype from, qsizetype n)
+{
+    if (kHaveAvx2Search) return findYendAvx2(d, from, n);
+    // memmem: Qt's search of a short needle walks a part of this size byte by byte.
+    const void *hit = from < n ? memmem(d + from, size_t(n - from), "=yend", 5) : nullptr;
+    return hit ? static_cast<const char *>(hit) - d : -1;
 }
 
 } // namespace
@@ -160,6 +229,14 @@ struct CompactTable {
 };
 const CompactTable kCompact;
 
+// The bytes of the low half of `src` that `keep` marks, stored at `to` in order (8 bytes
+// are written).
+__attribute__((target("ssse3"), always_inline)) inline void squeeze8(uint8_t *to, __m128i src, unsigned keep)
+{
+    _mm_storel_epi64(reinterpret_cast<__m128i *>(to),
+                     _mm_shuffle_epi8(src, _mm_loadl_epi64(reinterpret_cast<const __m128i *>(kCompact.index[keep]))));
+}
+
 // SSSE3: 16 bytes per step whatever they hold; escapes and line breaks are squeezed out
 // with a shuffle per half. Rare shapes (an escape at the end of the 16, escapes in a
 // row) take the scalar rule for those bytes.
@@ -173,13 +250,7 @@ __attribute__((target("ssse3"))) size_t decodeSsse3(const char *in, size_t n, ui
         const __m128i isEq = _mm_cmpeq_epi8(v, eq);
         const unsigned eqm = unsigned(_mm_movemask_epi8(isEq));
         const unsigned brk = unsigned(_mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, lf))));
-        if ((eqm | brk) == 0) {
-            _mm_storeu_si128(reinterpret_cast<__m128i *>(out + o), _mm_sub_epi8(v, off));
-            i += 16;
-            o += 16;
-            continue;
-        }
-        if ((eqm & 0x8000u) || (eqm & (eqm << 1))) {
+        if (__builtin_expect((eqm & 0x8000u) || (eqm & (eqm << 1)), 0)) {
             size_t used = 0;
             o += yencDecodeScalar(in + i, 16, out + o, &used);
             i += used;
@@ -190,12 +261,9 @@ __attribute__((target("ssse3"))) size_t decodeSsse3(const char *in, size_t n, ui
         // The byte after an escape is 64 further off.
         const __m128i d = _mm_sub_epi8(_mm_sub_epi8(v, off), _mm_and_si128(_mm_slli_si128(isEq, 1), esc));
         const unsigned lo = keep & 0xFFu, hi = keep >> 8;
-        _mm_storel_epi64(reinterpret_cast<__m128i *>(out + o),
-                         _mm_shuffle_epi8(d, _mm_loadl_epi64(reinterpret_cast<const __m128i *>(kCompact.index[lo]))));
+        squeeze8(out + o, d, lo);
         o += kCompact.count[lo];
-        _mm_storel_epi64(reinterpret_cast<__m128i *>(out + o),
-                         _mm_shuffle_epi8(_mm_srli_si128(d, 8),
-                                          _mm_loadl_epi64(reinterpret_cast<const __m128i *>(kCompact.index[hi]))));
+        squeeze8(out + o, _mm_srli_si128(d, 8), hi);
         o += kCompact.count[hi];
         i += 16;
     }
@@ -205,48 +273,38 @@ __attribute__((target("ssse3"))) size_t decodeSsse3(const char *in, size_t n, ui
     return o;
 }
 
-// AVX2: the SSSE3 rule on 32 bytes per step. A block without specials is stored whole;
-// otherwise the escaped bytes are found from the mask, and the kept bytes squeezed out
-// with a shuffle per quarter. The rare shapes take the scalar rule for those bytes.
-__attribute__((target("avx2"))) size_t decodeAvx2(const char *in, size_t n, uint8_t *out, size_t *consumed)
+// AVX2: the SSSE3 rule on 32 bytes per step, without a branch on whether the block holds
+// specials (on yEnc text that branch goes either way about half the time). The escaped
+// bytes are the escape mask moved one byte on; the kept bytes are squeezed out with a
+// shuffle per quarter. The rare shapes take the scalar rule for those bytes.
+__attribute__((target("avx2,popcnt"))) size_t decodeAvx2(const char *in, size_t n, uint8_t *out, size_t *consumed)
 {
     const __m256i eq = _mm256_set1_epi8('='), cr = _mm256_set1_epi8('\r'), lf = _mm256_set1_epi8('\n'),
                   off = _mm256_set1_epi8(42), esc = _mm256_set1_epi8(64);
-    // Byte j of a 32-bit mask spread over the bytes: each byte takes the mask byte j / 8 and
-    // tests its own bit.
-    const __m256i spread = _mm256_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 2, 2, 2, 2, 2, 2, 2, 2, 3, 3, 3, 3,
-                                            3, 3, 3, 3);
-    const __m256i bit = _mm256_set1_epi64x(int64_t(0x8040201008040201ULL));
     size_t i = 0, o = 0;
     while (i + 32 <= n) {
         const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(in + i));
-        const uint32_t eqm = uint32_t(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v, eq)));
-        const uint32_t brk = uint32_t(_mm256_movemask_epi8(_mm256_or_si256(_mm256_cmpeq_epi8(v, cr), _mm256_cmpeq_epi8(v, lf))));
-        if ((eqm | brk) == 0) {
-            _mm256_storeu_si256(reinterpret_cast<__m256i *>(out + o), _mm256_sub_epi8(v, off));
-            i += 32;
-            o += 32;
-            continue;
-        }
-        if ((eqm & 0x80000000u) || (eqm & (eqm << 1))) {
+        const __m256i isEq = _mm256_cmpeq_epi8(v, eq);
+        const uint32_t eqm = uint32_t(_mm256_movemask_epi8(isEq));
+        if (__builtin_expect((eqm & 0x80000000u) || (eqm & (eqm << 1)), 0)) {
             size_t used = 0;
             o += yencDecodeScalar(in + i, 32, out + o, &used);
             i += used;
             continue;
         }
-        const uint32_t escaped = eqm << 1;
-        const uint32_t keep = ~(eqm | (brk & ~escaped));
-        const __m256i escBytes =
-            _mm256_cmpeq_epi8(_mm256_and_si256(_mm256_shuffle_epi8(_mm256_set1_epi32(int(escaped)), spread), bit), bit);
+        const uint32_t brk = uint32_t(_mm256_movemask_epi8(_mm256_or_si256(_mm256_cmpeq_epi8(v, cr), _mm256_cmpeq_epi8(v, lf))));
+        const uint32_t keep = ~(eqm | (brk & ~(eqm << 1)));
+        const __m256i escBytes = _mm256_alignr_epi8(isEq, _mm256_permute2x128_si256(isEq, isEq, 0x08), 15);
         const __m256i d = _mm256_sub_epi8(_mm256_sub_epi8(v, off), _mm256_and_si256(escBytes, esc));
-        const __m128i halves[2] = {_mm256_castsi256_si128(d), _mm256_extracti128_si256(d, 1)};
-        for (int q = 0; q < 4; ++q) {
-            const __m128i src = q & 1 ? _mm_srli_si128(halves[q >> 1], 8) : halves[q >> 1];
-            const unsigned m = (keep >> (8 * q)) & 0xFFu;
-            _mm_storel_epi64(reinterpret_cast<__m128i *>(out + o),
-                             _mm_shuffle_epi8(src, _mm_loadl_epi64(reinterpret_cast<const __m128i *>(kCompact.index[m]))));
-            o += kCompact.count[m];
-        }
+        const __m128i lo = _mm256_castsi256_si128(d), hi = _mm256_extracti128_si256(d, 1);
+        const unsigned m0 = keep & 0xFFu, m1 = (keep >> 8) & 0xFFu, m2 = (keep >> 16) & 0xFFu, m3 = keep >> 24;
+        const size_t o1 = o + unsigned(__builtin_popcount(m0)), o2 = o1 + unsigned(__builtin_popcount(m1)),
+                     o3 = o2 + unsigned(__builtin_popcount(m2));
+        squeeze8(out + o, lo, m0);
+        squeeze8(out + o1, _mm_srli_si128(lo, 8), m1);
+        squeeze8(out + o2, hi, m2);
+        squeeze8(out + o3, _mm_srli_si128(hi, 8), m3);
+        o = o3 + unsigned(__builtin_popcount(m3));
         i += 32;
     }
     size_t used = 0;
@@ -268,13 +326,7 @@ __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi2,popcnt"))) size_t d
         const uint64_t eqm = _mm512_cmpeq_epi8_mask(v, eq);
         const uint64_t brk = _mm512_cmpeq_epi8_mask(v, cr) | _mm512_cmpeq_epi8_mask(v, lf);
         const __m512i d = _mm512_sub_epi8(v, off);
-        if ((eqm | brk) == 0) {
-            _mm512_storeu_si512(out + o, d);
-            i += 64;
-            o += 64;
-            continue;
-        }
-        if ((eqm >> 63) || (eqm & (eqm << 1))) {
+        if (__builtin_expect((eqm >> 63) || (eqm & (eqm << 1)), 0)) {
             size_t used = 0;
             o += yencDecodeScalar(in + i, 64, out + o, &used);
             i += used;
@@ -332,13 +384,35 @@ __attribute__((target("sse4.1,pclmul"))) inline __m128i fold(__m128i x, __m128i 
     return _mm_xor_si128(_mm_xor_si128(_mm_clmulepi64_si128(x, k, 0x11), _mm_clmulepi64_si128(x, k, 0x00)), next);
 }
 
+// The last 16-byte blocks folded into `x` one at a time, then 128 bits to 64 and Barrett
+// to 32.
+__attribute__((target("sse4.1,pclmul"))) uint32_t crcFinish(__m128i x1, const uint8_t *buf, size_t len)
+{
+    alignas(16) static const uint64_t k3k4[] = {0x01751997d0, 0x00ccaa009e};
+    alignas(16) static const uint64_t k5k0[] = {0x0163cd6124, 0x0000000000};
+    alignas(16) static const uint64_t poly[] = {0x01db710641, 0x01f7011641};
+    __m128i k = _mm_load_si128(reinterpret_cast<const __m128i *>(k3k4));
+    while (len >= 16) {
+        x1 = fold(x1, k, load(buf));
+        buf += 16;
+        len -= 16;
+    }
+    const __m128i low32 = _mm_setr_epi32(~0, 0, ~0, 0);
+    __m128i x2 = _mm_clmulepi64_si128(x1, k, 0x10);
+    x1 = _mm_xor_si128(_mm_srli_si128(x1, 8), x2);
+    k = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(k5k0));
+    x2 = _mm_srli_si128(x1, 4);
+    x1 = _mm_xor_si128(_mm_clmulepi64_si128(_mm_and_si128(x1, low32), k, 0x00), x2);
+    k = _mm_load_si128(reinterpret_cast<const __m128i *>(poly));
+    x2 = _mm_clmulepi64_si128(_mm_and_si128(x1, low32), k, 0x10);
+    x2 = _mm_clmulepi64_si128(_mm_and_si128(x2, low32), k, 0x00);
+    return uint32_t(_mm_extract_epi32(_mm_xor_si128(x1, x2), 1));
+}
+
 __attribute__((target("sse4.1,pclmul"))) uint32_t crcFold(const uint8_t *buf, size_t len, uint32_t crc)
 {
     alignas(16) static const uint64_t k1k2[] = {0x0154442bd4, 0x01c6e41596};
     alignas(16) static const uint64_t k3k4[] = {0x01751997d0, 0x00ccaa009e};
-    alignas(16) static const uint64_t k5k0[] = {0x0163cd6124, 0x0000000000};
-    alignas(16) static const uint64_t poly[] = {0x01db710641, 0x01f7011641};
-
     __m128i x1 = _mm_xor_si128(load(buf), _mm_cvtsi32_si128(int(crc)));
     __m128i x2 = load(buf + 16), x3 = load(buf + 32), x4 = load(buf + 48);
     buf += 64;
@@ -356,44 +430,74 @@ __attribute__((target("sse4.1,pclmul"))) uint32_t crcFold(const uint8_t *buf, si
     x1 = fold(x1, k, x2);
     x1 = fold(x1, k, x3);
     x1 = fold(x1, k, x4);
-    while (len >= 16) {
-        x1 = fold(x1, k, load(buf));
-        buf += 16;
-        len -= 16;
-    }
-    // 128 bits to 64, then Barrett to 32.
-    const __m128i low32 = _mm_setr_epi32(~0, 0, ~0, 0);
-    x2 = _mm_clmulepi64_si128(x1, k, 0x10);
-    x1 = _mm_xor_si128(_mm_srli_si128(x1, 8), x2);
-    k = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(k5k0));
-    x2 = _mm_srli_si128(x1, 4);
-    x1 = _mm_xor_si128(_mm_clmulepi64_si128(_mm_and_si128(x1, low32), k, 0x00), x2);
-    k = _mm_load_si128(reinterpret_cast<const __m128i *>(poly));
-    x2 = _mm_clmulepi64_si128(_mm_and_si128(x1, low32), k, 0x10);
-    x2 = _mm_clmulepi64_si128(_mm_and_si128(x2, low32), k, 0x00);
-    return uint32_t(_mm_extract_epi32(_mm_xor_si128(x1, x2), 1));
+    return crcFinish(x1, buf, len);
 }
 
+#define VT_VPCLMUL "avx512f,avx512bw,avx512vl,vpclmulqdq,pclmul,sse4.1"
+
+// Four 128-bit lanes per register moved on at once.
+__attribute__((target(VT_VPCLMUL))) inline __m512i fold512(__m512i x, __m512i k, __m512i next)
+{
+    return _mm512_ternarylogic_epi64(_mm512_clmulepi64_epi128(x, k, 0x11), _mm512_clmulepi64_epi128(x, k, 0x00), next, 0x96);
+}
+
+// The same with 512-bit carry-less multiplication: four registers folded 256 bytes at a
+// time, into one, its four lanes into one, then the 128-bit finish. `len` is at least 256.
+__attribute__((target(VT_VPCLMUL))) uint32_t crcFoldVp(const uint8_t *buf, size_t len, uint32_t crc)
+{
+    __m512i x0 = _mm512_xor_si512(_mm512_loadu_si512(buf), _mm512_maskz_set1_epi32(1, int(crc)));
+    __m512i x1 = _mm512_loadu_si512(buf + 64), x2 = _mm512_loadu_si512(buf + 128), x3 = _mm512_loadu_si512(buf + 192);
+    buf += 256;
+    len -= 256;
+    const __m512i k2048 = _mm512_setr_epi64(0x011542778a, 0x01322d1430, 0x011542778a, 0x01322d1430, 0x011542778a,
+                                            0x01322d1430, 0x011542778a, 0x01322d1430);
+    while (len >= 256) {
+        x0 = fold512(x0, k2048, _mm512_loadu_si512(buf));
+        x1 = fold512(x1, k2048, _mm512_loadu_si512(buf + 64));
+        x2 = fold512(x2, k2048, _mm512_loadu_si512(buf + 128));
+        x3 = fold512(x3, k2048, _mm512_loadu_si512(buf + 192));
+        buf += 256;
+        len -= 256;
+    }
+    const __m512i k512 = _mm512_setr_epi64(0x0154442bd4, 0x01c6e41596, 0x0154442bd4, 0x01c6e41596, 0x0154442bd4,
+                                           0x01c6e41596, 0x0154442bd4, 0x01c6e41596);
+    x1 = fold512(x0, k512, x1);
+    x2 = fold512(x1, k512, x2);
+    x3 = fold512(x2, k512, x3);
+    while (len >= 64) {
+        x3 = fold512(x3, k512, _mm512_loadu_si512(buf));
+        buf += 64;
+        len -= 64;
+    }
+    // Lanes 0, 1 and 2 moved on by 384, 256 and 128 bits onto lane 3.
+    const __m512i kl = _mm512_setr_epi64(0x003db1ecdc, 0x0174359406, 0x00f1da05aa, 0x015a546366, 0x01751997d0,
+                                         0x00ccaa009e, 0, 0);
+    const __m512i t = _mm512_xor_si512(_mm512_clmulepi64_epi128(x3, kl, 0x00), _mm512_clmulepi64_epi128(x3, kl, 0x11));
+    __m128i x = _mm512_maskz_extracti32x4_epi32(0xF, x3, 3);
+    x = _mm_ternarylogic_epi64(x, _mm512_maskz_extracti32x4_epi32(0xF, t, 0), _mm512_maskz_extracti32x4_epi32(0xF, t, 1), 0x96);
+    x = _mm_xor_si128(x, _mm512_maskz_extracti32x4_epi32(0xF, t, 2));
+    return crcFinish(x, buf, len);
+}
+
+const bool kHaveVpclmul = __builtin_cpu_supports("vpclmulqdq") && __builtin_cpu_supports("avx512f")
+                          && __builtin_cpu_supports("avx512vl");
 const bool kHaveClmul = __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse4.1");
 
 } // namespace
 
-uint32_t yencCrc32(const void *data, size_t len, uint32_t crc)
+uint32_t yencCrc32Kernel(CrcKernel k, const void *data, size_t len, uint32_t crc)
 {
     const auto *p = static_cast<const uint8_t *>(data);
-    if (kHaveClmul && len >= 64) {
+    if (k != CrcKernel::Zlib && kHaveClmul && len >= 64) {
         const size_t bulk = len & ~size_t(15);
-        crc = ~crcFold(p, bulk, ~crc);
+        crc = k == CrcKernel::Vpclmul && kHaveVpclmul && bulk >= 256 ? ~crcFoldVp(p, bulk, ~crc) : ~crcFold(p, bulk, ~crc);
         p += bulk;
         len -= bulk;
     }
     return uint32_t(crc32_z(crc, p, len));
 }
 
-uint32_t yencCrc32Zlib(const void *data, size_t len, uint32_t crc)
-{
-    return uint32_t(crc32_z(crc, static_cast<const Bytef *>(data), len));
-}
+uint32_t yencCrc32(const void *data, size_t len, uint32_t crc) { return yencCrc32Kernel(CrcKernel::Vpclmul, data, len, crc); }
 
 uint32_t yencCrc32Combine(uint32_t crc1, uint32_t crc2, qint64 len2) { return uint32_t(crc32_combine(crc1, crc2, len2)); }
 
@@ -447,9 +551,9 @@ QString YencDecoder::decode(const QString &in, const QString &outPath, bool part
         lastFailureLocal = true;
         return err + u' ' + why;
     };
-    bool ok = false;
-    const QByteArray d = readAll(in, m_in, &ok);
-    if (!ok) return err + QStringLiteral(" cannot read ") + in;
+    const InputFile file(in, m_in);
+    if (!file.ok()) return err + QStringLiteral(" cannot read ") + in;
+    const QByteArray &d = file.bytes();
     const QByteArrayView w = windowOf(d);
     const qsizetype yb = w.indexOf("=ybegin ");
     if (yb < 0) return part ? QStringLiteral("yEnc decoder: no =ybegin") : QStringLiteral("yEnc decoder Error: no ybegin=!");
@@ -482,9 +586,7 @@ QString YencDecoder::decode(const QString &in, const QString &outPath, bool part
     const qsizetype head = d.indexOf("\r\n", yp >= 0 ? yp : yb);
     if (head < 0) return err + QStringLiteral(" no data");
     const qsizetype start = head + 2;
-    // memmem: Qt's search of a short needle walks a part of this size byte by byte.
-    const void *ye = memmem(d.constData() + start, size_t(d.size() - start), "=yend", 5);
-    const qsizetype yend = ye ? static_cast<const char *>(ye) - d.constData() : -1;
+    const qsizetype yend = findYend(d.constData(), start, d.size());
     if (yend < 0) return err + QStringLiteral(" no =yend");
     const qsizetype stop = yend - 2;
     if (stop <= start) return err + QStringLiteral(" no data");

@@ -21,10 +21,12 @@ size_t yencDecodeFast(const char *in, size_t n, uint8_t *out, size_t *consumed);
 enum class YencKernel { Scalar, Sse2, Ssse3, Avx2, Avx512 };
 size_t yencDecodeKernel(YencKernel k, const char *in, size_t n, uint8_t *out, size_t *consumed);
 
-// CRC-32 as yEnc's pcrc32/crc32 use it.
+// CRC-32 as yEnc's pcrc32/crc32 use it, by the fastest way this processor has.
 uint32_t yencCrc32(const void *data, size_t len, uint32_t crc = 0);
-// The same by zlib alone: the reference the fast path is checked and measured against.
-uint32_t yencCrc32Zlib(const void *data, size_t len, uint32_t crc = 0);
+// The same by one way at most: zlib alone (the reference the others are checked and
+// measured against), 128-bit or 512-bit carry-less multiplication.
+enum class CrcKernel { Zlib, Clmul, Vpclmul };
+uint32_t yencCrc32Kernel(CrcKernel k, const void *data, size_t len, uint32_t crc = 0);
 uint32_t yencCrc32Combine(uint32_t crc1, uint32_t crc2, qint64 len2);
 
 // What a decoded part says about itself; the caller checks the whole file from these.
@@ -63,7 +65,7 @@ public:
 
 private:
     QString decode(const QString &in, const QString &out, bool part, YencPartInfo *info);
-    // Kept between parts (see readAll).
+    // Kept between parts (see InputFile).
     std::vector<char> m_in;
     std::vector<uint8_t> m_out;
 };
