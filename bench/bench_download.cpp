@@ -88,6 +88,8 @@ Result run(int partBytes, qint64 totalBytes, const QString &tlsPair = {})
         if (e.ok) {
             ++res.good;
             res.decodedMB += double(QFileInfo(e.fileName).size()) / 1e6;
+        } else {
+            fprintf(stderr, "not decoded: %s: %s\n", qPrintable(e.fileName), qPrintable(e.status));
         }
     return res;
 }
