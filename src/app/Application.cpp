@@ -320,6 +320,18 @@ void Application::start()
     if (!m_cmdLine.isEmpty()) runCommandLine();
 }
 
+void Application::commandLineFromAnotherStart(const QString &raw)
+{
+    if (m_main) {
+        if (m_main->isMinimized()) m_main->showNormal();
+        m_main->show();
+        m_main->raise();
+        m_main->activateWindow();
+    }
+    m_cmdLine = raw;
+    if (!m_cmdLine.isEmpty()) runCommandLine();
+}
+
 void Application::runCommandLine()
 {
     switch (parseCommandLine(m_cmdLine)) {

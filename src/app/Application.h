@@ -70,6 +70,9 @@ public:
     void terminate();
     void finalExit(bool save);
     void runCommandLine();
+    // A later start of the program handed its command line over: the window comes to the
+    // front and the launch option runs as it would at start-up.
+    void commandLineFromAnotherStart(const QString &raw);
 
     AppCore &core() { return *m_core; }
     Session &session() { return *m_session; }

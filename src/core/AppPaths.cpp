@@ -6,7 +6,30 @@
 
 namespace vt {
 
-AppPaths::AppPaths(QString folder) : m_folder(withSlash(QDir::cleanPath(folder))) {}
+AppPaths::AppPaths(QString folder, QString shipped)
+    : m_folder(withSlash(QDir::cleanPath(folder))), m_shipped(shipped.isEmpty() ? QString() : withSlash(QDir::cleanPath(shipped)))
+{
+}
+
+QString AppPaths::shippedOr(const QString &name) const
+{
+    const QString own = file(name);
+    if (m_shipped.isEmpty() || QFileInfo::exists(own)) return own;
+    return m_shipped + name;
+}
+
+QString AppPaths::installedDataFolder(const QString &exeDir)
+{
+    const QString d = QDir::cleanPath(exeDir + QStringLiteral("/../share/vantrel"));
+    return QFileInfo(d + QStringLiteral("/VANTREL.html")).isFile() ? d : QString();
+}
+
+QString AppPaths::userDataFolder()
+{
+    QString base = qEnvironmentVariable("XDG_DATA_HOME");
+    if (base.isEmpty() || !QDir::isAbsolutePath(base)) base = QDir::homePath() + QStringLiteral("/.local/share");
+    return base + QStringLiteral("/Vantrel");
+}
 
 static bool writable(const QString &dir)
 {
@@ -16,10 +39,11 @@ static bool writable(const QString &dir)
 
 AppPaths AppPaths::forExecutable(const QString &exeDir)
 {
-    if (writable(exeDir)) return AppPaths(exeDir);
-    const QString fallback = QDir::homePath() + QStringLiteral("/.local/share/Vantrel");
-    QDir().mkpath(fallback);
-    return AppPaths(fallback);
+    const QString shipped = installedDataFolder(exeDir);
+    if (shipped.isEmpty() && writable(exeDir)) return AppPaths(exeDir);
+    const QString user = userDataFolder();
+    QDir().mkpath(user);
+    return AppPaths(user, shipped);
 }
 
 QString AppPaths::folderName() const

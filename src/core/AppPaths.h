@@ -4,11 +4,17 @@
 namespace vt {
 
 // The application folder holds every data file. It is the executable's folder; when
-// that is not writable the user's data folder takes its place so nothing is lost.
+// that is not writable, or the program is installed (its files in ../share/vantrel), the
+// user's data folder (~/.local/share/Vantrel) takes its place so nothing is lost. The
+// files the program ships (help, skin pictures) come from the installed folder unless the
+// application folder has its own.
 class AppPaths {
 public:
-    explicit AppPaths(QString folder);
+    explicit AppPaths(QString folder, QString shipped = {});
     static AppPaths forExecutable(const QString &exeDir);
+    // The installed files' folder for a program in exeDir, or "" when it runs where built.
+    static QString installedDataFolder(const QString &exeDir);
+    static QString userDataFolder();
 
     QString folder() const { return m_folder; }          // ends with "/"
     QString file(const QString &name) const { return m_folder + name; }
@@ -19,13 +25,15 @@ public:
     QString watch() const { return file(QStringLiteral("WATCH.TXT")); }
     QString hostGroups() const { return file(QStringLiteral("HOSTGRPS.TXT")); }
     QString soundFolder() const { return file(QStringLiteral("sfx/")); }
-    QString skinFolder() const { return file(QStringLiteral("vantrelskin/")); }
-    QString helpFile() const { return file(QStringLiteral("VANTREL.html")); }
+    QString skinFolder() const { return shippedOr(QStringLiteral("vantrelskin/")); }
+    QString helpFile() const { return shippedOr(QStringLiteral("VANTREL.html")); }
     // Last component of the folder, for the minimized window title.
     QString folderName() const;
 
 private:
+    QString shippedOr(const QString &name) const;
     QString m_folder;
+    QString m_shipped;   // ends with "/", or empty
 };
 
 } // namespace vt

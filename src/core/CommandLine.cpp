@@ -1,5 +1,6 @@
 #include "CommandLine.h"
 #include "Text.h"
+#include <QCommandLineParser>
 
 namespace vt {
 
@@ -15,6 +16,49 @@ LaunchAction parseCommandLine(const QString &raw)
 QString invalidCommandLineMessage(const QString &raw)
 {
     return QStringLiteral("Command line option not valid: ") + raw + QStringLiteral("\r\rValid options are /SCAN or /DOWNLOAD");
+}
+
+void describeLaunchOptions(QCommandLineParser &parser)
+{
+    parser.setApplicationDescription(QStringLiteral(
+        "Vantrel: scans Usenet newsgroups for binary posts, downloads and decodes them.\n"
+        "The launch options /SCAN and /DOWNLOAD are also understood in that form."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addOption({QStringLiteral("scan"), QStringLiteral("Scan the newsgroups at start (the same as /SCAN).")});
+    parser.addOption({QStringLiteral("download"), QStringLiteral("Download the batch at start (the same as /DOWNLOAD).")});
+    parser.addPositionalArgument(QStringLiteral("option"), QStringLiteral("/SCAN or /DOWNLOAD: the launch options in their own form."),
+                                 QStringLiteral("[/SCAN | /DOWNLOAD]"));
+}
+
+LaunchArguments parseLaunchArguments(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    describeLaunchOptions(parser);
+    LaunchArguments out;
+    if (!parser.parse(arguments.isEmpty() ? QStringList{QStringLiteral("vantrel")} : arguments)) {
+        out.ok = false;
+        out.error = parser.errorText();
+        return out;
+    }
+    QStringList words;
+    if (parser.isSet(QStringLiteral("scan"))) words << QStringLiteral("/SCAN");
+    if (parser.isSet(QStringLiteral("download"))) words << QStringLiteral("/DOWNLOAD");
+    words += parser.positionalArguments();
+    out.raw = words.join(u' ');
+    return out;
+}
+
+bool wantsConsoleOnly(const QStringList &arguments)
+{
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString &a = arguments[i];
+        if (a == QLatin1String("--")) break;
+        if (a == QLatin1String("-h") || a == QLatin1String("--help") || a == QLatin1String("--help-all")
+            || a == QLatin1String("-v") || a == QLatin1String("--version"))
+            return true;
+    }
+    return false;
 }
 
 } // namespace vt

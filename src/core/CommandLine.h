@@ -1,5 +1,8 @@
 #pragma once
 #include <QString>
+#include <QStringList>
+
+class QCommandLineParser;
 
 namespace vt {
 
@@ -8,5 +11,17 @@ enum class LaunchAction { None, Scan, Download, Invalid };
 LaunchAction parseCommandLine(const QString &raw);
 // The message for an option that is not valid, quoting the command line as received.
 QString invalidCommandLineMessage(const QString &raw);
+
+// The command line as Linux users write it: --help, --version, --scan and --download
+// beside the launch options' own forms. Qt's own options must be gone already.
+struct LaunchArguments {
+    bool ok = true;
+    QString error;   // an unknown switch, said as the parser says it
+    QString raw;     // what the launch options above are read from
+};
+void describeLaunchOptions(QCommandLineParser &parser);
+LaunchArguments parseLaunchArguments(const QStringList &arguments);   // [0] is the program
+// True when the command line only asks for --help or --version (answered without a window).
+bool wantsConsoleOnly(const QStringList &arguments);
 
 } // namespace vt

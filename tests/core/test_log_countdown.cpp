@@ -162,4 +162,35 @@ TEST(CommandLine, Matching)
     EXPECT_EQ(parseCommandLine("/SCAN /DOWNLOAD"), LaunchAction::Invalid);
     EXPECT_EQ(parseCommandLine(" "), LaunchAction::Invalid);
     EXPECT_EQ(invalidCommandLineMessage(" -scan"), "Command line option not valid:  -scan\r\rValid options are /SCAN or /DOWNLOAD");
+
+    // The Linux forms end in the same launch options; an unknown switch is an error.
+    const struct {
+        QStringList args;
+        bool ok;
+        const char *raw;
+        LaunchAction action;
+    } rows[] = {
+        {{"vantrel"}, true, "", LaunchAction::None},
+        {{"vantrel", "--scan"}, true, "/SCAN", LaunchAction::Scan},
+        {{"vantrel", "--download"}, true, "/DOWNLOAD", LaunchAction::Download},
+        {{"vantrel", "/download"}, true, "/download", LaunchAction::Download},
+        {{"vantrel", "--scan", "--download"}, true, "/SCAN /DOWNLOAD", LaunchAction::Invalid},
+        {{"vantrel", "/SCAN", "extra"}, true, "/SCAN extra", LaunchAction::Invalid},
+        {{"vantrel", "--bogus"}, false, "", LaunchAction::None},
+        {{"vantrel", "-x"}, false, "", LaunchAction::None},
+    };
+    for (const auto &r : rows) {
+        const LaunchArguments a = parseLaunchArguments(r.args);
+        EXPECT_EQ(a.ok, r.ok) << r.args.join(' ').toStdString();
+        if (!r.ok) {
+            EXPECT_TRUE(a.error.contains(QString(r.args.last()).remove('-'))) << a.error.toStdString();
+            continue;
+        }
+        EXPECT_EQ(a.raw, r.raw);
+        EXPECT_EQ(parseCommandLine(a.raw), r.action);
+    }
+    EXPECT_TRUE(wantsConsoleOnly({"vantrel", "/SCAN", "--help"}));
+    EXPECT_TRUE(wantsConsoleOnly({"vantrel", "-v"}));
+    EXPECT_FALSE(wantsConsoleOnly({"vantrel", "--", "--help"}));
+    EXPECT_FALSE(wantsConsoleOnly({"vantrel", "--scan"}));
 }
