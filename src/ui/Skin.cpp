@@ -132,23 +132,35 @@ QIcon builtInIcon(int index)
     return icon;
 }
 
+const std::array<SkinFile, 8> &skinFiles()
+{
+    static constexpr std::array<SkinFile, 8> rows{{{"incomplete", "incomplete.ico", 1},
+                                                   {"unknown", "unknown.ico", 2},
+                                                   {"complete", "complete.ico", 0},
+                                                   {"text", "text.ico", 3},
+                                                   {"iteminbatch", "batch.ico", 4},
+                                                   {"proc_true", "proc_true.ico", 5},
+                                                   {"proc_false", "proc_false.ico", 6},
+                                                   {"new", "new.ico", 7}}};
+    return rows;
+}
+
+QImage builtInImage(int index, int size)
+{
+    QImage img(size, size, QImage::Format_ARGB32_Premultiplied);
+    img.fill(Qt::transparent);
+    QPainter p(&img);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.scale(size / 16.0, size / 16.0);
+    drawIcon(p, index);
+    return img;
+}
+
 void load_default_skin(ImageList &list, const QString &skinFolder, Prompter &prompter)
 {
-    struct Row {
-        const char *key, *file;
-        int builtIn;
-    };
-    static constexpr std::array<Row, 8> rows{{{"incomplete", "incomplete.ico", 1},
-                                              {"unknown", "unknown.ico", 2},
-                                              {"complete", "complete.ico", 0},
-                                              {"text", "text.ico", 3},
-                                              {"iteminbatch", "batch.ico", 4},
-                                              {"proc_true", "proc_true.ico", 5},
-                                              {"proc_false", "proc_false.ico", 6},
-                                              {"new", "new.ico", 7}}};
     list.clear();
     list.imageWidth = list.imageHeight = 16;
-    for (const Row &r : rows) {
+    for (const SkinFile &r : skinFiles()) {
         const QString path = skinFolder + QLatin1String(r.file);
         if (!QFileInfo(path).isFile()) {
             list.add(QLatin1String(r.key), builtInIcon(r.builtIn));

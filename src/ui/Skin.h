@@ -2,6 +2,8 @@
 // The main window's icons: eight keyed images, each from a file in the skin folder when
 // one is there and otherwise drawn by the program.
 #include <QIcon>
+#include <QImage>
+#include <array>
 #include <QIdentityProxyModel>
 #include <QStringList>
 #include <vector>
@@ -29,6 +31,14 @@ private:
 
 // imgDefault(0..7): complete, incomplete, unknown, text, in batch, done, failed, new.
 QIcon builtInIcon(int index);
+QImage builtInImage(int index, int size);
+
+// The skin folder's files: key, file name, the built-in picture that stands in for it.
+struct SkinFile {
+    const char *key, *file;
+    int builtIn;
+};
+const std::array<SkinFile, 8> &skinFiles();
 
 // Fills the list from skinFolder (ending with "/") and the built-in pictures.
 void load_default_skin(ImageList &list, const QString &skinFolder, Prompter &prompter);

@@ -1,0 +1,242 @@
+// The program on the desktop: its command line as a user types it, one window per
+// application folder (a later start hands over, a stale socket is survived), the install
+// tree with its desktop entry, icons and metainfo, and the Debian package.
+#include "Posts.h"
+#include "core/AppPaths.h"
+#include "core/SingleInstance.h"
+#include <QDirIterator>
+#include <QFileInfo>
+#include <QProcess>
+#include <QSize>
+#include <QTemporaryDir>
+#include <csignal>
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+using namespace vt;
+
+namespace {
+
+struct Outcome {
+    int code = -1;
+    QByteArray out, err;
+};
+
+Outcome run(const QString &program, const QStringList &args, const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment(),
+        int ms = 120000)
+{
+    QProcess p;
+    p.setProcessEnvironment(env);
+    p.start(program, args);
+    Outcome r;
+    if (!p.waitForFinished(ms)) {
+        p.kill();
+        p.waitForFinished();
+        r.err = "did not finish";
+        return r;
+    }
+    r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out = p.readAllStandardOutput();
+    r.err = p.readAllStandardError();
+    return r;
+}
+
+// A copy of the program in its own folder, set up for the test server, with its own
+// runtime folder for the socket.
+struct Portable {
+    QTemporaryDir dir, runtime;
+    QString exe = dir.path() + "/vantrel";
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    explicit Portable(quint16 port)
+    {
+        QFile::copy(VANTREL_EXE, exe);
+        test::writeFile(dir.path() + "/VANTREL.INI",
+                        "[Options]\r\nNews_Host=127.0.0.1\r\nNews_Port=" + QByteArray::number(port)
+                            + "\r\nchkAutodownload=0\r\nchkEnableLogging=1\r\nchkLogFile=1\r\nchkSaveAfterScan=0\r\n"
+                              "chkAlwaysSaveHeaders=1\r\nDownload_Path="
+                            + (dir.path() + "/dl/").toUtf8() + "\r\n");
+        test::writeFile(dir.path() + "/favs.txt", "alt.binaries.one,0,False,1\r\n");
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        env.insert("XDG_RUNTIME_DIR", runtime.path());
+    }
+    QString socket() const
+    {
+        qputenv("XDG_RUNTIME_DIR", runtime.path().toUtf8());
+        const QString s = SingleInstance::serverName(dir.path());
+        qunsetenv("XDG_RUNTIME_DIR");
+        return s;
+    }
+    QByteArray log() const { return test::readFile(dir.path() + "/OPSLOG.TXT"); }
+};
+
+void stop(QProcess &p)
+{
+    ::kill(pid_t(p.processId()), SIGTERM);
+    EXPECT_TRUE(p.waitForFinished(20000));
+    EXPECT_EQ(p.exitCode(), 0);
+}
+
+// Width and height from a PNG's header.
+QSize pngSize(const QByteArray &d)
+{
+    if (d.size() < 24 || !d.startsWith("\x89PNG")) return {};
+    auto be = [&](int at) { return int(quint8(d[at])) << 24 | int(quint8(d[at + 1])) << 16 | int(quint8(d[at + 2])) << 8 | int(quint8(d[at + 3])); };
+    return {be(16), be(20)};
+}
+
+} // namespace
+
+TEST(Desktop, HelpVersionAndAnUnknownSwitchWithoutADisplay)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove("DISPLAY");
+    env.remove("WAYLAND_DISPLAY");
+    env.remove("QT_QPA_PLATFORM");
+    const Outcome help = run(VANTREL_EXE, {"--help"}, env);
+    EXPECT_EQ(help.code, 0) << help.err.toStdString();
+    for (const char *w : {"--scan", "--download", "--version", "/SCAN", "/DOWNLOAD"}) EXPECT_TRUE(help.out.contains(w)) << w;
+    const Outcome version = run(VANTREL_EXE, {"--version"}, env);
+    EXPECT_EQ(version.code, 0);
+    EXPECT_EQ(version.out.trimmed(), "Vantrel " VANTREL_VERSION);
+
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    const Outcome bad = run(VANTREL_EXE, {"--bogus"}, env);
+    EXPECT_EQ(bad.code, 2);
+    EXPECT_TRUE(bad.err.contains("Unknown option 'bogus'")) << bad.err.toStdString();
+    EXPECT_TRUE(bad.err.contains("--help"));
+}
+
+// The second start hands /SCAN to the first and ends; the first scans. Then a socket
+// left by a crash: the next start removes it and runs by itself.
+TEST(Desktop, OneProgramPerFolder)
+{
+    test::TestServer server({"--group", "alt.binaries.one:1:40"});
+    Portable app(server.port());
+    QProcess first;
+    first.setProcessEnvironment(app.env);
+    first.start(app.exe, {});
+    ASSERT_TRUE(first.waitForStarted());
+    ASSERT_TRUE(test::waitFor([&] { return QFileInfo::exists(app.socket()); }, 20000));
+
+    const Outcome second = run(app.exe, {"--scan"}, app.env, 20000);
+    EXPECT_EQ(second.code, 0) << second.err.toStdString();
+    EXPECT_TRUE(test::waitFor([&] { return app.log().contains("Scan Complete."); }, 20000)) << app.log().toStdString();
+    EXPECT_EQ(first.state(), QProcess::Running);
+    // One scan, by the first program.
+    EXPECT_TRUE(test::waitFor([&] { return server.commands().filter("XOVER").size() == 1; }))
+        << server.commands().join('\n').toStdString();
+    stop(first);
+    EXPECT_FALSE(QFileInfo::exists(app.socket()));
+
+    // A socket file nobody listens on, as a crashed program leaves it.
+    const QByteArray path = app.socket().toUtf8();
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un a{};
+    a.sun_family = AF_UNIX;
+    memcpy(a.sun_path, path.constData(), size_t(path.size()));
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a), 0);
+    ::close(fd);
+    ASSERT_TRUE(QFileInfo::exists(app.socket()));
+    QFile::remove(app.dir.path() + "/OPSLOG.TXT");
+    QProcess again;
+    again.setProcessEnvironment(app.env);
+    again.start(app.exe, {"/SCAN"});
+    ASSERT_TRUE(again.waitForStarted());
+    EXPECT_TRUE(test::waitFor([&] { return app.log().contains("Scan Complete."); }, 20000)) << app.log().toStdString();
+    // It listens in the stale socket's place: the next start finds it.
+    EXPECT_EQ(run(app.exe, {}, app.env, 20000).code, 0);
+    EXPECT_EQ(again.state(), QProcess::Running);
+    stop(again);
+}
+
+TEST(Desktop, InstallTreeAndWhereAnInstalledProgramKeepsItsState)
+{
+    QTemporaryDir dest;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("DESTDIR", dest.path());
+    const Outcome install = run("cmake", {"--install", VANTREL_BUILD_DIR, "--prefix", "/usr"}, env);
+    ASSERT_EQ(install.code, 0) << install.err.toStdString();
+    const QString usr = dest.path() + "/usr";
+    QStringList files;
+    for (QDirIterator it(dest.path(), QDir::Files, QDirIterator::Subdirectories); it.hasNext();)
+        files << it.next().mid(dest.path().size());
+    files.sort();
+    QStringList want{"/usr/bin/vantrel",
+                     "/usr/share/applications/org.vantrel.Vantrel.desktop",
+                     "/usr/share/icons/hicolor/scalable/apps/org.vantrel.Vantrel.svg",
+                     "/usr/share/metainfo/org.vantrel.Vantrel.metainfo.xml",
+                     "/usr/share/vantrel/VANTREL.html"};
+    for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+        const QString png = QString("/usr/share/icons/hicolor/%1x%1/apps/org.vantrel.Vantrel.png").arg(size);
+        want << png;
+        EXPECT_EQ(pngSize(test::readFile(dest.path() + png)), QSize(size, size)) << png.toStdString();
+    }
+    for (const char *ico : {"batch", "complete", "incomplete", "new", "proc_false", "proc_true", "text", "unknown"}) {
+        const QString f = QString("/usr/share/vantrel/vantrelskin/%1.ico").arg(ico);
+        want << f;
+        EXPECT_TRUE(test::readFile(dest.path() + f).startsWith(QByteArray("\0\0\1\0", 4))) << f.toStdString();
+    }
+    want.sort();
+    EXPECT_EQ(files, want);
+    EXPECT_EQ(test::readFile(usr + "/share/vantrel/VANTREL.html"), test::readFile(VANTREL_SOURCE_DIR "/docs/VANTREL.html"));
+    EXPECT_TRUE(test::readFile(usr + "/share/icons/hicolor/scalable/apps/org.vantrel.Vantrel.svg").contains("<svg"));
+    EXPECT_TRUE(QFileInfo(usr + "/bin/vantrel").isExecutable());
+
+    const QString desktop = usr + "/share/applications/org.vantrel.Vantrel.desktop";
+    const Outcome dv = run("desktop-file-validate", {desktop});
+    EXPECT_EQ(dv.code, 0) << dv.out.toStdString() << dv.err.toStdString();
+    const QByteArray entry = test::readFile(desktop);
+    for (const char *line : {"Exec=vantrel", "Icon=org.vantrel.Vantrel", "Categories=Network;News;"}) EXPECT_TRUE(entry.contains(line)) << line;
+    const Outcome av = run("appstreamcli", {"validate", "--no-net", usr + "/share/metainfo/org.vantrel.Vantrel.metainfo.xml"});
+    EXPECT_EQ(av.code, 0) << av.out.toStdString() << av.err.toStdString();
+
+    // Installed, the program writes nothing beside itself: its state goes to the user's
+    // data folder, and its help comes from the shipped files.
+    QTemporaryDir home;
+    const QString state = home.path() + "/data/Vantrel/";
+    qputenv("XDG_DATA_HOME", (home.path() + "/data").toUtf8());
+    const AppPaths paths = AppPaths::forExecutable(usr + "/bin");
+    qunsetenv("XDG_DATA_HOME");
+    EXPECT_EQ(paths.folder(), state);
+    EXPECT_EQ(paths.helpFile(), usr + "/share/vantrel/VANTREL.html");
+    EXPECT_EQ(paths.skinFolder(), usr + "/share/vantrel/vantrelskin/");
+    test::writeFile(state + "VANTREL.html", "own");
+    EXPECT_EQ(paths.helpFile(), state + "VANTREL.html");
+
+    QProcessEnvironment appEnv = QProcessEnvironment::systemEnvironment();
+    appEnv.insert("QT_QPA_PLATFORM", "offscreen");
+    appEnv.insert("HOME", home.path());
+    appEnv.insert("XDG_DATA_HOME", home.path() + "/data");
+    appEnv.insert("XDG_RUNTIME_DIR", home.path());
+    QProcess p;
+    p.setProcessEnvironment(appEnv);
+    p.start(usr + "/bin/vantrel", {});
+    ASSERT_TRUE(p.waitForStarted());
+    EXPECT_TRUE(test::waitFor([&] { return QFileInfo(state + "download/vtcache").isDir(); }, 20000));
+    stop(p);
+    EXPECT_EQ(QDir(usr + "/bin").entryList(QDir::Files | QDir::Hidden), QStringList{"vantrel"});
+}
+
+TEST(Desktop, DebianPackage)
+{
+    QTemporaryDir out;
+    const Outcome pack = run("cpack", {"-G", "DEB", "--config", VANTREL_BUILD_DIR "/CPackConfig.cmake", "-B", out.path()}, QProcessEnvironment::systemEnvironment(), 280000);
+    ASSERT_EQ(pack.code, 0) << pack.out.toStdString() << pack.err.toStdString();
+    const QStringList debs = QDir(out.path()).entryList({"vantrel_*.deb"});
+    ASSERT_EQ(debs.size(), 1);
+    const QString deb = out.path() + '/' + debs[0];
+    const Outcome fields = run("dpkg-deb", {"-f", deb, "Package", "Version", "Architecture", "Depends", "Section"});
+    ASSERT_EQ(fields.code, 0);
+    EXPECT_TRUE(fields.out.contains("Package: vantrel\n"));
+    EXPECT_TRUE(fields.out.contains("Version: " VANTREL_VERSION "\n"));
+    EXPECT_TRUE(fields.out.contains("Section: net\n"));
+    for (const char *dep : {"libqt6widgets6", "libqt6network6", "libqt6multimedia6", "libuu0", "xdg-utils"})
+        EXPECT_TRUE(fields.out.contains(dep)) << dep << "\n" << fields.out.toStdString();
+    const Outcome list = run("dpkg-deb", {"-c", deb});
+    for (const char *f : {"./usr/bin/vantrel", "./usr/share/applications/org.vantrel.Vantrel.desktop",
+                          "./usr/share/metainfo/org.vantrel.Vantrel.metainfo.xml", "./usr/share/vantrel/VANTREL.html",
+                          "./usr/share/icons/hicolor/256x256/apps/org.vantrel.Vantrel.png"})
+        EXPECT_TRUE(list.out.contains(f)) << f;
+}
