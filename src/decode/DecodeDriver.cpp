@@ -2,7 +2,6 @@
 #include "FileNames.h"
 #include "UuLibrary.h"
 #include "core/AppCore.h"
-#include "core/Yield.h"
 #include "download/BatchQueue.h"
 #include "download/PartCache.h"
 #include "download/ProcessedList.h"
@@ -34,9 +33,13 @@ Decoder::Decoder(AppCore &core, HeaderStore &store, NewsgroupTable &groups, Batc
     RunAssociated = [](const QString &path) {
         return QProcess::startDetached(QStringLiteral("xdg-open"), {path}, QFileInfo(path).absolutePath());
     };
-    yenc.log = [this](const QString &m, bool record) { log(m, record); };
-    yenc.activity = [this] {
+    m_work.log = [this](const QString &m, bool record) { log(m, record); };
+    m_work.activity = [this] {
         if (activity) activity();
+    };
+    m_work.fileProgress = [this](qint64 v, qint64 max) {
+        m_core.ui.setBarMax(UiState::File, max);
+        m_core.ui.setBar(UiState::File, v);
     };
     yenc.partProgress = [this](qint64 v, qint64 max) {
         m_core.ui.setBarMax(UiState::Part, max);
@@ -46,7 +49,7 @@ Decoder::Decoder(AppCore &core, HeaderStore &store, NewsgroupTable &groups, Batc
 
 void Decoder::log(const QString &msg, bool record) { m_core.LogOp(msg, record); }
 
-QString Decoder::DecodeResultText(int code)
+QString Decoder::resultText(int code)
 {
     static const char *texts[] = {"everything went fine",
                                   "I/O Error - examine errno",
@@ -58,10 +61,15 @@ QString Decoder::DecodeResultText(int code)
                                   "file exists (decoding)",
                                   "continue -- special from ScanPart",
                                   "operation cancelled"};
+    return code >= 0 && code <= 9 ? QString::fromLatin1(texts[code]) : QString();
+}
+
+QString Decoder::DecodeResultText(int code)
+{
     if (code == 2) m_core.sounds.PlaySound(QStringLiteral("vtv011.wav"));
     else if (code == 4) m_core.sounds.PlaySound(QStringLiteral("vtv012.wav"));
     else if (code == 5) m_core.sounds.PlaySound(QStringLiteral("vtv013.wav"));
-    return code >= 0 && code <= 9 ? QString::fromLatin1(texts[code]) : QString();
+    return resultText(code);
 }
 
 QString Decoder::DecodeFolder(int item)
@@ -92,7 +100,7 @@ bool Decoder::partZero(int item, int part) const
     return false;
 }
 
-bool Decoder::DecodeItem(int i)
+bool Decoder::prepare(int i, DecodeJob *job)
 {
     m_localFailure.clear();
     const QString dest = DecodeFolder(i);
@@ -102,62 +110,99 @@ bool Decoder::DecodeItem(int i)
         log(QStringLiteral("Decode not done: ") + m_localFailure);
         return false;
     }
-    const int n = int(m_store.item(i).parts.size());
-    QString status, out;
-    bool ok = false;
-    if (n > 0 && yenc.yEncCheck(m_cache.PartCacheFile(i, n))) ok = yencPath(i, dest, &status, &out);
-    else if (n > 0) ok = libraryPath(i, dest, &status, &out);
-    else status = QStringLiteral("needed uue file not found");
-    m_core.ui.setBar(UiState::File, 0);
-    if (!m_localFailure.isEmpty()) {
-        // Nothing is wrong with the post: its parts stay cached for the next run, and the
-        // half-written file (named afresh for this decode) goes.
-        if (!out.isEmpty()) QFile::remove(out);
-        log(QStringLiteral("Decode not done: ") + m_localFailure);
-        return false;
+    const HeaderItem &it = m_store.item(i);
+    *job = DecodeJob{};
+    job->item = i;
+    job->subject = it.subject;
+    job->displayName = itemDisplayName(it);
+    job->folder = dest;
+    job->oldRenameStyle = m_core.settings.chkOldRenameStyle;
+    const int n = int(it.parts.size());
+    for (int p = 1; p <= n; ++p) {
+        job->parts.push_back(m_cache.PartCacheFile(i, p));
+        job->partZero.push_back(partZero(i, p));
     }
-    FinishDecode(i, ok, status, out);
     return true;
 }
 
-bool Decoder::yencPath(int i, const QString &dest, QString *status, QString *out)
+bool Decoder::finish(const DecodeJob &job, const DecodeOutcome &o)
 {
-    const int n = int(m_store.item(i).parts.size());
-    QByteArray name = safeFileNameBytes(yenc.yEncGetFilename(m_cache.PartCacheFile(i, n)));
-    if (name.isEmpty()) name = safeFileNameBytes(itemDisplayName(m_store.item(i)));
-    if (name.isEmpty()) name = "unnamed";
-    *out = dest + fileNameFromBytes(name);
-    if (fileExists(*out)) *out = UniqueName(*out, m_core.settings.chkOldRenameStyle);
+    m_core.ui.setBar(UiState::File, 0);
+    if (o.libraryCode >= 0) DecodeResultText(o.libraryCode);
+    m_localFailure = o.localFailure;
+    if (o.cancelled || !o.localFailure.isEmpty()) {
+        // Nothing is wrong with the post: its parts stay cached for the next run, and the
+        // half-written file (named afresh for this decode) goes.
+        if (!o.out.isEmpty()) QFile::remove(o.out);
+        if (!o.localFailure.isEmpty()) log(QStringLiteral("Decode not done: ") + o.localFailure);
+        return false;
+    }
+    FinishDecode(job, o.ok, o.status, o.out);
+    return true;
+}
 
-    m_core.ui.setBarMax(UiState::File, n);
+bool Decoder::DecodeItem(int i)
+{
+    DecodeJob job;
+    if (!prepare(i, &job)) return false;
+    m_work.cancel = nullptr;
+    return finish(job, m_work.run(job));
+}
+
+DecodeOutcome DecodeWork::run(const DecodeJob &job)
+{
+    DecodeOutcome o;
+    yenc.cancel = cancel;
+    yenc.log = log;
+    yenc.activity = activity;
+    const int n = int(job.parts.size());
+    bool ok = false;
+    if (n > 0 && yenc.yEncCheck(job.parts.back())) ok = yencPath(job, o);
+    else if (n > 0) ok = libraryPath(job, o);
+    else o.status = QStringLiteral("needed uue file not found");
+    o.ok = ok;
+    o.cancelled = cancel && cancel->load();
+    return o;
+}
+
+bool DecodeWork::yencPath(const DecodeJob &job, DecodeOutcome &o)
+{
+    const int n = int(job.parts.size());
+    QByteArray name = safeFileNameBytes(yenc.yEncGetFilename(job.parts.back()));
+    if (name.isEmpty()) name = safeFileNameBytes(job.displayName);
+    if (name.isEmpty()) name = "unnamed";
+    o.out = job.folder + fileNameFromBytes(name);
+    if (fileExists(o.out)) o.out = UniqueName(o.out, job.oldRenameStyle);
+
     struct Piece {
         int part;
         YencPartInfo info;
     };
     std::vector<Piece> pieces;
     for (int p = 1; p <= n; ++p) {
-        m_core.ui.setBar(UiState::File, p);
-        if (partZero(i, p)) continue;
-        const QString f = m_cache.PartCacheFile(i, p);
+        fileProgress(p, n);
+        if (job.partZero[size_t(p - 1)]) continue;
+        if (cancel && cancel->load()) return false;
+        const QString &f = job.parts[size_t(p - 1)];
         if (!QFileInfo::exists(f)) {
-            log(QStringLiteral("decode error, uue file does not exist!"));
-            *status = QStringLiteral("needed uue file not found");
+            log(QStringLiteral("decode error, uue file does not exist!"), true);
+            o.status = QStringLiteral("needed uue file not found");
             return false;
         }
         Piece piece{p, {}};
-        const QString r = yenc.yEncDecodePart(f, *out, &piece.info);
+        const QString r = yenc.yEncDecodePart(f, o.out, &piece.info);
         if (!r.isEmpty()) {
-            *status = r;
-            if (yenc.lastFailureLocal) m_localFailure = r;
+            o.status = r;
+            if (yenc.lastFailureLocal) o.localFailure = r;
             return false;
         }
         // A damaged part does not stop the others: the file keeps as much as arrived.
         const QString problem = yencPartProblem(piece.info);
-        if (!problem.isEmpty() && status->isEmpty())
-            *status = QStringLiteral("yEnc ") + problem + QStringLiteral(" in part ") + QString::number(p);
+        if (!problem.isEmpty() && o.status.isEmpty())
+            o.status = QStringLiteral("yEnc ") + problem + QStringLiteral(" in part ") + QString::number(p);
         pieces.push_back(std::move(piece));
     }
-    if (!status->isEmpty()) return false;
+    if (!o.status.isEmpty()) return false;
 
     // The whole file: every byte from 1 to its size covered once, and its CRC when given.
     std::stable_sort(pieces.begin(), pieces.end(), [](const Piece &a, const Piece &b) {
@@ -175,7 +220,7 @@ bool Decoder::yencPath(int i, const QString &dest, QString *status, QString *out
     for (const Piece &pc : pieces) {
         const qint64 begin = std::max<qint64>(pc.info.begin, 1);
         if (begin > next) {
-            *status = QStringLiteral("yEnc data missing before part ") + QString::number(pc.part);
+            o.status = QStringLiteral("yEnc data missing before part ") + QString::number(pc.part);
             return false;
         }
         if (begin < next) contiguous = false;   // overlapping parts: no combined CRC
@@ -183,112 +228,114 @@ bool Decoder::yencPath(int i, const QString &dest, QString *status, QString *out
         next = std::max(next, begin + pc.info.decoded);
     }
     if (fileSize && next - 1 < *fileSize) {
-        *status = QStringLiteral("yEnc data missing at the end of the file");
+        o.status = QStringLiteral("yEnc data missing at the end of the file");
         return false;
     }
     if (fileCrc && contiguous && (!fileSize || next - 1 == *fileSize) && crc != *fileCrc) {
-        *status = QStringLiteral("yEnc CRC mismatch in file");
+        o.status = QStringLiteral("yEnc CRC mismatch in file");
         return false;
     }
     return true;
 }
 
-bool Decoder::libraryPath(int i, const QString &dest, QString *status, QString *out)
+bool DecodeWork::libraryPath(const DecodeJob &job, DecodeOutcome &o)
 {
     UuLibrary uu;
     if (!uu.init()) {
-        *status = QStringLiteral("decoder busy");
-        m_localFailure = QStringLiteral("decoder busy (a preview or the article viewer is decoding)");
+        o.status = QStringLiteral("decoder busy");
+        o.localFailure = QStringLiteral("decoder busy (a preview or the article viewer is decoding)");
         return false;
     }
     // A long decode inside the library is not a silent server.
     uu.activity = activity;
-    const int n = int(m_store.item(i).parts.size());
+    uu.cancel = cancel;
+    const int n = int(job.parts.size());
     for (int p = 1; p <= n; ++p) {
-        const QString f = m_cache.PartCacheFile(i, p);
+        const QString &f = job.parts[size_t(p - 1)];
         if (!QFileInfo::exists(f)) {
-            log(QStringLiteral("decode error, uue file does not exist!"));
-            *status = QStringLiteral("needed uue file not found");
+            log(QStringLiteral("decode error, uue file does not exist!"), true);
+            o.status = QStringLiteral("needed uue file not found");
             return false;
         }
-        log(QStringLiteral("loading ") + f + QStringLiteral(" into decoder..."));
-        yieldNow();
+        log(QStringLiteral("loading ") + f + QStringLiteral(" into decoder..."), true);
         const int r = uu.loadFile(f);
         if (r != 0) {
-            log(QStringLiteral("decode err (UULoadFile) ") + num(r));
+            log(QStringLiteral("decode err (UULoadFile) ") + num(r), true);
             return false;
         }
         if (activity) activity();
-        yieldNow();
+        if (cancel && cancel->load()) return false;
     }
     uu.merge();
     int h = uu.listFirst();
     if (h == 0) {
-        log(QStringLiteral("Decode error: uud reports nothing to decode"));
-        *status = QStringLiteral("nothing to decode");
+        log(QStringLiteral("Decode error: uud reports nothing to decode"), true);
+        o.status = QStringLiteral("nothing to decode");
         return false;
     }
-    log(QStringLiteral("Decoder ready, attachment found."));
-    const QByteArray subject = m_store.item(i).subject;
+    log(QStringLiteral("Decoder ready, attachment found."), true);
     for (;;) {
         int h2 = 0;
         QByteArray proposed = uu.listWalk(h, &h2);
         if (proposed.size() < 200 && !proposed.contains('.')) {
-            QFile first(m_cache.PartCacheFile(i, 1));
+            QFile first(job.parts.front());
             if (first.open(QIODevice::ReadOnly)) proposed = wholeNameFromPost(first.read(64 * 1024), proposed);
         }
-        QByteArray name = libraryOutputName(proposed, subject);
+        QByteArray name = libraryOutputName(proposed, job.subject);
         if (name.isEmpty()) name = "unnamed";
-        *out = dest + fileNameFromBytes(name);
-        if (fileExists(*out)) *out = UniqueName(*out, m_core.settings.chkOldRenameStyle);
+        o.out = job.folder + fileNameFromBytes(name);
+        if (fileExists(o.out)) o.out = UniqueName(o.out, job.oldRenameStyle);
         int uuret = 0, mvret = 0;
-        const bool ok = uu.decode(h, *out, &uuret, &mvret);
+        const bool ok = uu.decode(h, o.out, &uuret, &mvret);
         if (activity) activity();
-        yieldNow();
         if (!ok) {
-            log(QStringLiteral("decode err (uuret:") + num(uuret) + QStringLiteral("  mvret:") + num(mvret) + u')');
+            log(QStringLiteral("decode err (uuret:") + num(uuret) + QStringLiteral("  mvret:") + num(mvret) + u')', true);
             QString msg;
             int severity = 0;
             if (uuret == 1 && uu.message(&msg, &severity)) {
-                *status = msg + QStringLiteral(" (severity:") + num(severity) + u')';
-                log(*status);
+                o.status = msg + QStringLiteral(" (severity:") + num(severity) + u')';
+                log(o.status, true);
             } else {
-                *status = DecodeResultText(uuret);
+                o.status = Decoder::resultText(uuret);
+                o.libraryCode = uuret;
             }
             // An I/O error is writing the output: the disk or the folder, not the post.
-            if (uuret == 1) m_localFailure = *status;
+            if (uuret == 1) o.localFailure = o.status;
             return false;
         }
         if (h2 == 0) return true;
         h = h2;
-        log(QStringLiteral("another file attachment found..."));
+        log(QStringLiteral("another file attachment found..."), true);
     }
 }
 
-void Decoder::FinishDecode(int i, bool ok, const QString &status, const QString &out)
+void Decoder::FinishDecode(const DecodeJob &job, bool ok, const QString &status, const QString &out)
 {
-    const int n = int(m_store.item(i).parts.size());
+    const int i = job.item;
     auto removeCache = [&] {
-        for (int p = 1; p <= n; ++p) {
-            const QString f = m_cache.PartCacheFile(i, p);
+        for (const QString &f : job.parts) {
             log(QStringLiteral("Removing uue file: ") + f);
             QFile file(f);
             if (!file.remove()) log(file.errorString());
         }
     };
+    // The item may have gone while its decode ran (headers cleared or reloaded): the
+    // outcome is still listed under the name it had.
+    const bool same = i >= 1 && i <= m_store.itemCount() && m_store.item(i).subject == job.subject;
+    const QString name = QString::fromLatin1(job.displayName);
     if (ok) {
         removeCache();
         log(out + QStringLiteral(" Decode successful... "));
-        AddProcessedEntry(m_processed, m_store, i, QStringLiteral("Decode successful"), out, true);
+        m_processed.add({name, QStringLiteral("Decode successful"), out, true});
         m_core.sounds.PlaySound(QStringLiteral("vtv010.wav"));
     } else {
         if (!m_core.settings.chkSaveDecodes) removeCache();
         log(out + QStringLiteral(" Decode error: ") + status);
         // What was decoded stays listed under its name: the user can still open it.
         const QString kept = !out.isEmpty() && QFileInfo(out).isFile() ? out : QString();
-        AddProcessedEntry(m_processed, m_store, i, QStringLiteral("Error: ") + status, kept, false);
+        m_processed.add({name, QStringLiteral("Error: ") + status, kept, false});
     }
-    m_batch.RemoveFromBatch(i, m_core.settings.chkAutoDelBatch, false);
+    if (same) m_batch.RemoveFromBatch(i, m_core.settings.chkAutoDelBatch, false);
 }
 
 void Decoder::LaunchProcessed(int row)

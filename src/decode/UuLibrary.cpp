@@ -1,6 +1,6 @@
 #include "UuLibrary.h"
 #include "FileNames.h"
-#include "core/Yield.h"
+#include <atomic>
 #include <QFile>
 #include <algorithm>
 #include <cerrno>
@@ -10,13 +10,14 @@
 namespace vt {
 
 namespace {
-bool g_inUse = false;
+// The library keeps global state: one user at a time, whatever the thread.
+std::atomic<bool> g_inUse{false};
 
 int busy(void *self, uuprogress *)
 {
-    if (auto *me = static_cast<UuLibrary *>(self); me && me->activity) me->activity();
-    yieldNow();
-    return 0;   // go on
+    auto *me = static_cast<UuLibrary *>(self);
+    if (me && me->activity) me->activity();
+    return me && me->cancel && me->cancel->load() ? 1 : 0;   // 1 ends the operation
 }
 
 char *filterName(void *, char *name)
@@ -37,9 +38,12 @@ UuLibrary::~UuLibrary()
 
 bool UuLibrary::init()
 {
-    if (g_inUse) return false;
-    if (UUInitialize() != UURET_OK) return false;
-    g_inUse = m_open = true;
+    if (g_inUse.exchange(true)) return false;
+    if (UUInitialize() != UURET_OK) {
+        g_inUse = false;
+        return false;
+    }
+    m_open = true;
     m_message.clear();
     m_severity = -1;
     UUSetMsgCallback(this, &UuLibrary::onMessage);

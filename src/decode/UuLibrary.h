@@ -1,7 +1,8 @@
 #pragma once
+#include <atomic>
 #include <functional>
 // The one place that talks to UUDeview's library (libuu). It keeps the library's global
-// state to one user at a time, collects its messages, and lets the event loop run while
+// state to one user at a time (on any thread), collects its messages, and reports while
 // the library works.
 #include <QByteArray>
 #include <QString>
@@ -21,6 +22,8 @@ public:
     bool isOpen() const { return m_open; }
     // Called from the library's busy callback while it works.
     std::function<void()> activity;
+    // When set, the library's work ends at its next report ("operation cancelled").
+    const std::atomic<bool> *cancel = nullptr;
 
     // Decode incomplete data as far as it goes (previews).
     void setDesperate(bool on);

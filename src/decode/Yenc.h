@@ -3,6 +3,7 @@
 // at its offset in the output file) or of a single article.
 #include <QByteArray>
 #include <QString>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -52,6 +53,8 @@ public:
     std::function<void(qint64, qint64)> partProgress;
     // Called after every block written: keeps the download watchdog quiet.
     std::function<void()> activity;
+    // When set, a decode ends between two blocks with an error.
+    const std::atomic<bool> *cancel = nullptr;
     bool useFastPath = true;
     // A part goes to its "begin=" offset; off, it starts the output file.
     bool placeAtOffset = true;

@@ -6,6 +6,7 @@
 #include "core/AppCore.h"
 #include "core/Text.h"
 #include "decode/DecodeDriver.h"
+#include "decode/DecodeQueue.h"
 #include "headers/HeaderStore.h"
 #include <QLocale>
 #include <QFile>
@@ -93,6 +94,42 @@ DownloadDriver::DownloadDriver(AppCore &core, Session &session, HeaderStore &sto
     m_progressShown.start();
     // A long decode is not a silent server.
     m_decoder.activity = [this] { m_session.downloadLastActivity = QDateTime::currentDateTimeUtc(); };
+    connect(&m_decodes, &DecodeQueue::finished, this, &DownloadDriver::onDecoded);
+}
+
+// Nothing left to fetch while decodes run: the connection says goodbye, the run goes on
+// until the last decode is in.
+void DownloadDriver::waitForDecodes()
+{
+    Session &s = m_session;
+    s.batchRunning = 1;
+    s.downloadStage = Session::kStageDecoding;
+    s.disconnect(2);
+    m_core.ui.setScanEnabled(false);
+    m_core.ui.setBar(UiState::Part, 0);
+    log(QStringLiteral("Waiting for ") + QString::number(m_decodes.pending()) + QStringLiteral(" decode(s) to finish..."), false);
+}
+
+void DownloadDriver::onDecoded(int item, bool decoded, const QString &localFailure)
+{
+    Session &s = m_session;
+    const bool running = s.batchRunning != 0 || s.downloadStage != 0;
+    if (!localFailure.isEmpty()) {
+        if (running) stopForLocalFailure(localFailure);
+        return;
+    }
+    // The decoder takes the item out of the batch; make sure the row goes whatever happened.
+    if (decoded)
+        for (int row = 0; row < m_batch.batchRows(); ++row)
+            if (m_batch.tagAt(row) == item) {
+                m_batch.dropRow(row);
+                break;
+            }
+    if (s.downloadStage == Session::kStageDecoding) {
+        s.batchRunning = 0;
+        s.downloadStage = 999;
+        BOT1();
+    }
 }
 
 void DownloadDriver::log(const QString &msg, bool record) { m_core.LogOp(msg, record); }
@@ -125,38 +162,41 @@ void DownloadDriver::BOT1()
 
     UiState &ui = m_core.ui;
     int part = 0, item = 0;
-    for (;;) {
-        if (m_batch.batchRows() == 0) {
-            done();
+    // The first row with a part still to fetch; complete items on the way go to the
+    // decode thread (rows already there are passed over).
+    for (int row = 0;;) {
+        if (row >= m_batch.batchRows()) {
+            if (m_decodes.idle()) done();
+            else waitForDecodes();
             return;
         }
-        item = m_batch.tagAt(0);
+        item = m_batch.tagAt(row);
+        if (m_decodes.contains(item)) {
+            ++row;
+            continue;
+        }
         const HeaderItem &it = m_store.item(item);
         if (!it.inBatch || it.subject.trimmed().isEmpty()) {
             // Not really queued: drop the row rather than spin on it.
-            m_batch.dropRow(0);
+            m_batch.dropRow(row);
             continue;
         }
-        ui.setBarMax(UiState::File, m_store.ItemByteTotal(item));
         qint64 have = 0;
         part = 0;
         for (int p = 1; p <= int(it.parts.size()); ++p) {
             if (m_cache.isCached(item, p)) have += it.parts[size_t(p - 1)].byteCount;
             else if (part == 0) part = p;
         }
-        ui.setBar(UiState::File, have);
-        if (part != 0) break;
-        ui.setBar(UiState::Part, 0);
-        ui.setBar(UiState::File, 0);
-        batchEta.clear();
-        fileEta.clear();
-        emit etaChanged();
-        if (!m_decoder.DecodeItem(item)) {
+        if (part != 0) {
+            ui.setBarMax(UiState::File, m_store.ItemByteTotal(item));
+            ui.setBar(UiState::File, have);
+            break;
+        }
+        if (!m_decodes.enqueue(item)) {
             stopForLocalFailure(m_decoder.localFailure());
             return;
         }
-        // The decoder takes the item out of the batch; make sure the row goes whatever happened.
-        if (m_batch.batchRows() > 0 && m_batch.tagAt(0) == item) m_batch.dropRow(0);
+        ++row;
     }
 
     // The part request.
@@ -212,6 +252,7 @@ void DownloadDriver::BOT1()
 void DownloadDriver::stopForLocalFailure(const QString &why)
 {
     Session &s = m_session;
+    m_decodes.cancelQueued();
     s.batchRunning = 0;
     s.downloadStage = 0;
     if (s.TCP2.state() == 7) s.disconnect(2);
@@ -449,6 +490,7 @@ void DownloadDriver::stop()
 {
     Session &s = m_session;
     if (s.batchRunning != 0) {
+        m_decodes.cancelQueued();
         s.downloadAbortRequested = true;
         s.batchRunning = 0;
         s.downloadStage = 0;

@@ -2,6 +2,7 @@
 // The download driver: walks the batch on the download connection, one part at a time,
 // always on the top row; stores each article in the part cache and hands a complete item
 // to the decoder.
+#include "decode/DecodeQueue.h"
 #include "nntp/Session.h"
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -45,6 +46,9 @@ public:
     void onProgress(qsizetype pendingBytes) override;
     void setIdle() override;
 
+    // Decodes queued or running on the decode thread.
+    const DecodeQueue &decodes() const { return m_decodes; }
+
     // What the driver is on (shown and tested).
     int currentItem = 0;
     int currentPartNo = 0;
@@ -64,6 +68,8 @@ signals:
 
 private:
     void done();
+    void waitForDecodes();
+    void onDecoded(int item, bool decoded, const QString &localFailure);
     void stopForLocalFailure(const QString &why);
     void skipItemOfMissingGroup();
     void skipItem();
@@ -80,6 +86,7 @@ private:
     ProcessedList &m_processed;
     PartCache &m_cache;
     Decoder &m_decoder;
+    DecodeQueue m_decodes{m_decoder};
     QElapsedTimer m_partStart;
     QElapsedTimer m_progressShown;
     std::set<QString> m_missingGroups;        // answered 411 in this run

@@ -446,7 +446,8 @@ void Session::peerClosed(int n)
     m_core.sounds.PlaySound(QStringLiteral("vtv018.wav"));
     // In the middle of a batch a close is a lost connection, like a socket error: the
     // download must come back by itself (or end with a word), never just stop.
-    const bool midBatch = n == 2 && (batchRunning != 0 || downloadStage != 0) && !downloadAbortRequested;
+    const bool midBatch = n == 2 && (batchRunning != 0 || downloadStage != 0) && downloadStage != kStageDecoding
+                          && !downloadAbortRequested;
     if (midBatch || m_core.settings.chkRestart500) emergencyRestart(n);
     else if (n == 1 && m_scan) m_scan->abortScan(false);
 }

@@ -95,6 +95,8 @@ public:
     QByteArray featureReplyBuffer;
     int scanStage = -1;
     int downloadStage = 0;
+    // Nothing left to fetch, decodes still running: the run is not over.
+    static constexpr int kStageDecoding = 7;
     int batchRunning = 0;
     QDateTime scanLastActivity;
     QDateTime downloadLastActivity;

@@ -5,6 +5,7 @@
 #include "decode/UuLibrary.h"
 #include "core/AppCore.h"
 #include "decode/DecodeDriver.h"
+#include "decode/DecodeQueue.h"
 #include "decode/FileNames.h"
 #include "download/BatchQueue.h"
 #include "download/PartCache.h"
@@ -545,4 +546,50 @@ TEST(Decode, FoldersPartZeroAndLaunching)
     EXPECT_TRUE(r.opened.isEmpty());
     r.decoder.LaunchProcessed(-1);
     EXPECT_TRUE(r.opened.isEmpty());
+}
+
+// Decodes on their own thread: results come back in the order queued and change the
+// batch only then; the program's exit while one runs ends it without touching the item
+// (its parts stay cached, it stays in the batch, no file is left).
+TEST(Decode, OnTheDecodeThread)
+{
+    DecodeRig r;
+    const QByteArray a = randomBytes(300000, 31), b = randomBytes(200000, 32);
+    const int ia = r.post("a.bin", {yencPart(a, 1, a.size(), 1, 1, "a.bin")});
+    const int ib = r.post("b.bin", {yencPart(b, 1, b.size(), 1, 1, "b.bin")});
+    {
+        DecodeQueue q(r.decoder);
+        std::vector<int> order;
+        QObject::connect(&q, &DecodeQueue::finished, [&](int item, bool decoded, const QString &why) {
+            EXPECT_TRUE(decoded) << why.toStdString();
+            order.push_back(item);
+        });
+        ASSERT_TRUE(q.enqueue(ia));
+        ASSERT_TRUE(q.enqueue(ib));
+        ASSERT_TRUE(q.enqueue(ia));   // already queued: not again
+        EXPECT_EQ(q.pending(), 2);
+        EXPECT_EQ(r.processed.rowCount(), 0) << "nothing is applied before the event loop runs";
+        ASSERT_TRUE(waitFor([&] { return q.idle(); }, 20000));
+        EXPECT_EQ(order, (std::vector<int>{ia, ib}));
+        EXPECT_EQ(readFile(r.folder() + "a.bin"), a);
+        EXPECT_EQ(readFile(r.folder() + "b.bin"), b);
+        EXPECT_EQ(r.batch.batchRows(), 0);
+    }
+    const QByteArray c = randomBytes(100000, 33);
+    const int ic = r.post("c.bin", {yencPart(c, 1, c.size(), 1, 1, "c.bin")});
+    const int rows = r.processed.rowCount();
+    {
+        DecodeQueue q(r.decoder);
+        std::atomic<bool> entered{false};
+        q.onJobStart = [&](int) {
+            entered = true;
+            while (!q.cancelling()) QThread::usleep(500);
+        };
+        ASSERT_TRUE(q.enqueue(ic));
+        ASSERT_TRUE(waitFor([&] { return entered.load(); }, 20000));
+    }   // the program ends here
+    EXPECT_EQ(r.processed.rowCount(), rows);
+    EXPECT_TRUE(r.store.item(ic).inBatch);
+    EXPECT_TRUE(QFileInfo::exists(r.cache.PartCacheFile(ic, 1)));
+    EXPECT_FALSE(QFileInfo::exists(r.folder() + "c.bin"));
 }

@@ -492,3 +492,75 @@ TEST(Download, EveryKindOfItemInOneBatch)
     // The download connection asked for twice.bin twice: the corrupt answer and the retry.
     EXPECT_EQ(server.commands().filter("ARTICLE <twice.bin.1@every>").size(), 2);
 }
+
+// User actions and timers while a decode runs on its thread (held there by the test): the
+// window goes on at once, the download carries on with the next items, and every item is
+// decoded exactly once, whatever came in between.
+TEST(Download, ActionsDuringADecode)
+{
+    const char *group = "alt.binaries.ov";
+    TestServer server({"--group", QString::fromLatin1(group) + ":1:40", "--part-bytes", "2000", "--yenc-only"});
+    enum class Action { StopThenDownload, EmergencyRestart, Nothing };
+    for (Action action : {Action::StopThenDownload, Action::EmergencyRestart, Action::Nothing}) {
+        SCOPED_TRACE(int(action));
+        DownloadRig r(server.port());
+        r.core.settings.chkAllowRestart = true;
+        ASSERT_TRUE(r.scanGroup(group));
+        const int queued = r.queue(isBinaryPost);
+        ASSERT_GT(queued, 3);
+        std::atomic<int> held{0};
+        std::atomic<bool> release{false};
+        auto &decodes = const_cast<DecodeQueue &>(r.dl.decodes());
+        decodes.onJobStart = [&](int) {
+            if (held++ > 0) return;
+            while (!release) QThread::usleep(500);
+        };
+        r.logged.clear();
+        r.dl.startCheck();
+        ASSERT_TRUE(waitFor([&] { return held > 0; }, 30000));
+        const int first = r.batch.tagAt(0);
+        EXPECT_TRUE(decodes.contains(first));
+        if (action == Action::StopThenDownload) {
+            r.dl.stop();
+            EXPECT_EQ(r.session.batchRunning, 0);
+            EXPECT_EQ(r.session.downloadStage, 0);
+            EXPECT_TRUE(decodes.contains(first)) << "the running decode finishes";
+            r.dl.startCheck();   // Download again while it runs: passes it over
+            EXPECT_EQ(r.session.batchRunning, 1);
+        } else if (action == Action::EmergencyRestart) {
+            r.session.emergencyRestart(2);
+            EXPECT_TRUE(r.core.countdown.timer().isActive());
+        }
+        // The download does not wait for the held decode: every other part is fetched and
+        // the run waits only for the decodes.
+        EXPECT_TRUE(waitFor(
+            [&] {
+                if (r.core.countdown.timer().isActive()) r.core.countdown.tick();
+                return r.session.downloadStage == Session::kStageDecoding;
+            },
+            30000));
+        EXPECT_TRUE(decodes.contains(first));
+        EXPECT_GT(decodes.pending(), 1);
+        release = true;
+        ASSERT_TRUE(waitFor(
+            [&] {
+                if (r.core.countdown.timer().isActive()) r.core.countdown.tick();
+                return r.session.batchRunning == 0 && r.session.downloadStage == 0 && decodes.idle()
+                       && !r.core.countdown.timer().isActive();
+            },
+            60000))
+            << r.logged.join('\n').toStdString();
+        // Every item once: as many rows as items, each its own file, none decoded twice.
+        EXPECT_EQ(r.batch.batchRows(), 0);
+        EXPECT_EQ(r.processed.rowCount(), queued);
+        std::set<QString> names, files;
+        for (const ProcessedEntry &e : r.processed.entries()) {
+            EXPECT_TRUE(names.insert(e.subject).second) << "decoded twice: " << e.subject.toStdString();
+            if (!e.fileName.isEmpty()) {
+                EXPECT_TRUE(files.insert(e.fileName).second);
+            }
+        }
+        EXPECT_EQ(QDir(r.core.settings.Download_Path + group).entryList(QDir::Files).size(), qsizetype(files.size()));
+        EXPECT_EQ(r.count("Done!"), 1);
+    }
+}
