@@ -4,7 +4,6 @@
 #include "DownloadRig.h"
 #include "TlsCertificates.h"
 #include "Synth.h"
-#include "core/Yield.h"
 #include <QElapsedTimer>
 #include <QTimer>
 #include <cstdio>
@@ -71,7 +70,6 @@ Result run(int partBytes, qint64 totalBytes, const QString &tlsPair = {})
         res.longestMs = std::max(res.longestMs, e);
         if (decoding) res.longestDecodeMs = std::max(res.longestDecodeMs, e);
     });
-    setYieldHook([] { QCoreApplication::processEvents(QEventLoop::AllEvents, 5); });
     resetPeak();
     res.baseKB = statusKB("VmRSS:");
     tick.start();
@@ -82,7 +80,6 @@ Result run(int partBytes, qint64 totalBytes, const QString &tlsPair = {})
     res.seconds = t.nsecsElapsed() / 1e9;
     res.wireMB = double(r.session.TCP2.bytesReceived()) / 1e6;
     tick.stop();
-    setYieldHook({});
     res.peakKB = statusKB("VmHWM:");
     for (const ProcessedEntry &e : r.processed.entries())
         if (e.ok) {

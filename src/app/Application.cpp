@@ -1,7 +1,6 @@
 #include "Application.h"
 #include "core/CommandLine.h"
 #include "core/Text.h"
-#include "core/Yield.h"
 #include "ui/ExitDialog.h"
 #include "ui/LogWindow.h"
 #include "ui/MainWindow.h"
@@ -52,9 +51,9 @@ Application::Application(const AppPaths &paths, QString rawCommandLine, Prompter
     m_session->setDownloadHandler(m_download.get());
     stores.startBatchDownload = [this] { m_download->BOT1(); };
     m_headerFile = std::make_unique<HeaderFile>(m_store, m_core->log, m_core->prompter);
+    connect(m_headerFile.get(), &HeaderFile::saveFinished, this, &Application::headersSaved);
     wireStores();
     endProcess = [] { QCoreApplication::exit(0); };
-    setYieldHook([] { QCoreApplication::processEvents(QEventLoop::AllEvents, 5); });
 
     // Sounds through Qt Multimedia, one effect per file, kept for reuse.
     auto effects = std::make_shared<std::map<QString, std::unique_ptr<QSoundEffect>>>();
@@ -75,7 +74,7 @@ Application::Application(const AppPaths &paths, QString rawCommandLine, Prompter
     buildStartup();
 }
 
-Application::~Application() { setYieldHook({}); }
+Application::~Application() = default;
 
 void Application::wireStores()
 {
@@ -165,7 +164,6 @@ void Application::bindBatch()
     });
     connect(w.cmdRestore, &QPushButton::clicked, this, [this, &w] {
         if (!m_core->prompter.askYesNo(QStringLiteral("Restore all deleted headers?"))) return;
-        yieldNow();
         m_view->ViewRefresh(true);
         w.cmdRestore->setEnabled(false);
     });
@@ -420,12 +418,17 @@ void Application::deletePreviews()
     for (const QString &f : files) d.remove(f);
 }
 
+// The save runs in steps: the window, the scan and the download go on meanwhile.
 void Application::saveHeadersNow()
 {
-    const bool visible = m_main && m_main->isVisible();
-    if (visible) m_main->cmdSaveHeaders->setEnabled(false);
-    m_headerFile->SaveHeaders(m_core->paths.headers(), m_batch.get());
-    if (visible) m_main->cmdSaveHeaders->setEnabled(true);
+    if (m_main) m_main->cmdSaveHeaders->setEnabled(false);
+    m_headerFile->startSave(m_core->paths.headers(), m_batch.get());
+}
+
+void Application::headersSaved()
+{
+    if (m_headerFile->saving()) return;
+    if (m_main) m_main->cmdSaveHeaders->setEnabled(true);
     if (m_splash) m_splash->hide();
 }
 
@@ -462,6 +465,9 @@ void Application::shutdown()
     m_core->settingsFile.SaveColumnSizes(m_core->settings);
     if (stores.saveWatch) stores.saveWatch();
     deletePreviews();
+    // A save in steps ends first: what it has taken is then on disk, and whether the
+    // headers still need saving is known.
+    m_headerFile->finishSave();
     if (!stores.headersDirty()) {
         if (stores.saveFavs) stores.saveFavs();
         if (stores.releaseHeaders) stores.releaseHeaders();
@@ -499,6 +505,8 @@ void Application::finalExit(bool save)
     if (stores.saveFavs) stores.saveFavs();
     m_main->hide();
     if (save && stores.saveHeaders) stores.saveHeaders();
+    // Ending: a save still in steps is done here and now.
+    m_headerFile->finishSave();
     m_session->disconnect(1);
     m_session->disconnect(2);
     endProcess();

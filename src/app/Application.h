@@ -115,6 +115,7 @@ private:
     void captureWindowSizes();
     void deletePreviews();
     void saveHeadersNow();
+    void headersSaved();
     void saveHeadersCommand();
     void bindBatch();
     std::array<std::pair<QTableView *, QVector<int> *>, 3> columnLists();

@@ -2,10 +2,10 @@
 #include "NewsgroupTable.h"
 #include "core/AppCore.h"
 #include "core/ListRoles.h"
-#include "core/Yield.h"
 #include "nntp/Session.h"
 #include <QFile>
 #include <QFileInfo>
+#include <QTimer>
 #include <cstring>
 
 namespace vt {
@@ -278,6 +278,21 @@ HostGroupResults::Row rowOf(const char *a, const char *b)
 
 } // namespace
 
+// A search runs in steps of about 10 ms that return to the event loop: results show as
+// they come, and the button pressed again (or the window closed) ends it at the next step.
+struct HostGroupList::Search {
+    QByteArray text;   // held for the whole search: a reload cannot pull it away underneath
+    QByteArray query, needle;
+    bool starts = false;
+    qsizetype reach = 0;
+    qsizetype occurrence = -2;   // the next place the query occurs, once looked up
+    qsizetype pos = 0;
+    QElapsedTimer clock;
+    std::vector<HostGroupResults::Row> batch;
+};
+
+HostGroupList::~HostGroupList() = default;
+
 void HostGroupList::search(const QString &queryText, SearchType type)
 {
     if (queryText.isEmpty()) {
@@ -296,36 +311,35 @@ void HostGroupList::search(const QString &queryText, SearchType type)
     m_yields = 0;
     emit stateChanged();
     results.clear();
-    QElapsedTimer clock, sinceYield;
-    clock.start();
-    sinceYield.start();
+    m_search = std::make_unique<Search>();
+    Search &q = *m_search;
+    q.clock.start();
+    q.text = hostGroupText;
+    q.query = queryText.toLatin1();
+    q.starts = type == StartsWith;
+    q.needle = q.starts ? '\n' + q.query : q.query;
+    q.reach = q.starts ? 512 : 2000;
+    QTimer::singleShot(0, this, &HostGroupList::searchStep);
+}
 
-    // Held for the whole search: a reload cannot pull the text away underneath.
-    const QByteArray text = hostGroupText;
-    const char *d = text.constData();
-    const qsizetype n = text.size();
-    const QByteArray query = queryText.toLatin1();
-    const bool starts = type == StartsWith;
-    const QByteArray needle = starts ? '\n' + query : query;
-    const qsizetype reach = starts ? 512 : 2000;
-    qsizetype occurrence = -2;   // the next place the query occurs, once looked up
-    std::vector<HostGroupResults::Row> batch;
-
-    auto elapsed = [&] { return QString::number(clock.elapsed() / 1000); };
-    auto report = [&](qsizetype pos) {
-        results.append(batch);
-        Status(QStringLiteral("Searching... (") + QString::number(m_matches) + QStringLiteral(" matching groups found)")
-               + QStringLiteral("  Time:") + elapsed() + QStringLiteral(" seconds"));
-        emit progressChanged(pos, n);
-        m_longestGap = std::max(m_longestGap, sinceYield.elapsed());
-        yieldNow();
-        ++m_yields;
-        sinceYield.restart();
-    };
-
-    qsizetype pos = 0;
+void HostGroupList::searchStep()
+{
+    if (!m_search) return;
+    Search &q = *m_search;
+    QElapsedTimer step;
+    step.start();
+    const char *d = q.text.constData();
+    const qsizetype n = q.text.size();
+    const QByteArray &query = q.query;
+    const bool starts = q.starts;
+    qsizetype pos = q.pos;
+    bool over = false;
     int lines = 0;
-    while (pos < n && !m_abort) {
+    while (!m_abort) {
+        if (pos >= n) {
+            over = true;
+            break;
+        }
         const void *cr = memchr(d + pos, '\r', size_t(n - pos));
         const qsizetype end = cr ? static_cast<const char *>(cr) - d : n;
         qsizetype a = pos, b = end;
@@ -343,15 +357,18 @@ void HostGroupList::search(const QString &queryText, SearchType type)
             const bool match = starts ? query.size() <= clen && memcmp(d + a, query.constData(), size_t(query.size())) == 0
                                       : findIn(d + a, 0, clen, query) >= 0;
             if (match) {
-                batch.push_back(rowOf(d + a, d + b));
+                q.batch.push_back(rowOf(d + a, d + b));
                 ++m_matches;
             } else {
-                if (occurrence != -1 && occurrence < end) occurrence = findIn(d, end, n, needle);
-                if (occurrence == -1) break;   // nothing further can match
-                if (occurrence > pos + reach) {
-                    const char *s = d + occurrence;
+                if (q.occurrence != -1 && q.occurrence < end) q.occurrence = findIn(d, end, n, q.needle);
+                if (q.occurrence == -1) {   // nothing further can match
+                    over = true;
+                    break;
+                }
+                if (q.occurrence > pos + q.reach) {
+                    const char *s = d + q.occurrence;
                     if (!starts) {
-                        const void *prev = memrchr(d + end, '\r', size_t(occurrence - end));
+                        const void *prev = memrchr(d + end, '\r', size_t(q.occurrence - end));
                         s = prev ? static_cast<const char *>(prev) + 1 : d + end + 1;
                     }
                     next = std::max<qsizetype>(next, s - d);
@@ -359,14 +376,27 @@ void HostGroupList::search(const QString &queryText, SearchType type)
             }
         }
         pos = next;
-        if ((++lines & 255) == 0 && sinceYield.elapsed() >= 15) report(pos);
+        if ((++lines & 255) == 0 && step.elapsed() >= 10) break;
     }
-    results.append(batch);
+    q.pos = pos;
+    results.append(q.batch);
+    q.batch.clear();
+    m_longestGap = std::max(m_longestGap, step.elapsed());
+    ++m_yields;
+    auto elapsed = [&] { return QString::number(q.clock.elapsed() / 1000); };
+    if (!over && !m_abort) {
+        Status(QStringLiteral("Searching... (") + QString::number(m_matches) + QStringLiteral(" matching groups found)")
+               + QStringLiteral("  Time:") + elapsed() + QStringLiteral(" seconds"));
+        emit progressChanged(pos, n);
+        QTimer::singleShot(0, this, &HostGroupList::searchStep);
+        return;
+    }
     emit progressChanged(n, n);
-    const qint64 ms = clock.elapsed();
+    const qint64 ms = q.clock.elapsed();
     Status((m_abort ? QStringLiteral("Search Aborted. (") : QStringLiteral("Done! (")) + QString::number(m_matches)
            + QStringLiteral(" matching groups found)")
            + (ms < 1000 ? QStringLiteral("  Time: Less than 1 second") : QStringLiteral("  Time:") + elapsed() + QStringLiteral(" seconds")));
+    m_search.reset();
     m_searching = false;
     m_abort = false;
     emit stateChanged();

@@ -5,6 +5,7 @@
 #include "nntp/Connection.h"
 #include <QAbstractTableModel>
 #include <QElapsedTimer>
+#include <memory>
 #include <vector>
 
 namespace vt {
@@ -37,6 +38,7 @@ class HostGroupList : public QObject {
     Q_OBJECT
 public:
     HostGroupList(AppCore &core, Session &session, NewsgroupTable &groups, QObject *parent = nullptr);
+    ~HostGroupList() override;
 
     enum SearchType { StartsWith, Contains };
 
@@ -65,7 +67,8 @@ public:
 
     // Kilobytes as "###,###" (whole) or "###,###.0".
     static QString kbText(qint64 bytes, bool tenths);
-    // The longest the event loop waited during the last search, and how many times it ran.
+    // The longest step of the last search (the event loop runs between steps), and how
+    // many steps it took.
     qint64 longestGapMs() const { return m_longestGap; }
     int yields() const { return m_yields; }
 
@@ -88,6 +91,9 @@ private:
     Session &m_session;
     NewsgroupTable &m_groups;
     QString m_status0, m_status1;
+    struct Search;
+    void searchStep();
+    std::unique_ptr<Search> m_search;
     bool m_loaded = false, m_downloading = false, m_searching = false, m_abort = false;
     int m_matches = 0;
     qint64 m_received = 0;

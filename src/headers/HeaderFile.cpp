@@ -5,10 +5,11 @@
 #include "core/Prompter.h"
 #include "core/StopWatch.h"
 #include "core/Text.h"
-#include "core/Yield.h"
 #include <QDate>
 #include <QFile>
+#include <QElapsedTimer>
 #include <QSaveFile>
+#include <QTimer>
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -124,97 +125,214 @@ void HeaderFile::keepBackup(const QString &path)
     ::rename(QFile::encodeName(fresh).constData(), QFile::encodeName(bak).constData());
 }
 
-bool HeaderFile::SaveHeaders(const QString &path, const BatchSink *batch)
-{
+// A save in steps. The items to save are decided when it starts, so the count line always
+// matches the item blocks; each block is written whole in one step, so an item changed
+// between steps is saved as it was or as it is, never half. The batch pairs are taken from
+// the batch as it is at the end. Clearing the store ends the save (the file stays as it was).
+struct HeaderFile::SaveJob {
+    QString path;
+    const BatchSink *batch = nullptr;
+    QSaveFile file;
+    std::vector<int> items;
+    size_t next = 0;
+    QByteArray out;
+    qint64 parts = 0;
+    quint64 generation = 0;
     CStopWatch watch;
+    explicit SaveJob(const QString &p) : path(p), file(p) {}
+};
+
+HeaderFile::HeaderFile(HeaderStore &store, OpsLog &log, Prompter &prompter, QObject *parent)
+    : QObject(parent), m_store(store), m_log(log), m_prompter(prompter)
+{
+}
+
+HeaderFile::~HeaderFile() = default;
+
+void HeaderFile::saveFailed(const QString &why)
+{
+    m_job->file.cancelWriting();
+    m_job.reset();
+    m_store.headersDirty = true;
+    m_prompter.message(QStringLiteral("Error: ") + why);
+    m_log.LogOp(QStringLiteral("Error: headers not saved: ") + why, true);
+}
+
+bool HeaderFile::beginSave(const QString &path, const BatchSink *batch)
+{
+    m_job.reset();
     HeaderStore &s = m_store;
     auto saved = [&](int i) { return !(s.item(i).deleted && !s.item(i).inBatch); };
-    int count = 0;
-    for (int i = 1; i <= s.itemCount(); ++i) count += saved(i);
-    if (count == 0) {
+    std::vector<int> items;
+    for (int i = 1; i <= s.itemCount(); ++i)
+        if (saved(i)) items.push_back(i);
+    if (items.empty()) {
         QFile::remove(path);
         QFile::remove(backupPath(path));
         m_mainWhole = false;
         s.headersDirty = false;
         return true;
     }
-    std::unordered_map<int, int> positions;
-    if (batch) {
-        const std::vector<int> rows = batch->batchItems();
-        for (size_t r = 0; r < rows.size(); ++r) positions[rows[r]] = int(r) + 1;
-    }
-
-    QSaveFile f(path);
-    auto fail = [&](const QString &why) {
-        f.cancelWriting();
-        m_prompter.message(QStringLiteral("Error: ") + why);
-        m_log.LogOp(QStringLiteral("Error: headers not saved: ") + why, true);
+    m_job = std::make_unique<SaveJob>(path);
+    SaveJob &j = *m_job;
+    j.batch = batch;
+    j.items = std::move(items);
+    j.generation = s.generation();
+    j.out.reserve(8 << 20);
+    if (!j.file.open(QIODevice::WriteOnly)) {
+        saveFailed(j.file.errorString());
         return false;
-    };
-    if (!f.open(QIODevice::WriteOnly)) return fail(f.errorString());
-
-    QByteArray out;
-    out.reserve(8 << 20);
-    putLine(out, "VTLHF15");
-    putNumLine(out, count);
-    QByteArray pairs;
-    const int total = s.itemCount();
-    const int step = std::max(1, total / 40);
-    if (progress) progress(QStringLiteral("Saving Headers"), 0, total);
-    qint64 parts = 0;
-    int k = 0;
-    for (int i = 1; i <= s.itemCount(); ++i) {
-        if (!saved(i)) continue;
-        const HeaderItem &it = s.item(i);
-        ++k;
-        putLine(out, it.subject);
-        putLine(out, dateText(it.postDate));
-        putLine(out, it.poster);
-        putNumLine(out, it.declaredTotal);
-        putNumLine(out, qint64(it.parts.size()));
-        if (it.inBatch) {
-            auto p = positions.find(i);
-            if (p != positions.end()) {
-                pairs += num(p->second).toLatin1() + "\r\n" + num(k).toLatin1() + "\r\n";
-            }
-        }
-        for (const PartRecord &p : it.parts) {
-            putNumLine(out, p.byteCount);
-            putNumLine(out, p.articleNumber);
-            putNumLine(out, p.groupKey);
-            putLine(out, p.subjectTail);
-            putLine(out, p.messageId);
-            ++parts;
-        }
-        if (out.size() > (8 << 20)) {
-            if (f.write(out) != out.size()) return fail(f.errorString());
-            out.resize(0);
-        }
-        if (afterItemWritten) afterItemWritten(k);
-        if (k % step == 0) {
-            if (progress) progress(QString(), i, total);
-            yieldNow();
-        }
     }
-    out += ' ';
-    putNum(out, batch ? batch->batchRows() : 0);
-    out += " \r\n";
-    out += pairs;
-    out += "\r\n";
-    if (f.write(out) != out.size()) return fail(f.errorString());
-    if (m_mainWhole) keepBackup(path);
-    if (!f.commit()) return fail(f.errorString());
-    m_mainWhole = true;
+    putLine(j.out, "VTLHF15");
+    putNumLine(j.out, qint64(j.items.size()));
+    // What changes from now on is for the next save.
     s.headersDirty = false;
-    m_partsWritten = parts;
-    const qint64 ms = watch.Elapsed();
+    if (progress) progress(QStringLiteral("Saving Headers"), 0, qint64(j.items.size()));
+    return true;
+}
+
+HeaderFile::SaveStep HeaderFile::saveStep(qint64 budgetMs, int maxItems)
+{
+    if (!m_job) return SaveStep::Done;
+    SaveJob &j = *m_job;
+    HeaderStore &s = m_store;
+    if (s.generation() != j.generation) {
+        j.file.cancelWriting();
+        m_job.reset();
+        s.headersDirty = true;
+        m_log.LogOp(QStringLiteral("Headers not saved: the header list was cleared while saving"), true);
+        return SaveStep::Failed;
+    }
+    QElapsedTimer step;
+    step.start();
+    int written = 0;
+    while (j.next < j.items.size()) {
+        const int i = j.items[j.next++];
+        const HeaderItem &it = s.item(i);
+        putLine(j.out, it.subject);
+        putLine(j.out, dateText(it.postDate));
+        putLine(j.out, it.poster);
+        putNumLine(j.out, it.declaredTotal);
+        putNumLine(j.out, qint64(it.parts.size()));
+        for (const PartRecord &p : it.parts) {
+            putNumLine(j.out, p.byteCount);
+            putNumLine(j.out, p.articleNumber);
+            putNumLine(j.out, p.groupKey);
+            putLine(j.out, p.subjectTail);
+            putLine(j.out, p.messageId);
+            ++j.parts;
+        }
+        if (j.out.size() > (8 << 20)) {
+            if (j.file.write(j.out) != j.out.size()) {
+                saveFailed(j.file.errorString());
+                return SaveStep::Failed;
+            }
+            j.out.resize(0);
+        }
+        if (afterItemWritten) afterItemWritten(int(j.next));
+        if ((budgetMs > 0 && step.elapsed() >= budgetMs) || (maxItems > 0 && ++written >= maxItems)) break;
+    }
+    if (progress) progress(QString(), qint64(j.next), qint64(j.items.size()));
+    if (j.next < j.items.size()) return SaveStep::More;
+
+    // The batch as it is now: (position, ordinal) for every saved item in it.
+    std::unordered_map<int, int> positions;
+    if (j.batch) {
+        const std::vector<int> rows = j.batch->batchItems();
+        for (size_t r = 0; r < rows.size(); ++r) positions.emplace(rows[r], int(r) + 1);
+    }
+    QByteArray pairs;
+    int pairCount = 0;
+    for (size_t k = 0; k < j.items.size(); ++k) {
+        const auto p = positions.find(j.items[k]);
+        if (p == positions.end()) continue;
+        pairs += num(p->second).toLatin1() + "\r\n" + num(qint64(k) + 1).toLatin1() + "\r\n";
+        ++pairCount;
+    }
+    j.out += ' ';
+    putNum(j.out, pairCount);
+    j.out += " \r\n";
+    j.out += pairs;
+    j.out += "\r\n";
+    if (j.file.write(j.out) != j.out.size()) {
+        saveFailed(j.file.errorString());
+        return SaveStep::Failed;
+    }
+    if (m_mainWhole) keepBackup(j.path);
+    if (!j.file.commit()) {
+        saveFailed(j.file.errorString());
+        return SaveStep::Failed;
+    }
+    m_mainWhole = true;
+    m_partsWritten = j.parts;
+    const qint64 ms = j.watch.Elapsed();
     if (ms > 0) {
         const double secs = double(ms) / 1000.0;
-        m_log.LogOp(QStringLiteral("Saved") + num(parts) + QStringLiteral(" headers in ") + fmt(secs, 2, false)
-                        + QStringLiteral(" seconds (") + fmt(double(parts) / secs, 0, true) + QStringLiteral(" HPS)"),
+        m_log.LogOp(QStringLiteral("Saved") + num(j.parts) + QStringLiteral(" headers in ") + fmt(secs, 2, false)
+                        + QStringLiteral(" seconds (") + fmt(double(j.parts) / secs, 0, true) + QStringLiteral(" HPS)"),
                     true);
     }
-    return true;
+    m_job.reset();
+    return SaveStep::Done;
+}
+
+bool HeaderFile::SaveHeaders(const QString &path, const BatchSink *batch)
+{
+    cancelSave();
+    if (!beginSave(path, batch)) return false;
+    for (;;) {
+        const SaveStep st = saveStep(0);
+        if (st != SaveStep::More) return st == SaveStep::Done;
+    }
+}
+
+void HeaderFile::startSave(const QString &path, const BatchSink *batch)
+{
+    if (m_job) {
+        // One at a time: the one running ends, then one more takes what changed since.
+        m_saveAgain = true;
+        return;
+    }
+    m_saveAgain = false;
+    if (!beginSave(path, batch)) {
+        emit saveFinished(false);
+        return;
+    }
+    if (!m_job) {
+        emit saveFinished(true);
+        return;
+    }
+    QTimer::singleShot(0, this, [this, path, batch] { continueSave(path, batch); });
+}
+
+void HeaderFile::continueSave(const QString &path, const BatchSink *batch)
+{
+    if (!m_job) return;   // finished or cancelled meanwhile
+    const SaveStep st = saveStep(kSaveStepMs);
+    if (st == SaveStep::More) {
+        QTimer::singleShot(0, this, [this, path, batch] { continueSave(path, batch); });
+        return;
+    }
+    emit saveFinished(st == SaveStep::Done);
+    if (m_saveAgain) startSave(path, batch);
+}
+
+void HeaderFile::finishSave()
+{
+    if (!m_job) return;
+    m_saveAgain = false;
+    SaveStep st = SaveStep::More;
+    while (st == SaveStep::More) st = saveStep(0);
+    emit saveFinished(st == SaveStep::Done);
+}
+
+void HeaderFile::cancelSave()
+{
+    if (!m_job) return;
+    m_job->file.cancelWriting();
+    m_job.reset();
+    m_store.headersDirty = true;
+    m_saveAgain = false;
 }
 
 bool HeaderFile::LoadHeaders(const QString &path, BatchSink *batch)
@@ -360,10 +478,8 @@ bool HeaderFile::parse(const QString &path, Loaded &out)
         const int index = s.appendLoadedItem(std::move(it));
         s.AddHash(subject, poster, index);
         ++out.loaded;
-        if (i % step == 0) {
-            if (progress) progress(QString(), i, N);
-            yieldNow();
-        }
+        // Start-up, before the window: the splash hears how far it is.
+        if (i % step == 0 && progress) progress(QString(), i, N);
     }
     // The batch: C rows, then (position, ordinal) pairs, then an empty line. Only what the
     // file holds whole counts; ordinals of items that were not read are dropped later.

@@ -2,7 +2,9 @@
 // npending.dat: the items, their parts and the batch order, as lines of text. Version 15
 // is written; 14, 12 and 11 are read and converted. Saving replaces the file only once the
 // new one is complete.
+#include <QObject>
 #include <QString>
+#include <memory>
 #include <functional>
 #include <utility>
 #include <vector>
@@ -14,14 +16,32 @@ class HeaderStore;
 class OpsLog;
 class Prompter;
 
-class HeaderFile {
+class HeaderFile : public QObject {
+    Q_OBJECT
 public:
-    HeaderFile(HeaderStore &store, OpsLog &log, Prompter &prompter) : m_store(store), m_log(log), m_prompter(prompter) {}
+    HeaderFile(HeaderStore &store, OpsLog &log, Prompter &prompter, QObject *parent = nullptr);
+    ~HeaderFile() override;
 
     // status text, value, maximum: the splash window's label and bar.
     std::function<void(const QString &, qint64, qint64)> progress;
 
+    // Saves here and now (the exit, the tests); a save in steps that is running goes.
     bool SaveHeaders(const QString &path, const BatchSink *batch);
+    // Saves in steps of about kSaveStepMs that return to the event loop; saveFinished
+    // tells the end. Asked again while one runs, one more follows it.
+    void startSave(const QString &path, const BatchSink *batch);
+    bool saving() const { return bool(m_job); }
+    void cancelSave();
+    // Runs the rest of a save in steps here and now (the program is ending).
+    void finishSave();
+    static constexpr qint64 kSaveStepMs = 10;
+
+    // The steps themselves (tests drive them one by one). beginSave false: failed at once;
+    // true with nothing running: there was nothing to save.
+    enum class SaveStep { More, Done, Failed };
+    bool beginSave(const QString &path, const BatchSink *batch);
+    SaveStep saveStep(qint64 budgetMs, int maxItems = 0);   // 0, 0: to the end
+
     // Loads into the (empty) store, re-indexes, and rebuilds the batch through batch. A
     // damaged file (cut short) gives every whole item and batch entry it still holds, or the
     // previous save when that is whole; it is kept beside as "npending.dat.damaged".
@@ -34,6 +54,9 @@ public:
     // Test hook: called after every item block written (a crash can be simulated here).
     std::function<void(int written)> afterItemWritten;
 
+signals:
+    void saveFinished(bool ok);
+
 private:
     struct Loaded {
         qint64 declared = 0;   // items the file says it holds
@@ -45,6 +68,11 @@ private:
     bool parse(const QString &path, Loaded &out);
     void applyBatch(const Loaded &l, BatchSink *batch);
     void keepBackup(const QString &path);
+    struct SaveJob;
+    void saveFailed(const QString &why);
+    void continueSave(const QString &path, const BatchSink *batch);
+    std::unique_ptr<SaveJob> m_job;
+    bool m_saveAgain = false;
 
     HeaderStore &m_store;
     OpsLog &m_log;

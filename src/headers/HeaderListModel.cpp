@@ -2,7 +2,6 @@
 #include "core/Settings.h"
 #include "HeaderStore.h"
 #include "ItemText.h"
-#include "core/Yield.h"
 #include "groups/NewsgroupTable.h"
 #include <QDate>
 #include <algorithm>
@@ -131,7 +130,6 @@ void HeaderListModel::setRows(std::vector<int> rows)
 
 void HeaderListModel::ViewRefresh(bool restoreDeleted)
 {
-    yieldNow();
     std::vector<int> rows;
     rows.reserve(m_rows.size());
     for (int i = 1; i <= m_store.itemCount(); ++i) {

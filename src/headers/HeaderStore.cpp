@@ -54,6 +54,7 @@ HeaderStore::~HeaderStore() = default;
 
 void HeaderStore::clear()
 {
+    ++m_generation;
     m_items.assign(1, HeaderItem{});
     m_partIndex.clear();
     m_partIndex.resize(1);

@@ -81,6 +81,8 @@ public:
     // A copy of the text in the store's string arena.
     QByteArray internText(const char *p, qsizetype n) { return intern(p, n); }
     void clear();
+    // Changes when the store is cleared: work that holds item numbers can tell.
+    quint64 generation() const { return m_generation; }
     void reserveItems(int n);
 
 private:
@@ -93,6 +95,7 @@ private:
     std::vector<std::unique_ptr<char[]>> m_arena;
     size_t m_arenaLeft = 0;
     char *m_arenaAt = nullptr;
+    quint64 m_generation = 0;
 
     std::vector<HeaderItem> m_items;              // position 0 unused
     std::vector<std::unique_ptr<PartIndex>> m_partIndex;   // per item, built for long items

@@ -2,7 +2,6 @@
 // the two searches with their skipping, abort, and adding the chosen groups.
 #include "Posts.h"
 #include "TestSupport.h"
-#include "core/Yield.h"
 #include "groups/HostGroupList.h"
 #include "nntp/Session.h"
 #include <QFile>
@@ -112,6 +111,7 @@ TEST(HostGroups, BothSearchTypesCaseAndTotals)
     ASSERT_TRUE(r.downloadAndWait());
     auto run = [&](const QString &q, HostGroupList::SearchType t) {
         r.list.search(q, t);
+        EXPECT_TRUE(waitFor([&] { return !r.list.searching(); }));
         return r.names();
     };
     const QStringList tree = run("alt.binaries.", HostGroupList::StartsWith);
@@ -171,19 +171,18 @@ TEST(HostGroups, PressingSearchAgainAborts)
     ASSERT_TRUE(writeFile(r.list.filePath(), text));
     r.list.Preload_groups();
     ASSERT_TRUE(r.list.searchable());
-    int pressed = 0, atPress = 0;
-    setYieldHook([&] {
-        if (pressed++ == 0) {
-            atPress = r.list.matches();
-            r.list.search("alt.abort", HostGroupList::Contains);   // the button again, while it runs
-        }
-    });
+    // The button again while it runs, once the first results show.
     r.list.search("alt.abort", HostGroupList::Contains);
-    setYieldHook({});
-    ASSERT_GT(pressed, 0) << "the search let the event loop run";
+    EXPECT_TRUE(r.list.searching());
+    ASSERT_TRUE(waitFor([&] { return r.list.results.rowCount() > 0 || !r.list.searching(); }));
+    ASSERT_TRUE(r.list.searching()) << "the search returns to the event loop before its end";
+    r.list.search("alt.abort", HostGroupList::Contains);
+    ASSERT_TRUE(waitFor([&] { return !r.list.searching(); }));
+    const int atPress = r.list.matches();
     EXPECT_TRUE(r.list.statusText(0).startsWith("Search Aborted. (" + QString::number(atPress) + " matching groups found)"))
         << r.list.statusText(0).toStdString();
     EXPECT_LT(atPress, 300000);
+    EXPECT_GT(r.list.yields(), 1);
     EXPECT_EQ(r.list.results.rowCount(), atPress);
     EXPECT_FALSE(r.list.searching());
 }

@@ -247,3 +247,60 @@ TEST(HeaderFile, MutatedFilesNeverCrash)
         for (int row : r.batch.rows()) ASSERT_TRUE(row >= 1 && row <= r.store.itemCount());
     }
 }
+
+// A save in steps while the store changes between them (a scan filing headers, deletes,
+// the batch reordered, items downloaded out of it): the file holds exactly the items the
+// save started with, each whole, and loads back whole with a batch that refers to them.
+// Clearing the store ends the save and leaves the previous file as it was.
+TEST(HeaderFile, SaveInStepsWhileTheStoreChanges)
+{
+    Env e;
+    for (int i = 0; i < 8; ++i) e.add("Item" + QByteArray::number(i), 2 + i % 3);
+    e.batch.AddToBatch(5);
+    e.batch.AddToBatch(2);
+    e.batch.AddToBatch(7);
+    ASSERT_TRUE(e.file.SaveHeaders(e.path(), &e.batch));
+    const QByteArray before = e.read();
+
+    ASSERT_TRUE(e.file.beginSave(e.path(), &e.batch));
+    EXPECT_FALSE(e.store.headersDirty);
+    int steps = 0;
+    for (HeaderFile::SaveStep st = HeaderFile::SaveStep::More; st == HeaderFile::SaveStep::More; ++steps) {
+        st = e.file.saveStep(0, 1);
+        ASSERT_NE(st, HeaderFile::SaveStep::Failed);
+        switch (steps) {
+        case 1: e.add("Filed during the save", 3); break;                        // a burst crunched
+        case 2: e.store.item(1).deleted = true; break;                           // written already
+        case 3: e.store.item(8).deleted = true; break;                           // not written yet
+        case 4: e.batch.RemoveFromBatch(5, false, false); break;                 // decoded meanwhile
+        case 5: e.store.item(7).parts.resize(1); break;                          // changed before it is written
+        case 6: e.batch.AddToBatch(3); break;
+        default: break;
+        }
+        e.store.headersDirty = true;
+    }
+    EXPECT_EQ(steps, 8);
+    EXPECT_TRUE(e.store.headersDirty) << "changes made during the save are for the next one";
+
+    Env l;
+    l.write(e.read());
+    ASSERT_TRUE(l.file.LoadHeaders(l.path(), &l.batch));
+    EXPECT_FALSE(QFile::exists(l.path() + ".damaged"));
+    ASSERT_EQ(l.store.itemCount(), 8);
+    EXPECT_EQ(l.store.item(1).subject, "Item0");
+    EXPECT_EQ(l.store.item(7).parts.size(), 1u);
+    EXPECT_EQ(l.store.item(6).parts.size(), 4u);
+    EXPECT_EQ(l.store.item(8).subject, "Item7");
+    // The batch as it was at the end: 2, 7, 3 (5 left it).
+    EXPECT_EQ(l.batch.rows(), (std::vector<int>{2, 7, 3}));
+
+    // Cleared in the middle: no file is replaced.
+    e.write(before);
+    ASSERT_TRUE(e.file.beginSave(e.path(), &e.batch));
+    EXPECT_EQ(e.file.saveStep(0, 1), HeaderFile::SaveStep::More);
+    e.store.clear();
+    EXPECT_EQ(e.file.saveStep(0, 1), HeaderFile::SaveStep::Failed);
+    EXPECT_FALSE(e.file.saving());
+    EXPECT_TRUE(e.store.headersDirty);
+    EXPECT_EQ(e.read(), before);
+}

@@ -163,6 +163,10 @@ TEST(Application, HeadersAndBatchSurviveARestart)
     b.prompter.setAnswer(true);
     b.app->groups().addGroup("alt.test");
     b.app->mainWindow()->cmdSaveHeaders->click();
+    // The save runs in steps between turns of the event loop; the button waits for it.
+    EXPECT_TRUE(b.app->headerFile().saving());
+    EXPECT_FALSE(b.app->mainWindow()->cmdSaveHeaders->isEnabled());
+    ASSERT_TRUE(test::waitFor([&] { return !b.app->headerFile().saving() && b.app->mainWindow()->cmdSaveHeaders->isEnabled(); }));
     QFile f(b.dir.path() + "/npending.dat");
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     EXPECT_EQ(f.readAll(), saved) << "the same database and batch, byte for byte";
@@ -583,4 +587,36 @@ TEST(Program, ScansTheTestServerFromTheWindow)
     QFile out(dir.path() + "/favs.txt");
     out.open(QIODevice::ReadOnly);
     EXPECT_EQ(out.readAll(), QByteArray("alt.binaries.one,1149,False,1\r\n"));
+}
+
+// Save pressed while a scan files headers: the save runs in steps beside the scan, and the
+// file it leaves loads back whole, with every item it counts.
+TEST(Program, SaveDuringAScanLoadsBackWhole)
+{
+    test::TestServer server({"--group", "alt.binaries.big:1:30000", "--latency", "2"});
+    QTemporaryDir dir;
+    test::writeFile(dir.path() + "/VANTREL.INI", "[Options]\r\nNews_Host=127.0.0.1\r\nNews_Port=" + QByteArray::number(server.port())
+                                                     + "\r\nchkAutodownload=0\r\nDownload_Path=" + (dir.path() + "/dl/").toUtf8() + "\r\n");
+    test::writeFile(dir.path() + "/favs.txt", "alt.binaries.big,0,False,1\r\n");
+    QuietPrompter prompter(true);
+    Application app(AppPaths(dir.path()), {}, &prompter);
+    app.endProcess = [] {};
+    app.start();
+    app.session().connectForScan();
+    ASSERT_TRUE(test::waitFor([&] { return app.store().itemCount() > 0; }, 20000));
+    app.mainWindow()->cmdSaveHeaders->click();
+    EXPECT_TRUE(app.session().scanInProgress) << "saved while the scan runs";
+    ASSERT_TRUE(test::waitFor([&] { return !app.headerFile().saving(); }, 20000));
+    ASSERT_TRUE(test::waitFor([&] { return !app.session().scanInProgress && app.session().TCP1.state() == 0; }, 60000));
+
+    HeaderStore loaded;
+    BatchQueue batch(loaded);
+    OpsLog log;
+    HeaderFile reader(loaded, log, prompter);
+    ASSERT_TRUE(reader.LoadHeaders(dir.path() + "/npending.dat", &batch));
+    EXPECT_FALSE(QFile::exists(dir.path() + "/npending.dat.damaged"));
+    const QByteArray head = test::readFile(dir.path() + "/npending.dat").left(40);
+    EXPECT_EQ(QByteArray::number(loaded.itemCount()), head.split('\n').value(1).trimmed());
+    EXPECT_GT(loaded.itemCount(), 0);
+    EXPECT_LE(loaded.itemCount(), app.store().itemCount());
 }
