@@ -87,6 +87,7 @@ bool Connection::sendLine(const QByteArray &text)
 
 void Connection::resetConversation()
 {
+    m_hold = false;
     m_inFlight.clear();
     m_greeted = false;
     m_readerStep = ReaderStep::None;
@@ -223,8 +224,26 @@ void Connection::onReadyRead()
     m_received += got;
     QPointer<Connection> self(this);
     emit dataArrived(m_framer.pendingBytes());
+    if (self) deliver();
+}
+
+// One reply per turn of the event loop: a read that brought several large replies (two
+// overview bursts asked for ahead) does not hold the loop for all of them at once.
+void Connection::setHold(bool on)
+{
+    m_hold = on;
+    if (!on && !m_deliverQueued && m_framer.pendingBytes() > 0) {
+        m_deliverQueued = true;
+        QMetaObject::invokeMethod(this, &Connection::deliver, Qt::QueuedConnection);
+    }
+}
+
+void Connection::deliver()
+{
+    m_deliverQueued = false;
+    QPointer<Connection> self(this);
     Reply r;
-    while (self && m_framer.next(r)) {
+    while (!m_hold && m_framer.next(r)) {
         if (!m_greeted) {
             m_greeted = true;
         } else {
@@ -232,10 +251,19 @@ void Connection::onReadyRead()
             if (!m_inFlight.empty()) m_inFlight.pop_front();
             if (!readerModeStep(r)) continue;
         }
+        const bool large = r.data.size() > kLargeReply;
         emit replyReceived(r);
         // A handler may have closed us; the framer was reset then and yields nothing more.
+        if (!self || m_hold) return;
+        if (large) {
+            if (!m_deliverQueued && m_framer.pendingBytes() > 0) {
+                m_deliverQueued = true;
+                QMetaObject::invokeMethod(this, &Connection::deliver, Qt::QueuedConnection);
+            }
+            return;
+        }
     }
-    if (self && m_streaming) {
+    if (m_streaming) {
         QByteArray piece;
         if (m_framer.takeReceived(piece) > 0) emit bodyReceived(piece);
     }

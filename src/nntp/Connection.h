@@ -43,6 +43,9 @@ public:
     bool receivingMultiline() const { return m_framer.inMultiline(); }
     // Multi-line replies are handed on as they arrive (bodyReceived), not held until complete.
     void setStreaming(bool on) { m_streaming = on; }
+    // Holds back complete replies (they are handed on, in order, once released): the
+    // reader is still busy with the last one over several turns of the event loop.
+    void setHold(bool on);
 
 signals:
     void replyReceived(const vt::Reply &reply);
@@ -55,6 +58,10 @@ signals:
 
 private:
     void onReadyRead();
+    void deliver();
+    static constexpr qsizetype kLargeReply = 64 * 1024;
+    bool m_deliverQueued = false;
+    bool m_hold = false;
     void write(const QByteArray &text);
     void resetConversation();
     // False when the reply was taken here (reader mode being switched on).

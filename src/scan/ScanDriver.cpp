@@ -1,4 +1,5 @@
 #include "ScanDriver.h"
+#include <QTimer>
 #include "SubjectParser.h"
 #include "core/AppCore.h"
 #include "core/Text.h"
@@ -242,7 +243,8 @@ void ScanDriver::onBurst(const QByteArray &burst)
         m_ahead = xoverCommand(overviewRangeEnd, overviewRangeEnd + m_core.settings.sldXOVER);
         m_session.sendScan(m_ahead);
     }
-    parse_xoverdata(burst);
+    beginCrunch(burst);
+    crunchStep();
 }
 
 void ScanDriver::onNoOverview(const QByteArray &reply)
@@ -253,45 +255,74 @@ void ScanDriver::onNoOverview(const QByteArray &reply)
     afterBurst();
 }
 
-void ScanDriver::parse_xoverdata(const QByteArray &burstIn)
+// A burst is crunched in slices of kSliceLines lines, each its own turn of the event loop
+// (the window answers, a save goes on). Until the burst is done, the scan connection
+// holds back its next replies, so that they are taken in the order they came, as if the
+// burst had been crunched at once.
+void ScanDriver::parse_xoverdata(const QByteArray &burst)
 {
-    const QByteArray burst = burstIn;   // our own copy: handlers may run while we yield
+    beginCrunch(burst);
+    while (!crunchLines(0)) {
+    }
+    endCrunch();
+}
+
+void ScanDriver::beginCrunch(const QByteArray &burst)
+{
+    m_crunch = std::make_unique<Crunch>();
+    m_crunch->burst = burst;
     m_watch.Reset();
     burstHeaderCount = 0;
     burstHighArticle = 0;
-    const int N = m_core.settings.chkAgressiveHeaderCrunch ? 100 : 4;
+}
 
+qsizetype ScanDriver::Crunch::lineEndFrom(qsizetype from) const
+{
     const char *d = burst.constData();
     const qsizetype n = burst.size();
-    auto findCrLf = [&](qsizetype from) -> qsizetype {
-        while (from < n) {
-            const void *cr = memchr(d + from, '\r', size_t(n - from));
-            if (!cr) return -1;
-            const qsizetype p = static_cast<const char *>(cr) - d;
-            if (p + 1 < n && d[p + 1] == '\n') return p;
-            from = p + 1;
-        }
-        return -1;
-    };
-    qsizetype cr = findCrLf(0);
-    qsizetype lineStart = 0;
-    bool first = true;
-    while (cr >= 0) {
-        const qsizetype lineEnd = first ? cr + 1 : cr;   // the first line keeps its CR
-        const qsizetype len = lineEnd - lineStart;
-        if (len == 0 || (len == 1 && d[lineStart] == '.')) break;
-        xover_proccess(burst, lineStart, lineEnd);
-        // A burst crunches in milliseconds: the progress line, but no yield to the event
-        // loop, which could re-enter the scan in the middle of a burst.
+    while (from < n) {
+        const void *cr = memchr(d + from, '\r', size_t(n - from));
+        if (!cr) return -1;
+        const qsizetype p = static_cast<const char *>(cr) - d;
+        if (p + 1 < n && d[p + 1] == '\n') return p;
+        from = p + 1;
+    }
+    return -1;
+}
+
+bool ScanDriver::crunchLines(int most)
+{
+    Crunch &c = *m_crunch;
+    const int N = m_core.settings.chkAgressiveHeaderCrunch ? 100 : 4;
+    const char *d = c.burst.constData();
+    if (c.cr == -2) c.cr = c.lineEndFrom(0);
+    int lines = 0;
+    while (c.cr >= 0) {
+        if (most > 0 && lines++ >= most) return false;
+        const qsizetype lineEnd = c.first ? c.cr + 1 : c.cr;   // the first line keeps its CR
+        const qsizetype len = lineEnd - c.lineStart;
+        if (len == 0 || (len == 1 && d[c.lineStart] == '.')) break;
+        xover_proccess(c.burst, c.lineStart, lineEnd);
+        // The progress line: the first of a burst, then at most ten a second, which is all
+        // anyone can read.
         if (++yieldCounter > N) {
             yieldCounter = 0;
-            ReportCrunchProgress();
+            if (!c.reported || m_progressShown.elapsed() >= 100) {
+                ReportCrunchProgress();
+                c.reported = true;
+                m_progressShown.restart();
+            }
         }
-        first = false;
-        lineStart = cr + 2;
-        cr = findCrLf(lineStart);
+        c.first = false;
+        c.lineStart = c.cr + 2;
+        c.cr = c.lineEndFrom(c.lineStart);
     }
+    return true;
+}
 
+void ScanDriver::endCrunch()
+{
+    m_crunch.reset();
     // The server has nothing more up to the range's end (or the group's, when that comes
     // first): a burst that ends early, even an empty one, still moves the mark that far.
     m_groups.set_high_msg(currentGroupKey, std::min(overviewRangeEnd, groupLast), false);
@@ -303,6 +334,21 @@ void ScanDriver::parse_xoverdata(const QByteArray &burstIn)
     m_groups.set_high_msg(currentGroupKey, burstHighArticle, false);
     afterBurst();
 }
+
+void ScanDriver::crunchStep()
+{
+    if (!m_crunch) return;   // the scan was stopped meanwhile
+    m_session.scanLastActivity = QDateTime::currentDateTimeUtc();
+    if (!crunchLines(kSliceLines)) {
+        m_session.TCP1.setHold(true);
+        QTimer::singleShot(0, this, &ScanDriver::crunchStep);
+        return;
+    }
+    endCrunch();
+    m_session.TCP1.setHold(false);
+}
+
+bool ScanDriver::crunching() const { return bool(m_crunch); }
 
 void ScanDriver::afterBurst()
 {
@@ -411,6 +457,10 @@ void ScanDriver::ReportCrunchProgress()
 
 void ScanDriver::abortScan(bool byUser)
 {
+    // A burst half crunched stays so: what was filed is kept, the rest comes again with
+    // the next scan (the mark has not moved past it).
+    m_crunch.reset();
+    m_session.TCP1.setHold(false);
     m_session.disconnect(1);
     clearOverviewRangeStart();
     if (m_session.scanInProgress) {

@@ -4,7 +4,9 @@
 #include "core/StopWatch.h"
 #include "nntp/Session.h"
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QObject>
+#include <memory>
 #include <functional>
 
 namespace vt {
@@ -38,7 +40,10 @@ public:
     void clearOverviewRangeStart() override;
 
     void requestNextBurst();
+    // A whole burst at once (tests); the scan itself crunches in slices (onBurst).
     void parse_xoverdata(const QByteArray &burst);
+    bool crunching() const;
+    static constexpr int kSliceLines = 1000;
     void xover_proccess(const QByteArray &burst, qsizetype from, qsizetype to);
     void add_articleheader(const QByteArray &poster, const QByteArray &subject, qint32 number, const QByteArray &bytes,
                            const QByteArray &date, const QByteArray &msgid);
@@ -77,6 +82,19 @@ signals:
     void countersChanged();
 
 private:
+    struct Crunch {
+        QByteArray burst;
+        qsizetype lineStart = 0;
+        qsizetype cr = -2;   // the next line's CR, -2 before the first look
+        bool first = true;
+        bool reported = false;
+        qsizetype lineEndFrom(qsizetype from) const;
+    };
+    void beginCrunch(const QByteArray &burst);
+    bool crunchLines(int most);   // true when the burst is done; most 0: all
+    void endCrunch();
+    void crunchStep();
+    std::unique_ptr<Crunch> m_crunch;
     void finishScan();
     void afterBurst();
     void forgetRequestAhead();
@@ -90,6 +108,7 @@ private:
     HeaderStore &m_store;
     QString m_currentGroupName;
     CStopWatch m_watch;
+    QElapsedTimer m_progressShown;
     bool m_haveRange = false;           // a burst was asked for in the current group
     QByteArray m_ahead;                 // the next burst's request, sent while this one is crunched
     std::vector<QByteArray> m_stale;    // requests sent ahead whose replies are not wanted

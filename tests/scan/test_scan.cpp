@@ -9,6 +9,7 @@
 #include "scan/ScanDriver.h"
 #include "scan/SubjectParser.h"
 #include <QFile>
+#include <QTimer>
 #include <gtest/gtest.h>
 #include <map>
 
@@ -232,18 +233,60 @@ TEST(Scan, FavouritesWithoutKeysStillScan)
     EXPECT_TRUE(s.has("30 new articles in alt.binaries.one"));
 }
 
-TEST(Scan, UserAbort)
+// Stop while the scan waits for a burst, and while a burst is crunched in slices (each a
+// turn of the event loop, the next replies held back meanwhile): the scan ends there, no
+// phantom scan follows, and the next scan files every header once.
+TEST(Scan, UserAbortWhileWaitingAndWhileCrunching)
 {
-    TestServer server({"--group", "alt.binaries.one:1000:100", "--fault", "XOVER=stall"});
+    {
+        TestServer server({"--group", "alt.binaries.one:1000:100", "--fault", "XOVER=stall"});
+        Scan s(server.port());
+        s.groups.addGroup("alt.binaries.one");
+        s.session.connectForScan();
+        ASSERT_TRUE(waitFor([&] { return s.session.scanStage == 12; }));
+        s.scan.abortScan(true);
+        EXPECT_TRUE(s.has("Scan Aborted by user."));
+        EXPECT_EQ(s.scan.groupListIndex, 0);
+        EXPECT_FALSE(s.session.scanInProgress);
+        EXPECT_EQ(s.session.TCP1.state(), 0);
+    }
+    TestServer server({"--yenc-only", "--latency", "5", "--group", "alt.binaries.big:1:9000"});
+    synth::Options o;
+    o.mixed = false;
+    const std::map<QByteArray, int> want = expectedItems(synth::makeGroup("alt.binaries.big", 1, 9000, o), 1);
     Scan s(server.port());
-    s.groups.addGroup("alt.binaries.one");
+    s.core.settings.sldXOVER = 2500;
+    s.groups.addGroup("alt.binaries.big");
+    // Stop pressed while the first slice runs: it is taken before the next slice.
+    int filed = -1;
+    bool wasCrunching = false;
+    QMetaObject::Connection press = QObject::connect(&s.core.log, &OpsLog::statusChanged, [&](const QString &m) {
+        if (filed >= 0 || !m.startsWith("Crunching header burst")) return;
+        filed = 0;
+        QTimer::singleShot(0, [&] {
+            wasCrunching = s.scan.crunching();
+            filed = s.store.itemCount();
+            s.scan.abortScan(true);
+        });
+    });
     s.session.connectForScan();
-    ASSERT_TRUE(waitFor([&] { return s.session.scanStage == 12; }));
-    s.scan.abortScan(true);
-    EXPECT_TRUE(s.has("Scan Aborted by user."));
-    EXPECT_EQ(s.scan.groupListIndex, 0);
+    ASSERT_TRUE(waitFor([&] { return filed > 0; }, 20000));
+    QObject::disconnect(press);
+    EXPECT_TRUE(wasCrunching);
+    EXPECT_FALSE(s.scan.crunching());
     EXPECT_FALSE(s.session.scanInProgress);
     EXPECT_EQ(s.session.TCP1.state(), 0);
+    s.logged.clear();
+    test::spin(200);
+    EXPECT_EQ(s.store.itemCount(), filed) << "the crunch does not go on";
+    EXPECT_TRUE(s.logged.filter("Scan Initiated").isEmpty()) << s.logged.join('\n').toStdString();
+    EXPECT_EQ(s.session.TCP1.state(), 0);
+
+    ASSERT_TRUE(s.run(60000)) << s.logged.join('\n').toStdString();
+    qint64 parts = 0;
+    EXPECT_EQ(filedItems(s.store, &parts), want) << "every header once, in slices and after the stop";
+    EXPECT_EQ(parts, 9000);
+    EXPECT_EQ(s.groups.lastReadByKey(1), 9000);
 }
 
 namespace {
