@@ -592,4 +592,26 @@ TEST(Decode, OnTheDecodeThread)
     EXPECT_TRUE(r.store.item(ic).inBatch);
     EXPECT_TRUE(QFileInfo::exists(r.cache.PartCacheFile(ic, 1)));
     EXPECT_FALSE(QFileInfo::exists(r.folder() + "c.bin"));
+
+    // The headers cleared while the decode runs: the outcome is listed under the name the
+    // item had, and nothing of the store or the batch is touched.
+    {
+        DecodeQueue q(r.decoder);
+        std::atomic<bool> entered{false}, release{false};
+        q.onJobStart = [&](int) {
+            entered = true;
+            while (!release) QThread::usleep(500);
+        };
+        ASSERT_TRUE(q.enqueue(ic));
+        ASSERT_TRUE(waitFor([&] { return entered.load(); }, 20000));
+        r.batch.RemoveFromBatch(ic, false, false);
+        r.store.clear();
+        release = true;
+        ASSERT_TRUE(waitFor([&] { return q.idle(); }, 20000));
+    }
+    ASSERT_EQ(r.processed.rowCount(), rows + 1);
+    EXPECT_EQ(r.processed.entry(rows).status, "Decode successful");
+    EXPECT_EQ(r.processed.entry(rows).subject, "c.bin");
+    EXPECT_EQ(readFile(r.folder() + "c.bin"), c);
+    EXPECT_EQ(r.store.itemCount(), 0);
 }

@@ -294,6 +294,19 @@ TEST(HeaderFile, SaveInStepsWhileTheStoreChanges)
     // The batch as it was at the end: 2, 7, 3 (5 left it).
     EXPECT_EQ(l.batch.rows(), (std::vector<int>{2, 7, 3}));
 
+    // Save asked again while one runs: one more follows it and takes what changed.
+    e.add("After the first save", 1);
+    int finished = 0;
+    QObject::connect(&e.file, &HeaderFile::saveFinished, [&](bool ok) { finished += ok; });
+    e.file.startSave(e.path(), &e.batch);
+    e.file.startSave(e.path(), &e.batch);
+    e.add("During it", 1);
+    ASSERT_TRUE(test::waitFor([&] { return finished == 2 && !e.file.saving(); }));
+    Env m;
+    m.write(e.read());
+    ASSERT_TRUE(m.file.LoadHeaders(m.path(), &m.batch));
+    EXPECT_EQ(m.store.item(m.store.itemCount()).subject, "During it");
+
     // Cleared in the middle: no file is replaced.
     e.write(before);
     ASSERT_TRUE(e.file.beginSave(e.path(), &e.batch));
