@@ -33,6 +33,7 @@ namespace vt {
 
 namespace {
 constexpr int kTwipsPerPixel = 15;
+constexpr int kFitRows = 20;
 }
 
 Application::Application(const AppPaths &paths, QString rawCommandLine, Prompter *prompter)
@@ -383,6 +384,8 @@ void Application::fitUnsavedColumnsToFirstRows()
         auto fit = [view = view, widths = widths, conns] {
             if (view->model()->rowCount() == 0) return;
             for (const QMetaObject::Connection &c : *conns) QObject::disconnect(c);
+            // The first rows only: measuring every text of a long list takes seconds.
+            view->horizontalHeader()->setResizeContentsPrecision(kFitRows);
             view->resizeColumnsToContents();
             for (int c = 0; c < view->model()->columnCount(); ++c) {
                 const int floor = c < widths->size() ? (*widths)[c] : 0;

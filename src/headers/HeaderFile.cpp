@@ -21,6 +21,9 @@ namespace vt {
 namespace {
 
 constexpr qint64 kEpochJd = 2440588;   // 1970-01-01
+// Bytes handed to the file at once: small enough that a write the kernel holds back (too
+// much not yet on disk) does not hold a save step long.
+constexpr qsizetype kWriteChunk = 1 << 20;
 
 void putNum(QByteArray &out, qint64 v)
 {
@@ -139,6 +142,7 @@ struct HeaderFile::SaveJob {
     qint64 parts = 0;
     quint64 generation = 0;
     CStopWatch watch;
+    bool commitElsewhere = false;   // the last step leaves the commit to a thread
     explicit SaveJob(const QString &p) : path(p), file(p) {}
 };
 
@@ -147,7 +151,10 @@ HeaderFile::HeaderFile(HeaderStore &store, OpsLog &log, Prompter &prompter, QObj
 {
 }
 
-HeaderFile::~HeaderFile() = default;
+HeaderFile::~HeaderFile()
+{
+    if (m_commitThread.joinable()) m_commitThread.join();
+}
 
 void HeaderFile::saveFailed(const QString &why)
 {
@@ -178,7 +185,7 @@ bool HeaderFile::beginSave(const QString &path, const BatchSink *batch)
     j.batch = batch;
     j.items = std::move(items);
     j.generation = s.generation();
-    j.out.reserve(8 << 20);
+    j.out.reserve(kWriteChunk + (1 << 20));
     if (!j.file.open(QIODevice::WriteOnly)) {
         saveFailed(j.file.errorString());
         return false;
@@ -222,7 +229,7 @@ HeaderFile::SaveStep HeaderFile::saveStep(qint64 budgetMs, int maxItems)
             putLine(j.out, p.messageId);
             ++j.parts;
         }
-        if (j.out.size() > (8 << 20)) {
+        if (j.out.size() > kWriteChunk) {
             if (j.file.write(j.out) != j.out.size()) {
                 saveFailed(j.file.errorString());
                 return SaveStep::Failed;
@@ -258,11 +265,21 @@ HeaderFile::SaveStep HeaderFile::saveStep(qint64 budgetMs, int maxItems)
         saveFailed(j.file.errorString());
         return SaveStep::Failed;
     }
+    // Putting it in place waits for the disk (a sync of the whole file, and the old backup
+    // freed): a save in steps does that on a thread of its own.
+    if (j.commitElsewhere) return SaveStep::Written;
     if (m_mainWhole) keepBackup(j.path);
-    if (!j.file.commit()) {
-        saveFailed(j.file.errorString());
+    const bool ok = j.file.commit();
+    return committed(ok, ok ? QString() : j.file.errorString());
+}
+
+HeaderFile::SaveStep HeaderFile::committed(bool ok, const QString &error)
+{
+    if (!ok) {
+        saveFailed(error);
         return SaveStep::Failed;
     }
+    SaveJob &j = *m_job;
     m_mainWhole = true;
     m_partsWritten = j.parts;
     const qint64 ms = j.watch.Elapsed();
@@ -302,15 +319,34 @@ void HeaderFile::startSave(const QString &path, const BatchSink *batch)
         emit saveFinished(true);
         return;
     }
+    m_job->commitElsewhere = true;
     QTimer::singleShot(0, this, [this, path, batch] { continueSave(path, batch); });
 }
 
 void HeaderFile::continueSave(const QString &path, const BatchSink *batch)
 {
-    if (!m_job) return;   // finished or cancelled meanwhile
+    if (!m_job || m_committing) return;   // finished, cancelled or ending meanwhile
     const SaveStep st = saveStep(kSaveStepMs);
     if (st == SaveStep::More) {
         QTimer::singleShot(0, this, [this, path, batch] { continueSave(path, batch); });
+        return;
+    }
+    if (st == SaveStep::Written) {
+        m_committing = true;
+        SaveJob *job = m_job.get();
+        const bool backup = m_mainWhole;
+        m_commitThread = std::thread([this, job, path, batch, backup] {
+            if (backup) keepBackup(path);
+            m_commitOk = job->file.commit();
+            m_commitError = m_commitOk ? QString() : job->file.errorString();
+            QMetaObject::invokeMethod(this, [this, path, batch] {
+                if (!m_committing) return;   // finishSave took it
+                m_commitThread.join();
+                m_committing = false;
+                emit saveFinished(committed(m_commitOk, m_commitError) == SaveStep::Done);
+                if (m_saveAgain) startSave(path, batch);
+            }, Qt::QueuedConnection);
+        });
         return;
     }
     emit saveFinished(st == SaveStep::Done);
@@ -322,13 +358,20 @@ void HeaderFile::finishSave()
     if (!m_job) return;
     m_saveAgain = false;
     SaveStep st = SaveStep::More;
-    while (st == SaveStep::More) st = saveStep(0);
+    if (m_committing) {
+        m_commitThread.join();
+        m_committing = false;
+        st = committed(m_commitOk, m_commitError);
+    } else {
+        m_job->commitElsewhere = false;
+        while (st == SaveStep::More) st = saveStep(0);
+    }
     emit saveFinished(st == SaveStep::Done);
 }
 
 void HeaderFile::cancelSave()
 {
-    if (!m_job) return;
+    if (!m_job || m_committing) return;   // a file being put in place is left to finish
     m_job->file.cancelWriting();
     m_job.reset();
     m_store.headersDirty = true;

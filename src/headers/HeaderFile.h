@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QString>
 #include <memory>
+#include <thread>
 #include <functional>
 #include <utility>
 #include <vector>
@@ -27,18 +28,18 @@ public:
 
     // Saves here and now (the exit, the tests); a save in steps that is running goes.
     bool SaveHeaders(const QString &path, const BatchSink *batch);
-    // Saves in steps of about kSaveStepMs that return to the event loop; saveFinished
+    // Saves in steps of about kSaveStepMs ms that return to the event loop; saveFinished
     // tells the end. Asked again while one runs, one more follows it.
     void startSave(const QString &path, const BatchSink *batch);
     bool saving() const { return bool(m_job); }
     void cancelSave();
     // Runs the rest of a save in steps here and now (the program is ending).
     void finishSave();
-    static constexpr qint64 kSaveStepMs = 10;
+    static constexpr qint64 kSaveStepMs = 8;
 
     // The steps themselves (tests drive them one by one). beginSave false: failed at once;
     // true with nothing running: there was nothing to save.
-    enum class SaveStep { More, Done, Failed };
+    enum class SaveStep { More, Written, Done, Failed };
     bool beginSave(const QString &path, const BatchSink *batch);
     SaveStep saveStep(qint64 budgetMs, int maxItems = 0);   // 0, 0: to the end
 
@@ -71,8 +72,13 @@ private:
     struct SaveJob;
     void saveFailed(const QString &why);
     void continueSave(const QString &path, const BatchSink *batch);
+    SaveStep committed(bool ok, const QString &error);
     std::unique_ptr<SaveJob> m_job;
     bool m_saveAgain = false;
+    bool m_committing = false;
+    std::thread m_commitThread;
+    bool m_commitOk = false;
+    QString m_commitError;
 
     HeaderStore &m_store;
     OpsLog &m_log;
