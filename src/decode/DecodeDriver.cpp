@@ -117,6 +117,7 @@ bool Decoder::prepare(int i, DecodeJob *job)
     job->displayName = itemDisplayName(it);
     job->folder = dest;
     job->oldRenameStyle = m_core.settings.chkOldRenameStyle;
+    job->keepFailedParts = m_core.settings.chkSaveDecodes;
     const int n = int(it.parts.size());
     for (int p = 1; p <= n; ++p) {
         job->parts.push_back(m_cache.PartCacheFile(i, p));
@@ -137,7 +138,7 @@ bool Decoder::finish(const DecodeJob &job, const DecodeOutcome &o)
         if (!o.localFailure.isEmpty()) log(QStringLiteral("Decode not done: ") + o.localFailure);
         return false;
     }
-    FinishDecode(job, o.ok, o.status, o.out);
+    FinishDecode(job, o.ok, o.status, o.out, o.partsRemoved);
     return true;
 }
 
@@ -162,7 +163,22 @@ DecodeOutcome DecodeWork::run(const DecodeJob &job)
     else o.status = QStringLiteral("needed uue file not found");
     o.ok = ok;
     o.cancelled = cancel && cancel->load();
+    // Unlinking a post's cache files takes a while on a large post: done here, not where
+    // the outcome is applied. A decode that could not be done keeps them for the next run.
+    if (!o.cancelled && o.localFailure.isEmpty() && (o.ok || !job.keepFailedParts)) {
+        removeParts(job);
+        o.partsRemoved = true;
+    }
     return o;
+}
+
+void DecodeWork::removeParts(const DecodeJob &job)
+{
+    for (const QString &f : job.parts) {
+        log(QStringLiteral("Removing uue file: ") + f, true);
+        QFile file(f);
+        if (!file.remove()) log(file.errorString(), true);
+    }
 }
 
 bool DecodeWork::yencPath(const DecodeJob &job, DecodeOutcome &o)
@@ -309,15 +325,11 @@ bool DecodeWork::libraryPath(const DecodeJob &job, DecodeOutcome &o)
     }
 }
 
-void Decoder::FinishDecode(const DecodeJob &job, bool ok, const QString &status, const QString &out)
+void Decoder::FinishDecode(const DecodeJob &job, bool ok, const QString &status, const QString &out, bool partsRemoved)
 {
     const int i = job.item;
     auto removeCache = [&] {
-        for (const QString &f : job.parts) {
-            log(QStringLiteral("Removing uue file: ") + f);
-            QFile file(f);
-            if (!file.remove()) log(file.errorString());
-        }
+        if (!partsRemoved) m_work.removeParts(job);
     };
     // The item may have gone while its decode ran (headers cleared or reloaded): the
     // outcome is still listed under the name it had.

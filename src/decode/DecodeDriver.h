@@ -32,6 +32,7 @@ struct DecodeJob {
     std::vector<QString> parts;      // cache files of parts 1..n
     std::vector<bool> partZero;      // a part numbered 0 (no file data)
     bool oldRenameStyle = false;
+    bool keepFailedParts = false;    // a failed decode leaves its parts in the cache
 };
 
 struct DecodeOutcome {
@@ -40,6 +41,7 @@ struct DecodeOutcome {
     QString localFailure;   // not the post's fault: nothing changes, the item stays
     int libraryCode = -1;   // the library's return code when it failed (for its sound)
     bool cancelled = false;
+    bool partsRemoved = false;   // the cache files went with the decode
 };
 
 // The file work of one decode (yEnc with our decoder, everything else through libuu).
@@ -55,6 +57,8 @@ public:
     YencDecoder yenc;
 
     DecodeOutcome run(const DecodeJob &job);
+    // The job's cache files go, each said in the log.
+    void removeParts(const DecodeJob &job);
 
 private:
     bool yencPath(const DecodeJob &job, DecodeOutcome &o);
@@ -82,7 +86,7 @@ public:
     QString DecodeResultText(int code);
     static QString resultText(int code);
     QString DecodeFolder(int item);
-    void FinishDecode(const DecodeJob &job, bool ok, const QString &status, const QString &out);
+    void FinishDecode(const DecodeJob &job, bool ok, const QString &status, const QString &out, bool partsRemoved = false);
     // Double click on a processed row (0-based, -1 = none selected).
     void LaunchProcessed(int row);
 

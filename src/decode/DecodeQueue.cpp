@@ -1,4 +1,5 @@
 #include "DecodeQueue.h"
+#include <QElapsedTimer>
 #include <QMetaObject>
 #include <QPointer>
 #include <algorithm>
@@ -26,10 +27,21 @@ DecodeQueue::DecodeQueue(Decoder &decoder, QObject *parent)
     w.log = [this](const QString &m, bool record) {
         QMetaObject::invokeMethod(this, [this, m, record] { m_decoder.logFromWork(m, record); }, Qt::QueuedConnection);
     };
-    w.fileProgress = [this](qint64 v, qint64 max) {
+    // Progress and activity a few times a second: enough for a bar and a watchdog, and
+    // little work for this thread while the decode runs.
+    auto due = [](QElapsedTimer &t) {
+        if (t.isValid() && t.elapsed() < 100) return false;
+        t.start();
+        return true;
+    };
+    w.fileProgress = [this, due](qint64 v, qint64 max) {
+        thread_local QElapsedTimer shown;
+        if (v != max && !due(shown)) return;
         QMetaObject::invokeMethod(this, [this, v, max] { m_decoder.fileProgressFromWork(v, max); }, Qt::QueuedConnection);
     };
-    w.activity = [this] {
+    w.activity = [this, due] {
+        thread_local QElapsedTimer heard;
+        if (!due(heard)) return;
         QMetaObject::invokeMethod(this, [this] {
             if (m_decoder.activity) m_decoder.activity();
         }, Qt::QueuedConnection);
