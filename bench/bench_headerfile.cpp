@@ -1,5 +1,6 @@
 // npending.dat with 2,000,000 parts: save and load times, the file size, and the start-up
 // of the program with that file until its main window answers events.
+#include "LoopGap.h"
 #include "SynthOverview.h"
 #include "app/Application.h"
 #include "core/AppCore.h"
@@ -52,21 +53,17 @@ int main(int argc, char **argv)
         // The save as the window runs it: in steps, with the event loop turning between
         // them (a timer notes the longest gap).
         for (int run = 1; run <= 2; ++run) {
-            QElapsedTimer t, gap;
-            qint64 longest = 0;
+            QElapsedTimer t;
             bool finished = false, ok = false;
             QObject::connect(&file, &HeaderFile::saveFinished, &file, [&](bool good) {
                 finished = true;
                 ok = good;
             }, Qt::SingleShotConnection);
-            QTimer tick;
-            tick.setInterval(1);
-            QObject::connect(&tick, &QTimer::timeout, [&] { longest = std::max(longest, gap.restart()); });
+            LoopGap gap;
             t.start();
-            gap.start();
-            tick.start();
             file.startSave(path, &batch);
             while (!finished) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+            const qint64 longest = gap.longestMs();
             printf("save in steps %d: %.3f s, %s, longest event-loop step %lld ms\n", run, t.nsecsElapsed() / 1e9,
                    ok ? "written" : "FAILED", (long long)longest);
         }

@@ -4,6 +4,7 @@
 // next request in flight while it crunches, so it should lose almost nothing to it.
 //
 //   bench_scan [headers] [burst]     defaults 200000 and 3000
+#include "LoopGap.h"
 #include "TestSupport.h"
 #include "core/AppCore.h"
 #include "groups/NewsgroupTable.h"
@@ -38,18 +39,13 @@ double scanSeconds(quint16 port, int burst, qint64 *headers, qint64 *longestMs)
     ScanDriver scan(core, session, groups, store);
     bool done = false;
     QObject::connect(&core.log, &OpsLog::statusChanged, [&](const QString &m) { done |= m.startsWith("Scan Complete."); });
-    QElapsedTimer t, gap;
-    qint64 longest = 0;
-    QTimer tick;
-    tick.setInterval(1);
-    QObject::connect(&tick, &QTimer::timeout, [&] { longest = std::max(longest, gap.restart()); });
+    QElapsedTimer t;
+    LoopGap gap;
     t.start();
-    gap.start();
-    tick.start();
     session.connectForScan();
     test::waitFor([&] { return done; }, 600000);
     const double s = t.nsecsElapsed() / 1e9;
-    *longestMs = std::max(*longestMs, longest);
+    *longestMs = std::max(*longestMs, gap.longestMs());
     *headers = store.partsReadTotal;
     return done ? s : -1;
 }

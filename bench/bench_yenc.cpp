@@ -3,6 +3,7 @@
 // its CRC, against sabyenc3 on the same bytes (bench/sabyenc_bench.py, skipped when the
 // module is missing); and a 100 MB multi-part post from its cache files into the output
 // file through the decode driver, fast and scalar, with the longest event-loop step.
+#include "LoopGap.h"
 #include "Synth.h"
 #include "core/Prompter.h"
 #include <QDir>
@@ -312,24 +313,15 @@ int main(int argc, char **argv)
     for (int n = 0; n < 2 * rounds; ++n) {
         const bool fast = n % 2 == 0;
         decoder.yenc.useFastPath = fast;
-        QElapsedTimer gap;
         decodeEnd = 0;
-        qint64 longest = 0;
-        QTimer tick;
-        tick.setInterval(1);
-        QObject::connect(&tick, &QTimer::timeout, [&] {
-            longest = std::max(longest, gap.elapsed());
-            gap.restart();
-        });
-        tick.start();
-        gap.start();
+        LoopGap gap;
         t.start();
         bool finished = false;
         QObject::connect(&queue, &DecodeQueue::finished, &queue, [&] { finished = true; }, Qt::SingleShotConnection);
         queue.enqueue(items[size_t(n)]);
         while (!finished) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         const double all = t.nsecsElapsed() / 1e9, s = decodeEnd;
-        tick.stop();
+        const qint64 longest = gap.longestMs();
         best[fast] = std::min(best[fast], s);
         bestAll[fast] = std::min(bestAll[fast], all);
         const ProcessedEntry &e = processed.entry(processed.rowCount() - 1);
