@@ -6,6 +6,7 @@
 #include <QAbstractTableModel>
 #include <QElapsedTimer>
 #include <memory>
+#include <deque>
 #include <vector>
 
 namespace vt {
@@ -31,7 +32,7 @@ public:
     const Row &row(int r) const { return m_rows[size_t(r)]; }
 
 private:
-    std::vector<Row> m_rows;
+    std::deque<Row> m_rows;   // grows by a million rows in a search: no moving them all
 };
 
 class HostGroupList : public QObject {
