@@ -48,7 +48,8 @@ Application::Application(const AppPaths &paths, QString rawCommandLine, Prompter
     m_view->itemLife = [this](int i) { return m_batch->ItemLife(i); };
     m_cache = std::make_unique<PartCache>(m_core->settings, *m_groups, m_store);
     m_decoder = std::make_unique<Decoder>(*m_core, m_store, *m_groups, *m_batch, m_processed, *m_cache);
-    m_download = std::make_unique<DownloadDriver>(*m_core, *m_session, m_store, *m_batch, m_processed, *m_cache, *m_decoder);
+    m_download = std::make_unique<DownloadDriver>(*m_core, *m_session, m_store, *m_batch, m_processed, *m_cache, *m_decoder,
+                                                  m_nzb);
     m_session->setDownloadHandler(m_download.get());
     stores.startBatchDownload = [this] { m_download->BOT1(); };
     m_headerFile = std::make_unique<HeaderFile>(m_store, m_core->log, m_core->prompter);
@@ -98,6 +99,8 @@ void Application::wireStores()
     };
     stores.loadHeaders = [this, &c] {
         m_headerFile->LoadHeaders(c.paths.headers(), m_batch.get());
+        m_nzb.load(c.paths.nzbOrigins());
+        m_nzb.prune(m_store);
         m_view->ViewRefresh(false);
         if (m_main) {
             m_main->lblMCount->setText(m_scan->readCounterText());
@@ -426,6 +429,7 @@ void Application::saveHeadersNow()
 {
     if (m_main) m_main->cmdSaveHeaders->setEnabled(false);
     m_headerFile->startSave(m_core->paths.headers(), m_batch.get());
+    m_nzb.save(m_core->paths.nzbOrigins());
 }
 
 void Application::headersSaved()

@@ -16,6 +16,7 @@
 #include "headers/HeaderStore.h"
 #include "headers/WatchList.h"
 #include "nntp/Session.h"
+#include "nzb/NzbImport.h"
 #include "scan/ScanDriver.h"
 #include "ui/WidgetPrompter.h"
 #include <QObject>
@@ -145,6 +146,7 @@ private:
     ProcessedList m_processed;
     std::unique_ptr<PartCache> m_cache;
     std::unique_ptr<Decoder> m_decoder;
+    NzbCatalog m_nzb;
     std::unique_ptr<DownloadDriver> m_download;
     std::unique_ptr<HeaderFile> m_headerFile;
     bool m_terminating = false;

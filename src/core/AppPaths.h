@@ -22,6 +22,7 @@ public:
     QString opsLog() const { return file(QStringLiteral("OPSLOG.TXT")); }
     QString favs() const { return file(QStringLiteral("favs.txt")); }
     QString headers() const { return file(QStringLiteral("npending.dat")); }
+    QString nzbOrigins() const { return file(QStringLiteral("nzb.dat")); }
     QString watch() const { return file(QStringLiteral("WATCH.TXT")); }
     QString hostGroups() const { return file(QStringLiteral("HOSTGRPS.TXT")); }
     QString soundFolder() const { return file(QStringLiteral("sfx/")); }

@@ -120,8 +120,10 @@ bool Decoder::prepare(int i, DecodeJob *job)
     job->keepFailedParts = m_core.settings.chkSaveDecodes;
     const int n = int(it.parts.size());
     for (int p = 1; p <= n; ++p) {
-        job->parts.push_back(m_cache.PartCacheFile(i, p));
-        job->partZero.push_back(partZero(i, p));
+        // A part that no server had decodes as a gap: its marker goes with the cache files.
+        const bool missing = !m_cache.isCached(i, p) && m_cache.isMissing(i, p);
+        job->parts.push_back(missing ? m_cache.missingMarker(i, p) : m_cache.PartCacheFile(i, p));
+        job->partZero.push_back(missing || partZero(i, p));
     }
     return true;
 }
@@ -150,6 +152,14 @@ bool Decoder::DecodeItem(int i)
     return finish(job, m_work.run(job));
 }
 
+// The last part that carries file data (a missing last part leaves only a marker).
+static int lastDataPart(const DecodeJob &job)
+{
+    for (int p = int(job.parts.size()) - 1; p > 0; --p)
+        if (!job.partZero[size_t(p)]) return p;
+    return int(job.parts.size()) - 1;
+}
+
 DecodeOutcome DecodeWork::run(const DecodeJob &job)
 {
     DecodeOutcome o;
@@ -158,7 +168,7 @@ DecodeOutcome DecodeWork::run(const DecodeJob &job)
     yenc.activity = activity;
     const int n = int(job.parts.size());
     bool ok = false;
-    if (n > 0 && yenc.yEncCheck(job.parts.back())) ok = yencPath(job, o);
+    if (n > 0 && yenc.yEncCheck(job.parts[size_t(lastDataPart(job))])) ok = yencPath(job, o);
     else if (n > 0) ok = libraryPath(job, o);
     else o.status = QStringLiteral("needed uue file not found");
     o.ok = ok;
@@ -184,7 +194,7 @@ void DecodeWork::removeParts(const DecodeJob &job)
 bool DecodeWork::yencPath(const DecodeJob &job, DecodeOutcome &o)
 {
     const int n = int(job.parts.size());
-    QByteArray name = safeFileNameBytes(yenc.yEncGetFilename(job.parts.back()));
+    QByteArray name = safeFileNameBytes(yenc.yEncGetFilename(job.parts[size_t(lastDataPart(job))]));
     if (name.isEmpty()) name = safeFileNameBytes(job.displayName);
     if (name.isEmpty()) name = "unnamed";
     o.out = job.folder + fileNameFromBytes(name);

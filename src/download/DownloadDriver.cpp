@@ -8,6 +8,7 @@
 #include "decode/DecodeDriver.h"
 #include "decode/DecodeQueue.h"
 #include "headers/HeaderStore.h"
+#include "nzb/NzbImport.h"
 #include <QLocale>
 #include <QFile>
 #include <cerrno>
@@ -86,9 +87,10 @@ QString DurationText(qint64 s)
 }
 
 DownloadDriver::DownloadDriver(AppCore &core, Session &session, HeaderStore &store, BatchQueue &batch,
-                               ProcessedList &processed, PartCache &cache, Decoder &decoder, QObject *parent)
+                               ProcessedList &processed, PartCache &cache, Decoder &decoder, const NzbCatalog &nzb,
+                               QObject *parent)
     : QObject(parent), m_core(core), m_session(session), m_store(store), m_batch(batch), m_processed(processed),
-      m_cache(cache), m_decoder(decoder)
+      m_cache(cache), m_decoder(decoder), m_nzb(nzb)
 {
     m_partStart.start();
     m_progressShown.start();
@@ -183,9 +185,10 @@ void DownloadDriver::BOT1()
         }
         qint64 have = 0;
         part = 0;
+        const bool imported = !it.parts.empty() && it.parts.front().groupKey == kNzbGroupKey;
         for (int p = 1; p <= int(it.parts.size()); ++p) {
             if (m_cache.isCached(item, p)) have += it.parts[size_t(p - 1)].byteCount;
-            else if (part == 0) part = p;
+            else if (part == 0 && !(imported && m_cache.isMissing(item, p))) part = p;
         }
         if (part != 0) {
             ui.setBarMax(UiState::File, m_store.ItemByteTotal(item));
@@ -202,7 +205,8 @@ void DownloadDriver::BOT1()
     // The part request.
     const HeaderItem &it = m_store.item(item);
     const PartRecord &pr = it.parts[size_t(part - 1)];
-    if (m_missingGroups.count(m_cache.groupOfPart(item, part))) {
+    m_nzbPart = pr.groupKey == kNzbGroupKey;
+    if (!m_nzbPart && m_missingGroups.count(m_cache.groupOfPart(item, part))) {
         currentItem = item;
         partGroup = m_cache.groupOfPart(item, part);
         skipItemOfMissingGroup();
@@ -212,6 +216,14 @@ void DownloadDriver::BOT1()
     m_partStart.restart();
     s.downloadLastActivity = QDateTime::currentDateTimeUtc();
     partGroup = m_cache.groupOfPart(item, part);
+    if (m_nzbPart) {
+        m_nzbGroups.clear();
+        if (const NzbOrigin *o = m_nzb.originOf(it))
+            for (const QString &g : o->groups)
+                if (!m_missingGroups.count(g)) m_nzbGroups << g;
+        m_nzbGroupAt = 0;
+        partGroup = m_nzbGroups.value(0);
+    }
     currentMessageId = QByteArray(pr.messageId.constData(), pr.messageId.size()).trimmed();
     currentArticleNumber = QByteArray::number(pr.articleNumber);
     if (it.subject.contains("[xx/000"))
@@ -227,13 +239,7 @@ void DownloadDriver::BOT1()
     log(QStringLiteral("Downloading: ") + currentTitle, false);
 
     if (s.downloadStage == 999) {
-        if (partGroup != downloadGroup) {
-            downloadGroup = partGroup;
-            if (!downloadGroup.isEmpty()) s.sendDownload("GROUP " + downloadGroup.toLatin1());
-        } else {
-            s.downloadBuffer.clear();
-            requestArticle(currentMessageId, 1);
-        }
+        selectGroupOrAsk();
     } else {
         if (s.TCP2.state() == 8) {
             s.closeConnection(2);
@@ -292,9 +298,48 @@ void DownloadDriver::startDownloadGroup()
     s.downloadBuffer.clear();
     m_partStart.restart();
     s.downloadLastActivity = QDateTime::currentDateTimeUtc();
-    downloadGroup = partGroup;
+    downloadGroup.clear();
     m_core.ui.setScanEnabled(false);
-    if (!partGroup.isEmpty()) s.sendDownload("GROUP " + partGroup.toLatin1());
+    selectGroupOrAsk();
+}
+
+// The part's group when the connection is in another one; otherwise the article at once
+// (a message-id needs no group, and a part of no group has none to select).
+void DownloadDriver::selectGroupOrAsk()
+{
+    Session &s = m_session;
+    s.downloadBuffer.clear();
+    if (!partGroup.isEmpty() && partGroup != downloadGroup) {
+        downloadGroup = partGroup;
+        s.sendDownload("GROUP " + downloadGroup.toLatin1());
+    } else {
+        s.downloadStage = 5;
+        requestArticle(currentMessageId, 1);
+    }
+}
+
+// An imported part not in this group: the next group its NZB lists, and when none is
+// left the part is missing; the rest of the post still comes, for par2 to mend.
+void DownloadDriver::nextNzbGroupOrMissing()
+{
+    Session &s = m_session;
+    s.downloadBuffer.clear();
+    while (++m_nzbGroupAt < m_nzbGroups.size()) {
+        if (m_missingGroups.count(m_nzbGroups[m_nzbGroupAt])) continue;
+        partGroup = m_nzbGroups[m_nzbGroupAt];
+        log(QStringLiteral("Not in ") + downloadGroup + QStringLiteral(", trying ") + partGroup + QStringLiteral(": ")
+                + currentTitle,
+            true);
+        selectGroupOrAsk();
+        return;
+    }
+    log(QStringLiteral("Segment ") + QString::number(currentPartNo) + QStringLiteral(" not on the server, left for repair: ")
+            + currentTitle,
+        true);
+    m_cache.markMissing(currentItem, currentPartNo);
+    s.batchRunning = 0;
+    s.downloadStage = 999;
+    BOT1();
 }
 
 void DownloadDriver::onDownloadReply(const QByteArray &reply)
@@ -304,6 +349,9 @@ void DownloadDriver::onDownloadReply(const QByteArray &reply)
         s.downloadStage = 5;
         s.downloadBuffer.clear();
         requestArticle(currentMessageId, 1);
+    } else if (m_nzbPart && (reply.startsWith("430 ") || reply.startsWith("423 ") || reply.startsWith("411 "))) {
+        if (reply.startsWith("411 ")) m_missingGroups.insert(partGroup);
+        nextNzbGroupOrMissing();
     } else if (reply.startsWith("430 ")) {
         s.downloadBuffer.clear();
         if (articleAttempt != 2) {

@@ -16,6 +16,7 @@ class AppCore;
 class BatchQueue;
 class Decoder;
 class HeaderStore;
+class NzbCatalog;
 class PartCache;
 class ProcessedList;
 
@@ -27,7 +28,7 @@ class DownloadDriver : public QObject, public DownloadHandler {
     Q_OBJECT
 public:
     DownloadDriver(AppCore &core, Session &session, HeaderStore &store, BatchQueue &batch, ProcessedList &processed,
-                   PartCache &cache, Decoder &decoder, QObject *parent = nullptr);
+                   PartCache &cache, Decoder &decoder, const NzbCatalog &nzb, QObject *parent = nullptr);
 
     // The Download button and the status light.
     void startCheck();
@@ -76,6 +77,8 @@ private:
     void articleData(qint64 totalBytes);
     void restartPart();
     void requestArticle(const QByteArray &which, int attempt);
+    void selectGroupOrAsk();
+    void nextNzbGroupOrMissing();
     double partElapsedMs() const;
     void log(const QString &msg, bool record);
 
@@ -86,6 +89,11 @@ private:
     ProcessedList &m_processed;
     PartCache &m_cache;
     Decoder &m_decoder;
+    const NzbCatalog &m_nzb;
+    // A part of an imported post is asked for by message-id in each group its NZB lists.
+    bool m_nzbPart = false;
+    QStringList m_nzbGroups;
+    int m_nzbGroupAt = 0;
     DecodeQueue m_decodes{m_decoder};
     QElapsedTimer m_partStart;
     QElapsedTimer m_progressShown;

@@ -2,6 +2,8 @@
 #include "core/Settings.h"
 #include "groups/NewsgroupTable.h"
 #include "headers/HeaderStore.h"
+#include "nzb/NzbImport.h"
+#include <QFile>
 #include <QDir>
 #include <QFileInfo>
 
@@ -24,16 +26,31 @@ QString PartCache::groupOfPart(int item, int part) const
 
 QString PartCache::PartCacheFile(int item, int part)
 {
-    const QString group = groupOfPart(item, part);
+    const HeaderItem &it = m_store.item(item);
+    const bool inRange = part >= 1 && part <= int(it.parts.size());
+    const QString group = inRange && it.parts[size_t(part - 1)].groupKey == kNzbGroupKey ? QStringLiteral("_nzb")
+                                                                                         : groupOfPart(item, part);
     const QString base = m_settings.Cache_Path;
     const QString key = base + group;
     if (!m_ensured.contains(key)) {
         EnsureCacheFolder(base, group);
         m_ensured.insert(key);
     }
-    const HeaderItem &it = m_store.item(item);
-    const qint32 number = part >= 1 && part <= int(it.parts.size()) ? it.parts[size_t(part - 1)].articleNumber : 0;
+    const qint32 number = inRange ? it.parts[size_t(part - 1)].articleNumber : 0;
     return key + u'/' + QString::number(number) + QStringLiteral(".UUE");
+}
+
+QString PartCache::missingMarker(int item, int part)
+{
+    QString f = PartCacheFile(item, part);
+    f.chop(4);
+    return f + QStringLiteral(".MISSING");
+}
+
+bool PartCache::markMissing(int item, int part)
+{
+    QFile f(missingMarker(item, part));
+    return f.open(QIODevice::WriteOnly);
 }
 
 } // namespace vt

@@ -1,5 +1,6 @@
 #pragma once
-// The part cache: one file per downloaded article, named by group and article number.
+// The part cache: one file per downloaded article, named by group and article number
+// (imported posts, which belong to no group, under "_nzb").
 // A part counts as downloaded exactly when its file exists.
 #include <QSet>
 #include <QString>
@@ -26,6 +27,11 @@ public:
     // Cache folder + group + "/" + article number + ".UUE"; creates the group's folder.
     QString PartCacheFile(int item, int part);
     bool isCached(int item, int part) { return QFileInfoExists(PartCacheFile(item, part)); }
+    // A part of an imported post that no server or group had: its marker file stands in
+    // for it, so that the rest decodes (and par2 can mend the gap).
+    QString missingMarker(int item, int part);
+    bool isMissing(int item, int part) { return QFileInfoExists(missingMarker(item, part)); }
+    bool markMissing(int item, int part);
     QString groupOfPart(int item, int part) const;
 
 private:

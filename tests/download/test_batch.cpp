@@ -6,6 +6,7 @@
 #include "download/ArticleText.h"
 #include "download/BatchQueue.h"
 #include "download/DownloadDriver.h"
+#include "nzb/NzbImport.h"
 #include "download/PartCache.h"
 #include "download/ProcessedList.h"
 #include "groups/NewsgroupTable.h"
@@ -229,7 +230,8 @@ TEST(Batch, DurationsFinishTimesAndSpeed)
     ProcessedList processed;
     PartCache cache(r.core.settings, r.groups, r.store);
     Decoder decoder(r.core, r.store, r.groups, r.batch, processed, cache);
-    DownloadDriver dl(r.core, session, r.store, r.batch, processed, cache, decoder);
+    NzbCatalog nzb;
+    DownloadDriver dl(r.core, session, r.store, r.batch, processed, cache, decoder, nzb);
     r.batch.AddToBatch(r.item("one", 1, 3000000));
     r.batch.AddToBatch(r.item("two", 1, 3000000));
     r.core.ui.setBarMax(UiState::File, 3000000);

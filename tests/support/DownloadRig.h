@@ -10,6 +10,7 @@
 #include "download/ProcessedList.h"
 #include "groups/NewsgroupTable.h"
 #include "headers/HeaderStore.h"
+#include "nzb/NzbImport.h"
 #include "scan/ScanDriver.h"
 
 namespace vt::test {
@@ -26,7 +27,8 @@ struct DownloadRig {
     ProcessedList processed;
     PartCache cache{core.settings, groups, store};
     Decoder decoder{core, store, groups, batch, processed, cache};
-    DownloadDriver dl{core, session, store, batch, processed, cache, decoder};
+    NzbCatalog nzb;
+    DownloadDriver dl{core, session, store, batch, processed, cache, decoder, nzb};
     QStringList logged;
     bool keepLog = true;
 

@@ -1,0 +1,180 @@
+#include "NzbFile.h"
+#include <QXmlStreamReader>
+#include <QXmlStreamWriter>
+#include <algorithm>
+
+namespace vt {
+
+bool isUsableMessageId(const QByteArray &id)
+{
+    if (id.isEmpty() || id.size() > 248) return false;
+    for (char c : id) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        if (u <= 32 || u >= 127 || c == '<' || c == '>') return false;
+    }
+    return true;
+}
+
+namespace {
+
+QByteArray stripBrackets(QByteArray id)
+{
+    id = id.trimmed();
+    if (id.size() >= 2 && id.startsWith('<') && id.endsWith('>')) id = id.mid(1, id.size() - 2);
+    return id;
+}
+
+// Reads the text of the current element; nested elements are an error.
+QString elementText(QXmlStreamReader &x) { return x.readElementText(QXmlStreamReader::ErrorOnUnexpectedElement); }
+
+} // namespace
+
+NzbParse parseNzb(const QByteArray &data, const NzbLimits &limits)
+{
+    NzbParse r;
+    if (data.size() > limits.maxBytes) {
+        r.error = QStringLiteral("The NZB file is larger than %1 MB and was not read.").arg(limits.maxBytes / (1024 * 1024));
+        return r;
+    }
+    QXmlStreamReader x(data);
+    // Internal entities could expand a small file into a huge one; none are allowed, and
+    // external ones are never fetched.
+    x.setEntityExpansionLimit(0);
+    qint64 segments = 0;
+    bool sawRoot = false;
+    auto fail = [&](const QString &why) {
+        r.ok = false;
+        r.error = why;
+        r.doc = {};
+        return r;
+    };
+    while (!x.atEnd()) {
+        const auto t = x.readNext();
+        if (t == QXmlStreamReader::DTD) {
+            if (!x.entityDeclarations().isEmpty() || x.text().contains(QLatin1String("<!ENTITY")))
+                return fail(QStringLiteral("The NZB file declares entities, which are not accepted."));
+            continue;
+        }
+        if (t == QXmlStreamReader::EntityReference)
+            return fail(QStringLiteral("The NZB file uses an entity, which is not accepted."));
+        if (t != QXmlStreamReader::StartElement) continue;
+        const auto name = x.name();
+        if (!sawRoot) {
+            if (name != QLatin1String("nzb")) return fail(QStringLiteral("This is not an NZB file (no <nzb> element)."));
+            sawRoot = true;
+            continue;
+        }
+        if (name == QLatin1String("meta")) {
+            const QString type = x.attributes().value(QLatin1String("type")).toString();
+            r.doc.meta.emplace_back(type, elementText(x));
+        } else if (name == QLatin1String("file")) {
+            NzbFileEntry f;
+            const auto a = x.attributes();
+            f.poster = a.value(QLatin1String("poster")).toUtf8();
+            f.subject = a.value(QLatin1String("subject")).toUtf8();
+            f.date = a.value(QLatin1String("date")).toLongLong();
+            while (x.readNextStartElement()) {
+                if (x.name() == QLatin1String("groups")) {
+                    while (x.readNextStartElement()) {
+                        if (x.name() == QLatin1String("group")) {
+                            const QString g = elementText(x).trimmed();
+                            if (!g.isEmpty() && !f.groups.contains(g)) f.groups << g;
+                        } else {
+                            x.skipCurrentElement();
+                        }
+                    }
+                } else if (x.name() == QLatin1String("segments")) {
+                    while (x.readNextStartElement()) {
+                        if (x.name() != QLatin1String("segment")) {
+                            x.skipCurrentElement();
+                            continue;
+                        }
+                        const auto sa = x.attributes();
+                        bool numOk = false, bytesOk = false;
+                        NzbSegment s;
+                        s.number = sa.value(QLatin1String("number")).toInt(&numOk);
+                        s.bytes = sa.value(QLatin1String("bytes")).toLongLong(&bytesOk);
+                        s.messageId = stripBrackets(elementText(x).toUtf8());
+                        if (x.hasError()) break;
+                        if (!numOk || s.number < 1 || s.number > limits.maxSegmentsPerFile || !isUsableMessageId(s.messageId)
+                            || (!bytesOk && !sa.value(QLatin1String("bytes")).isEmpty()) || s.bytes < 0
+                            || s.bytes > (qint64(1) << 31) - 1) {
+                            ++r.segmentsDropped;
+                            continue;
+                        }
+                        if (++segments > limits.maxSegments)
+                            return fail(QStringLiteral("The NZB file lists more than %1 segments and was not read.")
+                                            .arg(limits.maxSegments));
+                        f.segments.push_back(std::move(s));
+                    }
+                } else {
+                    x.skipCurrentElement();
+                }
+            }
+            if (x.hasError()) break;
+            std::stable_sort(f.segments.begin(), f.segments.end(),
+                             [](const NzbSegment &a, const NzbSegment &b) { return a.number < b.number; });
+            const auto dup = std::unique(f.segments.begin(), f.segments.end(),
+                                         [](const NzbSegment &a, const NzbSegment &b) { return a.number == b.number; });
+            r.segmentsDropped += int(f.segments.end() - dup);
+            f.segments.erase(dup, f.segments.end());
+            if (!f.segments.empty()) r.doc.files.push_back(std::move(f));
+        }
+    }
+    if (x.hasError()) {
+        if (x.error() == QXmlStreamReader::NotWellFormedError && x.errorString().contains(QLatin1String("ntit")))
+            return fail(QStringLiteral("The NZB file uses an entity, which is not accepted."));
+        return fail(QStringLiteral("The NZB file is damaged (line %1: %2).").arg(x.lineNumber()).arg(x.errorString()));
+    }
+    if (!sawRoot) return fail(QStringLiteral("This is not an NZB file (no <nzb> element)."));
+    if (r.doc.files.empty()) return fail(QStringLiteral("The NZB file lists no usable file."));
+    r.ok = true;
+    return r;
+}
+
+QByteArray writeNzb(const NzbDocument &doc)
+{
+    QByteArray out;
+    QXmlStreamWriter w(&out);
+    w.setAutoFormatting(true);
+    w.setAutoFormattingIndent(1);
+    w.writeStartDocument();
+    w.writeDTD(QStringLiteral(
+        "<!DOCTYPE nzb PUBLIC \"-//newzBin//DTD NZB 1.1//EN\" \"http://www.newzbin.com/DTD/nzb/nzb-1.1.dtd\">"));
+    w.writeStartElement(QStringLiteral("nzb"));
+    w.writeDefaultNamespace(QStringLiteral("http://www.newzbin.com/DTD/2003/nzb"));
+    if (!doc.meta.empty()) {
+        w.writeStartElement(QStringLiteral("head"));
+        for (const auto &[type, value] : doc.meta) {
+            w.writeStartElement(QStringLiteral("meta"));
+            w.writeAttribute(QStringLiteral("type"), type);
+            w.writeCharacters(value);
+            w.writeEndElement();
+        }
+        w.writeEndElement();
+    }
+    for (const NzbFileEntry &f : doc.files) {
+        w.writeStartElement(QStringLiteral("file"));
+        w.writeAttribute(QStringLiteral("poster"), QString::fromUtf8(f.poster));
+        w.writeAttribute(QStringLiteral("date"), QString::number(f.date));
+        w.writeAttribute(QStringLiteral("subject"), QString::fromUtf8(f.subject));
+        w.writeStartElement(QStringLiteral("groups"));
+        for (const QString &g : f.groups) w.writeTextElement(QStringLiteral("group"), g);
+        w.writeEndElement();
+        w.writeStartElement(QStringLiteral("segments"));
+        for (const NzbSegment &s : f.segments) {
+            w.writeStartElement(QStringLiteral("segment"));
+            w.writeAttribute(QStringLiteral("bytes"), QString::number(s.bytes));
+            w.writeAttribute(QStringLiteral("number"), QString::number(s.number));
+            w.writeCharacters(QString::fromLatin1(s.messageId));
+            w.writeEndElement();
+        }
+        w.writeEndElement();
+        w.writeEndElement();
+    }
+    w.writeEndElement();
+    w.writeEndDocument();
+    return out;
+}
+
+} // namespace vt

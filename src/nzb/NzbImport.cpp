@@ -1,0 +1,267 @@
+#include "NzbImport.h"
+#include "core/Text.h"
+#include "groups/NewsgroupTable.h"
+#include "headers/BatchSink.h"
+#include "headers/HeaderStore.h"
+#include "scan/SubjectParser.h"
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSaveFile>
+
+namespace vt {
+
+namespace {
+
+QByteArray bareId(const QByteArray &id)
+{
+    QByteArray t = id.trimmed();
+    if (t.startsWith('<') && t.endsWith('>')) t = t.mid(1, t.size() - 2);
+    return t;
+}
+
+// The bare message-id of an imported item's first part, or nothing for a scanned item.
+QByteArray nzbKeyOf(const HeaderItem &it)
+{
+    if (it.deleted || it.parts.empty() || it.parts.front().groupKey != kNzbGroupKey) return {};
+    const PartRecord &p = it.parts.front();
+    return bareId(QByteArray(p.messageId.constData(), p.messageId.size()));
+}
+
+// The subject of segment k: its counter "(1/N)" turned into "(k/N)".
+QByteArray segmentSubject(const QByteArray &subject, int k)
+{
+    static const QRegularExpression counter(QStringLiteral("\\((\\d+)/(\\d+)\\)(?!.*\\(\\d+/\\d+\\))"));
+    const QString s = QString::fromLatin1(subject);
+    const auto m = counter.match(s);
+    if (!m.hasMatch()) return subject;
+    const QString num = QString::number(k).rightJustified(m.capturedLength(1), u'0');
+    return (s.left(m.capturedStart(1)) + num + s.mid(m.capturedEnd(1))).toLatin1();
+}
+
+} // namespace
+
+Par2Kind par2KindOf(const QByteArray &fileName)
+{
+    static const QRegularExpression vol(QStringLiteral("\\.vol\\d+[+-]\\d+\\.par2$"), QRegularExpression::CaseInsensitiveOption);
+    const QString n = QString::fromLatin1(fileName).trimmed();
+    if (!n.endsWith(QStringLiteral(".par2"), Qt::CaseInsensitive)) return Par2Kind::None;
+    return vol.match(n).hasMatch() ? Par2Kind::Volume : Par2Kind::Index;
+}
+
+QByteArray fileNameInSubject(const QByteArray &subject)
+{
+    const qsizetype a = subject.indexOf('"');
+    const qsizetype b = a >= 0 ? subject.indexOf('"', a + 1) : -1;
+    if (b > a + 1) return subject.mid(a + 1, b - a - 1);
+    // Without quotes: the word that ends in an extension-like tail before the counter.
+    static const QRegularExpression word(QStringLiteral("([^\\s\"]+\\.[A-Za-z0-9]{1,8})(?=\\s|$)"));
+    const auto m = word.match(QString::fromLatin1(subject));
+    return m.hasMatch() ? m.captured(1).toLatin1() : subject.trimmed();
+}
+
+const NzbOrigin *NzbCatalog::originOf(const HeaderItem &it) const
+{
+    const QByteArray key = nzbKeyOf(it);
+    if (key.isEmpty()) return nullptr;
+    const auto f = m_origins.constFind(key);
+    return f == m_origins.cend() ? nullptr : &*f;
+}
+
+qint32 NzbCatalog::takeNumbers(int n)
+{
+    const qint32 first = m_nextNumber;
+    m_nextNumber += n;
+    if (m_nextNumber < first) m_nextNumber = 1;   // wrapped after two thousand million parts
+    return first;
+}
+
+// One line per item: message-id TAB NZB name TAB groups joined by commas; the first line
+// keeps the next article number.
+bool NzbCatalog::load(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) return false;
+    const QList<QByteArray> lines = f.readAll().split('\n');
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const QByteArray line = lines[i].trimmed();
+        if (i == 0) {
+            if (line.startsWith("next ")) m_nextNumber = std::max<qint32>(1, line.mid(5).toInt());
+            continue;
+        }
+        const QList<QByteArray> cols = line.split('\t');
+        if (cols.size() < 3 || !isUsableMessageId(cols[0])) continue;
+        NzbOrigin o;
+        o.nzbName = QString::fromUtf8(cols[1]);
+        for (const QByteArray &g : cols[2].split(','))
+            if (!g.isEmpty() && NewsgroupTable::isSafeGroupName(QString::fromLatin1(g))) o.groups << QString::fromLatin1(g);
+        m_origins.insert(cols[0], o);
+    }
+    return true;
+}
+
+bool NzbCatalog::save(const QString &path) const
+{
+    QSaveFile f(path);
+    if (!f.open(QIODevice::WriteOnly)) return false;
+    QByteArray out = "next " + QByteArray::number(m_nextNumber) + '\n';
+    for (auto it = m_origins.cbegin(); it != m_origins.cend(); ++it) {
+        QString name = it->nzbName;
+        name.replace(u'\t', u' ').replace(u'\n', u' ');
+        out += it.key() + '\t' + name.toUtf8() + '\t' + it->groups.join(u',').toLatin1() + '\n';
+    }
+    f.write(out);
+    return f.commit();
+}
+
+void NzbCatalog::prune(const HeaderStore &store)
+{
+    QSet<QByteArray> live;
+    for (int i = 1; i <= store.itemCount(); ++i) {
+        const QByteArray key = nzbKeyOf(store.item(i));
+        if (!key.isEmpty()) live.insert(key);
+    }
+    for (auto it = m_origins.begin(); it != m_origins.end();) it = live.contains(it.key()) ? std::next(it) : m_origins.erase(it);
+}
+
+NzbImport importNzbDocument(const NzbDocument &doc, const QString &nzbName, HeaderStore &store, BatchSink &batch,
+                            NzbCatalog &catalog)
+{
+    NzbImport r;
+    // Data files first, then the par2 index; recovery volumes wait until a repair asks.
+    std::vector<std::pair<int, size_t>> order;
+    for (size_t i = 0; i < doc.files.size(); ++i) {
+        const Par2Kind k = par2KindOf(fileNameInSubject(doc.files[i].subject));
+        order.emplace_back(k == Par2Kind::None ? 0 : k == Par2Kind::Index ? 1 : 2, i);
+    }
+    std::stable_sort(order.begin(), order.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
+    int already = 0;
+    QHash<QByteArray, int> imported;   // first message-id -> item, for what came from NZB files before
+    for (int n = 1; n <= store.itemCount(); ++n) {
+        const QByteArray key = nzbKeyOf(store.item(n));
+        if (!key.isEmpty()) imported.insert(key, n);
+    }
+    for (const auto &[kind, i] : order) {
+        const NzbFileEntry &f = doc.files[i];
+        const QByteArray firstId = f.segments.front().messageId;
+        // The same post imported again: the item there is queued, not doubled.
+        int existing = imported.value(firstId, 0);
+        if (existing) {
+            ++already;
+        } else {
+            const ParsedSubject ps = parseSubject(f.subject);
+            HeaderItem it;
+            QByteArray name = trimBlanks(ps.name);
+            if (name.isEmpty()) name = fileNameInSubject(f.subject);
+            if (name.isEmpty()) name = "unnamed";
+            it.subject = name;
+            it.poster = f.poster;
+            it.postDate = f.date;
+            it.isNew = true;
+            it.displayRefresh = true;
+            it.declaredTotal = qint16(std::min<size_t>(f.segments.size(), 32767));
+            const qint32 base = catalog.takeNumbers(int(f.segments.size()));
+            const qsizetype plen = name.size() > kMarkerLength && ps.name.contains(" [xx/") ? name.size() - kMarkerLength : 0;
+            for (size_t s = 0; s < f.segments.size(); ++s) {
+                const NzbSegment &seg = f.segments[s];
+                PartRecord p;
+                const QByteArray subj = segmentSubject(f.subject, seg.number);
+                p.subjectTail = store.internText(subj.constData() + std::min(plen, subj.size()), subj.size() - std::min(plen, subj.size()));
+                const QByteArray id = '<' + seg.messageId + '>';
+                p.messageId = store.internText(id.constData(), id.size());
+                p.articleNumber = base + qint32(s);
+                p.byteCount = qint32(std::min<qint64>(seg.bytes, std::numeric_limits<qint32>::max()));
+                p.groupKey = kNzbGroupKey;
+                it.parts.push_back(std::move(p));
+            }
+            existing = store.appendLoadedItem(std::move(it));
+            store.AddHash(store.item(existing).subject, store.item(existing).poster, existing);
+            catalog.add(firstId, NzbOrigin{nzbName, f.groups});
+            imported.insert(firstId, existing);
+            store.headersDirty = true;
+        }
+        r.items.push_back(existing);
+        r.segments += int(f.segments.size());
+        if (kind != 2 && !batch.batchPositionOf(existing)) {
+            batch.AddToBatch(existing);
+            if (batch.batchPositionOf(existing)) r.queued.push_back(existing);
+        }
+    }
+    r.ok = true;
+    r.message = QStringLiteral("Imported %1: %2 file(s), %3 segment(s), %4 queued")
+                    .arg(nzbName)
+                    .arg(doc.files.size())
+                    .arg(r.segments)
+                    .arg(r.queued.size());
+    if (already) r.message += QStringLiteral(" (%1 already in the header list)").arg(already);
+    return r;
+}
+
+NzbImport importNzbFile(const QString &path, HeaderStore &store, BatchSink &batch, NzbCatalog &catalog,
+                        const NzbLimits &limits)
+{
+    NzbImport r;
+    const QString name = QFileInfo(path).fileName();
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) {
+        r.message = QStringLiteral("Cannot read ") + path + QStringLiteral(": ") + f.errorString();
+        return r;
+    }
+    if (f.size() > limits.maxBytes) {
+        r.message = name + QStringLiteral(": The NZB file is larger than %1 MB and was not read.").arg(limits.maxBytes / (1024 * 1024));
+        return r;
+    }
+    const NzbParse p = parseNzb(f.readAll(), limits);
+    if (!p.ok) {
+        r.message = name + QStringLiteral(": ") + p.error;
+        return r;
+    }
+    r = importNzbDocument(p.doc, name, store, batch, catalog);
+    if (p.segmentsDropped) r.message += QStringLiteral("; %1 segment(s) with a bad number or message-id left out").arg(p.segmentsDropped);
+    return r;
+}
+
+NzbDocument exportNzb(const HeaderStore &store, const NewsgroupTable *groups, const NzbCatalog &catalog,
+                      const std::vector<int> &items)
+{
+    NzbDocument doc;
+    for (int i : items) {
+        if (i < 1 || i > store.itemCount()) continue;
+        const HeaderItem &it = store.item(i);
+        if (it.deleted || it.parts.empty()) continue;
+        NzbFileEntry f;
+        f.poster = it.poster;
+        f.date = it.postDate;
+        const PartRecord &first = it.parts.front();
+        f.subject = it.subject.contains(" [xx/") ? it.prefix() + first.subjectTail : it.subject;
+        if (f.subject.isEmpty()) f.subject = QByteArray(first.subjectTail.constData(), first.subjectTail.size());
+        if (const NzbOrigin *o = catalog.originOf(it)) f.groups = o->groups;
+        for (const PartRecord &p : it.parts) {
+            if (p.groupKey == kNzbGroupKey || !groups) continue;
+            const QString g = groups->nameByKey(p.groupKey);
+            if (!g.isEmpty() && !f.groups.contains(g)) f.groups << g;
+        }
+        int number = 0;
+        for (const PartRecord &p : it.parts) {
+            NzbSegment s;
+            s.number = ++number;
+            s.bytes = p.byteCount;
+            s.messageId = bareId(QByteArray(p.messageId.constData(), p.messageId.size()));
+            if (isUsableMessageId(s.messageId)) f.segments.push_back(std::move(s));
+        }
+        if (!f.segments.empty()) doc.files.push_back(std::move(f));
+    }
+    return doc;
+}
+
+bool writeNzbFile(const QString &path, const NzbDocument &doc, QString *error)
+{
+    QSaveFile f(path);
+    if (!f.open(QIODevice::WriteOnly) || f.write(writeNzb(doc)) < 0 || !f.commit()) {
+        if (error) *error = f.errorString();
+        return false;
+    }
+    return true;
+}
+
+} // namespace vt
