@@ -7,6 +7,7 @@
 #include "download/ProcessedList.h"
 #include "groups/NewsgroupTable.h"
 #include "headers/HeaderStore.h"
+#include "nzb/NzbImport.h"
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -77,7 +78,9 @@ QString Decoder::DecodeFolder(int item)
     const QString base = m_core.settings.Download_Path;
     if (!m_core.settings.chkMakeSubDirs) return base;
     const HeaderItem &it = m_store.item(item);
-    const QString g = it.parts.empty() ? QString() : m_groups.nameByKey(it.parts.front().groupKey);
+    // An imported post belongs to no group: its files stay together in the folder itself.
+    if (it.parts.empty() || it.parts.front().groupKey == kNzbGroupKey) return base;
+    const QString g = m_groups.nameByKey(it.parts.front().groupKey);
     if (g.isEmpty()) return base;
     EnsureDownloadFolder(base, g);
     return base + g + u'/';

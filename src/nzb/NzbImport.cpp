@@ -28,12 +28,24 @@ QByteArray nzbKeyOf(const HeaderItem &it)
     return bareId(QByteArray(p.messageId.constData(), p.messageId.size()));
 }
 
+// The last "(k/N)" of a subject.
+QRegularExpressionMatch lastCounter(const QByteArray &subject)
+{
+    static const QRegularExpression counter(QStringLiteral("\\((\\d+)/(\\d+)\\)(?!.*\\(\\d+/\\d+\\))"));
+    return counter.match(QString::fromLatin1(subject));
+}
+
+int partNumberIn(const QByteArray &subject)
+{
+    const auto m = lastCounter(subject);
+    return m.hasMatch() ? m.captured(1).toInt() : 0;
+}
+
 // The subject of segment k: its counter "(1/N)" turned into "(k/N)".
 QByteArray segmentSubject(const QByteArray &subject, int k)
 {
-    static const QRegularExpression counter(QStringLiteral("\\((\\d+)/(\\d+)\\)(?!.*\\(\\d+/\\d+\\))"));
     const QString s = QString::fromLatin1(subject);
-    const auto m = counter.match(s);
+    const auto m = lastCounter(subject);
     if (!m.hasMatch()) return subject;
     const QString num = QString::number(k).rightJustified(m.capturedLength(1), u'0');
     return (s.left(m.capturedStart(1)) + num + s.mid(m.capturedEnd(1))).toLatin1();
@@ -232,23 +244,32 @@ NzbDocument exportNzb(const HeaderStore &store, const NewsgroupTable *groups, co
         NzbFileEntry f;
         f.poster = it.poster;
         f.date = it.postDate;
-        const PartRecord &first = it.parts.front();
-        f.subject = it.subject.contains(" [xx/") ? it.prefix() + first.subjectTail : it.subject;
-        if (f.subject.isEmpty()) f.subject = QByteArray(first.subjectTail.constData(), first.subjectTail.size());
         if (const NzbOrigin *o = catalog.originOf(it)) f.groups = o->groups;
         for (const PartRecord &p : it.parts) {
             if (p.groupKey == kNzbGroupKey || !groups) continue;
             const QString g = groups->nameByKey(p.groupKey);
             if (!g.isEmpty() && !f.groups.contains(g)) f.groups << g;
         }
-        int number = 0;
+        // Scanned parts are kept in the order they came: the counter in each part's subject
+        // gives its number.
+        const bool counted = it.subject.contains(" [xx/");
+        QByteArray firstSubject;
+        int index = 0;
         for (const PartRecord &p : it.parts) {
+            ++index;
+            const QByteArray subject = counted ? it.prefix() + p.subjectTail : it.subject;
             NzbSegment s;
-            s.number = ++number;
+            s.number = counted ? partNumberIn(subject) : 0;
+            if (s.number < 1) s.number = index;
             s.bytes = p.byteCount;
             s.messageId = bareId(QByteArray(p.messageId.constData(), p.messageId.size()));
-            if (isUsableMessageId(s.messageId)) f.segments.push_back(std::move(s));
+            if (!isUsableMessageId(s.messageId)) continue;
+            if (firstSubject.isEmpty() || s.number == 1) firstSubject = subject;
+            f.segments.push_back(std::move(s));
         }
+        std::stable_sort(f.segments.begin(), f.segments.end(),
+                         [](const NzbSegment &a, const NzbSegment &b) { return a.number < b.number; });
+        f.subject = firstSubject.isEmpty() ? it.subject : firstSubject;
         if (!f.segments.empty()) doc.files.push_back(std::move(f));
     }
     return doc;

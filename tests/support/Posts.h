@@ -7,6 +7,7 @@
 #include "download/BatchQueue.h"
 #include "groups/NewsgroupTable.h"
 #include "headers/HeaderStore.h"
+#include "nzb/NzbFile.h"
 #include <QDirIterator>
 #include <QRandomGenerator>
 
@@ -78,6 +79,33 @@ inline QByteArray yencPart(const QByteArray &file, qint64 begin, qint64 end, int
             s += " crc32=" + QByteArray::number(synth::crc32(file.constData(), size_t(file.size())), 16).rightJustified(8, '0');
     }
     return s + "\r\n";
+}
+
+// A file posted as yEnc articles <number>.art in dir (as --article-dir serves them), one
+// article per partBytes; returns the NZB entry that lists them.
+inline NzbFileEntry writeYencPost(const QString &dir, const QByteArray &name, const QByteArray &data, int partBytes,
+                                  int firstNumber, const QString &group)
+{
+    NzbFileEntry f;
+    const int total = int((data.size() + partBytes - 1) / partBytes);
+    f.poster = "poster@example.com (Poster)";
+    f.date = 1700000000;
+    f.subject = "[1/1] - \"" + name + "\" yEnc (1/" + QByteArray::number(total) + ")";
+    f.groups << group;
+    for (int k = 1; k <= total; ++k) {
+        const qint64 begin = qint64(k - 1) * partBytes + 1, end = std::min<qint64>(qint64(k) * partBytes, data.size());
+        NzbSegment s;
+        s.number = k;
+        s.messageId = name + ".part" + QByteArray::number(k) + "@post.test";
+        const QByteArray subject = "[1/1] - \"" + name + "\" yEnc (" + QByteArray::number(k) + "/" + QByteArray::number(total) + ")";
+        const QByteArray article = "From: " + f.poster + "\r\nNewsgroups: " + group.toLatin1() + "\r\nSubject: " + subject
+                                   + "\r\nMessage-ID: <" + s.messageId + ">\r\nDate: Tue, 14 Nov 2023 22:13:20 +0000\r\n\r\n"
+                                   + yencPart(data, begin, end, k, total, name);
+        s.bytes = article.size();
+        writeFile(dir + '/' + QString::number(firstNumber + k - 1) + ".art", article);
+        f.segments.push_back(s);
+    }
+    return f;
 }
 
 // The objects an item lives in, without a connection.

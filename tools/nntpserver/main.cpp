@@ -25,10 +25,13 @@
 //   --capabilities           answer CAPABILITIES (otherwise 500, as old servers do)
 //   --past-end 224|420|423   answer to XOVER for a range that holds no article (beyond the
 //                            group's end, or a gap): an empty overview (default), 420 or 423
+//   --scoped-ids             ARTICLE <id> finds an --article-dir article only in its own
+//                            group, once selected (as servers with per-group access do)
 //   --latency MS             answer each command no sooner than MS after it arrived
 //   --rate BYTES/S           send at most this many bytes a second on each connection
-//   --article-dir DIR        also serve articles from files DIR/<n>.art (message-id from
-//                            their Message-ID header, number = n, group = first --group;
+//   --article-dir DIR[@GROUP] also serve articles from files DIR/<n>.art (message-id from
+//                            their Message-ID header, number = n, group = GROUP or the
+//                            first --group; repeatable;
 //                            DIR/<n>.head, if there, gives the overview's headers instead)
 #include "Synth.h"
 #include <arpa/inet.h>
@@ -87,6 +90,8 @@ struct Config {
     std::vector<std::unique_ptr<Fault>> faults;
     std::unordered_map<std::string, std::pair<int, int>> byMsgid;  // msgid -> group index, number
     std::unordered_map<std::string, std::string> extraById;        // from --article-dir
+    std::unordered_map<std::string, int> extraGroupById;           // its group's index
+    bool scopedIds = false;                                         // --scoped-ids
     FILE *log = nullptr;                                            // --log: commands received
     int modeReader = 0;          // --mode-reader: the refusal's code
     bool capabilities = false;   // --capabilities
@@ -301,6 +306,8 @@ bool Conn::article(const std::string &arg, bool headOnly)
             return send("220 0 " + id + "\r\n") && sendAll(cfg.blob.data(), cfg.blob.size());
         }
         auto ex = cfg.extraById.find(id);
+        if (ex != cfg.extraById.end() && cfg.scopedIds && cfg.extraGroupById[id] != group_)
+            return send("430 no such article\r\n");
         if (ex != cfg.extraById.end()) {
             text = ex->second;
             extra = true;
@@ -496,10 +503,17 @@ void Conn::serve()
     }
 }
 
-void loadArticleDir(const std::string &dir)
+void loadArticleDir(std::string dir)
 {
     if (cfg.groups.empty()) return;
-    ServedGroup &sg = cfg.groups.front();
+    size_t gi = 0;
+    if (const size_t at = dir.rfind('@'); at != std::string::npos) {
+        const std::string name = dir.substr(at + 1);
+        dir.resize(at);
+        for (size_t k = 0; k < cfg.groups.size(); ++k)
+            if (cfg.groups[k].g.name == name) gi = k;
+    }
+    ServedGroup &sg = cfg.groups[gi];
     DIR *d = opendir(dir.c_str());
     if (!d) return;
     while (dirent *e = readdir(d)) {
@@ -531,7 +545,10 @@ void loadArticleDir(const std::string &dir)
         };
         const std::string id = header("Message-ID");
         sg.extraArticles[number] = text;
-        if (!id.empty()) cfg.extraById[id] = text;
+        if (!id.empty()) {
+            cfg.extraById[id] = text;
+            cfg.extraGroupById[id] = int(gi);
+        }
         sg.extraOverview[number] = std::to_string(number) + "\t" + header("Subject") + "\t" + header("From") + "\t"
                                    + header("Date") + "\t" + id + "\t\t" + std::to_string(text.size()) + "\t"
                                    + std::to_string(std::count(text.begin(), text.end(), '\n'));
@@ -546,7 +563,7 @@ int main(int argc, char **argv)
 {
     signal(SIGPIPE, SIG_IGN);
     std::vector<std::tuple<std::string, int, int, int>> groupArgs;
-    std::string articleDir;
+    std::vector<std::string> articleDirs;
     bool prerender = false;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
@@ -579,7 +596,8 @@ int main(int argc, char **argv)
         else if (a == "--latency") cfg.latencyMs = atoi(val().c_str());
         else if (a == "--rate") cfg.rate = atof(val().c_str());
         else if (a == "--segment") cfg.segment = true;
-        else if (a == "--article-dir") articleDir = val();
+        else if (a == "--article-dir") articleDirs.push_back(val());
+        else if (a == "--scoped-ids") cfg.scopedIds = true;
         else if (a == "--log") cfg.log = fopen(val().c_str(), "w");
         else if (a == "--auth") {
             std::string v = val();
@@ -630,7 +648,7 @@ int main(int argc, char **argv)
             if (!cfg.byMsgid.count(art.msgid)) cfg.byMsgid[art.msgid] = {gi, art.number};
         cfg.groups.push_back(std::move(sg));
     }
-    if (!articleDir.empty()) loadArticleDir(articleDir);
+    for (const std::string &d : articleDirs) loadArticleDir(d);
     if (prerender)
         for (const ServedGroup &sg : cfg.groups)
             for (const synth::Article &art : sg.g.articles)
