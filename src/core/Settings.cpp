@@ -110,6 +110,8 @@ const FlagKey kFlags[] = {
     {"chkResetNewOnScan", &Settings::chkResetNewOnScan}, {"chkAutoExpire", &Settings::chkAutoExpire},
     {"chkEnableWatch", &Settings::chkEnableWatch}, {"chkLogFile", &Settings::chkLogFile},
     {"chkEnableLogging", &Settings::chkEnableLogging}, {"chkSSL", &Settings::chkSSL},
+    {"chkPar2Verify", &Settings::chkPar2Verify}, {"chkPar2Repair", &Settings::chkPar2Repair},
+    {"chkPar2Delete", &Settings::chkPar2Delete},
 };
 const FlagKey kToggles[] = {
     {"togtsComplete", &Settings::togtsComplete}, {"togtsText", &Settings::togtsText},

@@ -70,6 +70,11 @@ struct Settings {
     bool chkEnableWatch = false;
     bool chkLogFile = false;
     bool chkEnableLogging = false;
+    // par2 sets among decoded files: verified, repaired (fetching the recovery volumes
+    // needed), and their par2 files deleted after a successful repair.
+    bool chkPar2Verify = true;
+    bool chkPar2Repair = true;
+    bool chkPar2Delete = false;
     // View toggles (toolbar buttons 1 to 5).
     bool togtsComplete = true;
     bool togtsText = true;

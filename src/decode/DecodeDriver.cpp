@@ -348,6 +348,7 @@ void Decoder::FinishDecode(const DecodeJob &job, bool ok, const QString &status,
     // outcome is still listed under the name it had.
     const bool same = i >= 1 && i <= m_store.itemCount() && m_store.item(i).subject == job.subject;
     const QString name = QString::fromLatin1(job.displayName);
+    lastDecodedFile = ok || QFileInfo(out).isFile() ? out : QString();
     if (ok) {
         removeCache();
         log(out + QStringLiteral(" Decode successful... "));

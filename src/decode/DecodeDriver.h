@@ -75,6 +75,8 @@ public:
     // keeps its cached parts and its place in the batch, and localFailure() says why.
     bool DecodeItem(int item);
     QString localFailure() const { return m_localFailure; }
+    // The file the last decode wrote (also a damaged one that was kept), or empty.
+    QString lastDecodedFile;
 
     // The two halves, for a decode on another thread: the job (false with localFailure()
     // set when the folder cannot be written), and the outcome applied to the item, the

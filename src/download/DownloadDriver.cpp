@@ -90,8 +90,10 @@ DownloadDriver::DownloadDriver(AppCore &core, Session &session, HeaderStore &sto
                                ProcessedList &processed, PartCache &cache, Decoder &decoder, const NzbCatalog &nzb,
                                QObject *parent)
     : QObject(parent), m_core(core), m_session(session), m_store(store), m_batch(batch), m_processed(processed),
-      m_cache(cache), m_decoder(decoder), m_nzb(nzb)
+      m_cache(cache), m_decoder(decoder), m_nzb(nzb), m_par2(core, store, batch, processed)
 {
+    // The recovery volumes a repair needs are fetched as a download of their own.
+    connect(&m_par2, &Par2Sets::downloadWanted, this, &DownloadDriver::startCheck, Qt::QueuedConnection);
     m_partStart.start();
     m_progressShown.start();
     // A long decode is not a silent server.
@@ -120,6 +122,7 @@ void DownloadDriver::onDecoded(int item, bool decoded, const QString &localFailu
         if (running) stopForLocalFailure(localFailure);
         return;
     }
+    if (decoded) m_par2.fileDecoded(m_decoder.lastDecodedFile);
     // The decoder takes the item out of the batch; make sure the row goes whatever happened.
     if (decoded)
         for (int row = 0; row < m_batch.batchRows(); ++row)
@@ -290,6 +293,7 @@ void DownloadDriver::done()
     m_core.ui.setBar(UiState::ScanGroup, 0);
     m_core.ui.setScanEnabled(true);
     emit runningChanged(false);
+    m_par2.downloadEnded();
 }
 
 void DownloadDriver::startDownloadGroup()

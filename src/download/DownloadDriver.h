@@ -3,6 +3,7 @@
 // always on the top row; stores each article in the part cache and hands a complete item
 // to the decoder.
 #include "decode/DecodeQueue.h"
+#include "Par2Sets.h"
 #include "nntp/Session.h"
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -49,6 +50,8 @@ public:
 
     // Decodes queued or running on the decode thread.
     const DecodeQueue &decodes() const { return m_decodes; }
+    // par2 sets among the decoded files, checked when a download ends.
+    Par2Sets &par2() { return m_par2; }
 
     // What the driver is on (shown and tested).
     int currentItem = 0;
@@ -95,6 +98,7 @@ private:
     QStringList m_nzbGroups;
     int m_nzbGroupAt = 0;
     DecodeQueue m_decodes{m_decoder};
+    Par2Sets m_par2;
     QElapsedTimer m_partStart;
     QElapsedTimer m_progressShown;
     std::set<QString> m_missingGroups;        // answered 411 in this run

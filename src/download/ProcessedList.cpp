@@ -31,6 +31,15 @@ void ProcessedList::add(ProcessedEntry e)
     if (m_sortColumn >= 0) resort();
 }
 
+void ProcessedList::renameFile(const QString &from, const QString &to)
+{
+    for (size_t r = 0; r < m_rows.size(); ++r)
+        if (m_rows[r].fileName == from) {
+            m_rows[r].fileName = to;
+            emit dataChanged(index(int(r), 0), index(int(r), columnCount() - 1));
+        }
+}
+
 void ProcessedList::clearAll()
 {
     beginResetModel();

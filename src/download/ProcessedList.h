@@ -25,6 +25,8 @@ public:
     const ProcessedEntry &entry(int row) const { return m_rows[size_t(row)]; }
     const std::vector<ProcessedEntry> &entries() const { return m_rows; }
     void clearAll();
+    // A file that got its real name (a par2 repair): its rows follow it.
+    void renameFile(const QString &from, const QString &to);
     void removeSelected(std::vector<int> rows);
 
 private:

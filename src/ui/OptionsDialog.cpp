@@ -68,6 +68,9 @@ OptionsDialog::OptionsDialog(Settings &settings, QWidget *parent) : QDialog(pare
     sldRescan = slider(dl, lblRescan, "sldRescan", 5, 240, &Settings::Rescan_Time, &Settings::rescanCaption);
     chkSFX = check(dl, "chkSFX", "Enable sound effects", &Settings::chkSFX);
     chkDisableStats = check(dl, "chkDisableStats", "Disable HDD/RAM stats display", &Settings::chkDisableStats);
+    chkPar2Verify = check(dl, "chkPar2Verify", "Verify par2 sets after download", &Settings::chkPar2Verify);
+    chkPar2Repair = check(dl, "chkPar2Repair", "Repair par2 sets (fetches the recovery volumes needed)", &Settings::chkPar2Repair);
+    chkPar2Delete = check(dl, "chkPar2Delete", "Delete par2 files after a successful repair", &Settings::chkPar2Delete);
     column(dl)->addStretch();
 
     QWidget *scan = newPage("Scan");

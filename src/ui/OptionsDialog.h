@@ -29,7 +29,7 @@ public:
     QLabel *lblDownloadPath, *lblCachePath;
     QPushButton *cmdBrowseDLPath, *cmdBrowseCachePath;
     QCheckBox *chkMakeSubDirs, *chkSaveDecodes, *chkOldRenameStyle, *chkAutoDelBatch, *chkAutodownload, *chkAllowRestart,
-        *chkRestart500, *chkSFX, *chkDisableStats;
+        *chkRestart500, *chkSFX, *chkDisableStats, *chkPar2Verify, *chkPar2Repair, *chkPar2Delete;
     QSlider *sldRescan;
     QLabel *lblRescan;
 

@@ -1,0 +1,66 @@
+#pragma once
+// par2 sets: what Debian's par2 program says, read into a report; the names a par2 file
+// would make, checked before it runs; recovery volumes by their names; and the program
+// run as a process that reports its progress and never blocks the window.
+#include <QByteArray>
+#include <QObject>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <utility>
+#include <vector>
+
+namespace vt {
+
+struct Par2Report {
+    bool allCorrect = false;       // "All files are correct, repair is not required."
+    bool repairNeeded = false;
+    bool repairPossible = false;
+    bool repairComplete = false;
+    int blocksNeeded = 0;          // "You need N more recovery blocks to be able to repair."
+    int blocksUsed = 0;            // "N recovery blocks will be used to repair."
+    int dataBlocks = 0, dataBlocksAvailable = 0;
+    std::vector<std::pair<QString, QString>> renamed;   // found under, real name
+    QStringList damaged, missing;                       // target names
+};
+
+// The whole output of one run (progress lines and all).
+Par2Report parsePar2Output(const QByteArray &output);
+// The last percentage in a piece of output ("Scanning: 42.1%", "Repairing: 7.0%"), or -1.
+double lastPar2Percent(const QByteArray &chunk, QString *what = nullptr);
+
+// The file names a par2 file describes (its file description packets); damaged packets
+// are passed over.
+QStringList par2FileNames(const QByteArray &par2Data);
+// Names par2 may write: plain file names, no folder part, nothing hidden or odd.
+bool isSafePar2Name(const QString &name);
+
+// "name.vol03+04.par2": first block 3, four blocks. Not a volume: {-1, 0}.
+std::pair<int, int> par2VolumeBlocks(const QString &fileName);
+// Which of the volumes (by block count) to fetch for `needed` blocks, smallest first;
+// empty when all of them are not enough.
+std::vector<size_t> chooseRecoveryVolumes(int needed, const std::vector<int> &blockCounts);
+
+// One run of par2 in a folder.
+class Par2Run : public QObject {
+    Q_OBJECT
+public:
+    enum class Mode { Verify, Repair };
+    explicit Par2Run(QObject *parent = nullptr);
+    ~Par2Run() override;
+    // extraFiles: files that may be the set's files under other names.
+    void start(Mode mode, const QString &indexFile, const QStringList &extraFiles, bool purge);
+    bool running() const { return m_proc.state() != QProcess::NotRunning; }
+    void cancel();
+    static QString program();
+
+signals:
+    void progress(const QString &what, double percent);
+    void finished(const Par2Report &report, int exitCode, const QString &failure);
+
+private:
+    QProcess m_proc;
+    QByteArray m_out;
+};
+
+} // namespace vt

@@ -1,0 +1,215 @@
+#include "Par2Sets.h"
+#include "BatchQueue.h"
+#include "ProcessedList.h"
+#include "core/AppCore.h"
+#include "headers/HeaderStore.h"
+#include "nzb/NzbImport.h"
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+namespace vt {
+
+namespace {
+
+QString fileNameOfItem(const HeaderItem &it)
+{
+    if (it.parts.empty()) return QString::fromLatin1(fileNameInSubject(it.subject));
+    const QByteArray full = it.subject.contains(" [xx/") ? it.prefix() + it.parts.front().subjectTail : it.subject;
+    return QString::fromLatin1(fileNameInSubject(full));
+}
+
+QString baseOf(const QString &par2Name)
+{
+    QString b = QFileInfo(par2Name).fileName();
+    const auto [first, count] = par2VolumeBlocks(b);
+    if (count > 0) b.truncate(b.lastIndexOf(QLatin1String(".vol"), -1, Qt::CaseInsensitive));
+    else if (b.endsWith(QLatin1String(".par2"), Qt::CaseInsensitive)) b.chop(5);
+    return b;
+}
+
+} // namespace
+
+Par2Sets::Par2Sets(AppCore &core, HeaderStore &store, BatchQueue &batch, ProcessedList &processed, QObject *parent)
+    : QObject(parent), m_core(core), m_store(store), m_batch(batch), m_processed(processed)
+{
+}
+
+Par2Sets::~Par2Sets() = default;
+
+bool Par2Sets::busy() const { return m_run && m_run->running(); }
+
+void Par2Sets::log(const QString &msg, bool record) { m_core.LogOp(msg, record); }
+
+void Par2Sets::fileDecoded(const QString &path)
+{
+    if (path.isEmpty() || !m_core.settings.chkPar2Verify) return;
+    if (par2KindOf(QFileInfo(path).fileName().toUtf8()) == Par2Kind::Index) {
+        for (const Set &s : m_sets)
+            if (s.index == path) return;
+        Set s;
+        s.index = path;
+        s.base = baseOf(path);
+        m_sets.push_back(std::move(s));
+    } else if (par2KindOf(QFileInfo(path).fileName().toUtf8()) == Par2Kind::None) {
+        m_decoded << path;
+    }
+}
+
+void Par2Sets::downloadEnded()
+{
+    // Files decoded in this run beside a set may be its files under other names.
+    for (Set &s : m_sets) {
+        const QString folder = QFileInfo(s.index).absolutePath();
+        for (const QString &f : m_decoded)
+            if (QFileInfo(f).absolutePath() == folder && !s.extra.contains(f)) s.extra << f;
+    }
+    m_decoded.clear();
+    if (!busy()) next();
+}
+
+// The front set's next step: verify a new set, or repair one whose volumes are all in.
+void Par2Sets::next()
+{
+    while (!m_sets.empty()) {
+        Set &s = m_sets.front();
+        if (s.fetching) {
+            // Volumes still in the batch: the next end of the download brings them.
+            bool waiting = false;
+            for (int item : s.volumes) waiting = waiting || m_batch.batchPositionOf(item) > 0;
+            if (waiting) return;
+            s.fetching = false;
+            m_mode = Par2Run::Mode::Repair;
+        } else {
+            m_mode = Par2Run::Mode::Verify;
+        }
+        QFile f(s.index);
+        if (!f.open(QIODevice::ReadOnly)) {
+            finish(QStringLiteral("par2: cannot read ") + s.index, false);
+            continue;
+        }
+        // par2 writes the names its set gives: a name that could leave the folder stops it.
+        QString unsafe;
+        for (const QString &n : par2FileNames(f.read(64 * 1024 * 1024)))
+            if (unsafe.isEmpty() && !isSafePar2Name(n)) unsafe = n;
+        if (!unsafe.isEmpty()) {
+            finish(QStringLiteral("par2: not run, the set names a file unsafely: ") + unsafe, false);
+            continue;
+        }
+        if (!m_run) {
+            m_run = std::make_unique<Par2Run>();
+            connect(m_run.get(), &Par2Run::progress, this, [this](const QString &what, double pct) {
+                if (m_sets.empty()) return;
+                log(QStringLiteral("par2 ") + QFileInfo(m_sets.front().index).fileName() + QStringLiteral(": ") + what
+                        + u' ' + QString::number(pct, 'f', 1) + u'%',
+                    false);
+            });
+            connect(m_run.get(), &Par2Run::finished, this, [this](const Par2Report &r, int code, const QString &failure) {
+                if (m_mode == Par2Run::Mode::Verify) verified(r, code, failure);
+                else repaired(r, code, failure);
+            });
+        }
+        log((m_mode == Par2Run::Mode::Verify ? QStringLiteral("par2: verifying ") : QStringLiteral("par2: repairing "))
+                + s.index,
+            true);
+        m_run->start(m_mode, s.index, s.extra, m_core.settings.chkPar2Delete);
+        return;
+    }
+}
+
+void Par2Sets::verified(const Par2Report &r, int code, const QString &failure)
+{
+    if (m_sets.empty()) return;
+    Set &s = m_sets.front();
+    if (!failure.isEmpty()) {
+        finish(QStringLiteral("par2: ") + failure, false);
+    } else if (r.allCorrect && code == 0) {
+        finish(QStringLiteral("par2: all files correct"), true);
+    } else if (!r.repairNeeded && code != 1) {
+        finish(QStringLiteral("par2: verify failed (exit code ") + QString::number(code) + u')', false);
+    } else if (!m_core.settings.chkPar2Repair) {
+        finish(QStringLiteral("par2: repair needed (") + QString::number(r.blocksNeeded) + QStringLiteral(" blocks missing)"),
+               false);
+    } else if (r.repairPossible) {
+        m_mode = Par2Run::Mode::Repair;
+        log(QStringLiteral("par2: repairing ") + s.index, true);
+        m_run->start(m_mode, s.index, s.extra, m_core.settings.chkPar2Delete);
+        return;
+    } else {
+        int available = 0;
+        if (fetchVolumes(s, r.blocksNeeded, &available)) {
+            s.fetching = true;
+            s.blocksNeeded = r.blocksNeeded;
+            emit downloadWanted();
+            return;
+        }
+        finish(QStringLiteral("par2: cannot repair: ") + QString::number(r.blocksNeeded - available)
+                   + QStringLiteral(" more blocks needed"),
+               false);
+    }
+    next();
+}
+
+// Queues the smallest recovery volumes of the set that give `needed` blocks; false (with
+// what all of them give) when they are not enough.
+bool Par2Sets::fetchVolumes(Set &s, int needed, int *available)
+{
+    std::vector<int> items, counts;
+    for (int i = 1; i <= m_store.itemCount(); ++i) {
+        const HeaderItem &it = m_store.item(i);
+        if (it.deleted || it.inBatch) continue;
+        const QString name = fileNameOfItem(it);
+        if (par2KindOf(name.toUtf8()) != Par2Kind::Volume || baseOf(name).compare(s.base, Qt::CaseInsensitive) != 0) continue;
+        items.push_back(i);
+        counts.push_back(par2VolumeBlocks(name).second);
+    }
+    *available = 0;
+    for (int c : counts) *available += c;
+    const std::vector<size_t> pick = chooseRecoveryVolumes(needed, counts);
+    if (pick.empty()) return false;
+    int blocks = 0;
+    for (size_t k : pick) {
+        m_batch.AddToBatch(items[k]);
+        s.volumes.push_back(items[k]);
+        blocks += counts[k];
+    }
+    log(QStringLiteral("par2: ") + QString::number(needed) + QStringLiteral(" blocks needed for ") + s.base
+            + QStringLiteral(", fetching ") + QString::number(pick.size()) + QStringLiteral(" recovery volume(s) of ")
+            + QString::number(items.size()) + QStringLiteral(" (") + QString::number(blocks) + QStringLiteral(" blocks)"),
+        true);
+    return true;
+}
+
+void Par2Sets::repaired(const Par2Report &r, int code, const QString &failure)
+{
+    if (m_sets.empty()) return;
+    const QString folder = QFileInfo(m_sets.front().index).absolutePath() + u'/';
+    if (!failure.isEmpty()) {
+        finish(QStringLiteral("par2: ") + failure, false);
+    } else if (r.repairComplete && code == 0) {
+        // Misnamed files now have their real names; the processed rows follow them.
+        for (const auto &[from, to] : r.renamed)
+            m_processed.renameFile(QFileInfo(from).isAbsolute() ? from : folder + from, folder + to);
+        QString status = QStringLiteral("par2: repaired ") + QString::number(r.blocksUsed) + QStringLiteral(" blocks");
+        if (!r.renamed.empty()) status += QStringLiteral(", ") + QString::number(r.renamed.size()) + QStringLiteral(" file(s) renamed");
+        finish(status, true);
+    } else if (r.blocksNeeded > 0) {
+        finish(QStringLiteral("par2: cannot repair: ") + QString::number(r.blocksNeeded) + QStringLiteral(" more blocks needed"),
+               false);
+    } else {
+        finish(QStringLiteral("par2: repair failed (exit code ") + QString::number(code) + u')', false);
+    }
+    next();
+}
+
+void Par2Sets::finish(const QString &status, bool ok)
+{
+    const Set s = std::move(m_sets.front());
+    m_sets.pop_front();
+    const QString name = QFileInfo(s.index).fileName();
+    log(name + QStringLiteral(": ") + status, true);
+    m_processed.add({name, status, s.index, ok});
+    emit setFinished(s.index, status, ok);
+}
+
+} // namespace vt

@@ -1,0 +1,65 @@
+#pragma once
+// par2 sets among the decoded files. When a download ends, each set whose index file was
+// decoded is verified; a set short of blocks gets only the recovery volumes it needs
+// queued (smallest first) and is repaired once they are in. One par2 run at a time, as a
+// process: the window never waits for it. Each set ends in one processed-list row.
+#include "decode/Par2.h"
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <deque>
+#include <memory>
+#include <vector>
+
+namespace vt {
+
+class AppCore;
+class BatchQueue;
+class HeaderStore;
+class ProcessedList;
+
+class Par2Sets : public QObject {
+    Q_OBJECT
+public:
+    Par2Sets(AppCore &core, HeaderStore &store, BatchQueue &batch, ProcessedList &processed, QObject *parent = nullptr);
+    ~Par2Sets() override;
+
+    // A decode wrote this file (on the main thread, as its outcome is applied).
+    void fileDecoded(const QString &path);
+    // The download ended with nothing left to fetch or decode.
+    void downloadEnded();
+    bool busy() const;
+    int setsOpen() const { return int(m_sets.size()); }
+
+signals:
+    // Recovery volumes went into the batch.
+    void downloadWanted();
+    void setFinished(const QString &indexFile, const QString &status, bool ok);
+
+private:
+    struct Set {
+        QString index;           // the index .par2, full path
+        QString base;            // its name without ".par2"
+        QStringList extra;       // files decoded beside it, perhaps its files misnamed
+        std::vector<int> volumes;    // items queued for it
+        int blocksNeeded = 0;
+        bool fetching = false;
+    };
+    void next();
+    void verified(const Par2Report &r, int code, const QString &failure);
+    void repaired(const Par2Report &r, int code, const QString &failure);
+    void finish(const QString &status, bool ok);
+    bool fetchVolumes(Set &s, int needed, int *available);
+    void log(const QString &msg, bool record);
+
+    AppCore &m_core;
+    HeaderStore &m_store;
+    BatchQueue &m_batch;
+    ProcessedList &m_processed;
+    std::deque<Set> m_sets;          // the front one is the one par2 runs on
+    QStringList m_decoded;           // files decoded since the last check
+    std::unique_ptr<Par2Run> m_run;
+    Par2Run::Mode m_mode = Par2Run::Mode::Verify;
+};
+
+} // namespace vt
