@@ -1,0 +1,169 @@
+// par2 sets made by the real par2 program, posted on the test server, imported from an
+// NZB file and downloaded: verified, repaired with only the recovery volumes needed, or
+// refused.
+#include "DownloadRig.h"
+#include "Posts.h"
+#include "decode/Par2.h"
+#include "nzb/NzbImport.h"
+#include <QRegularExpression>
+#include <gtest/gtest.h>
+
+using namespace vt;
+using namespace vt::test;
+
+namespace {
+
+bool par2(const QString &dir, const QStringList &args)
+{
+    QProcess p;
+    p.setWorkingDirectory(dir);
+    p.start(Par2Run::program(), args);
+    return p.waitForFinished(60000) && p.exitCode() == 0;
+}
+
+// Posts every file of dir on the server's article folder (segments of partBytes), numbers
+// from *next on; the NZB entries in the order of files.
+void postAll(const QString &dir, const QStringList &files, const QString &arts, int partBytes, int *next, NzbDocument &doc)
+{
+    for (const QString &f : files) {
+        const QByteArray data = readFile(dir + '/' + f);
+        doc.files.push_back(writeYencPost(arts, f.toUtf8(), data, partBytes, *next, "alt.binaries.sets"));
+        *next += int(doc.files.back().segments.size());
+    }
+}
+
+struct Par2Rig {
+    QTemporaryDir src, arts;
+    NzbDocument doc;
+    int next = 1;
+    std::unique_ptr<TestServer> server;
+    std::unique_ptr<DownloadRig> rig;
+    QStringList rows;
+
+    void serve()
+    {
+        server = std::make_unique<TestServer>(QStringList{"--group", "alt.binaries.sets:1:0", "--article-dir", arts.path()});
+        rig = std::make_unique<DownloadRig>(server->port());
+        const QString nzb = rig->dir.path() + "/sets.nzb";
+        writeNzbFile(nzb, doc, nullptr);
+        ASSERT_TRUE(importNzbFile(nzb, rig->store, rig->batch, rig->nzb).ok);
+        QObject::connect(&rig->dl.par2(), &Par2Sets::setFinished,
+                         [this](const QString &index, const QString &status, bool) { rows << QFileInfo(index).fileName() + " " + status; });
+    }
+    bool run(int sets)
+    {
+        rig->dl.startCheck();
+        return waitFor([&] { return rows.size() >= sets && rig->session.batchRunning == 0 && !rig->dl.par2().busy(); }, 60000);
+    }
+    QString out(const QString &name) const { return rig->core.settings.Download_Path + name; }
+    int asked(const QString &file) const
+    {
+        return int(server->commands().filter(QRegularExpression("ARTICLE <" + QRegularExpression::escape(file) + "\\.part")).size());
+    }
+};
+
+} // namespace
+
+TEST(Par2, NamesVolumesProgressAndTheChoiceOfVolumes)
+{
+    EXPECT_EQ(par2VolumeBlocks("set.vol03+04.par2"), std::make_pair(3, 4));
+    EXPECT_EQ(par2VolumeBlocks("Set.VOL000+128.PAR2"), std::make_pair(0, 128));
+    EXPECT_EQ(par2VolumeBlocks("set.par2").second, 0);
+    EXPECT_EQ(par2KindOf("a.vol1+2.par2"), Par2Kind::Volume);
+    EXPECT_EQ(par2KindOf("a.PAR2"), Par2Kind::Index);
+    EXPECT_EQ(par2KindOf("a.par"), Par2Kind::None);
+
+    // Smallest first, and no volume that the others make unnecessary.
+    const std::vector<int> pow2{1, 2, 4, 8, 16};
+    EXPECT_EQ(chooseRecoveryVolumes(3, pow2), (std::vector<size_t>{0, 1}));
+    EXPECT_EQ(chooseRecoveryVolumes(5, pow2), (std::vector<size_t>{1, 2}));
+    EXPECT_EQ(chooseRecoveryVolumes(1, {16, 1, 4}), (std::vector<size_t>{1}));
+    EXPECT_TRUE(chooseRecoveryVolumes(32, pow2).empty());
+    EXPECT_TRUE(chooseRecoveryVolumes(1, {}).empty());
+
+    QString what;
+    EXPECT_DOUBLE_EQ(lastPar2Percent("Scanning: 4.5%Scanning: 46.7%", &what), 46.7);
+    EXPECT_EQ(what, "Scanning");
+    EXPECT_EQ(lastPar2Percent("Target: \"a\" - found.\n"), -1);
+
+    // The names in a real index file; a name that leaves the folder is unsafe.
+    QTemporaryDir d;
+    writeFile(d.path() + "/one.bin", randomBytes(5000, 1));
+    writeFile(d.path() + "/two words.txt", randomBytes(3000, 2));
+    ASSERT_TRUE(par2(d.path(), {"create", "-q", "-n1", "s.par2", "one.bin", "two words.txt"}));
+    QStringList names = par2FileNames(readFile(d.path() + "/s.par2"));
+    names.sort();
+    EXPECT_EQ(names, QStringList({"one.bin", "two words.txt"}));
+    for (const char *bad : {"../escape", "/etc/passwd", "a/b", "a\\b", ".hidden", "-rf", "c:x", ""})
+        EXPECT_FALSE(isSafePar2Name(QString::fromLatin1(bad))) << bad;
+    EXPECT_TRUE(isSafePar2Name("movie (2024).mkv"));
+}
+
+TEST(Par2, RepairFetchesOnlyTheVolumesNeededAndPutsMisnamedFilesRight)
+{
+    Par2Rig t;
+    // A film in five segments, a note posted under an obfuscated name, and a set of five
+    // volumes of 1, 2, 4, 8 and 16 blocks; the film's third segment is gone from the server.
+    const QByteArray film = randomBytes(300000, 7), note = randomBytes(20000, 8);
+    writeFile(t.src.path() + "/film.mkv", film);
+    writeFile(t.src.path() + "/note.nfo", note);
+    ASSERT_TRUE(par2(t.src.path(), {"create", "-q", "-s20000", "-c31", "-n5", "film.par2", "film.mkv", "note.nfo"}));
+    QFile::rename(t.src.path() + "/note.nfo", t.src.path() + "/a1b2c3d4e5.bin");
+    postAll(t.src.path(),
+            {"film.mkv", "film.vol15+16.par2", "film.vol00+01.par2", "film.vol03+04.par2", "film.par2", "a1b2c3d4e5.bin",
+             "film.vol01+02.par2", "film.vol07+08.par2"},
+            t.arts.path(), 60000, &t.next, t.doc);
+    QFile::remove(t.arts.path() + "/3.art");   // the film is 1..5
+    ASSERT_NO_FATAL_FAILURE(t.serve());
+    // Data first, then the index; the volumes wait.
+    ASSERT_EQ(t.rig->batch.batchRows(), 3);
+
+    ASSERT_TRUE(t.run(1)) << t.rig->logged.join('\n').toStdString();
+    ASSERT_EQ(t.rows, QStringList{"film.par2 par2: repaired 3 blocks, 1 file(s) renamed"}) << t.rig->logged.join('\n').toStdString();
+    EXPECT_EQ(readFile(t.out("film.mkv")), film);
+    EXPECT_EQ(readFile(t.out("note.nfo")), note);
+    EXPECT_FALSE(QFile::exists(t.out("a1b2c3d4e5.bin")));
+    EXPECT_EQ(t.rig->count("par2: 3 blocks needed for film, fetching 2 recovery volume(s) of 5 (3 blocks)"), 1);
+    // Only the two smallest volumes were fetched, each once.
+    EXPECT_EQ(t.asked("film.vol00+01.par2"), 1);
+    EXPECT_EQ(t.asked("film.vol01+02.par2"), 1);
+    for (const char *v : {"film.vol03+04.par2", "film.vol07+08.par2", "film.vol15+16.par2"}) EXPECT_EQ(t.asked(v), 0) << v;
+    // The processed rows: the film's gap, the set's result, and the note under its real name.
+    const auto &rows = t.rig->processed.entries();
+    EXPECT_TRUE(std::any_of(rows.begin(), rows.end(), [&](const ProcessedEntry &e) { return e.fileName == t.out("note.nfo"); }));
+    EXPECT_TRUE(std::any_of(rows.begin(), rows.end(), [](const ProcessedEntry &e) {
+        return e.ok && e.status == "par2: repaired 3 blocks, 1 file(s) renamed";
+    }));
+}
+
+TEST(Par2, SetsThatAreWholeShortOrUnsafe)
+{
+    Par2Rig t;
+    // "whole": intact. "short": two of its four segments gone, volumes of 1 and 2 blocks.
+    writeFile(t.src.path() + "/whole.bin", randomBytes(90000, 3));
+    writeFile(t.src.path() + "/short.bin", randomBytes(240000, 4));
+    ASSERT_TRUE(par2(t.src.path(), {"create", "-q", "-n1", "whole.par2", "whole.bin"}));
+    ASSERT_TRUE(par2(t.src.path(), {"create", "-q", "-s20000", "-c3", "-n2", "short.par2", "short.bin"}));
+    // "evil": an index whose file description names a file outside the folder.
+    QByteArray body = QByteArray(56, '\1') + "../escape.txt";
+    while (body.size() % 4) body += '\0';
+    QByteArray packet = QByteArray("PAR2\0PKT", 8);
+    const quint64 len = quint64(64 + body.size());
+    for (int i = 0; i < 8; ++i) packet += char((len >> (8 * i)) & 0xff);
+    packet += QByteArray(32, '\0') + QByteArray("PAR 2.0\0FileDesc", 16) + body;
+    writeFile(t.src.path() + "/evil.par2", packet);
+    postAll(t.src.path(), {"whole.bin", "whole.par2", "short.bin", "short.par2", "short.vol0+1.par2", "short.vol1+2.par2", "evil.par2"},
+            t.arts.path(), 60000, &t.next, t.doc);
+    QFile::remove(t.arts.path() + "/4.art");   // short.bin segments 1..4 are 4..7
+    QFile::remove(t.arts.path() + "/6.art");
+    ASSERT_NO_FATAL_FAILURE(t.serve());
+
+    ASSERT_TRUE(t.run(3)) << t.rig->logged.join('\n').toStdString();
+    QStringList rows = t.rows;
+    rows.sort();
+    EXPECT_EQ(rows, QStringList({"evil.par2 par2: not run, the set names a file unsafely: ../escape.txt",
+                                 "short.par2 par2: cannot repair: 3 more blocks needed", "whole.par2 par2: all files correct"}))
+        << t.rig->logged.join('\n').toStdString();
+    EXPECT_EQ(t.asked("short.vol0+1.par2") + t.asked("short.vol1+2.par2"), 0);
+    EXPECT_FALSE(QFile::exists(t.rig->dir.path() + "/escape.txt"));
+}
