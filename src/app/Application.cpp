@@ -27,6 +27,7 @@
 #include <QScreen>
 #include <QSoundEffect>
 #include <QUrl>
+#include <QFileDialog>
 #include <map>
 
 namespace vt {
@@ -151,6 +152,9 @@ void Application::bindBatch()
     });
     // Header commands.
     w.cmdRestore->setEnabled(false);
+    connect(&w, &MainWindow::importNzbRequested, this, &Application::askNzbToImport);
+    connect(&w, &MainWindow::exportNzbRequested, this, &Application::askNzbToExport);
+    connect(&w, &MainWindow::nzbFilesDropped, this, &Application::importNzbFiles);
     connect(w.cmdAddtoQue, &QPushButton::clicked, this, [this, &w] {
         std::vector<int> items;
         for (int r : MainWindow::selectedRows(w.ListView2)) items.push_back(m_view->itemAt(r));
@@ -319,10 +323,84 @@ void Application::start()
     m_splash = std::make_unique<SplashWindow>();
     m_startup.run([this](const QString &status, int progress) { m_splash->showStatus(status, progress); },
                   [this](const QString &what) { m_core->prompter.message(QStringLiteral("Error in main: ") + what); });
+    if (!launchNzbFiles.isEmpty()) importNzbFiles(std::exchange(launchNzbFiles, {}));
     if (!m_cmdLine.isEmpty()) runCommandLine();
 }
 
-void Application::commandLineFromAnotherStart(const QString &raw)
+void Application::importNzbFiles(const QStringList &paths)
+{
+    bool any = false;
+    for (const QString &p : paths) {
+        const NzbImport r = importNzbFile(p, m_store, *m_batch, m_nzb);
+        if (!r.ok) {
+            m_core->prompter.message(r.message);
+            continue;
+        }
+        m_core->LogOp(r.message, true);
+        any = true;
+    }
+    if (!any) return;
+    m_nzb.save(m_core->paths.nzbOrigins());
+    m_view->ViewRefresh(false);
+    m_batch->ShowBatchSize();
+}
+
+bool Application::exportNzb(const QString &path, const std::vector<int> &items)
+{
+    const NzbDocument doc = vt::exportNzb(m_store, m_groups.get(), m_nzb, items);
+    QString error;
+    if (doc.files.empty()) {
+        m_core->prompter.message(QStringLiteral("Nothing to export: select the items first."));
+        return false;
+    }
+    if (!writeNzbFile(path, doc, &error)) {
+        m_core->prompter.message(QStringLiteral("Cannot write ") + path + QStringLiteral(": ") + error);
+        return false;
+    }
+    m_core->LogOp(QStringLiteral("Exported ") + QString::number(doc.files.size()) + QStringLiteral(" item(s) to ") + path, true);
+    return true;
+}
+
+std::vector<int> Application::nzbExportSelection() const
+{
+    std::vector<int> items;
+    if (!m_main) return items;
+    if (m_main->TabStrip1->currentIndex() == 1) {
+        for (int r : MainWindow::selectedRows(m_main->ListView3))
+            items.push_back(m_main->ListView3->model()->index(r, 0).data(Qt::UserRole).toInt());
+    } else {
+        for (int r : MainWindow::selectedRows(m_main->ListView2)) items.push_back(m_view->itemAt(r));
+    }
+    return items;
+}
+
+// The file dialogs open without a loop of their own; the choice comes back as a signal.
+void Application::askNzbToImport()
+{
+    auto *d = new QFileDialog(m_main.get(), QStringLiteral("Import NZB"), QString(), QStringLiteral("NZB files (*.nzb);;All files (*)"));
+    d->setAttribute(Qt::WA_DeleteOnClose);
+    d->setFileMode(QFileDialog::ExistingFiles);
+    connect(d, &QFileDialog::filesSelected, this, &Application::importNzbFiles);
+    d->open();
+}
+
+void Application::askNzbToExport()
+{
+    const std::vector<int> items = nzbExportSelection();
+    if (items.empty()) {
+        m_core->prompter.message(QStringLiteral("Nothing to export: select the items first."));
+        return;
+    }
+    auto *d = new QFileDialog(m_main.get(), QStringLiteral("Export NZB"), QString(), QStringLiteral("NZB files (*.nzb)"));
+    d->setAttribute(Qt::WA_DeleteOnClose);
+    d->setAcceptMode(QFileDialog::AcceptSave);
+    d->setDefaultSuffix(QStringLiteral("nzb"));
+    d->setFileMode(QFileDialog::AnyFile);
+    connect(d, &QFileDialog::fileSelected, this, [this, items](const QString &path) { exportNzb(path, items); });
+    d->open();
+}
+
+void Application::commandLineFromAnotherStart(const QString &raw, const QStringList &nzbFiles)
 {
     if (m_main) {
         if (m_main->isMinimized()) m_main->showNormal();
@@ -330,6 +408,7 @@ void Application::commandLineFromAnotherStart(const QString &raw)
         m_main->raise();
         m_main->activateWindow();
     }
+    if (!nzbFiles.isEmpty()) importNzbFiles(nzbFiles);
     m_cmdLine = raw;
     if (!m_cmdLine.isEmpty()) runCommandLine();
 }

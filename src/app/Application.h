@@ -73,7 +73,17 @@ public:
     void runCommandLine();
     // A later start of the program handed its command line over: the window comes to the
     // front and the launch option runs as it would at start-up.
-    void commandLineFromAnotherStart(const QString &raw);
+    void commandLineFromAnotherStart(const QString &raw, const QStringList &nzbFiles = {});
+    // NZB files given at launch: imported once the headers are loaded, before the launch
+    // option runs (so that /DOWNLOAD fetches them).
+    QStringList launchNzbFiles;
+    // Imports each file into the headers and the batch; a file that cannot be read or is
+    // refused is said in a message.
+    void importNzbFiles(const QStringList &paths);
+    bool exportNzb(const QString &path, const std::vector<int> &items);
+    // What "Export NZB..." takes: the selected rows of the batch on its page, else those
+    // of the header list.
+    std::vector<int> nzbExportSelection() const;
 
     AppCore &core() { return *m_core; }
     Session &session() { return *m_session; }
@@ -134,6 +144,8 @@ private:
     void showParts(int item);
 
     QString m_cmdLine;
+    void askNzbToImport();
+    void askNzbToExport();
     WidgetPrompter m_widgetPrompter;
     std::unique_ptr<AppCore> m_core;
     std::unique_ptr<Session> m_session;

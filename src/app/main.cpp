@@ -1,6 +1,7 @@
 #include "Application.h"
 #include "core/CommandLine.h"
 #include "core/SingleInstance.h"
+#include <QFileInfo>
 #include "ui/MainWindow.h"
 #include <QApplication>
 #include <QCommandLineParser>
@@ -56,7 +57,11 @@ int main(int argc, char **argv)
 
     // One program per application folder: a later start hands its command line over.
     vt::SingleInstance single(paths.folder());
-    switch (single.handOff(QApplication::arguments().mid(1))) {
+    // NZB files go over as absolute paths: the running program has its own folder.
+    QStringList handed;
+    for (const QString &a : QApplication::arguments().mid(1))
+        handed << (a.endsWith(QLatin1String(".nzb"), Qt::CaseInsensitive) ? QFileInfo(a).absoluteFilePath() : a);
+    switch (single.handOff(handed)) {
     case vt::SingleInstance::HandOff::Taken: return 0;
     case vt::SingleInstance::HandOff::NoAnswer:
         fprintf(stderr, "vantrel: already running for %s, but it does not answer.\n", qPrintable(paths.folder()));
@@ -68,9 +73,10 @@ int main(int argc, char **argv)
                 qPrintable(single.serverName()));
 
     vt::Application app(paths, launch.raw);
+    app.launchNzbFiles = launch.nzbFiles;
     QObject::connect(&single, &vt::SingleInstance::argumentsReceived, &app, [&app](const QStringList &args) {
         const vt::LaunchArguments later = vt::parseLaunchArguments(QStringList{QStringLiteral("vantrel")} + args);
-        app.commandLineFromAnotherStart(later.ok ? later.raw : args.join(u' '));
+        app.commandLineFromAnotherStart(later.ok ? later.raw : args.join(u' '), later.nzbFiles);
     });
 
     // A polite stop from the desktop or a service manager goes through the shutdown sequence,

@@ -1,6 +1,7 @@
 #include "CommandLine.h"
 #include "Text.h"
 #include <QCommandLineParser>
+#include <QFileInfo>
 
 namespace vt {
 
@@ -29,6 +30,8 @@ void describeLaunchOptions(QCommandLineParser &parser)
     parser.addOption({QStringLiteral("download"), QStringLiteral("Download the batch at start (the same as /DOWNLOAD).")});
     parser.addPositionalArgument(QStringLiteral("option"), QStringLiteral("/SCAN or /DOWNLOAD: the launch options in their own form."),
                                  QStringLiteral("[/SCAN | /DOWNLOAD]"));
+    parser.addPositionalArgument(QStringLiteral("files"), QStringLiteral("NZB files to import into the batch."),
+                                 QStringLiteral("[file.nzb ...]"));
 }
 
 LaunchArguments parseLaunchArguments(const QStringList &arguments)
@@ -44,7 +47,10 @@ LaunchArguments parseLaunchArguments(const QStringList &arguments)
     QStringList words;
     if (parser.isSet(QStringLiteral("scan"))) words << QStringLiteral("/SCAN");
     if (parser.isSet(QStringLiteral("download"))) words << QStringLiteral("/DOWNLOAD");
-    words += parser.positionalArguments();
+    for (const QString &a : parser.positionalArguments()) {
+        if (a.endsWith(QLatin1String(".nzb"), Qt::CaseInsensitive)) out.nzbFiles << QFileInfo(a).absoluteFilePath();
+        else words << a;
+    }
     out.raw = words.join(u' ');
     return out;
 }

@@ -18,6 +18,7 @@ struct LaunchArguments {
     bool ok = true;
     QString error;   // an unknown switch, said as the parser says it
     QString raw;     // what the launch options above are read from
+    QStringList nzbFiles;   // NZB files named on the command line, as absolute paths
 };
 void describeLaunchOptions(QCommandLineParser &parser);
 LaunchArguments parseLaunchArguments(const QStringList &arguments);   // [0] is the program

@@ -2,6 +2,11 @@
 #include "Named.h"
 #include "core/AppCore.h"
 #include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QUrl>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -61,6 +66,13 @@ MainWindow::MainWindow(AppCore &core, QWidget *parent) : QMainWindow(parent), m_
     setObjectName(QStringLiteral("frmMain"));
     m_title = QStringLiteral("Vantrel");
     setWindowTitle(m_title);
+    mnuFile = menuBar()->addMenu(QStringLiteral("&File"));
+    mnuFile->setObjectName(QStringLiteral("mnuFile"));
+    mnuFileImportNzb = mnuFile->addAction(QStringLiteral("Import NZB..."), this, &MainWindow::importNzbRequested);
+    mnuFileImportNzb->setObjectName(QStringLiteral("mnuFileImportNzb"));
+    mnuFileExportNzb = mnuFile->addAction(QStringLiteral("Export NZB..."), this, &MainWindow::exportNzbRequested);
+    mnuFileExportNzb->setObjectName(QStringLiteral("mnuFileExportNzb"));
+    setAcceptDrops(true);
     auto *central = new QWidget(this);
     auto *lay = new QVBoxLayout(central);
 
@@ -341,6 +353,28 @@ bool MainWindow::eventFilter(QObject *o, QEvent *e)
         }
     }
     return QMainWindow::eventFilter(o, e);
+}
+
+QStringList MainWindow::nzbFilesIn(const QMimeData *data)
+{
+    QStringList out;
+    if (!data || !data->hasUrls()) return out;
+    for (const QUrl &u : data->urls())
+        if (u.isLocalFile() && u.toLocalFile().endsWith(QLatin1String(".nzb"), Qt::CaseInsensitive)) out << u.toLocalFile();
+    return out;
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent *e)
+{
+    if (!nzbFilesIn(e->mimeData()).isEmpty()) e->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent *e)
+{
+    const QStringList files = nzbFilesIn(e->mimeData());
+    if (files.isEmpty()) return;
+    e->acceptProposedAction();
+    emit nzbFilesDropped(files);
 }
 
 std::vector<int> MainWindow::selectedRows(QTableView *v)

@@ -25,6 +25,10 @@ class MainWindow : public QMainWindow {
 public:
     MainWindow(AppCore &core, QWidget *parent = nullptr);
 
+    // The File menu: NZB files in and out.
+    QMenu *mnuFile;
+    QAction *mnuFileImportNzb, *mnuFileExportNzb;
+
     // Always visible.
     QPushButton *cmdScan, *cmdScanStop, *cmdOptions, *cmdLog, *cmdEditWatch, *cmdSaveHeaders, *cmdAbout, *cmdHelp;
     QLabel *lblCapX;
@@ -63,6 +67,8 @@ public:
     // 0-based rows selected in a view, top to bottom.
     static std::vector<int> selectedRows(QTableView *v);
     static void selectRows(QTableView *v, const std::vector<int> &rows);
+    // The .nzb files among dropped URLs.
+    static QStringList nzbFilesIn(const QMimeData *data);
     void selectPage(int tab);   // 1..3
 
 signals:
@@ -70,11 +76,16 @@ signals:
     void statusLightClicked();
     void previewRequested();   // mnuHvmPreview, Ctrl+R
     void activated();
+    void importNzbRequested();
+    void exportNzbRequested();
+    void nzbFilesDropped(const QStringList &paths);
 
 protected:
     void closeEvent(QCloseEvent *e) override;
     void changeEvent(QEvent *e) override;
     bool event(QEvent *e) override;
+    void dragEnterEvent(QDragEnterEvent *e) override;
+    void dropEvent(QDropEvent *e) override;
     // Keys of the lists and the click on the status light.
     bool eventFilter(QObject *o, QEvent *e) override;
 

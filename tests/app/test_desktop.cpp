@@ -4,6 +4,7 @@
 #include "Posts.h"
 #include "core/AppPaths.h"
 #include "core/SingleInstance.h"
+#include "nzb/NzbImport.h"
 #include <QDirIterator>
 #include <QFileInfo>
 #include <QProcess>
@@ -149,6 +150,39 @@ TEST(Desktop, OneProgramPerFolder)
     EXPECT_EQ(run(app.exe, {}, app.env, 20000).code, 0);
     EXPECT_EQ(again.state(), QProcess::Running);
     stop(again);
+}
+
+TEST(Desktop, NzbFilesOnTheCommandLineAndHandedToTheRunningProgram)
+{
+    // Two posts on the server; an NZB file for each, named relative to where they start.
+    QTemporaryDir arts, here;
+    const QByteArray one = test::randomBytes(150000, 11), two = test::randomBytes(90000, 12);
+    NzbDocument d1, d2;
+    d1.files.push_back(test::writeYencPost(arts.path(), "one.bin", one, 60000, 1, "alt.binaries.one"));
+    d2.files.push_back(test::writeYencPost(arts.path(), "two.bin", two, 60000, 10, "alt.binaries.one"));
+    ASSERT_TRUE(writeNzbFile(here.path() + "/one.nzb", d1, nullptr));
+    ASSERT_TRUE(writeNzbFile(here.path() + "/two.nzb", d2, nullptr));
+    test::TestServer server({"--group", "alt.binaries.one:20:0", "--article-dir", arts.path()});
+    Portable app(server.port());
+    QProcess first;
+    first.setProcessEnvironment(app.env);
+    first.setWorkingDirectory(here.path());
+    first.start(app.exe, {"one.nzb", "--download"});
+    ASSERT_TRUE(first.waitForStarted());
+    const QString dl = app.dir.path() + "/dl/";
+    EXPECT_TRUE(test::waitFor([&] { return test::readFile(dl + "one.bin") == one; }, 30000)) << app.log().toStdString();
+
+    QProcess second;
+    second.setProcessEnvironment(app.env);
+    second.setWorkingDirectory(here.path());
+    second.start(app.exe, {"/DOWNLOAD", "two.nzb"});
+    EXPECT_TRUE(second.waitForFinished(20000));
+    EXPECT_EQ(second.exitCode(), 0);
+    EXPECT_TRUE(test::waitFor([&] { return test::readFile(dl + "two.bin") == two; }, 30000)) << app.log().toStdString();
+    EXPECT_TRUE(app.log().contains("Imported two.nzb: 1 file(s), 2 segment(s), 1 queued")) << app.log().toStdString();
+    stop(first);
+    // Where they came from is kept beside the headers.
+    EXPECT_TRUE(test::readFile(app.dir.path() + "/nzb.dat").contains("two.nzb"));
 }
 
 TEST(Desktop, InstallTreeAndWhereAnInstalledProgramKeepsItsState)

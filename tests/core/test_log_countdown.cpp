@@ -3,6 +3,8 @@
 #include "core/AppCore.h"
 #include "core/CommandLine.h"
 #include <QFile>
+#include <QDir>
+#include <QFileInfo>
 #include <gtest/gtest.h>
 
 using namespace vt;
@@ -178,6 +180,9 @@ TEST(CommandLine, Matching)
         {{"vantrel", "/SCAN", "extra"}, true, "/SCAN extra", LaunchAction::Invalid},
         {{"vantrel", "--bogus"}, false, "", LaunchAction::None},
         {{"vantrel", "-x"}, false, "", LaunchAction::None},
+        // NZB files stand beside the launch options, in either order.
+        {{"vantrel", "a.nzb", "/DOWNLOAD", "/tmp/B.NZB"}, true, "/DOWNLOAD", LaunchAction::Download},
+        {{"vantrel", "a.nzb"}, true, "", LaunchAction::None},
     };
     for (const auto &r : rows) {
         const LaunchArguments a = parseLaunchArguments(r.args);
@@ -188,7 +193,10 @@ TEST(CommandLine, Matching)
         }
         EXPECT_EQ(a.raw, r.raw);
         EXPECT_EQ(parseCommandLine(a.raw), r.action);
+        for (const QString &f : a.nzbFiles) EXPECT_TRUE(QFileInfo(f).isAbsolute()) << f.toStdString();
     }
+    EXPECT_EQ(parseLaunchArguments({"vantrel", "a.nzb", "/DOWNLOAD", "/tmp/B.NZB"}).nzbFiles,
+              QStringList({QDir::current().absoluteFilePath("a.nzb"), "/tmp/B.NZB"}));
     EXPECT_TRUE(wantsConsoleOnly({"vantrel", "/SCAN", "--help"}));
     EXPECT_TRUE(wantsConsoleOnly({"vantrel", "-v"}));
     EXPECT_FALSE(wantsConsoleOnly({"vantrel", "--", "--help"}));

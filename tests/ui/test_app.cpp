@@ -13,11 +13,16 @@
 #include "ui/SearchWindow.h"
 #include "ui/SplashWindow.h"
 #include <QApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
 #include <QKeyEvent>
+#include <QMimeData>
 #include <QMenu>
 #include "download/BatchQueue.h"
 #include "download/ProcessedList.h"
 #include "headers/HeaderStore.h"
+#include "nzb/NzbImport.h"
 #include <QFile>
 #include <csignal>
 #include <gtest/gtest.h>
@@ -228,6 +233,71 @@ TEST(Application, BatchListMenuKeysAndButtons)
     EXPECT_EQ(p.entry(0).subject, "z");
     w.cmdProcClearAll->click();
     EXPECT_EQ(p.rowCount(), 0);
+}
+
+TEST(Application, NzbFilesDroppedImportedAndExportedThroughTheFileMenu)
+{
+    App a("[Options]\r\nNews_Host=h\r\nDownload_Path=DL\r\nchkAlwaysSaveHeaders=1\r\n", {}, true);
+    a.app->start();
+    MainWindow &w = *a.app->mainWindow();
+    NzbDocument doc;
+    for (int f = 1; f <= 2; ++f) {
+        NzbFileEntry e;
+        e.poster = "P";
+        e.subject = "\"file" + QByteArray::number(f) + ".bin\" yEnc (1/2)";
+        e.groups << "alt.binaries.x";
+        for (int k = 1; k <= 2; ++k) e.segments.push_back({1000, k, "s" + QByteArray::number(f * 10 + k) + "@x"});
+        doc.files.push_back(e);
+    }
+    const QString nzb = a.dir.path() + "/two files.nzb";
+    ASSERT_TRUE(writeNzbFile(nzb, doc, nullptr));
+    test::writeFile(a.dir.path() + "/broken.nzb", "<nzb><file");
+
+    // Dropped on the window: an NZB file is taken, anything else is not offered.
+    QMimeData other;
+    other.setUrls({QUrl::fromLocalFile(a.dir.path() + "/VANTREL.INI")});
+    QDragEnterEvent refused(QPoint(5, 5), Qt::CopyAction, &other, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&w, &refused);
+    EXPECT_FALSE(refused.isAccepted());
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(nzb), QUrl::fromLocalFile(a.dir.path() + "/broken.nzb")});
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&w, &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&w, &drop);
+    EXPECT_EQ(a.app->batch().batchRows(), 2);
+    ASSERT_EQ(a.prompter.messages.size(), 1);
+    EXPECT_TRUE(a.prompter.messages[0].startsWith("broken.nzb: The NZB file is damaged")) << a.prompter.messages[0].toStdString();
+    EXPECT_EQ(w.lblTotalBatchSize->text(), "Total batch size: 4.0KB");
+
+    // Export of the batch's selected row, through the File menu's save dialog.
+    w.selectPage(2);
+    w.selectRows(w.ListView3, {1});
+    EXPECT_EQ(w.mnuFile->actions().size(), 2);
+    w.mnuFileExportNzb->trigger();
+    auto *save = w.findChild<QFileDialog *>();
+    ASSERT_NE(save, nullptr);
+    ASSERT_TRUE(save->isVisible());
+    const QString out = a.dir.path() + "/out";
+    save->selectFile(out);
+    static_cast<QDialog *>(save)->accept();
+    const NzbParse back = parseNzb(test::readFile(out + ".nzb"));
+    ASSERT_TRUE(back.ok) << back.error.toStdString();
+    ASSERT_EQ(back.doc.files.size(), 1u);
+    EXPECT_EQ(back.doc.files[0].subject, doc.files[1].subject);
+    EXPECT_EQ(back.doc.files[0].segments[1].messageId, "s22@x");
+    EXPECT_EQ(back.doc.files[0].groups, QStringList{"alt.binaries.x"});
+    // The import dialog opens without blocking; nothing selected, nothing imported.
+    QApplication::processEvents();
+    w.mnuFileImportNzb->trigger();
+    QFileDialog *open = nullptr;
+    for (QFileDialog *d : w.findChildren<QFileDialog *>())
+        if (d->isVisible()) open = d;
+    ASSERT_NE(open, nullptr);
+    EXPECT_EQ(open->fileMode(), QFileDialog::ExistingFiles);
+    open->reject();
+    EXPECT_EQ(a.app->batch().batchRows(), 2);
 }
 
 TEST(Application, HeaderListCommandsKeysAndSearch)
