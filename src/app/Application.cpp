@@ -47,6 +47,8 @@ Application::Application(const AppPaths &paths, QString rawCommandLine, Prompter
     m_batch = std::make_unique<BatchQueue>(m_store, m_groups.get(), &m_core->log);
     m_view = std::make_unique<HeaderListModel>(m_store, m_groups.get());
     m_view->itemLife = [this](int i) { return m_batch->ItemLife(i); };
+    m_view->nzb = &m_nzb;
+    m_batch->nzb = &m_nzb;
     m_cache = std::make_unique<PartCache>(m_core->settings, *m_groups, m_store);
     m_decoder = std::make_unique<Decoder>(*m_core, m_store, *m_groups, *m_batch, m_processed, *m_cache);
     m_download = std::make_unique<DownloadDriver>(*m_core, *m_session, m_store, *m_batch, m_processed, *m_cache, *m_decoder,

@@ -7,7 +7,7 @@
 #include "download/ProcessedList.h"
 #include "groups/NewsgroupTable.h"
 #include "headers/HeaderStore.h"
-#include "nzb/NzbImport.h"
+#include "headers/NzbOrigins.h"
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>

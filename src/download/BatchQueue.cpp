@@ -1,4 +1,5 @@
 #include "BatchQueue.h"
+#include "headers/NzbOrigins.h"
 #include "core/ListRoles.h"
 #include "core/Settings.h"
 #include "core/OpsLog.h"
@@ -50,7 +51,7 @@ QString BatchQueue::cellText(int row, int column) const
     case MB: return mbText(itemSize(r.tag));
     case Date: return toDateTime(it.postDate).date().toString(QStringLiteral("yyyy-MM-dd"));
     case From: return QString::fromLatin1(it.poster);
-    case Newsgroup: return m_groups && !it.parts.empty() ? m_groups->nameByKey(it.parts[0].groupKey) : QString();
+    case Newsgroup: return itemGroupText(it, m_groups, nzb);
     case Life: return r.life;
     }
     return {};

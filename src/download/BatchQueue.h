@@ -11,6 +11,8 @@
 
 namespace vt {
 
+class NzbCatalog;
+
 class HeaderStore;
 class NewsgroupTable;
 class OpsLog;
@@ -59,6 +61,9 @@ public:
 
     // The header view follows batch changes.
     std::function<void()> viewRefresh;
+
+    // Origins of imported items, for their group column.
+    const NzbCatalog *nzb = nullptr;
 
 signals:
     void sizeTextChanged(const QString &text);

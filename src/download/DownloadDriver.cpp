@@ -8,7 +8,7 @@
 #include "decode/DecodeDriver.h"
 #include "decode/DecodeQueue.h"
 #include "headers/HeaderStore.h"
-#include "nzb/NzbImport.h"
+#include "headers/NzbOrigins.h"
 #include <QLocale>
 #include <QFile>
 #include <cerrno>

@@ -2,7 +2,7 @@
 #include "core/Settings.h"
 #include "groups/NewsgroupTable.h"
 #include "headers/HeaderStore.h"
-#include "nzb/NzbImport.h"
+#include "headers/NzbOrigins.h"
 #include <QFile>
 #include <QDir>
 #include <QFileInfo>

@@ -1,4 +1,5 @@
 #include "HeaderListModel.h"
+#include "headers/NzbOrigins.h"
 #include "core/Settings.h"
 #include "HeaderStore.h"
 #include "ItemText.h"
@@ -71,7 +72,7 @@ QString HeaderListModel::textOf(int item, int column) const
         const QDate d = toDateTime(it.postDate).date();
         return d == QDate(1899, 12, 30) ? QStringLiteral("?") : d.toString(QStringLiteral("yyyy-MM-dd"));
     }
-    case Newsgroup: return m_groups && !it.parts.empty() ? m_groups->nameByKey(it.parts[0].groupKey) : QString();
+    case Newsgroup: return itemGroupText(it, m_groups, nzb);
     case Life: return lifeText(itemLife ? itemLife(item) : -1);
     }
     return {};

@@ -9,6 +9,8 @@
 
 namespace vt {
 
+class NzbCatalog;
+
 class HeaderStore;
 class NewsgroupTable;
 
@@ -52,6 +54,9 @@ public:
     QString cellText(int row, int column) const;
     QString counterText() const;
     bool passes(int item, bool checkGroup = true) const;
+
+    // Origins of imported items, for their group column.
+    const NzbCatalog *nzb = nullptr;
 
 signals:
     void counterChanged(const QString &text);

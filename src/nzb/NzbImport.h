@@ -3,7 +3,7 @@
 // parts are fetched by message-id, queued in the NZB's order (data first, the par2 index
 // after, recovery volumes only when a repair needs them).
 #include "NzbFile.h"
-#include <QHash>
+#include "headers/NzbOrigins.h"
 #include <QString>
 #include <QStringList>
 #include <vector>
@@ -14,34 +14,6 @@ class BatchSink;
 class HeaderStore;
 class NewsgroupTable;
 struct HeaderItem;
-
-// Parts of imported items carry this group key: they belong to no group of the list.
-constexpr quint8 kNzbGroupKey = 0;
-
-// Where an imported item came from; kept by the message-id of its first part, which does
-// not change when the header file is saved and loaded again.
-struct NzbOrigin {
-    QString nzbName;
-    QStringList groups;
-};
-
-class NzbCatalog {
-public:
-    const NzbOrigin *originOf(const HeaderItem &it) const;
-    void add(const QByteArray &firstMessageId, NzbOrigin o) { m_origins.insert(firstMessageId, std::move(o)); }
-    // Article numbers for imported parts: they only name the parts' cache files.
-    qint32 takeNumbers(int n);
-    int size() const { return int(m_origins.size()); }
-
-    // nzb.dat beside the header file. prune: origins of items no longer in the store go.
-    bool load(const QString &path);
-    bool save(const QString &path) const;
-    void prune(const HeaderStore &store);
-
-private:
-    QHash<QByteArray, NzbOrigin> m_origins;
-    qint32 m_nextNumber = 1;
-};
 
 // The three kinds of par2 file by name: not par2, the index, a recovery volume.
 enum class Par2Kind { None, Index, Volume };

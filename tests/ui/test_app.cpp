@@ -270,6 +270,7 @@ TEST(Application, NzbFilesDroppedImportedAndExportedThroughTheFileMenu)
     ASSERT_EQ(a.prompter.messages.size(), 1);
     EXPECT_TRUE(a.prompter.messages[0].startsWith("broken.nzb: The NZB file is damaged")) << a.prompter.messages[0].toStdString();
     EXPECT_EQ(w.lblTotalBatchSize->text(), "Total batch size: 4.0KB");
+    EXPECT_EQ(a.app->batch().cellText(0, BatchQueue::Newsgroup), "NZB: two files.nzb");
 
     // Export of the batch's selected row, through the File menu's save dialog.
     w.selectPage(2);
