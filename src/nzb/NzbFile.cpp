@@ -24,6 +24,25 @@ QByteArray stripBrackets(QByteArray id)
     return id;
 }
 
+// Texts that end up in lines of the header file and of the log: no line breaks or other
+// control characters.
+QByteArray oneLine(const QString &s)
+{
+    QByteArray b = s.toUtf8();
+    for (char &c : b)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = ' ';
+    return b.trimmed();
+}
+
+// A group name goes on a command line to the server: printable, no blanks.
+bool isUsableGroupName(const QString &g)
+{
+    if (g.isEmpty() || g.size() > 250 || g.contains(QLatin1String(".."))) return false;
+    for (QChar c : g)
+        if (c.unicode() <= 32 || c.unicode() >= 127 || c == u'/' || c == u'\\') return false;
+    return true;
+}
+
 // Reads the text of the current element; nested elements are an error.
 QString elementText(QXmlStreamReader &x) { return x.readElementText(QXmlStreamReader::ErrorOnUnexpectedElement); }
 
@@ -70,15 +89,15 @@ NzbParse parseNzb(const QByteArray &data, const NzbLimits &limits)
         } else if (name == QLatin1String("file")) {
             NzbFileEntry f;
             const auto a = x.attributes();
-            f.poster = a.value(QLatin1String("poster")).toUtf8();
-            f.subject = a.value(QLatin1String("subject")).toUtf8();
+            f.poster = oneLine(a.value(QLatin1String("poster")).toString());
+            f.subject = oneLine(a.value(QLatin1String("subject")).toString());
             f.date = a.value(QLatin1String("date")).toLongLong();
             while (x.readNextStartElement()) {
                 if (x.name() == QLatin1String("groups")) {
                     while (x.readNextStartElement()) {
                         if (x.name() == QLatin1String("group")) {
                             const QString g = elementText(x).trimmed();
-                            if (!g.isEmpty() && !f.groups.contains(g)) f.groups << g;
+                            if (isUsableGroupName(g) && !f.groups.contains(g)) f.groups << g;
                         } else {
                             x.skipCurrentElement();
                         }
@@ -132,6 +151,26 @@ NzbParse parseNzb(const QByteArray &data, const NzbLimits &limits)
     return r;
 }
 
+// Only characters XML 1.0 allows: a name with a control character in it would make the
+// whole file unreadable.
+static QString xmlText(const QString &in)
+{
+    QString out;
+    out.reserve(in.size());
+    for (qsizetype i = 0; i < in.size(); ++i) {
+        const QChar c = in[i];
+        if (c.isHighSurrogate() && i + 1 < in.size() && in[i + 1].isLowSurrogate()) {
+            out += c;
+            out += in[++i];
+            continue;
+        }
+        const char16_t u = c.unicode();
+        if (c.isSurrogate() || u == 0xFFFE || u == 0xFFFF || (u < 0x20 && u != '\t' && u != '\n' && u != '\r')) continue;
+        out += c;
+    }
+    return out;
+}
+
 QByteArray writeNzb(const NzbDocument &doc)
 {
     QByteArray out;
@@ -147,19 +186,19 @@ QByteArray writeNzb(const NzbDocument &doc)
         w.writeStartElement(QStringLiteral("head"));
         for (const auto &[type, value] : doc.meta) {
             w.writeStartElement(QStringLiteral("meta"));
-            w.writeAttribute(QStringLiteral("type"), type);
-            w.writeCharacters(value);
+            w.writeAttribute(QStringLiteral("type"), xmlText(type));
+            w.writeCharacters(xmlText(value));
             w.writeEndElement();
         }
         w.writeEndElement();
     }
     for (const NzbFileEntry &f : doc.files) {
         w.writeStartElement(QStringLiteral("file"));
-        w.writeAttribute(QStringLiteral("poster"), QString::fromUtf8(f.poster));
+        w.writeAttribute(QStringLiteral("poster"), xmlText(QString::fromUtf8(f.poster)));
         w.writeAttribute(QStringLiteral("date"), QString::number(f.date));
-        w.writeAttribute(QStringLiteral("subject"), QString::fromUtf8(f.subject));
+        w.writeAttribute(QStringLiteral("subject"), xmlText(QString::fromUtf8(f.subject)));
         w.writeStartElement(QStringLiteral("groups"));
-        for (const QString &g : f.groups) w.writeTextElement(QStringLiteral("group"), g);
+        for (const QString &g : f.groups) w.writeTextElement(QStringLiteral("group"), xmlText(g));
         w.writeEndElement();
         w.writeStartElement(QStringLiteral("segments"));
         for (const NzbSegment &s : f.segments) {

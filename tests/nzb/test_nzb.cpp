@@ -82,6 +82,14 @@ TEST(Nzb, ReadsTheLayoutAndRefusesHostileFiles)
         EXPECT_TRUE(r.error.contains(QLatin1String(c.says))) << c.says << ": " << r.error.toStdString();
         EXPECT_TRUE(r.doc.files.empty());
     }
+    // Texts stay on one line and groups go to the server as they are: a line break in a
+    // subject, a blank or a command in a group name do not get through.
+    QByteArray sneaky = nzbWith(seg);
+    sneaky.replace("Here &quot;", "Here&#10;QUIT&#13; &quot;").replace("<group>alt.binaries.two</group>", "<group>a.b&#13;&#10;QUIT</group><group>a b</group><group>../x</group>");
+    const NzbParse sn = parseNzb(sneaky);
+    ASSERT_TRUE(sn.ok) << sn.error.toStdString();
+    EXPECT_EQ(sn.doc.files[0].subject, "Here QUIT  \"a.bin\" yEnc (1/3)");
+    EXPECT_EQ(sn.doc.files[0].groups, QStringList{"alt.binaries.one"});
     // A segment number beyond what one item holds is a bad segment, not a huge item.
     EXPECT_EQ(parseNzb(nzbWith("<segment bytes=\"1\" number=\"40000\">a@x</segment>" + seg)).doc.files[0].segments.size(), 1u);
 }
