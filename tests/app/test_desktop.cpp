@@ -222,7 +222,7 @@ TEST(Desktop, InstallTreeAndWhereAnInstalledProgramKeepsItsState)
     const Outcome dv = run("desktop-file-validate", {desktop});
     EXPECT_EQ(dv.code, 0) << dv.out.toStdString() << dv.err.toStdString();
     const QByteArray entry = test::readFile(desktop);
-    for (const char *line : {"Exec=vantrel", "Icon=org.vantrel.Vantrel", "Categories=Network;News;"}) EXPECT_TRUE(entry.contains(line)) << line;
+    for (const char *line : {"Exec=vantrel %F", "Icon=org.vantrel.Vantrel", "Categories=Network;News;", "MimeType=application/x-nzb;"}) EXPECT_TRUE(entry.contains(line)) << line;
     const Outcome av = run("appstreamcli", {"validate", "--no-net", usr + "/share/metainfo/org.vantrel.Vantrel.metainfo.xml"});
     EXPECT_EQ(av.code, 0) << av.out.toStdString() << av.err.toStdString();
 
