@@ -117,12 +117,15 @@ TEST(Par2, RepairFetchesOnlyTheVolumesNeededAndPutsMisnamedFilesRight)
     ASSERT_NO_FATAL_FAILURE(t.serve());
     // Data first, then the index; the volumes wait.
     ASSERT_EQ(t.rig->batch.batchRows(), 3);
+    t.rig->core.settings.chkPar2Delete = true;
 
     ASSERT_TRUE(t.run(1)) << t.rig->logged.join('\n').toStdString();
     ASSERT_EQ(t.rows, QStringList{"film.par2 par2: repaired 3 blocks, 1 file(s) renamed"}) << t.rig->logged.join('\n').toStdString();
     EXPECT_EQ(readFile(t.out("film.mkv")), film);
     EXPECT_EQ(readFile(t.out("note.nfo")), note);
     EXPECT_FALSE(QFile::exists(t.out("a1b2c3d4e5.bin")));
+    // The repair went well: its par2 files and the damaged copy it kept are gone.
+    EXPECT_EQ(QDir(t.out("")).entryList(QDir::Files), QStringList({"film.mkv", "note.nfo"}));
     EXPECT_EQ(t.rig->count("par2: 3 blocks needed for film, fetching 2 recovery volume(s) of 5 (3 blocks)"), 1);
     // Only the two smallest volumes were fetched, each once.
     EXPECT_EQ(t.asked("film.vol00+01.par2"), 1);
