@@ -59,7 +59,7 @@ HostGroupList::HostGroupList(AppCore &core, Session &session, NewsgroupTable &gr
     : QObject(parent), m_core(core), m_session(session), m_groups(groups)
 {
     conn.setStreaming(true);   // lists run to many megabytes: straight to the file
-    m_session.setFeature(3, FeatureEndpoint{&conn, {}, {}, {}});
+    m_session.setFeature(3, FeatureEndpoint{&conn, {}});
     connect(&conn, &Connection::replyReceived, this, &HostGroupList::onReply);
     connect(&conn, &Connection::bodyReceived, this, &HostGroupList::onBody);
     connect(&conn, &Connection::socketError, this, [this](const QString &e) {
@@ -117,7 +117,7 @@ bool HostGroupList::download(bool forAssistant)
 {
     // Without a server nothing can replace the file: ask nothing and keep it.
     if (m_core.settings.News_Host.trimmed().isEmpty())
-        return m_session.connectFeature(conn, [](const QString &) {}, false);
+        return m_session.connectFeature(conn, [](const QString &) {});
     if (QFileInfo::exists(filePath())) {
         if (!m_core.prompter.askYesNo(QStringLiteral("Ok to delete existing HOSTGRPS.TXT? \r\n Answer no to abort if you want to back up the file first.")))
             return false;
@@ -130,25 +130,16 @@ bool HostGroupList::download(bool forAssistant)
     m_received = 0;
     m_downloading = true;
     emit stateChanged();
+    login.start(m_session.loginOptions(false));
     const bool started = m_session.connectFeature(conn, [this](const QString &t) {
         Status(t);
         m_core.LogOp(t, false);
-    }, false);
+    });
     if (!started) endDownload();
     return started;
 }
 
 void HostGroupList::send(const QByteArray &line) { m_session.sendFeature(1, line); }
-
-void HostGroupList::sendAfterLogin()
-{
-    if (m_core.settings.chkSlave) {
-        m_core.LogOp(QStringLiteral("Requesting slave status"), false);
-        send("SLAVE");
-    } else {
-        send("LIST");
-    }
-}
 
 void HostGroupList::endDownload()
 {
@@ -175,6 +166,11 @@ void HostGroupList::onReply(const Reply &r)
         conn.close();
         return;
     }
+    switch (m_session.login(3, login, r, [this](const QString &t) { m_core.LogOp(t, false); })) {
+    case Session::LoginStep::Ready: send("LIST"); return;
+    case Session::LoginStep::Taken: return;
+    case Session::LoginStep::NotMine: break;
+    }
     const QString line = QString::fromLatin1(r.firstLine());
     switch (r.code) {
     case 421:
@@ -191,12 +187,6 @@ void HostGroupList::onReply(const Reply &r)
         break;
     case 223: m_core.LogOp(QStringLiteral("223 article retrieved - request text separately"), false); break;
     case 221: break;
-    case 480: m_session.SendUserName(3); break;
-    case 381: m_session.SendPassword(3); break;
-    case 281:
-        m_core.LogOp(QStringLiteral("Authinfo cleared, login complete..."), false);
-        sendAfterLogin();
-        break;
     case 205: m_core.LogOp(line + QStringLiteral("  (disconnected)"), false); break;
     case 502:
         m_core.LogOp(line + QStringLiteral("(disconnected)"), false);
@@ -204,12 +194,6 @@ void HostGroupList::onReply(const Reply &r)
         send("QUIT");
         conn.close();
         endDownload();
-        break;
-    case 200:
-    case 201:
-        m_core.LogOp(line, false);
-        if (m_core.settings.chkAuth) m_session.SendUserName(3);
-        else sendAfterLogin();
         break;
     default:
         // A refusal (481, 503, ...) is not list data: it must not go into the file.

@@ -3,6 +3,7 @@
 // streamed to HOSTGRPS.TXT as it arrives, loaded into memory, searched by name, and the
 // chosen groups added to the newsgroup table.
 #include "nntp/Connection.h"
+#include "nntp/LoginSequence.h"
 #include <QAbstractTableModel>
 #include <QElapsedTimer>
 #include <memory>
@@ -65,6 +66,7 @@ public:
     bool hostGroupsForAssistant = false;
     HostGroupResults results;
     Connection conn;
+    LoginSequence login;
 
     // Kilobytes as "###,###" (whole) or "###,###.0".
     static QString kbText(qint64 bytes, bool tenths);
@@ -86,7 +88,6 @@ private:
     void SaveGroupPacket();
     void endDownload();
     void send(const QByteArray &line);
-    void sendAfterLogin();
 
     AppCore &m_core;
     Session &m_session;

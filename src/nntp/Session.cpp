@@ -98,13 +98,6 @@ Connection *Session::connFor(int c)
     return nullptr;
 }
 
-QByteArray *Session::bufferFor(int c)
-{
-    if (c == 1) return &scanReplyBuffer;
-    if (c == 2) return &downloadBuffer;
-    return &featureReplyBuffer;
-}
-
 void Session::sendFeature(int n, const QByteArray &text)
 {
     if (n < 1 || n > 4) return;
@@ -144,7 +137,7 @@ void Session::connectForScan()
     quitSentOnScan = false;
     if (s.chkResetNewOnScan && m_core.countdown.active()) m_scan->resetNewFlags();
     m_core.countdown.clearActive();
-    modeReaderPending = s.chkModeReader;
+    scanLogin.start(loginOptions(s.chkModeReader));
     m_core.ui.setScanEnabled(false);
     const quint16 port = quint16(leadingInt(trimBlanks(s.News_Port)));
     if (TCP1.state() != 0) {
@@ -160,7 +153,13 @@ void Session::connectForScan()
     downloadBuffer.clear();
 }
 
-bool Session::connectFeature(Connection &conn, const std::function<void(const QString &)> &status, bool modeReader)
+LoginSequence::Options Session::loginOptions(bool modeReader) const
+{
+    const Settings &s = m_core.settings;
+    return {modeReader, s.chkAuth, s.chkSlave, s.User_Name.toLatin1(), s.password.toLatin1()};
+}
+
+bool Session::connectFeature(Connection &conn, const std::function<void(const QString &)> &status)
 {
     Settings &s = m_core.settings;
     if (trimBlanks(s.News_Port).isEmpty()) s.News_Port = QStringLiteral("119");
@@ -174,7 +173,6 @@ bool Session::connectFeature(Connection &conn, const std::function<void(const QS
         status(QStringLiteral("Connection Error, please wait..."));
         conn.close();
     }
-    modeReaderPending = modeReader;
     featureReplyBuffer.clear();
     conn.connectTo(trimBlanks(s.News_Host), quint16(leadingInt(trimBlanks(s.News_Port))), s.chkSSL);
     status(QStringLiteral("Connecting..."));
@@ -185,7 +183,7 @@ void Session::connectDownload()
 {
     const Settings &s = m_core.settings;
     quitSentOnDownload = false;
-    modeReaderPending = s.chkModeReader;
+    downloadLogin.start(loginOptions(s.chkModeReader));
     const quint16 port = quint16(leadingInt(trimBlanks(s.News_Port)));
     downloadLastActivity = QDateTime::currentDateTimeUtc();
     Timerbot2.start(1000);
@@ -282,6 +280,14 @@ void Session::onScanReply(const Reply &r)
         return;
     }
 
+    switch (login(1, scanLogin, r, [this](const QString &t) { log(t); })) {
+    case LoginStep::Ready:
+        scanReplyBuffer.clear();
+        if (m_scan) m_scan->ScanHeaders(false);
+        return;
+    case LoginStep::Taken: scanReplyBuffer.clear(); return;
+    case LoginStep::NotMine: break;
+    }
     const QByteArray line = lineOf(r);
     auto is = [&](const char *code) { return line.startsWith(code); };
     if (is("421 ")) {
@@ -300,21 +306,11 @@ void Session::onScanReply(const Reply &r)
         log(latin(scanReplyBuffer));
     } else if (is("411 ")) {
         if (m_scan) m_scan->onNoSuchGroup(line);
-    } else if (is("480 ")) {
-        SendUserName(1);
-    } else if (is("381 ")) {
-        SendPassword(1);
-    } else if (is("281 ")) {
-        scanReplyBuffer.clear();
-        log(QStringLiteral("Authinfo cleared, login complete..."));
-        afterLogin(1);
     } else if (is("205 ")) {
         log(latin(line) + QStringLiteral("  (disconnected)"));
         closeConnection(1);
     } else if (is("500 ") || is("501 ") || is("502 ") || is("503 ") || is("400 ")) {
         serverError(1, line);
-    } else if (is("200 ") || is("201 ")) {
-        greeting(1, line);
     } else {
         notUnderstood(1, line);
     }
@@ -348,6 +344,13 @@ void Session::onDownloadReply(const Reply &r)
         closeConnection(2);
         return;
     }
+    switch (login(2, downloadLogin, r, [this](const QString &t) { log(t); })) {
+    case LoginStep::Ready:
+        if (m_download) m_download->startDownloadGroup();
+        return;
+    case LoginStep::Taken: return;
+    case LoginStep::NotMine: break;
+    }
     auto is = [&](const char *code) { return line.startsWith(code); };
     if (is("202 ")) {
         log(latin(line));
@@ -356,25 +359,14 @@ void Session::onDownloadReply(const Reply &r)
         if (m_download) m_download->onDownloadReply(r.data);
     } else if (is("411 ")) {
         if (m_download) m_download->onDownloadReply(r.data);
-    } else if (is("281 ")) {
-        log(QStringLiteral("Authinfo cleared, login complete..."));
-        afterLogin(2);
     } else if (is("205 ")) {
         log(latin(line));
         closeConnection(2);
-    } else if (is("200 ") || is("201 ")) {
-        const qsizetype p = downloadBuffer.indexOf("\r\n480");
-        if (p >= 0) downloadBuffer = downloadBuffer.mid(p + 5);
-        greeting(2, line);
     } else if (is("412 ")) {
         downloadStage = 0;
         batchRunning = 0;
         if (m_download) m_download->setIdle();
         disconnect(2);
-    } else if (is("480")) {
-        SendUserName(2);
-    } else if (is("381 ")) {
-        SendPassword(2);
     } else if (is("500 ") || is("501 ") || is("502 ") || is("503 ") || is("400 ")) {
         serverError(2, line);
     } else if (!r.multiline) {
@@ -384,15 +376,33 @@ void Session::onDownloadReply(const Reply &r)
     }
 }
 
-void Session::greeting(int n, const QByteArray &line)
+Session::LoginStep Session::login(int c, LoginSequence &seq, const Reply &r, const std::function<void(const QString &)> &say,
+                                 const std::function<void(const QByteArray &)> &greeted)
 {
-    if (modeReaderPending) {
-        log(QStringLiteral("Sending MODE READER request"));
-        sendOn(n, "MODE READER");
-        modeReaderPending = false;
-        return;
+    if (r.multiline) return LoginStep::NotMine;
+    std::vector<LoginSequence::Action> acts;
+    if (!seq.take(r.code, r.firstLine(), acts)) return LoginStep::NotMine;
+    bool ready = false;
+    for (const LoginSequence::Action &a : acts) {
+        switch (a.kind) {
+        case LoginSequence::Action::Send: sendOn(c, a.line); break;
+        case LoginSequence::Action::Say: say(latin(a.line)); break;
+        case LoginSequence::Action::Greeted:
+            if (greeted) greeted(a.line);
+            else say(latin(a.line));
+            if (c == 1 || c == 2) restartWatchdog(c);
+            break;
+        case LoginSequence::Action::Ready: ready = true; break;
+        case LoginSequence::Action::MissingUser: credentialMissing(c, false); return LoginStep::Taken;
+        case LoginSequence::Action::MissingPassword: credentialMissing(c, true); return LoginStep::Taken;
+        }
     }
-    log(latin(line));
+    return ready ? LoginStep::Ready : LoginStep::Taken;
+}
+
+// The server answered: the watchdog counts from here.
+void Session::restartWatchdog(int n)
+{
     if (n == 1) {
         scanLastActivity = QDateTime::currentDateTimeUtc();
         Timerbot1.start(1000);
@@ -401,26 +411,6 @@ void Session::greeting(int n, const QByteArray &line)
         Timerbot2.start(1000);
     }
     watchdogArmed = true;
-    if (n == 1) scanReplyBuffer.clear();
-    if (m_core.settings.chkAuth) {
-        SendUserName(n);
-        return;
-    }
-    afterLogin(n);
-}
-
-void Session::afterLogin(int n)
-{
-    if (m_core.settings.chkSlave) {
-        log(QStringLiteral("Requesting slave status"));
-        sendOn(n, "SLAVE");
-        return;
-    }
-    if (n == 1) {
-        if (m_scan) m_scan->ScanHeaders(false);
-    } else if (m_download) {
-        m_download->startDownloadGroup();
-    }
 }
 
 void Session::serverError(int n, const QByteArray &line)
@@ -484,49 +474,26 @@ void Session::endSessionAfterLoginError(int c)
     }
 }
 
-// The two login steps differ only in their texts and what they send.
-bool Session::sendCredential(int c, bool password)
+// The server wants a user name or password that is not set: said (in the assistant's
+// own words there), and the session ends.
+void Session::credentialMissing(int c, bool password)
 {
     FeatureEndpoint *fe = (c >= 3 && c <= 6) ? &m_features[size_t(c - 3)] : nullptr;
-    const bool assistant = c == 6 && fe && fe->status;
-    const QString status = password ? QStringLiteral("Authenticating Password...") : QStringLiteral("Authenticating User Name...");
-    if (assistant) fe->status(status);
-    else log(status);
-    QString value;
-    if (c == 6 && fe && (password ? bool(fe->password) : bool(fe->userName))) value = password ? fe->password() : fe->userName();
-    else value = password ? m_core.settings.password : m_core.settings.User_Name;
-    if (value.isEmpty()) {
-        if (assistant) {
-            fe->status(QStringLiteral("Error, server wanted password, but you have not supplied it.  Hit the back button and enter this information."));
-        } else {
-            const QString msg = password ? QStringLiteral("Error, server wanted password, but you have not supplied it.")
-                                         : QStringLiteral("Error, server wanted username, but you have not supplied it.");
-            m_core.prompter.message(msg);
-            log(msg);
-        }
-        if (password && c == 2) {
-            downloadStage = 0;
-            batchRunning = 0;
-            if (m_download) m_download->setIdle();
-        }
-        endSessionAfterLoginError(c);
-        return false;
+    if (c == 6 && fe && fe->status) {
+        fe->status(QStringLiteral("Error, server wanted password, but you have not supplied it.  Hit the back button and enter this information."));
+    } else {
+        const QString msg = password ? QStringLiteral("Error, server wanted password, but you have not supplied it.")
+                                     : QStringLiteral("Error, server wanted username, but you have not supplied it.");
+        m_core.prompter.message(msg);
+        log(msg);
     }
-    sendOn(c, (password ? "AUTHINFO PASS " : "AUTHINFO USER ") + value.toLatin1());
-    return true;
-}
-
-void Session::SendUserName(int c)
-{
-    if (!sendCredential(c, false)) return;
-    QByteArray *buf = bufferFor(c);
-    if (buf->contains("\r\n381")) {
-        buf->clear();
-        SendPassword(c);
+    if (password && c == 2) {
+        downloadStage = 0;
+        batchRunning = 0;
+        if (m_download) m_download->setIdle();
     }
+    endSessionAfterLoginError(c);
 }
-
-void Session::SendPassword(int c) { sendCredential(c, true); }
 
 // ---- watchdog and restart ----
 

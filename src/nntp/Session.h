@@ -3,6 +3,7 @@
 // four feature connections (3..6); sending, connecting, closing; the greeting and login
 // order; the reply tables; server errors; both watchdogs and the emergency restart.
 #include "Connection.h"
+#include "LoginSequence.h"
 #include <QDateTime>
 #include <QTimer>
 #include <array>
@@ -42,11 +43,9 @@ public:
     virtual void setIdle() {}                                   // batch stopped (downloadStage 0)
 };
 
-// A feature window's connection as the login routines see it (3..6).
+// A feature window's connection as the session sees it (3..6).
 struct FeatureEndpoint {
     Connection *conn = nullptr;
-    std::function<QString()> userName;
-    std::function<QString()> password;
     std::function<void(const QString &)> status;   // assistant's label; empty: log instead
 };
 
@@ -72,21 +71,28 @@ public:
     void connectForScan();
     // A feature window's opening: port default, host check (with the message), a stale
     // connection closed, then connect. False when no server is set.
-    bool connectFeature(Connection &conn, const std::function<void(const QString &)> &status, bool modeReader);
+    bool connectFeature(Connection &conn, const std::function<void(const QString &)> &status);
+
+    // The login as the settings ask for it.
+    LoginSequence::Options loginOptions(bool modeReader) const;
+    // One reply through a connection's login: what it sends goes out on connection c, what
+    // it says goes to say (the greeting to greeted, when given), a missing user name or
+    // password ends the session with the message. Ready: the connection's own work starts.
+    enum class LoginStep { NotMine, Taken, Ready };
+    LoginStep login(int c, LoginSequence &seq, const Reply &r, const std::function<void(const QString &)> &say,
+                    const std::function<void(const QByteArray &)> &greeted = {});
     // Opens the download connection (the download driver's connect step).
     void connectDownload();
     void closeConnection(int n);
     void disconnect(int n);
     void reportState(int n);
 
-    void SendUserName(int c);
-    void SendPassword(int c);
-
     void watchdogTick(int n);
     void emergencyRestart(int n);
 
     Connection TCP1;
     Connection TCP2;
+    LoginSequence scanLogin, downloadLogin;
 
     // Session variables shared with the drivers.
     QByteArray scanReplyBuffer;
@@ -104,7 +110,6 @@ public:
     bool quitSentOnScan = false;
     bool quitSentOnDownload = false;   // the download connection is only waiting for its goodbye
     bool downloadAbortRequested = false;
-    bool modeReaderPending = false;
     bool scanInProgress = false;
     bool downloadRestartPending = false;
 
@@ -116,17 +121,15 @@ public:
 private:
     void onScanReply(const Reply &r);
     void onDownloadReply(const Reply &r);
-    void greeting(int n, const QByteArray &line);
-    void afterLogin(int n);
+    void restartWatchdog(int n);
     void serverError(int n, const QByteArray &line);
     void peerClosed(int n);
     void socketError(int n, const QString &text);
     void log(const QString &msg, bool record = true);
     void notUnderstood(int n, const QByteArray &line);
     Connection *connFor(int c);
-    QByteArray *bufferFor(int c);
     void endSessionAfterLoginError(int c);
-    bool sendCredential(int c, bool password);
+    void credentialMissing(int c, bool password);
 
     std::function<bool(const QString &, const QSslCertificate &, const QList<QSslError> &)> certificateCheck();
 

@@ -14,8 +14,7 @@ const QString kBr = QStringLiteral("\r\n");
 SetupAssistant::SetupAssistant(AppCore &core, Session &session, HostGroupList &hostGroups, QObject *parent)
     : QObject(parent), m_core(core), m_session(session), m_hostGroups(hostGroups)
 {
-    m_session.setFeature(6, FeatureEndpoint{&conn, [this] { return userName; }, [this] { return password; },
-                                            [this](const QString &t) {
+    m_session.setFeature(6, FeatureEndpoint{&conn, [this](const QString &t) {
                                                 vanty = t;
                                                 emit changed();
                                             }});
@@ -219,7 +218,8 @@ void SetupAssistant::TestServer()
         Say(QStringLiteral("Connection Error, please wait..."));
         conn.close();
     }
-    m_session.modeReaderPending = false;   // the test sends no MODE READER
+    // The test logs in with what the user typed here, without MODE READER or SLAVE.
+    login.start({false, auth, false, userName.toLatin1(), password.toLatin1()});
     if (conn.state() != 0) {
         Say(QStringLiteral("Connection Error..."));
     } else {
@@ -240,6 +240,25 @@ void SetupAssistant::onReply(const Reply &r)
         emit changed();
         return;
     }
+    if (r.code == 381) vanty.clear();   // before: a missing password is told here
+    // The login's progress shows in Vanty's bubble, its end in the status lines.
+    const auto say = [this](const QString &t) {
+        if (t.startsWith(QLatin1String("Authenticating"))) {
+            vanty = t;
+            emit changed();
+        } else {
+            Say(t);
+        }
+    };
+    const auto greeted = [this](const QByteArray &) {
+        serverGreeted = true;
+        tstShown[0] = true;
+    };
+    switch (m_session.login(6, login, r, say, greeted)) {
+    case Session::LoginStep::Ready: SendTestGroup(); emit changed(); return;
+    case Session::LoginStep::Taken: emit changed(); return;
+    case Session::LoginStep::NotMine: break;
+    }
     switch (r.code) {
     case 421: Say(QStringLiteral("421 end of group")); break;   // the scan connection is not ours to touch
     case 423: Say(QStringLiteral("423 no such article number in this group")); break;
@@ -252,25 +271,12 @@ void SetupAssistant::onReply(const Reply &r)
         break;
     case 411:
     case 412: send("QUIT"); break;
-    case 480: m_session.SendUserName(6); break;
-    case 381:
-        vanty.clear();   // before: a missing password is told here
-        m_session.SendPassword(6);
-        break;
-    case 281: Say(QStringLiteral("Authinfo cleared, login complete...")); SendTestGroup(); break;
     case 205:
         tstShown[3] = true;
         conn.close();
         ServerVerified();
         break;
     case 502: Say(QStringLiteral("Authentication Error.  Check Username/Password...")); break;
-    case 200:
-    case 201:
-        serverGreeted = true;
-        tstShown[0] = true;
-        if (auth) m_session.SendUserName(6);
-        else SendTestGroup();
-        break;
     default: break;
     }
     emit changed();

@@ -4,6 +4,7 @@
 // (server and login after a good test, the download folder and sub-folders on the summary
 // page). The window binds its controls to these fields.
 #include "nntp/Connection.h"
+#include "nntp/LoginSequence.h"
 #include <QAbstractSocket>
 #include <QObject>
 #include <array>
@@ -63,6 +64,7 @@ public:
     void startGroupDownload();                  // page 8's GO
     void cancel();
     Connection conn;
+    LoginSequence login;
 
 signals:
     void changed();

@@ -9,7 +9,7 @@ FeatureConversation::FeatureConversation(AppCore &core, Session &session, Newsgr
                                          QObject *parent)
     : QObject(parent), m_core(core), m_session(session), m_groups(groups), m_connection(connection)
 {
-    m_session.setFeature(connection, FeatureEndpoint{&conn, {}, {}, {}});
+    m_session.setFeature(connection, FeatureEndpoint{&conn, {}});
     connect(&conn, &Connection::replyReceived, this, &FeatureConversation::onReply);
     connect(&conn, &Connection::dataArrived, this, [this] {
         if (conn.receivingMultiline()) onProgress();
@@ -20,7 +20,8 @@ FeatureConversation::FeatureConversation(AppCore &core, Session &session, Newsgr
 bool FeatureConversation::openConnection()
 {
     m_attempt = 1;
-    return m_session.connectFeature(conn, [this](const QString &t) { status(t); }, m_core.settings.chkModeReader);
+    login.start(m_session.loginOptions(m_core.settings.chkModeReader));
+    return m_session.connectFeature(conn, [this](const QString &t) { status(t); });
 }
 
 // Feature connections 3..6 are the send routine's numbers 1..4.
@@ -38,8 +39,12 @@ void FeatureConversation::onReply(const Reply &r)
         if (r.code == 220) onArticle(r.data);   // only an article is asked for
         return;
     }
+    switch (m_session.login(m_connection, login, r, [this](const QString &t) { status(t); })) {
+    case Session::LoginStep::Ready: sendGroup(); return;
+    case Session::LoginStep::Taken: return;
+    case Session::LoginStep::NotMine: break;
+    }
     const QString line = QString::fromLatin1(r.firstLine());
-    const Settings &s = m_core.settings;
     switch (r.code) {
     case 421:
         // The server is going away; the scan connection is not this window's business.
@@ -69,38 +74,10 @@ void FeatureConversation::onReply(const Reply &r)
         }
         break;
     case 423: status(QStringLiteral("Bad article number!  This article has been deleted from server.")); break;
-    case 480: m_session.SendUserName(m_connection); break;
-    case 381: m_session.SendPassword(m_connection); break;
-    case 281:
-        status(QStringLiteral("Authinfo cleared, login complete..."));
-        if (s.chkSlave) {
-            status(QStringLiteral("Requesting slave status"));
-            send("SLAVE");
-        } else {
-            sendGroup();
-        }
-        break;
     case 205: m_session.featureReplyBuffer.clear(); break;
     case 400:
     case 503: status(line + QStringLiteral("Error:")); break;
     case 502: status(QStringLiteral("Authentication Error.  Check Username/Password...")); break;
-    case 200:
-    case 201:
-        if (m_session.modeReaderPending) {
-            m_core.LogOp(QStringLiteral("Sending MODE READER request"), true);
-            send("MODE READER");
-            m_session.modeReaderPending = false;
-            break;
-        }
-        status(line);
-        if (s.chkAuth) m_session.SendUserName(m_connection);
-        else if (s.chkSlave) {
-            status(QStringLiteral("Requesting slave status"));
-            send("SLAVE");
-        } else {
-            sendGroup();
-        }
-        break;
     default: onOtherReply(); break;
     }
 }

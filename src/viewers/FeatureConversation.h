@@ -4,6 +4,7 @@
 // The article viewer and the preview differ only in their texts and what they do with
 // the article.
 #include "nntp/Connection.h"
+#include "nntp/LoginSequence.h"
 #include <QObject>
 #include <QString>
 
@@ -21,6 +22,7 @@ public:
     qint32 viewSize = 0;
     quint8 viewGroupKey = 0;
     Connection conn;
+    LoginSequence login;
 
 protected:
     FeatureConversation(AppCore &core, Session &session, NewsgroupTable &groups, int connection, QObject *parent);

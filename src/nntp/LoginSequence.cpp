@@ -1,0 +1,130 @@
+#include "LoginSequence.h"
+
+namespace vt {
+
+void LoginSequence::start(const Options &o)
+{
+    m_opt = o;
+    m_stage = Stage::Greeting;
+}
+
+bool LoginSequence::take(int code, const QByteArray &line, std::vector<Action> &out)
+{
+    const bool hello = code == 200 || code == 201;
+    switch (m_stage) {
+    case Stage::Greeting:
+        if (!hello) break;
+        if (m_opt.modeReader) {
+            out.push_back({Action::Say, "Sending MODE READER request"});
+            out.push_back({Action::Send, "MODE READER"});
+            m_stage = Stage::ModeReader;
+            return true;
+        }
+        out.push_back({Action::Greeted, line});
+        afterGreeting(out);
+        return true;
+    case Stage::ModeReader:
+        if (!hello) break;
+        out.push_back({Action::Greeted, line});
+        afterGreeting(out);
+        return true;
+    case Stage::User:
+        if (code == 381) {
+            askPassword(out);
+            return true;
+        }
+        if (code == 281) {
+            loggedIn(out);
+            return true;
+        }
+        return false;
+    case Stage::Password:
+        if (code == 281) {
+            loggedIn(out);
+            return true;
+        }
+        return false;
+    case Stage::Slave:
+        if (code == 202) {
+            out.push_back({Action::Say, line});
+            m_stage = Stage::Ready;
+            out.push_back({Action::Ready, {}});
+            return true;
+        }
+        break;
+    case Stage::Ready:
+        // A greeting on a working connection starts over (a server that restarted the
+        // conversation); reader mode is not asked twice.
+        if (hello) {
+            out.push_back({Action::Greeted, line});
+            afterGreeting(out);
+            return true;
+        }
+        break;
+    }
+    // What any stage answers: a 480 asks for the login, a 381 for the password, a 281
+    // ends a login.
+    if (code == 480) {
+        askUser(out);
+        return true;
+    }
+    if (code == 381) {
+        askPassword(out);
+        return true;
+    }
+    if (code == 281) {
+        loggedIn(out);
+        return true;
+    }
+    return false;
+}
+
+void LoginSequence::afterGreeting(std::vector<Action> &out)
+{
+    if (m_opt.auth) askUser(out);
+    else afterAuth(out);
+}
+
+void LoginSequence::askUser(std::vector<Action> &out)
+{
+    out.push_back({Action::Say, "Authenticating User Name..."});
+    if (m_opt.user.isEmpty()) {
+        out.push_back({Action::MissingUser, {}});
+        m_stage = Stage::Ready;
+        return;
+    }
+    out.push_back({Action::Send, "AUTHINFO USER " + m_opt.user});
+    m_stage = Stage::User;
+}
+
+void LoginSequence::askPassword(std::vector<Action> &out)
+{
+    out.push_back({Action::Say, "Authenticating Password..."});
+    if (m_opt.password.isEmpty()) {
+        out.push_back({Action::MissingPassword, {}});
+        m_stage = Stage::Ready;
+        return;
+    }
+    out.push_back({Action::Send, "AUTHINFO PASS " + m_opt.password});
+    m_stage = Stage::Password;
+}
+
+void LoginSequence::loggedIn(std::vector<Action> &out)
+{
+    out.push_back({Action::Say, "Authinfo cleared, login complete..."});
+    afterAuth(out);
+}
+
+void LoginSequence::afterAuth(std::vector<Action> &out)
+{
+    if (m_opt.slave) {
+        out.push_back({Action::Say, "Requesting slave status"});
+        out.push_back({Action::Send, "SLAVE"});
+        m_stage = Stage::Slave;
+        return;
+    }
+    m_stage = Stage::Ready;
+    out.push_back({Action::Ready, {}});
+}
+
+} // namespace vt
