@@ -9,8 +9,8 @@
 #include <QDir>
 #include <QTemporaryDir>
 #include "core/AppCore.h"
-#include "decode/DecodeDriver.h"
-#include "decode/DecodeQueue.h"
+#include "download/Decoder.h"
+#include "download/DecodeQueue.h"
 #include "decode/Yenc.h"
 #include "download/ArticleText.h"
 #include <QProcess>

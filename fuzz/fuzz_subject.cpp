@@ -3,10 +3,10 @@
 // parsing is repeatable, and the From reduction never grows; any date text gives a date or
 // the fallback, the same each time.
 #include "FuzzSupport.h"
-#include "scan/DateParser.h"
+#include "headers/DateParser.h"
 #include "scan/ScanDriver.h"
 #include "core/Text.h"
-#include "scan/SubjectParser.h"
+#include "headers/SubjectParser.h"
 #include <algorithm>
 
 using namespace vt;

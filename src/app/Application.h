@@ -5,7 +5,7 @@
 #include <QTableView>
 #include <array>
 #include "core/Startup.h"
-#include "decode/DecodeDriver.h"
+#include "download/Decoder.h"
 #include "download/BatchQueue.h"
 #include "download/DownloadDriver.h"
 #include "download/PartCache.h"

@@ -5,8 +5,8 @@
 #include "ProcessedList.h"
 #include "core/AppCore.h"
 #include "core/Text.h"
-#include "decode/DecodeDriver.h"
-#include "decode/DecodeQueue.h"
+#include "download/Decoder.h"
+#include "download/DecodeQueue.h"
 #include "headers/HeaderStore.h"
 #include "headers/NzbOrigins.h"
 #include <QLocale>

@@ -2,7 +2,7 @@
 // The download driver: walks the batch on the download connection, one part at a time,
 // always on the top row; stores each article in the part cache and hands a complete item
 // to the decoder.
-#include "decode/DecodeQueue.h"
+#include "download/DecodeQueue.h"
 #include "Par2Sets.h"
 #include "nntp/Session.h"
 #include <QDateTime>

@@ -1,6 +1,7 @@
 #pragma once
 // The user's newsgroups: records with keys and high-water marks, and the list rows whose
 // order is the scan order and whose greyed rows are switched off. Stored in favs.txt.
+#include "headers/GroupNames.h"
 #include <QAbstractTableModel>
 #include <QString>
 #include <functional>
@@ -25,7 +26,7 @@ struct NewsgroupEntry {
     qint32 unread = 0;
 };
 
-class NewsgroupTable : public QAbstractTableModel {
+class NewsgroupTable : public QAbstractTableModel, public GroupNames {
     Q_OBJECT
 public:
     NewsgroupTable(OpsLog &log, Prompter &prompter, UiState &ui, QObject *parent = nullptr);
@@ -47,7 +48,7 @@ public:
     // Look-ups by key.
     qint32 ngFindFreeKey();
     qint32 ngFindKeyByGroupName(const QString &name);
-    QString nameByKey(qint32 key) const;
+    QString nameByKey(qint32 key) const override;
     int indexByKey(qint32 key) const;       // 1..groupCount or -1
     qint32 lastReadByKey(qint32 key) const;
     void setDisabledByKey(qint32 key, bool v);

@@ -3,7 +3,7 @@
 #include "core/Settings.h"
 #include "HeaderStore.h"
 #include "ItemText.h"
-#include "groups/NewsgroupTable.h"
+#include "GroupNames.h"
 #include <QDate>
 #include <algorithm>
 
@@ -33,7 +33,7 @@ QString lifeText(int life)
            + u'%';
 }
 
-HeaderListModel::HeaderListModel(HeaderStore &store, const NewsgroupTable *groups, QObject *parent)
+HeaderListModel::HeaderListModel(HeaderStore &store, const GroupNames *groups, QObject *parent)
     : QAbstractTableModel(parent), m_store(store), m_groups(groups)
 {
 }

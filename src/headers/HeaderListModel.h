@@ -12,7 +12,7 @@ namespace vt {
 class NzbCatalog;
 
 class HeaderStore;
-class NewsgroupTable;
+class GroupNames;
 
 class HeaderListModel : public QAbstractTableModel {
     Q_OBJECT
@@ -22,7 +22,7 @@ public:
     enum Role { IconKeyRole = vt::IconKeyRole, ItemRole };
     static constexpr qint32 AllGroups = -2, DisplayOff = -1;
 
-    HeaderListModel(HeaderStore &store, const NewsgroupTable *groups = nullptr, QObject *parent = nullptr);
+    HeaderListModel(HeaderStore &store, const GroupNames *groups = nullptr, QObject *parent = nullptr);
 
     int rowCount(const QModelIndex &p = {}) const override { return p.isValid() ? 0 : int(m_rows.size()); }
     int columnCount(const QModelIndex &p = {}) const override { return p.isValid() ? 0 : ColumnCount; }
@@ -71,7 +71,7 @@ private:
     void announce();
 
     HeaderStore &m_store;
-    const NewsgroupTable *m_groups;
+    const GroupNames *m_groups;
     std::vector<int> m_rows;
     mutable std::vector<int> m_rowOf;   // item -> row, -1 = not shown
     mutable bool m_indexStale = true;

@@ -1,7 +1,7 @@
 #pragma once
 // The header database: items (one per post) with their parts, the hash index from
 // (name, poster) to item, and the entry through which every scanned header is filed.
-#include "scan/DateParser.h"
+#include "headers/DateParser.h"
 #include <QByteArray>
 #include <QString>
 #include <functional>

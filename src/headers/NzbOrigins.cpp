@@ -1,6 +1,6 @@
 #include "NzbOrigins.h"
 #include "HeaderStore.h"
-#include "groups/NewsgroupTable.h"
+#include "GroupNames.h"
 #include <QFile>
 #include <QSaveFile>
 #include <QSet>
@@ -55,8 +55,9 @@ bool NzbCatalog::load(const QString &path)
         if (cols.size() < 3 || cols[0].isEmpty() || cols[0].contains(' ')) continue;
         NzbOrigin o;
         o.nzbName = QString::fromUtf8(cols[1]);
+        // Names go to the server on a command line: printable, no blanks.
         for (const QByteArray &g : cols[2].split(','))
-            if (!g.isEmpty() && NewsgroupTable::isSafeGroupName(QString::fromLatin1(g))) o.groups << QString::fromLatin1(g);
+            if (!g.isEmpty() && !g.contains(' ') && !g.contains('\r')) o.groups << QString::fromLatin1(g);
         m_origins.insert(cols[0], o);
     }
     return true;
@@ -86,7 +87,7 @@ void NzbCatalog::prune(const HeaderStore &store)
     for (auto it = m_origins.begin(); it != m_origins.end();) it = live.contains(it.key()) ? std::next(it) : m_origins.erase(it);
 }
 
-QString itemGroupText(const HeaderItem &it, const NewsgroupTable *groups, const NzbCatalog *nzb)
+QString itemGroupText(const HeaderItem &it, const GroupNames *groups, const NzbCatalog *nzb)
 {
     if (it.parts.empty()) return {};
     if (it.parts.front().groupKey == kNzbGroupKey) {

@@ -43,7 +43,7 @@ QByteArray nzbBareId(const QByteArray &id);
 QByteArray nzbKeyOf(const HeaderItem &it);
 
 // The group column's text for an item: its group, or the NZB file it came from.
-class NewsgroupTable;
-QString itemGroupText(const HeaderItem &it, const NewsgroupTable *groups, const NzbCatalog *nzb);
+class GroupNames;
+QString itemGroupText(const HeaderItem &it, const GroupNames *groups, const NzbCatalog *nzb);
 
 } // namespace vt

@@ -1,9 +1,9 @@
 #include "NzbImport.h"
 #include "core/Text.h"
-#include "groups/NewsgroupTable.h"
+#include "headers/GroupNames.h"
 #include "headers/BatchSink.h"
 #include "headers/HeaderStore.h"
-#include "scan/SubjectParser.h"
+#include "headers/SubjectParser.h"
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -154,7 +154,7 @@ NzbImport importNzbFile(const QString &path, HeaderStore &store, BatchSink &batc
     return r;
 }
 
-NzbDocument exportNzb(const HeaderStore &store, const NewsgroupTable *groups, const NzbCatalog &catalog,
+NzbDocument exportNzb(const HeaderStore &store, const GroupNames *groups, const NzbCatalog &catalog,
                       const std::vector<int> &items)
 {
     NzbDocument doc;

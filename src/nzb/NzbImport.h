@@ -12,7 +12,7 @@ namespace vt {
 
 class BatchSink;
 class HeaderStore;
-class NewsgroupTable;
+class GroupNames;
 struct HeaderItem;
 
 // The three kinds of par2 file by name: not par2, the index, a recovery volume.
@@ -35,7 +35,7 @@ NzbImport importNzbFile(const QString &path, HeaderStore &store, BatchSink &batc
                         const NzbLimits &limits = {});
 
 // The items as an NZB file (the groups a part was scanned in, or those its NZB listed).
-NzbDocument exportNzb(const HeaderStore &store, const NewsgroupTable *groups, const NzbCatalog &catalog,
+NzbDocument exportNzb(const HeaderStore &store, const GroupNames *groups, const NzbCatalog &catalog,
                       const std::vector<int> &items);
 bool writeNzbFile(const QString &path, const NzbDocument &doc, QString *error);
 

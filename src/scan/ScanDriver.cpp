@@ -1,6 +1,6 @@
 #include "ScanDriver.h"
 #include <QTimer>
-#include "SubjectParser.h"
+#include "headers/SubjectParser.h"
 #include "core/AppCore.h"
 #include "core/Text.h"
 #include "groups/NewsgroupTable.h"

@@ -2,7 +2,7 @@
 // cleaning before the cache, and the speed and time texts.
 #include "Posts.h"
 #include "core/AppCore.h"
-#include "decode/DecodeDriver.h"
+#include "download/Decoder.h"
 #include "download/ArticleText.h"
 #include "download/BatchQueue.h"
 #include "download/DownloadDriver.h"

@@ -2,7 +2,7 @@
 // against a plain implementation of the 431-bucket table.
 #include "download/BatchQueue.h"
 #include "headers/HeaderStore.h"
-#include "scan/SubjectParser.h"
+#include "headers/SubjectParser.h"
 #include "core/Text.h"
 #include <gtest/gtest.h>
 #include <random>

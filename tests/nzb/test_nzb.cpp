@@ -3,7 +3,7 @@
 #include "DownloadRig.h"
 #include "Posts.h"
 #include "nzb/NzbImport.h"
-#include "scan/SubjectParser.h"
+#include "headers/SubjectParser.h"
 #include <QRegularExpression>
 #include <gtest/gtest.h>
 

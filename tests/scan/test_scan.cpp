@@ -7,7 +7,7 @@
 #include "download/BatchQueue.h"
 #include "headers/HeaderStore.h"
 #include "scan/ScanDriver.h"
-#include "scan/SubjectParser.h"
+#include "headers/SubjectParser.h"
 #include <QFile>
 #include <QTimer>
 #include <gtest/gtest.h>

@@ -3,7 +3,7 @@
 // scan a group, queue its items, download, decode.
 #include "TestSupport.h"
 #include "core/AppCore.h"
-#include "decode/DecodeDriver.h"
+#include "download/Decoder.h"
 #include "download/BatchQueue.h"
 #include "download/DownloadDriver.h"
 #include "download/PartCache.h"

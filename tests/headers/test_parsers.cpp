@@ -1,6 +1,6 @@
 // Subject counters and article dates: the worked examples and edge cases.
-#include "scan/DateParser.h"
-#include "scan/SubjectParser.h"
+#include "headers/DateParser.h"
+#include "headers/SubjectParser.h"
 #include "core/Text.h"
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 // re-entrant), while the download goes on. Each job is copied from the store when queued
 // and applied to the item when it ends, on this thread; the window never waits for a
 // decode, and no decode runs twice for one item.
-#include "DecodeDriver.h"
+#include "Decoder.h"
 #include <QObject>
 #include <QThread>
 #include <atomic>

@@ -1,7 +1,7 @@
 // The subject rule read literally, step by step: the oracle the fast parser is checked against.
 #pragma once
 #include "core/Text.h"
-#include "scan/SubjectParser.h"
+#include "headers/SubjectParser.h"
 namespace vt::oracle {
 namespace {
 
