@@ -38,25 +38,15 @@ constexpr int kFitRows = 20;
 }
 
 Application::Application(const AppPaths &paths, QString rawCommandLine, Prompter *prompter)
-    : m_cmdLine(std::move(rawCommandLine))
+    : m_cmdLine(std::move(rawCommandLine)),
+      m_engine(std::make_unique<Engine>(paths, prompter ? *prompter : m_widgetPrompter)),
+      m_core(&m_engine->core), m_session(&m_engine->session), m_groups(&m_engine->groups), m_store(m_engine->store),
+      m_watch(m_engine->watch), m_scan(&m_engine->scan), m_batch(&m_engine->batch), m_view(&m_engine->view),
+      m_processed(m_engine->processed), m_cache(&m_engine->cache), m_decoder(&m_engine->decoder), m_nzb(m_engine->nzb),
+      m_download(&m_engine->download), m_headerFile(&m_engine->headerFile)
 {
-    m_core = std::make_unique<AppCore>(paths, prompter ? *prompter : m_widgetPrompter);
-    m_session = std::make_unique<Session>(*m_core);
-    m_groups = std::make_unique<NewsgroupTable>(m_core->log, m_core->prompter, m_core->ui);
-    m_scan = std::make_unique<ScanDriver>(*m_core, *m_session, *m_groups, m_store);
-    m_batch = std::make_unique<BatchQueue>(m_store, m_groups.get(), &m_core->log);
-    m_view = std::make_unique<HeaderListModel>(m_store, m_groups.get());
-    m_view->itemLife = [this](int i) { return m_batch->ItemLife(i); };
-    m_view->nzb = &m_nzb;
-    m_batch->nzb = &m_nzb;
-    m_cache = std::make_unique<PartCache>(m_core->settings, *m_groups, m_store);
-    m_decoder = std::make_unique<Decoder>(*m_core, m_store, *m_groups, *m_batch, m_processed, *m_cache);
-    m_download = std::make_unique<DownloadDriver>(*m_core, *m_session, m_store, *m_batch, m_processed, *m_cache, *m_decoder,
-                                                  m_nzb);
-    m_session->setDownloadHandler(m_download.get());
     stores.startBatchDownload = [this] { m_download->BOT1(); };
-    m_headerFile = std::make_unique<HeaderFile>(m_store, m_core->log, m_core->prompter);
-    connect(m_headerFile.get(), &HeaderFile::saveFinished, this, &Application::headersSaved);
+    connect(m_headerFile, &HeaderFile::saveFinished, this, &Application::headersSaved);
     wireStores();
     endProcess = [] { QCoreApplication::exit(0); };
 
@@ -92,16 +82,11 @@ void Application::wireStores()
     stores.loadFavs = [this, &c] { m_groups->loadFavourites(c.paths.favs()); };
     stores.saveFavs = [this, &c] { m_groups->saveFavourites(c.paths.favs()); };
     stores.headersDirty = [this] { return m_store.headersDirty; };
-    m_store.log = [&c](const QString &m) { c.LogOp(m, true); };
-    m_store.watchMatches = [this](int i) { return m_watch.WatchMatches(m_store, i); };
-    m_store.addToBatch = [this](int i) { m_batch->AddToBatch(i); };
-    m_scan->removeFromBatch = [this](int i) { m_batch->RemoveFromBatch(i, false, false); };
-    m_scan->batchLifeUpdate = [this] { m_batch->BatchLifeUpdate(); };
     m_headerFile->progress = [this](const QString &status, qint64 value, qint64 max) {
         if (m_splash) m_splash->showProgress(status, value, max);
     };
     stores.loadHeaders = [this, &c] {
-        m_headerFile->LoadHeaders(c.paths.headers(), m_batch.get());
+        m_headerFile->LoadHeaders(c.paths.headers(), m_batch);
         m_nzb.load(c.paths.nzbOrigins());
         m_nzb.prune(m_store);
         m_view->ViewRefresh(false);
@@ -141,7 +126,7 @@ void Application::wireStores()
 void Application::bindBatch()
 {
     MainWindow &w = *m_main;
-    w.setListModels(m_view.get(), m_batch.get(), &m_processed);
+    w.setListModels(m_view, m_batch, &m_processed);
     m_scan->groupChooserText = [&w] { return w.cboVG->currentText(); };
     m_scan->viewUpdate = [this, &w] { m_view->ViewUpdate(w.cboVG->currentText() == QStringLiteral("All Newsgroups")); };
     m_scan->fullViewRefresh = [this] { m_view->ViewRefresh(false); };
@@ -191,10 +176,10 @@ void Application::bindBatch()
     });
     auto toggle = [this](QAction *a, bool HeaderListModel::*flag) {
         connect(a, &QAction::toggled, this, [this, flag](bool on) {
-            m_view.get()->*flag = on;
+            m_view->*flag = on;
             m_view->ViewRefresh(false);
         });
-        m_view.get()->*flag = a->isChecked();
+        m_view->*flag = a->isChecked();
     };
     toggle(w.btnsComplete, &HeaderListModel::showComplete);
     toggle(w.btnsIncomplete, &HeaderListModel::showIncomplete);
@@ -202,14 +187,14 @@ void Application::bindBatch()
     toggle(w.btnsText, &HeaderListModel::showText);
     toggle(w.btnsComplete_bp, &HeaderListModel::showInBatch);
     toggle(w.btnsNew, &HeaderListModel::newOnly);
-    connect(w.ListView2->horizontalHeader(), &QHeaderView::sectionClicked, m_view.get(), &HeaderListModel::sortByColumn);
-    connect(m_view.get(), &HeaderListModel::counterChanged, w.lblViewFilter, &QLabel::setText);
-    connect(w.cmdBatchDownload, &QPushButton::clicked, m_download.get(), &DownloadDriver::startCheck);
-    connect(&w, &MainWindow::statusLightClicked, m_download.get(), &DownloadDriver::startCheck);
+    connect(w.ListView2->horizontalHeader(), &QHeaderView::sectionClicked, m_view, &HeaderListModel::sortByColumn);
+    connect(m_view, &HeaderListModel::counterChanged, w.lblViewFilter, &QLabel::setText);
+    connect(w.cmdBatchDownload, &QPushButton::clicked, m_download, &DownloadDriver::startCheck);
+    connect(&w, &MainWindow::statusLightClicked, m_download, &DownloadDriver::startCheck);
     connect(&w, &MainWindow::activated, this, [this] { m_core->resources.ShowResourceStats(false); });
-    connect(w.cmdBatchDownloadStop, &QPushButton::clicked, m_download.get(), &DownloadDriver::stop);
+    connect(w.cmdBatchDownloadStop, &QPushButton::clicked, m_download, &DownloadDriver::stop);
     auto move = [this, &w](std::vector<int> (BatchQueue::*op)(const std::vector<int> &)) {
-        return [this, &w, op] { w.selectRows(w.ListView3, (m_batch.get()->*op)(MainWindow::selectedRows(w.ListView3))); };
+        return [this, &w, op] { w.selectRows(w.ListView3, (m_batch->*op)(MainWindow::selectedRows(w.ListView3))); };
     };
     connect(w.cmdMoveToTop, &QPushButton::clicked, this, move(&BatchQueue::MoveSelectedToTop));
     connect(w.cmdUP, &QPushButton::clicked, this, move(&BatchQueue::MoveSelectedUp));
@@ -222,12 +207,12 @@ void Application::bindBatch()
     connect(w.cmdProcClearAll, &QPushButton::clicked, this, [this] { m_processed.clearAll(); });
     connect(w.cmdProcClearSels, &QPushButton::clicked, this,
             [this, &w] { m_processed.removeSelected(MainWindow::selectedRows(w.ListView4)); });
-    connect(w.ListView3->horizontalHeader(), &QHeaderView::sectionClicked, m_batch.get(), &BatchQueue::sortOnce);
+    connect(w.ListView3->horizontalHeader(), &QHeaderView::sectionClicked, m_batch, &BatchQueue::sortOnce);
     connect(w.ListView4->horizontalHeader(), &QHeaderView::sectionClicked, &m_processed, &ProcessedList::sortBy);
     connect(w.ListView4, &QTableView::doubleClicked, this, [this](const QModelIndex &i) { m_decoder->LaunchProcessed(i.row()); });
-    connect(m_batch.get(), &BatchQueue::sizeTextChanged, w.lblTotalBatchSize, &QLabel::setText);
+    connect(m_batch, &BatchQueue::sizeTextChanged, w.lblTotalBatchSize, &QLabel::setText);
     w.lblTotalBatchSize->setText(m_batch->sizeText());
-    connect(m_download.get(), &DownloadDriver::etaChanged, this, [this, &w] {
+    connect(m_download, &DownloadDriver::etaChanged, this, [this, &w] {
         // No known rate, no estimate: the labels are hidden rather than showing their captions.
         w.lblTotalBatchTime->setText(m_download->batchEta);
         w.lblTotalBatchTime->setVisible(!m_download->batchEta.isEmpty());
@@ -270,7 +255,7 @@ void Application::buildStartup()
                                m_session->connectForScan();
                            });
                            connect(m_main->cmdScanStop, &QPushButton::clicked, this, [this] { m_scan->abortScan(true); });
-                           connect(m_scan.get(), &ScanDriver::countersChanged, this, [this] {
+                           connect(m_scan, &ScanDriver::countersChanged, this, [this] {
                                m_main->lblMCount->setText(m_scan->readCounterText());
                                m_main->lblICount->setText(m_scan->itemCounterText());
                            });
@@ -349,7 +334,7 @@ void Application::importNzbFiles(const QStringList &paths)
 
 bool Application::exportNzb(const QString &path, const std::vector<int> &items)
 {
-    const NzbDocument doc = vt::exportNzb(m_store, m_groups.get(), m_nzb, items);
+    const NzbDocument doc = vt::exportNzb(m_store, m_groups, m_nzb, items);
     QString error;
     if (doc.files.empty()) {
         m_core->prompter.message(QStringLiteral("Nothing to export: select the items first."));
@@ -509,7 +494,7 @@ void Application::deletePreviews()
 void Application::saveHeadersNow()
 {
     if (m_main) m_main->cmdSaveHeaders->setEnabled(false);
-    m_headerFile->startSave(m_core->paths.headers(), m_batch.get());
+    m_headerFile->startSave(m_core->paths.headers(), m_batch);
     m_nzb.save(m_core->paths.nzbOrigins());
 }
 

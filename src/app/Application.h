@@ -2,6 +2,7 @@
 // The program: owns the core, the session engine and the windows; runs the start-up
 // order, the command line and the shutdown sequence.
 #include "core/AppCore.h"
+#include "engine/Engine.h"
 #include <QTableView>
 #include <array>
 #include "core/Startup.h"
@@ -147,20 +148,21 @@ private:
     void askNzbToImport();
     void askNzbToExport();
     WidgetPrompter m_widgetPrompter;
-    std::unique_ptr<AppCore> m_core;
-    std::unique_ptr<Session> m_session;
-    std::unique_ptr<NewsgroupTable> m_groups;
-    HeaderStore m_store;
-    WatchList m_watch;
-    std::unique_ptr<ScanDriver> m_scan;
-    std::unique_ptr<BatchQueue> m_batch;
-    std::unique_ptr<HeaderListModel> m_view;
-    ProcessedList m_processed;
-    std::unique_ptr<PartCache> m_cache;
-    std::unique_ptr<Decoder> m_decoder;
-    NzbCatalog m_nzb;
-    std::unique_ptr<DownloadDriver> m_download;
-    std::unique_ptr<HeaderFile> m_headerFile;
+    std::unique_ptr<Engine> m_engine;
+    AppCore *m_core;
+    Session *m_session;
+    NewsgroupTable *m_groups;
+    HeaderStore &m_store;
+    WatchList &m_watch;
+    ScanDriver *m_scan;
+    BatchQueue *m_batch;
+    HeaderListModel *m_view;
+    ProcessedList &m_processed;
+    PartCache *m_cache;
+    Decoder *m_decoder;
+    NzbCatalog &m_nzb;
+    DownloadDriver *m_download;
+    HeaderFile *m_headerFile;
     bool m_terminating = false;
     std::unique_ptr<MainWindow> m_main;
     std::unique_ptr<SplashWindow> m_splash;

@@ -31,7 +31,7 @@ void Application::buildDialogs()
     Settings &s = m_core->settings;
     m_options = std::make_unique<OptionsDialog>(s, &w);
     auto *groupRows = new IconProxy(m_main->ImageList1, m_options.get());
-    groupRows->setSourceModel(m_groups.get());
+    groupRows->setSourceModel(m_groups);
     m_options->ListView1->setModel(groupRows);
     connect(w.cmdOptions, &QPushButton::clicked, this, [this] {
         m_options->load();
@@ -187,7 +187,7 @@ void Application::bindGroupCommands()
         for (auto it = rows.rbegin(); it != rows.rend(); ++it) {
             m_store.headersDirty = true;
             const qint32 key = g.rowKey(*it);
-            if (g.deleteGroup(key, g.nameByKey(key), m_store, m_batch.get()) > 0) m_view->ViewRefresh(false);
+            if (g.deleteGroup(key, g.nameByKey(key), m_store, m_batch) > 0) m_view->ViewRefresh(false);
             g.removeRow(*it);
         }
     });

@@ -2,7 +2,7 @@
 // The whole download path wired as the program wires it, against the test server:
 // scan a group, queue its items, download, decode.
 #include "TestSupport.h"
-#include "core/AppCore.h"
+#include "engine/Engine.h"
 #include "download/Decoder.h"
 #include "download/BatchQueue.h"
 #include "download/DownloadDriver.h"
@@ -18,17 +18,19 @@ namespace vt::test {
 struct DownloadRig {
     QTemporaryDir dir;
     QuietPrompter prompter{true};
-    AppCore core{AppPaths(dir.path()), prompter};
-    Session session{core};
-    NewsgroupTable groups{core.log, prompter, core.ui};
-    HeaderStore store;
-    ScanDriver scan{core, session, groups, store};
-    BatchQueue batch{store, &groups, &core.log};
-    ProcessedList processed;
-    PartCache cache{core.settings, groups, store};
-    Decoder decoder{core, store, groups, batch, processed, cache};
-    NzbCatalog nzb;
-    DownloadDriver dl{core, session, store, batch, processed, cache, decoder, nzb};
+    // Built as the program builds it; the names below are its parts.
+    Engine engine{AppPaths(dir.path()), prompter};
+    AppCore &core = engine.core;
+    Session &session = engine.session;
+    NewsgroupTable &groups = engine.groups;
+    HeaderStore &store = engine.store;
+    ScanDriver &scan = engine.scan;
+    BatchQueue &batch = engine.batch;
+    ProcessedList &processed = engine.processed;
+    PartCache &cache = engine.cache;
+    Decoder &decoder = engine.decoder;
+    NzbCatalog &nzb = engine.nzb;
+    DownloadDriver &dl = engine.download;
     QStringList logged;
     bool keepLog = true;
 
@@ -42,11 +44,8 @@ struct DownloadRig {
         s.chkAllowRestart = false;
         QDir().mkpath(s.Download_Path);
         QDir().mkpath(s.Cache_Path);
-        session.setDownloadHandler(&dl);
+        // A scan here never starts the download by itself: the tests start it.
         scan.startBatchDownload = [] {};
-        scan.removeFromBatch = [this](int i) { batch.RemoveFromBatch(i, false, false); };
-        store.addToBatch = [this](int i) { batch.AddToBatch(i); };
-        core.countdown.startBatchDownload = [this] { dl.BOT1(); };
         decoder.RunAssociated = [this](const QString &p) {
             opened << p;
             return true;

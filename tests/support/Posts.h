@@ -3,7 +3,7 @@
 // posters write them, and the core objects that hold items and the batch.
 #include "TestSupport.h"
 #include "Synth.h"
-#include "core/AppCore.h"
+#include "engine/Engine.h"
 #include "download/BatchQueue.h"
 #include "groups/NewsgroupTable.h"
 #include "headers/HeaderStore.h"
@@ -112,10 +112,11 @@ inline NzbFileEntry writeYencPost(const QString &dir, const QByteArray &name, co
 struct StoreRig {
     QTemporaryDir dir;
     QuietPrompter prompter{true};
-    AppCore core{AppPaths(dir.path()), prompter};
-    NewsgroupTable groups{core.log, prompter, core.ui};
-    HeaderStore store;
-    BatchQueue batch{store, &groups, &core.log};
+    Engine engine{AppPaths(dir.path()), prompter};
+    AppCore &core = engine.core;
+    NewsgroupTable &groups = engine.groups;
+    HeaderStore &store = engine.store;
+    BatchQueue &batch = engine.batch;
     QStringList logged;
     StoreRig()
     {

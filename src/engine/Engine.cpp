@@ -1,0 +1,20 @@
+#include "Engine.h"
+
+namespace vt {
+
+Engine::Engine(const AppPaths &paths, Prompter &prompter) : core(paths, prompter)
+{
+    session.setDownloadHandler(&download);
+    view.itemLife = [this](int i) { return batch.ItemLife(i); };
+    view.nzb = &nzb;
+    batch.nzb = &nzb;
+    store.log = [this](const QString &m) { core.LogOp(m, true); };
+    store.watchMatches = [this](int i) { return watch.WatchMatches(store, i); };
+    store.addToBatch = [this](int i) { batch.AddToBatch(i); };
+    scan.removeFromBatch = [this](int i) { batch.RemoveFromBatch(i, false, false); };
+    scan.batchLifeUpdate = [this] { batch.BatchLifeUpdate(); };
+    scan.startBatchDownload = [this] { download.BOT1(); };
+    core.countdown.startBatchDownload = [this] { download.BOT1(); };
+}
+
+} // namespace vt

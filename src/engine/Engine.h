@@ -1,0 +1,43 @@
+#pragma once
+// The engine, built and wired once: what the program runs and what the tests drive are the
+// same objects joined the same way. The window adds only what it shows and asks.
+#include "core/AppCore.h"
+#include "download/BatchQueue.h"
+#include "download/Decoder.h"
+#include "download/DownloadDriver.h"
+#include "download/PartCache.h"
+#include "download/ProcessedList.h"
+#include "groups/NewsgroupTable.h"
+#include "headers/HeaderFile.h"
+#include "headers/HeaderListModel.h"
+#include "headers/HeaderStore.h"
+#include "headers/NzbOrigins.h"
+#include "headers/WatchList.h"
+#include "nntp/Session.h"
+#include "scan/ScanDriver.h"
+
+namespace vt {
+
+class Engine {
+public:
+    Engine(const AppPaths &paths, Prompter &prompter);
+    Engine(const Engine &) = delete;
+    Engine &operator=(const Engine &) = delete;
+
+    AppCore core;
+    Session session{core};
+    NewsgroupTable groups{core.log, core.prompter, core.ui};
+    HeaderStore store;
+    WatchList watch;
+    ScanDriver scan{core, session, groups, store};
+    BatchQueue batch{store, &groups, &core.log};
+    HeaderListModel view{store, &groups};
+    ProcessedList processed;
+    PartCache cache{core.settings, groups, store};
+    Decoder decoder{core, store, groups, batch, processed, cache};
+    NzbCatalog nzb;
+    DownloadDriver download{core, session, store, batch, processed, cache, decoder, nzb};
+    HeaderFile headerFile{store, core.log, core.prompter};
+};
+
+} // namespace vt
