@@ -22,8 +22,7 @@ int main(int argc, char **argv)
     TestServer server({"--group", "alt.test:10:5", "--list-extra", QString::number(groups)}, false);
     r.core.settings.News_Host = "127.0.0.1";
     r.core.settings.News_Port = QString::number(server.port());
-    Session session(r.core);
-    HostGroupList list(r.core, session, r.groups);
+    HostGroupList &list = r.engine.hostGroups;
 
     QElapsedTimer t;
     t.start();

@@ -76,13 +76,13 @@ void Application::buildDialogs()
     connect(m_watchWindow->cmdRemove, &QPushButton::clicked, this,
             [this] { m_watch.removeRows(MainWindow::selectedRows(m_watchWindow->ListView1)); });
 
-    m_viewer = std::make_unique<ArticleViewer>(*m_core, *m_session, *m_groups);
+    m_viewer = &m_engine->viewer;
     m_viewerWindow = std::make_unique<ViewerWindow>(*m_viewer, &w);
     connect(w.cmdViewArt, &QPushButton::clicked, this, &Application::viewTextCommand);
-    m_parts = std::make_unique<PartsList>(m_store, *m_groups);
+    m_parts = &m_engine->parts;
     m_partsWindow = std::make_unique<PartsWindow>(&w);
     auto *partRows = new IconProxy(w.ImageList1, m_partsWindow.get());
-    partRows->setSourceModel(m_parts.get());
+    partRows->setSourceModel(m_parts);
     m_partsWindow->ListView1->setModel(partRows);
     connect(w.cmdViewParts, &QPushButton::clicked, this, [this, &w] {
         const std::vector<int> rows = MainWindow::selectedRows(w.ListView2);
@@ -108,7 +108,7 @@ void Application::buildDialogs()
         m_viewerWindow->start();
     });
 
-    m_preview = std::make_unique<Previewer>(*m_core, *m_session, *m_groups, m_store, *m_cache);
+    m_preview = &m_engine->preview;
     m_preview->RunAssociated = [this](const QString &p) { return m_decoder->RunAssociated(p); };
     m_previewWindow = std::make_unique<PreviewWindow>(*m_preview, &w);
     connect(&w, &MainWindow::previewRequested, this, [this, &w] {
@@ -128,7 +128,7 @@ void Application::buildDialogs()
         }
     });
 
-    m_hostGroups = std::make_unique<HostGroupList>(*m_core, *m_session, *m_groups);
+    m_hostGroups = &m_engine->hostGroups;
     m_hostGroupsWindow = std::make_unique<HostGroupsWindow>(*m_hostGroups, &w);
     auto *hostRows = new IconProxy(w.ImageList1, m_hostGroupsWindow.get());
     hostRows->setSourceModel(m_hostGroupsWindow->ListView1->model());
@@ -217,15 +217,15 @@ void Application::bindGroupCommands()
 void Application::buildAssistant()
 {
     MainWindow &w = *m_main;
-    m_assistant = std::make_unique<SetupAssistant>(*m_core, *m_session, *m_hostGroups);
+    m_assistant = &m_engine->assistant;
     m_assistantWindow = std::make_unique<SetupWindow>(*m_assistant, &w);
     SetupWindow &a = *m_assistantWindow;
     if (!stores.showSetupAssistant) stores.showSetupAssistant = [this] { m_assistantWindow->start(); };
-    connect(m_assistant.get(), &SetupAssistant::settingsChanged, this, [this] {
+    connect(m_assistant, &SetupAssistant::settingsChanged, this, [this] {
         m_login->load();
         m_options->load();
     });
-    connect(m_assistant.get(), &SetupAssistant::loadHostGroups, this, [this] { m_hostGroupsWindow->load(); });
+    connect(m_assistant, &SetupAssistant::loadHostGroups, this, [this] { m_hostGroupsWindow->load(); });
     connect(&a, &SetupWindow::helpLinkClicked, this,
             [this] { m_decoder->RunAssociated(QStringLiteral("https://en.wikipedia.org/wiki/News_server")); });
 

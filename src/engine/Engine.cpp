@@ -5,6 +5,10 @@ namespace vt {
 Engine::Engine(const AppPaths &paths, Prompter &prompter) : core(paths, prompter)
 {
     session.setDownloadHandler(&download);
+    session.setFeature(3, FeatureEndpoint{&hostGroups.conn, {}});
+    session.setFeature(viewer.connection(), FeatureEndpoint{&viewer.conn, {}});
+    session.setFeature(preview.connection(), FeatureEndpoint{&preview.conn, {}});
+    session.setFeature(6, FeatureEndpoint{&assistant.conn, [this](const QString &t) { assistant.showInBubble(t); }});
     view.itemLife = [this](int i) { return batch.ItemLife(i); };
     view.nzb = &nzb;
     batch.nzb = &nzb;

@@ -15,6 +15,11 @@
 #include "headers/WatchList.h"
 #include "nntp/Session.h"
 #include "scan/ScanDriver.h"
+#include "groups/HostGroupList.h"
+#include "setup/SetupAssistant.h"
+#include "viewers/ArticleViewer.h"
+#include "viewers/PartsList.h"
+#include "viewers/Preview.h"
 
 namespace vt {
 
@@ -38,6 +43,12 @@ public:
     NzbCatalog nzb;
     DownloadDriver download{core, session, store, batch, processed, cache, decoder, nzb};
     HeaderFile headerFile{store, core.log, core.prompter};
+    // The feature windows' engines, each on a connection of its own.
+    HostGroupList hostGroups{core, session, groups};
+    SetupAssistant assistant{core, session, hostGroups};
+    ArticleViewer viewer{core, session, groups};
+    PartsList parts{store, groups};
+    Previewer preview{core, session, groups, store, cache};
 };
 
 } // namespace vt

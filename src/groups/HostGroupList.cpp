@@ -59,7 +59,6 @@ HostGroupList::HostGroupList(AppCore &core, Session &session, NewsgroupTable &gr
     : QObject(parent), m_core(core), m_session(session), m_groups(groups)
 {
     conn.setStreaming(true);   // lists run to many megabytes: straight to the file
-    m_session.setFeature(3, FeatureEndpoint{&conn, {}});
     connect(&conn, &Connection::replyReceived, this, &HostGroupList::onReply);
     connect(&conn, &Connection::bodyReceived, this, &HostGroupList::onBody);
     connect(&conn, &Connection::socketError, this, [this](const QString &e) {

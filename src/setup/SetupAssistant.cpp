@@ -14,10 +14,6 @@ const QString kBr = QStringLiteral("\r\n");
 SetupAssistant::SetupAssistant(AppCore &core, Session &session, HostGroupList &hostGroups, QObject *parent)
     : QObject(parent), m_core(core), m_session(session), m_hostGroups(hostGroups)
 {
-    m_session.setFeature(6, FeatureEndpoint{&conn, [this](const QString &t) {
-                                                vanty = t;
-                                                emit changed();
-                                            }});
     connect(&conn, &Connection::replyReceived, this, &SetupAssistant::onReply);
     connect(&conn, &Connection::socketError, this, [this](const QString &text) { onError(conn.socket()->error(), text); });
     connect(&m_hostGroups, &HostGroupList::stateChanged, this, &SetupAssistant::followDownload);
@@ -204,6 +200,12 @@ void SetupAssistant::SendTestQuit()
 {
     m_session.featureReplyBuffer.clear();
     send("QUIT");
+}
+
+void SetupAssistant::showInBubble(const QString &text)
+{
+    vanty = text;
+    emit changed();
 }
 
 void SetupAssistant::TestServer()

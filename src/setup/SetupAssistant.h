@@ -64,6 +64,8 @@ public:
     void startGroupDownload();                  // page 8's GO
     void cancel();
     Connection conn;
+    // Vanty's bubble: what the login says while it runs, and a missing password.
+    void showInBubble(const QString &text);
     LoginSequence login;
 
 signals:

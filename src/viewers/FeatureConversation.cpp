@@ -9,7 +9,6 @@ FeatureConversation::FeatureConversation(AppCore &core, Session &session, Newsgr
                                          QObject *parent)
     : QObject(parent), m_core(core), m_session(session), m_groups(groups), m_connection(connection)
 {
-    m_session.setFeature(connection, FeatureEndpoint{&conn, {}});
     connect(&conn, &Connection::replyReceived, this, &FeatureConversation::onReply);
     connect(&conn, &Connection::dataArrived, this, [this] {
         if (conn.receivingMultiline()) onProgress();

@@ -22,6 +22,7 @@ public:
     qint32 viewSize = 0;
     quint8 viewGroupKey = 0;
     Connection conn;
+    int connection() const { return m_connection; }
     LoginSequence login;
 
 protected:

@@ -2,6 +2,7 @@
 // through scan and download, an untrusted one refused and then accepted once, and a plain
 // server reached with TLS on.
 #include "DownloadRig.h"
+#include "Posts.h"
 #include "TlsCertificates.h"
 #include "core/Settings.h"
 #include "groups/HostGroupList.h"
@@ -44,12 +45,11 @@ TEST(Tls, UntrustedCertificateRefusedThenAcceptedOnce)
 {
     ASSERT_TRUE(certs().ok);
     TestServer server({"--tls", certs().selfPair(), "--group", "alt.test:10:5", "--list-extra", "50"});
-    QTemporaryDir dir;
-    QuietPrompter prompter(false);
-    AppCore core(AppPaths(dir.path()), prompter);
-    Session session(core);
-    NewsgroupTable groups(core.log, prompter, core.ui);
-    HostGroupList list(core, session, groups);
+    test::StoreRig r;
+    QuietPrompter &prompter = r.prompter;
+    prompter.setAnswer(false);
+    AppCore &core = r.core;
+    HostGroupList &list = r.engine.hostGroups;
     core.settings.News_Host = "127.0.0.1";
     core.settings.News_Port = QString::number(server.port());
     core.settings.chkSSL = true;
@@ -96,7 +96,7 @@ TEST(Tls, PlainServerWithTlsOnFailsClearly)
     TestServer server({"--group", "alt.test:10:5"});
     DownloadRig r(server.port());
     r.core.settings.chkSSL = true;
-    HostGroupList list(r.core, r.session, r.groups);
+    HostGroupList &list = r.engine.hostGroups;
     ASSERT_TRUE(list.download());
     ASSERT_TRUE(waitFor([&] { return !list.downloading(); }, 8000)) << "no hang";
     EXPECT_TRUE(list.statusText(0).startsWith("Error: TLS handshake with 127.0.0.1 failed (")) << list.statusText(0).toStdString();
@@ -122,8 +122,8 @@ TEST(Tls, AssistantTestsTheServerOverTls)
     TestServer server({"--tls", certs().signedPair(), "--group", "alt.test:10:5"});
     DownloadRig r(server.port());
     r.core.settings.chkSSL = false;
-    HostGroupList list(r.core, r.session, r.groups);
-    SetupAssistant a(r.core, r.session, list);
+    HostGroupList &list = r.engine.hostGroups;
+    SetupAssistant &a = r.engine.assistant;
     a.load();
     a.port = "119";
     a.setUseSsl(true);

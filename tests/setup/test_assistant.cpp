@@ -13,9 +13,9 @@ using namespace vt::test;
 namespace {
 
 struct AssistantRig : StoreRig {
-    Session session{core};
-    HostGroupList hostGroups{core, session, groups};
-    SetupAssistant a{core, session, hostGroups};
+    Session &session = engine.session;
+    HostGroupList &hostGroups = engine.hostGroups;
+    SetupAssistant &a = engine.assistant;
     std::unique_ptr<TestServer> server;
 
     void serve(QStringList args = {})

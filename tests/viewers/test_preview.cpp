@@ -17,9 +17,9 @@ namespace {
 struct PreviewRig : StoreRig {
     QTemporaryDir arts;
     std::unique_ptr<TestServer> server;
-    Session session{core};
-    PartCache cache{core.settings, groups, store};
-    Previewer preview{core, session, groups, store, cache};
+    Session &session = engine.session;
+    PartCache &cache = engine.cache;
+    Previewer &preview = engine.preview;
     QStringList opened;
     quint8 key = 0;
 

@@ -16,8 +16,8 @@ namespace {
 struct ViewerRig : StoreRig {
     QTemporaryDir arts;
     std::unique_ptr<TestServer> server;
-    std::unique_ptr<Session> session;
-    std::unique_ptr<ArticleViewer> viewer;
+    Session *session = &engine.session;
+    ArticleViewer *viewer = &engine.viewer;
     quint8 key = 0;
 
     void start(QStringList extra = {})
@@ -28,8 +28,6 @@ struct ViewerRig : StoreRig {
         core.settings.Download_Path = dir.path() + "/dl/";
         groups.addGroup("alt.test");
         key = quint8(groups.rowKey(1));
-        session = std::make_unique<Session>(core);
-        viewer = std::make_unique<ArticleViewer>(core, *session, groups);
     }
     void article(int n, const QByteArray &text) { ASSERT_TRUE(writeFile(arts.path() + "/" + QString::number(n) + ".art", text)); }
     // Opens the viewer for article n, whose message-id is id, and waits for the text to hold what.
