@@ -1,5 +1,6 @@
 // In-process crunch of realistic overview bursts into the store: headers per second and
 // the cost per header as the store grows to 2,000,000 parts.
+#include "engine/Engine.h"
 #include "SynthOverview.h"
 #include "core/AppCore.h"
 #include "groups/NewsgroupTable.h"
@@ -23,14 +24,14 @@ int main(int argc, char **argv)
 
     QTemporaryDir dir;
     QuietPrompter prompter;
-    AppCore core(AppPaths(dir.path()), prompter);
+    Engine engine(AppPaths(dir.path()), prompter);
+    AppCore &core = engine.core;
     core.settings.chkAgressiveHeaderCrunch = aggressive;
     core.settings.sldXOVER = 3000;
-    Session session(core);
-    NewsgroupTable groups(core.log, prompter, core.ui);
+    NewsgroupTable &groups = engine.groups;
     groups.addGroup("alt.binaries.bench");
-    HeaderStore store;
-    ScanDriver scan(core, session, groups, store);
+    HeaderStore &store = engine.store;
+    ScanDriver &scan = engine.scan;
 
     const int burst = 3000;
     const int marks[] = {100'000, 1'000'000, 2'000'000};

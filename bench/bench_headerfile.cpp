@@ -1,5 +1,6 @@
 // npending.dat with 2,000,000 parts: save and load times, the file size, and the start-up
 // of the program with that file until its main window answers events.
+#include "engine/Engine.h"
 #include "LoopGap.h"
 #include "SynthOverview.h"
 #include "app/Application.h"
@@ -30,13 +31,13 @@ int main(int argc, char **argv)
     {
         const std::vector<QByteArray> lines = benchOverviewLines(total);
         QuietPrompter prompter;
-        AppCore core(AppPaths(dir.path()), prompter);
+        Engine engine(AppPaths(dir.path()), prompter);
+        AppCore &core = engine.core;
         core.settings.chkAgressiveHeaderCrunch = false;
-        Session session(core);
-        NewsgroupTable groups(core.log, prompter, core.ui);
+        NewsgroupTable &groups = engine.groups;
         groups.addGroup("alt.binaries.bench");
-        HeaderStore store;
-        ScanDriver scan(core, session, groups, store);
+        HeaderStore &store = engine.store;
+        ScanDriver &scan = engine.scan;
         for (size_t i = 0; i < lines.size(); i += 3000) feedBurst(scan, lines, i, std::min(lines.size(), i + 3000));
         BatchQueue batch(store);
         for (int i = 1; i <= store.itemCount(); i += 50) batch.AddToBatch(i);

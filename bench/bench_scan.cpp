@@ -4,6 +4,7 @@
 // next request in flight while it crunches, so it should lose almost nothing to it.
 //
 //   bench_scan [headers] [burst]     defaults 200000 and 3000
+#include "engine/Engine.h"
 #include "LoopGap.h"
 #include "TestSupport.h"
 #include "core/AppCore.h"
@@ -28,15 +29,15 @@ double scanSeconds(quint16 port, int burst, qint64 *headers, qint64 *longestMs)
 {
     QTemporaryDir dir;
     QuietPrompter prompter;
-    AppCore core(AppPaths(dir.path()), prompter);
+    Engine engine(AppPaths(dir.path()), prompter);
+    AppCore &core = engine.core;
     core.settings.News_Host = QStringLiteral("127.0.0.1");
     core.settings.News_Port = QString::number(port);
     core.settings.sldXOVER = burst;
-    Session session(core);
-    NewsgroupTable groups(core.log, prompter, core.ui);
+    Session &session = engine.session;
+    NewsgroupTable &groups = engine.groups;
     groups.addGroup(kGroup);
-    HeaderStore store;
-    ScanDriver scan(core, session, groups, store);
+    HeaderStore &store = engine.store;
     bool done = false;
     QObject::connect(&core.log, &OpsLog::statusChanged, [&](const QString &m) { done |= m.startsWith("Scan Complete."); });
     QElapsedTimer t;

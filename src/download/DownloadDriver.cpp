@@ -96,8 +96,6 @@ DownloadDriver::DownloadDriver(AppCore &core, Session &session, HeaderStore &sto
     connect(&m_par2, &Par2Sets::downloadWanted, this, &DownloadDriver::startCheck, Qt::QueuedConnection);
     m_partStart.start();
     m_progressShown.start();
-    // A long decode is not a silent server.
-    m_decoder.activity = [this] { m_session.downloadLastActivity = QDateTime::currentDateTimeUtc(); };
     connect(&m_decodes, &DecodeQueue::finished, this, &DownloadDriver::onDecoded);
 }
 

@@ -4,7 +4,14 @@ namespace vt {
 
 Engine::Engine(const AppPaths &paths, Prompter &prompter) : core(paths, prompter)
 {
+    session.setScanHandler(&scan);
     session.setDownloadHandler(&download);
+    groups.groupReplyTaken = [this] { return scan.groupReplyTaken; };
+    groups.autoExpire = [this](qint32 key, qint32 first) { scan.AutoExpire(quint8(key), first); };
+    // A long decode is not a silent server.
+    decoder.activity = [this] { session.downloadLastActivity = QDateTime::currentDateTimeUtc(); };
+    core.countdown.downloadRestartPending = [this] { return session.downloadRestartPending; };
+    core.countdown.connectForScan = [this] { session.connectForScan(); };
     session.setFeature(3, FeatureEndpoint{&hostGroups.conn, {}});
     session.setFeature(viewer.connection(), FeatureEndpoint{&viewer.conn, {}});
     session.setFeature(preview.connection(), FeatureEndpoint{&preview.conn, {}});

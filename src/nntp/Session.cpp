@@ -38,8 +38,6 @@ Session::Session(AppCore &core, QObject *parent) : QObject(parent), m_core(core)
     connect(&TCP1, &Connection::peerClosed, this, [this] { peerClosed(1); });
     connect(&TCP2, &Connection::peerClosed, this, [this] { peerClosed(2); });
     connect(&TCP1, &Connection::socketError, this, [this](const QString &t) { socketError(1, t); });
-    m_core.countdown.downloadRestartPending = [this] { return downloadRestartPending; };
-    m_core.countdown.connectForScan = [this] { connectForScan(); };
     connect(&TCP2, &Connection::socketError, this, [this](const QString &t) { socketError(2, t); });
     for (Connection *c : {&TCP1, &TCP2}) {
         c->certificateCheck = certificateCheck();

@@ -39,9 +39,6 @@ QByteArray parseFrom(const QByteArray &from, const std::function<void(const QStr
 ScanDriver::ScanDriver(AppCore &core, Session &session, NewsgroupTable &groups, HeaderStore &store, QObject *parent)
     : QObject(parent), m_core(core), m_session(session), m_groups(groups), m_store(store)
 {
-    m_groups.groupReplyTaken = [this] { return groupReplyTaken; };
-    m_groups.autoExpire = [this](qint32 key, qint32 first) { AutoExpire(quint8(key), first); };
-    session.setScanHandler(this);
 }
 
 void ScanDriver::log(const QString &m, bool record) { m_core.LogOp(m, record); }

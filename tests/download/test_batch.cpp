@@ -226,12 +226,7 @@ TEST(Batch, DurationsFinishTimesAndSpeed)
 
     // The speed text and the ETA labels.
     BatchRig r;
-    Session session(r.core);
-    ProcessedList processed;
-    PartCache cache(r.core.settings, r.groups, r.store);
-    Decoder decoder(r.core, r.store, r.groups, r.batch, processed, cache);
-    NzbCatalog nzb;
-    DownloadDriver dl(r.core, session, r.store, r.batch, processed, cache, decoder, nzb);
+    DownloadDriver &dl = r.engine.download;
     r.batch.AddToBatch(r.item("one", 1, 3000000));
     r.batch.AddToBatch(r.item("two", 1, 3000000));
     r.core.ui.setBarMax(UiState::File, 3000000);

@@ -1,5 +1,6 @@
 // The session engine against the real test server over loopback, with the server cutting
 // every reply into random small pieces.
+#include "engine/Engine.h"
 #include "TestSupport.h"
 #include "core/AppCore.h"
 #include "nntp/Session.h"
@@ -63,8 +64,9 @@ struct ProbeDownload : DownloadHandler {
 struct Fixture {
     QTemporaryDir dir;
     QuietPrompter prompter;
-    AppCore core{AppPaths(dir.path()), prompter};
-    Session session{core};
+    Engine engine{AppPaths(dir.path()), prompter};
+    AppCore &core = engine.core;
+    Session &session = engine.session;
     ProbeScan scan;
     ProbeDownload dl;
     QStringList logged;

@@ -1,4 +1,5 @@
 // Whole scans against the test server: groups, bursts, marks, log lines and the store.
+#include "engine/Engine.h"
 #include "Synth.h"
 #include "TestSupport.h"
 #include "core/AppCore.h"
@@ -21,11 +22,12 @@ namespace {
 struct Scan {
     QTemporaryDir dir;
     QuietPrompter prompter;
-    AppCore core{AppPaths(dir.path()), prompter};
-    Session session{core};
-    NewsgroupTable groups{core.log, prompter, core.ui};
-    HeaderStore store;
-    ScanDriver scan{core, session, groups, store};
+    Engine engine{AppPaths(dir.path()), prompter};
+    AppCore &core = engine.core;
+    Session &session = engine.session;
+    NewsgroupTable &groups = engine.groups;
+    HeaderStore &store = engine.store;
+    ScanDriver &scan = engine.scan;
     QStringList logged;
     int downloads = 0;
 
@@ -294,11 +296,12 @@ namespace {
 struct Offline {
     QTemporaryDir dir;
     QuietPrompter p;
-    AppCore core{AppPaths(dir.path()), p};
-    Session session{core};
-    NewsgroupTable groups{core.log, p, core.ui};
-    HeaderStore store;
-    ScanDriver scan{core, session, groups, store};
+    Engine engine{AppPaths(dir.path()), p};
+    AppCore &core = engine.core;
+    Session &session = engine.session;
+    NewsgroupTable &groups = engine.groups;
+    HeaderStore &store = engine.store;
+    ScanDriver &scan = engine.scan;
 };
 } // namespace
 
