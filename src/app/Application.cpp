@@ -127,10 +127,6 @@ void Application::bindBatch()
 {
     MainWindow &w = *m_main;
     w.setListModels(m_view, m_batch, &m_processed);
-    m_scan->groupChooserText = [&w] { return w.cboVG->currentText(); };
-    m_scan->viewUpdate = [this, &w] { m_view->ViewUpdate(w.cboVG->currentText() == QStringLiteral("All Newsgroups")); };
-    m_scan->fullViewRefresh = [this] { m_view->ViewRefresh(false); };
-    m_batch->viewRefresh = m_scan->viewUpdate;
     connect(w.cboVG, &QComboBox::currentTextChanged, this, [this](const QString &t) {
         m_view->viewGroupKey = t == QStringLiteral("All Newsgroups")               ? HeaderListModel::AllGroups
                                : t == QStringLiteral("no group (Display Disable)") ? HeaderListModel::DisplayOff

@@ -88,7 +88,7 @@ void BatchQueue::AddToBatch(int item)
     endInsertRows();
     m_totalKB += roundedKB(itemSize(item));
     ShowBatchSize();
-    if (viewRefresh) viewRefresh();
+    emit itemsChanged();
 }
 
 void BatchQueue::RemoveFromBatch(int item, bool markDeleted, bool freeSlot)
@@ -112,7 +112,7 @@ void BatchQueue::RemoveFromBatch(int item, bool markDeleted, bool freeSlot)
         ++m_store.freeSlotCount;
     }
     if (markDeleted) h.deleted = true;
-    else if (viewRefresh) viewRefresh();
+    else emit itemsChanged();
 }
 
 void BatchQueue::dropRow(int row)

@@ -59,13 +59,13 @@ public:
     // Drops rows whose item is no longer queued (an inconsistent top row).
     void dropRow(int row);
 
-    // The header view follows batch changes.
-    std::function<void()> viewRefresh;
 
     // Origins of imported items, for their group column.
     const NzbCatalog *nzb = nullptr;
 
 signals:
+    // Items went into or out of the batch: the header list shows it.
+    void itemsChanged();
     void sizeTextChanged(const QString &text);
 
 private:

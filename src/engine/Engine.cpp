@@ -12,6 +12,17 @@ Engine::Engine(const AppPaths &paths, Prompter &prompter) : core(paths, prompter
     decoder.activity = [this] { session.downloadLastActivity = QDateTime::currentDateTimeUtc(); };
     core.countdown.downloadRestartPending = [this] { return session.downloadRestartPending; };
     core.countdown.connectForScan = [this] { session.connectForScan(); };
+
+    // The header list follows what it shows: all groups, one, or none while scanning.
+    QObject::connect(&scan, &ScanDriver::burstFiled, &view, [this] {
+        if (view.viewGroupKey != HeaderListModel::DisplayOff) view.ViewUpdate(view.viewGroupKey == HeaderListModel::AllGroups);
+    });
+    QObject::connect(&scan, &ScanDriver::itemsExpired, &view, [this](quint8 key) {
+        if (view.viewGroupKey == HeaderListModel::AllGroups || view.viewGroupKey == key) view.ViewRefresh(false);
+    });
+    QObject::connect(&scan, &ScanDriver::newFlagsReset, &view, [this] { view.ViewRefresh(false); });
+    QObject::connect(&batch, &BatchQueue::itemsChanged, &view,
+                     [this] { view.ViewUpdate(view.viewGroupKey == HeaderListModel::AllGroups); });
     session.setFeature(3, FeatureEndpoint{&hostGroups.conn, {}});
     session.setFeature(viewer.connection(), FeatureEndpoint{&viewer.conn, {}});
     session.setFeature(preview.connection(), FeatureEndpoint{&preview.conn, {}});

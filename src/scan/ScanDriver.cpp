@@ -48,7 +48,7 @@ bool ScanDriver::hasGroups() const { return m_groups.rows() > 0; }
 void ScanDriver::resetNewFlags()
 {
     for (int i = 1; i <= m_store.itemCount(); ++i) m_store.item(i).isNew = false;
-    if (fullViewRefresh) fullViewRefresh();
+    emit newFlagsReset();
 }
 
 QString ScanDriver::readCounterText() const { return QStringLiteral("Read:") + num(m_store.partsReadTotal); }
@@ -351,7 +351,7 @@ void ScanDriver::afterBurst()
 {
     m_session.scanLastActivity = QDateTime::currentDateTimeUtc();
     emit countersChanged();
-    if (groupChooserText() != QStringLiteral("no group (Display Disable)") && viewUpdate) viewUpdate();
+    emit burstFiled();
     if (m_core.settings.sldXOVER < newToFetch) requestNextBurst();
     else ScanHeaders(false);
 }
@@ -478,9 +478,7 @@ void ScanDriver::AutoExpire(quint8 key, qint32 first)
     log(QStringLiteral("Auto-expire: ") + m_currentGroupName, false);
     const int count = expireBelow(m_store, key, first, removeFromBatch);
     if (count > 0) {
-        // Expired rows leave the list whether it shows this group or all of them.
-        const QString shown = groupChooserText();
-        if ((shown == m_currentGroupName || shown == QStringLiteral("All Newsgroups")) && fullViewRefresh) fullViewRefresh();
+        emit itemsExpired(key);
         if (count == 1) log(QStringLiteral("Auto-expire: ") + m_currentGroupName + QStringLiteral(", 1 article expired"));
         else log(QStringLiteral("Auto-expire: ") + m_currentGroupName + u',' + num(count) + QStringLiteral(" articles expired"));
         m_store.headersDirty = true;

@@ -51,9 +51,6 @@ public:
     void AutoExpire(quint8 key, qint32 first);
 
     // What the scan touches elsewhere, wired by the program.
-    std::function<void()> viewUpdate;          // incremental header view update
-    std::function<void()> fullViewRefresh;
-    std::function<QString()> groupChooserText = [] { return QString(); };
     std::function<void()> batchLifeUpdate;
     std::function<void()> startBatchDownload;
     std::function<void()> saveHeaders;
@@ -79,6 +76,11 @@ public:
     QString itemCounterText() const;
 
 signals:
+    // The header list follows: a burst was filed, items of a group expired, every item
+    // lost its "new" flag.
+    void burstFiled();
+    void itemsExpired(quint8 groupKey);
+    void newFlagsReset();
     void countersChanged();
 
 private:

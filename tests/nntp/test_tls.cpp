@@ -122,7 +122,6 @@ TEST(Tls, AssistantTestsTheServerOverTls)
     TestServer server({"--tls", certs().signedPair(), "--group", "alt.test:10:5"});
     DownloadRig r(server.port());
     r.core.settings.chkSSL = false;
-    HostGroupList &list = r.engine.hostGroups;
     SetupAssistant &a = r.engine.assistant;
     a.load();
     a.port = "119";
