@@ -9,6 +9,18 @@
 
 namespace vt {
 
+QString itemStateKey(ItemState s)
+{
+    switch (s) {
+    case ItemState::Complete: return QStringLiteral("complete");
+    case ItemState::Incomplete: return QStringLiteral("incomplete");
+    case ItemState::Unknown: return QStringLiteral("unknown");
+    case ItemState::Text: return QStringLiteral("text");
+    case ItemState::InBatch: return QStringLiteral("iteminbatch");
+    }
+    return {};
+}
+
 QByteArray itemDisplayName(const HeaderItem &it)
 {
     return it.subject.contains("[xx/000") ? it.subject.left(it.subject.size() - 13) : it.subject;
@@ -78,7 +90,7 @@ QString HeaderListModel::textOf(int item, int column) const
     return {};
 }
 
-QString HeaderListModel::iconKey(int item) const { return m_store.ItemStatus(item); }
+QString HeaderListModel::iconKey(int item) const { return itemStateKey(m_store.itemState(item)); }
 
 bool HeaderListModel::passes(int item, bool checkGroup) const
 {
@@ -88,12 +100,13 @@ bool HeaderListModel::passes(int item, bool checkGroup) const
         if (viewGroupKey == DisplayOff || it.parts.empty() || it.parts[0].groupKey != viewGroupKey) return false;
     }
     if (newOnly && !it.isNew) return false;
-    const QString st = m_store.ItemStatus(item);
-    if (st == QLatin1String("incomplete")) return showIncomplete;
-    if (st == QLatin1String("complete")) return showComplete;
-    if (st == QLatin1String("unknown")) return showUnknown;
-    if (st == QLatin1String("text")) return showText;
-    if (st == QLatin1String("iteminbatch")) return showInBatch;
+    switch (m_store.itemState(item)) {
+    case ItemState::Incomplete: return showIncomplete;
+    case ItemState::Complete: return showComplete;
+    case ItemState::Unknown: return showUnknown;
+    case ItemState::Text: return showText;
+    case ItemState::InBatch: return showInBatch;
+    }
     return true;
 }
 

@@ -142,33 +142,33 @@ qint32 HeaderStore::ItemByteTotal(int i) const
     return sum;
 }
 
-QString HeaderStore::ItemStatus(int i) const
+ItemState HeaderStore::itemState(int i) const
 {
     const HeaderItem &it = m_items[size_t(i)];
     const qint64 P = qint64(it.parts.size());
     const qint64 N = it.declaredTotal;
-    QString st;
+    ItemState st;
     if (P == N) {
-        st = QStringLiteral("complete");
+        st = ItemState::Complete;
         if (N > 1) {
             const QByteArray n = QByteArray::number(N);
             const QByteArray pats[3] = {"(0/" + n, "(00/" + n.rightJustified(2, '0'), "(000/" + n.rightJustified(3, '0')};
             for (const PartRecord &p : it.parts)
                 for (const QByteArray &pat : pats)
-                    if (p.subjectTail.contains(pat)) st = QStringLiteral("incomplete");
+                    if (p.subjectTail.contains(pat)) st = ItemState::Incomplete;
         }
     } else if (P == N + 1) {
-        st = QStringLiteral("complete");
+        st = ItemState::Complete;
     } else if (P > N + 1) {
-        st = QStringLiteral("unknown");
+        st = ItemState::Unknown;
     } else {
-        st = QStringLiteral("incomplete");
+        st = ItemState::Incomplete;
     }
     if (N == 0 && P == 1 && ItemByteTotal(i) < 10000) {
         const QByteArray ext = it.subject.right(4).toUpper();
-        if (ext != ".NFO" && ext != ".DIZ" && ext != ".ZIP") st = QStringLiteral("text");
+        if (ext != ".NFO" && ext != ".DIZ" && ext != ".ZIP") st = ItemState::Text;
     }
-    if (it.inBatch) st = QStringLiteral("iteminbatch");
+    if (it.inBatch) st = ItemState::InBatch;
     return st;
 }
 

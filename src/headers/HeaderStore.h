@@ -22,6 +22,9 @@ struct PartRecord {
     quint8 groupKey = 0;
 };
 
+// What the header list shows of an item (its icon and its filter).
+enum class ItemState { Complete, Incomplete, Unknown, Text, InBatch };
+
 struct HeaderItem {
     QByteArray subject;
     QByteArray poster;
@@ -69,7 +72,7 @@ public:
 
     int FindFreeItemSlot() const;
     qint32 ItemByteTotal(int i) const;
-    QString ItemStatus(int i) const;
+    ItemState itemState(int i) const;
 
     // Index: entries are never removed; lookups compare the stored item.
     void AddHash(const QByteArray &name, const QByteArray &poster, int index);

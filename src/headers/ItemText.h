@@ -6,9 +6,13 @@
 namespace vt {
 
 struct HeaderItem;
+enum class ItemState;
 
 // The item's name without the part-total marker the scan appended.
 QByteArray itemDisplayName(const HeaderItem &it);
+// The icon key of a state ("complete", "incomplete", "unknown", "text", "iteminbatch"),
+// which the list's icon column and the skin's files share.
+QString itemStateKey(ItemState s);
 // Bytes as MB, "000.000" (zero-padded so that text order is size order).
 QString mbText(qint64 bytes);
 // A life percentage as "07%", or "need scan" for -1.

@@ -314,7 +314,7 @@ TEST(Download, LocalDecodeFailuresKeepTheBatchAndTheParts)
     int yencItem = 0, uuItem = 0;
     for (int i = 1; i <= r.store.itemCount(); ++i) {
         const HeaderItem &it = r.store.item(i);
-        if (r.store.ItemStatus(i) != "complete") continue;
+        if (r.store.itemState(i) != ItemState::Complete) continue;
         if (!yencItem && it.subject.contains("yEnc")) yencItem = i;
         if (!uuItem && it.subject.contains(".jpg")) uuItem = i;
     }

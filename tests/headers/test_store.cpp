@@ -3,6 +3,7 @@
 #include "download/BatchQueue.h"
 #include "headers/HeaderStore.h"
 #include "headers/SubjectParser.h"
+#include "headers/ItemText.h"
 #include "core/Text.h"
 #include <gtest/gtest.h>
 #include <random>
@@ -121,7 +122,7 @@ TEST(HeaderStore, WatchHookOnCompletion)
     EXPECT_EQ(queued.size(), 2);
 }
 
-TEST(HeaderStore, ItemStatus)
+TEST(HeaderStore, ItemState)
 {
     HeaderStore s;
     auto make = [&](int total, int parts, const QByteArray &tailExtra = {}, qint32 bytes = 1000) {
@@ -135,7 +136,7 @@ TEST(HeaderStore, ItemStatus)
             if (k == 0) p.subjectTail += tailExtra;
             it.parts.push_back(p);
         }
-        return s.ItemStatus(s.appendLoadedItem(it));
+        return itemStateKey(s.itemState(s.appendLoadedItem(it)));
     };
     EXPECT_EQ(make(15, 15, " (00/15)"), "incomplete");
     EXPECT_EQ(make(15, 15, " (0/150)"), "incomplete");
@@ -150,13 +151,13 @@ TEST(HeaderStore, ItemStatus)
     HeaderItem nfo;
     nfo.subject = "readme.nfo";
     nfo.parts.resize(1);
-    EXPECT_EQ(s.ItemStatus(s.appendLoadedItem(nfo)), "complete");
+    EXPECT_EQ(s.itemState(s.appendLoadedItem(nfo)), ItemState::Complete);
     HeaderItem queued;
     queued.subject = "x [xx/0000009]";
     queued.declaredTotal = 9;
     queued.parts.resize(2);
     queued.inBatch = true;
-    EXPECT_EQ(s.ItemStatus(s.appendLoadedItem(queued)), "iteminbatch");
+    EXPECT_EQ(itemStateKey(s.itemState(s.appendLoadedItem(queued))), "iteminbatch");
 }
 
 // The original rule, with the poster compared: 431 buckets scanned in insertion order.
@@ -211,7 +212,7 @@ TEST(HeaderStore, LongItemsUseThePartIndexWithTheSameResults)
     for (int k = 1; k <= 1000; ++k) file(s, "Big post - \"x.bin\" yEnc (" + QByteArray::number(k) + "/1000)", 50000 + k, 2);
     ASSERT_EQ(s.itemCount(), 1);
     EXPECT_EQ(s.item(1).parts.size(), 1000u);
-    EXPECT_EQ(s.ItemStatus(1), "complete");
+    EXPECT_EQ(s.itemState(1), ItemState::Complete);
 }
 
 TEST(HeaderStore, PartTextsOutliveTheirInput)

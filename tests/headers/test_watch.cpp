@@ -76,5 +76,5 @@ TEST(WatchList, CompletedItemsGoToTheBatch)
     EXPECT_TRUE(batch.isEmpty());
     s.maketree("Wanted.rar [xx/0000002]", "Wanted.rar (2/2)", 3, "2", "10", 1, "Jane", "", "<3@x>");
     EXPECT_EQ(batch, QList<int>({1}));
-    EXPECT_EQ(s.ItemStatus(1), "iteminbatch");
+    EXPECT_EQ(s.itemState(1), ItemState::InBatch);
 }

@@ -634,7 +634,7 @@ TEST(Program, ScansTheTestServerFromTheWindow)
     EXPECT_EQ(w.ListView2->model()->rowCount(), live);
     int complete = 0;
     for (int i = 1; i <= app.store().itemCount(); ++i)
-        complete += !app.store().item(i).deleted && app.store().ItemStatus(i) == "complete";
+        complete += !app.store().item(i).deleted && app.store().itemState(i) == ItemState::Complete;
     ASSERT_GT(complete, 0);
     w.btnsComplete->trigger();
     EXPECT_EQ(w.ListView2->model()->rowCount(), live - complete);
