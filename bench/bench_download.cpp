@@ -76,7 +76,7 @@ Result run(int partBytes, qint64 totalBytes, const QString &tlsPair = {})
     gap.start();
     t.start();
     r.dl.startCheck();
-    waitFor([&] { return r.session.batchRunning == 0 && r.session.downloadStage == 0; }, 600000);
+    waitFor([&] { return r.session.batchRunning == 0 && r.session.downloadStage == DownloadStage::Idle; }, 600000);
     res.seconds = t.nsecsElapsed() / 1e9;
     res.wireMB = double(r.session.TCP2.bytesReceived()) / 1e6;
     tick.stop();

@@ -105,7 +105,7 @@ void DownloadDriver::waitForDecodes()
 {
     Session &s = m_session;
     s.batchRunning = 1;
-    s.downloadStage = Session::kStageDecoding;
+    s.downloadStage = DownloadStage::Decoding;
     s.disconnect(2);
     m_core.ui.setScanEnabled(false);
     m_core.ui.setBar(UiState::Part, 0);
@@ -115,7 +115,7 @@ void DownloadDriver::waitForDecodes()
 void DownloadDriver::onDecoded(int item, bool decoded, const QString &localFailure)
 {
     Session &s = m_session;
-    const bool running = s.batchRunning != 0 || s.downloadStage != 0;
+    const bool running = s.batchRunning != 0 || s.downloadStage != DownloadStage::Idle;
     if (!localFailure.isEmpty()) {
         if (running) stopForLocalFailure(localFailure);
         return;
@@ -128,9 +128,9 @@ void DownloadDriver::onDecoded(int item, bool decoded, const QString &localFailu
                 m_batch.dropRow(row);
                 break;
             }
-    if (s.downloadStage == Session::kStageDecoding) {
+    if (s.downloadStage == DownloadStage::Decoding) {
         s.batchRunning = 0;
-        s.downloadStage = 999;
+        s.downloadStage = DownloadStage::BetweenParts;
         BOT1();
     }
 }
@@ -158,7 +158,7 @@ void DownloadDriver::BOT1()
     if (trimBlanks(m_core.settings.News_Port).isEmpty()) m_core.settings.News_Port = QStringLiteral("119");
     s.batchRunning = 1;
     s.downloadAbortRequested = false;
-    if (s.downloadStage == 0) m_missingGroups.clear();   // a new run asks the server again
+    if (s.downloadStage == DownloadStage::Idle) m_missingGroups.clear();   // a new run asks the server again
     m_core.ui.setScanEnabled(false);
     m_core.ui.setStatusLight(1);
     emit runningChanged(true);
@@ -239,7 +239,7 @@ void DownloadDriver::BOT1()
     ui.setBar(UiState::Part, 0);
     log(QStringLiteral("Downloading: ") + currentTitle, false);
 
-    if (s.downloadStage == 999) {
+    if (s.downloadStage == DownloadStage::BetweenParts) {
         selectGroupOrAsk();
     } else {
         if (s.TCP2.state() == 8) {
@@ -250,7 +250,7 @@ void DownloadDriver::BOT1()
         if (s.TCP2.state() == 7 && s.quitSentOnDownload) s.closeConnection(2);
         if (s.TCP2.state() != 7) s.connectDownload();
     }
-    s.downloadStage = 1;
+    s.downloadStage = DownloadStage::Requested;
 }
 
 // Something here, not the post, is wrong (a folder, the disk, the library in use): every
@@ -261,7 +261,7 @@ void DownloadDriver::stopForLocalFailure(const QString &why)
     Session &s = m_session;
     m_decodes.cancelQueued();
     s.batchRunning = 0;
-    s.downloadStage = 0;
+    s.downloadStage = DownloadStage::Idle;
     if (s.TCP2.state() == 7) s.disconnect(2);
     m_core.ui.setStatusLight(0);
     m_core.ui.resetAllBars();
@@ -278,7 +278,7 @@ void DownloadDriver::stopForLocalFailure(const QString &why)
 void DownloadDriver::done()
 {
     Session &s = m_session;
-    s.downloadStage = 0;
+    s.downloadStage = DownloadStage::Idle;
     s.batchRunning = 0;
     s.disconnect(2);
     m_core.ui.setStatusLight(0);
@@ -315,7 +315,7 @@ void DownloadDriver::selectGroupOrAsk()
         downloadGroup = partGroup;
         s.sendDownload("GROUP " + downloadGroup.toLatin1());
     } else {
-        s.downloadStage = 5;
+        s.downloadStage = DownloadStage::InGroup;
         requestArticle(currentMessageId, 1);
     }
 }
@@ -340,7 +340,7 @@ void DownloadDriver::nextNzbGroupOrMissing()
         true);
     m_cache.markMissing(currentItem, currentPartNo);
     s.batchRunning = 0;
-    s.downloadStage = 999;
+    s.downloadStage = DownloadStage::BetweenParts;
     BOT1();
 }
 
@@ -348,7 +348,7 @@ void DownloadDriver::onDownloadReply(const QByteArray &reply)
 {
     Session &s = m_session;
     if (reply.startsWith("211 ")) {
-        s.downloadStage = 5;
+        s.downloadStage = DownloadStage::InGroup;
         s.downloadBuffer.clear();
         requestArticle(currentMessageId, 1);
     } else if (m_nzbPart && (reply.startsWith("430 ") || reply.startsWith("423 ") || reply.startsWith("411 "))) {
@@ -367,7 +367,7 @@ void DownloadDriver::onDownloadReply(const QByteArray &reply)
         // The server does not carry the group: asking again would only stall the batch.
         m_missingGroups.insert(partGroup);
         skipItemOfMissingGroup();
-    } else if (s.downloadStage == 1 || s.downloadStage == 5) {
+    } else if (s.downloadStage == DownloadStage::Requested || s.downloadStage == DownloadStage::InGroup) {
         articleData(partBytesReceived + reply.size());
     }
 }
@@ -390,7 +390,7 @@ void DownloadDriver::skipItemOfMissingGroup()
     const QString why = QStringLiteral("Newsgroup ") + partGroup + QStringLiteral(" is not on the server");
     log(why + QStringLiteral(": skipping ") + QString::fromLatin1(m_store.item(currentItem).subject) + u'.', true);
     s.batchRunning = 0;
-    s.downloadStage = 999;
+    s.downloadStage = DownloadStage::BetweenParts;
     downloadGroup.clear();
     m_batch.RemoveFromBatch(currentItem, false, false);
     AddProcessedEntry(m_processed, m_store, currentItem, why, QString(), false);
@@ -402,7 +402,7 @@ void DownloadDriver::skipItem()
     Session &s = m_session;
     log(QStringLiteral("Article expired!  Skipping ") + QString::fromLatin1(m_store.item(currentItem).subject) + u'.', true);
     s.batchRunning = 0;
-    s.downloadStage = 999;
+    s.downloadStage = DownloadStage::BetweenParts;
     m_batch.RemoveFromBatch(currentItem, true, true);
     AddProcessedEntry(m_processed, m_store, currentItem, QStringLiteral("Item no longer available on server"), QString(),
                       false);
@@ -411,8 +411,8 @@ void DownloadDriver::skipItem()
 
 void DownloadDriver::onProgress(qsizetype pendingBytes)
 {
-    const int stage = m_session.downloadStage;
-    if (stage == 1 || stage == 5) articleData(pendingBytes);
+    const DownloadStage stage = m_session.downloadStage;
+    if (stage == DownloadStage::Requested || stage == DownloadStage::InGroup) articleData(pendingBytes);
 }
 
 // The article so far; the line and the bars follow at most every few tenths of a second,
@@ -484,7 +484,7 @@ void DownloadDriver::ArticleReceived(QByteArray article)
     if (article.isEmpty()) {
         log(QStringLiteral("Article not delivered; skipping ") + subject + u'.', true);
         s.batchRunning = 0;
-        s.downloadStage = 999;
+        s.downloadStage = DownloadStage::BetweenParts;
         m_batch.RemoveFromBatch(currentItem, true, true);
         AddProcessedEntry(m_processed, m_store, currentItem, QStringLiteral("Server sent empty article!"), QString(), false);
         s.emergencyRestart(2);
@@ -503,7 +503,7 @@ void DownloadDriver::ArticleReceived(QByteArray article)
                                 + QStringLiteral(" three times: skipped");
             log(why + QStringLiteral(" ") + subject + u'.', true);
             s.batchRunning = 0;
-            s.downloadStage = 999;
+            s.downloadStage = DownloadStage::BetweenParts;
             m_batch.RemoveFromBatch(currentItem, false, false);
             AddProcessedEntry(m_processed, m_store, currentItem, why, QString(), false);
             BOT1();
@@ -511,7 +511,7 @@ void DownloadDriver::ArticleReceived(QByteArray article)
         }
         log(QStringLiteral("Corrupt data detected, restarting...") + subject + u'.', true);
         s.batchRunning = 0;
-        s.downloadStage = 999;
+        s.downloadStage = DownloadStage::BetweenParts;
         AddProcessedEntry(m_processed, m_store, currentItem, QStringLiteral("Corrupt data detected!"), QString(), false);
         s.emergencyRestart(2);
         return;
@@ -523,7 +523,7 @@ void DownloadDriver::ArticleReceived(QByteArray article)
         log(QStringLiteral("ArticleReceived Error:") + error, true);
         // The same part would fail again at once: stop the run and leave the batch as it is.
         s.batchRunning = 0;
-        s.downloadStage = 0;
+        s.downloadStage = DownloadStage::Idle;
         s.disconnect(2);
         m_core.ui.setStatusLight(0);
         m_core.ui.resetAllBars();
@@ -532,7 +532,7 @@ void DownloadDriver::ArticleReceived(QByteArray article)
     }
     log(QStringLiteral("File saved: ") + name, true);
     s.batchRunning = 0;
-    s.downloadStage = 999;
+    s.downloadStage = DownloadStage::BetweenParts;
     BOT1();
 }
 
@@ -543,7 +543,7 @@ void DownloadDriver::stop()
         m_decodes.cancelQueued();
         s.downloadAbortRequested = true;
         s.batchRunning = 0;
-        s.downloadStage = 0;
+        s.downloadStage = DownloadStage::Idle;
         s.disconnect(2);
         s.closeConnection(2);
         log(QStringLiteral("User Abort!"), true);

@@ -25,7 +25,7 @@ Session::Session(AppCore &core, QObject *parent) : QObject(parent), m_core(core)
     connect(&TCP2, &Connection::replyReceived, this, &Session::onDownloadReply);
     connect(&TCP1, &Connection::dataArrived, this, [this](qsizetype pending) {
         scanLastActivity = QDateTime::currentDateTimeUtc();
-        if (scanStage == 12 && TCP1.receivingMultiline() && m_scan)
+        if (scanStage == ScanStage::Overview && TCP1.receivingMultiline() && m_scan)
             log(QStringLiteral("Downloading header burst: ") + m_scan->currentGroupName() + QStringLiteral(", ")
                     + QString::number(overviewBuffer.size() + pending) + QStringLiteral(" bytes"),
                 false);
@@ -211,7 +211,7 @@ void Session::reportState(int n)
     if (n == 1) {
         const int st = TCP1.state();
         const QString text = socketStateText(st);
-        scanStage = -1;
+        scanStage = ScanStage::Idle;
         if (!text.isEmpty()) log(text);
         if (st > 0 && m_reportDepth < 3) closeConnection(1);
         m_core.ui.resetScanBars();
@@ -232,7 +232,7 @@ void Session::disconnect(int n)
         quitSentOnScan = true;
         sendScan("QUIT");
         m_core.ui.resetScanBars();
-        if (downloadStage == 0) m_core.ui.setScanEnabled(true);
+        if (downloadStage == DownloadStage::Idle) m_core.ui.setScanEnabled(true);
         Timerbot1.stop();
         closeConnection(1);
     } else if (n == 2) {
@@ -260,13 +260,13 @@ void Session::onScanReply(const Reply &r)
     }
     if (m_scan && m_scan->dropStaleReply(r.command)) return;
     scanReplyBuffer += r.data;
-    if (scanStage == 12 && !r.multiline && (r.code == 420 || r.code == 423)) {
+    if (scanStage == ScanStage::Overview && !r.multiline && (r.code == 420 || r.code == 423)) {
         // Nothing in the range asked for (past the group's end, or a gap): no burst to wait for.
         scanReplyBuffer.clear();
         if (m_scan) m_scan->onNoOverview(lineOf(r));
         return;
     }
-    if (scanStage == 12 && r.multiline) {
+    if (scanStage == ScanStage::Overview && r.multiline) {
         overviewBuffer += r.data;
         {
             log(QStringLiteral("Header burst downloaded: ") + (m_scan ? m_scan->currentGroupName() : QString())
@@ -329,7 +329,7 @@ void Session::onDownloadReply(const Reply &r)
         log(QStringLiteral("Download Connection Error..."));
         disconnect(2);
     }
-    if (r.multiline && downloadStage != 0) {
+    if (r.multiline && downloadStage != DownloadStage::Idle) {
         // The article goes on as it is: no copy into the buffer on the way.
         downloadBuffer.clear();
         if (m_download) m_download->onArticle(r.data);
@@ -361,7 +361,7 @@ void Session::onDownloadReply(const Reply &r)
         log(latin(line));
         closeConnection(2);
     } else if (is("412 ")) {
-        downloadStage = 0;
+        downloadStage = DownloadStage::Idle;
         batchRunning = 0;
         if (m_download) m_download->setIdle();
         disconnect(2);
@@ -434,7 +434,7 @@ void Session::peerClosed(int n)
     m_core.sounds.PlaySound(QStringLiteral("vtv018.wav"));
     // In the middle of a batch a close is a lost connection, like a socket error: the
     // download must come back by itself (or end with a word), never just stop.
-    const bool midBatch = n == 2 && (batchRunning != 0 || downloadStage != 0) && downloadStage != kStageDecoding
+    const bool midBatch = n == 2 && (batchRunning != 0 || downloadStage != DownloadStage::Idle) && downloadStage != DownloadStage::Decoding
                           && !downloadAbortRequested;
     if (midBatch || m_core.settings.chkRestart500) emergencyRestart(n);
     else if (n == 1 && m_scan) m_scan->abortScan(false);
@@ -447,7 +447,7 @@ void Session::socketError(int n, const QString &text)
     if (c && c->certificateRefused()) {
         // The user said no to this server's certificate: reconnecting would only ask again.
         if (n == 2) {
-            downloadStage = 0;
+            downloadStage = DownloadStage::Idle;
             batchRunning = 0;
             if (m_download) m_download->setIdle();
         }
@@ -486,7 +486,7 @@ void Session::credentialMissing(int c, bool password)
         log(msg);
     }
     if (password && c == 2) {
-        downloadStage = 0;
+        downloadStage = DownloadStage::Idle;
         batchRunning = 0;
         if (m_download) m_download->setIdle();
     }
@@ -514,12 +514,12 @@ void Session::watchdogTick(int n)
 
 void Session::emergencyRestart(int n)
 {
-    if (n == 1 && downloadStage != 0) return;
+    if (n == 1 && downloadStage != DownloadStage::Idle) return;
     if (n == 2) {
         if (scanInProgress) return;
         downloadRestartPending = true;
     }
-    downloadStage = 0;
+    downloadStage = DownloadStage::Idle;
     batchRunning = 0;
     downloadBuffer.clear();
     scanReplyBuffer.clear();
@@ -536,7 +536,7 @@ void Session::emergencyRestart(int n)
         }
         return;
     }
-    downloadStage = 0;
+    downloadStage = DownloadStage::Idle;
     batchRunning = 0;
     if (m_download) m_download->setIdle();
     m_core.ui.setStatusLight(0);

@@ -13,6 +13,14 @@ namespace vt {
 
 class AppCore;
 
+// Where the scan connection is: nothing asked, GROUP sent, the group selected, an overview
+// range asked for.
+enum class ScanStage { Idle, GroupAsked, GroupSelected, Overview };
+// Where the download is: no run, a part asked for (connecting, or on the connection as it
+// is), the part's group selected and its article asked for, a part done and the next one
+// to choose, nothing left to fetch while decodes still run (the run is not over).
+enum class DownloadStage { Idle, Requested, InGroup, BetweenParts, Decoding };
+
 // The scan driver, as the session sees it.
 class ScanHandler {
 public:
@@ -99,10 +107,8 @@ public:
     QByteArray overviewBuffer;
     QByteArray downloadBuffer;
     QByteArray featureReplyBuffer;
-    int scanStage = -1;
-    int downloadStage = 0;
-    // Nothing left to fetch, decodes still running: the run is not over.
-    static constexpr int kStageDecoding = 7;
+    ScanStage scanStage = ScanStage::Idle;
+    DownloadStage downloadStage = DownloadStage::Idle;
     int batchRunning = 0;
     QDateTime scanLastActivity;
     QDateTime downloadLastActivity;

@@ -91,7 +91,7 @@ void ScanDriver::ScanHeaders(bool advance)
     m_haveRange = false;
     overviewRangeStart = 0;
     m_session.sendScan("GROUP " + m_currentGroupName.toUtf8());
-    m_session.scanStage = 9;
+    m_session.scanStage = ScanStage::GroupAsked;
     m_groups.setScanIcon(pos);
 }
 
@@ -128,7 +128,7 @@ void ScanDriver::finishScan()
 
 void ScanDriver::onGroupSelected(const QByteArray &reply)
 {
-    if (m_session.scanStage != 9) {
+    if (m_session.scanStage != ScanStage::GroupAsked) {
         ScanHeaders(true);
         return;
     }
@@ -145,7 +145,7 @@ void ScanDriver::onGroupSelected(const QByteArray &reply)
     groupLast = nums[2];
     groupArticleCount = groupLast - groupFirst;
     groupReplyTaken = true;
-    m_session.scanStage = 8;
+    m_session.scanStage = ScanStage::GroupSelected;
     const qint32 h = m_groups.lastReadByKey(currentGroupKey);
     qint32 newCount;
     if (groupFirst - 2 <= h && h <= groupLast + 2) {
@@ -165,7 +165,7 @@ void ScanDriver::onGroupSelected(const QByteArray &reply)
 void ScanDriver::onNoSuchGroup(const QByteArray &)
 {
     log(QStringLiteral("Error, no such news group ") + m_currentGroupName);
-    m_session.scanStage = -1;
+    m_session.scanStage = ScanStage::Idle;
     ScanHeaders(true);
 }
 
@@ -206,7 +206,7 @@ void ScanDriver::requestNextBurst()
 {
     m_session.scanReplyBuffer.clear();
     m_session.overviewBuffer.clear();
-    m_session.scanStage = 12;
+    m_session.scanStage = ScanStage::Overview;
     qint32 start = m_groups.lastReadByKey(currentGroupKey);
     if (start == 0) start = groupFirst - 1;
     if (m_haveRange && start == overviewRangeStart) {

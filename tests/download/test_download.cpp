@@ -523,7 +523,7 @@ TEST(Download, ActionsDuringADecode)
         if (action == Action::StopThenDownload) {
             r.dl.stop();
             EXPECT_EQ(r.session.batchRunning, 0);
-            EXPECT_EQ(r.session.downloadStage, 0);
+            EXPECT_EQ(r.session.downloadStage, DownloadStage::Idle);
             EXPECT_TRUE(decodes.contains(first)) << "the running decode finishes";
             r.dl.startCheck();   // Download again while it runs: passes it over
             EXPECT_EQ(r.session.batchRunning, 1);
@@ -536,7 +536,7 @@ TEST(Download, ActionsDuringADecode)
         EXPECT_TRUE(waitFor(
             [&] {
                 if (r.core.countdown.timer().isActive()) r.core.countdown.tick();
-                return r.session.downloadStage == Session::kStageDecoding;
+                return r.session.downloadStage == DownloadStage::Decoding;
             },
             30000));
         EXPECT_TRUE(decodes.contains(first));
@@ -545,7 +545,7 @@ TEST(Download, ActionsDuringADecode)
         ASSERT_TRUE(waitFor(
             [&] {
                 if (r.core.countdown.timer().isActive()) r.core.countdown.tick();
-                return r.session.batchRunning == 0 && r.session.downloadStage == 0 && decodes.idle()
+                return r.session.batchRunning == 0 && r.session.downloadStage == DownloadStage::Idle && decodes.idle()
                        && !r.core.countdown.timer().isActive();
             },
             60000))

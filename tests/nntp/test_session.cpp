@@ -24,9 +24,9 @@ struct ProbeScan : ScanHandler {
         if (advance) { ++advances; return; }
         ++scanHeadersCalls;
         s->sendScan("GROUP " + group.toLatin1());
-        s->scanStage = 9;
+        s->scanStage = ScanStage::GroupAsked;
     }
-    void onGroupSelected(const QByteArray &r) override { selected << r; s->scanStage = 8; }
+    void onGroupSelected(const QByteArray &r) override { selected << r; s->scanStage = ScanStage::GroupSelected; }
     void onNoSuchGroup(const QByteArray &r) override { missing << r; }
     void onGroupLost() override {}
     void onBurst(const QByteArray &b) override { bursts << b; }
@@ -47,14 +47,14 @@ struct ProbeDownload : DownloadHandler {
     QList<QByteArray> replies, articles;
     void startDownloadGroup() override
     {
-        s->downloadStage = 1;
+        s->downloadStage = DownloadStage::Requested;
         s->sendDownload("GROUP " + group);
     }
     void onDownloadReply(const QByteArray &r) override
     {
         replies << r;
         if (r.startsWith("211 ")) {
-            s->downloadStage = 5;
+            s->downloadStage = DownloadStage::InGroup;
             s->sendDownload("ARTICLE " + article);
         }
     }
@@ -221,7 +221,7 @@ TEST(Session, ServerErrorWithAndWithoutRestart)
             EXPECT_EQ(f.prompter.messages.first(), "Error: 500 command not recognized");
             EXPECT_FALSE(f.core.countdown.active());
         }
-        EXPECT_EQ(f.session.scanStage, -1);
+        EXPECT_EQ(f.session.scanStage, ScanStage::Idle);
         EXPECT_TRUE(f.core.ui.scanEnabled());
     }
 }
@@ -286,11 +286,11 @@ TEST(Session, RestartGuardsBetweenScanAndDownload)
     // Step 1: a scan connection failure while a batch download runs changes nothing.
     f.session.connectForScan();
     ASSERT_TRUE(waitFor([&] { return !f.scan.selected.isEmpty(); }));
-    f.session.downloadStage = 1;
+    f.session.downloadStage = DownloadStage::Requested;
     f.session.emergencyRestart(1);
     EXPECT_EQ(f.session.TCP1.state(), 7);
     EXPECT_FALSE(f.core.countdown.active());
-    f.session.downloadStage = 0;
+    f.session.downloadStage = DownloadStage::Idle;
 
     // Step 2: a download failure during a scan is not scheduled for restart.
     f.session.scanInProgress = true;
@@ -390,7 +390,7 @@ TEST(Session, DownloadDropRestartsTheBatchAfterCountdown)
         f.session.connectDownload();
         ASSERT_TRUE(waitFor([&] { return f.core.countdown.active(); })) << restart500;
         EXPECT_TRUE(f.session.downloadRestartPending);
-        EXPECT_EQ(f.session.downloadStage, 0);
+        EXPECT_EQ(f.session.downloadStage, DownloadStage::Idle);
         EXPECT_GE(f.indexOf("Server closed connection"), 0);
         for (int i = 0; i < 5; ++i) f.core.countdown.tick();
         EXPECT_EQ(batchStarts, 1);
@@ -407,7 +407,7 @@ TEST(Session, DownloadDropRestartsTheBatchAfterCountdown)
     EXPECT_EQ(off.prompter.messages.first(),
               "Download stopped: the connection to the news server was lost and emergency restart is off.");
     EXPECT_FALSE(off.core.countdown.active());
-    EXPECT_EQ(off.session.downloadStage, 0);
+    EXPECT_EQ(off.session.downloadStage, DownloadStage::Idle);
     EXPECT_EQ(off.session.batchRunning, 0);
     // On the scan connection a restart that is off only closes.
     off.session.connectForScan();

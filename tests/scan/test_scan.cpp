@@ -245,7 +245,7 @@ TEST(Scan, UserAbortWhileWaitingAndWhileCrunching)
         Scan s(server.port());
         s.groups.addGroup("alt.binaries.one");
         s.session.connectForScan();
-        ASSERT_TRUE(waitFor([&] { return s.session.scanStage == 12; }));
+        ASSERT_TRUE(waitFor([&] { return s.session.scanStage == ScanStage::Overview; }));
         s.scan.abortScan(true);
         EXPECT_TRUE(s.has("Scan Aborted by user."));
         EXPECT_EQ(s.scan.groupListIndex, 0);

@@ -76,7 +76,7 @@ struct DownloadRig {
     {
         logged.clear();
         dl.startCheck();
-        return waitFor([&] { return session.batchRunning == 0 && session.downloadStage == 0; }, ms);
+        return waitFor([&] { return session.batchRunning == 0 && session.downloadStage == DownloadStage::Idle; }, ms);
     }
     // A run that may restart: the countdown is ticked along instead of waited for.
     bool downloadWithRestarts(int ms = 60000)
@@ -88,7 +88,7 @@ struct DownloadRig {
                 // The flag stays set after a restart; the timer tells whether one is due.
                 const bool counting = core.countdown.timer().isActive();
                 if (counting) core.countdown.tick();
-                return session.batchRunning == 0 && session.downloadStage == 0 && !counting;
+                return session.batchRunning == 0 && session.downloadStage == DownloadStage::Idle && !counting;
             },
             ms);
     }
