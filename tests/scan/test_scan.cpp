@@ -452,6 +452,41 @@ TEST(Newsgroups, DeleteGroupRemovesItsHeaders)
     EXPECT_TRUE(s.item(2).deleted && !s.item(2).reusable) << "hidden, restorable";
 }
 
+// A long crunch is no silent server: each slice counts as activity, so the scan watchdog
+// does not fire between slices however long the burst takes.
+TEST(Burst, EachSliceOfACrunchKeepsTheWatchdogQuiet)
+{
+    Offline o;
+    o.groups.addGroup("g");
+    o.scan.currentGroupKey = 1;
+    o.scan.groupReplyTaken = true;
+    o.scan.groupFirst = 1;
+    o.scan.groupLast = 100000;
+    o.scan.newToFetch = 1 << 30;
+    QByteArray burst = "224 ov\r\n";
+    for (int n = 1; n <= 3 * ScanDriver::kSliceLines; ++n)
+        burst += QByteArray::number(n) + "\tpost (" + QByteArray::number(n) + "/5000)\tJane <j@x>\tdate\t<" + QByteArray::number(n)
+                 + "@x>\t\t100\t2\r\n";
+    QStringList logged;
+    QObject::connect(&o.core.log, &OpsLog::statusChanged, [&](const QString &m) { logged << m; });
+    o.scan.onBurst(burst + ".\r\n");   // as the session hands it over: crunched in slices
+    ASSERT_TRUE(o.scan.crunching());
+    o.session.watchdogArmed = true;
+    int slices = 0;
+    while (o.scan.crunching() && slices < 10) {
+        const QDateTime stale = QDateTime::currentDateTimeUtc().addSecs(-3600);
+        o.session.scanLastActivity = stale;
+        QCoreApplication::processEvents();
+        if (o.session.scanLastActivity == stale) continue;   // the slice has not run yet
+        ++slices;
+        o.session.watchdogTick(1);
+    }
+    EXPECT_GE(slices, 2);
+    EXPECT_EQ(o.store.totalParts(), 3 * ScanDriver::kSliceLines);
+    EXPECT_TRUE(logged.filter("Server not responding").isEmpty()) << logged.join('\n').toStdString();
+    EXPECT_FALSE(o.core.countdown.active());
+}
+
 TEST(Burst, CrunchReportFormats)
 {
     EXPECT_EQ(crunchMessage(250, 1000), "Crunched burst of 250 headers in 1,000 milliseconds (250.0 HPS)");
