@@ -3,6 +3,7 @@
 #include "DownloadRig.h"
 #include "Posts.h"
 #include "nzb/NzbImport.h"
+#include "headers/HeaderFile.h"
 #include "headers/SubjectParser.h"
 #include <QRegularExpression>
 #include <gtest/gtest.h>
@@ -153,6 +154,17 @@ TEST(Nzb, ExportAndImportGiveTheSameItemsInTheNzbOrder)
               writeNzb(exportNzb(a.store, &a.groups, none, {2, 4, 3})));
     EXPECT_EQ(importNzbFile(path, b.store, b.batch, cat).items.size(), 5u);
     EXPECT_EQ(b.store.itemCount(), 5);
+
+    // Imported items and their batch rows outlive a restart like scanned ones.
+    HeaderFile saved(b.store, b.core.log, b.prompter);
+    ASSERT_TRUE(saved.SaveHeaders(b.dir.path() + "/npending.dat", &b.batch));
+    StoreRig c;
+    HeaderFile loaded(c.store, c.core.log, c.prompter);
+    ASSERT_TRUE(loaded.LoadHeaders(b.dir.path() + "/npending.dat", &c.batch));
+    ASSERT_EQ(c.store.itemCount(), 5);
+    EXPECT_EQ(c.batch.batchItems(), b.batch.batchItems());
+    EXPECT_EQ(c.store.item(2).parts[1].messageId, b.store.item(2).parts[1].messageId);
+    EXPECT_EQ(c.store.item(2).parts[1].groupKey, kNzbGroupKey);
 
     // The origins outlive a restart (kept by message-id) and go with their items.
     const QString catPath = b.dir.path() + "/nzb.dat";
