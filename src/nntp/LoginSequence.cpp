@@ -29,20 +29,11 @@ bool LoginSequence::take(int code, const QByteArray &line, std::vector<Action> &
         afterGreeting(out);
         return true;
     case Stage::User:
-        if (code == 381) {
-            askPassword(out);
-            return true;
-        }
-        if (code == 281) {
-            loggedIn(out);
-            return true;
-        }
+        // The password asked for, or none needed: as in any stage, below.
+        if (code == 381 || code == 281) break;
         return false;
     case Stage::Password:
-        if (code == 281) {
-            loggedIn(out);
-            return true;
-        }
+        if (code == 281) break;
         return false;
     case Stage::Slave:
         if (code == 202) {
@@ -85,28 +76,22 @@ void LoginSequence::afterGreeting(std::vector<Action> &out)
     else afterAuth(out);
 }
 
-void LoginSequence::askUser(std::vector<Action> &out)
-{
-    out.push_back({Action::Say, "Authenticating User Name..."});
-    if (m_opt.user.isEmpty()) {
-        out.push_back({Action::MissingUser, {}});
-        m_stage = Stage::Ready;
-        return;
-    }
-    out.push_back({Action::Send, "AUTHINFO USER " + m_opt.user});
-    m_stage = Stage::User;
-}
+void LoginSequence::askUser(std::vector<Action> &out) { askCredential(false, out); }
 
-void LoginSequence::askPassword(std::vector<Action> &out)
+void LoginSequence::askPassword(std::vector<Action> &out) { askCredential(true, out); }
+
+// The two login steps differ only in their texts and what they send.
+void LoginSequence::askCredential(bool password, std::vector<Action> &out)
 {
-    out.push_back({Action::Say, "Authenticating Password..."});
-    if (m_opt.password.isEmpty()) {
-        out.push_back({Action::MissingPassword, {}});
+    out.push_back({Action::Say, password ? "Authenticating Password..." : "Authenticating User Name..."});
+    const QByteArray &value = password ? m_opt.password : m_opt.user;
+    if (value.isEmpty()) {
+        out.push_back({password ? Action::MissingPassword : Action::MissingUser, {}});
         m_stage = Stage::Ready;
         return;
     }
-    out.push_back({Action::Send, "AUTHINFO PASS " + m_opt.password});
-    m_stage = Stage::Password;
+    out.push_back({Action::Send, (password ? "AUTHINFO PASS " : "AUTHINFO USER ") + value});
+    m_stage = password ? Stage::Password : Stage::User;
 }
 
 void LoginSequence::loggedIn(std::vector<Action> &out)

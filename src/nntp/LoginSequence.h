@@ -41,6 +41,7 @@ private:
     void afterGreeting(std::vector<Action> &out);
     void askUser(std::vector<Action> &out);
     void askPassword(std::vector<Action> &out);
+    void askCredential(bool password, std::vector<Action> &out);
     void loggedIn(std::vector<Action> &out);
     void afterAuth(std::vector<Action> &out);
 

@@ -17,7 +17,6 @@ const QStringList kLines = {"alt.binaries.pictures 500 1 y", "alt.binaries.sound
 
 struct HostRig : StoreRig {
     std::unique_ptr<TestServer> server;
-    Session &session = engine.session;
     HostGroupList &list = engine.hostGroups;
     QStringList statuses;
     int largestHeld = 0;

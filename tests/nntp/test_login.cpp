@@ -24,6 +24,18 @@ const LoginSequence::Options kPlain{}, kReader{true}, kAuth{false, true, false, 
     kAll{true, true, true, "u", "p"}, kNoUser{false, true, false, "", "p"}, kNoPass{false, true, false, "u", ""},
     kAsked{false, false, false, "u", "p"};
 
+// Action lists that several scripts share.
+std::vector<Action> operator+(std::vector<Action> a, const std::vector<Action> &b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+const std::vector<Action> kUser{{Action::Say, "Authenticating User Name..."}, {Action::Send, "AUTHINFO USER u"}};
+const std::vector<Action> kPass{{Action::Say, "Authenticating Password..."}, {Action::Send, "AUTHINFO PASS p"}};
+const std::vector<Action> kDone{{Action::Say, "Authinfo cleared, login complete..."}};
+const std::vector<Action> kReady{{Action::Ready, {}}};
+std::vector<Action> greeted(const char *line) { return {{Action::Greeted, line}}; }
+
 std::vector<Script> scripts()
 {
     return {
@@ -35,77 +47,30 @@ std::vector<Script> scripts()
         {"mode reader refused", kReader, "200 hi\r\n500 what\r\n",
          {{Action::Say, "Sending MODE READER request"}, {Action::Send, "MODE READER"}}, {"500 what"}, S::ModeReader},
         {"user and password", kAuth, "200 hi\r\n381 more\r\n281 ok\r\n",
-         {{Action::Greeted, "200 hi"},
-          {Action::Say, "Authenticating User Name..."},
-          {Action::Send, "AUTHINFO USER u"},
-          {Action::Say, "Authenticating Password..."},
-          {Action::Send, "AUTHINFO PASS p"},
-          {Action::Say, "Authinfo cleared, login complete..."},
-          {Action::Ready, {}}},
-         {}, S::Ready},
+         greeted("200 hi") + kUser + kPass + kDone + kReady, {}, S::Ready},
         {"user alone is enough", kAuth, "200 hi\r\n281 ok\r\n",
-         {{Action::Greeted, "200 hi"},
-          {Action::Say, "Authenticating User Name..."},
-          {Action::Send, "AUTHINFO USER u"},
-          {Action::Say, "Authinfo cleared, login complete..."},
-          {Action::Ready, {}}},
-         {}, S::Ready},
+         greeted("200 hi") + kUser + kDone + kReady, {}, S::Ready},
         {"login asked later by 480", kAsked, "200 hi\r\n211 5 1 5 g\r\n480 need\r\n381 more\r\n281 ok\r\n",
-         {{Action::Greeted, "200 hi"},
-          {Action::Ready, {}},
-          {Action::Say, "Authenticating User Name..."},
-          {Action::Send, "AUTHINFO USER u"},
-          {Action::Say, "Authenticating Password..."},
-          {Action::Send, "AUTHINFO PASS p"},
-          {Action::Say, "Authinfo cleared, login complete..."},
-          {Action::Ready, {}}},
+         greeted("200 hi") + kReady + kUser + kPass + kDone + kReady,
          {"211 5 1 5 g"}, S::Ready},
         {"refused password", kAuth, "200 hi\r\n381 more\r\n481 no\r\n",
-         {{Action::Greeted, "200 hi"},
-          {Action::Say, "Authenticating User Name..."},
-          {Action::Send, "AUTHINFO USER u"},
-          {Action::Say, "Authenticating Password..."},
-          {Action::Send, "AUTHINFO PASS p"}},
-         {"481 no"}, S::Password},
+         greeted("200 hi") + kUser + kPass, {"481 no"}, S::Password},
         {"slave", kSlave, "200 hi\r\n202 slave noted\r\n",
          {{Action::Greeted, "200 hi"}, {Action::Say, "Requesting slave status"}, {Action::Send, "SLAVE"}, {Action::Say, "202 slave noted"}, {Action::Ready, {}}},
          {}, S::Ready},
         {"everything", kAll, "200 hi\r\n200 reader\r\n381 more\r\n281 ok\r\n202 slave\r\n",
-         {{Action::Say, "Sending MODE READER request"},
-          {Action::Send, "MODE READER"},
-          {Action::Greeted, "200 reader"},
-          {Action::Say, "Authenticating User Name..."},
-          {Action::Send, "AUTHINFO USER u"},
-          {Action::Say, "Authenticating Password..."},
-          {Action::Send, "AUTHINFO PASS p"},
-          {Action::Say, "Authinfo cleared, login complete..."},
-          {Action::Say, "Requesting slave status"},
-          {Action::Send, "SLAVE"},
-          {Action::Say, "202 slave"},
-          {Action::Ready, {}}},
+         std::vector<Action>{{Action::Say, "Sending MODE READER request"}, {Action::Send, "MODE READER"}} + greeted("200 reader") + kUser
+             + kPass + kDone
+             + std::vector<Action>{{Action::Say, "Requesting slave status"}, {Action::Send, "SLAVE"}, {Action::Say, "202 slave"}} + kReady,
          {}, S::Ready},
         {"no user name", kNoUser, "200 hi\r\n", {{Action::Greeted, "200 hi"}, {Action::Say, "Authenticating User Name..."}, {Action::MissingUser, {}}}, {}, S::Ready},
         {"no password", kNoPass, "200 hi\r\n381 more\r\n",
-         {{Action::Greeted, "200 hi"},
-          {Action::Say, "Authenticating User Name..."},
-          {Action::Send, "AUTHINFO USER u"},
-          {Action::Say, "Authenticating Password..."},
-          {Action::MissingPassword, {}}},
+         greeted("200 hi") + kUser + std::vector<Action>{{Action::Say, "Authenticating Password..."}, {Action::MissingPassword, {}}},
          {}, S::Ready},
         {"work replies are not the login's", kPlain, "200 hi\r\n224 ov\r\n1\ta\r\n.\r\n423 none\r\n205 bye\r\n",
          {{Action::Greeted, "200 hi"}, {Action::Ready, {}}}, {"224 ov", "423 none", "205 bye"}, S::Ready},
         {"a greeting again starts over", kAuth, "200 hi\r\n281 ok\r\n200 again\r\n281 ok\r\n",
-         {{Action::Greeted, "200 hi"},
-          {Action::Say, "Authenticating User Name..."},
-          {Action::Send, "AUTHINFO USER u"},
-          {Action::Say, "Authinfo cleared, login complete..."},
-          {Action::Ready, {}},
-          {Action::Greeted, "200 again"},
-          {Action::Say, "Authenticating User Name..."},
-          {Action::Send, "AUTHINFO USER u"},
-          {Action::Say, "Authinfo cleared, login complete..."},
-          {Action::Ready, {}}},
-         {}, S::Ready},
+         greeted("200 hi") + kUser + kDone + kReady + greeted("200 again") + kUser + kDone + kReady, {}, S::Ready},
     };
 }
 

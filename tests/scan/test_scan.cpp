@@ -1,5 +1,5 @@
 // Whole scans against the test server: groups, bursts, marks, log lines and the store.
-#include "engine/Engine.h"
+#include "EngineRig.h"
 #include "Synth.h"
 #include "TestSupport.h"
 #include "core/AppCore.h"
@@ -19,15 +19,7 @@ using vt::test::TestServer;
 using vt::test::waitFor;
 
 namespace {
-struct Scan {
-    QTemporaryDir dir;
-    QuietPrompter prompter;
-    Engine engine{AppPaths(dir.path()), prompter};
-    AppCore &core = engine.core;
-    Session &session = engine.session;
-    NewsgroupTable &groups = engine.groups;
-    HeaderStore &store = engine.store;
-    ScanDriver &scan = engine.scan;
+struct Scan : test::EngineRig {
     QStringList logged;
     int downloads = 0;
 
@@ -293,16 +285,7 @@ TEST(Scan, UserAbortWhileWaitingAndWhileCrunching)
 
 namespace {
 // A scan driver with no server behind it, for feeding bursts by hand.
-struct Offline {
-    QTemporaryDir dir;
-    QuietPrompter p;
-    Engine engine{AppPaths(dir.path()), p};
-    AppCore &core = engine.core;
-    Session &session = engine.session;
-    NewsgroupTable &groups = engine.groups;
-    HeaderStore &store = engine.store;
-    ScanDriver &scan = engine.scan;
-};
+struct Offline : test::EngineRig {};
 } // namespace
 
 TEST(Burst, EdgeCases)

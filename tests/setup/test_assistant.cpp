@@ -13,7 +13,6 @@ using namespace vt::test;
 namespace {
 
 struct AssistantRig : StoreRig {
-    Session &session = engine.session;
     HostGroupList &hostGroups = engine.hostGroups;
     SetupAssistant &a = engine.assistant;
     std::unique_ptr<TestServer> server;

@@ -2,7 +2,7 @@
 // The whole download path wired as the program wires it, against the test server:
 // scan a group, queue its items, download, decode.
 #include "TestSupport.h"
-#include "engine/Engine.h"
+#include "EngineRig.h"
 #include "download/Decoder.h"
 #include "download/BatchQueue.h"
 #include "download/DownloadDriver.h"
@@ -15,26 +15,11 @@
 
 namespace vt::test {
 
-struct DownloadRig {
-    QTemporaryDir dir;
-    QuietPrompter prompter{true};
-    // Built as the program builds it; the names below are its parts.
-    Engine engine{AppPaths(dir.path()), prompter};
-    AppCore &core = engine.core;
-    Session &session = engine.session;
-    NewsgroupTable &groups = engine.groups;
-    HeaderStore &store = engine.store;
-    ScanDriver &scan = engine.scan;
-    BatchQueue &batch = engine.batch;
-    ProcessedList &processed = engine.processed;
-    PartCache &cache = engine.cache;
-    Decoder &decoder = engine.decoder;
-    NzbCatalog &nzb = engine.nzb;
-    DownloadDriver &dl = engine.download;
+struct DownloadRig : EngineRig {
     QStringList logged;
     bool keepLog = true;
 
-    explicit DownloadRig(quint16 port)
+    explicit DownloadRig(quint16 port) : EngineRig(true)
     {
         Settings &s = core.settings;
         s.News_Host = QStringLiteral("127.0.0.1");

@@ -3,7 +3,7 @@
 // posters write them, and the core objects that hold items and the batch.
 #include "TestSupport.h"
 #include "Synth.h"
-#include "engine/Engine.h"
+#include "EngineRig.h"
 #include "download/BatchQueue.h"
 #include "groups/NewsgroupTable.h"
 #include "headers/HeaderStore.h"
@@ -109,16 +109,9 @@ inline NzbFileEntry writeYencPost(const QString &dir, const QByteArray &name, co
 }
 
 // The objects an item lives in, without a connection.
-struct StoreRig {
-    QTemporaryDir dir;
-    QuietPrompter prompter{true};
-    Engine engine{AppPaths(dir.path()), prompter};
-    AppCore &core = engine.core;
-    NewsgroupTable &groups = engine.groups;
-    HeaderStore &store = engine.store;
-    BatchQueue &batch = engine.batch;
+struct StoreRig : EngineRig {
     QStringList logged;
-    StoreRig()
+    StoreRig() : EngineRig(true)
     {
         QObject::connect(&core.log, &OpsLog::statusChanged, [this](const QString &m) { logged << m; });
     }

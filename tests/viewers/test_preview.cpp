@@ -17,8 +17,6 @@ namespace {
 struct PreviewRig : StoreRig {
     QTemporaryDir arts;
     std::unique_ptr<TestServer> server;
-    Session &session = engine.session;
-    PartCache &cache = engine.cache;
     Previewer &preview = engine.preview;
     QStringList opened;
     quint8 key = 0;

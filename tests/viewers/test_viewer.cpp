@@ -16,7 +16,6 @@ namespace {
 struct ViewerRig : StoreRig {
     QTemporaryDir arts;
     std::unique_ptr<TestServer> server;
-    Session *session = &engine.session;
     ArticleViewer *viewer = &engine.viewer;
     quint8 key = 0;
 
