@@ -159,6 +159,7 @@ TEST(Par2, SetsThatAreWholeShortOrUnsafe)
             t.arts.path(), 60000, &t.next, t.doc);
     QFile::remove(t.arts.path() + "/4.art");   // short.bin segments 1..4 are 4..7
     QFile::remove(t.arts.path() + "/6.art");
+    t.doc.files[0].groups.clear();   // an NZB that lists no group: asked by message-id alone
     ASSERT_NO_FATAL_FAILURE(t.serve());
 
     ASSERT_TRUE(t.run(3)) << t.rig->logged.join('\n').toStdString();
@@ -168,5 +169,12 @@ TEST(Par2, SetsThatAreWholeShortOrUnsafe)
                                  "short.par2 par2: cannot repair: 3 more blocks needed", "whole.par2 par2: all files correct"}))
         << t.rig->logged.join('\n').toStdString();
     EXPECT_EQ(t.asked("short.vol0+1.par2") + t.asked("short.vol1+2.par2"), 0);
+    const QStringList cmds = t.server->commands();
+    const auto firstOf = [&](const QString &what) {
+        for (int i = 0; i < cmds.size(); ++i)
+            if (cmds[i].contains(what)) return i;
+        return int(cmds.size());
+    };
+    EXPECT_LT(firstOf("ARTICLE <whole.bin.part2@post.test>"), firstOf("GROUP ")) << cmds.join('\n').toStdString();
     EXPECT_FALSE(QFile::exists(t.rig->dir.path() + "/escape.txt"));
 }
