@@ -123,6 +123,14 @@ void Application::wireStores()
     };
 }
 
+// Moves the selected batch rows and keeps them selected where they went.
+void Application::moveBatchRows(std::vector<int> (BatchQueue::*op)(const std::vector<int> &))
+{
+    QTableView *rows = m_main->ListView3;
+    const std::vector<int> moved = (m_batch->*op)(MainWindow::selectedRows(rows));
+    MainWindow::selectRows(rows, moved);
+}
+
 void Application::bindBatch()
 {
     MainWindow &w = *m_main;
@@ -189,13 +197,11 @@ void Application::bindBatch()
     connect(&w, &MainWindow::statusLightClicked, m_download, &DownloadDriver::startCheck);
     connect(&w, &MainWindow::activated, this, [this] { m_core->resources.ShowResourceStats(false); });
     connect(w.cmdBatchDownloadStop, &QPushButton::clicked, m_download, &DownloadDriver::stop);
-    auto move = [this, &w](std::vector<int> (BatchQueue::*op)(const std::vector<int> &)) {
-        return [this, &w, op] { w.selectRows(w.ListView3, (m_batch->*op)(MainWindow::selectedRows(w.ListView3))); };
-    };
-    connect(w.cmdMoveToTop, &QPushButton::clicked, this, move(&BatchQueue::MoveSelectedToTop));
-    connect(w.cmdUP, &QPushButton::clicked, this, move(&BatchQueue::MoveSelectedUp));
-    connect(w.cmdDN, &QPushButton::clicked, this, move(&BatchQueue::MoveSelectedDown));
-    connect(w.cmdbatchMoveToBottom, &QPushButton::clicked, this, move(&BatchQueue::MoveSelectedToBottom));
+    // The slots hold no more than the program: nothing of theirs is read once the rows moved.
+    connect(w.cmdMoveToTop, &QPushButton::clicked, this, [this] { moveBatchRows(&BatchQueue::MoveSelectedToTop); });
+    connect(w.cmdUP, &QPushButton::clicked, this, [this] { moveBatchRows(&BatchQueue::MoveSelectedUp); });
+    connect(w.cmdDN, &QPushButton::clicked, this, [this] { moveBatchRows(&BatchQueue::MoveSelectedDown); });
+    connect(w.cmdbatchMoveToBottom, &QPushButton::clicked, this, [this] { moveBatchRows(&BatchQueue::MoveSelectedToBottom); });
     connect(w.cmdDelete, &QPushButton::clicked, this, [this, &w] {
         if (!m_batch->removeSelected(MainWindow::selectedRows(w.ListView3)))
             m_core->prompter.message(QStringLiteral("Nothing selected."));

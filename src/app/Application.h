@@ -130,6 +130,7 @@ private:
     void headersSaved();
     void saveHeadersCommand();
     void bindBatch();
+    void moveBatchRows(std::vector<int> (BatchQueue::*op)(const std::vector<int> &));
     std::array<std::pair<QTableView *, QVector<int> *>, 3> columnLists();
     void applyColumnWidths();
     void fitUnsavedColumnsToFirstRows();
