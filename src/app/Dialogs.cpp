@@ -199,10 +199,11 @@ void Application::bindGroupCommands()
     };
     connect(o.cmdToggleRead, &QPushButton::clicked, this, toggle);
     connect(o.ListView1, &QTableView::doubleClicked, this, toggle);
-    auto move = [picked, reselect, &g](int how) {
-        return [picked, reselect, &g, how] {
+    // Each slot keeps its own copies: no reference into this function outlives it.
+    auto move = [this, picked, reselect](int how) {
+        return [this, picked, reselect, how] {
             const std::vector<int> rows = picked();
-            if (!rows.empty()) reselect(g.moveRows(rows, how));
+            if (!rows.empty()) reselect(m_groups->moveRows(rows, how));
         };
     };
     connect(o.cmdUP, &QPushButton::clicked, this, move(-1));
