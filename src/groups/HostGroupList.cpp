@@ -95,6 +95,13 @@ void HostGroupList::Status(const QString &text, int panel)
 
 void HostGroupList::Preload_groups()
 {
+    // A search over the list being replaced ends here: its rows go with the old list.
+    if (m_searching) {
+        m_search.reset();
+        m_searching = false;
+        m_abort = false;
+        m_matches = 0;
+    }
     results.clear();
     Status(QStringLiteral("Loading..."));
     QFile f(filePath());

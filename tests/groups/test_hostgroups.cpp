@@ -184,6 +184,22 @@ TEST(HostGroups, PressingSearchAgainAborts)
     EXPECT_GT(r.list.yields(), 1);
     EXPECT_EQ(r.list.results.rowCount(), atPress);
     EXPECT_FALSE(r.list.searching());
+
+    // The list loaded again while a search runs: the search ends with the old list, and
+    // its rows go with it; a search of the new list finds what is in it.
+    r.list.search("alt.abort", HostGroupList::Contains);
+    ASSERT_TRUE(waitFor([&] { return r.list.results.rowCount() > 0 || !r.list.searching(); }));
+    ASSERT_TRUE(r.list.searching());
+    ASSERT_TRUE(writeFile(r.list.filePath(), "215 list\r\nalt.abort.other 5 1 y\r\nalt.else 5 1 y\r\n.\r\n"));
+    r.list.Preload_groups();
+    EXPECT_FALSE(r.list.searching());
+    spin(50);
+    EXPECT_EQ(r.list.results.rowCount(), 0);
+    EXPECT_EQ(r.list.matches(), 0);
+    EXPECT_TRUE(r.list.statusText(0).startsWith("HOSTGRPS.TXT ready")) << r.list.statusText(0).toStdString();
+    r.list.search("alt.abort", HostGroupList::Contains);
+    ASSERT_TRUE(waitFor([&] { return !r.list.searching(); }));
+    EXPECT_EQ(r.list.results.rowCount(), 1);
 }
 
 TEST(HostGroups, RefusalsAndNoServer)
