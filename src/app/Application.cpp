@@ -152,19 +152,28 @@ void Application::bindBatch()
         for (int i : items) m_batch->AddToBatch(i);
     });
     connect(w.cmdDelHeaders, &QPushButton::clicked, this, [this, &w] {
-        if (!m_view->deleteRows(MainWindow::selectedRows(w.ListView2))) {
-            if (!m_core->prompter.askYesNo(QStringLiteral("Nothing selected, delete all ") + QString::number(m_store.partsReadTotal)
-                                           + QStringLiteral(" headers?")))
-                return;
-            m_view->deleteAll();
+        auto deleted = [this, &w] {
+            m_store.headersDirty = true;
+            w.cmdRestore->setEnabled(true);
+        };
+        if (m_view->deleteRows(MainWindow::selectedRows(w.ListView2))) {
+            deleted();
+            return;
         }
-        m_store.headersDirty = true;
-        w.cmdRestore->setEnabled(true);
+        m_core->prompter.askYesNo(QStringLiteral("Nothing selected, delete all ") + QString::number(m_store.partsReadTotal)
+                                      + QStringLiteral(" headers?"),
+                                  this, [this, deleted](bool yes) {
+                                      if (!yes) return;
+                                      m_view->deleteAll();
+                                      deleted();
+                                  });
     });
     connect(w.cmdRestore, &QPushButton::clicked, this, [this, &w] {
-        if (!m_core->prompter.askYesNo(QStringLiteral("Restore all deleted headers?"))) return;
-        m_view->ViewRefresh(true);
-        w.cmdRestore->setEnabled(false);
+        m_core->prompter.askYesNo(QStringLiteral("Restore all deleted headers?"), this, [this, &w](bool yes) {
+            if (!yes) return;
+            m_view->ViewRefresh(true);
+            w.cmdRestore->setEnabled(false);
+        });
     });
     m_searchWindow = std::make_unique<SearchWindow>(&w);
     connect(w.cmdSearchSelect, &QPushButton::clicked, this, [this] {
@@ -511,11 +520,11 @@ void Application::scanCommand()
 {
     Settings &s = m_core->settings;
     if (s.Download_Path.trimmed().isEmpty()) {
-        if (m_core->prompter.askYesNo(QStringLiteral("Base download path not set.  Do you want to run setup assistant?"))) {
-            if (stores.showSetupAssistant) stores.showSetupAssistant();
-            return;
-        }
-        m_core->settingsFile.PickDownloadFolder(s);
+        m_core->prompter.askYesNo(QStringLiteral("Base download path not set.  Do you want to run setup assistant?"), this,
+                                  [this](bool yes) {
+                                      if (!yes) m_core->settingsFile.PickDownloadFolder(m_core->settings);
+                                      else if (stores.showSetupAssistant) stores.showSetupAssistant();
+                                  });
         return;
     }
     m_login->load();
@@ -524,10 +533,15 @@ void Application::scanCommand()
 
 void Application::saveHeadersCommand()
 {
-    if (!m_store.headersDirty && !m_core->prompter.askYesNo(QStringLiteral("Headers not changed since last save.  Save anyway?")))
-        return;
-    if (stores.saveFavs) stores.saveFavs();
-    saveHeadersNow();
+    auto save = [this] {
+        if (stores.saveFavs) stores.saveFavs();
+        saveHeadersNow();
+    };
+    if (m_store.headersDirty) save();
+    else
+        m_core->prompter.askYesNo(QStringLiteral("Headers not changed since last save.  Save anyway?"), this, [save](bool yes) {
+            if (yes) save();
+        });
 }
 
 void Application::shutdown()

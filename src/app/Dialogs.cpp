@@ -180,16 +180,21 @@ void Application::bindGroupCommands()
     connect(o.cmdDelete, &QPushButton::clicked, this, [this, picked, &g] {
         const std::vector<int> rows = picked();
         if (rows.empty()) return;
-        if (!m_core->prompter.askOkCancel(rows.size() == 1
-                                              ? QStringLiteral("Warning: All headers from this group will also be deleted.")
-                                              : QStringLiteral("Warning: All headers from selected groups will also be deleted.")))
-            return;
-        for (auto it = rows.rbegin(); it != rows.rend(); ++it) {
-            m_store.headersDirty = true;
-            const qint32 key = g.rowKey(*it);
-            if (g.deleteGroup(key, g.nameByKey(key), m_store, m_batch) > 0) m_view->ViewRefresh(false);
-            g.removeRow(*it);
-        }
+        // The rows are taken as keys: the list may change while the question is open.
+        std::vector<qint32> keys;
+        for (int r : rows) keys.push_back(g.rowKey(r));
+        m_core->prompter.askOkCancel(rows.size() == 1 ? QStringLiteral("Warning: All headers from this group will also be deleted.")
+                                                      : QStringLiteral("Warning: All headers from selected groups will also be deleted."),
+                                     this, [this, keys, &g](bool ok) {
+                                         if (!ok) return;
+                                         for (qint32 key : keys) {
+                                             const int row = g.rowOfKey(key) + 1;   // 1-based
+                                             if (row < 1) continue;
+                                             m_store.headersDirty = true;
+                                             if (g.deleteGroup(key, g.nameByKey(key), m_store, m_batch) > 0) m_view->ViewRefresh(false);
+                                             g.removeRow(row);
+                                         }
+                                     });
     });
     connect(o.cmdReset, &QPushButton::clicked, this, [picked, &g] {
         for (int p : picked()) g.resetRow(p);

@@ -323,15 +323,17 @@ FolderPick cacheFolderPick()
     return {"Select 'Cache' Folder", "This is the folder where parts of multipart items are stored until they are decoded."};
 }
 
-static QString pick(Prompter &p, QString &field, FolderPick what)
+void SettingsFile::pick(QString &field, FolderPick what)
 {
-    const QString chosen = p.pickFolder(QString::fromUtf8(what.title), QString::fromUtf8(what.explanation), field);
-    if (!chosen.isEmpty()) field = withSlash(chosen);
-    return chosen;
+    // The settings outlive the picker: the field is set when the folder is chosen.
+    m_prompter.pickFolder(QString::fromUtf8(what.title), QString::fromUtf8(what.explanation), field, &m_picks,
+                          [&field](const QString &chosen) {
+                              if (!chosen.isEmpty()) field = withSlash(chosen);
+                          });
 }
 
-QString SettingsFile::PickDownloadFolder(Settings &s) { return pick(m_prompter, s.Download_Path, downloadFolderPick()); }
+void SettingsFile::PickDownloadFolder(Settings &s) { pick(s.Download_Path, downloadFolderPick()); }
 
-QString SettingsFile::PickCacheFolder(Settings &s) { return pick(m_prompter, s.Cache_Path, cacheFolderPick()); }
+void SettingsFile::PickCacheFolder(Settings &s) { pick(s.Cache_Path, cacheFolderPick()); }
 
 } // namespace vt

@@ -3,6 +3,7 @@
 // The settings record and its file, VANTREL.INI: section "Options", the five view
 // toggles, "Sizing" and the three column sections.
 #include <QMap>
+#include <QObject>
 #include <QString>
 #include <QVector>
 #include <optional>
@@ -140,11 +141,14 @@ public:
     std::optional<QString> readOption(const QString &key);
     bool writeOptions(const QList<QPair<QString, QString>> &values);
 
-    QString PickDownloadFolder(Settings &s);
-    QString PickCacheFolder(Settings &s);
+    // The folder picker; the field changes when a folder is chosen, not before.
+    void PickDownloadFolder(Settings &s);
+    void PickCacheFolder(Settings &s);
 
 private:
     bool writeBack(IniFile &ini);
+    void pick(QString &field, FolderPick what);
+    QObject m_picks;   // owns the pickers' answers
     const AppPaths &m_paths;
     OpsLog &m_log;
     Prompter &m_prompter;

@@ -176,9 +176,19 @@ void Decoder::LaunchProcessed(int row)
         m_core.prompter.message(QStringLiteral("No file to launch, it failed to decode."));
         return;
     }
-    if (!entry.ok && !m_core.prompter.askYesNo(QStringLiteral("This file did not decode cleanly (") + entry.status
-                                              + QStringLiteral(") and is damaged.  Open it anyway?")))
+    if (!entry.ok) {
+        m_core.prompter.askYesNo(QStringLiteral("This file did not decode cleanly (") + entry.status
+                                     + QStringLiteral(") and is damaged.  Open it anyway?"),
+                                 &m_questions, [this, s](bool yes) {
+                                     if (yes) launchChecked(s);
+                                 });
         return;
+    }
+    launchChecked(s);
+}
+
+void Decoder::launchChecked(const QString &s)
+{
     const QString upper = s.toUpper();
     QString question;
     if (upper.endsWith(QStringLiteral(".REG")))
@@ -196,8 +206,14 @@ void Decoder::LaunchProcessed(int row)
         question = QStringLiteral("This file is a desktop launcher that can run any program, this could be dangerous.  Launch anyway?");
     else if (QFileInfo fi(s); fi.isFile() && fi.isExecutable())
         question = QStringLiteral("This file is marked executable, this could be dangerous.  Launch anyway?");
-    if (!question.isEmpty() && !m_core.prompter.askYesNo(question)) return;
-    if (RunAssociated && !RunAssociated(s)) log(QStringLiteral("Could not open ") + s);
+    auto launch = [this, s] {
+        if (RunAssociated && !RunAssociated(s)) log(QStringLiteral("Could not open ") + s);
+    };
+    if (question.isEmpty()) launch();
+    else
+        m_core.prompter.askYesNo(question, &m_questions, [launch](bool yes) {
+            if (yes) launch();
+        });
 }
 
 } // namespace vt

@@ -1,4 +1,5 @@
 #pragma once
+#include <QObject>
 // The decoder: turns an item whose parts are all in the cache into files in the download
 // folder through the decode work, reports the outcome and takes the item out of the batch.
 #include "decode/DecodeWork.h"
@@ -55,6 +56,9 @@ public:
     void fileProgressFromWork(qint64 value, qint64 max) { m_work.fileProgress(value, max); }
 
 private:
+    // Opens a decoded file, after a question when its type could run something.
+    void launchChecked(const QString &path);
+    QObject m_questions;   // owns the answers to the launch questions
     bool partZero(int item, int part) const;
     void log(const QString &msg, bool record = true);
 

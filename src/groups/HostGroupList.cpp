@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QTimer>
 #include <cstring>
+#include <memory>
 
 namespace vt {
 
@@ -124,11 +125,23 @@ bool HostGroupList::download(bool forAssistant)
     // Without a server nothing can replace the file: ask nothing and keep it.
     if (m_core.settings.News_Host.trimmed().isEmpty())
         return m_session.connectFeature(conn, [](const QString &) {});
-    if (QFileInfo::exists(filePath())) {
-        if (!m_core.prompter.askYesNo(QStringLiteral("Ok to delete existing HOSTGRPS.TXT? \r\n Answer no to abort if you want to back up the file first.")))
-            return false;
-        QFile::remove(filePath());
-    }
+    if (!QFileInfo::exists(filePath())) return startDownload(forAssistant);
+    if (m_asking) return false;   // the question is open already
+    m_asking = true;
+    // True when the answer came at once and the download started.
+    auto started = std::make_shared<bool>(false);
+    m_core.prompter.askYesNo(QStringLiteral("Ok to delete existing HOSTGRPS.TXT? \r\n Answer no to abort if you want to back up the file first."),
+                             this, [this, forAssistant, started](bool yes) {
+                                 m_asking = false;
+                                 if (!yes || m_downloading) return;
+                                 QFile::remove(filePath());
+                                 *started = startDownload(forAssistant);
+                             });
+    return *started;
+}
+
+bool HostGroupList::startDownload(bool forAssistant)
+{
     hostGroupsForAssistant = forAssistant;
     hostGroupText.clear();
     Status({}, 0);

@@ -45,7 +45,8 @@ public:
     enum SearchType { StartsWith, Contains };
 
     void Preload_groups();
-    // cmdGetHostGroups: false when nothing was started (declined, no server).
+    // cmdGetHostGroups: false when nothing was started (declined, no server). Asks before replacing the file; true when the download started at once (a question
+    // answered later starts it then).
     bool download(bool forAssistant = false);
     // cmdQR: starts a search, or stops the one running.
     void search(const QString &query, SearchType type);
@@ -81,6 +82,8 @@ signals:
     void progressChanged(qint64 value, qint64 max);
 
 private:
+    bool startDownload(bool forAssistant);
+    bool m_asking = false;
     void Status(const QString &text, int panel = 0);
     void onReply(const Reply &r);
     void onBody(const QByteArray &bytes);

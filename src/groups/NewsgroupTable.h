@@ -40,6 +40,7 @@ public:
 
     // Rows (1-based positions as the scan sees them).
     int rows() const { return int(m_rows.size()); }
+    int rowOfKey(qint32 key) const;   // 0-based; -1 when the group is gone
     qint32 rowKey(int pos) const { return m_rows[size_t(pos - 1)].key; }
     bool rowGreyed(int pos) const;
     void setScanIcon(int pos);          // this row 2, all others 1; 0: all 1
@@ -92,7 +93,6 @@ private:
     QString cellText(const Row &r, int column) const;
     void assignFreshKeys();
     std::vector<std::pair<size_t, size_t>> m_loadPairs;   // record, row of lines being loaded
-    int rowOfKey(qint32 key) const;
 
     OpsLog &m_log;
     Prompter &m_prompter;

@@ -15,6 +15,8 @@ QString socketStateText(int state)
 Connection::Connection(QObject *parent) : QObject(parent), m_sock(std::make_unique<QSslSocket>())
 {
     m_sock->setReadBufferSize(0);
+    // A certificate question is answered later: the handshake waits for it.
+    m_sock->setPauseMode(QAbstractSocket::PauseOnSslErrors);
     connect(m_sock.get(), &QTcpSocket::readyRead, this, &Connection::onReadyRead);
     connect(m_sock.get(), &QTcpSocket::connected, this, [this] {
         m_sock->setSocketOption(QAbstractSocket::LowDelayOption, 1);
@@ -22,9 +24,29 @@ Connection::Connection(QObject *parent) : QObject(parent), m_sock(std::make_uniq
     });
     connect(m_sock.get(), &QSslSocket::encrypted, this, [this] { emit connected(); });
     connect(m_sock.get(), &QSslSocket::sslErrors, this, [this](const QList<QSslError> &errors) {
-        // Qt may report the same handshake's errors twice: one answer per attempt.
-        if (m_certAnswer < 0) m_certAnswer = certificateCheck && certificateCheck(m_host, m_sock->peerCertificate(), errors) ? 1 : 0;
-        if (m_certAnswer == 1) m_sock->ignoreSslErrors();
+        // One question per attempt, even when Qt reports the same handshake's errors twice
+        // (also once more as the socket is aborted).
+        if (m_closing) return;
+        if (m_certAnswer == 1) {
+            m_sock->ignoreSslErrors();
+            return;
+        }
+        const quint64 attempt = m_attempt;
+        m_certErrors = errors;
+        if (m_certAnswer == 0) {
+            certificateAnswered(attempt, false);
+            return;
+        }
+        if (m_certAnswer == -2) return;
+        m_certAnswer = -2;
+        if (!certificateCheck) {
+            certificateAnswered(attempt, false);
+            return;
+        }
+        QPointer<Connection> self(this);
+        certificateCheck(m_host, m_sock->peerCertificate(), errors, [self, attempt](bool yes) {
+            if (self) self->certificateAnswered(attempt, yes);
+        });
     });
     connect(m_sock.get(), &QTcpSocket::disconnected, this, [this] {
         if (m_closing) return;
@@ -42,9 +64,7 @@ Connection::Connection(QObject *parent) : QObject(parent), m_sock(std::make_uniq
                 emit socketError(QStringLiteral("TLS handshake with ") + m_host + QStringLiteral(" failed (") + m_sock->errorString()
                                  + QStringLiteral("); is this the server's TLS port?"));
             } else {
-                QStringList texts;
-                for (const QSslError &x : why) texts << x.errorString();
-                emit socketError(QStringLiteral("The certificate of ") + m_host + QStringLiteral(" was not accepted: ") + texts.join(QStringLiteral("; ")));
+                emit socketError(notAccepted(why));
             }
             return;
         }
@@ -60,8 +80,42 @@ Connection::~Connection()
     m_sock->abort();
 }
 
+// The socket pauses when it reports the errors and goes on (or fails) once resumed, which
+// must not happen inside that report: the answer may come at once.
+QString Connection::notAccepted(const QList<QSslError> &why) const
+{
+    QStringList texts;
+    for (const QSslError &x : why) texts << x.errorString();
+    return QStringLiteral("The certificate of ") + m_host + QStringLiteral(" was not accepted: ") + texts.join(QStringLiteral("; "));
+}
+
+void Connection::certificateAnswered(quint64 attempt, bool yes)
+{
+    if (attempt != m_attempt) return;
+    m_certAnswer = yes ? 1 : 0;
+    QPointer<Connection> self(this);
+    QMetaObject::invokeMethod(
+        this,
+        [self, attempt, yes] {
+            if (!self || attempt != self->m_attempt) return;
+            if (yes) {
+                self->m_sock->ignoreSslErrors();
+                self->m_sock->resume();
+                return;
+            }
+            // Refused: the attempt ends here, as a failed handshake would end it.
+            self->m_closing = true;
+            self->m_sock->abort();
+            self->m_closing = false;
+            self->m_error = true;
+            emit self->socketError(self->notAccepted(self->m_certErrors));
+        },
+        Qt::QueuedConnection);
+}
+
 void Connection::connectTo(const QString &host, quint16 port, bool tls)
 {
+    ++m_attempt;
     m_closing = false;
     m_error = false;
     m_framer.reset();
@@ -188,6 +242,8 @@ bool Connection::readerModeStep(Reply &r)
 
 void Connection::close()
 {
+    ++m_attempt;
+    m_certAnswer = -1;
     m_closing = true;
     if (m_sock->state() == QAbstractSocket::ConnectedState) m_sock->flush();
     m_sock->abort();

@@ -27,8 +27,12 @@ public:
     bool encrypted() const { return m_sock->isEncrypted(); }
     // The last attempt stopped because its certificate was not accepted.
     bool certificateRefused() const { return m_certAnswer == 0; }
-    // Asked when the server's certificate cannot be verified: true goes on regardless.
-    std::function<bool(const QString &host, const QSslCertificate &cert, const QList<QSslError> &errors)> certificateCheck;
+    // Asked when the server's certificate cannot be verified. The handshake waits (the
+    // event loop runs on) until `answer` is called: true goes on regardless, false fails
+    // the attempt. An answer for an attempt that is over by then is dropped.
+    using CertificateAnswer = std::function<void(bool)>;
+    std::function<void(const QString &host, const QSslCertificate &cert, const QList<QSslError> &errors, CertificateAnswer answer)>
+        certificateCheck;
     // Sends text + CR LF when connected (state 7); otherwise drops it.
     bool sendLine(const QByteArray &text);
     // Commands sent and not yet answered.
@@ -70,7 +74,11 @@ private:
     std::unique_ptr<QSslSocket> m_sock;
     QString m_host;
     bool m_tls = false;
-    int m_certAnswer = -1;   // this attempt's answer about the certificate, -1 not asked
+    int m_certAnswer = -1;   // this attempt's answer about the certificate, -1 not asked, -2 asking
+    quint64 m_attempt = 0;   // counts connects and closes: a late answer finds its attempt over
+    void certificateAnswered(quint64 attempt, bool yes);
+    QString notAccepted(const QList<QSslError> &why) const;
+    QList<QSslError> m_certErrors;
     ReplyFramer m_framer;
     bool m_closing = false;
     bool m_error = false;

@@ -47,31 +47,45 @@ Session::Session(AppCore &core, QObject *parent) : QObject(parent), m_core(core)
 
 // A certificate that does not verify goes through only when the user accepted exactly this
 // one for this host, now or before. A refusal is asked again on the next connection: the
-// session waits for the user rather than going on.
-std::function<bool(const QString &, const QSslCertificate &, const QList<QSslError> &)> Session::certificateCheck()
+// session waits for the user rather than going on. While the question is open the
+// connections go on (watchdogs, restarts); every attempt that meets the same certificate
+// meanwhile waits for the same answer instead of asking again.
+Session::CertificateCheck Session::certificateCheck()
 {
-    return [this](const QString &host, const QSslCertificate &cert, const QList<QSslError> &errors) {
+    return [this](const QString &host, const QSslCertificate &cert, const QList<QSslError> &errors,
+                  Connection::CertificateAnswer answer) {
         Settings &s = m_core.settings;
         const QString fp = QString::fromLatin1(cert.digest(QCryptographicHash::Sha256).toHex(':').toUpper());
-        if (!cert.isNull() && s.acceptedCertificates.value(host) == fp) return true;
+        if (!cert.isNull() && s.acceptedCertificates.value(host) == fp) return answer(true);
         QStringList why;
         for (const QSslError &e : errors) why << e.errorString();
         const QString reason = why.join(QStringLiteral("; "));
         if (cert.isNull()) {
             log(QStringLiteral("Certificate of ") + host + QStringLiteral(" refused: ") + reason);
-            return false;
+            return answer(false);
         }
-        const bool yes = m_core.prompter.askYesNo(
+        const QString key = host + QLatin1Char(' ') + fp;
+        auto waiting = m_certificateQuestions.find(key);
+        if (waiting != m_certificateQuestions.end()) {
+            waiting->second.push_back(std::move(answer));
+            return;
+        }
+        m_certificateQuestions[key].push_back(std::move(answer));
+        m_core.prompter.askYesNo(
             QStringLiteral("The certificate of the news server ") + host + QStringLiteral(" cannot be trusted: ") + reason
-            + QStringLiteral("\r\n\r\nFingerprint (SHA-256): ") + fp + QStringLiteral("\r\n\r\nAccept this certificate for ") + host
-            + QStringLiteral(" and connect anyway?"));
-        if (yes) {
-            s.acceptedCertificates.insert(host, fp);
-            log(QStringLiteral("Certificate of ") + host + QStringLiteral(" accepted: ") + fp);
-        } else {
-            log(QStringLiteral("Certificate of ") + host + QStringLiteral(" refused: ") + reason);
-        }
-        return yes;
+                + QStringLiteral("\r\n\r\nFingerprint (SHA-256): ") + fp + QStringLiteral("\r\n\r\nAccept this certificate for ") + host
+                + QStringLiteral(" and connect anyway?"),
+            this, [this, key, host, fp, reason](bool yes) {
+                if (yes) {
+                    m_core.settings.acceptedCertificates.insert(host, fp);
+                    log(QStringLiteral("Certificate of ") + host + QStringLiteral(" accepted: ") + fp);
+                } else {
+                    log(QStringLiteral("Certificate of ") + host + QStringLiteral(" refused: ") + reason);
+                }
+                auto waiters = std::move(m_certificateQuestions[key]);
+                m_certificateQuestions.erase(key);
+                for (auto &a : waiters) a(yes);
+            });
     };
 }
 
@@ -116,9 +130,10 @@ void Session::connectForScan()
     Settings &s = m_core.settings;
     if (trimBlanks(s.News_Port).isEmpty()) s.News_Port = QStringLiteral("119");
     if (trimBlanks(s.News_Host).isEmpty()) {
-        if (m_core.prompter.askYesNo(QStringLiteral("You have not entered a news server name!\r\n  Would you like to run the setup assistant?"))
-            && showSetupAssistant)
-            showSetupAssistant();
+        m_core.prompter.askYesNo(QStringLiteral("You have not entered a news server name!\r\n  Would you like to run the setup assistant?"),
+                                 this, [this](bool yes) {
+                                     if (yes && showSetupAssistant) showSetupAssistant();
+                                 });
         return;
     }
     if (!m_scan || !m_scan->hasGroups()) {

@@ -8,6 +8,8 @@
 #include <QTimer>
 #include <array>
 #include <functional>
+#include <map>
+#include <vector>
 
 namespace vt {
 
@@ -137,7 +139,10 @@ private:
     void endSessionAfterLoginError(int c);
     void credentialMissing(int c, bool password);
 
-    std::function<bool(const QString &, const QSslCertificate &, const QList<QSslError> &)> certificateCheck();
+    using CertificateCheck = decltype(Connection::certificateCheck);
+    CertificateCheck certificateCheck();
+    // Open certificate questions by host and fingerprint, with the attempts that wait.
+    std::map<QString, std::vector<Connection::CertificateAnswer>> m_certificateQuestions;
 
     AppCore &m_core;
     ScanHandler *m_scan = nullptr;

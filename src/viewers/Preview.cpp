@@ -178,14 +178,19 @@ bool Previewer::PreviewPartial()
         m_previewFile = decodeAttachment(cacheFile, &ok);
     }
     if (!ok) return false;   // nothing to open, nothing to ask about
-    if (!opensWithoutQuestion(m_previewFile)
-        && !m_core.prompter.askYesNo(QStringLiteral("Filename:") + m_previewFile
-                                     + QStringLiteral(" indicates possibly dangerous file, launch preview anyway?")))
-        return false;
-    m_core.LogOp(QStringLiteral("Launching partial file preview..."), false);
-    const bool started = RunAssociated && RunAssociated(m_previewFile);
-    m_core.LogOp(QString(), false);
-    return started;
+    const QString file = m_previewFile;
+    auto launch = [this, file] {
+        m_core.LogOp(QStringLiteral("Launching partial file preview..."), false);
+        if (RunAssociated) RunAssociated(file);
+        m_core.LogOp(QString(), false);
+    };
+    if (opensWithoutQuestion(file)) launch();
+    else
+        m_core.prompter.askYesNo(QStringLiteral("Filename:") + file + QStringLiteral(" indicates possibly dangerous file, launch preview anyway?"),
+                                 this, [launch](bool yes) {
+                                     if (yes) launch();
+                                 });
+    return true;
 }
 
 } // namespace vt

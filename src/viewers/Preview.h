@@ -29,6 +29,8 @@ public:
     enum class Started { Nothing, Fetching, Opened };
     // Previews `item`: at once from the cache, or after fetching the part (the window shows).
     Started StartPreview(int item);
+    // Decodes the part and opens it (after a question for a dangerous name); false when
+    // nothing decoded.
     bool PreviewPartial();
     void PreviewPartReceived(const QByteArray &raw);
     // The window went away.

@@ -8,6 +8,7 @@
 #include "groups/HostGroupList.h"
 #include "setup/SetupAssistant.h"
 #include <QFile>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 using namespace vt;
@@ -161,4 +162,39 @@ TEST(Tls, RefusedCertificateEndsTheScanWithoutRestart)
     EXPECT_TRUE(r.core.ui.scanEnabled());
     EXPECT_EQ(r.logged.filter("Emergency Reconnect").size(), 0) << "no reconnect that would only ask again";
     EXPECT_EQ(r.session.TCP1.state(), 0);
+}
+
+// The question is answered while the event loop goes on: a restart in the meantime meets
+// the same certificate and waits for the same answer, and only the live attempt goes on.
+TEST(Tls, TheCertificateQuestionWaitsWhileTheSessionGoesOn)
+{
+    ASSERT_TRUE(certs().ok);
+    TestServer server({"--tls", certs().selfPair(), "--group", "alt.test:10:5"});
+    DownloadRig r(server.port());
+    r.core.settings.chkSSL = true;
+    r.core.settings.chkAllowRestart = true;
+    r.prompter.setDeferred(true);
+    r.prompter.setAnswer(true);
+    r.groups.addGroup("alt.test");
+    int reported = 0;
+    QObject::connect(r.session.TCP1.socket(), &QSslSocket::sslErrors, [&] { ++reported; });
+    r.session.connectForScan();
+    ASSERT_TRUE(waitFor([&] { return r.prompter.pendingCount() == 1; }, 8000)) << r.logged.join('\n').toStdString();
+    bool ticked = false;
+    QTimer::singleShot(20, [&] { ticked = true; });
+    ASSERT_TRUE(waitFor([&] { return ticked; })) << "timers run while the question is open";
+    EXPECT_EQ(r.session.TCP1.state(), 7) << "the attempt waits, neither dropped nor going on";
+
+    r.session.emergencyRestart(1);
+    const int firstAttempt = reported;   // Qt reports the errors again as the socket is aborted
+    r.core.countdown.cancel();
+    r.session.connectForScan();   // what the countdown's end does
+    ASSERT_TRUE(waitFor([&] { return reported > firstAttempt; }, 8000)) << "the second attempt met the certificate";
+    EXPECT_EQ(r.prompter.questions.size(), 1) << "the second attempt did not ask again";
+
+    EXPECT_EQ(r.prompter.answerPending(), 1);
+    ASSERT_TRUE(waitFor([&] { return r.store.itemCount() > 0 && !r.session.scanInProgress; }, 8000)) << r.logged.join('\n').toStdString();
+    EXPECT_TRUE(r.session.TCP1.encrypted() || r.session.TCP1.state() == 0);
+    EXPECT_FALSE(r.core.settings.acceptedCertificates.value("127.0.0.1").isEmpty());
+    EXPECT_EQ(r.logged.filter("was not accepted").size(), 0) << r.logged.join('\n').toStdString();
 }

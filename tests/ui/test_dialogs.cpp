@@ -16,11 +16,13 @@
 #include "ui/OptionsDialog.h"
 #include "ui/Skin.h"
 #include "ui/WatchWindow.h"
+#include "ui/WidgetPrompter.h"
 #include "ui/ViewerWindow.h"
 #include <QApplication>
 #include <QDir>
 #include <QHeaderView>
 #include <QImageWriter>
+#include <QMessageBox>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -306,9 +308,15 @@ TEST(Options, NewsgroupCommands)
     EXPECT_EQ(w.cboVG->count(), 5);
     EXPECT_EQ(w.cboVG->currentText(), "All Newsgroups");
     EXPECT_EQ(w.ListView2->model()->rowCount(), 1) << "the list shows all groups again";
+    // The list is sorted while the question is open: the groups chosen go, not the rows.
     selectListRows(o.ListView1, {0, 2});
+    a.prompter.setDeferred(true);
     o.cmdDelete->click();
     EXPECT_EQ(a.prompter.questions.last(), "Warning: All headers from selected groups will also be deleted.");
+    emit o.ListView1->horizontalHeader()->sectionClicked(0);
+    EXPECT_EQ(groupNames(g), QStringList({"a.four", "a.one", "a.two"}));
+    EXPECT_EQ(a.prompter.answerPending(), 1);
+    a.prompter.setDeferred(false);
     EXPECT_EQ(groupNames(g), QStringList({"a.four"}));
     EXPECT_TRUE(a.app->core().log.list()->rows().filter("Removed: a.two (1 header)").size() == 1);
 
@@ -385,6 +393,47 @@ TEST(Folders, BrowseAndNewFolder)
     EXPECT_EQ(a.app->core().settings.Download_Path, a.dir.path() + "/picked/new one/");
     a.app->mainWindow()->close();
     EXPECT_EQ(*a.ini().value("Options", "Cache_Path"), a.dir.path() + "/picked/");
+}
+
+// Boxes open without an event loop of their own: the caller goes on, the answer comes
+// from the event loop, and an answer whose asker is gone is dropped.
+TEST(Prompter, BoxesOpenWithoutWaitingAndAnswerLater)
+{
+    QWidget parent;
+    parent.show();
+    WidgetPrompter p;
+    p.setParent(&parent);
+    auto box = [&](const QString &text) -> QMessageBox * {
+        for (QMessageBox *b : parent.findChildren<QMessageBox *>())
+            if (b->text() == text && b->isVisible()) return b;
+        return nullptr;
+    };
+    p.message("Same thing\r\nagain");
+    p.message("Same thing\r\nagain");
+    EXPECT_EQ(parent.findChildren<QMessageBox *>().size(), 1) << "the same message is not stacked";
+    ASSERT_NE(box("Same thing\nagain"), nullptr);
+
+    std::optional<bool> got;
+    auto asker = std::make_unique<QObject>();
+    p.askYesNo("Go?", asker.get(), [&](bool yes) { got = yes; });
+    EXPECT_FALSE(got) << "the caller goes on before the answer";
+    ASSERT_NE(box("Go?"), nullptr);
+    box("Go?")->button(QMessageBox::Yes)->click();
+    ASSERT_TRUE(test::waitFor([&] { return got.has_value(); }));
+    EXPECT_TRUE(*got);
+
+    bool called = false;
+    p.askOkCancel("Delete?", asker.get(), [&](bool) { called = true; });
+    QMessageBox *del = box("Delete?");
+    ASSERT_NE(del, nullptr);
+    asker.reset();
+    del->button(QMessageBox::Ok)->click();
+    EXPECT_FALSE(called) << "the asker is gone: nobody to answer";
+
+    box("Same thing\nagain")->button(QMessageBox::Ok)->click();
+    ASSERT_TRUE(test::waitFor([&] { return parent.findChildren<QMessageBox *>().isEmpty(); }));
+    p.message("Same thing\r\nagain");
+    EXPECT_NE(box("Same thing\nagain"), nullptr) << "once closed, it may show again";
 }
 
 TEST(Watch, AddRemoveAndTheFile)
