@@ -4,6 +4,7 @@
 #include "DownloadRig.h"
 #include "Posts.h"
 #include "decode/Par2.h"
+#include "headers/HeaderFile.h"
 #include "nzb/NzbImport.h"
 #include <QRegularExpression>
 #include <gtest/gtest.h>
@@ -177,4 +178,56 @@ TEST(Par2, SetsThatAreWholeShortOrUnsafe)
     };
     EXPECT_LT(firstOf("ARTICLE <whole.bin.part2@post.test>"), firstOf("GROUP ")) << cmds.join('\n').toStdString();
     EXPECT_FALSE(QFile::exists(t.rig->dir.path() + "/escape.txt"));
+}
+
+// par2 is a process of its own: a scan, a save and a second Download go on beside it, and
+// the end of the program ends it. A stand-in par2 first in the PATH waits for a go file,
+// so the run is caught while it runs whatever the machine's speed.
+TEST(Par2, ScanSaveAndDownloadBesideARunAndExitEndsIt)
+{
+    Par2Rig t;
+    writeFile(t.src.path() + "/whole.bin", randomBytes(90000, 3));
+    ASSERT_TRUE(par2(t.src.path(), {"create", "-q", "-n1", "whole.par2", "whole.bin"}));
+    postAll(t.src.path(), {"whole.bin", "whole.par2"}, t.arts.path(), 60000, &t.next, t.doc);
+
+    QTemporaryDir hold;
+    const QString real = Par2Run::program();
+    writeFile(hold.path() + "/par2", "#!/bin/sh\necho $$ >> '" + hold.path().toUtf8() + "/pids'\nwhile [ ! -e '" + hold.path().toUtf8()
+                                         + "/go' ]; do sleep 0.02; done\nexec '" + real.toUtf8() + "' \"$@\"\n");
+    QFile::setPermissions(hold.path() + "/par2", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", hold.path().toUtf8() + ':' + path);
+    struct Restore {
+        QByteArray p;
+        ~Restore() { qputenv("PATH", p); }
+    } restore{path};
+    ASSERT_EQ(Par2Run::program(), hold.path() + "/par2");
+    auto heldPids = [&] { return QString::fromLatin1(readFile(hold.path() + "/pids")).split('\n', Qt::SkipEmptyParts); };
+
+    // Exit while par2 runs: the process is ended with the engine.
+    ASSERT_NO_FATAL_FAILURE(t.serve());
+    t.rig->dl.startCheck();
+    ASSERT_TRUE(waitFor([&] { return heldPids().size() == 1 && t.rig->dl.par2().busy(); }, 20000)) << t.rig->logged.join('\n').toStdString();
+    EXPECT_EQ(readFile(t.out("whole.bin")), readFile(t.src.path() + "/whole.bin"));
+    t.rig.reset();
+    EXPECT_FALSE(QFileInfo::exists("/proc/" + heldPids()[0])) << "par2 ended with the program";
+    EXPECT_TRUE(t.rows.isEmpty());
+
+    // Scan, save and Download while par2 runs.
+    ASSERT_NO_FATAL_FAILURE(t.serve());
+    t.rig->dl.startCheck();
+    ASSERT_TRUE(waitFor([&] { return heldPids().size() == 2 && t.rig->dl.par2().busy(); }, 20000));
+    ASSERT_TRUE(t.rig->scanGroup("alt.binaries.sets")) << t.rig->logged.join('\n').toStdString();
+    const QString saved = t.rig->dir.path() + "/npending.dat";
+    bool savedOk = false;
+    QObject::connect(&t.rig->engine.headerFile, &HeaderFile::saveFinished, [&](bool ok) { savedOk = ok; });
+    t.rig->engine.headerFile.startSave(saved, &t.rig->batch);
+    ASSERT_TRUE(waitFor([&] { return savedOk; }));
+    t.rig->dl.startCheck();
+    EXPECT_EQ(t.rig->prompter.messages.value(0), "Warning, nothing in batch que!");
+    EXPECT_TRUE(t.rig->dl.par2().busy() && t.rows.isEmpty()) << "par2 was neither ended nor started again";
+    writeFile(hold.path() + "/go", "");
+    ASSERT_TRUE(waitFor([&] { return !t.rig->dl.par2().busy(); }, 20000));
+    EXPECT_EQ(t.rows, QStringList{"whole.par2 par2: all files correct"});
+    EXPECT_EQ(heldPids().size(), 2);
 }
