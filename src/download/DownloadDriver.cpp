@@ -117,7 +117,7 @@ void DownloadDriver::onDecoded(int item, bool decoded, const QString &localFailu
     Session &s = m_session;
     const bool running = s.batchRunning != 0 || s.downloadStage != DownloadStage::Idle;
     if (!localFailure.isEmpty()) {
-        if (running) stopForLocalFailure(localFailure);
+        if (running) endBatchRun(RunEnd::LocalFailure, localFailure);
         return;
     }
     if (decoded) m_par2.fileDecoded(m_decoder.lastDecodedFile);
@@ -128,11 +128,66 @@ void DownloadDriver::onDecoded(int item, bool decoded, const QString &localFailu
                 m_batch.dropRow(row);
                 break;
             }
-    if (s.downloadStage == DownloadStage::Decoding) {
-        s.batchRunning = 0;
-        s.downloadStage = DownloadStage::BetweenParts;
-        BOT1();
+    if (s.downloadStage == DownloadStage::Decoding) nextPart();
+}
+
+// The part in hand is finished with (fetched, skipped or given up): on to the next one.
+void DownloadDriver::nextPart()
+{
+    m_session.batchRunning = 0;
+    m_session.downloadStage = DownloadStage::BetweenParts;
+    BOT1();
+}
+
+// Every way a run ends goes through here, so that none leaves the session half running.
+void DownloadDriver::endBatchRun(RunEnd reason, const QString &why)
+{
+    Session &s = m_session;
+    if (reason == RunEnd::Stopped || reason == RunEnd::LocalFailure) m_decodes.cancelQueued();
+    if (reason == RunEnd::Stopped) s.downloadAbortRequested = true;
+    s.batchRunning = 0;
+    s.downloadStage = DownloadStage::Idle;
+    if (reason == RunEnd::Stopped) {
+        s.disconnect(2);
+        s.closeConnection(2);
+    } else if (reason != RunEnd::LocalFailure || s.TCP2.state() == 7) {
+        s.disconnect(2);
     }
+    m_core.ui.setStatusLight(0);
+    switch (reason) {
+    case RunEnd::Finished:
+        log(QStringLiteral("Done!"), false);
+        m_core.sounds.PlaySound(QStringLiteral("vtv015.wav"));
+        s.downloadRestartPending = false;
+        s.downloadBuffer.clear();
+        m_core.ui.setBar(UiState::Part, 0);
+        m_core.ui.setBar(UiState::ScanOverall, 0);
+        m_core.ui.setBar(UiState::ScanGroup, 0);
+        m_core.ui.setScanEnabled(true);
+        break;
+    case RunEnd::Stopped:
+        log(QStringLiteral("User Abort!"), true);
+        m_core.ui.setBar(UiState::Part, 0);
+        m_core.ui.setBar(UiState::File, 0);
+        break;
+    case RunEnd::LocalFailure:
+    case RunEnd::CacheWriteFailed:
+        m_core.ui.resetAllBars();
+        break;
+    }
+    if (reason != RunEnd::Finished && reason != RunEnd::CacheWriteFailed) {
+        batchEta.clear();
+        fileEta.clear();
+        emit etaChanged();
+    }
+    emit runningChanged(false);
+    if (reason == RunEnd::LocalFailure) {
+        const QString msg = QStringLiteral("Download stopped: ") + why
+                            + QStringLiteral(". The item stays in the batch with its downloaded parts; start the download again once this is put right.");
+        log(msg, true);
+        m_core.prompter.message(msg);
+    }
+    if (reason == RunEnd::Finished) m_par2.downloadEnded();
 }
 
 void DownloadDriver::log(const QString &msg, bool record) { m_core.LogOp(msg, record); }
@@ -169,7 +224,7 @@ void DownloadDriver::BOT1()
     // decode thread (rows already there are passed over).
     for (int row = 0;;) {
         if (row >= m_batch.batchRows()) {
-            if (m_decodes.idle()) done();
+            if (m_decodes.idle()) endBatchRun(RunEnd::Finished);
             else waitForDecodes();
             return;
         }
@@ -197,7 +252,7 @@ void DownloadDriver::BOT1()
             break;
         }
         if (!m_decodes.enqueue(item)) {
-            stopForLocalFailure(m_decoder.localFailure());
+            endBatchRun(RunEnd::LocalFailure, m_decoder.localFailure());
             return;
         }
         ++row;
@@ -253,47 +308,6 @@ void DownloadDriver::BOT1()
     s.downloadStage = DownloadStage::Requested;
 }
 
-// Something here, not the post, is wrong (a folder, the disk, the library in use): every
-// later item would be fetched and fail the same way. The batch stops as it is, with the
-// parts in the cache, and the user is told; the next run decodes without fetching.
-void DownloadDriver::stopForLocalFailure(const QString &why)
-{
-    Session &s = m_session;
-    m_decodes.cancelQueued();
-    s.batchRunning = 0;
-    s.downloadStage = DownloadStage::Idle;
-    if (s.TCP2.state() == 7) s.disconnect(2);
-    m_core.ui.setStatusLight(0);
-    m_core.ui.resetAllBars();
-    batchEta.clear();
-    fileEta.clear();
-    emit etaChanged();
-    emit runningChanged(false);
-    const QString msg = QStringLiteral("Download stopped: ") + why
-                        + QStringLiteral(". The item stays in the batch with its downloaded parts; start the download again once this is put right.");
-    log(msg, true);
-    m_core.prompter.message(msg);
-}
-
-void DownloadDriver::done()
-{
-    Session &s = m_session;
-    s.downloadStage = DownloadStage::Idle;
-    s.batchRunning = 0;
-    s.disconnect(2);
-    m_core.ui.setStatusLight(0);
-    log(QStringLiteral("Done!"), false);
-    m_core.sounds.PlaySound(QStringLiteral("vtv015.wav"));
-    s.downloadRestartPending = false;
-    s.downloadBuffer.clear();
-    m_core.ui.setBar(UiState::Part, 0);
-    m_core.ui.setBar(UiState::ScanOverall, 0);
-    m_core.ui.setBar(UiState::ScanGroup, 0);
-    m_core.ui.setScanEnabled(true);
-    emit runningChanged(false);
-    m_par2.downloadEnded();
-}
-
 void DownloadDriver::startDownloadGroup()
 {
     Session &s = m_session;
@@ -339,9 +353,7 @@ void DownloadDriver::nextNzbGroupOrMissing()
             + currentTitle,
         true);
     m_cache.markMissing(currentItem, currentPartNo);
-    s.batchRunning = 0;
-    s.downloadStage = DownloadStage::BetweenParts;
-    BOT1();
+    nextPart();
 }
 
 void DownloadDriver::onDownloadReply(const QByteArray &reply)
@@ -386,27 +398,21 @@ double DownloadDriver::partElapsedMs() const { return double(m_partStart.nsecsEl
 // in the processed list, out of the batch (not deleted), and on to the next item.
 void DownloadDriver::skipItemOfMissingGroup()
 {
-    Session &s = m_session;
     const QString why = QStringLiteral("Newsgroup ") + partGroup + QStringLiteral(" is not on the server");
     log(why + QStringLiteral(": skipping ") + QString::fromLatin1(m_store.item(currentItem).subject) + u'.', true);
-    s.batchRunning = 0;
-    s.downloadStage = DownloadStage::BetweenParts;
     downloadGroup.clear();
     m_batch.RemoveFromBatch(currentItem, false, false);
     AddProcessedEntry(m_processed, m_store, currentItem, why, QString(), false);
-    BOT1();
+    nextPart();
 }
 
 void DownloadDriver::skipItem()
 {
-    Session &s = m_session;
     log(QStringLiteral("Article expired!  Skipping ") + QString::fromLatin1(m_store.item(currentItem).subject) + u'.', true);
-    s.batchRunning = 0;
-    s.downloadStage = DownloadStage::BetweenParts;
     m_batch.RemoveFromBatch(currentItem, true, true);
     AddProcessedEntry(m_processed, m_store, currentItem, QStringLiteral("Item no longer available on server"), QString(),
                       false);
-    BOT1();
+    nextPart();
 }
 
 void DownloadDriver::onProgress(qsizetype pendingBytes)
@@ -502,11 +508,9 @@ void DownloadDriver::ArticleReceived(QByteArray article)
             const QString why = QStringLiteral("Corrupt data in part ") + QString::number(currentPartNo)
                                 + QStringLiteral(" three times: skipped");
             log(why + QStringLiteral(" ") + subject + u'.', true);
-            s.batchRunning = 0;
-            s.downloadStage = DownloadStage::BetweenParts;
             m_batch.RemoveFromBatch(currentItem, false, false);
             AddProcessedEntry(m_processed, m_store, currentItem, why, QString(), false);
-            BOT1();
+            nextPart();
             return;
         }
         log(QStringLiteral("Corrupt data detected, restarting...") + subject + u'.', true);
@@ -522,38 +526,18 @@ void DownloadDriver::ArticleReceived(QByteArray article)
     if (!writeWhole(name, article, &error)) {
         log(QStringLiteral("ArticleReceived Error:") + error, true);
         // The same part would fail again at once: stop the run and leave the batch as it is.
-        s.batchRunning = 0;
-        s.downloadStage = DownloadStage::Idle;
-        s.disconnect(2);
-        m_core.ui.setStatusLight(0);
-        m_core.ui.resetAllBars();
-        emit runningChanged(false);
+        endBatchRun(RunEnd::CacheWriteFailed);
         return;
     }
     log(QStringLiteral("File saved: ") + name, true);
-    s.batchRunning = 0;
-    s.downloadStage = DownloadStage::BetweenParts;
-    BOT1();
+    nextPart();
 }
 
 void DownloadDriver::stop()
 {
     Session &s = m_session;
     if (s.batchRunning != 0) {
-        m_decodes.cancelQueued();
-        s.downloadAbortRequested = true;
-        s.batchRunning = 0;
-        s.downloadStage = DownloadStage::Idle;
-        s.disconnect(2);
-        s.closeConnection(2);
-        log(QStringLiteral("User Abort!"), true);
-        m_core.ui.setStatusLight(0);
-        m_core.ui.setBar(UiState::Part, 0);
-        m_core.ui.setBar(UiState::File, 0);
-        batchEta.clear();
-        fileEta.clear();
-        emit etaChanged();
-        emit runningChanged(false);
+        endBatchRun(RunEnd::Stopped);
     } else {
         m_core.countdown.cancel();
     }

@@ -66,15 +66,20 @@ public:
     // The two ETA lines under the batch; empty = hidden.
     QString batchEta, fileEta;
 
+    // How a run ends. LocalFailure: something here, not the post, is wrong (a folder, the
+    // disk, the library in use), and every later item would fail the same way; the batch
+    // stops as it is, with the parts in the cache, and the user is told.
+    enum class RunEnd { Finished, Stopped, LocalFailure, CacheWriteFailed };
+
 signals:
     void etaChanged();
     void runningChanged(bool running);
 
 private:
-    void done();
+    void endBatchRun(RunEnd reason, const QString &why = {});
+    void nextPart();
     void waitForDecodes();
     void onDecoded(int item, bool decoded, const QString &localFailure);
-    void stopForLocalFailure(const QString &why);
     void skipItemOfMissingGroup();
     void skipItem();
     void articleData(qint64 totalBytes);
