@@ -561,8 +561,8 @@ void Application::shutdown()
         if (stores.saveFavs) stores.saveFavs();
         if (stores.releaseHeaders) stores.releaseHeaders();
         m_main->hide();
-        m_session->disconnect(1);
-        m_session->disconnect(2);
+        m_session->disconnect(ConnectionId::Scan);
+        m_session->disconnect(ConnectionId::Download);
         endProcess();
         return;
     }
@@ -596,8 +596,8 @@ void Application::finalExit(bool save)
     if (save && stores.saveHeaders) stores.saveHeaders();
     // Ending: a save still in steps is done here and now.
     m_headerFile->finishSave();
-    m_session->disconnect(1);
-    m_session->disconnect(2);
+    m_session->disconnect(ConnectionId::Scan);
+    m_session->disconnect(ConnectionId::Download);
     endProcess();
 }
 

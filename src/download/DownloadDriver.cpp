@@ -106,7 +106,7 @@ void DownloadDriver::waitForDecodes()
     Session &s = m_session;
     s.batchRunning = 1;
     s.downloadStage = DownloadStage::Decoding;
-    s.disconnect(2);
+    s.disconnect(ConnectionId::Download);
     m_core.ui.setScanEnabled(false);
     m_core.ui.setBar(UiState::Part, 0);
     log(QStringLiteral("Waiting for ") + QString::number(m_decodes.pending()) + QStringLiteral(" decode(s) to finish..."), false);
@@ -148,10 +148,10 @@ void DownloadDriver::endBatchRun(RunEnd reason, const QString &why)
     s.batchRunning = 0;
     s.downloadStage = DownloadStage::Idle;
     if (reason == RunEnd::Stopped) {
-        s.disconnect(2);
-        s.closeConnection(2);
+        s.disconnect(ConnectionId::Download);
+        s.closeConnection(ConnectionId::Download);
     } else if (reason != RunEnd::LocalFailure || s.TCP2.state() == 7) {
-        s.disconnect(2);
+        s.disconnect(ConnectionId::Download);
     }
     m_core.ui.setStatusLight(0);
     switch (reason) {
@@ -298,11 +298,11 @@ void DownloadDriver::BOT1()
         selectGroupOrAsk();
     } else {
         if (s.TCP2.state() == 8) {
-            s.closeConnection(2);
+            s.closeConnection(ConnectionId::Download);
             log(QStringLiteral("Download Connection Error, please wait..."), true);
         }
         // A connection that said QUIT (the last run's end) only waits for its goodbye.
-        if (s.TCP2.state() == 7 && s.quitSentOnDownload) s.closeConnection(2);
+        if (s.TCP2.state() == 7 && s.quitSentOnDownload) s.closeConnection(ConnectionId::Download);
         if (s.TCP2.state() != 7) s.connectDownload();
     }
     s.downloadStage = DownloadStage::Requested;
@@ -493,7 +493,7 @@ void DownloadDriver::ArticleReceived(QByteArray article)
         s.downloadStage = DownloadStage::BetweenParts;
         m_batch.RemoveFromBatch(currentItem, true, true);
         AddProcessedEntry(m_processed, m_store, currentItem, QStringLiteral("Server sent empty article!"), QString(), false);
-        s.emergencyRestart(2);
+        s.emergencyRestart(ConnectionId::Download);
         return;
     }
     const HeaderItem &it = m_store.item(currentItem);
@@ -517,7 +517,7 @@ void DownloadDriver::ArticleReceived(QByteArray article)
         s.batchRunning = 0;
         s.downloadStage = DownloadStage::BetweenParts;
         AddProcessedEntry(m_processed, m_store, currentItem, QStringLiteral("Corrupt data detected!"), QString(), false);
-        s.emergencyRestart(2);
+        s.emergencyRestart(ConnectionId::Download);
         return;
     }
     article = TameSubjectParens(std::move(article));

@@ -23,10 +23,10 @@ Engine::Engine(const AppPaths &paths, Prompter &prompter) : core(paths, prompter
     QObject::connect(&scan, &ScanDriver::newFlagsReset, &view, [this] { view.ViewRefresh(false); });
     QObject::connect(&batch, &BatchQueue::itemsChanged, &view,
                      [this] { view.ViewUpdate(view.viewGroupKey == HeaderListModel::AllGroups); });
-    session.setFeature(3, FeatureEndpoint{&hostGroups.conn, {}});
+    session.setFeature(ConnectionId::HostGroups, FeatureEndpoint{&hostGroups.conn, {}});
     session.setFeature(viewer.connection(), FeatureEndpoint{&viewer.conn, {}});
     session.setFeature(preview.connection(), FeatureEndpoint{&preview.conn, {}});
-    session.setFeature(6, FeatureEndpoint{&assistant.conn, [this](const QString &t) { assistant.showInBubble(t); }});
+    session.setFeature(ConnectionId::Assistant, FeatureEndpoint{&assistant.conn, [this](const QString &t) { assistant.showInBubble(t); }});
     view.itemLife = [this](int i) { return batch.ItemLife(i); };
     view.nzb = &nzb;
     batch.nzb = &nzb;

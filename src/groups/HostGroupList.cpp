@@ -158,7 +158,7 @@ bool HostGroupList::startDownload(bool forAssistant)
     return started;
 }
 
-void HostGroupList::send(const QByteArray &line) { m_session.sendFeature(1, line); }
+void HostGroupList::send(const QByteArray &line) { m_session.sendOn(ConnectionId::HostGroups, line); }
 
 void HostGroupList::endDownload()
 {
@@ -185,7 +185,7 @@ void HostGroupList::onReply(const Reply &r)
         conn.close();
         return;
     }
-    switch (m_session.login(3, login, r, [this](const QString &t) { m_core.LogOp(t, false); })) {
+    switch (m_session.login(ConnectionId::HostGroups, login, r, [this](const QString &t) { m_core.LogOp(t, false); })) {
     case Session::LoginStep::Ready: send("LIST"); return;
     case Session::LoginStep::Taken: return;
     case Session::LoginStep::NotMine: break;

@@ -13,6 +13,9 @@
 
 namespace vt {
 
+// The six connections by what they are for; the numbers are the ones the log names.
+enum class ConnectionId { Scan = 1, Download = 2, HostGroups = 3, Viewer = 4, Preview = 5, Assistant = 6 };
+
 // The ten connection states and their texts.
 QString socketStateText(int state);
 

@@ -110,17 +110,12 @@ Connection *Session::connFor(int c)
     return nullptr;
 }
 
-void Session::sendFeature(int n, const QByteArray &text)
-{
-    if (n < 1 || n > 4) return;
-    if (Connection *c = m_features[size_t(n - 1)].conn) c->sendLine(text);
-}
 
 void Session::sendOn(int c, const QByteArray &text)
 {
     if (c == 1) sendScan(text);
     else if (c == 2) sendDownload(text);
-    else sendFeature(c - 2, text);
+    else if (Connection *f = connFor(c)) f->sendLine(text);
 }
 
 // ---- connecting and closing ----
@@ -293,7 +288,7 @@ void Session::onScanReply(const Reply &r)
         return;
     }
 
-    switch (login(1, scanLogin, r, [this](const QString &t) { log(t); })) {
+    switch (login(ConnectionId::Scan, scanLogin, r, [this](const QString &t) { log(t); })) {
     case LoginStep::Ready:
         scanReplyBuffer.clear();
         if (m_scan) m_scan->ScanHeaders(false);
@@ -357,7 +352,7 @@ void Session::onDownloadReply(const Reply &r)
         closeConnection(2);
         return;
     }
-    switch (login(2, downloadLogin, r, [this](const QString &t) { log(t); })) {
+    switch (login(ConnectionId::Download, downloadLogin, r, [this](const QString &t) { log(t); })) {
     case LoginStep::Ready:
         if (m_download) m_download->startDownloadGroup();
         return;
@@ -483,7 +478,7 @@ void Session::endSessionAfterLoginError(int c)
     } else if (c == 2) {
         disconnect(2);
     } else {
-        sendFeature(c - 2, "QUIT");
+        sendOn(c, "QUIT");
     }
 }
 

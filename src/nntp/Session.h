@@ -66,7 +66,7 @@ public:
 
     void setScanHandler(ScanHandler *h) { m_scan = h; }
     void setDownloadHandler(DownloadHandler *h) { m_download = h; }
-    void setFeature(int c, FeatureEndpoint ep);   // c = 3..6
+    void setFeature(ConnectionId c, FeatureEndpoint ep) { setFeature(int(c), std::move(ep)); }   // the four features
 
     // What connect-for-scan opens when it has no host or no groups.
     std::function<void()> showSetupAssistant;
@@ -75,8 +75,7 @@ public:
     // Sending.
     void sendScan(const QByteArray &text) { TCP1.sendLine(text); }
     void sendDownload(const QByteArray &text) { TCP2.sendLine(text); }
-    void sendFeature(int n, const QByteArray &text);    // n = 1..4
-    void sendOn(int c, const QByteArray &text);         // c = 1..6
+    void sendOn(ConnectionId c, const QByteArray &text) { sendOn(int(c), text); }
 
     void connectForScan();
     // A feature window's opening: port default, host check (with the message), a stale
@@ -89,16 +88,21 @@ public:
     // it says goes to say (the greeting to greeted, when given), a missing user name or
     // password ends the session with the message. Ready: the connection's own work starts.
     enum class LoginStep { NotMine, Taken, Ready };
-    LoginStep login(int c, LoginSequence &seq, const Reply &r, const std::function<void(const QString &)> &say,
-                    const std::function<void(const QByteArray &)> &greeted = {});
+    LoginStep login(ConnectionId c, LoginSequence &seq, const Reply &r, const std::function<void(const QString &)> &say,
+                    const std::function<void(const QByteArray &)> &greeted = {})
+    {
+        return login(int(c), seq, r, say, greeted);
+    }
     // Opens the download connection (the download driver's connect step).
     void connectDownload();
-    void closeConnection(int n);
-    void disconnect(int n);
-    void reportState(int n);
+    // Closes at once.
+    void closeConnection(ConnectionId c) { closeConnection(int(c)); }
+    // Says goodbye (QUIT) and closes.
+    void disconnect(ConnectionId c) { disconnect(int(c)); }
+    void reportState(ConnectionId c) { reportState(int(c)); }
 
-    void watchdogTick(int n);
-    void emergencyRestart(int n);
+    void watchdogTick(ConnectionId c) { watchdogTick(int(c)); }
+    void emergencyRestart(ConnectionId c) { emergencyRestart(int(c)); }
 
     Connection TCP1;
     Connection TCP2;
@@ -127,6 +131,16 @@ public:
     AppCore &core() { return m_core; }
 
 private:
+    // The same by number (1..6), as the session's tables use them.
+    void setFeature(int c, FeatureEndpoint ep);
+    void sendOn(int c, const QByteArray &text);
+    LoginStep login(int c, LoginSequence &seq, const Reply &r, const std::function<void(const QString &)> &say,
+                    const std::function<void(const QByteArray &)> &greeted);
+    void closeConnection(int n);
+    void disconnect(int n);
+    void reportState(int n);
+    void watchdogTick(int n);
+    void emergencyRestart(int n);
     void onScanReply(const Reply &r);
     void onDownloadReply(const Reply &r);
     void restartWatchdog(int n);

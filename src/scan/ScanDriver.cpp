@@ -117,7 +117,7 @@ void ScanDriver::finishScan()
     m_core.sounds.PlaySound(QStringLiteral("vtv003.wav"));
     if (batchLifeUpdate) batchLifeUpdate();
     m_session.scanInProgress = false;
-    m_session.disconnect(1);
+    m_session.disconnect(ConnectionId::Scan);
     if (m_core.settings.chkSaveAfterScan) {
         if (m_store.headersDirty && saveHeaders) saveHeaders();
         if (saveFavourites) saveFavourites();
@@ -458,7 +458,7 @@ void ScanDriver::abortScan(bool byUser)
     // the next scan (the mark has not moved past it).
     m_crunch.reset();
     m_session.TCP1.setHold(false);
-    m_session.disconnect(1);
+    m_session.disconnect(ConnectionId::Scan);
     clearOverviewRangeStart();
     if (m_session.scanInProgress) {
         m_session.scanInProgress = false;

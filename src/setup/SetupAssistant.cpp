@@ -188,7 +188,7 @@ void SetupAssistant::Say(const QString &text)
     emit changed();
 }
 
-void SetupAssistant::send(const QByteArray &line) { m_session.sendFeature(4, line); }
+void SetupAssistant::send(const QByteArray &line) { m_session.sendOn(ConnectionId::Assistant, line); }
 
 void SetupAssistant::SendTestGroup()
 {
@@ -256,7 +256,7 @@ void SetupAssistant::onReply(const Reply &r)
         serverGreeted = true;
         tstShown[0] = true;
     };
-    switch (m_session.login(6, login, r, say, greeted)) {
+    switch (m_session.login(ConnectionId::Assistant, login, r, say, greeted)) {
     case Session::LoginStep::Ready: SendTestGroup(); emit changed(); return;
     case Session::LoginStep::Taken: emit changed(); return;
     case Session::LoginStep::NotMine: break;

@@ -29,7 +29,7 @@ QString UnixToDos(const QString &text)
 }
 
 ArticleViewer::ArticleViewer(AppCore &core, Session &session, NewsgroupTable &groups, QObject *parent)
-    : FeatureConversation(core, session, groups, 4, parent)
+    : FeatureConversation(core, session, groups, ConnectionId::Viewer, parent)
 {
     connect(&conn, &Connection::connected, this, [this] { m_core.sounds.PlaySound(QStringLiteral("vtv017.wav")); });
 }

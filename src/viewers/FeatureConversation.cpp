@@ -5,7 +5,7 @@
 
 namespace vt {
 
-FeatureConversation::FeatureConversation(AppCore &core, Session &session, NewsgroupTable &groups, int connection,
+FeatureConversation::FeatureConversation(AppCore &core, Session &session, NewsgroupTable &groups, ConnectionId connection,
                                          QObject *parent)
     : QObject(parent), m_core(core), m_session(session), m_groups(groups), m_connection(connection)
 {
@@ -24,7 +24,7 @@ bool FeatureConversation::openConnection()
 }
 
 // Feature connections 3..6 are the send routine's numbers 1..4.
-void FeatureConversation::send(const QByteArray &line) { m_session.sendFeature(m_connection - 2, line); }
+void FeatureConversation::send(const QByteArray &line) { m_session.sendOn(m_connection, line); }
 
 void FeatureConversation::sendGroup()
 {

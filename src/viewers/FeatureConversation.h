@@ -22,11 +22,11 @@ public:
     qint32 viewSize = 0;
     quint8 viewGroupKey = 0;
     Connection conn;
-    int connection() const { return m_connection; }
+    ConnectionId connection() const { return m_connection; }
     LoginSequence login;
 
 protected:
-    FeatureConversation(AppCore &core, Session &session, NewsgroupTable &groups, int connection, QObject *parent);
+    FeatureConversation(AppCore &core, Session &session, NewsgroupTable &groups, ConnectionId connection, QObject *parent);
     // Connects for the request; false when no server is set (the message was shown).
     bool openConnection();
 
@@ -48,7 +48,7 @@ protected:
 
 private:
     void onReply(const Reply &r);
-    int m_connection;   // 4 or 5
+    ConnectionId m_connection;
 };
 
 } // namespace vt

@@ -15,7 +15,7 @@ namespace vt {
 
 Previewer::Previewer(AppCore &core, Session &session, NewsgroupTable &groups, const HeaderStore &store, PartCache &cache,
                      QObject *parent)
-    : FeatureConversation(core, session, groups, 5, parent), m_store(store), m_cache(cache)
+    : FeatureConversation(core, session, groups, ConnectionId::Preview, parent), m_store(store), m_cache(cache)
 {
     m_downloadingText = QStringLiteral("Please wait (downloading)...  ");
     m_expiredText = QStringLiteral("Article has expired!  ");

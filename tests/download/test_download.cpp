@@ -528,7 +528,7 @@ TEST(Download, ActionsDuringADecode)
             r.dl.startCheck();   // Download again while it runs: passes it over
             EXPECT_EQ(r.session.batchRunning, 1);
         } else if (action == Action::EmergencyRestart) {
-            r.session.emergencyRestart(2);
+            r.session.emergencyRestart(ConnectionId::Download);
             EXPECT_TRUE(r.core.countdown.timer().isActive());
         }
         // The download does not wait for the held decode: every other part is fetched and

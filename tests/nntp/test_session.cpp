@@ -236,17 +236,17 @@ TEST(Session, WatchdogFiresOnlyAfterMoreThanTheTimeout)
     f.session.connectForScan();
     ASSERT_TRUE(waitFor([&] { return server.commandsOf(1).contains("GROUP alt.binaries.test"); }));
     f.session.scanLastActivity = QDateTime::currentDateTime().addSecs(-15);
-    f.session.watchdogTick(1);
+    f.session.watchdogTick(ConnectionId::Scan);
     EXPECT_EQ(f.session.TCP1.state(), 7) << "exactly the timeout is not silence enough";
     EXPECT_FALSE(f.core.countdown.active());
     f.session.scanLastActivity = QDateTime::currentDateTime().addSecs(-16);
-    f.session.watchdogTick(1);
+    f.session.watchdogTick(ConnectionId::Scan);
     EXPECT_GE(f.indexOf("WARNING: Server not responding -- 15 second timeout triggered, closing connection"), 0);
     EXPECT_EQ(f.session.TCP1.state(), 0);
     EXPECT_TRUE(f.core.countdown.active());
     // Disarmed: the other watchdog stops itself.
     f.session.Timerbot2.start();
-    f.session.watchdogTick(2);
+    f.session.watchdogTick(ConnectionId::Download);
     EXPECT_FALSE(f.session.Timerbot2.isActive());
 }
 
@@ -287,7 +287,7 @@ TEST(Session, RestartGuardsBetweenScanAndDownload)
     f.session.connectForScan();
     ASSERT_TRUE(waitFor([&] { return !f.scan.selected.isEmpty(); }));
     f.session.downloadStage = DownloadStage::Requested;
-    f.session.emergencyRestart(1);
+    f.session.emergencyRestart(ConnectionId::Scan);
     EXPECT_EQ(f.session.TCP1.state(), 7);
     EXPECT_FALSE(f.core.countdown.active());
     f.session.downloadStage = DownloadStage::Idle;
@@ -296,7 +296,7 @@ TEST(Session, RestartGuardsBetweenScanAndDownload)
     f.session.scanInProgress = true;
     f.session.connectDownload();
     ASSERT_TRUE(waitFor([&] { return !f.dl.articles.isEmpty(); }));
-    f.session.emergencyRestart(2);
+    f.session.emergencyRestart(ConnectionId::Download);
     EXPECT_EQ(f.session.TCP2.state(), 7);
     EXPECT_FALSE(f.session.downloadRestartPending);
 
@@ -305,7 +305,7 @@ TEST(Session, RestartGuardsBetweenScanAndDownload)
     int batchStarts = 0;
     f.core.countdown.startBatchDownload = [&] { ++batchStarts; };
     f.core.settings.Rescan_Time = 5;
-    f.session.emergencyRestart(2);
+    f.session.emergencyRestart(ConnectionId::Download);
     EXPECT_EQ(f.session.TCP2.state(), 0);
     EXPECT_TRUE(f.session.downloadRestartPending);
     for (int i = 0; i < 5; ++i) f.core.countdown.tick();
@@ -335,13 +335,13 @@ TEST(Session, QuitAndGoodbyeCloseTheScanConnection)
     Fixture f(server.port());
     f.session.connectForScan();
     ASSERT_TRUE(waitFor([&] { return !f.scan.selected.isEmpty(); }));
-    f.session.disconnect(1);
+    f.session.disconnect(ConnectionId::Scan);
     EXPECT_EQ(f.session.TCP1.state(), 0);
     EXPECT_TRUE(f.session.quitSentOnScan);
     EXPECT_TRUE(waitFor([&] { return server.commandsOf(1).contains("QUIT"); }));
     // Closing again reports the state once.
     const int before = int(f.logged.count("Connection Closed"));
-    f.session.closeConnection(1);
+    f.session.closeConnection(ConnectionId::Scan);
     EXPECT_EQ(f.logged.count("Connection Closed"), before + 1);
 }
 
@@ -354,7 +354,7 @@ TEST(Session, EmptyPortMeansStandardPort)
     f.core.settings.News_Host = QStringLiteral("no-such-host.invalid");
     f.session.connectForScan();
     EXPECT_EQ(f.core.settings.News_Port, "119");
-    f.session.closeConnection(1);
+    f.session.closeConnection(ConnectionId::Scan);
 }
 
 TEST(Session, NoHostAsksForTheAssistant)
@@ -412,7 +412,7 @@ TEST(Session, DownloadDropRestartsTheBatchAfterCountdown)
     // On the scan connection a restart that is off only closes.
     off.session.connectForScan();
     ASSERT_TRUE(waitFor([&] { return !off.scan.selected.isEmpty(); }));
-    off.session.emergencyRestart(1);
+    off.session.emergencyRestart(ConnectionId::Scan);
     EXPECT_EQ(off.session.TCP1.state(), 0);
     EXPECT_GE(off.indexOf("Connection Closed"), 0);
     EXPECT_FALSE(off.core.countdown.active());

@@ -185,7 +185,7 @@ TEST(Tls, TheCertificateQuestionWaitsWhileTheSessionGoesOn)
     ASSERT_TRUE(waitFor([&] { return ticked; })) << "timers run while the question is open";
     EXPECT_EQ(r.session.TCP1.state(), 7) << "the attempt waits, neither dropped nor going on";
 
-    r.session.emergencyRestart(1);
+    r.session.emergencyRestart(ConnectionId::Scan);
     const int firstAttempt = reported;   // Qt reports the errors again as the socket is aborted
     r.core.countdown.cancel();
     r.session.connectForScan();   // what the countdown's end does

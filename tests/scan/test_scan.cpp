@@ -462,7 +462,7 @@ TEST(Burst, EachSliceOfACrunchKeepsTheWatchdogQuiet)
         QCoreApplication::processEvents();
         if (o.session.scanLastActivity == stale) continue;   // the slice has not run yet
         ++slices;
-        o.session.watchdogTick(1);
+        o.session.watchdogTick(ConnectionId::Scan);
     }
     EXPECT_GE(slices, 2);
     EXPECT_EQ(o.store.totalParts(), 3 * ScanDriver::kSliceLines);
