@@ -4,6 +4,7 @@
 #include "LoopGap.h"
 #include "SynthOverview.h"
 #include "app/Application.h"
+#include "ui/Named.h"
 #include "core/AppCore.h"
 #include "download/BatchQueue.h"
 #include "groups/NewsgroupTable.h"
@@ -101,7 +102,7 @@ int main(int argc, char **argv)
         });
         QCoreApplication::exec();
         printf("start-up: main window shown after %.3f s, answering events after %.3f s (%s, %d items)\n", shown / 1e9,
-               answered / 1e9, qPrintable(app.mainWindow()->lblMCount->text()), app.store().itemCount());
+               answered / 1e9, qPrintable(child<QLabel>(*app.mainWindow(), "lblMCount")->text()), app.store().itemCount());
     }
     return 0;
 }

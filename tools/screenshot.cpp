@@ -3,6 +3,7 @@
 //   vantrel-screenshot <output folder> <server port>
 #include "app/Application.h"
 #include "ui/MainWindow.h"
+#include "ui/Named.h"
 #include "ui/OptionsDialog.h"
 #include "ui/HostGroupsWindow.h"
 #include "ui/SetupWindow.h"
@@ -34,7 +35,7 @@ void write(const QString &path, const QByteArray &text)
 // Queues up to n complete items that are not in the batch yet.
 void queue(vt::Application &app, int n)
 {
-    QAbstractItemModel *m = app.mainWindow()->ListView2->model();
+    QAbstractItemModel *m = child<QTableView>(*app.mainWindow(), "ListView2")->model();
     for (int r = 0; r < m->rowCount() && n > 0; ++r)
         if (m->index(r, 0).data(vt::IconKeyRole).toString() == QStringLiteral("complete")) {
             app.batch().AddToBatch(app.headerView().itemAt(r));
@@ -65,7 +66,7 @@ int main(int argc, char **argv)
     vt::MainWindow &w = *app.mainWindow();
     w.resize(1000, 640);
     app.session().connectForScan();
-    if (!waitFor([&] { return w.cmdScan->isEnabled() && app.store().itemCount() > 0 && app.session().TCP1.state() == 0; }, 60000)) {
+    if (!waitFor([&] { return child<QPushButton>(w, "cmdScan")->isEnabled() && app.store().itemCount() > 0 && app.session().TCP1.state() == 0; }, 60000)) {
         std::fprintf(stderr, "scan did not finish\n");
         return 1;
     }
@@ -82,7 +83,7 @@ int main(int argc, char **argv)
         ok = w.grab().save(out + QLatin1String(pages[i])) && ok;
     }
     w.selectPage(1);
-    w.cmdOptions->click();
+    child<QPushButton>(w, "cmdOptions")->click();
     QCoreApplication::processEvents();
     for (QWidget *top : QApplication::topLevelWidgets())
         if (auto *o = qobject_cast<vt::OptionsDialog *>(top)) {

@@ -34,7 +34,6 @@ namespace vt {
 
 namespace {
 constexpr int kTwipsPerPixel = 15;
-constexpr int kFitRows = 20;
 }
 
 Application::Application(const AppPaths &paths, QString rawCommandLine, Prompter *prompter)
@@ -90,28 +89,14 @@ void Application::wireStores()
         m_nzb.load(c.paths.nzbOrigins());
         m_nzb.prune(m_store);
         m_view->ViewRefresh(false);
-        if (m_main) {
-            m_main->lblMCount->setText(m_scan->readCounterText());
-            m_main->lblICount->setText(m_scan->itemCounterText());
-        }
+        if (m_headersPage) m_headersPage->showCounters();
     };
     stores.saveHeaders = [this] { saveHeadersNow(); };
     stores.fillGroupChooser = [this] {
-        if (!m_main) return;
-        QComboBox *c = m_main->cboVG;
-        const QSignalBlocker quiet(c);
-        c->clear();
-        c->addItem(QStringLiteral("All Newsgroups"));
-        c->addItem(QStringLiteral("no group (Display Disable)"));
-        for (int r = 1; r <= m_groups->rows(); ++r) c->addItem(m_groups->nameByKey(m_groups->rowKey(r)));
-        c->setCurrentIndex(0);
-        // Selecting the first entry shows all groups again.
-        const bool zoomed = m_view->viewGroupKey != HeaderListModel::AllGroups;
-        m_view->viewGroupKey = HeaderListModel::AllGroups;
-        if (zoomed) m_view->ViewRefresh(false);
+        if (m_headersPage) m_headersPage->fillGroupChooser();
     };
     stores.loadSkin = [this, &c] {
-        load_default_skin(m_main->ImageList1, c.paths.skinFolder(), c.prompter);
+        load_default_skin(m_main->images(), c.paths.skinFolder(), c.prompter);
         m_main->applyImages();
     };
     m_scan->saveFavourites = [this] { stores.saveFavs(); };
@@ -123,115 +108,20 @@ void Application::wireStores()
     };
 }
 
-// Moves the selected batch rows and keeps them selected where they went.
-void Application::moveBatchRows(std::vector<int> (BatchQueue::*op)(const std::vector<int> &))
-{
-    QTableView *rows = m_main->ListView3;
-    const std::vector<int> moved = (m_batch->*op)(MainWindow::selectedRows(rows));
-    MainWindow::selectRows(rows, moved);
-}
-
-void Application::bindBatch()
+void Application::bindPages()
 {
     MainWindow &w = *m_main;
     w.setListModels(m_view, m_batch, &m_processed);
-    connect(w.cboVG, &QComboBox::currentTextChanged, this, [this](const QString &t) {
-        m_view->viewGroupKey = t == QStringLiteral("All Newsgroups")               ? HeaderListModel::AllGroups
-                               : t == QStringLiteral("no group (Display Disable)") ? HeaderListModel::DisplayOff
-                                                                                   : m_groups->ngFindKeyByGroupName(t);
-        m_view->ViewRefresh(false);
-    });
-    // Header commands.
-    w.cmdRestore->setEnabled(false);
+    m_headersPage = std::make_unique<HeadersPage>(*m_engine, w);
+    m_batchPage = std::make_unique<BatchPage>(*m_engine, w);
+    m_processedPage = std::make_unique<ProcessedPage>(*m_engine, w);
     connect(&w, &MainWindow::importNzbRequested, this, &Application::askNzbToImport);
     connect(&w, &MainWindow::exportNzbRequested, this, &Application::askNzbToExport);
     connect(&w, &MainWindow::nzbFilesDropped, this, &Application::importNzbFiles);
-    connect(w.cmdAddtoQue, &QPushButton::clicked, this, [this, &w] {
-        std::vector<int> items;
-        for (int r : MainWindow::selectedRows(w.ListView2)) items.push_back(m_view->itemAt(r));
-        for (int i : items) m_batch->AddToBatch(i);
-    });
-    connect(w.cmdDelHeaders, &QPushButton::clicked, this, [this, &w] {
-        auto deleted = [this, &w] {
-            m_store.headersDirty = true;
-            w.cmdRestore->setEnabled(true);
-        };
-        if (m_view->deleteRows(MainWindow::selectedRows(w.ListView2))) {
-            deleted();
-            return;
-        }
-        m_core->prompter.askYesNo(QStringLiteral("Nothing selected, delete all ") + QString::number(m_store.partsReadTotal)
-                                      + QStringLiteral(" headers?"),
-                                  this, [this, deleted](bool yes) {
-                                      if (!yes) return;
-                                      m_view->deleteAll();
-                                      deleted();
-                                  });
-    });
-    connect(w.cmdRestore, &QPushButton::clicked, this, [this, &w] {
-        m_core->prompter.askYesNo(QStringLiteral("Restore all deleted headers?"), this, [this, &w](bool yes) {
-            if (!yes) return;
-            m_view->ViewRefresh(true);
-            w.cmdRestore->setEnabled(false);
-        });
-    });
-    m_searchWindow = std::make_unique<SearchWindow>(&w);
-    connect(w.cmdSearchSelect, &QPushButton::clicked, this, [this] {
-        m_core->sounds.PlaySound(QStringLiteral("vtv021.wav"));
-        m_searchWindow->show();
-    });
-    connect(m_searchWindow->cmdSearch, &QPushButton::clicked, this, [this, &w] {
-        const QSignalBlocker quiet(w.cboVG);
-        w.cboVG->setCurrentIndex(0);
-        SearchWindow &f = *m_searchWindow;
-        if (m_view->search(f.txtSearch->text(), f.chkMatchCase->isChecked(), f.chkSearchDeleted->isChecked()) == 0)
-            m_core->prompter.message(QStringLiteral("No matching headers"));
-    });
-    auto toggle = [this](QAction *a, bool HeaderListModel::*flag) {
-        connect(a, &QAction::toggled, this, [this, flag](bool on) {
-            m_view->*flag = on;
-            m_view->ViewRefresh(false);
-        });
-        m_view->*flag = a->isChecked();
-    };
-    toggle(w.btnsComplete, &HeaderListModel::showComplete);
-    toggle(w.btnsIncomplete, &HeaderListModel::showIncomplete);
-    toggle(w.btnsUnknown, &HeaderListModel::showUnknown);
-    toggle(w.btnsText, &HeaderListModel::showText);
-    toggle(w.btnsComplete_bp, &HeaderListModel::showInBatch);
-    toggle(w.btnsNew, &HeaderListModel::newOnly);
-    connect(w.ListView2->horizontalHeader(), &QHeaderView::sectionClicked, m_view, &HeaderListModel::sortByColumn);
-    connect(m_view, &HeaderListModel::counterChanged, w.lblViewFilter, &QLabel::setText);
-    connect(w.cmdBatchDownload, &QPushButton::clicked, m_download, &DownloadDriver::startCheck);
-    connect(&w, &MainWindow::statusLightClicked, m_download, &DownloadDriver::startCheck);
     connect(&w, &MainWindow::activated, this, [this] { m_core->resources.ShowResourceStats(false); });
-    connect(w.cmdBatchDownloadStop, &QPushButton::clicked, m_download, &DownloadDriver::stop);
-    // The slots hold no more than the program: nothing of theirs is read once the rows moved.
-    connect(w.cmdMoveToTop, &QPushButton::clicked, this, [this] { moveBatchRows(&BatchQueue::MoveSelectedToTop); });
-    connect(w.cmdUP, &QPushButton::clicked, this, [this] { moveBatchRows(&BatchQueue::MoveSelectedUp); });
-    connect(w.cmdDN, &QPushButton::clicked, this, [this] { moveBatchRows(&BatchQueue::MoveSelectedDown); });
-    connect(w.cmdbatchMoveToBottom, &QPushButton::clicked, this, [this] { moveBatchRows(&BatchQueue::MoveSelectedToBottom); });
-    connect(w.cmdDelete, &QPushButton::clicked, this, [this, &w] {
-        if (!m_batch->removeSelected(MainWindow::selectedRows(w.ListView3)))
-            m_core->prompter.message(QStringLiteral("Nothing selected."));
+    connect(m_groups, &NewsgroupTable::groupsChanged, this, [this] {
+        if (stores.fillGroupChooser) stores.fillGroupChooser();
     });
-    connect(w.cmdProcClearAll, &QPushButton::clicked, this, [this] { m_processed.clearAll(); });
-    connect(w.cmdProcClearSels, &QPushButton::clicked, this,
-            [this, &w] { m_processed.removeSelected(MainWindow::selectedRows(w.ListView4)); });
-    connect(w.ListView3->horizontalHeader(), &QHeaderView::sectionClicked, m_batch, &BatchQueue::sortOnce);
-    connect(w.ListView4->horizontalHeader(), &QHeaderView::sectionClicked, &m_processed, &ProcessedList::sortBy);
-    connect(w.ListView4, &QTableView::doubleClicked, this, [this](const QModelIndex &i) { m_decoder->LaunchProcessed(i.row()); });
-    connect(m_batch, &BatchQueue::sizeTextChanged, w.lblTotalBatchSize, &QLabel::setText);
-    w.lblTotalBatchSize->setText(m_batch->sizeText());
-    connect(m_download, &DownloadDriver::etaChanged, this, [this, &w] {
-        // No known rate, no estimate: the labels are hidden rather than showing their captions.
-        w.lblTotalBatchTime->setText(m_download->batchEta);
-        w.lblTotalBatchTime->setVisible(!m_download->batchEta.isEmpty());
-        w.lblCurrentFileTime->setText(m_download->fileEta);
-        w.lblCurrentFileTime->setVisible(!m_download->fileEta.isEmpty());
-    });
-    w.lblTotalBatchTime->hide();
-    w.lblCurrentFileTime->hide();
 }
 
 void Application::buildStartup()
@@ -248,9 +138,9 @@ void Application::buildStartup()
                            m_exit = std::make_unique<ExitDialog>(*m_core, m_main.get());
                            m_exit->finalExit = [this](bool save) { finalExit(save); };
                            connect(m_main.get(), &MainWindow::closeRequested, this, &Application::shutdown);
-                           connect(m_main->cmdLog, &QPushButton::clicked, m_log.get(), &QWidget::show);
+                           connect(m_main.get(), &MainWindow::logRequested, m_log.get(), &QWidget::show);
                            m_login = std::make_unique<LoginDialog>(m_core->settings, m_main.get());
-                           connect(m_main->cmdScan, &QPushButton::clicked, this, &Application::scanCommand);
+                           connect(m_main.get(), &MainWindow::scanRequested, this, &Application::scanCommand);
                            m_addGroup = std::make_unique<AddGroupDialog>(m_main.get());
                            m_session->showAddNewsgroup = [this] {
                                m_addGroup->Text1->clear();
@@ -265,13 +155,9 @@ void Application::buildStartup()
                                m_login->hide();
                                m_session->connectForScan();
                            });
-                           connect(m_main->cmdScanStop, &QPushButton::clicked, this, [this] { m_scan->abortScan(true); });
-                           connect(m_scan, &ScanDriver::countersChanged, this, [this] {
-                               m_main->lblMCount->setText(m_scan->readCounterText());
-                               m_main->lblICount->setText(m_scan->itemCounterText());
-                           });
-                           connect(m_main->cmdSaveHeaders, &QPushButton::clicked, this, &Application::saveHeadersCommand);
-                           bindBatch();
+                           connect(m_main.get(), &MainWindow::stopScanRequested, this, [this] { m_scan->abortScan(true); });
+                           connect(m_main.get(), &MainWindow::saveHeadersRequested, this, &Application::saveHeadersCommand);
+                           bindPages();
                            buildDialogs();
                        }}});
     m_startup.add(Step{"settings", QStringLiteral("Loading INI settings"), -1, 3, {[this] {
@@ -363,11 +249,10 @@ std::vector<int> Application::nzbExportSelection() const
 {
     std::vector<int> items;
     if (!m_main) return items;
-    if (m_main->TabStrip1->currentIndex() == 1) {
-        for (int r : MainWindow::selectedRows(m_main->ListView3))
-            items.push_back(m_main->ListView3->model()->index(r, 0).data(Qt::UserRole).toInt());
+    if (m_main->currentPage() == 2) {
+        items = m_main->selectedBatchItems();
     } else {
-        for (int r : MainWindow::selectedRows(m_main->ListView2)) items.push_back(m_view->itemAt(r));
+        for (int r : m_main->selectedRows(MainWindow::List::Headers)) items.push_back(m_view->itemAt(r));
     }
     return items;
 }
@@ -439,51 +324,33 @@ void Application::applyWindowSizes()
 }
 
 // The three lists of the main window and the settings that keep their column widths.
-std::array<std::pair<QTableView *, QVector<int> *>, 3> Application::columnLists()
+std::array<std::pair<MainWindow::List, QVector<int> *>, 3> Application::columnLists()
 {
     Settings &s = m_core->settings;
-    return {{{m_main->ListView2, &s.headerColumns}, {m_main->ListView3, &s.batchColumns}, {m_main->ListView4, &s.processedColumns}}};
+    return {{{MainWindow::List::Headers, &s.headerColumns}, {MainWindow::List::Batch, &s.batchColumns},
+             {MainWindow::List::Processed, &s.processedColumns}}};
 }
 
 void Application::applyColumnWidths()
 {
-    for (auto [view, widths] : columnLists())
-        for (int c = 0; c < widths->size() && view->model() && c < view->model()->columnCount(); ++c)
-            view->setColumnWidth(c, (*widths)[c]);
+    for (auto [list, widths] : columnLists()) m_main->setColumnWidths(list, *widths);
 }
 
-// The stored default widths are too narrow for today's fonts: a list whose widths were
-// never saved is fitted to its contents once its first rows arrive. Saved widths stay.
+// A list whose widths were never saved is fitted to its first rows; saved widths stay.
 void Application::fitUnsavedColumnsToFirstRows()
 {
-    int list = 0;
-    for (auto [view, widths] : columnLists()) {
-        QAbstractItemModel *m = view->model();
-        if (m_core->settings.columnsSaved[list++] || !m) continue;
-        auto conns = std::make_shared<std::vector<QMetaObject::Connection>>();
-        auto fit = [view = view, widths = widths, conns] {
-            if (view->model()->rowCount() == 0) return;
-            for (const QMetaObject::Connection &c : *conns) QObject::disconnect(c);
-            // The first rows only: measuring every text of a long list takes seconds.
-            view->horizontalHeader()->setResizeContentsPrecision(kFitRows);
-            view->resizeColumnsToContents();
-            for (int c = 0; c < view->model()->columnCount(); ++c) {
-                const int floor = c < widths->size() ? (*widths)[c] : 0;
-                view->setColumnWidth(c, std::clamp(view->columnWidth(c), floor, std::max(floor, 480)));
-            }
-        };
-        conns->push_back(connect(m, &QAbstractItemModel::rowsInserted, this, fit, Qt::QueuedConnection));
-        conns->push_back(connect(m, &QAbstractItemModel::modelReset, this, fit, Qt::QueuedConnection));
-        conns->push_back(connect(m, &QAbstractItemModel::layoutChanged, this, fit, Qt::QueuedConnection));
-    }
+    int n = 0;
+    for (auto [list, widths] : columnLists())
+        if (!m_core->settings.columnsSaved[n++]) m_main->fitColumnsOnFirstRows(list, *widths);
 }
 
 void Application::captureWindowSizes()
 {
     Settings &s = m_core->settings;
-    for (auto [view, widths] : columnLists())
-        for (int c = 0; c < widths->size() && view->model() && c < view->model()->columnCount(); ++c)
-            (*widths)[c] = view->columnWidth(c);
+    for (auto [list, widths] : columnLists()) {
+        const QVector<int> now = m_main->columnWidths(list);
+        for (int c = 0; c < widths->size() && c < now.size(); ++c) (*widths)[c] = now[c];
+    }
     s.WindowState = m_main->isMinimized() ? 1 : m_main->isMaximized() ? 2 : 0;
     if (s.WindowState == 0) {
         const QRect g = m_main->geometry();
@@ -504,7 +371,7 @@ void Application::deletePreviews()
 // The save runs in steps: the window, the scan and the download go on meanwhile.
 void Application::saveHeadersNow()
 {
-    if (m_main) m_main->cmdSaveHeaders->setEnabled(false);
+    if (m_main) m_main->setSaveEnabled(false);
     m_headerFile->startSave(m_core->paths.headers(), m_batch);
     m_nzb.save(m_core->paths.nzbOrigins());
 }
@@ -512,7 +379,7 @@ void Application::saveHeadersNow()
 void Application::headersSaved()
 {
     if (m_headerFile->saving()) return;
-    if (m_main) m_main->cmdSaveHeaders->setEnabled(true);
+    if (m_main) m_main->setSaveEnabled(true);
     if (m_splash) m_splash->hide();
 }
 

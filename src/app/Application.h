@@ -1,6 +1,7 @@
 #pragma once
 // The program: owns the core, the session engine and the windows; runs the start-up
 // order, the command line and the shutdown sequence.
+#include "Pages.h"
 #include "core/AppCore.h"
 #include "engine/Engine.h"
 #include <QTableView>
@@ -95,7 +96,7 @@ public:
     BatchQueue &batch() { return *m_batch; }
     ProcessedList &processed() { return m_processed; }
     HeaderListModel &headerView() { return *m_view; }
-    SearchWindow *searchWindow() { return m_searchWindow.get(); }
+    SearchWindow *searchWindow() { return m_headersPage ? m_headersPage->searchWindow() : nullptr; }
     LoginDialog *loginDialog() { return m_login.get(); }
     AddGroupDialog *addGroupDialog() { return m_addGroup.get(); }
     OptionsDialog *optionsDialog() { return m_options.get(); }
@@ -129,9 +130,8 @@ private:
     void saveHeadersNow();
     void headersSaved();
     void saveHeadersCommand();
-    void bindBatch();
-    void moveBatchRows(std::vector<int> (BatchQueue::*op)(const std::vector<int> &));
-    std::array<std::pair<QTableView *, QVector<int> *>, 3> columnLists();
+    void bindPages();
+    std::array<std::pair<MainWindow::List, QVector<int> *>, 3> columnLists();
     void applyColumnWidths();
     void fitUnsavedColumnsToFirstRows();
     void scanCommand();
@@ -142,7 +142,7 @@ private:
     void applyViewToggles();
     void captureViewToggles();
     void openHelp();
-    void viewTextCommand();
+    void viewTextCommand(const std::vector<int> &rows);
     void showParts(int item);
 
     QString m_cmdLine;
@@ -169,7 +169,10 @@ private:
     std::unique_ptr<SplashWindow> m_splash;
     std::unique_ptr<LogWindow> m_log;
     std::unique_ptr<ExitDialog> m_exit;
-    std::unique_ptr<SearchWindow> m_searchWindow;   // children of the main window: they go first
+    // Children of the main window: they go first.
+    std::unique_ptr<HeadersPage> m_headersPage;
+    std::unique_ptr<BatchPage> m_batchPage;
+    std::unique_ptr<ProcessedPage> m_processedPage;
     std::unique_ptr<LoginDialog> m_login;
     std::unique_ptr<AddGroupDialog> m_addGroup;
     std::unique_ptr<OptionsDialog> m_options;

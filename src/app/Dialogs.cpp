@@ -30,10 +30,10 @@ void Application::buildDialogs()
     MainWindow &w = *m_main;
     Settings &s = m_core->settings;
     m_options = std::make_unique<OptionsDialog>(s, &w);
-    auto *groupRows = new IconProxy(m_main->ImageList1, m_options.get());
+    auto *groupRows = new IconProxy(w.images(), m_options.get());
     groupRows->setSourceModel(m_groups);
     m_options->ListView1->setModel(groupRows);
-    connect(w.cmdOptions, &QPushButton::clicked, this, [this] {
+    connect(&w, &MainWindow::optionsRequested, this, [this] {
         m_options->load();
         m_options->show();
         m_options->raise();
@@ -63,7 +63,7 @@ void Application::buildDialogs()
     // Watch list.
     m_watchWindow = std::make_unique<WatchWindow>(m_watch, &w);
     m_watchWindow->enabled = [this] { return m_core->settings.chkEnableWatch; };
-    connect(w.cmdEditWatch, &QPushButton::clicked, this, [this] {
+    connect(&w, &MainWindow::watchListRequested, this, [this] {
         m_watchWindow->show();
         m_watchWindow->raise();
     });
@@ -78,20 +78,16 @@ void Application::buildDialogs()
 
     m_viewer = &m_engine->viewer;
     m_viewerWindow = std::make_unique<ViewerWindow>(*m_viewer, &w);
-    connect(w.cmdViewArt, &QPushButton::clicked, this, &Application::viewTextCommand);
+    connect(&w, &MainWindow::viewTextRequested, this, &Application::viewTextCommand);
     m_parts = &m_engine->parts;
     m_partsWindow = std::make_unique<PartsWindow>(&w);
-    auto *partRows = new IconProxy(w.ImageList1, m_partsWindow.get());
+    auto *partRows = new IconProxy(w.images(), m_partsWindow.get());
     partRows->setSourceModel(m_parts);
     m_partsWindow->ListView1->setModel(partRows);
-    connect(w.cmdViewParts, &QPushButton::clicked, this, [this, &w] {
-        const std::vector<int> rows = MainWindow::selectedRows(w.ListView2);
+    connect(&w, &MainWindow::viewPartsRequested, this, [this](const std::vector<int> &rows) {
         if (!rows.empty()) showParts(m_view->itemAt(rows.front()));
     });
-    connect(w.cmdViewPartsinBatch, &QPushButton::clicked, this, [this, &w] {
-        const std::vector<int> rows = MainWindow::selectedRows(w.ListView3);
-        if (!rows.empty()) showParts(w.ListView3->model()->index(rows.front(), 0).data(Qt::UserRole).toInt());
-    });
+    connect(&w, &MainWindow::batchPartsRequested, this, &Application::showParts);
     // A double click saves that one part raw, through the viewer; no size limit here.
     connect(m_partsWindow->ListView1, &QTableView::doubleClicked, this, [this](const QModelIndex &i) {
         const int item = m_parts->item();
@@ -111,14 +107,13 @@ void Application::buildDialogs()
     m_preview = &m_engine->preview;
     m_preview->RunAssociated = [this](const QString &p) { return m_decoder->RunAssociated(p); };
     m_previewWindow = std::make_unique<PreviewWindow>(*m_preview, &w);
-    connect(&w, &MainWindow::previewRequested, this, [this, &w] {
-        const std::vector<int> rows = MainWindow::selectedRows(w.ListView2);
+    connect(&w, &MainWindow::previewRequested, this, [this](const std::vector<int> &rows) {
         if (!rows.empty()) m_previewWindow->start(m_view->itemAt(rows.front()));
     });
-    connect(w.ListView2, &QTableView::doubleClicked, this, [this, &w](const QModelIndex &i) {
-        const int item = m_view->itemAt(i.row());
+    connect(&w, &MainWindow::headerActivated, this, [this](int row) {
+        const int item = m_view->itemAt(row);
         if (item < 1 || item > m_store.itemCount()) return;
-        const bool text = i.siblingAtColumn(0).data(IconKeyRole).toString() == QLatin1String("text");
+        const bool text = m_view->index(row, 0).data(IconKeyRole).toString() == QLatin1String("text");
         switch (doubleClickTarget(m_store.item(item).subject.trimmed(), text)) {
         case RowOpens::Preview: m_previewWindow->start(item); break;
         case RowOpens::Viewer:
@@ -130,7 +125,7 @@ void Application::buildDialogs()
 
     m_hostGroups = &m_engine->hostGroups;
     m_hostGroupsWindow = std::make_unique<HostGroupsWindow>(*m_hostGroups, &w);
-    auto *hostRows = new IconProxy(w.ImageList1, m_hostGroupsWindow.get());
+    auto *hostRows = new IconProxy(w.images(), m_hostGroupsWindow.get());
     hostRows->setSourceModel(m_hostGroupsWindow->ListView1->model());
     m_hostGroupsWindow->ListView1->setModel(hostRows);
     connect(m_addGroup->cmdGrM, &QPushButton::clicked, this, [this] {
@@ -142,14 +137,14 @@ void Application::buildDialogs()
     buildAssistant();
 
     m_about = std::make_unique<AboutBox>(&w);
-    connect(w.cmdAbout, &QPushButton::clicked, this, [this] {
+    connect(&w, &MainWindow::aboutRequested, this, [this] {
         m_core->sounds.PlaySound(QStringLiteral("hi.wav"));
         m_about->show();
     });
     auto *f1 = new QShortcut(QKeySequence(Qt::Key_F1), &w);
     f1->setContext(Qt::ApplicationShortcut);
     connect(f1, &QShortcut::activated, this, &Application::openHelp);
-    connect(w.cmdHelp, &QPushButton::clicked, this, &Application::openHelp);
+    connect(&w, &MainWindow::helpRequested, this, &Application::openHelp);
 }
 
 void Application::bindGroupCommands()
@@ -168,9 +163,6 @@ void Application::bindGroupCommands()
         for (int p : positions) rows.push_back(p - 1);
         MainWindow::selectRows(o.ListView1, rows);
     };
-    connect(&g, &NewsgroupTable::groupsChanged, this, [this] {
-        if (stores.fillGroupChooser) stores.fillGroupChooser();
-    });
     connect(m_addGroup->cmdWebSiteNGSearch, &QPushButton::clicked, this,
             [this] { m_decoder->RunAssociated(AddGroupDialog::searchAddress(m_addGroup->Text1->text())); });
     connect(o.cmdAddOne, &QPushButton::clicked, this, [this] {
@@ -282,29 +274,29 @@ void Application::applyOptions()
 void Application::applyViewToggles()
 {
     const Settings &s = m_core->settings;
-    MainWindow &w = *m_main;
-    w.btnsComplete->setChecked(s.togtsComplete);
-    w.btnsText->setChecked(s.togtsText);
-    w.btnsUnknown->setChecked(s.togtsUnknown);
-    w.btnsIncomplete->setChecked(s.togtsIncomplete);
-    w.btnsComplete_bp->setChecked(s.togtsInBatch);
+    MainWindow::ViewFilter f = m_main->viewFilter();
+    f.complete = s.togtsComplete;
+    f.text = s.togtsText;
+    f.unknown = s.togtsUnknown;
+    f.incomplete = s.togtsIncomplete;
+    f.inBatch = s.togtsInBatch;
+    m_main->setViewFilter(f);
 }
 
 void Application::captureViewToggles()
 {
     Settings &s = m_core->settings;
-    const MainWindow &w = *m_main;
-    s.togtsComplete = w.btnsComplete->isChecked();
-    s.togtsText = w.btnsText->isChecked();
-    s.togtsUnknown = w.btnsUnknown->isChecked();
-    s.togtsIncomplete = w.btnsIncomplete->isChecked();
-    s.togtsInBatch = w.btnsComplete_bp->isChecked();
+    const MainWindow::ViewFilter f = m_main->viewFilter();
+    s.togtsComplete = f.complete;
+    s.togtsText = f.text;
+    s.togtsUnknown = f.unknown;
+    s.togtsIncomplete = f.incomplete;
+    s.togtsInBatch = f.inBatch;
 }
 
 // The first selected header's first part, as text.
-void Application::viewTextCommand()
+void Application::viewTextCommand(const std::vector<int> &rows)
 {
-    const std::vector<int> rows = MainWindow::selectedRows(m_main->ListView2);
     if (rows.empty()) return;
     if (m_viewer->requestItem(m_store, m_view->itemAt(rows.front()))) m_viewerWindow->start();
 }

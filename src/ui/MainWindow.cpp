@@ -11,6 +11,8 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QSignalBlocker>
+#include <memory>
 #include <QKeyEvent>
 #include <QStatusBar>
 #include <QStyle>
@@ -125,7 +127,178 @@ MainWindow::MainWindow(AppCore &core, QWidget *parent) : QMainWindow(parent), m_
     });
     connect(&core.ui, &UiState::changed, this, &MainWindow::refreshUi);
     connect(&core.resources, &ResourceMonitor::changed, this, &MainWindow::refreshStats);
+    bindCommands();
     refreshUi();
+}
+
+// Each control says what the user asks for; the rows it acts on are taken at the click.
+void MainWindow::bindCommands()
+{
+    auto says = [this](QPushButton *b, void (MainWindow::*intent)()) { connect(b, &QPushButton::clicked, this, intent); };
+    says(cmdScan, &MainWindow::scanRequested);
+    says(cmdScanStop, &MainWindow::stopScanRequested);
+    says(cmdOptions, &MainWindow::optionsRequested);
+    says(cmdLog, &MainWindow::logRequested);
+    says(cmdEditWatch, &MainWindow::watchListRequested);
+    says(cmdSaveHeaders, &MainWindow::saveHeadersRequested);
+    says(cmdAbout, &MainWindow::aboutRequested);
+    says(cmdHelp, &MainWindow::helpRequested);
+    says(cmdSearchSelect, &MainWindow::findRequested);
+    says(cmdRestore, &MainWindow::restoreRequested);
+    says(cmdBatchDownload, &MainWindow::downloadRequested);
+    says(cmdBatchDownloadStop, &MainWindow::stopDownloadRequested);
+    says(cmdProcClearAll, &MainWindow::clearAllProcessedRequested);
+    auto onRows = [this](QPushButton *b, List l, void (MainWindow::*intent)(const std::vector<int> &)) {
+        connect(b, &QPushButton::clicked, this, [this, l, intent] { emit(this->*intent)(selectedRows(l)); });
+    };
+    onRows(cmdAddtoQue, List::Headers, &MainWindow::addToBatchRequested);
+    onRows(cmdViewArt, List::Headers, &MainWindow::viewTextRequested);
+    onRows(cmdViewParts, List::Headers, &MainWindow::viewPartsRequested);
+    onRows(cmdDelHeaders, List::Headers, &MainWindow::deleteHeadersRequested);
+    onRows(cmdDelete, List::Batch, &MainWindow::batchRemoveRequested);
+    onRows(cmdProcClearSels, List::Processed, &MainWindow::clearProcessedRequested);
+    connect(mnuHvmPreview, &QAction::triggered, this, [this] { emit previewRequested(selectedRows(List::Headers)); });
+    const std::pair<QPushButton *, BatchMove> moves[] = {
+        {cmdMoveToTop, BatchMove::ToTop}, {cmdUP, BatchMove::Up}, {cmdDN, BatchMove::Down}, {cmdbatchMoveToBottom, BatchMove::ToBottom}};
+    for (auto [b, how] : moves)
+        connect(b, &QPushButton::clicked, this, [this, how = how] { emit batchMoveRequested(how, selectedRows(List::Batch)); });
+    connect(cmdViewPartsinBatch, &QPushButton::clicked, this, [this] {
+        const std::vector<int> items = selectedBatchItems();
+        if (!items.empty()) emit batchPartsRequested(items.front());
+    });
+    for (QAction *a : {btnsComplete, btnsText, btnsUnknown, btnsIncomplete, btnsComplete_bp, btnsNew})
+        connect(a, &QAction::toggled, this, [this] { emit viewFilterChanged(viewFilter()); });
+    connect(cboVG, &QComboBox::currentIndexChanged, this, [this](int i) {
+        if (i >= 0) emit groupChosen(i, cboVG->itemText(i));
+    });
+    connect(ListView2, &QTableView::doubleClicked, this, [this](const QModelIndex &i) { emit headerActivated(i.row()); });
+    connect(ListView4, &QTableView::doubleClicked, this, [this](const QModelIndex &i) { emit processedActivated(i.row()); });
+    connect(ListView2->horizontalHeader(), &QHeaderView::sectionClicked, this, &MainWindow::headerColumnClicked);
+    connect(ListView3->horizontalHeader(), &QHeaderView::sectionClicked, this, &MainWindow::batchColumnClicked);
+    connect(ListView4->horizontalHeader(), &QHeaderView::sectionClicked, this, &MainWindow::processedColumnClicked);
+    cmdRestore->setEnabled(false);
+    lblTotalBatchTime->hide();
+    lblCurrentFileTime->hide();
+}
+
+QTableView *MainWindow::list(List l) const
+{
+    switch (l) {
+    case List::Headers: return ListView2;
+    case List::Batch: return ListView3;
+    case List::Processed: break;
+    }
+    return ListView4;
+}
+
+int MainWindow::currentPage() const { return TabStrip1->currentIndex() + 1; }
+
+std::vector<int> MainWindow::selectedRows(List l) const { return selectedRows(list(l)); }
+
+void MainWindow::selectRows(List l, const std::vector<int> &rows) { selectRows(list(l), rows); }
+
+std::vector<int> MainWindow::selectedBatchItems() const
+{
+    std::vector<int> items;
+    for (int r : selectedRows(List::Batch)) items.push_back(ListView3->model()->index(r, 0).data(Qt::UserRole).toInt());
+    return items;
+}
+
+QVector<int> MainWindow::columnWidths(List l) const
+{
+    QTableView *v = list(l);
+    QVector<int> w;
+    for (int c = 0; v->model() && c < v->model()->columnCount(); ++c) w << v->columnWidth(c);
+    return w;
+}
+
+void MainWindow::setColumnWidths(List l, const QVector<int> &widths)
+{
+    QTableView *v = list(l);
+    for (int c = 0; c < widths.size() && v->model() && c < v->model()->columnCount(); ++c) v->setColumnWidth(c, widths[c]);
+}
+
+// The stored default widths are too narrow for today's fonts: a list whose widths were
+// never saved is fitted to its contents once its first rows arrive.
+void MainWindow::fitColumnsOnFirstRows(List l, const QVector<int> &floors)
+{
+    constexpr int kFitRows = 20;
+    QTableView *view = list(l);
+    QAbstractItemModel *m = view->model();
+    if (!m) return;
+    auto conns = std::make_shared<std::vector<QMetaObject::Connection>>();
+    auto fit = [view, floors, conns] {
+        if (view->model()->rowCount() == 0) return;
+        for (const QMetaObject::Connection &c : *conns) QObject::disconnect(c);
+        // The first rows only: measuring every text of a long list takes seconds.
+        view->horizontalHeader()->setResizeContentsPrecision(kFitRows);
+        view->resizeColumnsToContents();
+        for (int c = 0; c < view->model()->columnCount(); ++c) {
+            const int floor = c < floors.size() ? floors[c] : 0;
+            view->setColumnWidth(c, std::clamp(view->columnWidth(c), floor, std::max(floor, 480)));
+        }
+    };
+    conns->push_back(connect(m, &QAbstractItemModel::rowsInserted, this, fit, Qt::QueuedConnection));
+    conns->push_back(connect(m, &QAbstractItemModel::modelReset, this, fit, Qt::QueuedConnection));
+    conns->push_back(connect(m, &QAbstractItemModel::layoutChanged, this, fit, Qt::QueuedConnection));
+}
+
+void MainWindow::setCounters(const QString &read, const QString &items)
+{
+    lblMCount->setText(read);
+    lblICount->setText(items);
+}
+
+void MainWindow::setViewCounter(const QString &text) { lblViewFilter->setText(text); }
+
+void MainWindow::setBatchSize(const QString &text) { lblTotalBatchSize->setText(text); }
+
+void MainWindow::setEtas(const QString &batch, const QString &file)
+{
+    // No known rate, no estimate: the labels are hidden rather than showing their captions.
+    lblTotalBatchTime->setText(batch);
+    lblTotalBatchTime->setVisible(!batch.isEmpty());
+    lblCurrentFileTime->setText(file);
+    lblCurrentFileTime->setVisible(!file.isEmpty());
+}
+
+void MainWindow::setRestoreEnabled(bool on) { cmdRestore->setEnabled(on); }
+
+void MainWindow::setSaveEnabled(bool on) { cmdSaveHeaders->setEnabled(on); }
+
+void MainWindow::setGroupChoices(const QStringList &groups)
+{
+    const QSignalBlocker quiet(cboVG);
+    cboVG->clear();
+    cboVG->addItem(QStringLiteral("All Newsgroups"));
+    cboVG->addItem(QStringLiteral("no group (Display Disable)"));
+    cboVG->addItems(groups);
+    cboVG->setCurrentIndex(0);
+}
+
+void MainWindow::showAllGroupsQuietly()
+{
+    const QSignalBlocker quiet(cboVG);
+    cboVG->setCurrentIndex(0);
+}
+
+MainWindow::ViewFilter MainWindow::viewFilter() const
+{
+    return {btnsComplete->isChecked(),   btnsText->isChecked(),        btnsUnknown->isChecked(),
+            btnsIncomplete->isChecked(), btnsComplete_bp->isChecked(), btnsNew->isChecked()};
+}
+
+void MainWindow::setViewFilter(const ViewFilter &f)
+{
+    const std::pair<QAction *, bool> states[] = {{btnsComplete, f.complete},     {btnsText, f.text},       {btnsUnknown, f.unknown},
+                                                 {btnsIncomplete, f.incomplete}, {btnsComplete_bp, f.inBatch}, {btnsNew, f.newOnly}};
+    bool changed = false;
+    for (auto [a, on] : states) {
+        changed = changed || a->isChecked() != on;
+        const QSignalBlocker quiet(a);
+        a->setChecked(on);
+    }
+    if (changed) emit viewFilterChanged(viewFilter());
 }
 
 QWidget *MainWindow::buildHeadersPage()
@@ -189,7 +362,6 @@ QWidget *MainWindow::buildHeadersPage()
     menuEntry(mnuHvm, mnuHvmViewParts, "mnuHvmViewParts", "View Parts", cmdViewParts);
     mnuHvmPreview = mnuHvm->addAction(QStringLiteral("Preview"));
     mnuHvmPreview->setObjectName(QStringLiteral("mnuHvmPreview"));
-    connect(mnuHvmPreview, &QAction::triggered, this, &MainWindow::previewRequested);
     menuEntry(mnuHvm, mnuHvmDelete, "mnuHvmDelete", "Delete", cmdDelHeaders);
     popupOver(ListView2, mnuHvm);
     return page;
@@ -273,11 +445,11 @@ void MainWindow::selectPage(int tab)
 
 void MainWindow::applyImages()
 {
-    for (QTableView *v : {ListView2, ListView3, ListView4}) v->setIconSize(QSize(ImageList1.imageWidth, ImageList1.imageHeight));
+    for (QTableView *v : {ListView2, ListView3, ListView4}) v->setIconSize(QSize(m_images.imageWidth, m_images.imageHeight));
     const std::pair<QAction *, const char *> buttons[] = {{btnsComplete, "complete"},      {btnsText, "text"},
                                                           {btnsUnknown, "unknown"},        {btnsIncomplete, "incomplete"},
                                                           {btnsComplete_bp, "iteminbatch"}, {btnsNew, "new"}};
-    for (auto [a, key] : buttons) a->setIcon(ImageList1.icon(QLatin1String(key)));
+    for (auto [a, key] : buttons) a->setIcon(m_images.icon(QLatin1String(key)));
     for (QTableView *v : {ListView2, ListView3, ListView4}) v->viewport()->update();
 }
 
@@ -286,7 +458,7 @@ void MainWindow::setListModels(QAbstractItemModel *headers, QAbstractItemModel *
     QTableView *views[] = {ListView2, ListView3, ListView4};
     QAbstractItemModel *models[] = {headers, batch, processed};
     for (int i = 0; i < 3; ++i) {
-        m_proxies[size_t(i)] = new IconProxy(ImageList1, this);
+        m_proxies[size_t(i)] = new IconProxy(m_images, this);
         m_proxies[size_t(i)]->setSourceModel(models[i]);
         views[i]->setModel(m_proxies[size_t(i)]);
     }
@@ -325,7 +497,7 @@ void MainWindow::popupOver(QTableView *list, QMenu *menu)
 bool MainWindow::eventFilter(QObject *o, QEvent *e)
 {
     if (o == imgTestx && e->type() == QEvent::MouseButtonRelease) {
-        emit statusLightClicked();
+        emit downloadRequested();
         return true;
     }
     if (e->type() == QEvent::KeyPress && o == ListView2) {
@@ -338,7 +510,7 @@ bool MainWindow::eventFilter(QObject *o, QEvent *e)
         else if (ctrl && k->key() == Qt::Key_F) cmdSearchSelect->click();
         else if (ctrl && k->key() == Qt::Key_V) cmdViewArt->click();
         else if (ctrl && k->key() == Qt::Key_P) cmdViewParts->click();
-        else if (ctrl && k->key() == Qt::Key_R) emit previewRequested();
+        else if (ctrl && k->key() == Qt::Key_R) emit previewRequested(selectedRows(List::Headers));
         else return QMainWindow::eventFilter(o, e);
         return true;
     }
@@ -377,7 +549,7 @@ void MainWindow::dropEvent(QDropEvent *e)
     emit nzbFilesDropped(files);
 }
 
-std::vector<int> MainWindow::selectedRows(QTableView *v)
+std::vector<int> MainWindow::selectedRows(const QTableView *v)
 {
     std::vector<int> rows;
     if (!v->selectionModel()) return rows;

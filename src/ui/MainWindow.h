@@ -19,66 +19,96 @@ namespace vt {
 class AppCore;
 
 // frmMain: three pages (headers, batch, processed) under a tab strip, the commands that
-// are always visible, the status line and the resource lines.
+// are always visible, the status line and the resource lines. It shows what it is given
+// and says what the user asks for (its signals); its widgets are its own. Tests reach
+// them by object name, as the Parts name them.
 class MainWindow : public QMainWindow {
     Q_OBJECT
 public:
     MainWindow(AppCore &core, QWidget *parent = nullptr);
 
-    // The File menu: NZB files in and out.
-    QMenu *mnuFile;
-    QAction *mnuFileImportNzb, *mnuFileExportNzb;
+    enum class List { Headers, Batch, Processed };
+    enum class BatchMove { ToTop, Up, Down, ToBottom };
+    // Which kinds of items the header list shows.
+    struct ViewFilter {
+        bool complete = true, text = true, unknown = true, incomplete = true, inBatch = true, newOnly = false;
+    };
 
-    // Always visible.
-    QPushButton *cmdScan, *cmdScanStop, *cmdOptions, *cmdLog, *cmdEditWatch, *cmdSaveHeaders, *cmdAbout, *cmdHelp;
-    QLabel *lblCapX;
-    std::array<QLabel *, 5> lblStats{};
-    QTabBar *TabStrip1;
-    std::array<QWidget *, 3> Frame1{};
-    std::array<QProgressBar *, 4> progress{};   // ProgressBar1..4
-
-    // Page "Headers".
-    QTableView *ListView2;
-    QLabel *lblViewFilter, *lblICount, *lblMCount;
-    QComboBox *cboVG;
-    QToolBar *Toolbar1;
-    QAction *btnsComplete, *btnsText, *btnsUnknown, *btnsIncomplete, *btnsComplete_bp, *btnsNew;
-    QPushButton *cmdAddtoQue, *cmdViewArt, *cmdViewParts, *cmdSearchSelect, *cmdDelHeaders, *cmdRestore;
-    QMenu *mnuHvm;
-    QAction *mnuHvmAddToBatch, *mnuHvmViewText, *mnuHvmViewParts, *mnuHvmPreview, *mnuHvmDelete;
-
-    // Page "Batch".
-    QTableView *ListView3;
-    QPushButton *cmdBatchDownload, *cmdBatchDownloadStop, *cmdDelete, *cmdUP, *cmdDN, *cmdMoveToTop, *cmdbatchMoveToBottom,
-        *cmdViewPartsinBatch;
-    QMenu *mnuBV;
-    QAction *mnuBVRemove, *mnuBVMoveToTop, *mnuBVMoveUp, *mnuBVMoveDown, *mnuBVViewParts;
-    QLabel *lblTotalBatchSize, *lblTotalBatchTime, *lblCurrentFileTime;
-    QLabel *imgTestx;
-
-    // Page "Processed".
-    QTableView *ListView4;
-    QPushButton *cmdProcClearSels, *cmdProcClearAll;
-
-    ImageList ImageList1;
+    ImageList &images() { return m_images; }
     // Attaches the image list to the three lists and the toolbar (after the skin loaded).
     void applyImages();
     void setListModels(QAbstractItemModel *headers, QAbstractItemModel *batch, QAbstractItemModel *processed);
-    // 0-based rows selected in a view, top to bottom.
-    static std::vector<int> selectedRows(QTableView *v);
+    void selectPage(int tab);   // 1..3
+    int currentPage() const;    // 1..3
+
+    // 0-based rows selected in a list, top to bottom; the batch's also as items.
+    std::vector<int> selectedRows(List l) const;
+    std::vector<int> selectedBatchItems() const;
+    void selectRows(List l, const std::vector<int> &rows);
+    QVector<int> columnWidths(List l) const;
+    void setColumnWidths(List l, const QVector<int> &widths);
+    // Fits the columns to the first rows once they arrive, no narrower than floors.
+    void fitColumnsOnFirstRows(List l, const QVector<int> &floors);
+
+    void setCounters(const QString &read, const QString &items);
+    void setViewCounter(const QString &text);
+    void setBatchSize(const QString &text);
+    // Empty: the estimate is hidden.
+    void setEtas(const QString &batch, const QString &file);
+    void setRestoreEnabled(bool on);
+    void setSaveEnabled(bool on);
+    // The group chooser: all groups, the display switched off, then each group; quietly
+    // back to all groups.
+    void setGroupChoices(const QStringList &groups);
+    void showAllGroupsQuietly();
+    ViewFilter viewFilter() const;
+    void setViewFilter(const ViewFilter &f);
+
+    // Rows of a list whose settings widget is not this window (options, watch list).
+    static std::vector<int> selectedRows(const QTableView *v);
     static void selectRows(QTableView *v, const std::vector<int> &rows);
     // The .nzb files among dropped URLs.
     static QStringList nzbFilesIn(const QMimeData *data);
-    void selectPage(int tab);   // 1..3
 
 signals:
     void closeRequested();
-    void statusLightClicked();
-    void previewRequested();   // mnuHvmPreview, Ctrl+R
     void activated();
+    // Always-visible commands.
+    void scanRequested();
+    void stopScanRequested();
+    void optionsRequested();
+    void logRequested();
+    void watchListRequested();
+    void saveHeadersRequested();
+    void aboutRequested();
+    void helpRequested();
     void importNzbRequested();
     void exportNzbRequested();
     void nzbFilesDropped(const QStringList &paths);
+    // Headers page; rows are the header list's, 0-based.
+    void addToBatchRequested(const std::vector<int> &rows);
+    void viewTextRequested(const std::vector<int> &rows);
+    void viewPartsRequested(const std::vector<int> &rows);
+    void previewRequested(const std::vector<int> &rows);   // mnuHvmPreview, Ctrl+R
+    void headerActivated(int row);                         // double click
+    void findRequested();
+    void deleteHeadersRequested(const std::vector<int> &rows);
+    void restoreRequested();
+    void viewFilterChanged(const vt::MainWindow::ViewFilter &f);
+    void groupChosen(int index, const QString &text);   // 0 all, 1 display off, then groups
+    void headerColumnClicked(int column);
+    // Batch page.
+    void downloadRequested();   // the button, or a click on the status light
+    void stopDownloadRequested();
+    void batchMoveRequested(vt::MainWindow::BatchMove how, const std::vector<int> &rows);
+    void batchRemoveRequested(const std::vector<int> &rows);
+    void batchPartsRequested(int item);
+    void batchColumnClicked(int column);
+    // Processed page.
+    void clearProcessedRequested(const std::vector<int> &rows);
+    void clearAllProcessedRequested();
+    void processedActivated(int row);
+    void processedColumnClicked(int column);
 
 protected:
     void closeEvent(QCloseEvent *e) override;
@@ -94,13 +124,45 @@ private:
     QWidget *buildBatchPage();
     QWidget *buildProcessedPage();
     QTableView *addList(QVBoxLayout *lay, const char *name);
+    QTableView *list(List l) const;
     void menuEntry(QMenu *menu, QAction *&a, const char *name, const char *text, QPushButton *runs);
     void popupOver(QTableView *list, QMenu *menu);
+    void bindCommands();
     void refreshUi();
     void refreshStats();
     AppCore &m_core;
     QString m_title;
+    ImageList m_images;
     std::array<IconProxy *, 3> m_proxies{};
+
+    QMenu *mnuFile;
+    QAction *mnuFileImportNzb, *mnuFileExportNzb;
+    QPushButton *cmdScan, *cmdScanStop, *cmdOptions, *cmdLog, *cmdEditWatch, *cmdSaveHeaders, *cmdAbout, *cmdHelp;
+    QLabel *lblCapX;
+    std::array<QLabel *, 5> lblStats{};
+    QTabBar *TabStrip1;
+    std::array<QWidget *, 3> Frame1{};
+    std::array<QProgressBar *, 4> progress{};   // ProgressBar1..4
+    // Page "Headers".
+    QTableView *ListView2;
+    QLabel *lblViewFilter, *lblICount, *lblMCount;
+    QComboBox *cboVG;
+    QToolBar *Toolbar1;
+    QAction *btnsComplete, *btnsText, *btnsUnknown, *btnsIncomplete, *btnsComplete_bp, *btnsNew;
+    QPushButton *cmdAddtoQue, *cmdViewArt, *cmdViewParts, *cmdSearchSelect, *cmdDelHeaders, *cmdRestore;
+    QMenu *mnuHvm;
+    QAction *mnuHvmAddToBatch, *mnuHvmViewText, *mnuHvmViewParts, *mnuHvmPreview, *mnuHvmDelete;
+    // Page "Batch".
+    QTableView *ListView3;
+    QPushButton *cmdBatchDownload, *cmdBatchDownloadStop, *cmdDelete, *cmdUP, *cmdDN, *cmdMoveToTop, *cmdbatchMoveToBottom,
+        *cmdViewPartsinBatch;
+    QMenu *mnuBV;
+    QAction *mnuBVRemove, *mnuBVMoveToTop, *mnuBVMoveUp, *mnuBVMoveDown, *mnuBVViewParts;
+    QLabel *lblTotalBatchSize, *lblTotalBatchTime, *lblCurrentFileTime;
+    QLabel *imgTestx;
+    // Page "Processed".
+    QTableView *ListView4;
+    QPushButton *cmdProcClearSels, *cmdProcClearAll;
 };
 
 } // namespace vt

@@ -2,6 +2,7 @@
 // The program with its windows (offscreen) over a fresh application folder. By default the
 // stores record their calls instead of reading files; realStores keeps the real ones.
 #include "app/Application.h"
+#include "ui/Named.h"
 #include "core/IniFile.h"
 #include "core/Prompter.h"
 #include <QFile>

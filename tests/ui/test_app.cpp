@@ -41,7 +41,7 @@ TEST(Application, StartupOrderThenPlainShutdown)
     EXPECT_EQ(a.calls, QStringList({"loadWatch", "loadSkin", "loadFavs", "loadHeaders", "fillGroupChooser"}));
     EXPECT_FALSE(a.app->splash()->isVisible());
     EXPECT_TRUE(a.app->mainWindow()->isVisible());
-    EXPECT_TRUE(a.app->mainWindow()->lblStats[0]->text().endsWith("MB free (download)"));
+    EXPECT_TRUE(child<QLabel>(*a.app->mainWindow(), "lblStats0")->text().endsWith("MB free (download)"));
     EXPECT_EQ(a.app->core().settings.News_Host, "news.example");
 
     a.app->core().settings.sldXOVER = 777;   // changed in the options: written back at exit
@@ -152,31 +152,31 @@ TEST(Application, HeadersAndBatchSurviveARestart)
     }
     b.app->start();
     EXPECT_TRUE(b.app->splash()->shownTexts.contains("Loading Headers"));
-    EXPECT_EQ(b.app->mainWindow()->lblMCount->text(), "Read: 6");
-    EXPECT_EQ(b.app->mainWindow()->lblICount->text(), "Items: 3");
+    EXPECT_EQ(child<QLabel>(*b.app->mainWindow(), "lblMCount")->text(), "Read: 6");
+    EXPECT_EQ(child<QLabel>(*b.app->mainWindow(), "lblICount")->text(), "Items: 3");
     EXPECT_EQ(b.app->batch().rows(), (std::vector<int>{3, 1, 2}));
-    EXPECT_EQ(b.app->mainWindow()->ListView2->model()->rowCount(), 3) << "the header list after loading";
+    EXPECT_EQ(child<QTableView>(*b.app->mainWindow(), "ListView2")->model()->rowCount(), 3) << "the header list after loading";
     EXPECT_FALSE(b.app->store().headersDirty);
 
     // Save with nothing changed asks first; No writes nothing.
     QFile::remove(b.dir.path() + "/npending.dat");
     b.prompter.setAnswer(false);
-    b.app->mainWindow()->cmdSaveHeaders->click();
+    child<QPushButton>(*b.app->mainWindow(), "cmdSaveHeaders")->click();
     ASSERT_EQ(b.prompter.questions.size(), 1);
     EXPECT_EQ(b.prompter.questions.first(), "Headers not changed since last save.  Save anyway?");
     EXPECT_FALSE(QFile::exists(b.dir.path() + "/npending.dat"));
     b.prompter.setAnswer(true);
     b.app->groups().addGroup("alt.test");
-    b.app->mainWindow()->cmdSaveHeaders->click();
+    child<QPushButton>(*b.app->mainWindow(), "cmdSaveHeaders")->click();
     // The save runs in steps between turns of the event loop; the button waits for it.
     EXPECT_TRUE(b.app->headerFile().saving());
-    EXPECT_FALSE(b.app->mainWindow()->cmdSaveHeaders->isEnabled());
-    ASSERT_TRUE(test::waitFor([&] { return !b.app->headerFile().saving() && b.app->mainWindow()->cmdSaveHeaders->isEnabled(); }));
+    EXPECT_FALSE(child<QPushButton>(*b.app->mainWindow(), "cmdSaveHeaders")->isEnabled());
+    ASSERT_TRUE(test::waitFor([&] { return !b.app->headerFile().saving() && child<QPushButton>(*b.app->mainWindow(), "cmdSaveHeaders")->isEnabled(); }));
     QFile f(b.dir.path() + "/npending.dat");
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     EXPECT_EQ(f.readAll(), saved) << "the same database and batch, byte for byte";
     EXPECT_TRUE(QFile::exists(b.dir.path() + "/favs.txt"));
-    EXPECT_TRUE(b.app->mainWindow()->cmdSaveHeaders->isEnabled());
+    EXPECT_TRUE(child<QPushButton>(*b.app->mainWindow(), "cmdSaveHeaders")->isEnabled());
     EXPECT_FALSE(b.app->splash()->isVisible());
 }
 
@@ -197,41 +197,41 @@ TEST(Application, BatchListMenuKeysAndButtons)
     }
     auto shown = [&] {
         QString t;
-        for (int r = 0; r < w.ListView3->model()->rowCount(); ++r) t += w.ListView3->model()->index(r, 0).data().toString();
+        for (int r = 0; r < child<QTableView>(w, "ListView3")->model()->rowCount(); ++r) t += child<QTableView>(w, "ListView3")->model()->index(r, 0).data().toString();
         return t;
     };
     ASSERT_EQ(shown(), "ABCDE");
     // Rows 2 and 4 to the top through the list's menu; the moved rows stay selected.
-    w.selectRows(w.ListView3, {1, 3});
-    EXPECT_EQ(w.mnuBV->actions().size(), 5);
-    EXPECT_EQ(w.mnuBVViewParts->text(), "View Parts");
-    w.mnuBVMoveToTop->trigger();
+    w.selectRows(child<QTableView>(w, "ListView3"), {1, 3});
+    EXPECT_EQ(child<QMenu>(w, "mnuBV")->actions().size(), 5);
+    EXPECT_EQ(child<QAction>(w, "mnuBVViewParts")->text(), "View Parts");
+    child<QAction>(w, "mnuBVMoveToTop")->trigger();
     EXPECT_EQ(shown(), "BDACE");
-    EXPECT_EQ(MainWindow::selectedRows(w.ListView3), (std::vector<int>{0, 1}));
-    w.mnuBVMoveDown->trigger();
+    EXPECT_EQ(MainWindow::selectedRows(child<QTableView>(w, "ListView3")), (std::vector<int>{0, 1}));
+    child<QAction>(w, "mnuBVMoveDown")->trigger();
     EXPECT_EQ(shown(), "ABDCE");
     // The Delete key removes the selected rows; with none selected it says so.
     QKeyEvent del(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier);
-    QApplication::sendEvent(w.ListView3, &del);
+    QApplication::sendEvent(child<QTableView>(w, "ListView3"), &del);
     EXPECT_EQ(shown(), "ACE");
-    EXPECT_EQ(w.lblTotalBatchSize->text(), "Total batch size: 3.0KB");
-    w.ListView3->clearSelection();
-    QApplication::sendEvent(w.ListView3, &del);
+    EXPECT_EQ(child<QLabel>(w, "lblTotalBatchSize")->text(), "Total batch size: 3.0KB");
+    child<QTableView>(w, "ListView3")->clearSelection();
+    QApplication::sendEvent(child<QTableView>(w, "ListView3"), &del);
     EXPECT_EQ(a.prompter.messages.value(0), "Nothing selected.");
     EXPECT_EQ(shown(), "ACE");
 
     // The processed list: Delete and "Clear selected" take the selected rows, the other button all.
     ProcessedList &p = a.app->processed();
     for (const char *n : {"x", "y", "z"}) p.add({n, "Decode successful", QString(), true});
-    w.selectRows(w.ListView4, {1});
-    QApplication::sendEvent(w.ListView4, &del);
+    w.selectRows(child<QTableView>(w, "ListView4"), {1});
+    QApplication::sendEvent(child<QTableView>(w, "ListView4"), &del);
     ASSERT_EQ(p.rowCount(), 2);
     EXPECT_EQ(p.entry(1).subject, "z");
-    w.selectRows(w.ListView4, {0});
-    w.cmdProcClearSels->click();
+    w.selectRows(child<QTableView>(w, "ListView4"), {0});
+    child<QPushButton>(w, "cmdProcClearSels")->click();
     ASSERT_EQ(p.rowCount(), 1);
     EXPECT_EQ(p.entry(0).subject, "z");
-    w.cmdProcClearAll->click();
+    child<QPushButton>(w, "cmdProcClearAll")->click();
     EXPECT_EQ(p.rowCount(), 0);
 }
 
@@ -269,14 +269,14 @@ TEST(Application, NzbFilesDroppedImportedAndExportedThroughTheFileMenu)
     EXPECT_EQ(a.app->batch().batchRows(), 2);
     ASSERT_EQ(a.prompter.messages.size(), 1);
     EXPECT_TRUE(a.prompter.messages[0].startsWith("broken.nzb: The NZB file is damaged")) << a.prompter.messages[0].toStdString();
-    EXPECT_EQ(w.lblTotalBatchSize->text(), "Total batch size: 4.0KB");
+    EXPECT_EQ(child<QLabel>(w, "lblTotalBatchSize")->text(), "Total batch size: 4.0KB");
     EXPECT_EQ(a.app->batch().cellText(0, BatchQueue::Newsgroup), "NZB: two files.nzb");
 
     // Export of the batch's selected row, through the File menu's save dialog.
     w.selectPage(2);
-    w.selectRows(w.ListView3, {1});
-    EXPECT_EQ(w.mnuFile->actions().size(), 2);
-    w.mnuFileExportNzb->trigger();
+    w.selectRows(child<QTableView>(w, "ListView3"), {1});
+    EXPECT_EQ(child<QMenu>(w, "mnuFile")->actions().size(), 2);
+    child<QAction>(w, "mnuFileExportNzb")->trigger();
     auto *save = w.findChild<QFileDialog *>();
     ASSERT_NE(save, nullptr);
     ASSERT_TRUE(save->isVisible());
@@ -291,7 +291,7 @@ TEST(Application, NzbFilesDroppedImportedAndExportedThroughTheFileMenu)
     EXPECT_EQ(back.doc.files[0].groups, QStringList{"alt.binaries.x"});
     // The import dialog opens without blocking; nothing selected, nothing imported.
     QApplication::processEvents();
-    w.mnuFileImportNzb->trigger();
+    child<QAction>(w, "mnuFileImportNzb")->trigger();
     QFileDialog *open = nullptr;
     for (QFileDialog *d : w.findChildren<QFileDialog *>())
         if (d->isVisible()) open = d;
@@ -317,60 +317,60 @@ TEST(Application, HeaderListCommandsKeysAndSearch)
         ++s.partsReadTotal;
     }
     a.app->headerView().ViewRefresh(false);
-    QAbstractItemModel *m = w.ListView2->model();
+    QAbstractItemModel *m = child<QTableView>(w, "ListView2")->model();
     ASSERT_EQ(m->rowCount(), 4);
     auto key = [&](int k, Qt::KeyboardModifiers mods = Qt::NoModifier) {
         QKeyEvent e(QEvent::KeyPress, k, mods);
-        QApplication::sendEvent(w.ListView2, &e);
+        QApplication::sendEvent(child<QTableView>(w, "ListView2"), &e);
     };
     // Ctrl+B queues the selected rows in list order; the list shows them as queued.
-    w.selectRows(w.ListView2, {2, 0});
+    w.selectRows(child<QTableView>(w, "ListView2"), {2, 0});
     key(Qt::Key_B, Qt::ControlModifier);
     EXPECT_EQ(a.app->batch().rows(), (std::vector<int>{1, 3}));
     EXPECT_EQ(m->index(0, 0).data(HeaderListModel::IconKeyRole).toString(), "iteminbatch");
 
     // The list's menu runs the same commands.
-    ASSERT_EQ(w.mnuHvm->actions().size(), 5);
-    w.selectRows(w.ListView2, {3});
-    w.mnuHvmAddToBatch->trigger();
+    ASSERT_EQ(child<QMenu>(w, "mnuHvm")->actions().size(), 5);
+    w.selectRows(child<QTableView>(w, "ListView2"), {3});
+    child<QAction>(w, "mnuHvmAddToBatch")->trigger();
     EXPECT_EQ(a.app->batch().rows(), (std::vector<int>{1, 3, 4}));
     a.app->batch().RemoveFromBatch(4, false, false);
 
     // Delete with a selection, then with none (all, after asking), then restore.
-    EXPECT_FALSE(w.cmdRestore->isEnabled());
-    w.selectRows(w.ListView2, {3});
+    EXPECT_FALSE(child<QPushButton>(w, "cmdRestore")->isEnabled());
+    w.selectRows(child<QTableView>(w, "ListView2"), {3});
     key(Qt::Key_Delete);
     EXPECT_EQ(m->rowCount(), 3);
-    EXPECT_TRUE(w.cmdRestore->isEnabled());
-    EXPECT_EQ(w.lblViewFilter->text(), "View Filter: 3 items showing");
-    w.ListView2->clearSelection();
+    EXPECT_TRUE(child<QPushButton>(w, "cmdRestore")->isEnabled());
+    EXPECT_EQ(child<QLabel>(w, "lblViewFilter")->text(), "View Filter: 3 items showing");
+    child<QTableView>(w, "ListView2")->clearSelection();
     a.prompter.setAnswer(true);
-    w.cmdDelHeaders->click();
+    child<QPushButton>(w, "cmdDelHeaders")->click();
     EXPECT_EQ(a.prompter.questions.value(0), "Nothing selected, delete all 4 headers?");
     EXPECT_EQ(m->rowCount(), 0);
-    w.cmdRestore->click();
+    child<QPushButton>(w, "cmdRestore")->click();
     EXPECT_EQ(a.prompter.questions.value(1), "Restore all deleted headers?");
     EXPECT_EQ(m->rowCount(), 4);
-    EXPECT_FALSE(w.cmdRestore->isEnabled());
+    EXPECT_FALSE(child<QPushButton>(w, "cmdRestore")->isEnabled());
     key(Qt::Key_A, Qt::ControlModifier);
-    EXPECT_EQ(MainWindow::selectedRows(w.ListView2).size(), 4u);
+    EXPECT_EQ(MainWindow::selectedRows(child<QTableView>(w, "ListView2")).size(), 4u);
 
     // Ctrl+F opens the search window; a search fills the list, none found says so.
     key(Qt::Key_F, Qt::ControlModifier);
     SearchWindow &f = *a.app->searchWindow();
     EXPECT_TRUE(f.isVisible());
-    w.cboVG->setCurrentIndex(1);   // display off: the search goes back to all groups
+    child<QComboBox>(w, "cboVG")->setCurrentIndex(1);   // display off: the search goes back to all groups
     f.txtSearch->setText("holiday");
     f.cmdSearch->click();
     EXPECT_EQ(m->rowCount(), 2);
-    EXPECT_EQ(w.cboVG->currentIndex(), 0);
+    EXPECT_EQ(child<QComboBox>(w, "cboVG")->currentIndex(), 0);
     f.chkMatchCase->setChecked(true);
     f.cmdSearch->click();
     EXPECT_EQ(m->rowCount(), 1);
     f.txtSearch->setText("nothing like it");
     f.cmdSearch->click();
     EXPECT_EQ(a.prompter.messages.value(0), "No matching headers");
-    EXPECT_EQ(w.lblViewFilter->text(), "View Filter: 0 items showing");
+    EXPECT_EQ(child<QLabel>(w, "lblViewFilter")->text(), "View Filter: 0 items showing");
     f.cmdClose->click();
     EXPECT_FALSE(f.isVisible());
 }
@@ -382,10 +382,10 @@ TEST(Application, ColumnWidthsSurviveARestart)
         App a("[Options]\r\nNews_Host=h\r\n[Batch View Column Sizes]\r\nC2=77\r\n");
         a.app->start();
         MainWindow &w = *a.app->mainWindow();
-        EXPECT_EQ(w.ListView3->columnWidth(1), 77) << "read from the settings file";
-        EXPECT_EQ(w.ListView2->columnWidth(0), 360) << "the default";
-        w.ListView2->setColumnWidth(0, 222);
-        w.ListView4->setColumnWidth(1, 99);
+        EXPECT_EQ(child<QTableView>(w, "ListView3")->columnWidth(1), 77) << "read from the settings file";
+        EXPECT_EQ(child<QTableView>(w, "ListView2")->columnWidth(0), 360) << "the default";
+        child<QTableView>(w, "ListView2")->setColumnWidth(0, 222);
+        child<QTableView>(w, "ListView4")->setColumnWidth(1, 99);
         a.app->mainWindow()->close();
         ASSERT_EQ(a.ended, 1);
         EXPECT_EQ(*a.ini().value("Header View Column Sizes", "C1"), "222");
@@ -396,9 +396,9 @@ TEST(Application, ColumnWidthsSurviveARestart)
     }
     App b(ini);
     b.app->start();
-    EXPECT_EQ(b.app->mainWindow()->ListView2->columnWidth(0), 222);
-    EXPECT_EQ(b.app->mainWindow()->ListView3->columnWidth(1), 77);
-    EXPECT_EQ(b.app->mainWindow()->ListView4->columnWidth(1), 99);
+    EXPECT_EQ(child<QTableView>(*b.app->mainWindow(), "ListView2")->columnWidth(0), 222);
+    EXPECT_EQ(child<QTableView>(*b.app->mainWindow(), "ListView3")->columnWidth(1), 77);
+    EXPECT_EQ(child<QTableView>(*b.app->mainWindow(), "ListView4")->columnWidth(1), 99);
 }
 
 TEST(Application, ScanButtonAndLoginDialog)
@@ -410,16 +410,16 @@ TEST(Application, ScanButtonAndLoginDialog)
     a.app->core().settings.Download_Path.clear();
     a.prompter.setAnswer(true);
     a.calls.clear();
-    w.cmdScan->click();
+    child<QPushButton>(w, "cmdScan")->click();
     EXPECT_EQ(a.prompter.questions.value(0), "Base download path not set.  Do you want to run setup assistant?");
     EXPECT_EQ(a.calls.count("showSetupAssistant"), 1);
     a.prompter.setAnswer(false);
-    w.cmdScan->click();
+    child<QPushButton>(w, "cmdScan")->click();
     EXPECT_EQ(a.prompter.folderPicks.value(0), "Select 'Base Download' Folder");
     EXPECT_FALSE(a.app->loginDialog()->isVisible());
 
     a.app->core().settings.Download_Path = a.dir.path() + "/dl/";
-    w.cmdScan->click();
+    child<QPushButton>(w, "cmdScan")->click();
     LoginDialog &d = *a.app->loginDialog();
     ASSERT_TRUE(d.isVisible());
     EXPECT_EQ(d.txtHost->text(), "news.example");
@@ -451,7 +451,7 @@ TEST(Application, ScanButtonAndLoginDialog)
     ASSERT_EQ(a.app->groups().rows(), 1);
     EXPECT_EQ(a.app->groups().nameByKey(a.app->groups().rowKey(1)), "alt.binaries.new");
     EXPECT_EQ(a.calls, QStringList{"fillGroupChooser"}) << "the chooser follows";
-    w.cmdScan->click();
+    child<QPushButton>(w, "cmdScan")->click();
     d.cmdExit->click();
     EXPECT_FALSE(d.isVisible());
     a.app->mainWindow()->close();
@@ -500,7 +500,7 @@ TEST(LogWindow, Buttons)
     EXPECT_TRUE(w->chkEnableLogging->isChecked());
     a.app->core().LogOp("hello", true);
     EXPECT_EQ(w->List1->model()->rowCount(), 1);
-    EXPECT_EQ(a.app->mainWindow()->lblCapX->text(), "hello");
+    EXPECT_EQ(child<QLabel>(*a.app->mainWindow(), "lblCapX")->text(), "hello");
     w->cmdOpenLog->click();
     EXPECT_EQ(a.prompter.messages.last(), "File does not exist.");
     QString opened;
@@ -594,19 +594,19 @@ TEST(Program, ScansTheTestServerFromTheWindow)
     app.start();
     ASSERT_EQ(app.groups().rows(), 1);
     // No rate known: no estimates, and no captions standing in for them.
-    EXPECT_TRUE(app.mainWindow()->lblCurrentFileTime->isHidden());
-    EXPECT_TRUE(app.mainWindow()->lblTotalBatchTime->isHidden());
-    const int partsWidth = app.mainWindow()->ListView2->columnWidth(1);
-    app.mainWindow()->cmdScan->click();
+    EXPECT_TRUE(child<QLabel>(*app.mainWindow(), "lblCurrentFileTime")->isHidden());
+    EXPECT_TRUE(child<QLabel>(*app.mainWindow(), "lblTotalBatchTime")->isHidden());
+    const int partsWidth = child<QTableView>(*app.mainWindow(), "ListView2")->columnWidth(1);
+    child<QPushButton>(*app.mainWindow(), "cmdScan")->click();
     ASSERT_TRUE(app.loginDialog()->isVisible());
     EXPECT_EQ(app.loginDialog()->txtHost->text(), "127.0.0.1");
     app.loginDialog()->cmdGO->click();
     EXPECT_FALSE(app.loginDialog()->isVisible());
-    ASSERT_TRUE(test::waitFor([&] { return app.mainWindow()->cmdScan->isEnabled() && app.store().itemCount() > 0
+    ASSERT_TRUE(test::waitFor([&] { return child<QPushButton>(*app.mainWindow(), "cmdScan")->isEnabled() && app.store().itemCount() > 0
                                            && app.session().TCP1.state() == 0; }, 20000));
-    EXPECT_EQ(app.mainWindow()->lblMCount->text(), "Read: 150");
+    EXPECT_EQ(child<QLabel>(*app.mainWindow(), "lblMCount")->text(), "Read: 150");
     // No widths saved yet: the columns fit what the first rows hold (not "00..." or "Bob Pos...").
-    QTableView *list = app.mainWindow()->ListView2;
+    QTableView *list = child<QTableView>(*app.mainWindow(), "ListView2");
     ASSERT_TRUE(test::waitFor([&] { return list->columnWidth(1) != partsWidth; }));
     for (int c = 0; c < list->model()->columnCount(); ++c) {
         int widest = 0;
@@ -614,41 +614,41 @@ TEST(Program, ScansTheTestServerFromTheWindow)
             widest = std::max(widest, list->fontMetrics().horizontalAdvance(list->model()->index(r, c).data().toString()));
         EXPECT_GE(list->columnWidth(c), std::min(480, widest)) << "column " << c;
     }
-    EXPECT_TRUE(app.mainWindow()->lblICount->text().startsWith("Items: "));
-    EXPECT_TRUE(app.mainWindow()->lblCapX->text().startsWith("Connection Closed") ||
-                app.mainWindow()->lblCapX->text().startsWith("Scan Complete."));
+    EXPECT_TRUE(child<QLabel>(*app.mainWindow(), "lblICount")->text().startsWith("Items: "));
+    EXPECT_TRUE(child<QLabel>(*app.mainWindow(), "lblCapX")->text().startsWith("Connection Closed") ||
+                child<QLabel>(*app.mainWindow(), "lblCapX")->text().startsWith("Scan Complete."));
     EXPECT_TRUE(app.store().headersDirty);
     // The header list followed the bursts: one row per item not deleted.
     int live = 0;
     for (int i = 1; i <= app.store().itemCount(); ++i) live += !app.store().item(i).deleted;
-    EXPECT_EQ(app.mainWindow()->ListView2->model()->rowCount(), live);
-    EXPECT_EQ(app.mainWindow()->lblViewFilter->text(), "View Filter: " + QString::number(live) + " items showing");
+    EXPECT_EQ(child<QTableView>(*app.mainWindow(), "ListView2")->model()->rowCount(), live);
+    EXPECT_EQ(child<QLabel>(*app.mainWindow(), "lblViewFilter")->text(), "View Filter: " + QString::number(live) + " items showing");
     // The chooser and the toggles choose what the list shows.
     MainWindow &w = *app.mainWindow();
-    ASSERT_EQ(w.cboVG->count(), 3);
-    EXPECT_EQ(w.cboVG->itemText(0), "All Newsgroups");
-    EXPECT_EQ(w.cboVG->itemText(2), "alt.binaries.one");
-    w.cboVG->setCurrentIndex(1);
-    EXPECT_EQ(w.ListView2->model()->rowCount(), 0);
-    w.cboVG->setCurrentIndex(2);
-    EXPECT_EQ(w.ListView2->model()->rowCount(), live);
+    ASSERT_EQ(child<QComboBox>(w, "cboVG")->count(), 3);
+    EXPECT_EQ(child<QComboBox>(w, "cboVG")->itemText(0), "All Newsgroups");
+    EXPECT_EQ(child<QComboBox>(w, "cboVG")->itemText(2), "alt.binaries.one");
+    child<QComboBox>(w, "cboVG")->setCurrentIndex(1);
+    EXPECT_EQ(child<QTableView>(w, "ListView2")->model()->rowCount(), 0);
+    child<QComboBox>(w, "cboVG")->setCurrentIndex(2);
+    EXPECT_EQ(child<QTableView>(w, "ListView2")->model()->rowCount(), live);
     int complete = 0;
     for (int i = 1; i <= app.store().itemCount(); ++i)
         complete += !app.store().item(i).deleted && app.store().itemState(i) == ItemState::Complete;
     ASSERT_GT(complete, 0);
-    w.btnsComplete->trigger();
-    EXPECT_EQ(w.ListView2->model()->rowCount(), live - complete);
-    w.btnsComplete->trigger();
-    EXPECT_EQ(w.ListView2->model()->rowCount(), live);
+    child<QAction>(w, "btnsComplete")->trigger();
+    EXPECT_EQ(child<QTableView>(w, "ListView2")->model()->rowCount(), live - complete);
+    child<QAction>(w, "btnsComplete")->trigger();
+    EXPECT_EQ(child<QTableView>(w, "ListView2")->model()->rowCount(), live);
     // The server dropped the group's old articles: the expired rows leave the list of all
     // groups at once.
-    w.cboVG->setCurrentIndex(0);
-    ASSERT_EQ(w.ListView2->model()->rowCount(), live);
+    child<QComboBox>(w, "cboVG")->setCurrentIndex(0);
+    ASSERT_EQ(child<QTableView>(w, "ListView2")->model()->rowCount(), live);
     app.scan().AutoExpire(quint8(app.groups().rowKey(1)), 1100);
-    EXPECT_LT(w.ListView2->model()->rowCount(), live);
+    EXPECT_LT(child<QTableView>(w, "ListView2")->model()->rowCount(), live);
     int left = 0;
     for (int i = 1; i <= app.store().itemCount(); ++i) left += !app.store().item(i).deleted;
-    EXPECT_EQ(w.ListView2->model()->rowCount(), left);
+    EXPECT_EQ(child<QTableView>(w, "ListView2")->model()->rowCount(), left);
     // Unsaved headers: the exit dialog; leave without saving.
     app.mainWindow()->close();
     ASSERT_TRUE(app.exitDialog()->isVisible());
@@ -675,7 +675,7 @@ TEST(Program, SaveDuringAScanLoadsBackWhole)
     app.start();
     app.session().connectForScan();
     ASSERT_TRUE(test::waitFor([&] { return app.store().itemCount() > 0; }, 20000));
-    app.mainWindow()->cmdSaveHeaders->click();
+    child<QPushButton>(*app.mainWindow(), "cmdSaveHeaders")->click();
     EXPECT_TRUE(app.session().scanInProgress) << "saved while the scan runs";
     ASSERT_TRUE(test::waitFor([&] { return !app.headerFile().saving(); }, 20000));
     ASSERT_TRUE(test::waitFor([&] { return !app.session().scanInProgress && app.session().TCP1.state() == 0; }, 60000));

@@ -114,21 +114,21 @@ TEST(Skin, TheWindowShowsTheIcons)
     a.app->start();
     MainWindow &w = *a.app->mainWindow();
     EXPECT_EQ(a.prompter.messages.filter("Error in load_default_skin:").size(), 1);
-    EXPECT_TRUE(w.btnsUnknown->icon().isNull()) << "its key is missing";
-    for (QAction *b : {w.btnsComplete, w.btnsText, w.btnsIncomplete, w.btnsComplete_bp, w.btnsNew}) EXPECT_FALSE(b->icon().isNull());
-    EXPECT_EQ(w.btnsText->toolTip(), "Toggle view status (Text)");
+    EXPECT_TRUE(child<QAction>(w, "btnsUnknown")->icon().isNull()) << "its key is missing";
+    for (QAction *b : {child<QAction>(w, "btnsComplete"), child<QAction>(w, "btnsText"), child<QAction>(w, "btnsIncomplete"), child<QAction>(w, "btnsComplete_bp"), child<QAction>(w, "btnsNew")}) EXPECT_FALSE(b->icon().isNull());
+    EXPECT_EQ(child<QAction>(w, "btnsText")->toolTip(), "Toggle view status (Text)");
     // Rows carry the icon of their status; the batch rows carry image 5.
     a.app->store().appendLoadedItem(item("Note [1/1]", 1));
     a.app->headerView().ViewRefresh(false);
     a.app->batch().AddToBatch(1);
-    const QVariant headerIcon = w.ListView2->model()->index(0, 0).data(Qt::DecorationRole);
+    const QVariant headerIcon = child<QTableView>(w, "ListView2")->model()->index(0, 0).data(Qt::DecorationRole);
     ASSERT_TRUE(headerIcon.canConvert<QIcon>());
-    EXPECT_EQ(centre(headerIcon.value<QIcon>()), centre(w.ImageList1.icon("iteminbatch")));
+    EXPECT_EQ(centre(headerIcon.value<QIcon>()), centre(w.images().icon("iteminbatch")));
     // Rows ask by key, so a failed skin file that moved the positions does not change them.
-    EXPECT_EQ(w.ImageList1.keyAt(5), "proc_true");
-    EXPECT_EQ(centre(w.ListView3->model()->index(0, 0).data(Qt::DecorationRole).value<QIcon>()),
-              centre(w.ImageList1.icon("iteminbatch")));
-    EXPECT_FALSE(w.ListView3->model()->index(0, 1).data(Qt::DecorationRole).isValid()) << "only the first column";
+    EXPECT_EQ(w.images().keyAt(5), "proc_true");
+    EXPECT_EQ(centre(child<QTableView>(w, "ListView3")->model()->index(0, 0).data(Qt::DecorationRole).value<QIcon>()),
+              centre(w.images().icon("iteminbatch")));
+    EXPECT_FALSE(child<QTableView>(w, "ListView3")->model()->index(0, 1).data(Qt::DecorationRole).isValid()) << "only the first column";
 }
 
 TEST(MainWindow, PagesCommandsAboutAndHelp)
@@ -141,26 +141,26 @@ TEST(MainWindow, PagesCommandsAboutAndHelp)
     a.app->core().sounds.setBackend([](const QString &) {});
     a.app->start();
     MainWindow &w = *a.app->mainWindow();
-    EXPECT_EQ(w.lblCapX->text(), "Vantrel ready, press SCAN to start");
-    ASSERT_EQ(w.TabStrip1->count(), 3);
-    EXPECT_EQ(w.TabStrip1->tabText(1), "Batch");
-    EXPECT_TRUE(w.Frame1[0]->isVisible());
-    EXPECT_FALSE(w.Frame1[1]->isVisible());
-    w.TabStrip1->setCurrentIndex(2);
-    EXPECT_TRUE(w.Frame1[2]->isVisible());
-    EXPECT_FALSE(w.Frame1[0]->isVisible());
-    EXPECT_TRUE(w.cmdScan->isVisible()) << "the commands above the pages stay";
-    w.TabStrip1->setCurrentIndex(1);
-    EXPECT_TRUE(w.ListView3->isVisible());
-    EXPECT_EQ(w.cmdbatchMoveToBottom->text(), "Move to Botto&m");
-    EXPECT_EQ(w.cmdBatchDownloadStop->toolTip(), "Abort Download");
-    EXPECT_EQ(w.lblTotalBatchTime->text(), "Entire Batch ETA");
+    EXPECT_EQ(child<QLabel>(w, "lblCapX")->text(), "Vantrel ready, press SCAN to start");
+    ASSERT_EQ(child<QTabBar>(w, "TabStrip1")->count(), 3);
+    EXPECT_EQ(child<QTabBar>(w, "TabStrip1")->tabText(1), "Batch");
+    EXPECT_TRUE(child<QWidget>(w, "Frame1_0")->isVisible());
+    EXPECT_FALSE(child<QWidget>(w, "Frame1_1")->isVisible());
+    child<QTabBar>(w, "TabStrip1")->setCurrentIndex(2);
+    EXPECT_TRUE(child<QWidget>(w, "Frame1_2")->isVisible());
+    EXPECT_FALSE(child<QWidget>(w, "Frame1_0")->isVisible());
+    EXPECT_TRUE(child<QPushButton>(w, "cmdScan")->isVisible()) << "the commands above the pages stay";
+    child<QTabBar>(w, "TabStrip1")->setCurrentIndex(1);
+    EXPECT_TRUE(child<QTableView>(w, "ListView3")->isVisible());
+    EXPECT_EQ(child<QPushButton>(w, "cmdbatchMoveToBottom")->text(), "Move to Botto&m");
+    EXPECT_EQ(child<QPushButton>(w, "cmdBatchDownloadStop")->toolTip(), "Abort Download");
+    EXPECT_EQ(child<QLabel>(w, "lblTotalBatchTime")->text(), "Entire Batch ETA");
 
     // The status light starts the download check.
-    QTest::mouseClick(w.imgTestx, Qt::LeftButton);
+    QTest::mouseClick(child<QLabel>(w, "imgTestx"), Qt::LeftButton);
     EXPECT_EQ(a.prompter.messages.value(0), "Warning, nothing in batch que!");
 
-    w.cmdAbout->click();
+    child<QPushButton>(w, "cmdAbout")->click();
     ASSERT_TRUE(a.app->aboutBox()->isVisible());
     EXPECT_TRUE(a.app->aboutBox()->lblVersion->text().startsWith("Version "));
     EXPECT_TRUE(a.app->core().sounds.played().contains("hi.wav"));
@@ -175,14 +175,14 @@ TEST(MainWindow, PagesCommandsAboutAndHelp)
     };
     const QString help = a.dir.path() + "/VANTREL.html";
     if (!QFile::exists(QCoreApplication::applicationDirPath() + "/VANTREL.html")) {
-        w.cmdHelp->click();
+        child<QPushButton>(w, "cmdHelp")->click();
         EXPECT_EQ(a.prompter.messages.last(), "Help file not found: " + help);
     }
     QFile f(help);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.write("<html></html>");
     f.close();
-    w.cmdHelp->click();
+    child<QPushButton>(w, "cmdHelp")->click();
     EXPECT_EQ(opened, QStringList{help});
 }
 
@@ -191,7 +191,7 @@ TEST(Options, SlidersChecksAndTheirEffects)
     App a("[Options]\r\nNews_Host=h\r\nDownload_Path=DL\r\nRescan_Time=500\r\nsldXOVER=250\r\n");
     a.app->start();
     MainWindow &w = *a.app->mainWindow();
-    w.cmdOptions->click();
+    child<QPushButton>(w, "cmdOptions")->click();
     OptionsDialog &o = *a.app->optionsDialog();
     ASSERT_TRUE(o.isVisible());
     EXPECT_EQ(o.pages->tabText(0), "Newsgroups");
@@ -221,7 +221,7 @@ TEST(Options, SlidersChecksAndTheirEffects)
     EXPECT_TRUE(a.app->core().sounds.enabled);
     o.chkDisableStats->click();
     EXPECT_FALSE(a.app->core().resources.visible());
-    EXPECT_FALSE(w.lblStats[0]->isVisible());
+    EXPECT_FALSE(child<QLabel>(w, "lblStats0")->isVisible());
     o.chkAutoExpire->click();
     o.cmdClose->click();
     EXPECT_FALSE(o.isVisible());
@@ -251,7 +251,7 @@ TEST(Options, NewsgroupCommands)
     st.appendLoadedItem(item("In three A", 3));
     st.appendLoadedItem(item("In three B", 3));
     a.app->headerView().ViewRefresh(false);
-    w.cmdOptions->click();
+    child<QPushButton>(w, "cmdOptions")->click();
     OptionsDialog &o = *a.app->optionsDialog();
     EXPECT_EQ(o.ListView1->model()->rowCount(), 4);
     EXPECT_EQ(o.ListView1->model()->headerData(0, Qt::Horizontal).toString(), "Newsgroup Name");
@@ -273,7 +273,7 @@ TEST(Options, NewsgroupCommands)
     selectListRows(o.ListView1, {3});
     o.cmdMoveToTop->click();
     EXPECT_EQ(groupNames(g), QStringList({"a.three", "a.one", "a.four", "a.two"}));
-    EXPECT_EQ(w.cboVG->itemText(2), "a.three") << "the chooser follows the scan order";
+    EXPECT_EQ(child<QComboBox>(w, "cboVG")->itemText(2), "a.three") << "the chooser follows the scan order";
 
     // Toggle by double click greys the row.
     const QModelIndex first = o.ListView1->model()->index(0, 0);
@@ -290,8 +290,8 @@ TEST(Options, NewsgroupCommands)
     EXPECT_EQ(g.lastReadByKey(1), 0);
 
     // Delete: Cancel keeps everything; OK removes the group and its headers.
-    w.cboVG->setCurrentIndex(2);   // zoomed on a.three
-    EXPECT_EQ(w.ListView2->model()->rowCount(), 2);
+    child<QComboBox>(w, "cboVG")->setCurrentIndex(2);   // zoomed on a.three
+    EXPECT_EQ(child<QTableView>(w, "ListView2")->model()->rowCount(), 2);
     selectListRows(o.ListView1, {0});
     a.prompter.setAnswer(false);
     o.cmdDelete->click();
@@ -305,9 +305,9 @@ TEST(Options, NewsgroupCommands)
     EXPECT_FALSE(st.item(1).deleted);
     EXPECT_TRUE(st.headersDirty);
     EXPECT_TRUE(a.app->core().log.list()->rows().filter("Removed: a.three, 2 headers)").size() == 1);
-    EXPECT_EQ(w.cboVG->count(), 5);
-    EXPECT_EQ(w.cboVG->currentText(), "All Newsgroups");
-    EXPECT_EQ(w.ListView2->model()->rowCount(), 1) << "the list shows all groups again";
+    EXPECT_EQ(child<QComboBox>(w, "cboVG")->count(), 5);
+    EXPECT_EQ(child<QComboBox>(w, "cboVG")->currentText(), "All Newsgroups");
+    EXPECT_EQ(child<QTableView>(w, "ListView2")->model()->rowCount(), 1) << "the list shows all groups again";
     // The list is sorted while the question is open: the groups chosen go, not the rows.
     selectListRows(o.ListView1, {0, 2});
     a.prompter.setDeferred(true);
@@ -343,14 +343,14 @@ TEST(Options, SortingManyGroupsByTheColumnHeader)
     emit h->sectionClicked(0);
     std::reverse(sorted.begin(), sorted.end());
     EXPECT_EQ(groupNames(g), sorted) << "the same column again reverses";
-    EXPECT_EQ(a.app->mainWindow()->cboVG->itemText(2), sorted[0]);
+    EXPECT_EQ(child<QComboBox>(*a.app->mainWindow(), "cboVG")->itemText(2), sorted[0]);
 }
 
 TEST(Folders, BrowseAndNewFolder)
 {
     App a("[Options]\r\nNews_Host=h\r\nDownload_Path=DL\r\n");
     a.app->start();
-    a.app->mainWindow()->cmdOptions->click();
+    child<QPushButton>(*a.app->mainWindow(), "cmdOptions")->click();
     OptionsDialog &o = *a.app->optionsDialog();
     o.cmdBrowseDLPath->click();
     FolderDialog &b = *a.app->folderDialog();
@@ -441,7 +441,7 @@ TEST(Watch, AddRemoveAndTheFile)
     App a("[Options]\r\nNews_Host=h\r\nDownload_Path=DL\r\n", {}, true);
     a.app->start();
     MainWindow &w = *a.app->mainWindow();
-    w.cmdEditWatch->click();
+    child<QPushButton>(w, "cmdEditWatch")->click();
     WatchWindow &ww = *a.app->watchWindow();
     ASSERT_TRUE(ww.isVisible());
     EXPECT_EQ(ww.lblWarning->text(), "Not Enabled.  Enable Watch List in options.");
@@ -476,10 +476,10 @@ TEST(Watch, AddRemoveAndTheFile)
     EXPECT_EQ(m->index(1, 2).data().toString(), "Insensitive");
 
     // Enabled: the warning says what happens; a completed match goes into the batch.
-    w.cmdOptions->click();
+    child<QPushButton>(w, "cmdOptions")->click();
     a.app->optionsDialog()->chkEnableWatch->click();
     ww.hide();
-    w.cmdEditWatch->click();
+    child<QPushButton>(w, "cmdEditWatch")->click();
     EXPECT_EQ(ww.lblWarning->text(), "Matching complete files are automatically added to batch.");
     a.app->store().appendLoadedItem(item("BEACH", 1));
     EXPECT_TRUE(a.app->watch().WatchMatches(a.app->store(), a.app->store().itemCount()));
@@ -501,9 +501,9 @@ TEST(Application, ViewTogglesAndWindowPlaceSurviveARestart)
         App a("[Options]\r\nNews_Host=h\r\nDownload_Path=DL\r\ntogtsText=False\r\n");
         a.app->start();
         MainWindow &w = *a.app->mainWindow();
-        EXPECT_FALSE(w.btnsText->isChecked());
-        EXPECT_TRUE(w.btnsComplete->isChecked());
-        w.btnsUnknown->trigger();
+        EXPECT_FALSE(child<QAction>(w, "btnsText")->isChecked());
+        EXPECT_TRUE(child<QAction>(w, "btnsComplete")->isChecked());
+        child<QAction>(w, "btnsUnknown")->trigger();
         w.setGeometry(120, 90, 700, 500);
         placed = w.geometry();
         w.close();
@@ -518,8 +518,8 @@ TEST(Application, ViewTogglesAndWindowPlaceSurviveARestart)
     App b(ini);
     b.app->start();
     MainWindow &w = *b.app->mainWindow();
-    EXPECT_FALSE(w.btnsText->isChecked());
-    EXPECT_FALSE(w.btnsUnknown->isChecked());
+    EXPECT_FALSE(child<QAction>(w, "btnsText")->isChecked());
+    EXPECT_FALSE(child<QAction>(w, "btnsUnknown")->isChecked());
     EXPECT_FALSE(b.app->headerView().showUnknown) << "the list follows the buttons";
     EXPECT_EQ(w.geometry(), placed);
 }
@@ -539,7 +539,7 @@ TEST(Program, EverythingFromTheWindow)
     };
 
     // Add a group in the options.
-    w.cmdOptions->click();
+    child<QPushButton>(w, "cmdOptions")->click();
     a.app->optionsDialog()->cmdAddOne->click();
     AddGroupDialog &add = *a.app->addGroupDialog();
     QTest::keyClicks(add.Text1, "alt.binaries.one");
@@ -549,31 +549,31 @@ TEST(Program, EverythingFromTheWindow)
     add.cmdOk->click();
     a.app->optionsDialog()->cmdClose->click();
     ASSERT_EQ(a.app->groups().rows(), 1);
-    EXPECT_EQ(w.cboVG->itemText(2), "alt.binaries.one");
+    EXPECT_EQ(child<QComboBox>(w, "cboVG")->itemText(2), "alt.binaries.one");
 
     // Set up the server in the login dialog and scan.
-    w.cmdScan->click();
+    child<QPushButton>(w, "cmdScan")->click();
     LoginDialog &login = *a.app->loginDialog();
     ASSERT_TRUE(login.isVisible());
     QTest::keyClicks(login.txtHost, "127.0.0.1");
     login.txtPort->selectAll();
     QTest::keyClicks(login.txtPort, QString::number(server.port()));
     login.cmdGO->click();
-    ASSERT_TRUE(test::waitFor([&] { return w.cmdScan->isEnabled() && a.app->store().itemCount() > 0
+    ASSERT_TRUE(test::waitFor([&] { return child<QPushButton>(w, "cmdScan")->isEnabled() && a.app->store().itemCount() > 0
                                            && a.app->session().TCP1.state() == 0; }, 20000));
-    QAbstractItemModel *headers = w.ListView2->model();
+    QAbstractItemModel *headers = child<QTableView>(w, "ListView2")->model();
     const int all = headers->rowCount();
     ASSERT_GT(all, 5);
-    EXPECT_EQ(w.lblMCount->text(), "Read: 60");
+    EXPECT_EQ(child<QLabel>(w, "lblMCount")->text(), "Read: 60");
 
     // Filter and search.
-    w.btnsComplete->trigger();
+    child<QAction>(w, "btnsComplete")->trigger();
     const int notComplete = headers->rowCount();
     EXPECT_LT(notComplete, all);
-    w.btnsComplete->trigger();
+    child<QAction>(w, "btnsComplete")->trigger();
     EXPECT_EQ(headers->rowCount(), all);
     const QString subject = headers->index(0, 0).data().toString();
-    QTest::keyClick(w.ListView2, Qt::Key_F, Qt::ControlModifier);
+    QTest::keyClick(child<QTableView>(w, "ListView2"), Qt::Key_F, Qt::ControlModifier);
     ASSERT_TRUE(a.app->searchWindow()->isVisible());
     QTest::keyClicks(a.app->searchWindow()->txtSearch, subject.left(12).toLower());
     a.app->searchWindow()->cmdSearch->click();
@@ -581,13 +581,13 @@ TEST(Program, EverythingFromTheWindow)
     for (int r = 0; r < headers->rowCount(); ++r)
         EXPECT_TRUE(headers->index(r, 0).data().toString().contains(subject.left(12), Qt::CaseInsensitive));
     a.app->searchWindow()->cmdClose->click();
-    w.cboVG->setCurrentIndex(2);
-    w.cboVG->setCurrentIndex(0);
+    child<QComboBox>(w, "cboVG")->setCurrentIndex(2);
+    child<QComboBox>(w, "cboVG")->setCurrentIndex(0);
     EXPECT_EQ(headers->rowCount(), all);
 
     // View the first item's first part as text, through the key and through the menu.
-    MainWindow::selectRows(w.ListView2, {0});
-    QTest::keyClick(w.ListView2, Qt::Key_V, Qt::ControlModifier);
+    MainWindow::selectRows(child<QTableView>(w, "ListView2"), {0});
+    QTest::keyClick(child<QTableView>(w, "ListView2"), Qt::Key_V, Qt::ControlModifier);
     ViewerWindow &viewer = *a.app->viewerWindow();
     ASSERT_TRUE(viewer.isVisible());
     EXPECT_EQ(viewer.windowTitle(), headers->index(0, 0).data().toString().trimmed());
@@ -595,11 +595,11 @@ TEST(Program, EverythingFromTheWindow)
         << viewer.Text1->toPlainText().toStdString();
     EXPECT_TRUE(viewer.Text1->toPlainText().contains("Subject: "));
     viewer.close();
-    EXPECT_EQ(w.mnuHvmViewText->text(), "View Text");
+    EXPECT_EQ(child<QAction>(w, "mnuHvmViewText")->text(), "View Text");
 
     // The parts list of that item; a double click saves one part raw.
     const int item = a.app->headerView().itemAt(0);
-    QTest::keyClick(w.ListView2, Qt::Key_P, Qt::ControlModifier);
+    QTest::keyClick(child<QTableView>(w, "ListView2"), Qt::Key_P, Qt::ControlModifier);
     PartsWindow &parts = *a.app->partsWindow();
     ASSERT_TRUE(parts.isVisible());
     EXPECT_EQ(parts.windowTitle(), "View Parts: " + QString::fromLatin1(a.app->store().item(item).subject));
@@ -622,46 +622,46 @@ TEST(Program, EverythingFromTheWindow)
     ASSERT_EQ(complete.size(), 2u);
     const QString first = headers->index(complete[0], 0).data().toString();
     const QString second = headers->index(complete[1], 0).data().toString();
-    MainWindow::selectRows(w.ListView2, complete);
-    QTest::keyClick(w.ListView2, Qt::Key_B, Qt::ControlModifier);
-    w.TabStrip1->setCurrentIndex(1);
-    QAbstractItemModel *batch = w.ListView3->model();
+    MainWindow::selectRows(child<QTableView>(w, "ListView2"), complete);
+    QTest::keyClick(child<QTableView>(w, "ListView2"), Qt::Key_B, Qt::ControlModifier);
+    child<QTabBar>(w, "TabStrip1")->setCurrentIndex(1);
+    QAbstractItemModel *batch = child<QTableView>(w, "ListView3")->model();
     ASSERT_EQ(batch->rowCount(), 2);
-    MainWindow::selectRows(w.ListView3, {1});
-    w.cmdMoveToTop->click();
+    MainWindow::selectRows(child<QTableView>(w, "ListView3"), {1});
+    child<QPushButton>(w, "cmdMoveToTop")->click();
     EXPECT_EQ(batch->index(0, 0).data().toString(), second);
     EXPECT_EQ(batch->index(1, 0).data().toString(), first);
-    MainWindow::selectRows(w.ListView3, {0});
-    w.cmdViewPartsinBatch->click();
+    MainWindow::selectRows(child<QTableView>(w, "ListView3"), {0});
+    child<QPushButton>(w, "cmdViewPartsinBatch")->click();
     EXPECT_TRUE(a.app->partsWindow()->windowTitle().startsWith("View Parts: " + second.left(10)));
     a.app->partsWindow()->close();
 
     // Download, then open the first decoded file from the processed list.
-    w.cmdBatchDownload->click();
-    QAbstractItemModel *done = w.ListView4->model();
+    child<QPushButton>(w, "cmdBatchDownload")->click();
+    QAbstractItemModel *done = child<QTableView>(w, "ListView4")->model();
     ASSERT_TRUE(test::waitFor([&] { return done->rowCount() == 2 && batch->rowCount() == 0; }, 30000));
     EXPECT_EQ(done->index(0, 0).data().toString(), second) << "downloaded in the batch order";
     for (int r = 0; r < 2; ++r)
         EXPECT_EQ(done->index(r, 0).data(IconKeyRole).toString(), "proc_true")
             << done->index(r, 0).data().toString().toStdString() << " / " << done->index(r, 1).data().toString().toStdString();
-    w.TabStrip1->setCurrentIndex(2);
+    child<QTabBar>(w, "TabStrip1")->setCurrentIndex(2);
     opened.clear();
-    const QRect cell = w.ListView4->visualRect(done->index(0, 0));
+    const QRect cell = child<QTableView>(w, "ListView4")->visualRect(done->index(0, 0));
     // A double click is a click followed by the second press.
-    QTest::mouseClick(w.ListView4->viewport(), Qt::LeftButton, {}, cell.center());
-    QTest::mouseDClick(w.ListView4->viewport(), Qt::LeftButton, {}, cell.center());
+    QTest::mouseClick(child<QTableView>(w, "ListView4")->viewport(), Qt::LeftButton, {}, cell.center());
+    QTest::mouseDClick(child<QTableView>(w, "ListView4")->viewport(), Qt::LeftButton, {}, cell.center());
     ASSERT_EQ(opened.size(), 1);
     EXPECT_TRUE(opened[0].startsWith(a.dir.path() + "/dl/alt.binaries.one/"));
     EXPECT_GT(QFileInfo(opened[0]).size(), 0);
 
     // The watch list and the log.
-    w.cmdEditWatch->click();
+    child<QPushButton>(w, "cmdEditWatch")->click();
     a.app->watchWindow()->cmdAdd->click();
     QTest::keyClicks(a.app->watchWindow()->frmWatchAdd->Text1, "poster");
     a.app->watchWindow()->frmWatchAdd->cmdAdd->click();
     EXPECT_EQ(a.app->watch().entries().size(), 1u);
     a.app->watchWindow()->cmdClose->click();
-    w.cmdLog->click();
+    child<QPushButton>(w, "cmdLog")->click();
     ASSERT_TRUE(a.app->logWindow()->isVisible());
     QAbstractItemModel *log = a.app->logWindow()->List1->model();
     QStringList lines;

@@ -79,10 +79,10 @@ TEST(HeaderList, DoubleClickAndPreviewFromTheWindow)
     st.maketree("archive.rar [xx/0000002]", "archive.rar (1/2)", 820, "2", "3000", key, "ann@x", "", "<rar1@x>");
     st.maketree("archive.rar [xx/0000002]", "archive.rar (2/2)", 821, "2", "3000", key, "ann@x", "", "<rar2@x>");
     a.app->headerView().ViewRefresh(false);
-    ASSERT_EQ(w.ListView2->model()->rowCount(), 3);
+    ASSERT_EQ(child<QTableView>(w, "ListView2")->model()->rowCount(), 3);
 
     // .MP3: the preview fetches part 1 in its window, which closes, and opens the file.
-    doubleClickRow(w.ListView2, "song.mp3");
+    doubleClickRow(child<QTableView>(w, "ListView2"), "song.mp3");
     PreviewWindow &pw = *a.app->previewWindow();
     ASSERT_TRUE(pw.isVisible());
     EXPECT_EQ(pw.Label2->text(), "song.mp3 (1/2)");
@@ -92,14 +92,14 @@ TEST(HeaderList, DoubleClickAndPreviewFromTheWindow)
     EXPECT_EQ(test::readFile(opened[0]), song.left(2500));
 
     // .NFO: the article viewer.
-    doubleClickRow(w.ListView2, "readme.nfo");
+    doubleClickRow(child<QTableView>(w, "ListView2"), "readme.nfo");
     ViewerWindow &viewer = *a.app->viewerWindow();
     ASSERT_TRUE(viewer.isVisible());
     ASSERT_TRUE(test::waitFor([&] { return viewer.Text1->toPlainText().contains("Release notes in plain text"); }, 10000));
     viewer.close();
 
     // Anything else: the parts list.
-    doubleClickRow(w.ListView2, "archive.rar");
+    doubleClickRow(child<QTableView>(w, "ListView2"), "archive.rar");
     ASSERT_TRUE(a.app->partsWindow()->isVisible());
     EXPECT_EQ(a.app->partsWindow()->ListView1->model()->rowCount(), 2);
     a.app->partsWindow()->close();
@@ -110,15 +110,15 @@ TEST(HeaderList, DoubleClickAndPreviewFromTheWindow)
     const QByteArray rarData(3000, 'R');
     ASSERT_TRUE(test::writeFile(cache.PartCacheFile(rar, 1), head("<rar1@x>") + test::yencPart(rarData, 1, 1500, 1, 2, "archive.rar")));
     const int commands = int(server.commands().size());
-    MainWindow::selectRows(w.ListView2, {rowOf(w.ListView2, "archive.rar")});
-    QTest::keyClick(w.ListView2, Qt::Key_R, Qt::ControlModifier);
+    MainWindow::selectRows(child<QTableView>(w, "ListView2"), {rowOf(child<QTableView>(w, "ListView2"), "archive.rar")});
+    QTest::keyClick(child<QTableView>(w, "ListView2"), Qt::Key_R, Qt::ControlModifier);
     EXPECT_FALSE(pw.isVisible());
     ASSERT_EQ(a.prompter.questions.size(), 1);
     EXPECT_TRUE(a.prompter.questions[0].endsWith("VT preview of archive.rar indicates possibly dangerous file, launch preview anyway?"));
     EXPECT_EQ(opened.size(), 1);
     // The menu entry does the same; Yes opens it.
     a.prompter.setAnswer(true);
-    w.mnuHvmPreview->trigger();
+    child<QAction>(w, "mnuHvmPreview")->trigger();
     ASSERT_EQ(opened.size(), 2);
     EXPECT_TRUE(opened[1].endsWith("VT preview 2 of archive.rar"));
     test::spin(100);
@@ -132,7 +132,7 @@ TEST(HostGroupsWindow, DownloadSearchStopAndAdd)
     a.app->core().sounds.setBackend([](const QString &) {});
     a.app->start();
     MainWindow &w = *a.app->mainWindow();
-    w.cmdOptions->click();
+    child<QPushButton>(w, "cmdOptions")->click();
     a.app->optionsDialog()->cmdAddOne->click();
     a.app->addGroupDialog()->cmdGrM->click();
     EXPECT_FALSE(a.app->addGroupDialog()->isVisible());
@@ -303,7 +303,7 @@ TEST(SetupWindow, ScanWithoutServerOffersItAndShowsTheErrorPages)
 
     // Scan, then Yes to the question: the assistant again.
     a.prompter.setAnswer(true);
-    a.app->mainWindow()->cmdScan->click();
+    child<QPushButton>(*a.app->mainWindow(), "cmdScan")->click();
     a.app->loginDialog()->cmdGO->click();
     EXPECT_TRUE(a.prompter.questions.last().startsWith("You have not entered a news server name!"));
     ASSERT_TRUE(s.isVisible());

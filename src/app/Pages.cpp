@@ -1,0 +1,148 @@
+#include "Pages.h"
+#include "engine/Engine.h"
+#include "ui/SearchWindow.h"
+
+namespace vt {
+
+HeadersPage::HeadersPage(Engine &engine, MainWindow &window, QObject *parent)
+    : QObject(parent), m_e(engine), m_w(window), m_search(std::make_unique<SearchWindow>(&window))
+{
+    HeaderListModel &view = m_e.view;
+    connect(&m_w, &MainWindow::groupChosen, this, &HeadersPage::zoomOnGroup);
+    connect(&m_w, &MainWindow::addToBatchRequested, this, [this](const std::vector<int> &rows) {
+        std::vector<int> items;
+        for (int r : rows) items.push_back(m_e.view.itemAt(r));
+        for (int i : items) m_e.batch.AddToBatch(i);
+    });
+    connect(&m_w, &MainWindow::deleteHeadersRequested, this, &HeadersPage::deleteHeaders);
+    connect(&m_w, &MainWindow::restoreRequested, this, &HeadersPage::restore);
+    connect(&m_w, &MainWindow::findRequested, this, [this] {
+        m_e.core.sounds.PlaySound(QStringLiteral("vtv021.wav"));
+        m_search->show();
+    });
+    connect(m_search->cmdSearch, &QPushButton::clicked, this, &HeadersPage::search);
+    connect(&m_w, &MainWindow::viewFilterChanged, this, &HeadersPage::applyFilter);
+    connect(&m_w, &MainWindow::headerColumnClicked, &view, &HeaderListModel::sortByColumn);
+    connect(&view, &HeaderListModel::counterChanged, &m_w, &MainWindow::setViewCounter);
+    connect(&m_e.scan, &ScanDriver::countersChanged, this, &HeadersPage::showCounters);
+    const MainWindow::ViewFilter f = m_w.viewFilter();
+    view.showComplete = f.complete;
+    view.showText = f.text;
+    view.showUnknown = f.unknown;
+    view.showIncomplete = f.incomplete;
+    view.showInBatch = f.inBatch;
+    view.newOnly = f.newOnly;
+}
+
+HeadersPage::~HeadersPage() = default;
+
+void HeadersPage::zoomOnGroup(int index, const QString &name)
+{
+    HeaderListModel &view = m_e.view;
+    view.viewGroupKey = index == 0 ? HeaderListModel::AllGroups : index == 1 ? HeaderListModel::DisplayOff : m_e.groups.ngFindKeyByGroupName(name);
+    view.ViewRefresh(false);
+}
+
+void HeadersPage::fillGroupChooser()
+{
+    QStringList names;
+    for (int r = 1; r <= m_e.groups.rows(); ++r) names << m_e.groups.nameByKey(m_e.groups.rowKey(r));
+    m_w.setGroupChoices(names);
+    // The chooser is back on all groups: so is the list.
+    HeaderListModel &view = m_e.view;
+    const bool zoomed = view.viewGroupKey != HeaderListModel::AllGroups;
+    view.viewGroupKey = HeaderListModel::AllGroups;
+    if (zoomed) view.ViewRefresh(false);
+}
+
+void HeadersPage::showCounters() { m_w.setCounters(m_e.scan.readCounterText(), m_e.scan.itemCounterText()); }
+
+void HeadersPage::deleteHeaders(const std::vector<int> &rows)
+{
+    auto deleted = [this] {
+        m_e.store.headersDirty = true;
+        m_w.setRestoreEnabled(true);
+    };
+    if (m_e.view.deleteRows(rows)) {
+        deleted();
+        return;
+    }
+    m_e.core.prompter.askYesNo(QStringLiteral("Nothing selected, delete all ") + QString::number(m_e.store.partsReadTotal)
+                                   + QStringLiteral(" headers?"),
+                               this, [this, deleted](bool yes) {
+                                   if (!yes) return;
+                                   m_e.view.deleteAll();
+                                   deleted();
+                               });
+}
+
+void HeadersPage::restore()
+{
+    m_e.core.prompter.askYesNo(QStringLiteral("Restore all deleted headers?"), this, [this](bool yes) {
+        if (!yes) return;
+        m_e.view.ViewRefresh(true);
+        m_w.setRestoreEnabled(false);
+    });
+}
+
+void HeadersPage::search()
+{
+    m_w.showAllGroupsQuietly();
+    SearchWindow &f = *m_search;
+    if (m_e.view.search(f.txtSearch->text(), f.chkMatchCase->isChecked(), f.chkSearchDeleted->isChecked()) == 0)
+        m_e.core.prompter.message(QStringLiteral("No matching headers"));
+}
+
+void HeadersPage::applyFilter(const MainWindow::ViewFilter &f)
+{
+    HeaderListModel &view = m_e.view;
+    view.showComplete = f.complete;
+    view.showText = f.text;
+    view.showUnknown = f.unknown;
+    view.showIncomplete = f.incomplete;
+    view.showInBatch = f.inBatch;
+    view.newOnly = f.newOnly;
+    view.ViewRefresh(false);
+}
+
+BatchPage::BatchPage(Engine &engine, MainWindow &window, QObject *parent) : QObject(parent), m_e(engine), m_w(window)
+{
+    DownloadDriver &dl = m_e.download;
+    connect(&m_w, &MainWindow::downloadRequested, &dl, &DownloadDriver::startCheck);
+    connect(&m_w, &MainWindow::stopDownloadRequested, &dl, &DownloadDriver::stop);
+    connect(&m_w, &MainWindow::batchMoveRequested, this, &BatchPage::move);
+    connect(&m_w, &MainWindow::batchRemoveRequested, this, [this](const std::vector<int> &rows) {
+        if (!m_e.batch.removeSelected(rows)) m_e.core.prompter.message(QStringLiteral("Nothing selected."));
+    });
+    connect(&m_w, &MainWindow::batchColumnClicked, &m_e.batch, &BatchQueue::sortOnce);
+    connect(&m_e.batch, &BatchQueue::sizeTextChanged, &m_w, &MainWindow::setBatchSize);
+    m_w.setBatchSize(m_e.batch.sizeText());
+    connect(&dl, &DownloadDriver::etaChanged, this, [this] { m_w.setEtas(m_e.download.batchEta, m_e.download.fileEta); });
+}
+
+void BatchPage::move(MainWindow::BatchMove how, const std::vector<int> &rows)
+{
+    // Nothing of the request is read once the rows moved: they are copied here.
+    const std::vector<int> picked = rows;
+    BatchQueue &b = m_e.batch;
+    std::vector<int> moved;
+    switch (how) {
+    case MainWindow::BatchMove::ToTop: moved = b.MoveSelectedToTop(picked); break;
+    case MainWindow::BatchMove::Up: moved = b.MoveSelectedUp(picked); break;
+    case MainWindow::BatchMove::Down: moved = b.MoveSelectedDown(picked); break;
+    case MainWindow::BatchMove::ToBottom: moved = b.MoveSelectedToBottom(picked); break;
+    }
+    m_w.selectRows(MainWindow::List::Batch, moved);
+}
+
+ProcessedPage::ProcessedPage(Engine &engine, MainWindow &window, QObject *parent) : QObject(parent)
+{
+    ProcessedList &p = engine.processed;
+    Decoder &d = engine.decoder;
+    connect(&window, &MainWindow::clearAllProcessedRequested, &p, &ProcessedList::clearAll);
+    connect(&window, &MainWindow::clearProcessedRequested, &p, [&p](const std::vector<int> &rows) { p.removeSelected(rows); });
+    connect(&window, &MainWindow::processedColumnClicked, &p, &ProcessedList::sortBy);
+    connect(&window, &MainWindow::processedActivated, this, [&d](int row) { d.LaunchProcessed(row); });
+}
+
+} // namespace vt
