@@ -159,7 +159,6 @@ void DownloadDriver::endBatchRun(RunEnd reason, const QString &why)
         log(QStringLiteral("Done!"), false);
         m_core.sounds.PlaySound(QStringLiteral("vtv015.wav"));
         s.downloadRestartPending = false;
-        s.downloadBuffer.clear();
         m_core.ui.setBar(UiState::Part, 0);
         m_core.ui.setBar(UiState::ScanOverall, 0);
         m_core.ui.setBar(UiState::ScanGroup, 0);
@@ -268,9 +267,8 @@ void DownloadDriver::BOT1()
         skipItemOfMissingGroup();
         return;
     }
-    s.downloadBuffer.clear();
     m_partStart.restart();
-    s.downloadLastActivity = QDateTime::currentDateTimeUtc();
+    s.noteActivity(ConnectionId::Download);
     partGroup = m_cache.groupOfPart(item, part);
     if (m_nzbPart) {
         m_nzbGroups.clear();
@@ -302,7 +300,7 @@ void DownloadDriver::BOT1()
             log(QStringLiteral("Download Connection Error, please wait..."), true);
         }
         // A connection that said QUIT (the last run's end) only waits for its goodbye.
-        if (s.TCP2.state() == 7 && s.quitSentOnDownload) s.closeConnection(ConnectionId::Download);
+        if (s.TCP2.state() == 7 && s.quitSent(ConnectionId::Download)) s.closeConnection(ConnectionId::Download);
         if (s.TCP2.state() != 7) s.connectDownload();
     }
     s.downloadStage = DownloadStage::Requested;
@@ -311,9 +309,8 @@ void DownloadDriver::BOT1()
 void DownloadDriver::startDownloadGroup()
 {
     Session &s = m_session;
-    s.downloadBuffer.clear();
     m_partStart.restart();
-    s.downloadLastActivity = QDateTime::currentDateTimeUtc();
+    s.noteActivity(ConnectionId::Download);
     downloadGroup.clear();
     m_core.ui.setScanEnabled(false);
     selectGroupOrAsk();
@@ -324,7 +321,6 @@ void DownloadDriver::startDownloadGroup()
 void DownloadDriver::selectGroupOrAsk()
 {
     Session &s = m_session;
-    s.downloadBuffer.clear();
     if (!partGroup.isEmpty() && partGroup != downloadGroup) {
         downloadGroup = partGroup;
         s.sendDownload("GROUP " + downloadGroup.toLatin1());
@@ -338,8 +334,6 @@ void DownloadDriver::selectGroupOrAsk()
 // left the part is missing; the rest of the post still comes, for par2 to mend.
 void DownloadDriver::nextNzbGroupOrMissing()
 {
-    Session &s = m_session;
-    s.downloadBuffer.clear();
     while (++m_nzbGroupAt < m_nzbGroups.size()) {
         if (m_missingGroups.count(m_nzbGroups[m_nzbGroupAt])) continue;
         partGroup = m_nzbGroups[m_nzbGroupAt];
@@ -361,13 +355,11 @@ void DownloadDriver::onDownloadReply(const QByteArray &reply)
     Session &s = m_session;
     if (reply.startsWith("211 ")) {
         s.downloadStage = DownloadStage::InGroup;
-        s.downloadBuffer.clear();
         requestArticle(currentMessageId, 1);
     } else if (m_nzbPart && (reply.startsWith("430 ") || reply.startsWith("423 ") || reply.startsWith("411 "))) {
         if (reply.startsWith("411 ")) m_missingGroups.insert(partGroup);
         nextNzbGroupOrMissing();
     } else if (reply.startsWith("430 ")) {
-        s.downloadBuffer.clear();
         if (articleAttempt != 2) {
             requestArticle(currentArticleNumber, 2);
         } else {
@@ -484,7 +476,6 @@ void DownloadDriver::ArticleReceived(QByteArray article)
     log(QStringLiteral("Article Retrieved: ") + currentTitle + u' ' + thousands(double(partBytesReceived) / 1000.0)
             + QStringLiteral("kb [") + speed + QStringLiteral(" KBps]"),
         true);
-    s.downloadBuffer.clear();
     article = StripArticle(std::move(article));
     const QString subject = QString::fromLatin1(m_store.item(currentItem).subject);
     if (article.isEmpty()) {

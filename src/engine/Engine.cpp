@@ -9,7 +9,7 @@ Engine::Engine(const AppPaths &paths, Prompter &prompter) : core(paths, prompter
     groups.groupReplyTaken = [this] { return scan.groupReplyTaken; };
     groups.autoExpire = [this](qint32 key, qint32 first) { scan.AutoExpire(quint8(key), first); };
     // A long decode is not a silent server.
-    decoder.activity = [this] { session.downloadLastActivity = QDateTime::currentDateTimeUtc(); };
+    decoder.activity = [this] { session.noteActivity(ConnectionId::Download); };
     core.countdown.downloadRestartPending = [this] { return session.downloadRestartPending; };
     core.countdown.connectForScan = [this] { session.connectForScan(); };
 

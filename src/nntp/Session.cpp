@@ -24,14 +24,14 @@ Session::Session(AppCore &core, QObject *parent) : QObject(parent), m_core(core)
     connect(&TCP1, &Connection::replyReceived, this, &Session::onScanReply);
     connect(&TCP2, &Connection::replyReceived, this, &Session::onDownloadReply);
     connect(&TCP1, &Connection::dataArrived, this, [this](qsizetype pending) {
-        scanLastActivity = QDateTime::currentDateTimeUtc();
+        m_scanActivity = QDateTime::currentDateTimeUtc();
         if (scanStage == ScanStage::Overview && TCP1.receivingMultiline() && m_scan)
             log(QStringLiteral("Downloading header burst: ") + m_scan->currentGroupName() + QStringLiteral(", ")
                     + QString::number(overviewBuffer.size() + pending) + QStringLiteral(" bytes"),
                 false);
     });
     connect(&TCP2, &Connection::dataArrived, this, [this](qsizetype pending) {
-        downloadLastActivity = QDateTime::currentDateTimeUtc();
+        m_downloadActivity = QDateTime::currentDateTimeUtc();
         if (m_download && TCP2.receivingMultiline()) m_download->onProgress(pending);
     });
     connect(&TCP2, &Connection::connected, this, [this] { m_core.sounds.PlaySound(QStringLiteral("vtv017.wav")); });
@@ -91,6 +91,14 @@ Session::CertificateCheck Session::certificateCheck()
 
 void Session::log(const QString &msg, bool record) { m_core.LogOp(msg, record); }
 
+void Session::noteActivity(ConnectionId c, const QDateTime &at) { (c == ConnectionId::Scan ? m_scanActivity : m_downloadActivity) = at; }
+
+void Session::dropScanReplies()
+{
+    scanReplyBuffer.clear();
+    overviewBuffer.clear();
+}
+
 void Session::setFeature(int c, FeatureEndpoint ep)
 {
     if (c < 3 || c > 6) return;
@@ -142,7 +150,7 @@ void Session::connectForScan()
         closeConnection(1);
     }
     m_scan->clearOverviewRangeStart();
-    quitSentOnScan = false;
+    m_quitSentOnScan = false;
     if (s.chkResetNewOnScan && m_core.countdown.active()) m_scan->resetNewFlags();
     m_core.countdown.clearActive();
     scanLogin.start(loginOptions(s.chkModeReader));
@@ -152,13 +160,12 @@ void Session::connectForScan()
         log(QStringLiteral("Connection Error..."));
         return;
     }
-    scanLastActivity = QDateTime::currentDateTimeUtc();
+    m_scanActivity = QDateTime::currentDateTimeUtc();
     Timerbot1.start(1000);
-    watchdogArmed = true;
+    m_watchdogArmed = true;
     TCP1.connectTo(trimBlanks(s.News_Host), port, s.chkSSL);
     log(QStringLiteral("Connecting..."));
     scanReplyBuffer.clear();
-    downloadBuffer.clear();
 }
 
 LoginSequence::Options Session::loginOptions(bool modeReader) const
@@ -181,7 +188,6 @@ bool Session::connectFeature(Connection &conn, const std::function<void(const QS
         status(QStringLiteral("Connection Error, please wait..."));
         conn.close();
     }
-    featureReplyBuffer.clear();
     conn.connectTo(trimBlanks(s.News_Host), quint16(leadingInt(trimBlanks(s.News_Port))), s.chkSSL);
     status(QStringLiteral("Connecting..."));
     return true;
@@ -190,18 +196,18 @@ bool Session::connectFeature(Connection &conn, const std::function<void(const QS
 void Session::connectDownload()
 {
     const Settings &s = m_core.settings;
-    quitSentOnDownload = false;
+    m_quitSentOnDownload = false;
     downloadLogin.start(loginOptions(s.chkModeReader));
     const quint16 port = quint16(leadingInt(trimBlanks(s.News_Port)));
-    downloadLastActivity = QDateTime::currentDateTimeUtc();
+    m_downloadActivity = QDateTime::currentDateTimeUtc();
     Timerbot2.start(1000);
-    watchdogArmed = true;
+    m_watchdogArmed = true;
     TCP2.connectTo(trimBlanks(s.News_Host), port, s.chkSSL);
 }
 
 void Session::closeConnection(int n)
 {
-    watchdogArmed = false;
+    m_watchdogArmed = false;
     if (n == 1) {
         TCP1.close();
         Timerbot1.stop();
@@ -238,16 +244,16 @@ void Session::reportState(int n)
 void Session::disconnect(int n)
 {
     if (n == 1) {
-        watchdogArmed = false;
-        quitSentOnScan = true;
+        m_watchdogArmed = false;
+        m_quitSentOnScan = true;
         sendScan("QUIT");
         m_core.ui.resetScanBars();
         if (downloadStage == DownloadStage::Idle) m_core.ui.setScanEnabled(true);
         Timerbot1.stop();
         closeConnection(1);
     } else if (n == 2) {
-        watchdogArmed = false;
-        quitSentOnDownload = true;
+        m_watchdogArmed = false;
+        m_quitSentOnDownload = true;
         sendDownload("QUIT");
         Timerbot2.stop();
         m_core.ui.setScanEnabled(true);
@@ -258,12 +264,12 @@ void Session::disconnect(int n)
 
 void Session::onScanReply(const Reply &r)
 {
-    scanLastActivity = QDateTime::currentDateTimeUtc();
+    m_scanActivity = QDateTime::currentDateTimeUtc();
     if (TCP1.state() != 7) {
         disconnect(1);
         return;
     }
-    if (quitSentOnScan && r.startsWith("205")) {
+    if (m_quitSentOnScan && r.startsWith("205")) {
         log(latin(lineOf(r).mid(3)) + QStringLiteral("  (disconnected)"));
         closeConnection(1);
         return;
@@ -334,18 +340,16 @@ void Session::notUnderstood(int n, const QByteArray &line)
 
 void Session::onDownloadReply(const Reply &r)
 {
-    downloadLastActivity = QDateTime::currentDateTimeUtc();
+    m_downloadActivity = QDateTime::currentDateTimeUtc();
     if (TCP2.state() != 7) {
         log(QStringLiteral("Download Connection Error..."));
         disconnect(2);
     }
     if (r.multiline && downloadStage != DownloadStage::Idle) {
         // The article goes on as it is: no copy into the buffer on the way.
-        downloadBuffer.clear();
         if (m_download) m_download->onArticle(r.data);
         return;
     }
-    downloadBuffer += r.data;
     const QByteArray line = lineOf(r);
     if (downloadAbortRequested && line.startsWith("205")) {
         log(latin(line.mid(3)) + QStringLiteral("  (disconnected)"));
@@ -412,13 +416,13 @@ Session::LoginStep Session::login(int c, LoginSequence &seq, const Reply &r, con
 void Session::restartWatchdog(int n)
 {
     if (n == 1) {
-        scanLastActivity = QDateTime::currentDateTimeUtc();
+        m_scanActivity = QDateTime::currentDateTimeUtc();
         Timerbot1.start(1000);
     } else {
-        downloadLastActivity = QDateTime::currentDateTimeUtc();
+        m_downloadActivity = QDateTime::currentDateTimeUtc();
         Timerbot2.start(1000);
     }
-    watchdogArmed = true;
+    m_watchdogArmed = true;
 }
 
 void Session::serverError(int n, const QByteArray &line)
@@ -508,11 +512,11 @@ void Session::credentialMissing(int c, bool password)
 void Session::watchdogTick(int n)
 {
     QTimer &t = n == 1 ? Timerbot1 : Timerbot2;
-    if (!watchdogArmed) {
+    if (!m_watchdogArmed) {
         t.stop();
         return;
     }
-    const QDateTime &last = n == 1 ? scanLastActivity : downloadLastActivity;
+    const QDateTime &last = n == 1 ? m_scanActivity : m_downloadActivity;
     const qint64 elapsed = last.msecsTo(QDateTime::currentDateTimeUtc()) / 1000;
     const int timeout = m_core.settings.sldTimeout;
     if (elapsed > timeout) {
@@ -531,7 +535,6 @@ void Session::emergencyRestart(int n)
     }
     downloadStage = DownloadStage::Idle;
     batchRunning = 0;
-    downloadBuffer.clear();
     scanReplyBuffer.clear();
     closeConnection(n);
     if (!m_core.settings.chkAllowRestart) {
@@ -550,7 +553,6 @@ void Session::emergencyRestart(int n)
     batchRunning = 0;
     if (m_download) m_download->setIdle();
     m_core.ui.setStatusLight(0);
-    downloadBuffer.clear();
     scanReplyBuffer.clear();
     scanInProgress = false;
     m_core.ui.resetAllBars();

@@ -104,33 +104,40 @@ public:
     void watchdogTick(ConnectionId c) { watchdogTick(int(c)); }
     void emergencyRestart(ConnectionId c) { emergencyRestart(int(c)); }
 
+    // The last sign of life on the scan or download connection: what the watchdog measures.
+    void noteActivity(ConnectionId c, const QDateTime &at = QDateTime::currentDateTimeUtc());
+    QDateTime lastActivity(ConnectionId c) const { return c == ConnectionId::Scan ? m_scanActivity : m_downloadActivity; }
+    bool watchdogArmed() const { return m_watchdogArmed; }
+    void armWatchdog(bool on) { m_watchdogArmed = on; }
+    QTimer &watchdogTimer(ConnectionId c) { return c == ConnectionId::Scan ? Timerbot1 : Timerbot2; }
+    // QUIT went out: the connection only waits for its goodbye.
+    bool quitSent(ConnectionId c) const { return c == ConnectionId::Scan ? m_quitSentOnScan : m_quitSentOnDownload; }
+    // A scan starts afresh: nothing of an earlier reply is kept.
+    void dropScanReplies();
+
     Connection TCP1;
     Connection TCP2;
-    LoginSequence scanLogin, downloadLogin;
 
-    // Session variables shared with the drivers.
-    QByteArray scanReplyBuffer;
-    QByteArray overviewBuffer;
-    QByteArray downloadBuffer;
-    QByteArray featureReplyBuffer;
+    // Where the scan and the download are, shared with their drivers.
     ScanStage scanStage = ScanStage::Idle;
     DownloadStage downloadStage = DownloadStage::Idle;
     int batchRunning = 0;
-    QDateTime scanLastActivity;
-    QDateTime downloadLastActivity;
-    bool watchdogArmed = false;
-    bool quitSentOnScan = false;
-    bool quitSentOnDownload = false;   // the download connection is only waiting for its goodbye
     bool downloadAbortRequested = false;
     bool scanInProgress = false;
     bool downloadRestartPending = false;
 
-    QTimer Timerbot1;
-    QTimer Timerbot2;
-
     AppCore &core() { return m_core; }
 
 private:
+    LoginSequence scanLogin, downloadLogin;
+    QByteArray scanReplyBuffer;
+    QByteArray overviewBuffer;
+    QDateTime m_scanActivity, m_downloadActivity;
+    bool m_watchdogArmed = false;
+    bool m_quitSentOnScan = false;
+    bool m_quitSentOnDownload = false;
+    QTimer Timerbot1;   // the scan's watchdog
+    QTimer Timerbot2;   // the download's
     // The same by number (1..6), as the session's tables use them.
     void setFeature(int c, FeatureEndpoint ep);
     void sendOn(int c, const QByteArray &text);

@@ -204,8 +204,7 @@ static QByteArray xoverCommand(qint32 start, qint32 end)
 
 void ScanDriver::requestNextBurst()
 {
-    m_session.scanReplyBuffer.clear();
-    m_session.overviewBuffer.clear();
+    m_session.dropScanReplies();
     m_session.scanStage = ScanStage::Overview;
     qint32 start = m_groups.lastReadByKey(currentGroupKey);
     if (start == 0) start = groupFirst - 1;
@@ -335,7 +334,7 @@ void ScanDriver::endCrunch()
 void ScanDriver::crunchStep()
 {
     if (!m_crunch) return;   // the scan was stopped meanwhile
-    m_session.scanLastActivity = QDateTime::currentDateTimeUtc();
+    m_session.noteActivity(ConnectionId::Scan);
     if (!crunchLines(kSliceLines)) {
         m_session.TCP1.setHold(true);
         QTimer::singleShot(0, this, &ScanDriver::crunchStep);
@@ -349,7 +348,7 @@ bool ScanDriver::crunching() const { return bool(m_crunch); }
 
 void ScanDriver::afterBurst()
 {
-    m_session.scanLastActivity = QDateTime::currentDateTimeUtc();
+    m_session.noteActivity(ConnectionId::Scan);
     emit countersChanged();
     emit burstFiled();
     if (m_core.settings.sldXOVER < newToFetch) requestNextBurst();

@@ -192,13 +192,11 @@ void SetupAssistant::send(const QByteArray &line) { m_session.sendOn(ConnectionI
 
 void SetupAssistant::SendTestGroup()
 {
-    m_session.featureReplyBuffer.clear();
     send("GROUP alt.test");
 }
 
 void SetupAssistant::SendTestQuit()
 {
-    m_session.featureReplyBuffer.clear();
     send("QUIT");
 }
 
@@ -210,7 +208,6 @@ void SetupAssistant::showInBubble(const QString &text)
 
 void SetupAssistant::TestServer()
 {
-    m_session.featureReplyBuffer.clear();
     Say(QStringLiteral("Please wait while I check your server."));
     nextEnabled = false;
     errorShown = false;
@@ -331,7 +328,6 @@ void SetupAssistant::onError(QAbstractSocket::SocketError e, const QString &desc
 
 void SetupAssistant::startGroupDownload()
 {
-    m_session.featureReplyBuffer.clear();
     m_hostGroups.download(true);
     followDownload();
 }

@@ -122,7 +122,6 @@ void ArticleViewer::showArticle(const QByteArray &raw)
                       ? header + kBlank + QStringLiteral("<decoded attachment below>") + kBlank + decoded
                       : header + kBlank + QStringLiteral("<decoded attachment below (converted from unix format)>") + kBlank + converted;
     }
-    m_session.featureReplyBuffer.clear();
     if (display.size() > kMaxDisplay)
         display = display.left(kMaxDisplay) + kBlank + QStringLiteral("... <file too large for full display>");
     setText(display);
@@ -147,7 +146,6 @@ void ArticleViewer::SaveRawArticle(const QByteArray &raw)
     } else {
         setText(QStringLiteral("Could not save ") + path + QStringLiteral(": ") + f.errorString());
     }
-    m_session.featureReplyBuffer.clear();
     send("QUIT");
 }
 

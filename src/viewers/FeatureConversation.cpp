@@ -28,7 +28,6 @@ void FeatureConversation::send(const QByteArray &line) { m_session.sendOn(m_conn
 
 void FeatureConversation::sendGroup()
 {
-    m_session.featureReplyBuffer.clear();
     send("GROUP " + m_groups.nameByKey(viewGroupKey).toLatin1());
 }
 
@@ -52,19 +51,16 @@ void FeatureConversation::onReply(const Reply &r)
     case 500: status(line); sendGroup(); break;
     case 202:
         status(line);
-        m_session.featureReplyBuffer.clear();
         sendGroup();
         break;
     case 223: status(QStringLiteral("223 article retrieved - request text separately")); break;
     case 221: break;
     case 211:
         status(m_downloadingText);
-        m_session.featureReplyBuffer.clear();
         m_attempt = 1;
         send("ARTICLE " + viewMessageId.toLatin1());
         break;
     case 430:
-        m_session.featureReplyBuffer.clear();
         if (m_attempt != 2) {
             m_attempt = 2;
             send("ARTICLE " + viewArticleNumber.toLatin1());
@@ -73,7 +69,7 @@ void FeatureConversation::onReply(const Reply &r)
         }
         break;
     case 423: status(QStringLiteral("Bad article number!  This article has been deleted from server.")); break;
-    case 205: m_session.featureReplyBuffer.clear(); break;
+    case 205: break;
     case 400:
     case 503: status(line + QStringLiteral("Error:")); break;
     case 502: status(QStringLiteral("Authentication Error.  Check Username/Password...")); break;

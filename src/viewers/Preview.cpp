@@ -93,7 +93,6 @@ void Previewer::PreviewPartReceived(const QByteArray &raw)
 {
     send("QUIT");
     const QByteArray article = StripArticle(raw);
-    m_session.featureReplyBuffer.clear();
     if (article.isEmpty()) {
         m_core.LogOp(QStringLiteral("PreviewMP3: Error, no data for preview."), true);
         return;

@@ -110,7 +110,7 @@ TEST(Session, LoginOrderWithEveryOptionalStep)
         f.session.connectForScan();
         ASSERT_TRUE(waitFor([&] { return !f.scan.selected.isEmpty(); })) << "mask " << mask;
         EXPECT_TRUE(f.scan.selected.first().startsWith("211 60 1000 1059 alt.binaries.test"));
-        EXPECT_TRUE(f.session.watchdogArmed);
+        EXPECT_TRUE(f.session.watchdogArmed());
 
         f.session.connectDownload();
         ASSERT_TRUE(waitFor([&] { return !f.dl.articles.isEmpty(); })) << "mask " << mask;
@@ -235,19 +235,19 @@ TEST(Session, WatchdogFiresOnlyAfterMoreThanTheTimeout)
     f.core.settings.sldTimeout = 15;
     f.session.connectForScan();
     ASSERT_TRUE(waitFor([&] { return server.commandsOf(1).contains("GROUP alt.binaries.test"); }));
-    f.session.scanLastActivity = QDateTime::currentDateTime().addSecs(-15);
+    f.session.noteActivity(ConnectionId::Scan, QDateTime::currentDateTime().addSecs(-15));
     f.session.watchdogTick(ConnectionId::Scan);
     EXPECT_EQ(f.session.TCP1.state(), 7) << "exactly the timeout is not silence enough";
     EXPECT_FALSE(f.core.countdown.active());
-    f.session.scanLastActivity = QDateTime::currentDateTime().addSecs(-16);
+    f.session.noteActivity(ConnectionId::Scan, QDateTime::currentDateTime().addSecs(-16));
     f.session.watchdogTick(ConnectionId::Scan);
     EXPECT_GE(f.indexOf("WARNING: Server not responding -- 15 second timeout triggered, closing connection"), 0);
     EXPECT_EQ(f.session.TCP1.state(), 0);
     EXPECT_TRUE(f.core.countdown.active());
     // Disarmed: the other watchdog stops itself.
-    f.session.Timerbot2.start();
+    f.session.watchdogTimer(ConnectionId::Download).start();
     f.session.watchdogTick(ConnectionId::Download);
-    EXPECT_FALSE(f.session.Timerbot2.isActive());
+    EXPECT_FALSE(f.session.watchdogTimer(ConnectionId::Download).isActive());
 }
 
 TEST(Session, EmergencyRestartDuringScanResumesAfterCountdown)
@@ -337,7 +337,7 @@ TEST(Session, QuitAndGoodbyeCloseTheScanConnection)
     ASSERT_TRUE(waitFor([&] { return !f.scan.selected.isEmpty(); }));
     f.session.disconnect(ConnectionId::Scan);
     EXPECT_EQ(f.session.TCP1.state(), 0);
-    EXPECT_TRUE(f.session.quitSentOnScan);
+    EXPECT_TRUE(f.session.quitSent(ConnectionId::Scan));
     EXPECT_TRUE(waitFor([&] { return server.commandsOf(1).contains("QUIT"); }));
     // Closing again reports the state once.
     const int before = int(f.logged.count("Connection Closed"));

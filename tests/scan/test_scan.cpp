@@ -454,13 +454,13 @@ TEST(Burst, EachSliceOfACrunchKeepsTheWatchdogQuiet)
     QObject::connect(&o.core.log, &OpsLog::statusChanged, [&](const QString &m) { logged << m; });
     o.scan.onBurst(burst + ".\r\n");   // as the session hands it over: crunched in slices
     ASSERT_TRUE(o.scan.crunching());
-    o.session.watchdogArmed = true;
+    o.session.armWatchdog(true);
     int slices = 0;
     while (o.scan.crunching() && slices < 10) {
         const QDateTime stale = QDateTime::currentDateTimeUtc().addSecs(-3600);
-        o.session.scanLastActivity = stale;
+        o.session.noteActivity(ConnectionId::Scan, stale);
         QCoreApplication::processEvents();
-        if (o.session.scanLastActivity == stale) continue;   // the slice has not run yet
+        if (o.session.lastActivity(ConnectionId::Scan) == stale) continue;   // the slice has not run yet
         ++slices;
         o.session.watchdogTick(ConnectionId::Scan);
     }
