@@ -25,13 +25,7 @@ HeadersPage::HeadersPage(Engine &engine, MainWindow &window, QObject *parent)
     connect(&m_w, &MainWindow::headerColumnClicked, &view, &HeaderListModel::sortByColumn);
     connect(&view, &HeaderListModel::counterChanged, &m_w, &MainWindow::setViewCounter);
     connect(&m_e.scan, &ScanDriver::countersChanged, this, &HeadersPage::showCounters);
-    const MainWindow::ViewFilter f = m_w.viewFilter();
-    view.showComplete = f.complete;
-    view.showText = f.text;
-    view.showUnknown = f.unknown;
-    view.showIncomplete = f.incomplete;
-    view.showInBatch = f.inBatch;
-    view.newOnly = f.newOnly;
+    takeFilter(m_w.viewFilter());
 }
 
 HeadersPage::~HeadersPage() = default;
@@ -93,7 +87,7 @@ void HeadersPage::search()
         m_e.core.prompter.message(QStringLiteral("No matching headers"));
 }
 
-void HeadersPage::applyFilter(const MainWindow::ViewFilter &f)
+void HeadersPage::takeFilter(const MainWindow::ViewFilter &f)
 {
     HeaderListModel &view = m_e.view;
     view.showComplete = f.complete;
@@ -102,7 +96,12 @@ void HeadersPage::applyFilter(const MainWindow::ViewFilter &f)
     view.showIncomplete = f.incomplete;
     view.showInBatch = f.inBatch;
     view.newOnly = f.newOnly;
-    view.ViewRefresh(false);
+}
+
+void HeadersPage::applyFilter(const MainWindow::ViewFilter &f)
+{
+    takeFilter(f);
+    m_e.view.ViewRefresh(false);
 }
 
 BatchPage::BatchPage(Engine &engine, MainWindow &window, QObject *parent) : QObject(parent), m_e(engine), m_w(window)

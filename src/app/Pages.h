@@ -25,6 +25,7 @@ private:
     void deleteHeaders(const std::vector<int> &rows);
     void restore();
     void search();
+    void takeFilter(const MainWindow::ViewFilter &f);
     void applyFilter(const MainWindow::ViewFilter &f);
     Engine &m_e;
     MainWindow &m_w;
