@@ -448,3 +448,50 @@ TEST(Session, ServerThatWantsReaderModeFirst)
     }
     EXPECT_EQ(plain.commandsOf(1), QStringList({"GROUP alt.binaries.test", "CAPABILITIES"}));
 }
+
+// The test server as a provider answers: BODY, HEAD and STAT beside ARTICLE, and a cap on
+// connections at once (more are greeted with 502 and closed), over our own connections.
+TEST(TestServer, BodyHeadStatAndTheConnectionCap)
+{
+    TestServer server({"--group", "alt.binaries.test:1:20", "--yenc-only", "--max-connections", "2"});
+    std::vector<std::unique_ptr<Connection>> conns;
+    std::vector<std::vector<Reply>> got(3);
+    for (int i = 0; i < 3; ++i) {
+        conns.push_back(std::make_unique<Connection>());
+        QObject::connect(conns.back().get(), &Connection::replyReceived, [&got, i](const Reply &r) { got[size_t(i)].push_back(r); });
+        conns.back()->connectTo("127.0.0.1", server.port());
+        ASSERT_TRUE(waitFor([&] { return !got[size_t(i)].empty(); }));
+    }
+    EXPECT_EQ(got[0][0].code, 200);
+    EXPECT_EQ(got[1][0].code, 200);
+    EXPECT_EQ(got[2][0].code, 502) << "the third one is over the cap";
+    ASSERT_TRUE(waitFor([&] { return conns[2]->state() == 0 || conns[2]->state() == 9; })) << "and closed";
+
+    Connection &c = *conns[0];
+    for (const char *cmd : {"GROUP alt.binaries.test", "ARTICLE 1", "BODY 1", "HEAD 1", "STAT 1", "STAT 999"}) c.sendLine(cmd);
+    ASSERT_TRUE(waitFor([&] { return got[0].size() == 7; })) << got[0].size();
+    const Reply &whole = got[0][2], &body = got[0][3], &head = got[0][4];
+    EXPECT_EQ(whole.code, 220);
+    EXPECT_EQ(body.code, 222);
+    EXPECT_EQ(head.code, 221);
+    const qsizetype blank = whole.data.indexOf("\r\n\r\n");
+    ASSERT_GT(blank, 0);
+    EXPECT_TRUE(whole.data.endsWith(body.data.mid(body.data.indexOf("\r\n") + 2))) << "BODY is the article after its headers";
+    EXPECT_FALSE(body.data.contains("Message-ID: "));
+    EXPECT_TRUE(head.data.contains("Message-ID: "));
+    EXPECT_EQ(got[0][5].code, 223);
+    EXPECT_EQ(got[0][6].code, 423);
+
+    // One closed: a new connection fits under the cap again.
+    conns[1]->close();
+    Connection again;
+    int greeting = 0;
+    QObject::connect(&again, &Connection::replyReceived, [&](const Reply &r) { greeting = r.code; });
+    ASSERT_TRUE(waitFor([&] {
+        if ((again.state() == 0 || again.state() == 9) && greeting != 200) {
+            greeting = 0;
+            again.connectTo("127.0.0.1", server.port());
+        }
+        return greeting == 200;
+    }));
+}

@@ -29,6 +29,7 @@
 //                            group, once selected (as servers with per-group access do)
 //   --latency MS             answer each command no sooner than MS after it arrived
 //   --rate BYTES/S           send at most this many bytes a second on each connection
+//   --max-connections N      more connections at once are greeted with 502 and closed
 //   --article-dir DIR[@GROUP] also serve articles from files DIR/<n>.art (message-id from
 //                            their Message-ID header, number = n, group = GROUP or the
 //                            first --group; repeatable;
@@ -98,6 +99,7 @@ struct Config {
     int pastEnd = 224;           // --past-end
     int latencyMs = 0;           // --latency
     double rate = 0;             // --rate, bytes a second
+    int maxConnections = 0;      // --max-connections, 0 = any number
 };
 
 Config cfg;
@@ -105,6 +107,7 @@ Config cfg;
 std::mutex cacheMutex;
 std::mutex logMutex;
 std::atomic<int> connCounter{0};
+std::atomic<int> connsOpen{0};
 std::unordered_map<std::string, std::string> articleCache;
 // --prerender: every article's dot-stuffed body and terminator, made at start-up, so that
 // a benchmark measures the reader and not the encoding here.
@@ -217,7 +220,9 @@ private:
         return true;
     }
     bool sendMultiline(const std::string &status, const std::string &body);
-    bool article(const std::string &arg, bool headOnly);
+    // What of an article a command asks for: ARTICLE, HEAD, BODY or STAT.
+    enum class Part { Whole, Head, Body, Stat };
+    bool article(const std::string &arg, Part part);
     Fault *faultFor(const std::string &verb, const std::string &arg);
 
     int fd_;
@@ -295,8 +300,9 @@ const char *cannedText(int code)
     }
 }
 
-bool Conn::article(const std::string &arg, bool headOnly)
+bool Conn::article(const std::string &arg, Part part)
 {
+    const bool headOnly = part == Part::Head;
     std::string text, id;
     int number = 0;
     bool extra = false;   // from --article-dir, possibly empty
@@ -334,7 +340,8 @@ bool Conn::article(const std::string &arg, bool headOnly)
         }
         current_ = number;
     }
-    if (!extra && !headOnly && !twice_) {
+    if (part == Part::Stat) return send("223 " + std::to_string(number) + " " + (id.empty() ? "<x>" : id) + "\r\n");
+    if (!extra && part == Part::Whole && !twice_) {
         auto pr = prerendered.find(id);
         if (pr != prerendered.end())
             return send("220 " + std::to_string(number) + " " + id + "\r\n") && sendAll(pr->second.data(), pr->second.size());
@@ -353,7 +360,12 @@ bool Conn::article(const std::string &arg, bool headOnly)
         }
     }
     if (headOnly) text = text.substr(0, text.find("\r\n\r\n") + 2);
-    const std::string status = (headOnly ? "221 " : "220 ") + std::to_string(number) + " " + (id.empty() ? "<x>" : id);
+    if (part == Part::Body) {
+        const size_t end = text.find("\r\n\r\n");
+        text = end == std::string::npos ? std::string() : text.substr(end + 4);
+    }
+    const char *code = part == Part::Head ? "221 " : part == Part::Body ? "222 " : "220 ";
+    const std::string status = code + std::to_string(number) + " " + (id.empty() ? "<x>" : id);
     std::string body = dotStuff(text);
     if (twice_) {
         twice_ = false;
@@ -486,8 +498,9 @@ void Conn::serve()
                 if (b > a) out.append(sg.overview, sg.offsets[a], sg.offsets[b] - sg.offsets[a]);
                 send(out + tail);
             }
-        } else if (verb == "ARTICLE" || verb == "HEAD") {
-            if (!article(arg, verb == "HEAD")) return;
+        } else if (verb == "ARTICLE" || verb == "HEAD" || verb == "BODY" || verb == "STAT") {
+            const Part part = verb == "HEAD" ? Part::Head : verb == "BODY" ? Part::Body : verb == "STAT" ? Part::Stat : Part::Whole;
+            if (!article(arg, part)) return;
         } else if (verb == "LIST") {
             std::string body;
             for (const ServedGroup &sg : cfg.groups)
@@ -595,6 +608,7 @@ int main(int argc, char **argv)
         else if (a == "--past-end") cfg.pastEnd = atoi(val().c_str());
         else if (a == "--latency") cfg.latencyMs = atoi(val().c_str());
         else if (a == "--rate") cfg.rate = atof(val().c_str());
+        else if (a == "--max-connections") cfg.maxConnections = atoi(val().c_str());
         else if (a == "--segment") cfg.segment = true;
         else if (a == "--article-dir") articleDirs.push_back(val());
         else if (a == "--scoped-ids") cfg.scopedIds = true;
@@ -687,7 +701,13 @@ int main(int argc, char **argv)
         setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         std::thread([fd] {
             Conn c(fd);
-            if (c.startTls()) c.serve();
+            // Counted from the accept to the close, as a provider counts them.
+            const bool over = ++connsOpen > cfg.maxConnections && cfg.maxConnections > 0;
+            if (c.startTls()) {
+                if (over) c.send("502 too many connections from your host\r\n");
+                else c.serve();
+            }
+            --connsOpen;
         }).detach();
     }
 }
