@@ -1,4 +1,5 @@
 #include "IniFile.h"
+#include <algorithm>
 #include "Text.h"
 #include <QFile>
 #include <QSaveFile>
@@ -110,6 +111,12 @@ std::optional<QString> IniFile::value(const QString &section, const QString &key
         return v;
     }
     return std::nullopt;
+}
+
+void IniFile::clearSection(const QString &section)
+{
+    if (Section *s = findSection(section))
+        s->lines.erase(std::remove_if(s->lines.begin(), s->lines.end(), [](const Line &l) { return !l.key.isEmpty(); }), s->lines.end());
 }
 
 void IniFile::setValue(const QString &section, const QString &key, const QString &value)

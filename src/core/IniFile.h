@@ -23,6 +23,8 @@ public:
     // An absent key and an empty value both give nullopt ("not present").
     std::optional<QString> value(const QString &section, const QString &key) const;
     void setValue(const QString &section, const QString &key, const QString &value);
+    // Drops a section's keys (its comments stay), so that it can be written afresh.
+    void clearSection(const QString &section);
 
     QString path() const { return m_path; }
     void parse(const QByteArray &data);

@@ -12,6 +12,8 @@ namespace vt {
 
 static const QString kOptions = QStringLiteral("Options");
 static const QString kSizing = QStringLiteral("Sizing");
+static const QString kServers = QStringLiteral("Servers");
+constexpr int kMaxServers = 100;
 
 QVariant columnCaption(const QVector<ColumnDef> &defs, int section, Qt::Orientation o, int role)
 {
@@ -48,6 +50,18 @@ QString Settings::timeoutCaption() const
 QString Settings::xoverCaption() const
 {
     return QStringLiteral("XOVER burst receive ") + QString::number(sldXOVER) + QStringLiteral(" headers at a time");
+}
+
+ServerEntry Settings::firstServer() const
+{
+    ServerEntry e;
+    e.host = News_Host;
+    e.port = News_Port;
+    e.tls = chkSSL;
+    e.user = User_Name;
+    e.password = password;
+    e.connections = News_Connections;
+    return e;
 }
 
 QString ScramblePassword(const QString &text, OpsLog *log)
@@ -172,6 +186,29 @@ void SettingsFile::LoadSettings(Settings &s)
         writeBack(ini);
     }
 
+    if (auto v = get("News_Connections"); v && ServerEntry::connectionsInRange(leadingInt(trimBlanks(*v))))
+        s.News_Connections = int(leadingInt(trimBlanks(*v)));
+    // The servers after the first: Host2, Port2, ... A number without a host is no server;
+    // a value out of range keeps its default.
+    s.servers.clear();
+    for (int n = 2; n <= kMaxServers; ++n) {
+        auto at = [&](const char *key) { return ini.value(kServers, QString::fromLatin1(key) + QString::number(n)); };
+        const auto host = at("Host");
+        if (!host || trimBlanks(*host).isEmpty()) continue;
+        ServerEntry e;
+        e.host = trimBlanks(*host);
+        if (auto v = at("Port")) e.port = trimBlanks(*v);
+        if (auto v = at("TLS")) e.tls = leadingInt(trimBlanks(*v)) == 1;
+        if (auto v = at("User")) e.user = trimBlanks(*v);
+        if (auto v = at("PWX")) e.password = UnscramblePassword(trimBlanks(*v), &m_log);
+        if (auto v = at("Connections"); v && ServerEntry::connectionsInRange(leadingInt(trimBlanks(*v))))
+            e.connections = int(leadingInt(trimBlanks(*v)));
+        if (auto v = at("Level"); v && leadingInt(trimBlanks(*v)) >= 0 && leadingInt(trimBlanks(*v)) <= kMaxServers)
+            e.level = int(leadingInt(trimBlanks(*v)));
+        if (auto v = at("On")) e.enabled = leadingInt(trimBlanks(*v)) == 1;
+        s.servers.push_back(e);
+    }
+
     s.acceptedCertificates.clear();
     if (auto v = get("Accepted_Certs")) {
         for (const QString &pair : v->split(u'|', Qt::SkipEmptyParts)) {
@@ -223,6 +260,23 @@ bool SettingsFile::SaveSettings(const Settings &s)
     QStringList certs;
     for (auto it = s.acceptedCertificates.cbegin(); it != s.acceptedCertificates.cend(); ++it) certs << it.key() + u' ' + it.value();
     put("Accepted_Certs", certs.join(u'|'));
+    put("News_Connections", QString::number(s.News_Connections));
+    ini.clearSection(kServers);
+    int n = 2;
+    for (const ServerEntry &e : s.servers) {
+        if (trimBlanks(e.host).isEmpty() || n > kMaxServers) continue;
+        auto at = [&](const char *key, const QString &v) { ini.setValue(kServers, QString::fromLatin1(key) + QString::number(n), v); };
+        at("Host", trimBlanks(e.host));
+        at("Port", trimBlanks(e.port));
+        at("TLS", flag(e.tls));
+        at("User", trimBlanks(e.user));
+        // Kept as the first server's: scrambled, and only when passwords are to be saved.
+        at("PWX", s.chkSavePassword ? ScramblePassword(trimBlanks(e.password), &m_log) : QString());
+        at("Connections", QString::number(e.connections));
+        at("Level", QString::number(e.level));
+        at("On", flag(e.enabled));
+        ++n;
+    }
     for (const FlagKey &t : kToggles) put(t.key, s.*(t.field) ? QStringLiteral("True") : QStringLiteral("False"));
     return writeBack(ini);
 }

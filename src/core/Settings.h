@@ -7,6 +7,7 @@
 #include <QString>
 #include <QVector>
 #include <optional>
+#include <vector>
 
 namespace vt {
 
@@ -33,6 +34,20 @@ struct ColumnDef {
 // The caption of a list column for a model's headerData.
 QVariant columnCaption(const QVector<ColumnDef> &defs, int section, Qt::Orientation o, int role);
 
+// A news server. The first one's fields are the settings' own keys (see
+// Settings::firstServer); the others live in section "Servers", numbered from 2.
+struct ServerEntry {
+    QString host;
+    QString port = QStringLiteral("119");
+    bool tls = false;
+    QString user, password;
+    int connections = 1;   // at once, 1..50
+    int level = 0;         // 0: main; 1, 2, ...: backups, asked in that order
+    bool enabled = true;
+    static bool connectionsInRange(qint64 v) { return v >= 1 && v <= 50; }
+    bool operator==(const ServerEntry &) const = default;
+};
+
 struct Settings {
     // Folders, always ending with "/".
     QString Download_Path;
@@ -53,6 +68,10 @@ struct Settings {
     bool chkSSL = false;      // every connection over TLS
     // Certificates the user accepted although they could not be verified: host -> SHA-256.
     QMap<QString, QString> acceptedCertificates;
+    // The first server's connections at once (its other keys are the ones above).
+    int News_Connections = 1;
+    // The servers after the first, in section "Servers".
+    std::vector<ServerEntry> servers;
     bool chkSlave = false;
     // Options.
     bool chkMakeSubDirs = true;
@@ -109,6 +128,8 @@ struct Settings {
     QString rescanCaption() const;
     QString timeoutCaption() const;
     QString xoverCaption() const;
+    // The first server as an entry of the list: always a main server.
+    ServerEntry firstServer() const;
 };
 
 // Title and explanation of the two folder pickers.

@@ -167,6 +167,60 @@ TEST(Settings, PasswordSavedOnlyWhenAsked)
     }
 }
 
+// The servers after the first: their own section, numbered from 2; the first server keeps
+// the keys it always had, so an old file means one server and one connection.
+TEST(Settings, ServersBeyondTheFirst)
+{
+    Env e;
+    e.write("[Options]\r\nNews_Host=main.example\r\nNews_Port=563\r\nchkSSL=1\r\nUser_Name=ann\r\n");
+    Settings s = e.load();
+    EXPECT_TRUE(s.servers.empty());
+    EXPECT_EQ(s.News_Connections, 1);
+    const ServerEntry first = s.firstServer();
+    EXPECT_EQ(first.host, "main.example");
+    EXPECT_EQ(first.port, "563");
+    EXPECT_TRUE(first.tls);
+    EXPECT_EQ(first.user, "ann");
+    EXPECT_EQ(first.level, 0);
+
+    // Written by hand: a gap in the numbers, values out of range, a number without a host.
+    e.write("[Options]\r\nNews_Host=main.example\r\nNews_Connections=12\r\nchkSavePassword=1\r\n"
+            "[Servers]\r\nHost2= backup.example \r\nPort2=119\r\nConnections2=8\r\nLevel2=1\r\nOn2=1\r\n"
+            "Host4=other.example\r\nConnections4=99\r\nLevel4=-3\r\nOn4=0\r\nTLS4=1\r\n"
+            "Port5=119\r\n");
+    s = e.load();
+    EXPECT_EQ(s.News_Connections, 12);
+    ASSERT_EQ(s.servers.size(), 2u);
+    EXPECT_EQ(s.servers[0].host, "backup.example");
+    EXPECT_EQ(s.servers[0].connections, 8);
+    EXPECT_EQ(s.servers[0].level, 1);
+    EXPECT_TRUE(s.servers[0].enabled);
+    EXPECT_EQ(s.servers[1].host, "other.example");
+    EXPECT_EQ(s.servers[1].connections, 1) << "99 is out of range";
+    EXPECT_EQ(s.servers[1].level, 0);
+    EXPECT_FALSE(s.servers[1].enabled);
+    EXPECT_TRUE(s.servers[1].tls);
+
+    // Saved and read back whole; the passwords as the first one's, scrambled; a removed
+    // server leaves nothing behind; other tools' keys of the file stay.
+    s.servers[0].password = "secret";
+    s.servers[0].user = "bob";
+    ASSERT_TRUE(e.core.settingsFile.SaveSettings(s));
+    EXPECT_FALSE(e.read().contains("secret"));
+    EXPECT_EQ(e.load().servers, s.servers);
+    s.servers.erase(s.servers.begin());
+    s.chkSavePassword = false;
+    ASSERT_TRUE(e.core.settingsFile.SaveSettings(s));
+    const Settings back = e.load();
+    ASSERT_EQ(back.servers.size(), 1u);
+    EXPECT_EQ(back.servers[0].host, "other.example");
+    EXPECT_FALSE(e.read().contains("backup.example"));
+    EXPECT_FALSE(e.read().contains("Host4")) << "renumbered from 2";
+    s.servers[0].password = "kept?";
+    ASSERT_TRUE(e.core.settingsFile.SaveSettings(s));
+    EXPECT_TRUE(e.load().servers[0].password.isEmpty()) << "not saved unless passwords are";
+}
+
 TEST(Settings, WindowAndColumnSizes)
 {
     Env e;
