@@ -16,6 +16,7 @@ void AppCore::applySettings()
     log.enableLogging = settings.chkEnableLogging;
     log.logFile = settings.chkLogFile;
     sounds.enabled = settings.chkSFX;
+    downloadLimit.setRate(qint64(settings.Download_Limit) * 1024);
 }
 
 } // namespace vt

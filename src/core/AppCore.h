@@ -5,6 +5,7 @@
 #include "Countdown.h"
 #include "OpsLog.h"
 #include "Prompter.h"
+#include "RateLimiter.h"
 #include "Resources.h"
 #include "Settings.h"
 #include "Sound.h"
@@ -26,6 +27,8 @@ public:
     Countdown countdown;
     ResourceMonitor resources;
     SettingsFile settingsFile;
+    // The download's speed limit, over all its connections.
+    RateLimiter downloadLimit;
 
     void LogOp(const QString &msg, bool record) { log.LogOp(msg, record); }
     // Copies the settings that other objects keep as their own flags.

@@ -186,6 +186,8 @@ void SettingsFile::LoadSettings(Settings &s)
         writeBack(ini);
     }
 
+    if (auto v = get("Download_Limit"); v && Settings::limitInRange(leadingInt(trimBlanks(*v))))
+        s.Download_Limit = int(leadingInt(trimBlanks(*v)));
     if (auto v = get("News_Connections"); v && ServerEntry::connectionsInRange(leadingInt(trimBlanks(*v))))
         s.News_Connections = int(leadingInt(trimBlanks(*v)));
     // The servers after the first: Host2, Port2, ... A number without a host is no server;
@@ -261,6 +263,7 @@ bool SettingsFile::SaveSettings(const Settings &s)
     for (auto it = s.acceptedCertificates.cbegin(); it != s.acceptedCertificates.cend(); ++it) certs << it.key() + u' ' + it.value();
     put("Accepted_Certs", certs.join(u'|'));
     put("News_Connections", QString::number(s.News_Connections));
+    put("Download_Limit", QString::number(s.Download_Limit));
     ini.clearSection(kServers);
     int n = 2;
     for (const ServerEntry &e : s.servers) {

@@ -68,6 +68,9 @@ struct Settings {
     bool chkSSL = false;      // every connection over TLS
     // Certificates the user accepted although they could not be verified: host -> SHA-256.
     QMap<QString, QString> acceptedCertificates;
+    // The download's speed limit in KB/s, 0 = none.
+    int Download_Limit = 0;
+    static bool limitInRange(qint64 v) { return v >= 0 && v <= 10'000'000; }
     // The first server's connections at once (its other keys are the ones above).
     int News_Connections = 1;
     // The servers after the first, in section "Servers".

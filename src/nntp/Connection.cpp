@@ -1,5 +1,6 @@
 #include "Connection.h"
 #include <QPointer>
+#include <QTimer>
 
 namespace vt {
 
@@ -17,7 +18,7 @@ Connection::Connection(QObject *parent) : QObject(parent), m_sock(std::make_uniq
     m_sock->setReadBufferSize(0);
     // A certificate question is answered later: the handshake waits for it.
     m_sock->setPauseMode(QAbstractSocket::PauseOnSslErrors);
-    connect(m_sock.get(), &QTcpSocket::readyRead, this, &Connection::onReadyRead);
+    connect(m_sock.get(), &QTcpSocket::readyRead, this, [this] { onReadyRead(); });
     connect(m_sock.get(), &QTcpSocket::connected, this, [this] {
         m_sock->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         if (!m_tls) emit connected();
@@ -50,8 +51,8 @@ Connection::Connection(QObject *parent) : QObject(parent), m_sock(std::make_uniq
     });
     connect(m_sock.get(), &QTcpSocket::disconnected, this, [this] {
         if (m_closing) return;
-        // Replies that arrived with the close are handed on first.
-        onReadyRead();
+        // Replies that arrived with the close are handed on first, whatever the limit.
+        onReadyRead(true);
         emit peerClosed();
     });
     connect(m_sock.get(), &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError e) {
@@ -269,10 +270,29 @@ int Connection::state() const
     return 0;
 }
 
-void Connection::onReadyRead()
+void Connection::onReadyRead(bool all)
 {
-    const qint64 avail = m_sock->bytesAvailable();
+    // Under a limit the socket buffers a little and the rest waits in the system, so that
+    // the server slows down rather than this process filling up.
+    const bool limited = m_limiter && m_limiter->limited() && !all;
+    constexpr qint64 kLimitedBuffer = 256 * 1024;
+    if (m_sock->readBufferSize() != (limited ? kLimitedBuffer : 0)) m_sock->setReadBufferSize(limited ? kLimitedBuffer : 0);
+    qint64 avail = m_sock->bytesAvailable();
     if (avail <= 0) return;
+    if (limited) {
+        avail = m_limiter->take(avail);
+        if (avail < m_sock->bytesAvailable() && !m_readQueued) {
+            // The rest is read when the limit allows: the socket says nothing more of it.
+            m_readQueued = true;
+            QPointer<Connection> self(this);
+            QTimer::singleShot(m_limiter->waitMs(), this, [self] {
+                if (!self) return;
+                self->m_readQueued = false;
+                self->onReadyRead();
+            });
+        }
+        if (avail <= 0) return;
+    }
     char *at = m_framer.appendSpace(avail);
     const qint64 got = m_sock->read(at, avail);
     m_framer.commitAppend(got);

@@ -5,6 +5,7 @@
 // refusal that CAPABILITIES explains): MODE READER is sent and the commands repeated,
 // on every connection alike.
 #include "ReplyFramer.h"
+#include "core/RateLimiter.h"
 #include <QObject>
 #include <QSslSocket>
 #include <deque>
@@ -53,6 +54,9 @@ public:
     // Holds back complete replies (they are handed on, in order, once released): the
     // reader is still busy with the last one over several turns of the event loop.
     void setHold(bool on);
+    // Reads no faster than the limiter allows (shared with other connections); the server
+    // is held back by the socket's own flow control meanwhile.
+    void setRateLimiter(RateLimiter *l) { m_limiter = l; }
 
 signals:
     void replyReceived(const vt::Reply &reply);
@@ -64,7 +68,9 @@ signals:
     void notice(const QString &text);             // what the connection did on its own, for the log
 
 private:
-    void onReadyRead();
+    void onReadyRead(bool all = false);
+    RateLimiter *m_limiter = nullptr;
+    bool m_readQueued = false;
     void deliver();
     static constexpr qsizetype kLargeReply = 64 * 1024;
     bool m_deliverQueued = false;

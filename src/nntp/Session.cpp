@@ -30,6 +30,7 @@ Session::Session(AppCore &core, QObject *parent) : QObject(parent), m_core(core)
                     + QString::number(overviewBuffer.size() + pending) + QStringLiteral(" bytes"),
                 false);
     });
+    TCP2.setRateLimiter(&m_core.downloadLimit);
     connect(&TCP2, &Connection::dataArrived, this, [this](qsizetype pending) {
         m_downloadActivity = QDateTime::currentDateTimeUtc();
         if (m_download && TCP2.receivingMultiline()) m_download->onProgress(pending);

@@ -71,6 +71,23 @@ OptionsDialog::OptionsDialog(Settings &settings, QWidget *parent) : QDialog(pare
     chkPar2Verify = check(dl, "chkPar2Verify", "Verify par2 sets after download", &Settings::chkPar2Verify);
     chkPar2Repair = check(dl, "chkPar2Repair", "Repair par2 sets (fetches the recovery volumes needed)", &Settings::chkPar2Repair);
     chkPar2Delete = check(dl, "chkPar2Delete", "Delete par2 files after a successful repair", &Settings::chkPar2Delete);
+    {
+        auto *row = new QHBoxLayout;
+        row->addWidget(new QLabel(QStringLiteral("Speed limit (KB/s, 0 = none):"), dl));
+        txtSpeedLimit = named<QSpinBox>("txtSpeedLimit", dl);
+        txtSpeedLimit->setRange(0, 10'000'000);
+        txtSpeedLimit->setSingleStep(100);
+        row->addWidget(txtSpeedLimit);
+        row->addStretch();
+        column(dl)->addLayout(row);
+        // Applies at once, also to a download that runs.
+        connect(txtSpeedLimit, &QSpinBox::valueChanged, this, [this](int v) {
+            if (m_settings.Download_Limit == v) return;
+            m_settings.Download_Limit = v;
+            emit changed();
+        });
+        m_loaders.push_back([this] { txtSpeedLimit->setValue(m_settings.Download_Limit); });
+    }
     column(dl)->addStretch();
 
     QWidget *scan = newPage("Scan");

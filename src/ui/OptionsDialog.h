@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QSlider>
+#include <QSpinBox>
 #include <QTabWidget>
 #include <QTableView>
 #include <functional>
@@ -30,6 +31,7 @@ public:
     QPushButton *cmdBrowseDLPath, *cmdBrowseCachePath;
     QCheckBox *chkMakeSubDirs, *chkSaveDecodes, *chkOldRenameStyle, *chkAutoDelBatch, *chkAutodownload, *chkAllowRestart,
         *chkRestart500, *chkSFX, *chkDisableStats, *chkPar2Verify, *chkPar2Repair, *chkPar2Delete;
+    QSpinBox *txtSpeedLimit;
     QSlider *sldRescan;
     QLabel *lblRescan;
 

@@ -2,6 +2,7 @@
 #include "TestSupport.h"
 #include "core/AppCore.h"
 #include "core/CommandLine.h"
+#include "core/RateLimiter.h"
 #include <QFile>
 #include <QDir>
 #include <QFileInfo>
@@ -201,4 +202,37 @@ TEST(CommandLine, Matching)
     EXPECT_TRUE(wantsConsoleOnly({"vantrel", "-v"}));
     EXPECT_FALSE(wantsConsoleOnly({"vantrel", "--", "--help"}));
     EXPECT_FALSE(wantsConsoleOnly({"vantrel", "--scan"}));
+}
+
+// The speed limit's bucket on a clock the test turns: no limit, a tenth of a second's
+// burst, refill by the time passed, the wait until a useful amount, a change mid-way.
+TEST(RateLimiter, BurstRefillWaitAndChange)
+{
+    qint64 now = 0;
+    RateLimiter l([&] { return now; });
+    EXPECT_FALSE(l.limited());
+    EXPECT_EQ(l.take(1 << 30), 1 << 30);
+    EXPECT_EQ(l.waitMs(), 0);
+
+    l.setRate(1'000'000);   // bytes a second: a burst of 100,000
+    EXPECT_EQ(l.take(50'000), 0) << "starts empty: nothing before its time";
+    now += 50'000'000;      // 50 ms
+    EXPECT_EQ(l.take(80'000), 50'000);
+    EXPECT_EQ(l.take(1), 0);
+    EXPECT_EQ(l.waitMs(), 5) << "a useful amount (4 KB) after 4.1 ms, rounded up";
+    now += 1'000'000'000;   // a second idle fills no more than the burst
+    EXPECT_EQ(l.take(1'000'000), 100'000);
+    // Over ten simulated seconds of greedy reads the total keeps to the rate.
+    qint64 total = 0;
+    for (int ms = 0; ms < 10'000; ++ms) {
+        now += 1'000'000;
+        total += l.take(1 << 20);
+    }
+    EXPECT_NEAR(double(total), 10'000'000.0, 1.0);
+    // Lowered mid-way: what was saved up is cut to the new burst.
+    now += 1'000'000'000;
+    l.setRate(10'000);
+    EXPECT_EQ(l.take(1 << 20), 4096) << "the smallest burst";
+    l.setRate(0);
+    EXPECT_EQ(l.take(123), 123);
 }
