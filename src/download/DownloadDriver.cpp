@@ -36,27 +36,6 @@ QString pointOne(double x)
     return s;
 }
 
-// Written whole or not at all: a half-written file would count as a downloaded part. The
-// file is written beside its name and renamed; no sync to disk, which would cost more than
-// the transfer (a part lost to a power cut is only downloaded again).
-bool writeWhole(const QString &name, const QByteArray &data, QString *error)
-{
-    const QString temp = name + QStringLiteral(".part");
-    QFile f(temp);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered) || f.write(data) != data.size()) {
-        *error = f.errorString();
-        f.close();
-        QFile::remove(temp);
-        return false;
-    }
-    f.close();
-    if (::rename(QFile::encodeName(temp).constData(), QFile::encodeName(name).constData()) != 0) {
-        *error = QString::fromLocal8Bit(strerror(errno));
-        QFile::remove(temp);
-        return false;
-    }
-    return true;
-}
 
 // How often the progress line and the bars follow the bytes of a part.
 constexpr qint64 kProgressMs = 100;

@@ -1,4 +1,7 @@
 #include "PartCache.h"
+#include <cstring>
+#include <cstdio>
+#include <cerrno>
 #include "core/Settings.h"
 #include "groups/NewsgroupTable.h"
 #include "headers/HeaderStore.h"
@@ -51,6 +54,28 @@ bool PartCache::markMissing(int item, int part)
 {
     QFile f(missingMarker(item, part));
     return f.open(QIODevice::WriteOnly);
+}
+
+// Written whole or not at all: a half-written file would count as a downloaded part. The
+// file is written beside its name and renamed; no sync to disk, which would cost more than
+// the transfer (a part lost to a power cut is only downloaded again).
+bool writeWhole(const QString &name, const QByteArray &data, QString *error)
+{
+    const QString temp = name + QStringLiteral(".part");
+    QFile f(temp);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered) || f.write(data) != data.size()) {
+        *error = f.errorString();
+        f.close();
+        QFile::remove(temp);
+        return false;
+    }
+    f.close();
+    if (::rename(QFile::encodeName(temp).constData(), QFile::encodeName(name).constData()) != 0) {
+        *error = QString::fromLocal8Bit(strerror(errno));
+        QFile::remove(temp);
+        return false;
+    }
+    return true;
 }
 
 } // namespace vt

@@ -2,6 +2,7 @@
 // The part cache: one file per downloaded article, named by group and article number
 // (imported posts, which belong to no group, under "_nzb").
 // A part counts as downloaded exactly when its file exists.
+#include <QByteArray>
 #include <QSet>
 #include <QString>
 
@@ -17,6 +18,9 @@ inline void EnsureDownloadFolder(const QString &downloadFolder, const QString &g
 {
     EnsureCacheFolder(downloadFolder, group);
 }
+
+// Writes a cache file whole or not at all (beside its name, then renamed).
+bool writeWhole(const QString &name, const QByteArray &data, QString *error);
 
 class PartCache {
 public:

@@ -1,0 +1,166 @@
+// Parts over many connections to several servers: faults on several connections at once,
+// parts found only on a backup server, a server with too few connections, and Stop.
+#include "DownloadRig.h"
+#include "Posts.h"
+#include "download/FetchPool.h"
+#include "nzb/NzbImport.h"
+#include <QRegularExpression>
+#include <gtest/gtest.h>
+#include <set>
+
+using namespace vt;
+using namespace vt::test;
+
+namespace {
+
+bool whole(const HeaderItem &it) { return it.declaredTotal > 0 && int(it.parts.size()) == it.declaredTotal; }
+
+// The pool over a rig's store and cache, with what it reported.
+struct Pool {
+    FetchPool pool;
+    QStringList storedBy;   // server of each part stored
+    std::vector<int> fetched, missing;
+    bool done = false;
+    explicit Pool(DownloadRig &r) : pool(r.core, r.store, r.cache)
+    {
+        QObject::connect(&pool, &FetchPool::partStored, [this](int, int, const QString &s) { storedBy << s; });
+        QObject::connect(&pool, &FetchPool::itemFetched, [this](int item) { fetched.push_back(item); });
+        QObject::connect(&pool, &FetchPool::partMissing, [this](int item, int) { missing.push_back(item); });
+        QObject::connect(&pool, &FetchPool::finished, [this] { done = true; });
+    }
+    bool run(const std::vector<int> &items, int ms = 60000)
+    {
+        done = false;
+        pool.fetch(items);
+        return waitFor([&] { return done; }, ms);
+    }
+};
+
+std::vector<int> batchItems(DownloadRig &r)
+{
+    std::vector<int> items;
+    for (int row = 0; row < r.batch.batchRows(); ++row) items.push_back(r.batch.tagAt(row));
+    return items;
+}
+
+ServerEntry server(quint16 port, int connections, int level = 0)
+{
+    ServerEntry e;
+    e.host = "127.0.0.1";
+    e.port = QString::number(port);
+    e.connections = connections;
+    e.level = level;
+    return e;
+}
+
+std::set<QString> connectionsAsking(const TestServer &s)
+{
+    std::set<QString> ids;
+    for (const QString &l : s.commands())
+        if (l.contains(" ARTICLE ")) ids.insert(l.section(' ', 0, 0));
+    return ids;
+}
+
+} // namespace
+
+// Eight connections through a server that cuts its replies into pieces and drops, cuts and
+// fails on several of them: every part lands once in the cache and every item decodes.
+TEST(FetchPool, EightConnectionsThroughFaultsEndWithEveryFileRight)
+{
+    TestServer srv({"--group", "alt.binaries.pool:1:160", "--part-bytes", "12000", "--yenc-only", "--segment", "--fault",
+                    "ARTICLE=drop@5", "--fault", "ARTICLE=cut@11", "--fault", "ARTICLE=503@17", "--fault", "ARTICLE=drop@23"});
+    DownloadRig r(srv.port());
+    ASSERT_TRUE(r.scanGroup("alt.binaries.pool"));
+    const int queued = r.queue(whole);
+    ASSERT_GT(queued, 5);
+    r.core.settings.News_Connections = 8;
+    Pool p(r);
+    p.pool.setServers(FetchPool::serversOf(r.core.settings));
+    ASSERT_TRUE(p.run(batchItems(r))) << r.logged.join('\n').toStdString();
+    EXPECT_EQ(int(p.fetched.size()), queued);
+    EXPECT_TRUE(p.missing.empty());
+    EXPECT_GE(connectionsAsking(srv).size(), 8u) << "the parts went over all connections";
+    EXPECT_EQ(r.logged.filter(QRegularExpression("^Connection \\d+ to 127.0.0.1:\\d+ lost")).size(), 4) << r.logged.join('\n').toStdString();
+    int parts = 0;
+    for (int item : batchItems(r)) parts += int(r.store.item(item).parts.size());
+    EXPECT_EQ(p.storedBy.size(), parts) << "each part stored once";
+    EXPECT_EQ(p.pool.openConnections(), 0) << "all said goodbye";
+
+    // The single connection finds every part in the cache: it only decodes.
+    const int asked = int(srv.commands().filter(" ARTICLE ").size());
+    ASSERT_TRUE(r.download(60000));
+    EXPECT_EQ(int(srv.commands().filter(" ARTICLE ").size()), asked);
+    EXPECT_EQ(r.logged.filter("Decode successful").size(), queued) << r.logged.join('\n').toStdString();
+}
+
+// Parts split between a main and a backup server: each is asked of the main one first and
+// of the backup only when the main one lacks it; a part on neither is marked missing and
+// the rest of its file still comes.
+TEST(FetchPool, BackupServerHasWhatTheMainLacksAndTooFewConnectionsAreSurvived)
+{
+    QTemporaryDir mainArts, backupArts;
+    NzbDocument doc;
+    const QByteArray a = randomBytes(200000, 11), b = randomBytes(150000, 12);
+    doc.files.push_back(writeYencPost(backupArts.path(), "a.bin", a, 25000, 1, "alt.binaries.sets"));
+    doc.files.push_back(writeYencPost(backupArts.path(), "b.bin", b, 25000, 9, "alt.binaries.sets"));
+    for (int n = 1; n <= 14; ++n)   // a is 1..8, b is 9..14; the main server lacks every third
+        if (n % 3 != 0) QFile::copy(backupArts.path() + QStringLiteral("/%1.art").arg(n), mainArts.path() + QStringLiteral("/%1.art").arg(n));
+    QFile::remove(backupArts.path() + "/12.art");   // b's part 4 is on neither
+    TestServer mainSrv({"--group", "alt.binaries.sets:1:0", "--article-dir", mainArts.path(), "--max-connections", "2"});
+    TestServer backupSrv({"--group", "alt.binaries.sets:1:0", "--article-dir", backupArts.path()});
+    DownloadRig r(mainSrv.port());
+    const QString nzb = r.dir.path() + "/sets.nzb";
+    writeNzbFile(nzb, doc, nullptr);
+    ASSERT_TRUE(importNzbFile(nzb, r.store, r.batch, r.nzb).ok);
+
+    Pool p(r);
+    p.pool.retryAfterMs = 300;
+    p.pool.setServers({server(mainSrv.port(), 6), server(backupSrv.port(), 2, 1)});
+    ASSERT_TRUE(p.run(batchItems(r))) << r.logged.join('\n').toStdString();
+    EXPECT_EQ(p.fetched.size(), 2u);
+    ASSERT_EQ(p.missing.size(), 1u);
+    const QString mainName = "127.0.0.1:" + QString::number(mainSrv.port()), backupName = "127.0.0.1:" + QString::number(backupSrv.port());
+    EXPECT_EQ(p.storedBy.filter(mainName).size(), 10) << "every part the main server has came from it";
+    EXPECT_EQ(p.storedBy.filter(backupName).size(), 3);
+    EXPECT_EQ(r.logged.filter("is on no server").size(), 1);
+    // Only what the main server lacked was asked of the backup.
+    const QStringList backupAsked = backupSrv.commands().filter(" ARTICLE ");
+    EXPECT_EQ(backupAsked.size(), 4) << backupAsked.join('\n').toStdString();
+    // Six connections wanted, two allowed: the others were refused once each, then the
+    // pool went on with two, without trying again and again.
+    const QStringList refused = r.logged.filter(QRegularExpression("^Server .* refused connection"));
+    EXPECT_GE(refused.size(), 1);
+    EXPECT_LE(refused.size(), 4) << refused.join('\n').toStdString();
+    EXPECT_LE(connectionsAsking(mainSrv).size(), 2u);
+
+    // The single connection decodes both: a whole, b with its gap.
+    ASSERT_TRUE(r.download(60000));
+    EXPECT_EQ(readFile(r.core.settings.Download_Path + "a.bin"), a);
+    EXPECT_EQ(r.logged.filter("Decode successful").size(), 1) << r.logged.join('\n').toStdString();
+}
+
+// Stop closes every connection at once and keeps what came; fetching again asks only for
+// the rest.
+TEST(FetchPool, StopKeepsThePartsAlreadyIn)
+{
+    TestServer srv({"--group", "alt.binaries.stop:1:80", "--part-bytes", "20000", "--yenc-only", "--rate", "400000"});
+    DownloadRig r(srv.port());
+    ASSERT_TRUE(r.scanGroup("alt.binaries.stop"));
+    ASSERT_GT(r.queue(whole), 3);
+    r.core.settings.News_Connections = 4;
+    Pool p(r);
+    p.pool.setServers(FetchPool::serversOf(r.core.settings));
+    p.pool.fetch(batchItems(r));
+    ASSERT_TRUE(waitFor([&] { return p.storedBy.size() >= 6; }, 30000));
+    EXPECT_GE(p.pool.busyConnections(), 1);
+    EXPECT_EQ(p.pool.connectionStates().size(), p.pool.openConnections());
+    p.pool.stop();
+    EXPECT_EQ(p.pool.openConnections(), 0);
+    EXPECT_FALSE(p.pool.busy());
+    const int first = int(p.storedBy.size());
+    int parts = 0;
+    for (int item : batchItems(r)) parts += int(r.store.item(item).parts.size());
+    ASSERT_LT(first, parts) << "stopped before the end";
+    ASSERT_TRUE(p.run(batchItems(r)));
+    EXPECT_EQ(int(p.storedBy.size()), parts) << "the second run fetched only the rest";
+}
