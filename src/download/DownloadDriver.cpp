@@ -69,8 +69,28 @@ DownloadDriver::DownloadDriver(AppCore &core, Session &session, HeaderStore &sto
                                ProcessedList &processed, PartCache &cache, Decoder &decoder, const NzbCatalog &nzb,
                                QObject *parent)
     : QObject(parent), m_core(core), m_session(session), m_store(store), m_batch(batch), m_processed(processed),
-      m_cache(cache), m_decoder(decoder), m_nzb(nzb), m_par2(core, store, batch, processed)
+      m_cache(cache), m_decoder(decoder), m_nzb(nzb), m_par2(core, store, batch, processed), m_pool(core, store, cache)
 {
+    // A pooled run goes on from the batch's top each time an item is in (in batch order).
+    connect(&m_pool, &FetchPool::itemFetched, this, [this] {
+        if (m_pooled && m_session.downloadStage != DownloadStage::Idle) QMetaObject::invokeMethod(this, &DownloadDriver::BOT1, Qt::QueuedConnection);
+    });
+    connect(&m_pool, &FetchPool::finished, this, [this] {
+        if (m_pooled && m_session.downloadStage != DownloadStage::Idle) BOT1();
+    });
+    connect(&m_pool, &FetchPool::localFailure, this, [this](const QString &why) {
+        if (m_pooled) endBatchRun(RunEnd::LocalFailure, why);
+    });
+    connect(&m_pool, &FetchPool::partStored, this, [this](int item, int part, const QString &server) {
+        const qint64 bytes = m_store.item(item).parts[size_t(part - 1)].byteCount;
+        m_pooledBytes += bytes;
+        const double secs = std::max(0.001, double(m_runClock.elapsed()) / 1000.0);
+        log(QStringLiteral("Article Retrieved: ") + QString::fromLatin1(m_store.item(item).subject) + QStringLiteral(" part ")
+                + QString::number(part) + QStringLiteral(" from ") + server + QStringLiteral(" [")
+                + QString::number(double(m_pooledBytes) / 1000.0 / secs, 'f', 1) + QStringLiteral(" KBps, ")
+                + QString::number(m_pool.busyConnections()) + QStringLiteral(" connection(s) busy]"),
+            true);
+    });
     // The recovery volumes a repair needs are fetched as a download of their own.
     connect(&m_par2, &Par2Sets::downloadWanted, this, &DownloadDriver::startCheck, Qt::QueuedConnection);
     m_partStart.start();
@@ -122,7 +142,10 @@ void DownloadDriver::nextPart()
 void DownloadDriver::endBatchRun(RunEnd reason, const QString &why)
 {
     Session &s = m_session;
-    if (reason == RunEnd::Stopped || reason == RunEnd::LocalFailure) m_decodes.cancelQueued();
+    if (reason == RunEnd::Stopped || reason == RunEnd::LocalFailure) {
+        m_decodes.cancelQueued();
+        m_pool.stop();
+    }
     if (reason == RunEnd::Stopped) s.downloadAbortRequested = true;
     s.batchRunning = 0;
     s.downloadStage = DownloadStage::Idle;
@@ -191,7 +214,13 @@ void DownloadDriver::BOT1()
     if (trimBlanks(m_core.settings.News_Port).isEmpty()) m_core.settings.News_Port = QStringLiteral("119");
     s.batchRunning = 1;
     s.downloadAbortRequested = false;
-    if (s.downloadStage == DownloadStage::Idle) m_missingGroups.clear();   // a new run asks the server again
+    if (s.downloadStage == DownloadStage::Idle) {
+        m_missingGroups.clear();   // a new run asks the server again
+        m_pooled = usesPool(m_core.settings);
+        m_pooledBytes = 0;
+        m_runClock.start();
+        if (m_pooled) m_pool.setServers(FetchPool::serversOf(m_core.settings));
+    }
     m_core.ui.setScanEnabled(false);
     m_core.ui.setStatusLight(1);
     emit runningChanged(true);
@@ -222,11 +251,15 @@ void DownloadDriver::BOT1()
         const bool imported = !it.parts.empty() && it.parts.front().groupKey == kNzbGroupKey;
         for (int p = 1; p <= int(it.parts.size()); ++p) {
             if (m_cache.isCached(item, p)) have += it.parts[size_t(p - 1)].byteCount;
-            else if (part == 0 && !(imported && m_cache.isMissing(item, p))) part = p;
+            else if (part == 0 && !((imported || m_pooled) && m_cache.isMissing(item, p))) part = p;
         }
         if (part != 0) {
             ui.setBarMax(UiState::File, m_store.ItemByteTotal(item));
             ui.setBar(UiState::File, have);
+            if (m_pooled) {
+                handToPool(row);
+                return;
+            }
             break;
         }
         if (!m_decodes.enqueue(item)) {
@@ -503,10 +536,27 @@ void DownloadDriver::ArticleReceived(QByteArray article)
     nextPart();
 }
 
+// The pool fetches the parts of this row's item and every one after it, over all its
+// connections; the run comes back here as items are in.
+void DownloadDriver::handToPool(int fromRow)
+{
+    std::vector<int> items;
+    for (int row = fromRow; row < m_batch.batchRows(); ++row) items.push_back(m_batch.tagAt(row));
+    m_session.batchRunning = 0;
+    m_session.downloadStage = DownloadStage::Requested;
+    m_pool.fetch(items);
+}
+
+bool DownloadDriver::usesPool(const Settings &s)
+{
+    const std::vector<ServerEntry> servers = FetchPool::serversOf(s);
+    return servers.size() > 1 || servers.front().connections > 1;
+}
+
 void DownloadDriver::stop()
 {
     Session &s = m_session;
-    if (s.batchRunning != 0) {
+    if (s.batchRunning != 0 || (m_pooled && s.downloadStage != DownloadStage::Idle)) {
         endBatchRun(RunEnd::Stopped);
     } else {
         m_core.countdown.cancel();

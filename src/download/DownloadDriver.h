@@ -3,6 +3,7 @@
 // always on the top row; stores each article in the part cache and hands a complete item
 // to the decoder.
 #include "download/DecodeQueue.h"
+#include "FetchPool.h"
 #include "Par2Sets.h"
 #include "nntp/Session.h"
 #include <QDateTime>
@@ -52,6 +53,10 @@ public:
     const DecodeQueue &decodes() const { return m_decodes; }
     // par2 sets among the decoded files, checked when a download ends.
     Par2Sets &par2() { return m_par2; }
+    // The connections of a run with more than one (several connections or servers).
+    FetchPool &pool() { return m_pool; }
+    // Whether a run uses the pool: more than one connection or more than one server.
+    static bool usesPool(const Settings &s);
 
     // What the driver is on (shown and tested).
     int currentItem = 0;
@@ -104,6 +109,11 @@ private:
     int m_nzbGroupAt = 0;
     DecodeQueue m_decodes{m_decoder};
     Par2Sets m_par2;
+    FetchPool m_pool;
+    bool m_pooled = false;      // this run fetches through the pool
+    qint64 m_pooledBytes = 0;   // stored by the pool in this run
+    QElapsedTimer m_runClock;
+    void handToPool(int fromRow);
     QElapsedTimer m_partStart;
     QElapsedTimer m_progressShown;
     std::set<QString> m_missingGroups;        // answered 411 in this run

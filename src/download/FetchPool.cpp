@@ -73,11 +73,7 @@ void FetchPool::fetch(const std::vector<int> &items)
             m_queue.push_back(std::move(j));
             ++queued;
         }
-        if (queued == 0) {
-            emit itemFetched(item);
-            continue;
-        }
-        m_pending[item] = queued;
+        if (queued > 0) m_pending[item] = queued;   // nothing to fetch: nothing to say
     }
     if (!m_tick.isActive()) m_tick.start();
     dispatch();

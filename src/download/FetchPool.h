@@ -36,7 +36,8 @@ public:
     // A server that refused is tried again after this long (ms).
     int retryAfterMs = 30000;
 
-    // Queues the parts of these items that are not in the cache yet, in this order.
+    // Queues the parts of these items that are not in the cache yet, in this order (an item
+    // with none left is passed over).
     void fetch(const std::vector<int> &items);
     // Closes every connection; what is in the cache stays, the queue is emptied.
     void stop();

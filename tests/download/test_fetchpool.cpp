@@ -15,24 +15,18 @@ namespace {
 
 bool whole(const HeaderItem &it) { return it.declaredTotal > 0 && int(it.parts.size()) == it.declaredTotal; }
 
-// The pool over a rig's store and cache, with what it reported.
+// What the download's pool reported.
 struct Pool {
-    FetchPool pool;
+    FetchPool &pool;
     QStringList storedBy;   // server of each part stored
     std::vector<int> fetched, missing;
     bool done = false;
-    explicit Pool(DownloadRig &r) : pool(r.core, r.store, r.cache)
+    explicit Pool(DownloadRig &r) : pool(r.dl.pool())
     {
         QObject::connect(&pool, &FetchPool::partStored, [this](int, int, const QString &s) { storedBy << s; });
         QObject::connect(&pool, &FetchPool::itemFetched, [this](int item) { fetched.push_back(item); });
         QObject::connect(&pool, &FetchPool::partMissing, [this](int item, int) { missing.push_back(item); });
         QObject::connect(&pool, &FetchPool::finished, [this] { done = true; });
-    }
-    bool run(const std::vector<int> &items, int ms = 60000)
-    {
-        done = false;
-        pool.fetch(items);
-        return waitFor([&] { return done; }, ms);
     }
 };
 
@@ -63,8 +57,8 @@ std::set<QString> connectionsAsking(const TestServer &s)
 
 } // namespace
 
-// Eight connections through a server that cuts its replies into pieces and drops, cuts and
-// fails on several of them: every part lands once in the cache and every item decodes.
+// A batch over eight connections through a server that cuts its replies into pieces and
+// drops, cuts and fails on several of them: every part lands once and every item decodes.
 TEST(FetchPool, EightConnectionsThroughFaultsEndWithEveryFileRight)
 {
     TestServer srv({"--group", "alt.binaries.pool:1:160", "--part-bytes", "12000", "--yenc-only", "--segment", "--fault",
@@ -73,24 +67,19 @@ TEST(FetchPool, EightConnectionsThroughFaultsEndWithEveryFileRight)
     ASSERT_TRUE(r.scanGroup("alt.binaries.pool"));
     const int queued = r.queue(whole);
     ASSERT_GT(queued, 5);
+    int parts = 0;
+    for (int item : batchItems(r)) parts += int(r.store.item(item).parts.size());
     r.core.settings.News_Connections = 8;
     Pool p(r);
-    p.pool.setServers(FetchPool::serversOf(r.core.settings));
-    ASSERT_TRUE(p.run(batchItems(r))) << r.logged.join('\n').toStdString();
+    ASSERT_TRUE(r.download(60000)) << r.logged.join('\n').toStdString();
     EXPECT_EQ(int(p.fetched.size()), queued);
     EXPECT_TRUE(p.missing.empty());
     EXPECT_GE(connectionsAsking(srv).size(), 8u) << "the parts went over all connections";
     EXPECT_EQ(r.logged.filter(QRegularExpression("^Connection \\d+ to 127.0.0.1:\\d+ lost")).size(), 4) << r.logged.join('\n').toStdString();
-    int parts = 0;
-    for (int item : batchItems(r)) parts += int(r.store.item(item).parts.size());
     EXPECT_EQ(p.storedBy.size(), parts) << "each part stored once";
     EXPECT_EQ(p.pool.openConnections(), 0) << "all said goodbye";
-
-    // The single connection finds every part in the cache: it only decodes.
-    const int asked = int(srv.commands().filter(" ARTICLE ").size());
-    ASSERT_TRUE(r.download(60000));
-    EXPECT_EQ(int(srv.commands().filter(" ARTICLE ").size()), asked);
     EXPECT_EQ(r.logged.filter("Decode successful").size(), queued) << r.logged.join('\n').toStdString();
+    EXPECT_EQ(r.batch.batchRows(), 0);
 }
 
 // Parts split between a main and a backup server: each is asked of the main one first and
@@ -115,8 +104,9 @@ TEST(FetchPool, BackupServerHasWhatTheMainLacksAndTooFewConnectionsAreSurvived)
 
     Pool p(r);
     p.pool.retryAfterMs = 300;
-    p.pool.setServers({server(mainSrv.port(), 6), server(backupSrv.port(), 2, 1)});
-    ASSERT_TRUE(p.run(batchItems(r))) << r.logged.join('\n').toStdString();
+    r.core.settings.News_Connections = 6;
+    r.core.settings.servers = {server(backupSrv.port(), 2, 1)};
+    ASSERT_TRUE(r.download(60000)) << r.logged.join('\n').toStdString();
     EXPECT_EQ(p.fetched.size(), 2u);
     ASSERT_EQ(p.missing.size(), 1u);
     const QString mainName = "127.0.0.1:" + QString::number(mainSrv.port()), backupName = "127.0.0.1:" + QString::number(backupSrv.port());
@@ -133,34 +123,35 @@ TEST(FetchPool, BackupServerHasWhatTheMainLacksAndTooFewConnectionsAreSurvived)
     EXPECT_LE(refused.size(), 4) << refused.join('\n').toStdString();
     EXPECT_LE(connectionsAsking(mainSrv).size(), 2u);
 
-    // The single connection decodes both: a whole, b with its gap.
-    ASSERT_TRUE(r.download(60000));
+    // Both decode: a whole, b with its gap.
     EXPECT_EQ(readFile(r.core.settings.Download_Path + "a.bin"), a);
     EXPECT_EQ(r.logged.filter("Decode successful").size(), 1) << r.logged.join('\n').toStdString();
 }
 
-// Stop closes every connection at once and keeps what came; fetching again asks only for
-// the rest.
+// Stop closes every connection at once and keeps what came; the next Download asks only
+// for the rest.
 TEST(FetchPool, StopKeepsThePartsAlreadyIn)
 {
     TestServer srv({"--group", "alt.binaries.stop:1:80", "--part-bytes", "20000", "--yenc-only", "--rate", "400000"});
     DownloadRig r(srv.port());
     ASSERT_TRUE(r.scanGroup("alt.binaries.stop"));
-    ASSERT_GT(r.queue(whole), 3);
+    const int queued = r.queue(whole);
+    int parts = 0;
+    for (int item : batchItems(r)) parts += int(r.store.item(item).parts.size());
     r.core.settings.News_Connections = 4;
     Pool p(r);
-    p.pool.setServers(FetchPool::serversOf(r.core.settings));
-    p.pool.fetch(batchItems(r));
+    r.dl.startCheck();
     ASSERT_TRUE(waitFor([&] { return p.storedBy.size() >= 6; }, 30000));
     EXPECT_GE(p.pool.busyConnections(), 1);
     EXPECT_EQ(p.pool.connectionStates().size(), p.pool.openConnections());
-    p.pool.stop();
+    r.dl.stop();
     EXPECT_EQ(p.pool.openConnections(), 0);
     EXPECT_FALSE(p.pool.busy());
+    EXPECT_EQ(r.session.downloadStage, DownloadStage::Idle);
     const int first = int(p.storedBy.size());
-    int parts = 0;
-    for (int item : batchItems(r)) parts += int(r.store.item(item).parts.size());
     ASSERT_LT(first, parts) << "stopped before the end";
-    ASSERT_TRUE(p.run(batchItems(r)));
+    ASSERT_TRUE(r.download(60000));
     EXPECT_EQ(int(p.storedBy.size()), parts) << "the second run fetched only the rest";
+    EXPECT_EQ(r.processed.rowCount(), queued);
+    for (const ProcessedEntry &e : r.processed.entries()) EXPECT_TRUE(e.ok) << e.status.toStdString();
 }
