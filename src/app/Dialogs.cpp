@@ -12,6 +12,7 @@
 #include "ui/OptionsDialog.h"
 #include "ui/Skin.h"
 #include "ui/WatchWindow.h"
+#include "core/ServerList.h"
 #include "ui/ViewerWindow.h"
 #include "viewers/ArticleViewer.h"
 #include "viewers/PartsList.h"
@@ -39,6 +40,19 @@ void Application::buildDialogs()
         m_options->raise();
     });
     connect(m_options.get(), &OptionsDialog::changed, this, &Application::applyOptions);
+    // Test: the selected server, as the download would log in to it.
+    connect(m_options->cmdServerTest, &QPushButton::clicked, this, [this] {
+        const int row = m_options->selectedServer();
+        if (row < 0) {
+            m_options->lblServerTest->setText(QStringLiteral("Select a server first."));
+            return;
+        }
+        const ServerEntry e = m_options->serverList->entry(row);
+        m_options->lblServerTest->setText(QStringLiteral("Testing ") + e.host + QStringLiteral("..."));
+        m_engine->serverTest.start(e);
+    });
+    connect(&m_engine->serverTest, &ServerTest::finished, this,
+            [this](bool, const QString &text) { m_options->lblServerTest->setText(text); });
     bindGroupCommands();
 
     // The folder dialog, opened without blocking from the options dialog.

@@ -178,6 +178,7 @@ void FetchPool::openConnections(int server)
         w->server = server;
         w->conn = std::make_unique<Connection>();
         w->conn->setRateLimiter(&m_core.downloadLimit);
+        w->conn->certificateCheck = certificateCheck;
         const Settings &st = m_core.settings;
         const bool first = server == 0;
         w->login.start({false, first ? st.chkAuth : !s.entry.user.isEmpty(), false, s.entry.user.toLatin1(), s.entry.password.toLatin1()});

@@ -35,6 +35,8 @@ public:
     static std::vector<ServerEntry> serversOf(const Settings &s);
     // A server that refused is tried again after this long (ms).
     int retryAfterMs = 30000;
+    // Accepted certificates, as the session checks them.
+    Connection::CertificateCheckFn certificateCheck;
 
     // Queues the parts of these items that are not in the cache yet, in this order (an item
     // with none left is passed over).

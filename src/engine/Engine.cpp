@@ -37,6 +37,9 @@ Engine::Engine(const AppPaths &paths, Prompter &prompter) : core(paths, prompter
     scan.batchLifeUpdate = [this] { batch.BatchLifeUpdate(); };
     scan.startBatchDownload = [this] { download.BOT1(); };
     core.countdown.startBatchDownload = [this] { download.BOT1(); };
+    // Every connection checks a certificate the same way.
+    download.pool().certificateCheck = session.certificateCheck();
+    serverTest.certificateCheck = session.certificateCheck();
 }
 
 } // namespace vt

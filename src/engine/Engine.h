@@ -13,6 +13,7 @@
 #include "headers/HeaderStore.h"
 #include "headers/NzbOrigins.h"
 #include "headers/WatchList.h"
+#include "nntp/ServerTest.h"
 #include "nntp/Session.h"
 #include "scan/ScanDriver.h"
 #include "groups/HostGroupList.h"
@@ -49,6 +50,8 @@ public:
     ArticleViewer viewer{core, session, groups};
     PartsList parts{store, groups};
     Previewer preview{core, session, groups, store, cache};
+    // The options' Test of a server.
+    ServerTest serverTest;
 };
 
 } // namespace vt

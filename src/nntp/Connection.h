@@ -35,8 +35,9 @@ public:
     // event loop runs on) until `answer` is called: true goes on regardless, false fails
     // the attempt. An answer for an attempt that is over by then is dropped.
     using CertificateAnswer = std::function<void(bool)>;
-    std::function<void(const QString &host, const QSslCertificate &cert, const QList<QSslError> &errors, CertificateAnswer answer)>
-        certificateCheck;
+    using CertificateCheckFn =
+        std::function<void(const QString &host, const QSslCertificate &cert, const QList<QSslError> &errors, CertificateAnswer answer)>;
+    CertificateCheckFn certificateCheck;
     // Sends text + CR LF when connected (state 7); otherwise drops it.
     bool sendLine(const QByteArray &text);
     // Commands sent and not yet answered.

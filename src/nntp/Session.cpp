@@ -51,7 +51,7 @@ Session::Session(AppCore &core, QObject *parent) : QObject(parent), m_core(core)
 // session waits for the user rather than going on. While the question is open the
 // connections go on (watchdogs, restarts); every attempt that meets the same certificate
 // meanwhile waits for the same answer instead of asking again.
-Session::CertificateCheck Session::certificateCheck()
+Connection::CertificateCheckFn Session::certificateCheck()
 {
     return [this](const QString &host, const QSslCertificate &cert, const QList<QSslError> &errors,
                   Connection::CertificateAnswer answer) {

@@ -82,6 +82,10 @@ public:
     // connection closed, then connect. False when no server is set.
     bool connectFeature(Connection &conn, const std::function<void(const QString &)> &status);
 
+    // The check of a server certificate that does not verify, for every connection of the
+    // program: a fingerprint accepted once goes through, another is asked about.
+    Connection::CertificateCheckFn certificateCheck();
+
     // The login as the settings ask for it.
     LoginSequence::Options loginOptions(bool modeReader) const;
     // One reply through a connection's login: what it sends goes out on connection c, what
@@ -160,8 +164,6 @@ private:
     void endSessionAfterLoginError(int c);
     void credentialMissing(int c, bool password);
 
-    using CertificateCheck = decltype(Connection::certificateCheck);
-    CertificateCheck certificateCheck();
     // Open certificate questions by host and fingerprint, with the attempts that wait.
     std::map<QString, std::vector<Connection::CertificateAnswer>> m_certificateQuestions;
 

@@ -1,6 +1,9 @@
 #include "OptionsDialog.h"
 #include "Named.h"
+#include "ServerDialog.h"
+#include "core/ServerList.h"
 #include "core/Settings.h"
+#include <memory>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -102,6 +105,67 @@ OptionsDialog::OptionsDialog(Settings &settings, QWidget *parent) : QDialog(pare
     chkEnableWatch = check(scan, "chkEnableWatch", "Enable Watch List", &Settings::chkEnableWatch);
     column(scan)->addStretch();
 
+    QWidget *servers = newPage("Servers");
+    serverList = new ServerList(m_settings, this);
+    ListServers = rowList("ListServers", servers, QAbstractItemView::SingleSelection);
+    ListServers->setModel(serverList);
+    column(servers)->addWidget(ListServers, 1);
+    {
+        auto *row = new QHBoxLayout;
+        auto button = [servers, row](const char *name, const char *text) {
+            auto *b = named<QPushButton>(name, QString::fromUtf8(text), servers);
+            row->addWidget(b);
+            return b;
+        };
+        cmdServerAdd = button("cmdServerAdd", "&Add...");
+        cmdServerEdit = button("cmdServerEdit", "&Edit...");
+        cmdServerRemove = button("cmdServerRemove", "&Remove");
+        cmdServerTest = button("cmdServerTest", "&Test");
+        row->addStretch();
+        lblServerConnections = named<QLabel>("lblServerConnections", servers);
+        row->addWidget(lblServerConnections);
+        column(servers)->addLayout(row);
+        lblServerTest = named<QLabel>("lblServerTest", servers);
+        lblServerTest->setWordWrap(true);
+        column(servers)->addWidget(lblServerTest);
+    }
+    serverDialog = new ServerDialog(this);
+    // Add and Edit share the dialog; which one it is for is kept until it closes.
+    auto editing = std::make_shared<int>(-1);
+    connect(cmdServerAdd, &QPushButton::clicked, this, [this, editing] {
+        *editing = -1;
+        ServerEntry fresh;
+        fresh.level = 1;
+        serverDialog->load(fresh, false);
+        serverDialog->open();
+    });
+    connect(cmdServerEdit, &QPushButton::clicked, this, [this, editing] {
+        const int row = selectedServer();
+        if (row < 0) return;
+        *editing = row;
+        serverDialog->load(serverList->entry(row), row == 0);
+        serverDialog->open();
+    });
+    connect(serverDialog, &QDialog::accepted, this, [this, editing] {
+        if (*editing < 0) serverList->add(serverDialog->entry());
+        else serverList->setEntry(*editing, serverDialog->entry());
+        emit changed();
+    });
+    connect(cmdServerRemove, &QPushButton::clicked, this, [this] {
+        if (serverList->remove(selectedServer())) emit changed();
+    });
+    auto count = [this] {
+        lblServerConnections->setText(QStringLiteral("Main connections: ") + QString::number(serverList->mainConnections()));
+    };
+    for (auto sig : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved})
+        connect(serverList, sig, this, count);
+    connect(serverList, &QAbstractItemModel::dataChanged, this, count);
+    connect(serverList, &QAbstractItemModel::modelReset, this, count);
+    m_loaders.push_back([this, count] {
+        serverList->reload();
+        count();
+    });
+
     cmdClose = named<QPushButton>("cmdClose", QStringLiteral("Close"), this);
     connect(cmdClose, &QPushButton::clicked, this, &QDialog::hide);
     auto *lay = new QVBoxLayout(this);
@@ -148,6 +212,12 @@ QSlider *OptionsDialog::slider(QWidget *page, QLabel *&label, const char *name, 
         l->setText((m_settings.*caption)());
     });
     return s;
+}
+
+int OptionsDialog::selectedServer() const
+{
+    const QModelIndexList rows = ListServers->selectionModel() ? ListServers->selectionModel()->selectedRows() : QModelIndexList();
+    return rows.isEmpty() ? -1 : rows.front().row();
 }
 
 void OptionsDialog::load()

@@ -35,6 +35,15 @@ public:
     QSlider *sldRescan;
     QLabel *lblRescan;
 
+    // Page "Servers": the first server and the others, with their connections.
+    QTableView *ListServers;
+    QPushButton *cmdServerAdd, *cmdServerEdit, *cmdServerRemove, *cmdServerTest;
+    QLabel *lblServerConnections, *lblServerTest;
+    class ServerList *serverList;
+    class ServerDialog *serverDialog;
+    // The selected server row, 0-based; -1 when none.
+    int selectedServer() const;
+
     // Page "Scan".
     QSlider *sldTimeout, *sldXOVER;
     QLabel *lblTimeout, *lblXOVER;

@@ -14,6 +14,8 @@
 #include "core/ListRoles.h"
 #include "ui/MainWindow.h"
 #include "ui/OptionsDialog.h"
+#include "ui/ServerDialog.h"
+#include "core/ServerList.h"
 #include "ui/Skin.h"
 #include "ui/WatchWindow.h"
 #include "ui/WidgetPrompter.h"
@@ -324,6 +326,71 @@ TEST(Options, NewsgroupCommands)
     EXPECT_FALSE(st.item(1).isNew);
     o.cmdAddOne->click();
     EXPECT_TRUE(a.app->addGroupDialog()->isVisible());
+}
+
+// The servers page: the first server (its old keys) and the others, Add, Edit, Remove,
+// the main connections counted, and Test against real servers.
+TEST(Options, ServersAddEditRemoveAndTest)
+{
+    test::TestServer good({"--group", "alt.test:1:5"});
+    test::TestServer full({"--group", "alt.test:1:5", "--greeting", "502 too many connections from your host"});
+    App a("[Options]\r\nNews_Host=news.example\r\nDownload_Path=DL\r\n", {}, true);
+    a.app->start();
+    child<QPushButton>(*a.app->mainWindow(), "cmdOptions")->click();
+    OptionsDialog &o = *a.app->optionsDialog();
+    Settings &s = a.app->core().settings;
+    ASSERT_EQ(o.serverList->rowCount(), 1);
+    EXPECT_EQ(o.ListServers->model()->index(0, 0).data().toString(), "news.example");
+    EXPECT_EQ(o.lblServerConnections->text(), "Main connections: 1");
+
+    o.cmdServerAdd->click();
+    ServerDialog &d = *o.serverDialog;
+    ASSERT_TRUE(d.isVisible());
+    d.txtHost->setText("127.0.0.1");
+    d.txtPort->setText(QString::number(good.port()));
+    d.spnConnections->setValue(4);
+    d.spnLevel->setValue(0);
+    d.findChild<QPushButton *>("cmdOk")->click();
+    ASSERT_EQ(s.servers.size(), 1u);
+    EXPECT_EQ(s.servers[0].connections, 4);
+    EXPECT_EQ(o.lblServerConnections->text(), "Main connections: 5");
+
+    // The first server's fields are its old keys; its level stays main.
+    o.ListServers->selectRow(0);
+    o.cmdServerEdit->click();
+    EXPECT_FALSE(d.spnLevel->isEnabled());
+    d.spnConnections->setValue(3);
+    d.chkTLS->setChecked(true);
+    EXPECT_EQ(d.txtPort->text(), "563") << "the standard port follows TLS";
+    d.chkTLS->setChecked(false);
+    d.findChild<QPushButton *>("cmdOk")->click();
+    EXPECT_EQ(s.News_Connections, 3);
+    EXPECT_EQ(s.News_Host, "news.example");
+    EXPECT_EQ(o.lblServerConnections->text(), "Main connections: 7");
+
+    // Test: one that works, one that is full.
+    o.ListServers->selectRow(1);
+    o.cmdServerTest->click();
+    ASSERT_TRUE(test::waitFor([&] { return o.lblServerTest->text().startsWith("works: 200"); })) << o.lblServerTest->text().toStdString();
+    o.ListServers->selectRow(1);
+    o.cmdServerEdit->click();
+    d.txtPort->setText(QString::number(full.port()));
+    d.spnLevel->setValue(1);
+    d.findChild<QPushButton *>("cmdOk")->click();
+    EXPECT_EQ(o.lblServerConnections->text(), "Main connections: 3") << "a backup is not a main connection";
+    o.ListServers->selectRow(1);
+    o.cmdServerTest->click();
+    ASSERT_TRUE(test::waitFor([&] { return o.lblServerTest->text().startsWith("refused: 502"); })) << o.lblServerTest->text().toStdString();
+
+    // Saved with the rest; the first server cannot be removed, the others can.
+    ASSERT_TRUE(a.app->core().settingsFile.SaveSettings(s));
+    EXPECT_EQ(*a.ini().value("Servers", "Level2"), "1");
+    o.ListServers->selectRow(0);
+    o.cmdServerRemove->click();
+    EXPECT_EQ(o.serverList->rowCount(), 2);
+    o.ListServers->selectRow(1);
+    o.cmdServerRemove->click();
+    EXPECT_TRUE(s.servers.empty());
 }
 
 TEST(Options, SortingManyGroupsByTheColumnHeader)
