@@ -11,6 +11,7 @@ namespace vt {
 
 namespace {
 constexpr int kCorruptTries = 3;
+constexpr size_t kDepth = 2;           // parts asked for ahead on each connection
 constexpr qint64 kReconnectMs = 500;   // after a lost connection, before the next one
 } // namespace
 
@@ -94,7 +95,7 @@ void FetchPool::stop()
 
 int FetchPool::busyConnections() const
 {
-    return int(std::count_if(m_workers.begin(), m_workers.end(), [](const auto &w) { return bool(w->job); }));
+    return int(std::count_if(m_workers.begin(), m_workers.end(), [](const auto &w) { return !w->jobs.empty(); }));
 }
 
 QStringList FetchPool::connectionStates() const
@@ -102,8 +103,8 @@ QStringList FetchPool::connectionStates() const
     QStringList out;
     for (const auto &w : m_workers) {
         const QString where = m_servers[size_t(w->server)].name();
-        if (w->job)
-            out << QStringLiteral("Connection %1 (%2): part %3 of %4").arg(w->id).arg(where).arg(w->job->part).arg(QString::fromLatin1(m_store.item(w->job->item).subject));
+        if (!w->jobs.empty())
+            out << QStringLiteral("Connection %1 (%2): part %3 of %4").arg(w->id).arg(where).arg(w->jobs.front().part).arg(QString::fromLatin1(m_store.item(w->jobs.front().item).subject));
         else
             out << QStringLiteral("Connection %1 (%2): %3").arg(w->id).arg(where, w->ready ? QStringLiteral("idle") : QStringLiteral("logging in"));
     }
@@ -133,20 +134,22 @@ void FetchPool::dispatch()
         [this] {
             m_dispatchQueued = false;
             for (auto &w : m_workers) {
-                if (!w->ready || w->job) continue;
-                auto it = std::find_if(m_queue.begin(), m_queue.end(), [&](const Job &j) { return eligible(j, w->server); });
-                if (it == m_queue.end()) continue;
-                w->job = std::make_unique<Job>(std::move(*it));
-                m_queue.erase(it);
-                w->lastData = m_clock.elapsed();
-                w->conn->sendLine("ARTICLE " + w->job->msgid);
+                if (!w->ready) continue;
+                while (w->jobs.size() < kDepth) {
+                    auto it = std::find_if(m_queue.begin(), m_queue.end(), [&](const Job &j) { return eligible(j, w->server); });
+                    if (it == m_queue.end()) break;
+                    if (w->jobs.empty()) w->lastData = m_clock.elapsed();
+                    w->jobs.push_back(std::move(*it));
+                    m_queue.erase(it);
+                    w->conn->sendLine("ARTICLE " + w->jobs.back().msgid);
+                }
             }
             for (int s = 0; s < int(m_servers.size()); ++s) openConnections(s);
             // Idle connections of a server with nothing left for it say goodbye.
             for (size_t i = 0; i < m_workers.size();) {
                 Worker &w = *m_workers[i];
                 const bool wanted = std::any_of(m_queue.begin(), m_queue.end(), [&](const Job &j) { return eligible(j, w.server); });
-                if (w.ready && !w.job && !wanted) {
+                if (w.ready && w.jobs.empty() && !wanted) {
                     w.conn->disconnect(this);
                     w.conn->sendLine("QUIT");
                     Connection *c = w.conn.release();
@@ -170,7 +173,7 @@ void FetchPool::openConnections(int server)
     if (m_clock.elapsed() < s.restUntil) return;
     const int wanted = int(std::count_if(m_queue.begin(), m_queue.end(), [&](const Job &j) { return eligible(j, server); }));
     int open = int(std::count_if(m_workers.begin(), m_workers.end(), [&](const auto &w) { return w->server == server; }));
-    const int idle = int(std::count_if(m_workers.begin(), m_workers.end(), [&](const auto &w) { return w->server == server && !w->job; }));
+    const int idle = int(std::count_if(m_workers.begin(), m_workers.end(), [&](const auto &w) { return w->server == server && w->jobs.empty(); }));
     int more = std::min(s.allowed - open, wanted - idle);
     for (; more > 0; --more, ++open) {
         auto w = std::make_unique<Worker>();
@@ -224,23 +227,28 @@ void FetchPool::onReply(Worker &w, const Reply &r)
             return;
         }
     }
-    if (!w.job) return;   // a late answer to a part given back
-    if (r.code == 220) store(w, r);
-    else if (r.code == 430 || r.code == 423) notHere(w);
-    else lost(w, QString::fromLatin1(r.firstLine()), false);
+    if (w.jobs.empty()) return;   // a late answer to a part given back
+    if (r.code == 220) {
+        store(w, r);
+    } else if (r.code == 430 || r.code == 423) {
+        Job j = std::move(w.jobs.front());
+        w.jobs.pop_front();
+        notHere(w.server, std::move(j));
+    } else {
+        lost(w, QString::fromLatin1(r.firstLine()), false);
+    }
 }
 
 void FetchPool::store(Worker &w, const Reply &r)
 {
-    std::unique_ptr<Job> j = std::move(w.job);
+    auto j = std::make_unique<Job>(std::move(w.jobs.front()));
+    w.jobs.pop_front();
     QByteArray article = StripArticle(r.data);
     if (article.isEmpty() || IsCorruptArticle(article, j->msgid)) {
         if (++j->corrupt >= kCorruptTries) {
             log(QStringLiteral("Corrupt data in part ") + QString::number(j->part) + QStringLiteral(" three times from ")
                 + m_servers[size_t(w.server)].name());
-            j->tried.insert(w.server);
-            w.job = std::move(j);
-            notHere(w);
+            notHere(w.server, std::move(*j));
             return;
         }
         m_queue.push_front(std::move(*j));
@@ -261,10 +269,10 @@ void FetchPool::store(Worker &w, const Reply &r)
     dispatch();
 }
 
-void FetchPool::notHere(Worker &w)
+void FetchPool::notHere(int server, Job job)
 {
-    std::unique_ptr<Job> j = std::move(w.job);
-    j->tried.insert(w.server);
+    auto j = std::make_unique<Job>(std::move(job));
+    j->tried.insert(server);
     // On to the next level once every server of this one said no.
     for (;;) {
         bool left = false;
@@ -297,12 +305,13 @@ void FetchPool::partDone(int item)
     emit itemFetched(item);
 }
 
-// The part goes back to the front of the queue, unasked of anyone new.
+// The parts go back to the front of the queue, in their order, unasked of anyone new.
 void FetchPool::giveBack(Worker &w)
 {
-    if (!w.job) return;
-    m_queue.push_front(std::move(*w.job));
-    w.job.reset();
+    while (!w.jobs.empty()) {
+        m_queue.push_front(std::move(w.jobs.back()));
+        w.jobs.pop_back();
+    }
 }
 
 void FetchPool::lost(Worker &w, const QString &why, bool refused)

@@ -2,7 +2,8 @@
 // Parts fetched over many connections to several servers at once. Each connection logs in
 // through its own LoginSequence, takes the next part that its server has not been asked
 // for, and stores the article in the part cache as the single download connection does.
-// A part that the main servers (level 0) do not have is asked of the backup levels in
+// Each connection keeps two parts asked for, so that the server's latency is not paid
+// between them. A part that the main servers (level 0) do not have is asked of the backup levels in
 // order; on none it is marked missing. A connection that drops, stalls or is cut gives
 // its part back and comes again after a pause; a server that refuses a connection (502,
 // 481, 400) goes on with fewer, and is tried again later, never in a tight loop.
@@ -76,7 +77,7 @@ private:
         int server = 0;
         std::unique_ptr<Connection> conn;
         LoginSequence login;
-        std::unique_ptr<Job> job;
+        std::deque<Job> jobs;   // asked for, answered in this order
         qint64 lastData = 0;
         bool ready = false;
     };
@@ -86,7 +87,7 @@ private:
     bool eligible(const Job &j, int server) const;
     void onReply(Worker &w, const Reply &r);
     void store(Worker &w, const Reply &r);
-    void notHere(Worker &w);
+    void notHere(int server, Job j);
     void lost(Worker &w, const QString &why, bool refused);
     void giveBack(Worker &w);
     void partDone(int item);

@@ -139,6 +139,7 @@ public:
         while (n) {
             const size_t k = cfg.rate > 0 ? std::min<size_t>(n, 16384) : n;
             pace(k);
+            noteArrivals();
             ssize_t w = out(p, k);
             if (w <= 0) return false;
             p += w;
@@ -165,6 +166,21 @@ public:
             char buf[4096];
             ssize_t r = ssl_ ? SSL_read(ssl_, buf, int(sizeof buf)) : ::recv(fd_, buf, sizeof buf, 0);
             if (r <= 0) return false;
+            in_.append(buf, size_t(r));
+            received_ += size_t(r);
+            arrivals_.emplace_back(received_, Clock::now());
+        }
+    }
+
+    // Commands sent ahead arrive while a reply goes out: their arrival is noted as it
+    // happens (plain connections), so that --latency counts from then, as on a far link.
+    void noteArrivals()
+    {
+        if (ssl_ || cfg.latencyMs <= 0) return;
+        char buf[4096];
+        for (;;) {
+            const ssize_t r = ::recv(fd_, buf, sizeof buf, MSG_DONTWAIT);
+            if (r <= 0) return;
             in_.append(buf, size_t(r));
             received_ += size_t(r);
             arrivals_.emplace_back(received_, Clock::now());
