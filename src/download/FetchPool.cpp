@@ -25,6 +25,15 @@ FetchPool::FetchPool(AppCore &core, const HeaderStore &store, PartCache &cache, 
 
 FetchPool::~FetchPool() = default;
 
+// A connection done with goes once the event loop is back (it may be the one whose signal
+// led here), and with the pool at the latest.
+void FetchPool::retire(std::unique_ptr<Connection> c)
+{
+    Connection *raw = c.release();
+    raw->setParent(this);
+    raw->deleteLater();
+}
+
 std::vector<ServerEntry> FetchPool::serversOf(const Settings &s)
 {
     std::vector<ServerEntry> out{s.firstServer()};
@@ -87,7 +96,7 @@ void FetchPool::stop()
     for (auto &w : m_workers) {
         w->conn->disconnect(this);
         w->conn->close();
-        w->conn.release()->deleteLater();
+        retire(std::move(w->conn));
     }
     m_workers.clear();
     m_tick.stop();
@@ -152,8 +161,7 @@ void FetchPool::dispatch()
                 if (w.ready && w.jobs.empty() && !wanted) {
                     w.conn->disconnect(this);
                     w.conn->sendLine("QUIT");
-                    Connection *c = w.conn.release();
-                    QTimer::singleShot(2000, c, [c] { c->deleteLater(); });
+                    retire(std::move(w.conn));   // the goodbye is out: sendLine flushes
                     m_workers.erase(m_workers.begin() + qsizetype(i));
                     continue;
                 }
@@ -321,7 +329,7 @@ void FetchPool::lost(Worker &w, const QString &why, bool refused)
     giveBack(w);
     w.conn->disconnect(this);
     w.conn->close();
-    w.conn.release()->deleteLater();
+    retire(std::move(w.conn));
     m_workers.erase(std::find_if(m_workers.begin(), m_workers.end(), [&](const auto &x) { return x->id == id; }));
     // w is gone from here on.
     const int left = int(std::count_if(m_workers.begin(), m_workers.end(), [&](const auto &x) { return x->server == server; }));

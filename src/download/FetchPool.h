@@ -93,6 +93,7 @@ private:
     void partDone(int item);
     void watchdogTick();
     Worker *find(int id);
+    void retire(std::unique_ptr<Connection> c);
     void log(const QString &msg);
     std::vector<int> levels() const;
 
