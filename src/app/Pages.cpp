@@ -117,6 +117,10 @@ BatchPage::BatchPage(Engine &engine, MainWindow &window, QObject *parent) : QObj
     connect(&m_e.batch, &BatchQueue::sizeTextChanged, &m_w, &MainWindow::setBatchSize);
     m_w.setBatchSize(m_e.batch.sizeText());
     connect(&dl, &DownloadDriver::etaChanged, this, [this] { m_w.setEtas(m_e.download.batchEta, m_e.download.fileEta); });
+    connect(&m_w, &MainWindow::connectionsRequested, this, [this] {
+        const QStringList states = m_e.download.connectionStates();
+        m_e.core.prompter.message(states.isEmpty() ? QStringLiteral("No download connection is open.") : states.join(u'\n'));
+    });
 }
 
 void BatchPage::move(MainWindow::BatchMove how, const std::vector<int> &rows)

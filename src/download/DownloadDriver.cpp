@@ -547,6 +547,16 @@ void DownloadDriver::handToPool(int fromRow)
     m_pool.fetch(items);
 }
 
+QStringList DownloadDriver::connectionStates() const
+{
+    if (m_pooled && m_pool.openConnections() > 0) return m_pool.connectionStates();
+    if (m_session.TCP2.state() == 0) return {};
+    QString state = socketStateText(m_session.TCP2.state());
+    if (m_session.downloadStage != DownloadStage::Idle && currentItem > 0)
+        state += QStringLiteral(": part ") + QString::number(currentPartNo) + QStringLiteral(" of ") + QString::fromLatin1(m_store.item(currentItem).subject);
+    return {QStringLiteral("Connection 2 (") + m_core.settings.News_Host + QStringLiteral("): ") + state};
+}
+
 bool DownloadDriver::usesPool(const Settings &s)
 {
     const std::vector<ServerEntry> servers = FetchPool::serversOf(s);

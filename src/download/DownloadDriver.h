@@ -55,6 +55,8 @@ public:
     Par2Sets &par2() { return m_par2; }
     // The connections of a run with more than one (several connections or servers).
     FetchPool &pool() { return m_pool; }
+    // Each download connection's state, one line each (none when nothing is open).
+    QStringList connectionStates() const;
     // Whether a run uses the pool: more than one connection or more than one server.
     static bool usesPool(const Settings &s);
 

@@ -357,8 +357,11 @@ void FetchPool::watchdogTick()
     for (const auto &w : m_workers)
         if (m_clock.elapsed() - w->lastData > limit) stalled.push_back(w->id);
     for (int id : stalled)
-        if (Worker *w = find(id))
+        if (Worker *w = find(id)) {
+            log(QStringLiteral("Connection ") + QString::number(id) + QStringLiteral(": WARNING: Server not responding -- ")
+                + QString::number(m_core.settings.sldTimeout) + QStringLiteral(" second timeout triggered, closing connection"));
             lost(*w, QString::number(m_core.settings.sldTimeout) + QStringLiteral(" second timeout triggered"), false);
+        }
 }
 
 } // namespace vt

@@ -148,6 +148,7 @@ void MainWindow::bindCommands()
     says(cmdBatchDownload, &MainWindow::downloadRequested);
     says(cmdBatchDownloadStop, &MainWindow::stopDownloadRequested);
     says(cmdProcClearAll, &MainWindow::clearAllProcessedRequested);
+    says(cmdConnections, &MainWindow::connectionsRequested);
     auto onRows = [this](QPushButton *b, List l, void (MainWindow::*intent)(const std::vector<int> &)) {
         connect(b, &QPushButton::clicked, this, [this, l, intent] { emit(this->*intent)(selectedRows(l)); });
     };
@@ -383,6 +384,7 @@ QWidget *MainWindow::buildBatchPage()
     cmdMoveToTop = addButton(row, "cmdMoveToTop", "Move to Top", "Move selected items to top, so they will be downloaded next");
     cmdbatchMoveToBottom = addButton(row, "cmdbatchMoveToBottom", "Move to Botto&m", "Move selected items to bottom");
     cmdViewPartsinBatch = addButton(row, "cmdViewPartsinBatch", "View Parts", "View a list of parts of the first selected multipart article");
+    cmdConnections = addButton(row, "cmdConnections", "Connections", "What each download connection is doing");
     row->addStretch();
     imgTestx = named<QLabel>("imgTestx");
     imgTestx->setToolTip(QStringLiteral("Indicates DL status (red=busy) click here to force dl start"));

@@ -104,6 +104,7 @@ signals:
     void batchRemoveRequested(const std::vector<int> &rows);
     void batchPartsRequested(int item);
     void batchColumnClicked(int column);
+    void connectionsRequested();   // each download connection's state
     // Processed page.
     void clearProcessedRequested(const std::vector<int> &rows);
     void clearAllProcessedRequested();
@@ -155,7 +156,7 @@ private:
     // Page "Batch".
     QTableView *ListView3;
     QPushButton *cmdBatchDownload, *cmdBatchDownloadStop, *cmdDelete, *cmdUP, *cmdDN, *cmdMoveToTop, *cmdbatchMoveToBottom,
-        *cmdViewPartsinBatch;
+        *cmdViewPartsinBatch, *cmdConnections;
     QMenu *mnuBV;
     QAction *mnuBVRemove, *mnuBVMoveToTop, *mnuBVMoveUp, *mnuBVMoveDown, *mnuBVViewParts;
     QLabel *lblTotalBatchSize, *lblTotalBatchTime, *lblCurrentFileTime;

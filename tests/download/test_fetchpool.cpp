@@ -143,8 +143,11 @@ TEST(FetchPool, StopKeepsThePartsAlreadyIn)
     r.dl.startCheck();
     ASSERT_TRUE(waitFor([&] { return p.storedBy.size() >= 6; }, 30000));
     EXPECT_GE(p.pool.busyConnections(), 1);
-    EXPECT_EQ(p.pool.connectionStates().size(), p.pool.openConnections());
+    const QStringList states = r.dl.connectionStates();
+    EXPECT_EQ(states.size(), p.pool.openConnections());
+    EXPECT_TRUE(states.filter(QRegularExpression("^Connection \\d+ \\(127.0.0.1:\\d+\\): part \\d+ of ")).size() >= 1) << states.join('\n').toStdString();
     r.dl.stop();
+    EXPECT_TRUE(r.dl.connectionStates().isEmpty());
     EXPECT_EQ(p.pool.openConnections(), 0);
     EXPECT_FALSE(p.pool.busy());
     EXPECT_EQ(r.session.downloadStage, DownloadStage::Idle);
