@@ -12,7 +12,7 @@ namespace vt {
 namespace {
 constexpr int kCorruptTries = 3;
 constexpr size_t kDepth = 2;           // parts asked for ahead on each connection
-constexpr qint64 kReconnectMs = 500;   // after a lost connection, before the next one
+constexpr qint64 kReconnectMs = 1000;   // after a lost connection, before the next one
 } // namespace
 
 FetchPool::FetchPool(AppCore &core, const HeaderStore &store, PartCache &cache, QObject *parent)
@@ -343,7 +343,7 @@ void FetchPool::lost(Worker &w, const QString &why, bool refused)
         if (left == 0) QTimer::singleShot(retryAfterMs, this, &FetchPool::dispatch);
     } else {
         log(QStringLiteral("Connection ") + QString::number(id) + QStringLiteral(" to ") + s.name() + QStringLiteral(" lost (") + why
-            + QStringLiteral("): reconnecting"));
+            + QStringLiteral("). Emergency Reconnect in ") + QString::number(kReconnectMs / 1000) + QStringLiteral(" seconds."));
         s.restUntil = std::max(s.restUntil, m_clock.elapsed() + kReconnectMs);
         QTimer::singleShot(int(kReconnectMs), this, &FetchPool::dispatch);
     }

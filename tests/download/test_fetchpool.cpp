@@ -58,11 +58,13 @@ std::set<QString> connectionsAsking(const TestServer &s)
 } // namespace
 
 // A batch over eight connections through a server that cuts its replies into pieces and
-// drops, cuts and fails on several of them: every part lands once and every item decodes.
+// drops, stalls, cuts and fails on several of them: every part lands once and every item
+// decodes. The stall waits for the watchdog's shortest timeout (15 s).
 TEST(FetchPool, EightConnectionsThroughFaultsEndWithEveryFileRight)
 {
     TestServer srv({"--group", "alt.binaries.pool:1:160", "--part-bytes", "12000", "--yenc-only", "--segment", "--fault",
-                    "ARTICLE=drop@5", "--fault", "ARTICLE=cut@11", "--fault", "ARTICLE=503@17", "--fault", "ARTICLE=drop@23"});
+                    "ARTICLE=drop@5", "--fault", "ARTICLE=cut@11", "--fault", "ARTICLE=503@17", "--fault", "ARTICLE=drop@23",
+                    "--fault", "ARTICLE=stall@29"});
     DownloadRig r(srv.port());
     ASSERT_TRUE(r.scanGroup("alt.binaries.pool"));
     const int queued = r.queue(whole);
@@ -70,12 +72,15 @@ TEST(FetchPool, EightConnectionsThroughFaultsEndWithEveryFileRight)
     int parts = 0;
     for (int item : batchItems(r)) parts += int(r.store.item(item).parts.size());
     r.core.settings.News_Connections = 8;
+    r.core.settings.sldTimeout = 15;
     Pool p(r);
     ASSERT_TRUE(r.download(60000)) << r.logged.join('\n').toStdString();
     EXPECT_EQ(int(p.fetched.size()), queued);
     EXPECT_TRUE(p.missing.empty());
     EXPECT_GE(connectionsAsking(srv).size(), 8u) << "the parts went over all connections";
-    EXPECT_EQ(r.logged.filter(QRegularExpression("^Connection \\d+ to 127.0.0.1:\\d+ lost")).size(), 4) << r.logged.join('\n').toStdString();
+    EXPECT_EQ(r.logged.filter(QRegularExpression("^Connection \\d+ to 127.0.0.1:\\d+ lost .*Emergency Reconnect in 1 seconds.$")).size(), 5)
+        << r.logged.join('\n').toStdString();
+    EXPECT_EQ(r.logged.filter(QRegularExpression("^Connection \\d+: WARNING: Server not responding -- 15 second timeout triggered")).size(), 1);
     EXPECT_EQ(p.storedBy.size(), parts) << "each part stored once";
     EXPECT_EQ(p.pool.openConnections(), 0) << "all said goodbye";
     EXPECT_EQ(r.logged.filter("Decode successful").size(), queued) << r.logged.join('\n').toStdString();
@@ -89,12 +94,13 @@ TEST(FetchPool, BackupServerHasWhatTheMainLacksAndTooFewConnectionsAreSurvived)
 {
     QTemporaryDir mainArts, backupArts;
     NzbDocument doc;
-    const QByteArray a = randomBytes(200000, 11), b = randomBytes(150000, 12);
+    const QByteArray a = randomBytes(200000, 11), b = randomBytes(150000, 12), c = randomBytes(50000, 13);
     doc.files.push_back(writeYencPost(backupArts.path(), "a.bin", a, 25000, 1, "alt.binaries.sets"));
     doc.files.push_back(writeYencPost(backupArts.path(), "b.bin", b, 25000, 9, "alt.binaries.sets"));
-    for (int n = 1; n <= 14; ++n)   // a is 1..8, b is 9..14; the main server lacks every third
+    doc.files.push_back(writeYencPost(backupArts.path(), "c.bin", c, 25000, 15, "alt.binaries.sets"));
+    for (int n = 1; n <= 16; ++n)   // a is 1..8, b 9..14, c 15..16; the main server lacks every third
         if (n % 3 != 0) QFile::copy(backupArts.path() + QStringLiteral("/%1.art").arg(n), mainArts.path() + QStringLiteral("/%1.art").arg(n));
-    QFile::remove(backupArts.path() + "/12.art");   // b's part 4 is on neither
+    QFile::remove(backupArts.path() + "/15.art");   // c's part 1 is on neither
     TestServer mainSrv({"--group", "alt.binaries.sets:1:0", "--article-dir", mainArts.path(), "--max-connections", "2"});
     TestServer backupSrv({"--group", "alt.binaries.sets:1:0", "--article-dir", backupArts.path()});
     DownloadRig r(mainSrv.port());
@@ -107,15 +113,15 @@ TEST(FetchPool, BackupServerHasWhatTheMainLacksAndTooFewConnectionsAreSurvived)
     r.core.settings.News_Connections = 6;
     r.core.settings.servers = {server(backupSrv.port(), 2, 1)};
     ASSERT_TRUE(r.download(60000)) << r.logged.join('\n').toStdString();
-    EXPECT_EQ(p.fetched.size(), 2u);
+    EXPECT_EQ(p.fetched.size(), 3u);
     ASSERT_EQ(p.missing.size(), 1u);
     const QString mainName = "127.0.0.1:" + QString::number(mainSrv.port()), backupName = "127.0.0.1:" + QString::number(backupSrv.port());
-    EXPECT_EQ(p.storedBy.filter(mainName).size(), 10) << "every part the main server has came from it";
-    EXPECT_EQ(p.storedBy.filter(backupName).size(), 3);
+    EXPECT_EQ(p.storedBy.filter(mainName).size(), 11) << "every part the main server has came from it";
+    EXPECT_EQ(p.storedBy.filter(backupName).size(), 4);
     EXPECT_EQ(r.logged.filter("is on no server").size(), 1);
     // Only what the main server lacked was asked of the backup.
     const QStringList backupAsked = backupSrv.commands().filter(" ARTICLE ");
-    EXPECT_EQ(backupAsked.size(), 4) << backupAsked.join('\n').toStdString();
+    EXPECT_EQ(backupAsked.size(), 5) << backupAsked.join('\n').toStdString();
     // Six connections wanted, two allowed: the others were refused once each, then the
     // pool went on with two, without trying again and again.
     const QStringList refused = r.logged.filter(QRegularExpression("^Server .* refused connection"));
@@ -123,9 +129,10 @@ TEST(FetchPool, BackupServerHasWhatTheMainLacksAndTooFewConnectionsAreSurvived)
     EXPECT_LE(refused.size(), 4) << refused.join('\n').toStdString();
     EXPECT_LE(connectionsAsking(mainSrv).size(), 2u);
 
-    // Both decode: a whole, b with its gap.
+    // Every item whose parts are on one server or the other decodes; c decodes with its gap.
     EXPECT_EQ(readFile(r.core.settings.Download_Path + "a.bin"), a);
-    EXPECT_EQ(r.logged.filter("Decode successful").size(), 1) << r.logged.join('\n').toStdString();
+    EXPECT_EQ(readFile(r.core.settings.Download_Path + "b.bin"), b);
+    EXPECT_EQ(r.logged.filter("Decode successful").size(), 2) << r.logged.join('\n').toStdString();
 }
 
 // Stop closes every connection at once and keeps what came; the next Download asks only
