@@ -152,17 +152,20 @@ void Decoder::FinishDecode(const DecodeJob &job, bool ok, const QString &status,
     const bool same = i >= 1 && i <= m_store.itemCount() && m_store.item(i).subject == job.subject;
     const QString name = QString::fromLatin1(job.displayName);
     lastDecodedFile = ok || QFileInfo(out).isFile() ? out : QString();
+    // Where the parts came from, when several servers or connections fetched them.
+    const QString note = sourceNote ? sourceNote(i) : QString();
+    const QString from = note.isEmpty() ? QString() : QStringLiteral(" (") + note + u')';
     if (ok) {
         removeCache();
         log(out + QStringLiteral(" Decode successful... "));
-        m_processed.add({name, QStringLiteral("Decode successful"), out, true});
+        m_processed.add({name, QStringLiteral("Decode successful") + from, out, true});
         m_core.sounds.PlaySound(QStringLiteral("vtv010.wav"));
     } else {
         if (!m_core.settings.chkSaveDecodes) removeCache();
         log(out + QStringLiteral(" Decode error: ") + status);
         // What was decoded stays listed under its name: the user can still open it.
         const QString kept = !out.isEmpty() && QFileInfo(out).isFile() ? out : QString();
-        m_processed.add({name, QStringLiteral("Error: ") + status, kept, false});
+        m_processed.add({name, QStringLiteral("Error: ") + status + from, kept, false});
     }
     if (same) m_batch.RemoveFromBatch(i, m_core.settings.chkAutoDelBatch, false);
 }

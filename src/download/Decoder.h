@@ -49,6 +49,8 @@ public:
     // Opens a path with the desktop's opener; false when it could not be started.
     std::function<bool(const QString &path)> RunAssociated;
     // Called while decoding: keeps the download watchdog quiet.
+    // What the processed row adds about where an item's parts came from; empty: nothing.
+    std::function<QString(int item)> sourceNote;
     std::function<void()> activity;
 
     // Reports of a decode on another thread, arriving here.

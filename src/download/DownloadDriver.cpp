@@ -81,7 +81,9 @@ DownloadDriver::DownloadDriver(AppCore &core, Session &session, HeaderStore &sto
     connect(&m_pool, &FetchPool::localFailure, this, [this](const QString &why) {
         if (m_pooled) endBatchRun(RunEnd::LocalFailure, why);
     });
+    connect(&m_pool, &FetchPool::partMissing, this, [this](int item, int) { ++m_onNoServer[item]; });
     connect(&m_pool, &FetchPool::partStored, this, [this](int item, int part, const QString &server) {
+        if (!m_deliveredBy[item].contains(server)) m_deliveredBy[item] << server;
         const qint64 bytes = m_store.item(item).parts[size_t(part - 1)].byteCount;
         m_pooledBytes += bytes;
         const double secs = std::max(0.001, double(m_runClock.elapsed()) / 1000.0);
@@ -218,6 +220,8 @@ void DownloadDriver::BOT1()
         m_missingGroups.clear();   // a new run asks the server again
         m_pooled = usesPool(m_core.settings);
         m_pooledBytes = 0;
+        m_deliveredBy.clear();
+        m_onNoServer.clear();
         m_runClock.start();
         if (m_pooled) m_pool.setServers(FetchPool::serversOf(m_core.settings));
     }
@@ -545,6 +549,20 @@ void DownloadDriver::handToPool(int fromRow)
     m_session.batchRunning = 0;
     m_session.downloadStage = DownloadStage::Requested;
     m_pool.fetch(items);
+}
+
+QString DownloadDriver::sourceNote(int item) const
+{
+    if (!m_pooled) return {};
+    QStringList parts;
+    if (auto it = m_deliveredBy.find(item); it != m_deliveredBy.end()) {
+        QStringList servers = it->second;
+        servers.sort();
+        parts << QStringLiteral("from ") + servers.join(QStringLiteral(", "));
+    }
+    if (auto it = m_onNoServer.find(item); it != m_onNoServer.end())
+        parts << QString::number(it->second) + QStringLiteral(" part(s) on no server");
+    return parts.join(QStringLiteral("; "));
 }
 
 QStringList DownloadDriver::connectionStates() const

@@ -9,6 +9,7 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QObject>
+#include <map>
 #include <set>
 #include <utility>
 
@@ -55,6 +56,9 @@ public:
     Par2Sets &par2() { return m_par2; }
     // The connections of a run with more than one (several connections or servers).
     FetchPool &pool() { return m_pool; }
+    // Which servers delivered an item's parts in this run, and how many were on none
+    // (empty when the run does not go through the pool).
+    QString sourceNote(int item) const;
     // Each download connection's state, one line each (none when nothing is open).
     QStringList connectionStates() const;
     // Whether a run uses the pool: more than one connection or more than one server.
@@ -114,6 +118,8 @@ private:
     FetchPool m_pool;
     bool m_pooled = false;      // this run fetches through the pool
     qint64 m_pooledBytes = 0;   // stored by the pool in this run
+    std::map<int, QStringList> m_deliveredBy;   // item -> servers that sent its parts
+    std::map<int, int> m_onNoServer;            // item -> parts no server had
     QElapsedTimer m_runClock;
     void handToPool(int fromRow);
     QElapsedTimer m_partStart;

@@ -10,6 +10,7 @@ Engine::Engine(const AppPaths &paths, Prompter &prompter) : core(paths, prompter
     groups.autoExpire = [this](qint32 key, qint32 first) { scan.AutoExpire(quint8(key), first); };
     // A long decode is not a silent server.
     decoder.activity = [this] { session.noteActivity(ConnectionId::Download); };
+    decoder.sourceNote = [this](int item) { return download.sourceNote(item); };
     core.countdown.downloadRestartPending = [this] { return session.downloadRestartPending; };
     core.countdown.connectForScan = [this] { session.connectForScan(); };
 

@@ -133,6 +133,14 @@ TEST(FetchPool, BackupServerHasWhatTheMainLacksAndTooFewConnectionsAreSurvived)
     EXPECT_EQ(readFile(r.core.settings.Download_Path + "a.bin"), a);
     EXPECT_EQ(readFile(r.core.settings.Download_Path + "b.bin"), b);
     EXPECT_EQ(r.logged.filter("Decode successful").size(), 2) << r.logged.join('\n').toStdString();
+    // The processed rows say where the parts came from, or that one was on no server.
+    const auto &rows = r.processed.entries();
+    ASSERT_EQ(rows.size(), 3u);
+    for (const ProcessedEntry &e : rows) {
+        if (e.ok) EXPECT_TRUE(e.status.startsWith("Decode successful (from ") && e.status.contains(mainName) && e.status.contains(backupName))
+            << e.status.toStdString();
+        else EXPECT_TRUE(e.status.endsWith("; 1 part(s) on no server)") && e.status.contains("(from " + mainName)) << e.status.toStdString();
+    }
 }
 
 // Stop closes every connection at once and keeps what came; the next Download asks only
