@@ -4,9 +4,16 @@
 #include "DownloadRig.h"
 #include "TlsCertificates.h"
 #include "Synth.h"
+#include "download/PartCache.h"
+#include <QDirIterator>
 #include <QElapsedTimer>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QTimer>
+#include <algorithm>
 #include <cstdio>
+#include <map>
+#include <sys/resource.h>
 
 using namespace vt;
 using namespace vt::test;
@@ -34,7 +41,15 @@ struct Result {
     int items = 0, good = 0;
     qint64 peakKB = 0, baseKB = 0, longestMs = 0, longestDecodeMs = 0;
     double firstPart = 0, lastPart = 0;   // seconds to the first and last part stored by the pool
+    double cpu = 0;                        // seconds of CPU of this process, all threads
 };
+
+double cpuSeconds()
+{
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
 
 // tlsPair: "cert:key" for the server, empty for plain. connections: of the download
 // (more than one goes through the pool); serverArgs: more for the test server.
@@ -64,7 +79,8 @@ Result run(int partBytes, qint64 totalBytes, const QString &tlsPair = {}, int co
         fprintf(stderr, "scan failed\n");
         return res;
     }
-    res.items = r.queue([](const HeaderItem &) { return true; });
+    // Whole posts only: the last one may be cut by the end of the group.
+    res.items = r.queue([](const HeaderItem &it) { return it.declaredTotal > 0 && int(it.parts.size()) == it.declaredTotal; });
 
     // The longest gap between two turns of the event loop, overall and while decoding.
     QElapsedTimer gap;
@@ -85,10 +101,12 @@ Result run(int partBytes, qint64 totalBytes, const QString &tlsPair = {}, int co
     res.baseKB = statusKB("VmRSS:");
     tick.start();
     gap.start();
+    const double cpu0 = cpuSeconds();
     t.start();
     r.dl.startCheck();
     waitFor([&] { return r.session.batchRunning == 0 && r.session.downloadStage == DownloadStage::Idle; }, 600000);
     res.seconds = t.nsecsElapsed() / 1e9;
+    res.cpu = cpuSeconds() - cpu0;
     res.wireMB = double(r.session.TCP2.bytesReceived() + pooled) / 1e6;
     tick.stop();
     res.peakKB = statusKB("VmHWM:");
@@ -102,15 +120,107 @@ Result run(int partBytes, qint64 totalBytes, const QString &tlsPair = {}, int co
     return res;
 }
 
+// The same batch through Debian's nzbget (a peer) against its own test server with the
+// same articles: an NZB written from a scan, nzbget in standalone mode with a throwaway
+// config. Seconds to its last article ("completely downloaded") and to its finished files
+// (the process ends after moving them); 0 when nzbget is not installed or failed.
+struct PeerResult {
+    double lastArticle = 0, finished = 0, fileMB = 0, articleMB = 0;
+    int files = 0;
+};
+
+PeerResult runNzbget(int partBytes, qint64 totalBytes, int connections)
+{
+    PeerResult res;
+    const QString nzbget = QStandardPaths::findExecutable(QStringLiteral("nzbget"));
+    const QString example = QStringLiteral("/usr/share/doc/nzbget/examples/nzbget.conf.gz");
+    if (nzbget.isEmpty() || !QFile::exists(example)) return res;
+    const int count = int(totalBytes / partBytes);
+    const QString group = "alt.binaries.bench";
+    TestServer server({"--group", group + ":1:" + QString::number(count + 1), "--part-bytes", QString::number(partBytes), "--yenc-only",
+                       "--prerender"},
+                      false);
+    DownloadRig r(server.port());
+    r.core.log.enableLogging = false;
+    r.keepLog = true;
+    if (!r.scanGroup(group, 60000)) return res;
+
+    QByteArray nzb = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<nzb xmlns=\"http://www.newzbin.com/DTD/2003/nzb\">\n";
+    for (int i = 1; i <= r.store.itemCount(); ++i) {
+        const HeaderItem &it = r.store.item(i);
+        if (it.deleted || it.declaredTotal <= 0 || int(it.parts.size()) != it.declaredTotal) continue;   // as ours: whole posts
+        nzb += "<file poster=\"bench@example.com\" date=\"1790000000\" subject=\"" + QString::fromLatin1(it.subject).toHtmlEscaped().toUtf8()
+               + "\">\n<groups><group>" + group.toUtf8() + "</group></groups>\n<segments>\n";
+        for (size_t k = 0; k < it.parts.size(); ++k) {
+            const PartRecord &p = it.parts[k];
+            if (p.messageId.isEmpty()) continue;
+            res.articleMB += p.byteCount / 1e6;
+            QByteArray id(p.messageId.constData(), p.messageId.size());
+            if (id.startsWith('<')) id = id.mid(1, id.size() - 2);
+            nzb += "<segment bytes=\"" + QByteArray::number(p.byteCount) + "\" number=\"" + QByteArray::number(qulonglong(k + 1)) + "\">"
+                   + id + "</segment>\n";
+        }
+        nzb += "</segments>\n</file>\n";
+    }
+    nzb += "</nzb>\n";
+    const QString base = r.dir.path() + "/nzbget";
+    QDir().mkpath(base + "/dst");
+    writeWhole(base + "/bench.nzb", nzb, nullptr);
+    QProcess unzip;
+    unzip.start("gzip", {"-dc", example});
+    unzip.waitForFinished(10000);
+    writeWhole(base + "/nzbget.conf", unzip.readAllStandardOutput(), nullptr);
+
+    QStringList args{"-c", base + "/nzbget.conf"};
+    const QStringList opts{"MainDir=" + base, "DestDir=" + base + "/dst", "InterDir=" + base + "/inter", "NzbDir=" + base + "/nzb",
+                           "QueueDir=" + base + "/queue", "TempDir=" + base + "/tmp", "ScriptDir=" + base + "/scripts",
+                           "LockFile=" + base + "/nzbget.lock", "LogFile=" + base + "/nzbget.log", "WriteLog=none",
+                           "ConfigTemplate=" + base + "/nzbget.conf", "OutputMode=log", "ControlPort=0",
+                           "Server1.Host=127.0.0.1", "Server1.Port=" + QString::number(server.port()), "Server1.Username=",
+                           "Server1.Password=", "Server1.Connections=" + QString::number(connections),
+                           // Tuned for speed as its manual suggests; no par check or unpack, which ours does not do here either.
+                           "ArticleCache=1000", "WriteBuffer=1024", "DirectWrite=yes", "FlushQueue=no", "ContinuePartial=no",
+                           "DupeCheck=no", "HealthCheck=none", "ParCheck=manual", "Unpack=no"};
+    for (const QString &o : opts) args << "-o" << o;
+    args << base + "/bench.nzb";
+    QProcess peer;
+    peer.setProcessChannelMode(QProcess::MergedChannels);
+    QElapsedTimer t;
+    QByteArray out;
+    QObject::connect(&peer, &QProcess::readyRead, [&] {
+        out += peer.readAll();
+        if (res.lastArticle == 0 && out.contains("completely downloaded")) res.lastArticle = t.nsecsElapsed() / 1e9;
+    });
+    t.start();
+    peer.start(nzbget, args);
+    const bool done = waitFor([&] { return peer.state() == QProcess::NotRunning; }, 600000);
+    res.finished = t.nsecsElapsed() / 1e9;
+    out += peer.readAll();
+    if (!done || peer.exitCode() != 0 || !out.contains("Move for")) {
+        fprintf(stderr, "nzbget did not finish: %s\n", out.right(2000).constData());
+        peer.kill();
+        return {};
+    }
+    QDirIterator files(base + "/dst", QDir::Files, QDirIterator::Subdirectories);
+    while (files.hasNext()) {
+        files.next();
+        ++res.files;
+        res.fileMB += double(files.fileInfo().size()) / 1e6;
+    }
+    return res;
+}
+
 } // namespace
 
 // --connections: 1 to 32 connections, each held to 4 MB/s with 20 ms latency, against
-// connections x rate; then 1 and 8 without a limit; memory per connection.
-int connectionsBench()
+// connections x rate; then 1 and 8 without a limit (500 MB, or the MB given), each beside
+// nzbget on the same batch; memory per connection. --unlimited [MB]: only the second half.
+int connectionsBench(qint64 unlimitedBytes, bool limited)
 {
     const int partBytes = 750'000;
     const double rate = 4'000'000;
     for (int n : {1, 2, 4, 8, 16, 32}) {
+        if (!limited) break;
         const qint64 total = qint64(n) * 12'000'000;   // about three seconds a run at the full rate
         const Result r = run(partBytes, total, {}, n, {"--rate", QString::number(qint64(rate)), "--latency", "20"});
         const double mbps = r.wireMB / r.seconds;
@@ -120,21 +230,47 @@ int connectionsBench()
                (r.peakKB - r.baseKB) / 1e3 / (partBytes * 1.02 / 1e6) / n, (long long)r.longestMs);
         fflush(stdout);
     }
-    for (int n : {1, 8, 1, 8}) {
-        const Result r = run(partBytes, 500'000'000, {}, n);
-        printf("%d connection(s), no limit: %.1f MB in %.2f s = %.0f MB/s end to end%s; %d/%d decoded; memory peak %.1f MB over %.1f MB\n", n,
-               r.wireMB, r.seconds, r.wireMB / r.seconds,
-               r.lastPart > 0 ? qPrintable(QStringLiteral(", %1 MB/s to the last article").arg(r.wireMB / r.lastPart, 0, 'f', 0)) : "",
-               r.good, r.items, r.peakKB / 1e3, r.baseKB / 1e3);
-        fflush(stdout);
-    }
+    // Ours and nzbget take turns so that both see the same state of the machine; three
+    // rounds, and the medians, as this machine's figures move by a third from run to run.
+    std::map<int, std::vector<double>> ours, peerEnd, peerLast;
+    for (int round = 0; round < 3; ++round)
+        for (int n : {1, 8}) {
+            const Result r = run(partBytes, unlimitedBytes, {}, n);
+            printf("%d connection(s), no limit: %.1f MB in %.2f s = %.0f MB/s end to end%s; CPU %.2f s; %d/%d decoded; memory peak %.1f MB over %.1f MB\n", n,
+                   r.wireMB, r.seconds, r.wireMB / r.seconds,
+                   r.lastPart > 0 ? qPrintable(QStringLiteral(", %1 MB/s to the last article").arg(r.wireMB / r.lastPart, 0, 'f', 0)) : "",
+                   r.cpu, r.good, r.items, r.peakKB / 1e3, r.baseKB / 1e3);
+            ours[n].push_back(r.wireMB / r.seconds);
+            fflush(stdout);
+            const PeerResult p = runNzbget(partBytes, unlimitedBytes, n);
+            if (p.finished > 0) {
+                printf("  nzbget, %d connection(s): %d files, %.1f MB in %.2f s = %.0f MB/s to its finished files, %.0f MB/s to its last article\n",
+                       n, p.files, p.fileMB, p.finished, p.articleMB / p.finished, p.lastArticle > 0 ? p.articleMB / p.lastArticle : 0);
+                peerEnd[n].push_back(p.articleMB / p.finished);
+                peerLast[n].push_back(p.lastArticle > 0 ? p.articleMB / p.lastArticle : 0);
+            } else {
+                printf("  nzbget: not installed or failed (scripts/setup.sh --bench installs it)\n");
+            }
+            fflush(stdout);
+        }
+    auto median = [](std::vector<double> v) {
+        if (v.empty()) return 0.0;
+        std::sort(v.begin(), v.end());
+        return v[v.size() / 2];
+    };
+    printf("medians, MB/s end to end: ours 1 connection %.0f, 8 connections %.0f (8/1 = %.2f); nzbget 1 connection %.0f (%.0f to its last "
+           "article), 8 connections %.0f (%.0f); ours/nzbget at 8: %.2f\n",
+           median(ours[1]), median(ours[8]), median(ours[8]) / median(ours[1]), median(peerEnd[1]), median(peerLast[1]), median(peerEnd[8]),
+           median(peerLast[8]), median(peerEnd[8]) > 0 ? median(ours[8]) / median(peerEnd[8]) : 0.0);
     return 0;
 }
 
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    if (argc > 1 && QByteArray(argv[1]) == "--connections") return connectionsBench();
+    const QByteArray mode = argc > 1 ? QByteArray(argv[1]) : QByteArray();
+    if (mode == "--connections" || mode == "--unlimited")
+        return connectionsBench(argc > 2 ? QByteArray(argv[2]).toLongLong() * 1'000'000 : 500'000'000, mode == "--connections");
     const qint64 total = argc > 1 ? QByteArray(argv[1]).toLongLong() : 500'000'000;
     std::vector<int> sizes{250'000, 750'000, 2'250'000};
     if (argc > 2) sizes = {QByteArray(argv[2]).toInt()};

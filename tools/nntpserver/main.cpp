@@ -17,7 +17,7 @@
 //   --fault 'VERB[ ARG]=ACTION[@N]'  ACTION: a reply code, drop, stall, cut or twice
 //                            (an article sent as two responses run together);
 //                            @N: only the N-th such command (process-wide), default every
-//   --prerender              render every article at start-up (benchmarks)
+//   --prerender              render every article at start-up (benchmarks; ARTICLE and BODY)
 //   --log FILE               write every command received, as "<connection> <line>"
 //   --mode-reader 401|500    start every connection in transit mode: reader commands get
 //                            "401 MODE-READER" (or, as older servers, "500 What?") until
@@ -357,10 +357,15 @@ bool Conn::article(const std::string &arg, Part part)
         current_ = number;
     }
     if (part == Part::Stat) return send("223 " + std::to_string(number) + " " + (id.empty() ? "<x>" : id) + "\r\n");
-    if (!extra && part == Part::Whole && !twice_) {
+    if (!extra && (part == Part::Whole || part == Part::Body) && !twice_) {
         auto pr = prerendered.find(id);
-        if (pr != prerendered.end())
-            return send("220 " + std::to_string(number) + " " + id + "\r\n") && sendAll(pr->second.data(), pr->second.size());
+        if (pr != prerendered.end()) {
+            // BODY is the same text from the blank line on: peers ask for that.
+            const std::string &t = pr->second;
+            const size_t from = part == Part::Body ? t.find("\r\n\r\n") + 4 : 0;
+            return send((part == Part::Body ? "222 " : "220 ") + std::to_string(number) + " " + id + "\r\n")
+                   && sendAll(t.data() + from, t.size() - from);
+        }
     }
     if (!extra) {
         std::lock_guard<std::mutex> lk(cacheMutex);
