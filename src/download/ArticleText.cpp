@@ -76,7 +76,11 @@ QByteArray StripArticle(QByteArray s)
 
 bool IsCorruptArticle(const QByteArray &s, const QByteArray &messageId)
 {
-    return findAfterLineEnd(s, "220 0", 5) >= 0 || !s.contains(messageId);
+    if (findAfterLineEnd(s, "220 0", 5) >= 0) return true;
+    // The id is nearly always in the header: look there before searching the whole body.
+    const qsizetype head = s.indexOf("\r\n\r\n");
+    if (head >= 0 && QByteArrayView(s.constData(), head + 2).contains(messageId)) return false;
+    return !s.contains(messageId);
 }
 
 QByteArray TameSubjectParens(QByteArray s)

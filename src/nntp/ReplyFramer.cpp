@@ -71,6 +71,22 @@ static qsizetype findFrom(const QByteArray &buf, qsizetype from, const char *nee
     return hit ? qsizetype(static_cast<const char *>(hit) - buf.constData()) : -1;
 }
 
+// The first CR LF "." CR LF at or after `from`. Walking the line ends with memchr is several
+// times faster than memmem over article bodies, whose lines are about 128 bytes.
+static qsizetype findTerminator(const QByteArray &buf, qsizetype from)
+{
+    const char *d = buf.constData();
+    const qsizetype n = buf.size();
+    for (qsizetype k = from + 1; k + 3 < n;) {
+        const void *nl = memchr(d + k, '\n', size_t(n - 3 - k));
+        if (!nl) return -1;
+        k = static_cast<const char *>(nl) - d;
+        if (d[k - 1] == '\r' && d[k + 1] == '.' && d[k + 2] == '\r' && d[k + 3] == '\n') return k - 1;
+        ++k;
+    }
+    return -1;
+}
+
 bool ReplyFramer::next(Reply &out)
 {
     for (;;) {
@@ -94,7 +110,7 @@ bool ReplyFramer::next(Reply &out)
             m_bodyFrom = e;
             m_scan = e;
         }
-        const qsizetype t = findFrom(m_buf, std::max(m_scan, m_bodyFrom), "\r\n.\r\n", 5);
+        const qsizetype t = findTerminator(m_buf, std::max(m_scan, m_bodyFrom));
         if (t < 0) {
             m_scan = std::max(m_bodyFrom, m_buf.size() - 4);
             return false;

@@ -175,6 +175,7 @@ TEST(Batch, ArticleCleaning)
     EXPECT_FALSE(IsCorruptArticle("Message-ID: <a@b>\r\n\r\nbody\r\n", "<a@b>"));
     EXPECT_TRUE(IsCorruptArticle("Message-ID: <a@b>\r\n\r\nbody\r\n220 0 <a@b>\r\nMessage-ID: <a@b>\r\n", "<a@b>"));
     EXPECT_TRUE(IsCorruptArticle("Message-ID: <other@b>\r\n\r\nbody\r\n", "<a@b>"));
+    EXPECT_FALSE(IsCorruptArticle("Message-ID: <other@b>\r\n\r\nbody <a@b>\r\n", "<a@b>")) << "found in the body as before";
 
     struct Tame {
         QByteArray in, out;
