@@ -341,6 +341,16 @@ void FetchPool::lost(Worker &w, const QString &why, bool refused)
             + why + QStringLiteral("): going on with ") + QString::number(std::max(left, 0)) + QStringLiteral(" connection(s)")
             + (left == 0 ? QStringLiteral(", trying again in ") + QString::number(retryAfterMs / 1000) + QStringLiteral(" s") : QString()));
         if (left == 0) QTimer::singleShot(retryAfterMs, this, &FetchPool::dispatch);
+    } else if (!m_core.settings.chkAllowRestart) {
+        // Without emergency restart a lost connection stays closed; the others go on.
+        s.allowed = left;
+        log(QStringLiteral("Connection ") + QString::number(id) + QStringLiteral(" to ") + s.name() + QStringLiteral(" lost (") + why
+            + QStringLiteral("). Emergency restart is off: going on with ") + QString::number(left) + QStringLiteral(" connection(s)"));
+        if (stranded()) {
+            stop();
+            emit localFailure(QStringLiteral("the connections to the news server were lost and emergency restart is off"));
+            return;
+        }
     } else {
         log(QStringLiteral("Connection ") + QString::number(id) + QStringLiteral(" to ") + s.name() + QStringLiteral(" lost (") + why
             + QStringLiteral("). Emergency Reconnect in ") + QString::number(kReconnectMs / 1000) + QStringLiteral(" seconds."));
@@ -348,6 +358,14 @@ void FetchPool::lost(Worker &w, const QString &why, bool refused)
         QTimer::singleShot(int(kReconnectMs), this, &FetchPool::dispatch);
     }
     dispatch();
+}
+
+// A queued part whose level has no server left that may connect can never come.
+bool FetchPool::stranded() const
+{
+    return std::any_of(m_queue.begin(), m_queue.end(), [&](const Job &j) {
+        return std::none_of(m_servers.begin(), m_servers.end(), [&](const Server &s) { return s.entry.level == j.level && s.allowed > 0; });
+    });
 }
 
 void FetchPool::watchdogTick()

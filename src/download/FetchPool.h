@@ -5,8 +5,10 @@
 // Each connection keeps two parts asked for, so that the server's latency is not paid
 // between them. A part that the main servers (level 0) do not have is asked of the backup levels in
 // order; on none it is marked missing. A connection that drops, stalls or is cut gives
-// its part back and comes again after a pause; a server that refuses a connection (502,
-// 481, 400) goes on with fewer, and is tried again later, never in a tight loop.
+// its part back and comes again after a pause; with emergency restart off it stays
+// closed, and the run stops once what remains has no connection left. A server that
+// refuses a connection (502, 481, 400) goes on with fewer, and is tried again later,
+// never in a tight loop.
 #include "core/Settings.h"
 #include "nntp/Connection.h"
 #include "nntp/LoginSequence.h"
@@ -90,6 +92,7 @@ private:
     void notHere(int server, Job j);
     void lost(Worker &w, const QString &why, bool refused);
     void giveBack(Worker &w);
+    bool stranded() const;
     void partDone(int item);
     void watchdogTick();
     Worker *find(int id);

@@ -73,6 +73,7 @@ TEST(FetchPool, EightConnectionsThroughFaultsEndWithEveryFileRight)
     for (int item : batchItems(r)) parts += int(r.store.item(item).parts.size());
     r.core.settings.News_Connections = 8;
     r.core.settings.sldTimeout = 15;
+    r.core.settings.chkAllowRestart = true;
     Pool p(r);
     ASSERT_TRUE(r.download(60000)) << r.logged.join('\n').toStdString();
     EXPECT_EQ(int(p.fetched.size()), queued);
@@ -172,4 +173,50 @@ TEST(FetchPool, StopKeepsThePartsAlreadyIn)
     EXPECT_EQ(int(p.storedBy.size()), parts) << "the second run fetched only the rest";
     EXPECT_EQ(r.processed.rowCount(), queued);
     for (const ProcessedEntry &e : r.processed.entries()) EXPECT_TRUE(e.ok) << e.status.toStdString();
+}
+
+// With emergency restart off a lost connection stays closed and the others finish the
+// batch; when none is left the run stops, says so, and keeps what came.
+TEST(FetchPool, WithEmergencyRestartOffALostConnectionStaysClosed)
+{
+    const QRegularExpression lostLine("^Connection \\d+ to 127.0.0.1:\\d+ lost \\(.*\\). Emergency restart is off: going on with (\\d) connection");
+    {
+        TestServer srv({"--group", "alt.binaries.off:1:60", "--part-bytes", "12000", "--yenc-only", "--fault", "ARTICLE=drop@4"});
+        DownloadRig r(srv.port());   // emergency restart is off in the rig
+        ASSERT_TRUE(r.scanGroup("alt.binaries.off"));
+        const int queued = r.queue(whole);
+        r.core.settings.News_Connections = 3;
+        Pool p(r);
+        ASSERT_TRUE(r.download(60000)) << r.logged.join('\n').toStdString();
+        const QStringList lost = r.logged.filter(lostLine);
+        ASSERT_EQ(lost.size(), 1) << r.logged.join('\n').toStdString();
+        EXPECT_EQ(lostLine.match(lost.first()).captured(1), "2");
+        EXPECT_EQ(r.logged.filter("Emergency Reconnect").size(), 0);
+        EXPECT_EQ(connectionsAsking(srv).size(), 3u) << "none opened in the lost one's place";
+        EXPECT_EQ(int(p.fetched.size()), queued);
+        EXPECT_EQ(r.logged.filter("Decode successful").size(), queued);
+    }
+    // Two connections, the second and third part asked for dropped: both are gone.
+    TestServer srv({"--group", "alt.binaries.off:1:60", "--part-bytes", "12000", "--yenc-only", "--fault", "ARTICLE=drop@2", "--fault",
+                    "ARTICLE=drop@3"});
+    DownloadRig r(srv.port());
+    ASSERT_TRUE(r.scanGroup("alt.binaries.off"));
+    const int queued = r.queue(whole);
+    r.core.settings.News_Connections = 2;
+    Pool p(r);
+    ASSERT_TRUE(r.download(60000)) << r.logged.join('\n').toStdString();
+    EXPECT_EQ(r.logged.filter(lostLine).size(), 2) << r.logged.join('\n').toStdString();
+    ASSERT_EQ(r.prompter.messages.size(), 1);
+    EXPECT_TRUE(r.prompter.messages.first().startsWith(
+        "Download stopped: the connections to the news server were lost and emergency restart is off."))
+        << r.prompter.messages.first().toStdString();
+    EXPECT_EQ(p.pool.openConnections(), 0);
+    EXPECT_EQ(r.batch.batchRows(), queued) << "the batch stays for the next run";
+    int parts = 0;
+    for (int item : batchItems(r)) parts += int(r.store.item(item).parts.size());
+    EXPECT_LT(p.storedBy.size(), parts) << "stopped before the end";
+    int kept = 0;
+    for (int item : batchItems(r))
+        for (int part = 1; part <= int(r.store.item(item).parts.size()); ++part) kept += r.cache.isCached(item, part);
+    EXPECT_EQ(kept, p.storedBy.size()) << "what came is in the part cache";
 }
