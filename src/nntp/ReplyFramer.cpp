@@ -118,9 +118,17 @@ bool ReplyFramer::next(Reply &out)
         const qsizetype end = t + 5;
         out.code = m_code;
         out.multiline = true;
-        if (m_pos == 0 && end == m_buf.size()) {
-            out.data = std::move(m_buf);   // the usual case: no copy of a large reply
-            m_buf = QByteArray();
+        if (m_pos == 0 && m_buf.size() - end < end) {
+            // The usual case: the reply leaves with the buffer, and only what came after it
+            // (the start of a pipelined next reply, usually the smaller part) is copied.
+            QByteArray rest;
+            // Replies of one kind come in similar sizes: room for the next one saves
+            // growing it step by step.
+            if (end > 65536) rest.reserve(end + end / 8);
+            rest.append(m_buf.constData() + end, m_buf.size() - end);
+            out.data = std::move(m_buf);
+            out.data.truncate(end);
+            m_buf = std::move(rest);
             m_pos = m_scan = m_bodyFrom = 0;
         } else {
             out.data = m_buf.mid(m_pos, end - m_pos);
