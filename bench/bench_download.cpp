@@ -53,7 +53,8 @@ double cpuSeconds()
 
 // tlsPair: "cert:key" for the server, empty for plain. connections: of the download
 // (more than one goes through the pool); serverArgs: more for the test server.
-Result run(int partBytes, qint64 totalBytes, const QString &tlsPair = {}, int connections = 1, const QStringList &serverArgs = {})
+Result run(int partBytes, qint64 totalBytes, const QString &tlsPair = {}, int connections = 1, const QStringList &serverArgs = {},
+           int limitKB = 0)
 {
     const int count = int(totalBytes / partBytes);
     const QString group = "alt.binaries.bench";
@@ -67,6 +68,8 @@ Result run(int partBytes, qint64 totalBytes, const QString &tlsPair = {}, int co
     DownloadRig r(server.port());
     r.core.settings.chkSSL = !tlsPair.isEmpty();
     r.core.settings.News_Connections = connections;
+    r.core.settings.Download_Limit = limitKB;
+    r.core.applySettings();
     qint64 pooled = 0;
     QElapsedTimer t;
     QObject::connect(&r.dl.pool(), &FetchPool::partStored, [&](int item, int part, const QString &) {
@@ -228,6 +231,13 @@ int connectionsBench(qint64 unlimitedBytes, bool limited)
                "last at %.2f s); %d/%d decoded; memory peak %.1f MB over %.1f MB (%.2f x the article per connection); longest event-loop step %lld ms\n",
                n, r.wireMB, r.seconds, mbps, mbps * 1e6 / (n * rate), r.firstPart, r.lastPart, r.good, r.items, r.peakKB / 1e3, r.baseKB / 1e3,
                (r.peakKB - r.baseKB) / 1e3 / (partBytes * 1.02 / 1e6) / n, (long long)r.longestMs);
+        fflush(stdout);
+    }
+    // The speed limit over about ten seconds, shared by 8 connections.
+    for (int limitKB : {2000, 8000}) {
+        const Result r = run(partBytes, qint64(limitKB) * 1024 * 10, {}, 8, {}, limitKB);
+        printf("speed limit %d KB/s over 8 connections: %.1f MB in %.2f s = %.0f KB/s, %.3f of the limit\n", limitKB, r.wireMB, r.seconds,
+               r.wireMB * 1e6 / 1024 / r.seconds, r.wireMB * 1e6 / 1024 / r.seconds / limitKB);
         fflush(stdout);
     }
     // Ours and nzbget take turns so that both see the same state of the machine; three

@@ -4,6 +4,7 @@
 #include "Posts.h"
 #include "download/FetchPool.h"
 #include "nzb/NzbImport.h"
+#include <QElapsedTimer>
 #include <QRegularExpression>
 #include <gtest/gtest.h>
 #include <set>
@@ -219,4 +220,39 @@ TEST(FetchPool, WithEmergencyRestartOffALostConnectionStaysClosed)
     for (int item : batchItems(r))
         for (int part = 1; part <= int(r.store.item(item).parts.size()); ++part) kept += r.cache.isCached(item, part);
     EXPECT_EQ(kept, p.storedBy.size()) << "what came is in the part cache";
+}
+
+// The speed limit is for the whole download: four connections together keep within 10 %
+// of it over ten seconds, and lifting it takes effect while the run goes on.
+TEST(FetchPool, SpeedLimitHoldsOverTenSecondsAcrossConnections)
+{
+    TestServer srv({"--group", "alt.binaries.capped:1:200", "--part-bytes", "80000", "--yenc-only"});
+    DownloadRig r(srv.port());
+    ASSERT_TRUE(r.scanGroup("alt.binaries.capped"));
+    const int queued = r.queue(whole);
+    r.core.settings.News_Connections = 4;
+    r.core.settings.Download_Limit = 400;   // KB/s
+    r.core.applySettings();
+    Pool p(r);
+    qint64 stored = 0;
+    QObject::connect(&p.pool, &FetchPool::partStored,
+                     [&](int item, int part, const QString &) { stored += r.store.item(item).parts[size_t(part - 1)].byteCount; });
+    QElapsedTimer t;
+    t.start();
+    r.dl.startCheck();
+    const qint64 tenSeconds = 10 * 400 * 1024;
+    ASSERT_TRUE(waitFor([&] { return stored >= tenSeconds; }, 40000));
+    const double rate = double(stored) / (double(t.nsecsElapsed()) / 1e9);
+    EXPECT_LT(rate, 1.1 * 400 * 1024) << "held to the limit";
+    EXPECT_GT(rate, 0.8 * 400 * 1024);
+    EXPECT_GE(p.pool.busyConnections(), 2) << "shared, not one connection at a time";
+
+    r.core.settings.Download_Limit = 0;
+    r.core.applySettings();
+    const qint64 atLift = stored;
+    t.restart();
+    ASSERT_TRUE(waitFor([&] { return r.session.batchRunning == 0 && r.session.downloadStage == DownloadStage::Idle; }, 30000));
+    ASSERT_GT(stored - atLift, 2 * tenSeconds / 10) << "enough left to tell";
+    EXPECT_GT(double(stored - atLift) / (double(t.nsecsElapsed()) / 1e9), 3.0 * 400 * 1024) << "the lifted limit took effect at once";
+    EXPECT_EQ(r.logged.filter("Decode successful").size(), queued);
 }
