@@ -185,6 +185,52 @@ TEST(Desktop, NzbFilesOnTheCommandLineAndHandedToTheRunningProgram)
     EXPECT_TRUE(test::readFile(app.dir.path() + "/nzb.dat").contains("two.nzb"));
 }
 
+// The program as a user with a main and a backup server and 16 connections leaves it: an
+// NZB batch downloads unattended although the main server takes only 10 connections, drops
+// and cuts two of them, and lacks every fifth part, which the backup has.
+TEST(Desktop, SixteenConnectionsAndABackupServerUnattended)
+{
+    QTemporaryDir mainArts, backupArts, here;
+    NzbDocument doc;
+    std::vector<QByteArray> data;
+    for (int f = 0; f < 6; ++f) {
+        data.push_back(test::randomBytes(200000, 40 + f));
+        doc.files.push_back(test::writeYencPost(backupArts.path(), "file" + QByteArray::number(f) + ".bin", data.back(), 25000, 1 + 8 * f,
+                                                "alt.binaries.one"));
+    }
+    for (int n = 1; n <= 48; ++n)
+        if (n % 5 != 0) QFile::copy(backupArts.path() + QStringLiteral("/%1.art").arg(n), mainArts.path() + QStringLiteral("/%1.art").arg(n));
+    ASSERT_TRUE(writeNzbFile(here.path() + "/batch.nzb", doc, nullptr));
+    test::TestServer mainSrv({"--group", "alt.binaries.one:1:0", "--article-dir", mainArts.path(), "--max-connections", "10", "--fault",
+                              "ARTICLE=drop@7", "--fault", "ARTICLE=cut@19"});
+    test::TestServer backupSrv({"--group", "alt.binaries.one:1:0", "--article-dir", backupArts.path()});
+    Portable app(mainSrv.port());
+    QByteArray ini = test::readFile(app.dir.path() + "/VANTREL.INI");
+    ini.replace("[Options]\r\n", "[Options]\r\nNews_Connections=16\r\n");
+    ini += "[Servers]\r\nHost2=127.0.0.1\r\nPort2=" + QByteArray::number(backupSrv.port()) + "\r\nConnections2=4\r\nLevel2=1\r\nOn2=1\r\n";
+    test::writeFile(app.dir.path() + "/VANTREL.INI", ini);
+
+    QProcess p;
+    p.setProcessEnvironment(app.env);
+    p.setWorkingDirectory(here.path());
+    p.start(app.exe, {"batch.nzb", "--download"});
+    ASSERT_TRUE(p.waitForStarted());
+    const QString dl = app.dir.path() + "/dl/";
+    EXPECT_TRUE(test::waitFor(
+        [&] {
+            for (size_t f = 0; f < data.size(); ++f)
+                if (test::readFile(dl + QStringLiteral("file%1.bin").arg(f)) != data[f]) return false;
+            return app.log().count("Decode successful") == 6;
+        },
+        60000))
+        << app.log().toStdString();
+    const QByteArray log = app.log();
+    EXPECT_TRUE(log.contains("refused connection")) << log.toStdString();
+    EXPECT_TRUE(log.contains("Emergency Reconnect in 1 seconds.")) << log.toStdString();
+    EXPECT_EQ(backupSrv.commands().filter(" ARTICLE ").size(), 9) << "only the parts the main server lacks";
+    stop(p);
+}
+
 TEST(Desktop, InstallTreeAndWhereAnInstalledProgramKeepsItsState)
 {
     QTemporaryDir dest;
