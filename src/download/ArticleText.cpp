@@ -17,7 +17,7 @@ qsizetype findAfterLineEnd(const QByteArray &s, const char *prefix, size_t len, 
         const void *nl = memchr(d + k, '\n', size_t(n - k));
         if (!nl) return -1;
         k = static_cast<const char *>(nl) - d;
-        if (d[k - 1] == '\r' && size_t(n - k - 1) >= len && memcmp(d + k + 1, prefix, len) == 0) return k - 1;
+        if (d[k - 1] == '\r' && size_t(n - k - 1) >= len && d[k + 1] == prefix[0] && memcmp(d + k + 1, prefix, len) == 0) return k - 1;
         ++k;
     }
     return -1;
