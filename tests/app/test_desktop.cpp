@@ -70,6 +70,14 @@ struct Portable {
         return s;
     }
     QByteArray log() const { return test::readFile(dir.path() + "/OPSLOG.TXT"); }
+    // Starts the copy as a user would from the folder `cwd`; true once it runs.
+    bool launch(QProcess &p, const QStringList &args, const QString &cwd = {}) const
+    {
+        p.setProcessEnvironment(env);
+        if (!cwd.isEmpty()) p.setWorkingDirectory(cwd);
+        p.start(exe, args);
+        return p.waitForStarted();
+    }
 };
 
 void stop(QProcess &p)
@@ -116,9 +124,7 @@ TEST(Desktop, OneProgramPerFolder)
     test::TestServer server({"--group", "alt.binaries.one:1:40"});
     Portable app(server.port());
     QProcess first;
-    first.setProcessEnvironment(app.env);
-    first.start(app.exe, {});
-    ASSERT_TRUE(first.waitForStarted());
+    ASSERT_TRUE(app.launch(first, {}));
     ASSERT_TRUE(test::waitFor([&] { return QFileInfo::exists(app.socket()); }, 20000));
 
     const Outcome second = run(app.exe, {"--scan"}, app.env, 20000);
@@ -142,9 +148,7 @@ TEST(Desktop, OneProgramPerFolder)
     ASSERT_TRUE(QFileInfo::exists(app.socket()));
     QFile::remove(app.dir.path() + "/OPSLOG.TXT");
     QProcess again;
-    again.setProcessEnvironment(app.env);
-    again.start(app.exe, {"/SCAN"});
-    ASSERT_TRUE(again.waitForStarted());
+    ASSERT_TRUE(app.launch(again, {"/SCAN"}));
     EXPECT_TRUE(test::waitFor([&] { return app.log().contains("Scan Complete."); }, 20000)) << app.log().toStdString();
     // It listens in the stale socket's place: the next start finds it.
     EXPECT_EQ(run(app.exe, {}, app.env, 20000).code, 0);
@@ -165,17 +169,12 @@ TEST(Desktop, NzbFilesOnTheCommandLineAndHandedToTheRunningProgram)
     test::TestServer server({"--group", "alt.binaries.one:20:0", "--article-dir", arts.path()});
     Portable app(server.port());
     QProcess first;
-    first.setProcessEnvironment(app.env);
-    first.setWorkingDirectory(here.path());
-    first.start(app.exe, {"one.nzb", "--download"});
-    ASSERT_TRUE(first.waitForStarted());
+    ASSERT_TRUE(app.launch(first, {"one.nzb", "--download"}, here.path()));
     const QString dl = app.dir.path() + "/dl/";
     EXPECT_TRUE(test::waitFor([&] { return test::readFile(dl + "one.bin") == one; }, 30000)) << app.log().toStdString();
 
     QProcess second;
-    second.setProcessEnvironment(app.env);
-    second.setWorkingDirectory(here.path());
-    second.start(app.exe, {"/DOWNLOAD", "two.nzb"});
+    app.launch(second, {"/DOWNLOAD", "two.nzb"}, here.path());
     EXPECT_TRUE(second.waitForFinished(20000));
     EXPECT_EQ(second.exitCode(), 0);
     EXPECT_TRUE(test::waitFor([&] { return test::readFile(dl + "two.bin") == two; }, 30000)) << app.log().toStdString();
@@ -211,10 +210,7 @@ TEST(Desktop, SixteenConnectionsAndABackupServerUnattended)
     test::writeFile(app.dir.path() + "/VANTREL.INI", ini);
 
     QProcess p;
-    p.setProcessEnvironment(app.env);
-    p.setWorkingDirectory(here.path());
-    p.start(app.exe, {"batch.nzb", "--download"});
-    ASSERT_TRUE(p.waitForStarted());
+    ASSERT_TRUE(app.launch(p, {"batch.nzb", "--download"}, here.path()));
     const QString dl = app.dir.path() + "/dl/";
     EXPECT_TRUE(test::waitFor(
         [&] {
