@@ -13,6 +13,7 @@ namespace {
 constexpr int kCorruptTries = 3;
 constexpr size_t kDepth = 2;           // parts asked for ahead on each connection
 constexpr qint64 kReconnectMs = 1000;   // after a lost connection, before the next one
+constexpr qint64 kTurnBudgetNs = 8'000'000;   // parts stored in one turn of the event loop
 } // namespace
 
 FetchPool::FetchPool(AppCore &core, const HeaderStore &store, PartCache &cache, QObject *parent)
@@ -249,6 +250,7 @@ void FetchPool::onReply(Worker &w, const Reply &r)
 
 void FetchPool::store(Worker &w, const Reply &r)
 {
+    openTurn();
     auto j = std::make_unique<Job>(std::move(w.jobs.front()));
     w.jobs.pop_front();
     QByteArray article = StripArticle(r.data);
@@ -275,6 +277,38 @@ void FetchPool::store(Worker &w, const Reply &r)
     emit partStored(j->item, j->part, m_servers[size_t(w.server)].name());
     partDone(j->item);
     dispatch();
+    closeTurnIfSpent();
+}
+
+// Many connections may finish a part in the same turn of the event loop. Once storing
+// them took the turn's budget, the others hold their replies until the next turn, so the
+// window never waits for all of them at once.
+void FetchPool::openTurn()
+{
+    if (m_turnOpen) return;
+    m_turnOpen = true;
+    m_turn.start();
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_turnOpen = false;
+            for (auto &w : m_workers)
+                if (w->held) {
+                    w->held = false;
+                    w->conn->setHold(false);
+                }
+        },
+        Qt::QueuedConnection);
+}
+
+void FetchPool::closeTurnIfSpent()
+{
+    if (m_turn.nsecsElapsed() < kTurnBudgetNs) return;
+    for (auto &w : m_workers)
+        if (!w->held) {
+            w->held = true;
+            w->conn->setHold(true);
+        }
 }
 
 void FetchPool::notHere(int server, Job job)

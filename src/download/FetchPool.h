@@ -82,6 +82,7 @@ private:
         std::deque<Job> jobs;   // asked for, answered in this order
         qint64 lastData = 0;
         bool ready = false;
+        bool held = false;   // replies wait for the next turn
     };
 
     void dispatch();
@@ -93,6 +94,8 @@ private:
     void lost(Worker &w, const QString &why, bool refused);
     void giveBack(Worker &w);
     bool stranded() const;
+    void openTurn();
+    void closeTurnIfSpent();
     void partDone(int item);
     void watchdogTick();
     Worker *find(int id);
@@ -111,6 +114,8 @@ private:
     QElapsedTimer m_clock;
     QTimer m_tick;
     bool m_dispatchQueued = false;
+    QElapsedTimer m_turn;   // since the first part stored in this turn of the event loop
+    bool m_turnOpen = false;
 };
 
 } // namespace vt
