@@ -54,7 +54,7 @@ double cpuSeconds()
 // tlsPair: "cert:key" for the server, empty for plain. connections: of the download
 // (more than one goes through the pool); serverArgs: more for the test server.
 Result run(int partBytes, qint64 totalBytes, const QString &tlsPair = {}, int connections = 1, const QStringList &serverArgs = {},
-           int limitKB = 0)
+           int limitKB = 0, bool withBackup = false)
 {
     const int count = int(totalBytes / partBytes);
     const QString group = "alt.binaries.bench";
@@ -69,6 +69,14 @@ Result run(int partBytes, qint64 totalBytes, const QString &tlsPair = {}, int co
     r.core.settings.chkSSL = !tlsPair.isEmpty();
     r.core.settings.News_Connections = connections;
     r.core.settings.Download_Limit = limitKB;
+    if (withBackup) {
+        // A backup server (never needed here) puts even one connection through the pool.
+        ServerEntry backup;
+        backup.host = "127.0.0.1";
+        backup.port = QString::number(server.port());
+        backup.level = 1;
+        r.core.settings.servers = {backup};
+    }
     r.core.applySettings();
     qint64 pooled = 0;
     QElapsedTimer t;
@@ -222,15 +230,19 @@ int connectionsBench(qint64 unlimitedBytes, bool limited)
 {
     const int partBytes = 750'000;
     const double rate = 4'000'000;
-    for (int n : {1, 2, 4, 8, 16, 32}) {
+    // 0: one connection with a backup server set, which goes through the pool (two parts
+    // asked ahead) rather than the classic path (one part at a time).
+    for (int n : {1, 0, 2, 4, 8, 16, 32}) {
         if (!limited) break;
+        const bool pooledOne = n == 0;
+        n = std::max(n, 1);
         const qint64 total = qint64(n) * 12'000'000;   // about three seconds a run at the full rate
-        const Result r = run(partBytes, total, {}, n, {"--rate", QString::number(qint64(rate)), "--latency", "20"});
+        const Result r = run(partBytes, total, {}, n, {"--rate", QString::number(qint64(rate)), "--latency", "20"}, 0, pooledOne);
         const double mbps = r.wireMB / r.seconds;
-        printf("%2d connection(s) at 4 MB/s, 20 ms: %.1f MB in %.2f s = %.1f MB/s, %.2f of connections x rate (first part at %.2f s, "
+        printf("%2d connection(s)%s at 4 MB/s, 20 ms: %.1f MB in %.2f s = %.1f MB/s, %.2f of connections x rate (first part at %.2f s, "
                "last at %.2f s); %d/%d decoded; memory peak %.1f MB over %.1f MB (%.2f x the article per connection); longest event-loop step %lld ms\n",
-               n, r.wireMB, r.seconds, mbps, mbps * 1e6 / (n * rate), r.firstPart, r.lastPart, r.good, r.items, r.peakKB / 1e3, r.baseKB / 1e3,
-               (r.peakKB - r.baseKB) / 1e3 / (partBytes * 1.02 / 1e6) / n, (long long)r.longestMs);
+               n, pooledOne ? " with a backup set" : "", r.wireMB, r.seconds, mbps, mbps * 1e6 / (n * rate), r.firstPart, r.lastPart, r.good,
+               r.items, r.peakKB / 1e3, r.baseKB / 1e3, (r.peakKB - r.baseKB) / 1e3 / (partBytes * 1.02 / 1e6) / n, (long long)r.longestMs);
         fflush(stdout);
     }
     // The speed limit over about ten seconds, shared by 8 connections.
