@@ -201,6 +201,9 @@ void FetchPool::openConnections(int server)
         connect(w->conn.get(), &Connection::dataArrived, this, [this, id](qsizetype) {
             if (Worker *x = find(id)) x->lastData = m_clock.elapsed();
         });
+        // Reader mode asked for on the way (a server in transit mode): said with the connection.
+        connect(w->conn.get(), &Connection::notice, this,
+                [this, id](const QString &text) { log(QStringLiteral("Connection ") + QString::number(id) + QStringLiteral(": ") + text); });
         connect(w->conn.get(), &Connection::peerClosed, this, [this, id] {
             if (Worker *x = find(id)) lost(*x, QStringLiteral("closed by the server"), false);
         });

@@ -146,10 +146,11 @@ TEST(FetchPool, BackupServerHasWhatTheMainLacksAndTooFewConnectionsAreSurvived)
 }
 
 // Stop closes every connection at once and keeps what came; the next Download asks only
-// for the rest.
+// for the rest. The server starts each connection in transit mode, as INN does: each one
+// asks for reader mode when its first two pipelined parts are refused, and says so.
 TEST(FetchPool, StopKeepsThePartsAlreadyIn)
 {
-    TestServer srv({"--group", "alt.binaries.stop:1:80", "--part-bytes", "20000", "--yenc-only", "--rate", "400000"});
+    TestServer srv({"--group", "alt.binaries.stop:1:80", "--part-bytes", "20000", "--yenc-only", "--rate", "400000", "--mode-reader", "401"});
     DownloadRig r(srv.port());
     ASSERT_TRUE(r.scanGroup("alt.binaries.stop"));
     const int queued = r.queue(whole);
@@ -174,6 +175,12 @@ TEST(FetchPool, StopKeepsThePartsAlreadyIn)
     EXPECT_EQ(int(p.storedBy.size()), parts) << "the second run fetched only the rest";
     EXPECT_EQ(r.processed.rowCount(), queued);
     for (const ProcessedEntry &e : r.processed.entries()) EXPECT_TRUE(e.ok) << e.status.toStdString();
+    // Each connection of the second run asked once, though two of its parts were refused.
+    const QRegularExpression asked("^Connection (\\d+): Server wants MODE READER \\(401 MODE-READER\\): sending it and repeating ARTICLE$");
+    std::set<QString> askers;
+    for (const QString &l : r.logged.filter(asked)) askers.insert(asked.match(l).captured(1));
+    EXPECT_GE(askers.size(), 1u);
+    EXPECT_EQ(askers.size(), size_t(r.logged.filter(asked).size())) << r.logged.join('\n').toStdString();
 }
 
 // With emergency restart off a lost connection stays closed and the others finish the
