@@ -38,6 +38,21 @@ std::vector<int> batchItems(DownloadRig &r)
     return items;
 }
 
+// The group of the test server's first --group, scanned, with its whole posts in the batch,
+// to be fetched over this many connections.
+struct Queued {
+    TestServer srv;
+    DownloadRig r;
+    int queued = 0, parts = 0;
+    Queued(const QStringList &serverArgs, int connections) : srv(serverArgs), r(srv.port())
+    {
+        EXPECT_TRUE(r.scanGroup(serverArgs.at(serverArgs.indexOf("--group") + 1).section(':', 0, 0)));
+        queued = r.queue(whole);
+        for (int item : batchItems(r)) parts += int(r.store.item(item).parts.size());
+        r.core.settings.News_Connections = connections;
+    }
+};
+
 ServerEntry server(quint16 port, int connections, int level = 0)
 {
     ServerEntry e;
@@ -63,16 +78,11 @@ std::set<QString> connectionsAsking(const TestServer &s)
 // decodes. The stall waits for the watchdog's shortest timeout (15 s).
 TEST(FetchPool, EightConnectionsThroughFaultsEndWithEveryFileRight)
 {
-    TestServer srv({"--group", "alt.binaries.pool:1:160", "--part-bytes", "12000", "--yenc-only", "--segment", "--fault",
-                    "ARTICLE=drop@5", "--fault", "ARTICLE=cut@11", "--fault", "ARTICLE=503@17", "--fault", "ARTICLE=drop@23",
-                    "--fault", "ARTICLE=stall@29"});
-    DownloadRig r(srv.port());
-    ASSERT_TRUE(r.scanGroup("alt.binaries.pool"));
-    const int queued = r.queue(whole);
+    Queued q({"--group", "alt.binaries.pool:1:160", "--part-bytes", "12000", "--yenc-only", "--segment", "--fault", "ARTICLE=drop@5", "--fault",
+              "ARTICLE=cut@11", "--fault", "ARTICLE=503@17", "--fault", "ARTICLE=drop@23", "--fault", "ARTICLE=stall@29"},
+             8);
+    auto &[srv, r, queued, parts] = q;
     ASSERT_GT(queued, 5);
-    int parts = 0;
-    for (int item : batchItems(r)) parts += int(r.store.item(item).parts.size());
-    r.core.settings.News_Connections = 8;
     r.core.settings.sldTimeout = 15;
     r.core.settings.chkAllowRestart = true;
     Pool p(r);
@@ -150,13 +160,8 @@ TEST(FetchPool, BackupServerHasWhatTheMainLacksAndTooFewConnectionsAreSurvived)
 // asks for reader mode when its first two pipelined parts are refused, and says so.
 TEST(FetchPool, StopKeepsThePartsAlreadyIn)
 {
-    TestServer srv({"--group", "alt.binaries.stop:1:80", "--part-bytes", "20000", "--yenc-only", "--rate", "400000", "--mode-reader", "401"});
-    DownloadRig r(srv.port());
-    ASSERT_TRUE(r.scanGroup("alt.binaries.stop"));
-    const int queued = r.queue(whole);
-    int parts = 0;
-    for (int item : batchItems(r)) parts += int(r.store.item(item).parts.size());
-    r.core.settings.News_Connections = 4;
+    Queued q({"--group", "alt.binaries.stop:1:80", "--part-bytes", "20000", "--yenc-only", "--rate", "400000", "--mode-reader", "401"}, 4);
+    auto &[srv, r, queued, parts] = q;
     Pool p(r);
     r.dl.startCheck();
     ASSERT_TRUE(waitFor([&] { return p.storedBy.size() >= 6; }, 30000));
@@ -189,11 +194,8 @@ TEST(FetchPool, WithEmergencyRestartOffALostConnectionStaysClosed)
 {
     const QRegularExpression lostLine("^Connection \\d+ to 127.0.0.1:\\d+ lost \\(.*\\). Emergency restart is off: going on with (\\d) connection");
     {
-        TestServer srv({"--group", "alt.binaries.off:1:60", "--part-bytes", "12000", "--yenc-only", "--fault", "ARTICLE=drop@4"});
-        DownloadRig r(srv.port());   // emergency restart is off in the rig
-        ASSERT_TRUE(r.scanGroup("alt.binaries.off"));
-        const int queued = r.queue(whole);
-        r.core.settings.News_Connections = 3;
+        Queued q({"--group", "alt.binaries.off:1:60", "--part-bytes", "12000", "--yenc-only", "--fault", "ARTICLE=drop@4"}, 3);
+        auto &[srv, r, queued, parts] = q;   // emergency restart is off in the rig
         Pool p(r);
         ASSERT_TRUE(r.download(60000)) << r.logged.join('\n').toStdString();
         ASSERT_EQ(r.logged.filter(lostLine).size(), 1) << r.logged.join('\n').toStdString();
@@ -206,12 +208,8 @@ TEST(FetchPool, WithEmergencyRestartOffALostConnectionStaysClosed)
         EXPECT_EQ(r.logged.filter("Decode successful").size(), queued);
     }
     // Two connections, the second and third part asked for dropped: both are gone.
-    TestServer srv({"--group", "alt.binaries.off:1:60", "--part-bytes", "12000", "--yenc-only", "--fault", "ARTICLE=drop@2", "--fault",
-                    "ARTICLE=drop@3"});
-    DownloadRig r(srv.port());
-    ASSERT_TRUE(r.scanGroup("alt.binaries.off"));
-    const int queued = r.queue(whole);
-    r.core.settings.News_Connections = 2;
+    Queued q({"--group", "alt.binaries.off:1:60", "--part-bytes", "12000", "--yenc-only", "--fault", "ARTICLE=drop@2", "--fault", "ARTICLE=drop@3"}, 2);
+    auto &[srv, r, queued, parts] = q;
     Pool p(r);
     ASSERT_TRUE(r.download(60000)) << r.logged.join('\n').toStdString();
     EXPECT_EQ(r.logged.filter(lostLine).size(), 2) << r.logged.join('\n').toStdString();
@@ -221,8 +219,6 @@ TEST(FetchPool, WithEmergencyRestartOffALostConnectionStaysClosed)
         << r.prompter.messages.first().toStdString();
     EXPECT_EQ(p.pool.openConnections(), 0);
     EXPECT_EQ(r.batch.batchRows(), queued) << "the batch stays for the next run";
-    int parts = 0;
-    for (int item : batchItems(r)) parts += int(r.store.item(item).parts.size());
     EXPECT_LT(p.storedBy.size(), parts) << "stopped before the end";
     int kept = 0;
     for (int item : batchItems(r))
@@ -234,11 +230,8 @@ TEST(FetchPool, WithEmergencyRestartOffALostConnectionStaysClosed)
 // of it over ten seconds, and lifting it takes effect while the run goes on.
 TEST(FetchPool, SpeedLimitHoldsOverTenSecondsAcrossConnections)
 {
-    TestServer srv({"--group", "alt.binaries.capped:1:200", "--part-bytes", "80000", "--yenc-only"});
-    DownloadRig r(srv.port());
-    ASSERT_TRUE(r.scanGroup("alt.binaries.capped"));
-    const int queued = r.queue(whole);
-    r.core.settings.News_Connections = 4;
+    Queued q({"--group", "alt.binaries.capped:1:200", "--part-bytes", "80000", "--yenc-only"}, 4);
+    auto &[srv, r, queued, parts] = q;
     r.core.settings.Download_Limit = 400;   // KB/s
     r.core.applySettings();
     Pool p(r);
