@@ -1,6 +1,9 @@
 // Reply framing: however the stream is cut, the same replies come out; each is a prefix of
-// what is left, ends where its kind says, and nothing is lost or invented.
+// what is left, ends where its kind says, and nothing is lost or invented. Each multi-line
+// reply then goes through what the download does with an article: the quick corruption
+// check agrees with the plain rule, and stripping never makes it longer.
 #include "FuzzSupport.h"
+#include "download/ArticleText.h"
 #include "nntp/ReplyFramer.h"
 #include <vector>
 
@@ -32,6 +35,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         FUZZ_CHECK(in.mid(at, a.data.size()) == a.data);
         FUZZ_CHECK(a.multiline ? a.data.endsWith("\r\n.\r\n") : a.data.endsWith("\r\n"));
         FUZZ_CHECK(a.multiline == ReplyFramer::isMultilineCode(a.code));
+        if (a.multiline) {
+            // An id taken from the reply itself (in the header, the body, or across both),
+            // and one that is nowhere.
+            const qsizetype from = qsizetype(data[0]) % a.data.size(), len = 1 + qsizetype(data[size - 1]) % 24;
+            for (const QByteArray &id : {a.data.mid(from, len), QByteArray("<nowhere@x>")})
+                FUZZ_CHECK(IsCorruptArticle(a.data, id) == (a.data.contains("\r\n220 0") || !a.data.contains(id)));
+            FUZZ_CHECK(StripArticle(a.data).size() <= a.data.size());
+        }
         at += a.data.size();
     }
     FUZZ_CHECK(at <= in.size());
