@@ -80,8 +80,9 @@ Result run(int partBytes, qint64 totalBytes, const QString &tlsPair = {}, int co
     r.core.applySettings();
     qint64 pooled = 0;
     QElapsedTimer t;
-    QObject::connect(&r.dl.pool(), &FetchPool::partStored, [&](int item, int part, const QString &) {
-        pooled += r.store.item(item).parts[size_t(part - 1)].byteCount;
+    QObject::connect(&r.dl.pool(), &FetchPool::partStored, [&](ItemRef item, int, const QString &, qint64 bytes, double) {
+        (void)item;
+        pooled += bytes;
         res.lastPart = double(t.nsecsElapsed()) / 1e9;
         if (res.firstPart == 0) res.firstPart = res.lastPart;
     });
@@ -115,10 +116,10 @@ Result run(int partBytes, qint64 totalBytes, const QString &tlsPair = {}, int co
     const double cpu0 = cpuSeconds();
     t.start();
     r.dl.startCheck();
-    waitFor([&] { return r.session.batchRunning == 0 && r.session.downloadStage == DownloadStage::Idle; }, 600000);
+    waitFor([&] { return !r.dl.running(); }, 600000);
     res.seconds = t.nsecsElapsed() / 1e9;
     res.cpu = cpuSeconds() - cpu0;
-    res.wireMB = double(r.session.TCP2.bytesReceived() + pooled) / 1e6;
+    res.wireMB = double(pooled) / 1e6;
     tick.stop();
     res.peakKB = statusKB("VmHWM:");
     for (const ProcessedEntry &e : r.processed.entries())

@@ -44,7 +44,6 @@ Application::Application(const AppPaths &paths, QString rawCommandLine, Prompter
       m_processed(m_engine->processed), m_cache(&m_engine->cache), m_decoder(&m_engine->decoder), m_nzb(m_engine->nzb),
       m_download(&m_engine->download), m_headerFile(&m_engine->headerFile)
 {
-    stores.startBatchDownload = [this] { m_download->BOT1(); };
     connect(m_headerFile, &HeaderFile::saveFinished, this, &Application::headersSaved);
     wireStores();
     endProcess = [] { QCoreApplication::exit(0); };
@@ -59,9 +58,6 @@ Application::Application(const AppPaths &paths, QString rawCommandLine, Prompter
         }
         e->play();
     });
-    m_core->countdown.startBatchDownload = [this] {
-        if (stores.startBatchDownload) stores.startBatchDownload();
-    };
     m_session->showSetupAssistant = [this] {
         if (stores.showSetupAssistant) stores.showSetupAssistant();
     };
@@ -102,9 +98,6 @@ void Application::wireStores()
     m_scan->saveFavourites = [this] { stores.saveFavs(); };
     m_scan->saveHeaders = [this] {
         if (stores.saveHeaders) stores.saveHeaders();
-    };
-    m_scan->startBatchDownload = [this] {
-        if (stores.startBatchDownload) stores.startBatchDownload();
     };
 }
 
@@ -302,8 +295,7 @@ void Application::runCommandLine()
     case LaunchAction::None: break;
     case LaunchAction::Scan: m_session->connectForScan(); break;
     case LaunchAction::Download:
-        if (stores.startBatchDownload) stores.startBatchDownload();
-        else m_core->prompter.message(QStringLiteral("Warning, nothing in batch que!"));
+        m_download->BOT1();
         break;
     case LaunchAction::Invalid: m_core->prompter.message(invalidCommandLineMessage(m_cmdLine)); break;
     }
@@ -429,7 +421,7 @@ void Application::shutdown()
         if (stores.releaseHeaders) stores.releaseHeaders();
         m_main->hide();
         m_session->disconnect(ConnectionId::Scan);
-        m_session->disconnect(ConnectionId::Download);
+        m_download->shutdown();
         endProcess();
         return;
     }
@@ -464,7 +456,7 @@ void Application::finalExit(bool save)
     // Ending: a save still in steps is done here and now.
     m_headerFile->finishSave();
     m_session->disconnect(ConnectionId::Scan);
-    m_session->disconnect(ConnectionId::Download);
+    m_download->shutdown();
     endProcess();
 }
 

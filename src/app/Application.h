@@ -60,7 +60,6 @@ public:
         std::function<void()> loadWatch, saveWatch, loadSkin, loadFavs, saveFavs, loadHeaders, saveHeaders,
             fillGroupChooser, releaseHeaders;
         std::function<bool()> headersDirty = [] { return false; };
-        std::function<void()> startBatchDownload;
         std::function<void()> showSetupAssistant;
     } stores;
 

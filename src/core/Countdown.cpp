@@ -11,8 +11,9 @@ Countdown::Countdown(OpsLog &log, Sounds &sounds, QObject *parent) : QObject(par
     connect(&m_timer, &QTimer::timeout, this, &Countdown::tick);
 }
 
-void Countdown::start()
+void Countdown::start(const QString &why)
 {
+    m_why = why;
     m_active = true;
     m_value = rescanSeconds();
     m_timer.start(1000);
@@ -38,8 +39,11 @@ void Countdown::tick()
     if (n <= 0) return;
     m_value = n - 1;
     if (m_value > 0) {
-        m_log.LogOp((dl ? QStringLiteral("Download Restart in") : QStringLiteral("Rescan in")) + num(m_value)
-                        + QStringLiteral(" seconds (hit stop to abort)"), false);
+        if (!m_why.isEmpty())
+            m_log.LogOp(m_why + QStringLiteral(" — retrying in ") + QString::number(m_value) + QStringLiteral(" s (hit stop to abort)"), false);
+        else
+            m_log.LogOp((dl ? QStringLiteral("Download Restart in") : QStringLiteral("Rescan in")) + num(m_value)
+                            + QStringLiteral(" seconds (hit stop to abort)"), false);
     } else {
         if (dl) {
             m_log.LogOp(QStringLiteral("Download Restart Initiated"), false);

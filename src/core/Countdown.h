@@ -21,7 +21,9 @@ public:
     std::function<void()> connectForScan;
     std::function<int()> rescanSeconds = [] { return 90; };
 
-    void start();
+    // why: what the restart is for ("Connection refused by host:port"), shown with the count.
+    void start(const QString &why = {});
+    const QString &why() const { return m_why; }
     // Stop buttons: quiet cancel.
     void cancel();
     // A scan started by hand: the next tick reports the cancellation.
@@ -38,6 +40,7 @@ private:
     Sounds &m_sounds;
     bool m_active = false;
     int m_value = 90;
+    QString m_why;
     QTimer m_timer;
 };
 

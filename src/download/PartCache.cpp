@@ -56,6 +56,8 @@ bool PartCache::markMissing(int item, int part)
     return f.open(QIODevice::WriteOnly);
 }
 
+void PartCache::unmarkMissing(int item, int part) { QFile::remove(missingMarker(item, part)); }
+
 // Written whole or not at all: a half-written file would count as a downloaded part. The
 // file is written beside its name and renamed; no sync to disk, which would cost more than
 // the transfer (a part lost to a power cut is only downloaded again).

@@ -36,6 +36,8 @@ public:
     QString missingMarker(int item, int part);
     bool isMissing(int item, int part) { return QFileInfoExists(missingMarker(item, part)); }
     bool markMissing(int item, int part);
+    // A later run asks the servers again.
+    void unmarkMissing(int item, int part);
     QString groupOfPart(int item, int part) const;
 
 private:

@@ -5,13 +5,11 @@ namespace vt {
 Engine::Engine(const AppPaths &paths, Prompter &prompter) : core(paths, prompter)
 {
     session.setScanHandler(&scan);
-    session.setDownloadHandler(&download);
+    session.downloadRunning = [this] { return download.running(); };
     groups.groupReplyTaken = [this] { return scan.groupReplyTaken; };
     groups.autoExpire = [this](qint32 key, qint32 first) { scan.AutoExpire(quint8(key), first); };
-    // A long decode is not a silent server.
-    decoder.activity = [this] { session.noteActivity(ConnectionId::Download); };
     decoder.sourceNote = [this](int item) { return download.sourceNote(item); };
-    core.countdown.downloadRestartPending = [this] { return session.downloadRestartPending; };
+    core.countdown.downloadRestartPending = [this] { return download.restartPending(); };
     core.countdown.connectForScan = [this] { session.connectForScan(); };
 
     // The header list follows what it shows: all groups, one, or none while scanning.

@@ -2,6 +2,7 @@
 #include "NewsgroupTable.h"
 #include "core/AppCore.h"
 #include "core/ListRoles.h"
+#include "nntp/ReplyKind.h"
 #include "nntp/Session.h"
 #include <QFile>
 #include <QFileInfo>
@@ -191,23 +192,24 @@ void HostGroupList::onReply(const Reply &r)
     case Session::LoginStep::NotMine: break;
     }
     const QString line = QString::fromLatin1(r.firstLine());
-    switch (r.code) {
-    case 421:
+    const ReplyKind kind = replyKind(r.code);
+    switch (kind == ReplyKind::ServerError && r.code != 500 ? ReplyKind::Unknown : kind) {
+    case ReplyKind::GroupLost:
         // The server is going away; the scan connection is not this window's business.
         Status(line);
         break;
-    case 500:
+    case ReplyKind::ServerError:
         m_core.LogOp(line, false);
         Status(QStringLiteral("Login Error, setup login from scan window"));
         break;
-    case 202:
+    case ReplyKind::SlaveOk:
         m_core.LogOp(line, false);
         send("LIST");
         break;
-    case 223: m_core.LogOp(QStringLiteral("223 article retrieved - request text separately"), false); break;
-    case 221: break;
-    case 205: m_core.LogOp(line + QStringLiteral("  (disconnected)"), false); break;
-    case 502:
+    case ReplyKind::Stat: m_core.LogOp(QStringLiteral("223 article retrieved - request text separately"), false); break;
+    case ReplyKind::Head: break;
+    case ReplyKind::Goodbye: m_core.LogOp(line + QStringLiteral("  (disconnected)"), false); break;
+    case ReplyKind::Refused:
         m_core.LogOp(line + QStringLiteral("(disconnected)"), false);
         Status(QStringLiteral("Authentication Error.  Check Username/Password..."));
         send("QUIT");

@@ -105,6 +105,7 @@ int HeaderStore::appendLoadedItem(HeaderItem it)
     ++m_itemCount;
     growTo(m_itemCount);
     m_totalParts += qint64(it.parts.size());
+    it.use = ++m_nextUse;
     m_items[size_t(m_itemCount)] = std::move(it);
     m_partIndex[size_t(m_itemCount)].reset();
     return m_itemCount;
@@ -275,6 +276,7 @@ void HeaderStore::maketree(const QByteArray &rawName, const QByteArray &S, qint3
         it.deleted = false;
         it.reusable = false;
         it.parts.clear();
+        it.use = ++m_nextUse;
         m_partIndex[size_t(slot)].reset();
         part.byteCount = qint32(leadingInt(byteCountText));
     } else {

@@ -36,9 +36,22 @@ struct HeaderItem {
     bool deleted = false;
     bool reusable = false;
     bool isNew = false;
+    // Which post the slot holds: a number no other post of this store ever had, so that
+    // work holding the item finds out when its slot was cleared or given to another post.
+    quint32 use = 0;
 
     // The article's full subject is prefix + subjectTail.
     QByteArray prefix() const { return subject.size() > 13 ? subject.left(subject.size() - 13) : QByteArray(); }
+};
+
+// An item as work that outlives a turn of the event loop holds it: its slot and the post
+// the slot held then.
+struct ItemRef {
+    int slot = 0;
+    quint32 use = 0;
+    explicit operator bool() const { return slot > 0; }
+    bool operator==(const ItemRef &) const = default;
+    auto operator<=>(const ItemRef &) const = default;
 };
 
 // Bucket number of the original 431-bucket table, kept for what it returns.
@@ -86,6 +99,12 @@ public:
     void clear();
     // Changes when the store is cleared: work that holds item numbers can tell.
     quint64 generation() const { return m_generation; }
+    // The handle of item i, and the slot a handle still refers to (0 when the post is gone).
+    ItemRef ref(int i) const { return i >= 1 && i <= m_itemCount ? ItemRef{i, m_items[size_t(i)].use} : ItemRef{}; }
+    int resolve(ItemRef r) const
+    {
+        return r.slot >= 1 && r.slot <= m_itemCount && m_items[size_t(r.slot)].use == r.use ? r.slot : 0;
+    }
     void reserveItems(int n);
 
 private:
@@ -99,6 +118,7 @@ private:
     size_t m_arenaLeft = 0;
     char *m_arenaAt = nullptr;
     quint64 m_generation = 0;
+    quint32 m_nextUse = 0;   // never reset, not even by clear()
 
     std::vector<HeaderItem> m_items;              // position 0 unused
     std::vector<std::unique_ptr<PartIndex>> m_partIndex;   // per item, built for long items

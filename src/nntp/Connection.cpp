@@ -1,4 +1,5 @@
 #include "Connection.h"
+#include "ReplyKind.h"
 #include <QPointer>
 #include <QTimer>
 
@@ -161,13 +162,14 @@ void Connection::write(const QByteArray &text)
     m_sock->flush();   // commands are few and small: send now, also before an exit
 }
 
-static bool namesModeReader(const Reply &r) { return r.code == 401 && r.firstLine().mid(4).trimmed().toUpper().startsWith("MODE-READER"); }
+static bool namesModeReader(const Reply &r) { return replyKind(r.code) == ReplyKind::ReaderModeWanted && r.firstLine().mid(4).trimmed().toUpper().startsWith("MODE-READER"); }
 
 // A reader command refused before reader mode was ever asked for: the server may be in
 // transit mode, and CAPABILITIES says so.
 static bool mayWantReaderMode(const Reply &r)
 {
-    if (r.code != 401 && r.code != 500 && r.code != 502) return false;
+    const ReplyKind k = replyKind(r.code);
+    if (k != ReplyKind::ReaderModeWanted && !(k == ReplyKind::ServerError && r.code == 500) && k != ReplyKind::Refused) return false;
     const QByteArray verb = r.command.left(r.command.indexOf(' ')).toUpper();
     return verb != "QUIT" && verb != "AUTHINFO" && verb != "MODE" && verb != "CAPABILITIES";
 }
@@ -203,7 +205,7 @@ bool Connection::readerModeStep(Reply &r)
         return false;
     case ReaderStep::AskedCapabilities:
         if (r.command == "CAPABILITIES") {
-            const QList<QByteArray> caps = r.code == 101 ? r.data.toUpper().split('\n') : QList<QByteArray>();
+            const QList<QByteArray> caps = replyKind(r.code) == ReplyKind::Capabilities ? r.data.toUpper().split('\n') : QList<QByteArray>();
             bool modeReader = false, reader = false;
             for (const QByteArray &c : caps) {
                 const QByteArray w = c.trimmed();
@@ -226,7 +228,7 @@ bool Connection::readerModeStep(Reply &r)
     case ReaderStep::SentModeReader:
         if (r.command != "MODE READER") return false;
         m_readerStep = ReaderStep::None;
-        if (r.code == 200 || r.code == 201) {
+        if (replyKind(r.code) == ReplyKind::Greeting) {
             emit notice(QStringLiteral("Reader mode on: ") + QString::fromLatin1(r.firstLine()));
             std::vector<QByteArray> again;
             again.swap(m_repeat);

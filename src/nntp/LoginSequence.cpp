@@ -1,4 +1,5 @@
 #include "LoginSequence.h"
+#include "ReplyKind.h"
 
 namespace vt {
 
@@ -10,7 +11,8 @@ void LoginSequence::start(const Options &o)
 
 bool LoginSequence::take(int code, const QByteArray &line, std::vector<Action> &out)
 {
-    const bool hello = code == 200 || code == 201;
+    const ReplyKind kind = replyKind(code);
+    const bool hello = kind == ReplyKind::Greeting;
     switch (m_stage) {
     case Stage::Greeting:
         if (!hello) break;
@@ -30,13 +32,13 @@ bool LoginSequence::take(int code, const QByteArray &line, std::vector<Action> &
         return true;
     case Stage::User:
         // The password asked for, or none needed: as in any stage, below.
-        if (code == 381 || code == 281) break;
+        if (kind == ReplyKind::PasswordWanted || kind == ReplyKind::LoggedIn) break;
         return false;
     case Stage::Password:
-        if (code == 281) break;
+        if (kind == ReplyKind::LoggedIn) break;
         return false;
     case Stage::Slave:
-        if (code == 202) {
+        if (kind == ReplyKind::SlaveOk) {
             out.push_back({Action::Say, line});
             m_stage = Stage::Ready;
             out.push_back({Action::Ready, {}});
@@ -55,15 +57,15 @@ bool LoginSequence::take(int code, const QByteArray &line, std::vector<Action> &
     }
     // What any stage answers: a 480 asks for the login, a 381 for the password, a 281
     // ends a login.
-    if (code == 480) {
+    if (kind == ReplyKind::LoginWanted) {
         askUser(out);
         return true;
     }
-    if (code == 381) {
+    if (kind == ReplyKind::PasswordWanted) {
         askPassword(out);
         return true;
     }
-    if (code == 281) {
+    if (kind == ReplyKind::LoggedIn) {
         loggedIn(out);
         return true;
     }

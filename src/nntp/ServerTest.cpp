@@ -1,4 +1,5 @@
 #include "ServerTest.h"
+#include "ReplyKind.h"
 
 namespace vt {
 
@@ -14,7 +15,7 @@ ServerTest::ServerTest(QObject *parent) : QObject(parent)
         const QString line = QString::fromLatin1(r.firstLine());
         if (m_greeting.isEmpty()) {
             m_greeting = line;
-            if (r.code != 200 && r.code != 201) return end(false, QStringLiteral("refused: ") + line);
+            if (replyKind(r.code) != ReplyKind::Greeting) return end(false, QStringLiteral("refused: ") + line);
         }
         std::vector<LoginSequence::Action> acts;
         if (!m_login.take(r.code, r.firstLine(), acts)) return end(false, line);
@@ -27,7 +28,8 @@ ServerTest::ServerTest(QObject *parent) : QObject(parent)
             default: break;
             }
         }
-        if (r.code == 481 || r.code == 482 || r.code == 502) end(false, QStringLiteral("login refused: ") + line);
+        const ReplyKind kind = replyKind(r.code);
+        if (kind == ReplyKind::LoginRefused || kind == ReplyKind::Refused) end(false, QStringLiteral("login refused: ") + line);
     });
 }
 

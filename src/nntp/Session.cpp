@@ -1,4 +1,5 @@
 #include "Session.h"
+#include "ReplyKind.h"
 #include <QCryptographicHash>
 #include <QSslCertificate>
 #include "../core/AppCore.h"
@@ -17,12 +18,9 @@ static QByteArray lineOf(const Reply &r)
 Session::Session(AppCore &core, QObject *parent) : QObject(parent), m_core(core)
 {
     Timerbot1.setInterval(1000);
-    Timerbot2.setInterval(1000);
     connect(&Timerbot1, &QTimer::timeout, this, [this] { watchdogTick(1); });
-    connect(&Timerbot2, &QTimer::timeout, this, [this] { watchdogTick(2); });
 
     connect(&TCP1, &Connection::replyReceived, this, &Session::onScanReply);
-    connect(&TCP2, &Connection::replyReceived, this, &Session::onDownloadReply);
     connect(&TCP1, &Connection::dataArrived, this, [this](qsizetype pending) {
         m_scanActivity = QDateTime::currentDateTimeUtc();
         if (scanStage == ScanStage::Overview && TCP1.receivingMultiline() && m_scan)
@@ -30,20 +28,10 @@ Session::Session(AppCore &core, QObject *parent) : QObject(parent), m_core(core)
                     + QString::number(overviewBuffer.size() + pending) + QStringLiteral(" bytes"),
                 false);
     });
-    TCP2.setRateLimiter(&m_core.downloadLimit);
-    connect(&TCP2, &Connection::dataArrived, this, [this](qsizetype pending) {
-        m_downloadActivity = QDateTime::currentDateTimeUtc();
-        if (m_download && TCP2.receivingMultiline()) m_download->onProgress(pending);
-    });
-    connect(&TCP2, &Connection::connected, this, [this] { m_core.sounds.PlaySound(QStringLiteral("vtv017.wav")); });
     connect(&TCP1, &Connection::peerClosed, this, [this] { peerClosed(1); });
-    connect(&TCP2, &Connection::peerClosed, this, [this] { peerClosed(2); });
     connect(&TCP1, &Connection::socketError, this, [this](const QString &t) { socketError(1, t); });
-    connect(&TCP2, &Connection::socketError, this, [this](const QString &t) { socketError(2, t); });
-    for (Connection *c : {&TCP1, &TCP2}) {
-        c->certificateCheck = certificateCheck();
-        connect(c, &Connection::notice, this, [this](const QString &t) { log(t); });
-    }
+    TCP1.certificateCheck = certificateCheck();
+    connect(&TCP1, &Connection::notice, this, [this](const QString &t) { log(t); });
 }
 
 // A certificate that does not verify goes through only when the user accepted exactly this
@@ -92,7 +80,10 @@ Connection::CertificateCheckFn Session::certificateCheck()
 
 void Session::log(const QString &msg, bool record) { m_core.LogOp(msg, record); }
 
-void Session::noteActivity(ConnectionId c, const QDateTime &at) { (c == ConnectionId::Scan ? m_scanActivity : m_downloadActivity) = at; }
+void Session::noteActivity(ConnectionId c, const QDateTime &at)
+{
+    if (c == ConnectionId::Scan) m_scanActivity = at;
+}
 
 void Session::dropScanReplies()
 {
@@ -114,7 +105,6 @@ void Session::setFeature(int c, FeatureEndpoint ep)
 Connection *Session::connFor(int c)
 {
     if (c == 1) return &TCP1;
-    if (c == 2) return &TCP2;
     if (c >= 3 && c <= 6) return m_features[size_t(c - 3)].conn;
     return nullptr;
 }
@@ -123,7 +113,6 @@ Connection *Session::connFor(int c)
 void Session::sendOn(int c, const QByteArray &text)
 {
     if (c == 1) sendScan(text);
-    else if (c == 2) sendDownload(text);
     else if (Connection *f = connFor(c)) f->sendLine(text);
 }
 
@@ -194,30 +183,12 @@ bool Session::connectFeature(Connection &conn, const std::function<void(const QS
     return true;
 }
 
-void Session::connectDownload()
-{
-    const Settings &s = m_core.settings;
-    m_quitSentOnDownload = false;
-    downloadLogin.start(loginOptions(s.chkModeReader));
-    const quint16 port = quint16(leadingInt(trimBlanks(s.News_Port)));
-    m_downloadActivity = QDateTime::currentDateTimeUtc();
-    Timerbot2.start(1000);
-    m_watchdogArmed = true;
-    TCP2.connectTo(trimBlanks(s.News_Host), port, s.chkSSL);
-}
-
 void Session::closeConnection(int n)
 {
     m_watchdogArmed = false;
-    if (n == 1) {
-        TCP1.close();
-        Timerbot1.stop();
-    } else if (n == 2) {
-        TCP2.close();
-        Timerbot2.stop();
-    } else {
-        return;
-    }
+    if (n != 1) return;
+    TCP1.close();
+    Timerbot1.stop();
     reportState(n);
 }
 
@@ -233,11 +204,6 @@ void Session::reportState(int n)
         if (st > 0 && m_reportDepth < 3) closeConnection(1);
         m_core.ui.resetScanBars();
         m_core.ui.setScanEnabled(true);
-    } else if (n == 2) {
-        const int st = TCP2.state();
-        const QString text = socketStateText(st);
-        if (!text.isEmpty()) log(text);
-        if (st > 0 && m_reportDepth < 3) closeConnection(2);
     }
     --m_reportDepth;
 }
@@ -249,15 +215,9 @@ void Session::disconnect(int n)
         m_quitSentOnScan = true;
         sendScan("QUIT");
         m_core.ui.resetScanBars();
-        if (downloadStage == DownloadStage::Idle) m_core.ui.setScanEnabled(true);
+        if (!downloadRunning()) m_core.ui.setScanEnabled(true);
         Timerbot1.stop();
         closeConnection(1);
-    } else if (n == 2) {
-        m_watchdogArmed = false;
-        m_quitSentOnDownload = true;
-        sendDownload("QUIT");
-        Timerbot2.stop();
-        m_core.ui.setScanEnabled(true);
     }
 }
 
@@ -270,14 +230,15 @@ void Session::onScanReply(const Reply &r)
         disconnect(1);
         return;
     }
-    if (m_quitSentOnScan && r.startsWith("205")) {
+    if (m_quitSentOnScan && replyKind(r.code) == ReplyKind::Goodbye) {
         log(latin(lineOf(r).mid(3)) + QStringLiteral("  (disconnected)"));
         closeConnection(1);
         return;
     }
     if (m_scan && m_scan->dropStaleReply(r.command)) return;
     scanReplyBuffer += r.data;
-    if (scanStage == ScanStage::Overview && !r.multiline && (r.code == 420 || r.code == 423)) {
+    if (scanStage == ScanStage::Overview && !r.multiline
+        && (replyKind(r.code) == ReplyKind::NoCurrentArticle || replyKind(r.code) == ReplyKind::NoSuchNumber)) {
         // Nothing in the range asked for (past the group's end, or a gap): no burst to wait for.
         scanReplyBuffer.clear();
         if (m_scan) m_scan->onNoOverview(lineOf(r));
@@ -304,89 +265,43 @@ void Session::onScanReply(const Reply &r)
     case LoginStep::NotMine: break;
     }
     const QByteArray line = lineOf(r);
-    auto is = [&](const char *code) { return line.startsWith(code); };
-    if (is("421 ")) {
+    switch (replyKind(r.code)) {
+    case ReplyKind::GroupLost:
         if (m_scan) m_scan->onGroupLost();
-    } else if (is("423 ")) {
+        break;
+    case ReplyKind::NoSuchNumber:
         log(QStringLiteral("423 no such article number in this group"));
         if (m_scan) m_scan->ScanHeaders(true);
-    } else if (is("202 ")) {
+        break;
+    case ReplyKind::SlaveOk:
         log(latin(line));
         if (m_scan) m_scan->ScanHeaders(false);
-    } else if (is("223 ") || is("221 ")) {
-        // no action
-    } else if (is("211 ")) {
+        break;
+    case ReplyKind::Stat:
+    case ReplyKind::Head: break;
+    case ReplyKind::GroupSelected:
         if (m_scan) m_scan->onGroupSelected(line);
-    } else if (is("224 ")) {
-        log(latin(scanReplyBuffer));
-    } else if (is("411 ")) {
+        break;
+    case ReplyKind::Overview: log(latin(scanReplyBuffer)); break;
+    case ReplyKind::NoSuchGroup:
         if (m_scan) m_scan->onNoSuchGroup(line);
-    } else if (is("205 ")) {
+        break;
+    case ReplyKind::Goodbye:
         log(latin(line) + QStringLiteral("  (disconnected)"));
         closeConnection(1);
-    } else if (is("500 ") || is("501 ") || is("502 ") || is("503 ") || is("400 ")) {
-        serverError(1, line);
-    } else {
-        notUnderstood(1, line);
+        break;
+    default:
+        if (isServerError(replyKind(r.code))) serverError(1, line);
+        else notUnderstood(1, line);
+        break;
     }
 }
 
 // A reply the engine has no entry for is said as such: never taken for silence.
 void Session::notUnderstood(int n, const QByteArray &line)
 {
-    log(QStringLiteral("Reply not understood on the ") + (n == 1 ? QStringLiteral("scan") : QStringLiteral("download"))
-        + QStringLiteral(" connection: ") + latin(line.left(200)));
+    log(QStringLiteral("Reply not understood on the scan connection: ") + latin(line.left(200)));
     if (line.startsWith('4') || line.startsWith('5')) serverError(n, line);
-}
-
-void Session::onDownloadReply(const Reply &r)
-{
-    m_downloadActivity = QDateTime::currentDateTimeUtc();
-    if (TCP2.state() != 7) {
-        log(QStringLiteral("Download Connection Error..."));
-        disconnect(2);
-    }
-    if (r.multiline && downloadStage != DownloadStage::Idle) {
-        // The article goes on as it is: no copy into the buffer on the way.
-        if (m_download) m_download->onArticle(r.data);
-        return;
-    }
-    const QByteArray line = lineOf(r);
-    if (downloadAbortRequested && line.startsWith("205")) {
-        log(latin(line.mid(3)) + QStringLiteral("  (disconnected)"));
-        closeConnection(2);
-        return;
-    }
-    switch (login(ConnectionId::Download, downloadLogin, r, [this](const QString &t) { log(t); })) {
-    case LoginStep::Ready:
-        if (m_download) m_download->startDownloadGroup();
-        return;
-    case LoginStep::Taken: return;
-    case LoginStep::NotMine: break;
-    }
-    auto is = [&](const char *code) { return line.startsWith(code); };
-    if (is("202 ")) {
-        log(latin(line));
-        if (m_download) m_download->startDownloadGroup();
-    } else if (is("430 ") || is("423 ") || is("211 ")) {
-        if (m_download) m_download->onDownloadReply(r.data);
-    } else if (is("411 ")) {
-        if (m_download) m_download->onDownloadReply(r.data);
-    } else if (is("205 ")) {
-        log(latin(line));
-        closeConnection(2);
-    } else if (is("412 ")) {
-        downloadStage = DownloadStage::Idle;
-        batchRunning = 0;
-        if (m_download) m_download->setIdle();
-        disconnect(2);
-    } else if (is("500 ") || is("501 ") || is("502 ") || is("503 ") || is("400 ")) {
-        serverError(2, line);
-    } else if (!r.multiline) {
-        notUnderstood(2, line);
-    } else {
-        if (m_download) m_download->onDownloadReply(r.data);
-    }
 }
 
 Session::LoginStep Session::login(int c, LoginSequence &seq, const Reply &r, const std::function<void(const QString &)> &say,
@@ -403,7 +318,7 @@ Session::LoginStep Session::login(int c, LoginSequence &seq, const Reply &r, con
         case LoginSequence::Action::Greeted:
             if (greeted) greeted(a.line);
             else say(latin(a.line));
-            if (c == 1 || c == 2) restartWatchdog(c);
+            if (c == 1) restartWatchdog(c);
             break;
         case LoginSequence::Action::Ready: ready = true; break;
         case LoginSequence::Action::MissingUser: credentialMissing(c, false); return LoginStep::Taken;
@@ -414,15 +329,10 @@ Session::LoginStep Session::login(int c, LoginSequence &seq, const Reply &r, con
 }
 
 // The server answered: the watchdog counts from here.
-void Session::restartWatchdog(int n)
+void Session::restartWatchdog(int)
 {
-    if (n == 1) {
-        m_scanActivity = QDateTime::currentDateTimeUtc();
-        Timerbot1.start(1000);
-    } else {
-        m_downloadActivity = QDateTime::currentDateTimeUtc();
-        Timerbot2.start(1000);
-    }
+    m_scanActivity = QDateTime::currentDateTimeUtc();
+    Timerbot1.start(1000);
     m_watchdogArmed = true;
 }
 
@@ -444,15 +354,11 @@ void Session::serverError(int n, const QByteArray &line)
 
 void Session::peerClosed(int n)
 {
-    (n == 1 ? Timerbot1 : Timerbot2).stop();
+    Timerbot1.stop();
     log(QStringLiteral("Server closed connection"));
     m_core.sounds.PlaySound(QStringLiteral("vtv018.wav"));
-    // In the middle of a batch a close is a lost connection, like a socket error: the
-    // download must come back by itself (or end with a word), never just stop.
-    const bool midBatch = n == 2 && (batchRunning != 0 || downloadStage != DownloadStage::Idle) && downloadStage != DownloadStage::Decoding
-                          && !downloadAbortRequested;
-    if (midBatch || m_core.settings.chkRestart500) emergencyRestart(n);
-    else if (n == 1 && m_scan) m_scan->abortScan(false);
+    if (m_core.settings.chkRestart500) emergencyRestart(n);
+    else if (m_scan) m_scan->abortScan(false);
 }
 
 void Session::socketError(int n, const QString &text)
@@ -461,11 +367,6 @@ void Session::socketError(int n, const QString &text)
     Connection *c = connFor(n);
     if (c && c->certificateRefused()) {
         // The user said no to this server's certificate: reconnecting would only ask again.
-        if (n == 2) {
-            downloadStage = DownloadStage::Idle;
-            batchRunning = 0;
-            if (m_download) m_download->setIdle();
-        }
         endSessionAfterLoginError(n);
         return;
     }
@@ -480,8 +381,6 @@ void Session::endSessionAfterLoginError(int c)
         m_core.ui.resetScanBars();
         m_core.ui.setScanEnabled(true);
         disconnect(1);
-    } else if (c == 2) {
-        disconnect(2);
     } else {
         sendOn(c, "QUIT");
     }
@@ -500,11 +399,6 @@ void Session::credentialMissing(int c, bool password)
         m_core.prompter.message(msg);
         log(msg);
     }
-    if (password && c == 2) {
-        downloadStage = DownloadStage::Idle;
-        batchRunning = 0;
-        if (m_download) m_download->setIdle();
-    }
     endSessionAfterLoginError(c);
 }
 
@@ -512,12 +406,12 @@ void Session::credentialMissing(int c, bool password)
 
 void Session::watchdogTick(int n)
 {
-    QTimer &t = n == 1 ? Timerbot1 : Timerbot2;
+    QTimer &t = Timerbot1;
     if (!m_watchdogArmed) {
         t.stop();
         return;
     }
-    const QDateTime &last = n == 1 ? m_scanActivity : m_downloadActivity;
+    const QDateTime &last = m_scanActivity;
     const qint64 elapsed = last.msecsTo(QDateTime::currentDateTimeUtc()) / 1000;
     const int timeout = m_core.settings.sldTimeout;
     if (elapsed > timeout) {
@@ -529,30 +423,10 @@ void Session::watchdogTick(int n)
 
 void Session::emergencyRestart(int n)
 {
-    if (n == 1 && downloadStage != DownloadStage::Idle) return;
-    if (n == 2) {
-        if (scanInProgress) return;
-        downloadRestartPending = true;
-    }
-    downloadStage = DownloadStage::Idle;
-    batchRunning = 0;
+    if (n != 1 || downloadRunning()) return;
     scanReplyBuffer.clear();
     closeConnection(n);
-    if (!m_core.settings.chkAllowRestart) {
-        if (n == 2) {
-            downloadRestartPending = false;
-            if (m_download) m_download->setIdle();
-            m_core.ui.setStatusLight(0);
-            m_core.ui.setScanEnabled(true);
-            const QString msg = QStringLiteral("Download stopped: the connection to the news server was lost and emergency restart is off.");
-            log(msg);
-            m_core.prompter.message(msg);
-        }
-        return;
-    }
-    downloadStage = DownloadStage::Idle;
-    batchRunning = 0;
-    if (m_download) m_download->setIdle();
+    if (!m_core.settings.chkAllowRestart) return;
     m_core.ui.setStatusLight(0);
     scanReplyBuffer.clear();
     scanInProgress = false;

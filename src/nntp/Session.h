@@ -1,7 +1,8 @@
 #pragma once
-// The NNTP session engine: the scan connection (1), the download connection (2) and the
-// four feature connections (3..6); sending, connecting, closing; the greeting and login
-// order; the reply tables; server errors; both watchdogs and the emergency restart.
+// The NNTP session engine: the scan connection (1) and the four feature connections
+// (3..6); sending, connecting, closing; the greeting and login order; the scan's reply
+// table; server errors; the scan's watchdog and emergency restart. Downloads run on the
+// download engine's own connections (FetchPool).
 #include "Connection.h"
 #include "LoginSequence.h"
 #include <QDateTime>
@@ -18,10 +19,6 @@ class AppCore;
 // Where the scan connection is: nothing asked, GROUP sent, the group selected, an overview
 // range asked for.
 enum class ScanStage { Idle, GroupAsked, GroupSelected, Overview };
-// Where the download is: no run, a part asked for (connecting, or on the connection as it
-// is), the part's group selected and its article asked for, a part done and the next one
-// to choose, nothing left to fetch while decodes still run (the run is not over).
-enum class DownloadStage { Idle, Requested, InGroup, BetweenParts, Decoding };
 
 // The scan driver, as the session sees it.
 class ScanHandler {
@@ -42,17 +39,6 @@ public:
     virtual void clearOverviewRangeStart() = 0;
 };
 
-// The download driver, as the session sees it.
-class DownloadHandler {
-public:
-    virtual ~DownloadHandler() = default;
-    virtual void startDownloadGroup() = 0;
-    virtual void onDownloadReply(const QByteArray &reply) = 0;  // 430/423/211/411 and data
-    virtual void onArticle(const QByteArray &article) = 0;      // complete multi-line reply
-    virtual void onProgress(qsizetype pendingBytes) {}
-    virtual void setIdle() {}                                   // batch stopped (downloadStage 0)
-};
-
 // A feature window's connection as the session sees it (3..6).
 struct FeatureEndpoint {
     Connection *conn = nullptr;
@@ -65,7 +51,8 @@ public:
     explicit Session(AppCore &core, QObject *parent = nullptr);
 
     void setScanHandler(ScanHandler *h) { m_scan = h; }
-    void setDownloadHandler(DownloadHandler *h) { m_download = h; }
+    // Whether a batch download runs (a scan restart waits for it).
+    std::function<bool()> downloadRunning = [] { return false; };
     void setFeature(ConnectionId c, FeatureEndpoint ep) { setFeature(int(c), std::move(ep)); }   // the four features
 
     // What connect-for-scan opens when it has no host or no groups.
@@ -74,7 +61,6 @@ public:
 
     // Sending.
     void sendScan(const QByteArray &text) { TCP1.sendLine(text); }
-    void sendDownload(const QByteArray &text) { TCP2.sendLine(text); }
     void sendOn(ConnectionId c, const QByteArray &text) { sendOn(int(c), text); }
 
     void connectForScan();
@@ -97,8 +83,6 @@ public:
     {
         return login(int(c), seq, r, say, greeted);
     }
-    // Opens the download connection (the download driver's connect step).
-    void connectDownload();
     // Closes at once.
     void closeConnection(ConnectionId c) { closeConnection(int(c)); }
     // Says goodbye (QUIT) and closes.
@@ -108,40 +92,33 @@ public:
     void watchdogTick(ConnectionId c) { watchdogTick(int(c)); }
     void emergencyRestart(ConnectionId c) { emergencyRestart(int(c)); }
 
-    // The last sign of life on the scan or download connection: what the watchdog measures.
+    // The last sign of life on the scan connection: what its watchdog measures.
     void noteActivity(ConnectionId c, const QDateTime &at = QDateTime::currentDateTimeUtc());
-    QDateTime lastActivity(ConnectionId c) const { return c == ConnectionId::Scan ? m_scanActivity : m_downloadActivity; }
+    QDateTime lastActivity(ConnectionId) const { return m_scanActivity; }
     bool watchdogArmed() const { return m_watchdogArmed; }
     void armWatchdog(bool on) { m_watchdogArmed = on; }
-    QTimer &watchdogTimer(ConnectionId c) { return c == ConnectionId::Scan ? Timerbot1 : Timerbot2; }
+    QTimer &watchdogTimer(ConnectionId) { return Timerbot1; }
     // QUIT went out: the connection only waits for its goodbye.
-    bool quitSent(ConnectionId c) const { return c == ConnectionId::Scan ? m_quitSentOnScan : m_quitSentOnDownload; }
+    bool quitSent(ConnectionId) const { return m_quitSentOnScan; }
     // A scan starts afresh: nothing of an earlier reply is kept.
     void dropScanReplies();
 
     Connection TCP1;
-    Connection TCP2;
 
-    // Where the scan and the download are, shared with their drivers.
+    // Where the scan is, shared with its driver.
     ScanStage scanStage = ScanStage::Idle;
-    DownloadStage downloadStage = DownloadStage::Idle;
-    int batchRunning = 0;
-    bool downloadAbortRequested = false;
     bool scanInProgress = false;
-    bool downloadRestartPending = false;
 
     AppCore &core() { return m_core; }
 
 private:
-    LoginSequence scanLogin, downloadLogin;
+    LoginSequence scanLogin;
     QByteArray scanReplyBuffer;
     QByteArray overviewBuffer;
-    QDateTime m_scanActivity, m_downloadActivity;
+    QDateTime m_scanActivity;
     bool m_watchdogArmed = false;
     bool m_quitSentOnScan = false;
-    bool m_quitSentOnDownload = false;
     QTimer Timerbot1;   // the scan's watchdog
-    QTimer Timerbot2;   // the download's
     // The same by number (1..6), as the session's tables use them.
     void setFeature(int c, FeatureEndpoint ep);
     void sendOn(int c, const QByteArray &text);
@@ -153,7 +130,6 @@ private:
     void watchdogTick(int n);
     void emergencyRestart(int n);
     void onScanReply(const Reply &r);
-    void onDownloadReply(const Reply &r);
     void restartWatchdog(int n);
     void serverError(int n, const QByteArray &line);
     void peerClosed(int n);
@@ -169,7 +145,6 @@ private:
 
     AppCore &m_core;
     ScanHandler *m_scan = nullptr;
-    DownloadHandler *m_download = nullptr;
     std::array<FeatureEndpoint, 4> m_features;
     int m_reportDepth = 0;
 };

@@ -2,6 +2,7 @@
 #include "core/AppCore.h"
 #include "core/Text.h"
 #include "groups/HostGroupList.h"
+#include "nntp/ReplyKind.h"
 #include "nntp/Session.h"
 #include <QHostInfo>
 
@@ -212,6 +213,7 @@ void SetupAssistant::TestServer()
     nextEnabled = false;
     errorShown = false;
     tstShown.fill(false);
+    m_groupRefusals = 0;
     if (port.trimmed().isEmpty()) port = QStringLiteral("119");
     if (conn.state() != 0) {
         Say(QStringLiteral("Connection Error, please wait..."));
@@ -234,12 +236,13 @@ void SetupAssistant::onReply(const Reply &r)
     const QString line = QString::fromLatin1(r.firstLine());
     if (r.multiline) {
         // The header of a random article: the test is through.
-        if (r.code == 221) tstShown[2] = true;
+        if (replyKind(r.code) == ReplyKind::Head) tstShown[2] = true;
         SendTestQuit();
         emit changed();
         return;
     }
-    if (r.code == 381) vanty.clear();   // before: a missing password is told here
+    const ReplyKind kind = replyKind(r.code);
+    if (kind == ReplyKind::PasswordWanted) vanty.clear();   // before: a missing password is told here
     // The login's progress shows in Vanty's bubble, its end in the status lines.
     const auto say = [this](const QString &t) {
         if (t.startsWith(QLatin1String("Authenticating"))) {
@@ -258,24 +261,29 @@ void SetupAssistant::onReply(const Reply &r)
     case Session::LoginStep::Taken: emit changed(); return;
     case Session::LoginStep::NotMine: break;
     }
-    switch (r.code) {
-    case 421: Say(QStringLiteral("421 end of group")); break;   // the scan connection is not ours to touch
-    case 423: Say(QStringLiteral("423 no such article number in this group")); break;
-    case 500: Say(line); SendTestGroup(); break;
-    case 202: Say(line); SendTestGroup(); break;
-    case 223: Say(QStringLiteral("223 article retrieved - request text separately")); break;
-    case 211:
+    switch (kind == ReplyKind::ServerError && r.code != 500 ? ReplyKind::Unknown : kind) {
+    case ReplyKind::GroupLost: Say(QStringLiteral("421 end of group")); break;   // the scan connection is not ours to touch
+    case ReplyKind::NoSuchNumber: Say(QStringLiteral("423 no such article number in this group")); break;
+    case ReplyKind::ServerError:
+        Say(line);
+        // Once more (reader mode may just have been switched on); never in a loop.
+        if (++m_groupRefusals < 2) SendTestGroup();
+        else send("QUIT");
+        break;
+    case ReplyKind::SlaveOk: Say(line); SendTestGroup(); break;
+    case ReplyKind::Stat: Say(QStringLiteral("223 article retrieved - request text separately")); break;
+    case ReplyKind::GroupSelected:
         tstShown[1] = true;
         send("HEAD");
         break;
-    case 411:
-    case 412: send("QUIT"); break;
-    case 205:
+    case ReplyKind::NoSuchGroup:
+    case ReplyKind::NoGroupSelected: send("QUIT"); break;
+    case ReplyKind::Goodbye:
         tstShown[3] = true;
         conn.close();
         ServerVerified();
         break;
-    case 502: Say(QStringLiteral("Authentication Error.  Check Username/Password...")); break;
+    case ReplyKind::Refused: Say(QStringLiteral("Authentication Error.  Check Username/Password...")); break;
     default: break;
     }
     emit changed();

@@ -74,6 +74,7 @@ signals:
     void settingsChanged();  // the login or the download folder was handed over
 
 private:
+    int m_groupRefusals = 0;   // 500 answers to the test's GROUP
     void SetPageText(int page);
     void onReply(const Reply &r);
     void onError(QAbstractSocket::SocketError e, const QString &description);

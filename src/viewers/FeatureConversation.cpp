@@ -1,6 +1,7 @@
 #include "FeatureConversation.h"
 #include "core/AppCore.h"
 #include "groups/NewsgroupTable.h"
+#include "nntp/ReplyKind.h"
 #include "nntp/Session.h"
 
 namespace vt {
@@ -19,6 +20,7 @@ FeatureConversation::FeatureConversation(AppCore &core, Session &session, Newsgr
 bool FeatureConversation::openConnection()
 {
     m_attempt = 1;
+    m_groupRefusals = 0;
     login.start(m_session.loginOptions(m_core.settings.chkModeReader));
     return m_session.connectFeature(conn, [this](const QString &t) { status(t); });
 }
@@ -33,8 +35,9 @@ void FeatureConversation::sendGroup()
 
 void FeatureConversation::onReply(const Reply &r)
 {
+    const ReplyKind kind = replyKind(r.code);
     if (r.multiline) {
-        if (r.code == 220) onArticle(r.data);   // only an article is asked for
+        if (kind == ReplyKind::Article) onArticle(r.data);   // only an article is asked for
         return;
     }
     switch (m_session.login(m_connection, login, r, [this](const QString &t) { status(t); })) {
@@ -43,24 +46,29 @@ void FeatureConversation::onReply(const Reply &r)
     case Session::LoginStep::NotMine: break;
     }
     const QString line = QString::fromLatin1(r.firstLine());
-    switch (r.code) {
-    case 421:
+    switch (kind) {
+    case ReplyKind::GroupLost:
         // The server is going away; the scan connection is not this window's business.
         status(line);
         break;
-    case 500: status(line); sendGroup(); break;
-    case 202:
+    case ReplyKind::ServerError:
+        status(line);
+        // Asked once more (the connection may just have switched to reader mode); a server
+        // that refuses again is not asked a third time.
+        if (++m_groupRefusals < 2) sendGroup();
+        break;
+    case ReplyKind::SlaveOk:
         status(line);
         sendGroup();
         break;
-    case 223: status(QStringLiteral("223 article retrieved - request text separately")); break;
-    case 221: break;
-    case 211:
+    case ReplyKind::Stat: status(QStringLiteral("223 article retrieved - request text separately")); break;
+    case ReplyKind::Head: break;
+    case ReplyKind::GroupSelected:
         status(m_downloadingText);
         m_attempt = 1;
         send("ARTICLE " + viewMessageId.toLatin1());
         break;
-    case 430:
+    case ReplyKind::NoSuchId:
         if (m_attempt != 2) {
             m_attempt = 2;
             send("ARTICLE " + viewArticleNumber.toLatin1());
@@ -68,11 +76,10 @@ void FeatureConversation::onReply(const Reply &r)
             status(m_expiredText);
         }
         break;
-    case 423: status(QStringLiteral("Bad article number!  This article has been deleted from server.")); break;
-    case 205: break;
-    case 400:
-    case 503: status(line + QStringLiteral("Error:")); break;
-    case 502: status(QStringLiteral("Authentication Error.  Check Username/Password...")); break;
+    case ReplyKind::NoSuchNumber: status(QStringLiteral("Bad article number!  This article has been deleted from server.")); break;
+    case ReplyKind::Goodbye: break;
+    case ReplyKind::Unavailable: status(line + QStringLiteral("Error:")); break;
+    case ReplyKind::Refused: status(QStringLiteral("Authentication Error.  Check Username/Password...")); break;
     default: onOtherReply(); break;
     }
 }

@@ -45,6 +45,7 @@ protected:
     Session &m_session;
     NewsgroupTable &m_groups;
     int m_attempt = 1;
+    int m_groupRefusals = 0;   // 500 answers to GROUP for this request
 
 private:
     void onReply(const Reply &r);

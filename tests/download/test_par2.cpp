@@ -54,7 +54,7 @@ struct Par2Rig {
     bool run(int sets)
     {
         rig->dl.startCheck();
-        return waitFor([&] { return rows.size() >= sets && rig->session.batchRunning == 0 && !rig->dl.par2().busy(); }, 60000);
+        return waitFor([&] { return rows.size() >= sets && !rig->dl.running() && !rig->dl.par2().busy(); }, 60000);
     }
     QString out(const QString &name) const { return rig->core.settings.Download_Path + name; }
     int asked(const QString &file) const

@@ -39,28 +39,6 @@ struct ProbeScan : ScanHandler {
     void clearOverviewRangeStart() override {}
 };
 
-// Stands in for the download driver: selects the group, then fetches one article.
-struct ProbeDownload : DownloadHandler {
-    Session *s = nullptr;
-    QByteArray group = "alt.binaries.test";
-    QByteArray article = "1001";
-    QList<QByteArray> replies, articles;
-    void startDownloadGroup() override
-    {
-        s->downloadStage = DownloadStage::Requested;
-        s->sendDownload("GROUP " + group);
-    }
-    void onDownloadReply(const QByteArray &r) override
-    {
-        replies << r;
-        if (r.startsWith("211 ")) {
-            s->downloadStage = DownloadStage::InGroup;
-            s->sendDownload("ARTICLE " + article);
-        }
-    }
-    void onArticle(const QByteArray &a) override { articles << a; }
-};
-
 struct Fixture {
     QTemporaryDir dir;
     QuietPrompter prompter;
@@ -68,7 +46,6 @@ struct Fixture {
     AppCore &core = engine.core;
     Session &session = engine.session;
     ProbeScan scan;
-    ProbeDownload dl;
     QStringList logged;
 
     explicit Fixture(quint16 port)
@@ -78,9 +55,7 @@ struct Fixture {
         core.settings.User_Name = QStringLiteral("user");
         core.settings.password = QStringLiteral("secret");
         scan.s = &session;
-        dl.s = &session;
         session.setScanHandler(&scan);
-        session.setDownloadHandler(&dl);
         QObject::connect(&core.log, &OpsLog::statusChanged, [this](const QString &m) { logged << m; });
     }
     int indexOf(const QString &msg) const { return int(logged.indexOf(msg)); }
@@ -94,7 +69,7 @@ QStringList baseArgs()
 } // namespace
 
 // Greeting, MODE READER, greeting, AUTHINFO USER/PASS, SLAVE, GROUP: every combination of
-// the optional steps, on the scan and on the download connection.
+// the optional steps (the download's connections in download/Engine.*).
 TEST(Session, LoginOrderWithEveryOptionalStep)
 {
     for (int mask = 0; mask < 8; ++mask) {
@@ -112,19 +87,13 @@ TEST(Session, LoginOrderWithEveryOptionalStep)
         EXPECT_TRUE(f.scan.selected.first().startsWith("211 60 1000 1059 alt.binaries.test"));
         EXPECT_TRUE(f.session.watchdogArmed());
 
-        f.session.connectDownload();
-        ASSERT_TRUE(waitFor([&] { return !f.dl.articles.isEmpty(); })) << "mask " << mask;
-
         QStringList want;
         if (modeReader) want << "MODE READER";
         if (auth) want << "AUTHINFO USER user" << "AUTHINFO PASS secret";
         if (slave) want << "SLAVE";
         QStringList scanWant = want;
         scanWant << "GROUP alt.binaries.test";
-        QStringList dlWant = want;
-        dlWant << "GROUP alt.binaries.test" << "ARTICLE 1001";
         EXPECT_EQ(server.commandsOf(1), scanWant) << "mask " << mask;
-        EXPECT_EQ(server.commandsOf(2), dlWant) << "mask " << mask;
         EXPECT_EQ(f.indexOf("Sending MODE READER request") >= 0, modeReader);
         EXPECT_EQ(f.indexOf("Authinfo cleared, login complete...") >= 0, auth);
         EXPECT_EQ(f.indexOf("Requesting slave status") >= 0, slave);
@@ -136,7 +105,6 @@ TEST(Session, LoginOrderWithEveryOptionalStep)
 TEST(Session, ArticleWithReplyLikeLinesArrivesWhole)
 {
     TestServer server(baseArgs());
-    Fixture f(server.port());
     // Find a text article: its body holds a line starting "211 ".
     synth::Options o;
     const synth::Group g = synth::makeGroup("alt.binaries.test", 1000, 60, o);
@@ -144,17 +112,24 @@ TEST(Session, ArticleWithReplyLikeLinesArrivesWhole)
     for (const auto &a : g.articles)
         if (a.kind == synth::Kind::Text && !a.expired) { text = &a; break; }
     ASSERT_NE(text, nullptr);
-    f.dl.article = QByteArray::number(text->number);
-    f.session.connectDownload();
-    ASSERT_TRUE(waitFor([&] { return !f.dl.articles.isEmpty(); }));
-    const QByteArray art = f.dl.articles.first();
+    Connection c;
+    QList<Reply> replies;
+    QObject::connect(&c, &Connection::replyReceived, [&](const Reply &r) {
+        replies << r;
+        if (replies.size() == 1) {
+            c.sendLine("GROUP alt.binaries.test");
+            c.sendLine("ARTICLE " + QByteArray::number(text->number));
+        }
+    });
+    c.connectTo("127.0.0.1", server.port());
+    ASSERT_TRUE(waitFor([&] { return replies.size() == 3; }));
+    const QByteArray art = replies[2].data;
     EXPECT_TRUE(art.startsWith("220 "));
     EXPECT_TRUE(art.endsWith("\r\n.\r\n"));
     EXPECT_TRUE(art.contains("\r\n211 a body line that looks like a group reply\r\n"));
     EXPECT_TRUE(art.contains("\r\n..A line that starts with a dot"));
-    // Only the GROUP reply reached the reply path; the body line did not.
-    ASSERT_EQ(f.dl.replies.size(), 1);
-    EXPECT_TRUE(f.dl.replies.first().startsWith("211 60 "));
+    // The body line did not make a reply of its own.
+    EXPECT_TRUE(replies[1].startsWith("211 60 "));
 }
 
 TEST(Session, LateLoginOnGroupRestartsAtTheSameGroup)
@@ -170,20 +145,6 @@ TEST(Session, LateLoginOnGroupRestartsAtTheSameGroup)
                                                  "AUTHINFO PASS secret", "GROUP alt.binaries.test"}));
     EXPECT_EQ(f.scan.scanHeadersCalls, 2);
     EXPECT_GE(f.indexOf("Authinfo cleared, login complete..."), 0);
-}
-
-TEST(Session, DownloadLoginDemandedWithoutBlank)
-{
-    // "480" compared on three characters: a server that sends "480" directly followed by
-    // text still gets the user name.
-    QStringList args = baseArgs();
-    args << "--fault" << "GROUP=480xyz@1";
-    TestServer server(args);
-    Fixture f(server.port());
-    f.session.connectDownload();
-    ASSERT_TRUE(waitFor([&] { return !f.dl.articles.isEmpty(); }));
-    EXPECT_EQ(server.commandsOf(1).mid(0, 3),
-              QStringList({"GROUP alt.binaries.test", "AUTHINFO USER user", "AUTHINFO PASS secret"}));
 }
 
 TEST(Session, MissingUserNameEndsTheSession)
@@ -244,10 +205,10 @@ TEST(Session, WatchdogFiresOnlyAfterMoreThanTheTimeout)
     EXPECT_GE(f.indexOf("WARNING: Server not responding -- 15 second timeout triggered, closing connection"), 0);
     EXPECT_EQ(f.session.TCP1.state(), 0);
     EXPECT_TRUE(f.core.countdown.active());
-    // Disarmed: the other watchdog stops itself.
-    f.session.watchdogTimer(ConnectionId::Download).start();
-    f.session.watchdogTick(ConnectionId::Download);
-    EXPECT_FALSE(f.session.watchdogTimer(ConnectionId::Download).isActive());
+    // Disarmed: the watchdog stops itself.
+    f.session.watchdogTimer(ConnectionId::Scan).start();
+    f.session.watchdogTick(ConnectionId::Scan);
+    EXPECT_FALSE(f.session.watchdogTimer(ConnectionId::Scan).isActive());
 }
 
 TEST(Session, EmergencyRestartDuringScanResumesAfterCountdown)
@@ -283,35 +244,21 @@ TEST(Session, RestartGuardsBetweenScanAndDownload)
 {
     TestServer server(baseArgs());
     Fixture f(server.port());
-    // Step 1: a scan connection failure while a batch download runs changes nothing.
+    // A scan connection failure while a batch download runs changes nothing.
     f.session.connectForScan();
     ASSERT_TRUE(waitFor([&] { return !f.scan.selected.isEmpty(); }));
-    f.session.downloadStage = DownloadStage::Requested;
+    bool downloading = true;
+    f.session.downloadRunning = [&] { return downloading; };
     f.session.emergencyRestart(ConnectionId::Scan);
     EXPECT_EQ(f.session.TCP1.state(), 7);
     EXPECT_FALSE(f.core.countdown.active());
-    f.session.downloadStage = DownloadStage::Idle;
-
-    // Step 2: a download failure during a scan is not scheduled for restart.
-    f.session.scanInProgress = true;
-    f.session.connectDownload();
-    ASSERT_TRUE(waitFor([&] { return !f.dl.articles.isEmpty(); }));
-    f.session.emergencyRestart(ConnectionId::Download);
-    EXPECT_EQ(f.session.TCP2.state(), 7);
-    EXPECT_FALSE(f.session.downloadRestartPending);
-
-    // Without a scan the download restarts through the countdown.
-    f.session.scanInProgress = false;
-    int batchStarts = 0;
-    f.core.countdown.startBatchDownload = [&] { ++batchStarts; };
-    f.core.settings.Rescan_Time = 5;
-    f.session.emergencyRestart(ConnectionId::Download);
-    EXPECT_EQ(f.session.TCP2.state(), 0);
-    EXPECT_TRUE(f.session.downloadRestartPending);
-    for (int i = 0; i < 5; ++i) f.core.countdown.tick();
-    EXPECT_EQ(batchStarts, 1);
-    EXPECT_GE(f.indexOf("Download Restart Initiated"), 0);
-    EXPECT_GE(f.indexOf("Download Restart in 4 seconds (hit stop to abort)"), 0);
+    // Without it, and with restarts off, the scan connection only closes.
+    downloading = false;
+    f.core.settings.chkAllowRestart = false;
+    f.session.emergencyRestart(ConnectionId::Scan);
+    EXPECT_EQ(f.session.TCP1.state(), 0);
+    EXPECT_GE(f.indexOf("Connection Closed"), 0);
+    EXPECT_FALSE(f.core.countdown.active());
 }
 
 TEST(Session, ConnectRefusedIsASocketError)
@@ -371,56 +318,8 @@ TEST(Session, NoHostAsksForTheAssistant)
     EXPECT_EQ(f.session.TCP1.state(), 0);
 }
 
-// A peer close in the middle of a batch is a lost connection whatever chkRestart500 says:
-// the countdown brings the batch back; with restarts off the user is told the run ended.
-TEST(Session, DownloadDropRestartsTheBatchAfterCountdown)
-{
-    QStringList args = baseArgs();
-    args << "--fault" << "ARTICLE=drop@1";
-    for (const bool restart500 : {true, false}) {
-        TestServer server(args);
-        Fixture f(server.port());
-        f.core.settings.chkRestart500 = restart500;
-        f.core.settings.Rescan_Time = 5;
-        int batchStarts = 0;
-        f.core.countdown.startBatchDownload = [&] {
-            ++batchStarts;
-            f.session.connectDownload();
-        };
-        f.session.connectDownload();
-        ASSERT_TRUE(waitFor([&] { return f.core.countdown.active(); })) << restart500;
-        EXPECT_TRUE(f.session.downloadRestartPending);
-        EXPECT_EQ(f.session.downloadStage, DownloadStage::Idle);
-        EXPECT_GE(f.indexOf("Server closed connection"), 0);
-        for (int i = 0; i < 5; ++i) f.core.countdown.tick();
-        EXPECT_EQ(batchStarts, 1);
-        ASSERT_TRUE(waitFor([&] { return !f.dl.articles.isEmpty(); }));
-        EXPECT_TRUE(f.prompter.messages.isEmpty());
-        EXPECT_EQ(server.commandsOf(2), QStringList({"GROUP alt.binaries.test", "ARTICLE 1001"}));
-    }
-
-    TestServer again(args);
-    Fixture off(again.port());
-    off.core.settings.chkAllowRestart = false;
-    off.session.connectDownload();
-    ASSERT_TRUE(waitFor([&] { return !off.prompter.messages.isEmpty(); }));
-    EXPECT_EQ(off.prompter.messages.first(),
-              "Download stopped: the connection to the news server was lost and emergency restart is off.");
-    EXPECT_FALSE(off.core.countdown.active());
-    EXPECT_EQ(off.session.downloadStage, DownloadStage::Idle);
-    EXPECT_EQ(off.session.batchRunning, 0);
-    // On the scan connection a restart that is off only closes.
-    off.session.connectForScan();
-    ASSERT_TRUE(waitFor([&] { return !off.scan.selected.isEmpty(); }));
-    off.session.emergencyRestart(ConnectionId::Scan);
-    EXPECT_EQ(off.session.TCP1.state(), 0);
-    EXPECT_GE(off.indexOf("Connection Closed"), 0);
-    EXPECT_FALSE(off.core.countdown.active());
-}
-
 // A server in transit mode ("401 MODE-READER", or a bare 500 that CAPABILITIES explains)
-// gets MODE READER and the refused command again, on the scan and download connections;
-// nothing waits for the watchdog.
+// gets MODE READER and the refused command again; nothing waits for the watchdog.
 TEST(Session, ServerThatWantsReaderModeFirst)
 {
     const QList<QStringList> variants = {{"--mode-reader", "401"}, {"--mode-reader", "500", "--capabilities"}};
@@ -429,13 +328,9 @@ TEST(Session, ServerThatWantsReaderModeFirst)
         Fixture f(server.port());
         f.session.connectForScan();
         ASSERT_TRUE(waitFor([&] { return !f.scan.selected.isEmpty(); })) << v.join(' ').toStdString();
-        f.session.connectDownload();
-        ASSERT_TRUE(waitFor([&] { return !f.dl.articles.isEmpty(); })) << v.join(' ').toStdString();
         const QStringList ask = v.contains("401") ? QStringList{"MODE READER"} : QStringList{"CAPABILITIES", "MODE READER"};
         EXPECT_EQ(server.commandsOf(1), QStringList{"GROUP alt.binaries.test"} + ask + QStringList{"GROUP alt.binaries.test"});
-        EXPECT_EQ(server.commandsOf(2), QStringList{"GROUP alt.binaries.test"} + ask
-                                            + QStringList({"GROUP alt.binaries.test", "ARTICLE 1001"}));
-        EXPECT_EQ(f.logged.filter("Reader mode on: 200").size(), 2);
+        EXPECT_EQ(f.logged.filter("Reader mode on: 200").size(), 1);
         EXPECT_TRUE(f.logged.filter("not responding").isEmpty());
         EXPECT_TRUE(f.prompter.messages.isEmpty());
     }

@@ -61,7 +61,7 @@ struct DownloadRig : EngineRig {
     {
         logged.clear();
         dl.startCheck();
-        return waitFor([&] { return session.batchRunning == 0 && session.downloadStage == DownloadStage::Idle; }, ms);
+        return waitFor([&] { return !dl.running(); }, ms);
     }
     // A run that may restart: the countdown is ticked along instead of waited for.
     bool downloadWithRestarts(int ms = 60000)
@@ -73,7 +73,7 @@ struct DownloadRig : EngineRig {
                 // The flag stays set after a restart; the timer tells whether one is due.
                 const bool counting = core.countdown.timer().isActive();
                 if (counting) core.countdown.tick();
-                return session.batchRunning == 0 && session.downloadStage == DownloadStage::Idle && !counting;
+                return !dl.running() && !counting;
             },
             ms);
     }
