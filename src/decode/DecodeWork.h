@@ -18,7 +18,8 @@ QString uuResultText(int code);
 // change.
 struct DecodeJob {
     int item = 0;
-    QByteArray subject;              // tells, at the end, whether the item is still this one
+    quint32 itemUse = 0;             // tells, at the end, whether the slot still holds this post
+    QByteArray subject;
     QByteArray displayName;
     QString folder;                  // the download folder for it, ending with "/"
     std::vector<QString> parts;      // cache files of parts 1..n

@@ -39,9 +39,18 @@ void ArticleFetch::ask(Task &t, std::vector<Action> &out)
     const QByteArrayList &g = t.job.groups;
     while (t.groupAt < g.size() && !carried(g[t.groupAt])) ++t.groupAt;
     t.byNumber = false;
+    t.inGroup = false;
     if (t.groupAt < g.size()) {
         const QByteArray &group = g[t.groupAt];
         if (group != m_selecting) {
+            // Another part waits for the answer to the group asked last: the connection
+            // stays there until it comes.
+            const bool waiting = std::any_of(m_tasks.begin(), m_tasks.end(), [&](const Task &o) { return !o.waitingFor.isEmpty() && !o.behind; });
+            if (waiting) {
+                t.waitingFor = m_selecting;
+                t.behind = true;
+                return;
+            }
             m_selecting = group;
             send(Sent::Group, t.id, "GROUP " + group, out);
         }
@@ -49,6 +58,7 @@ void ArticleFetch::ask(Task &t, std::vector<Action> &out)
             t.waitingFor = group;
             return;
         }
+        t.inGroup = true;
     }
     send(Sent::ById, t.id, "ARTICLE " + t.job.messageId, out);
 }
@@ -56,16 +66,22 @@ void ArticleFetch::ask(Task &t, std::vector<Action> &out)
 // The parts that waited for a group's answer: asked for there, or in their next group.
 void ArticleFetch::groupAnswered(const QByteArray &g, bool selected, std::vector<Action> &out)
 {
+    // Those that asked for this group first, then those that only waited behind it.
     std::vector<quint64> waiting;
-    for (const Task &t : m_tasks)
-        if (t.waitingFor == g) waiting.push_back(t.id);
+    for (const bool behind : {false, true})
+        for (const Task &t : m_tasks)
+            if (t.waitingFor == g && t.behind == behind) waiting.push_back(t.id);
     for (quint64 id : waiting) {
         Task *t = task(id);
         if (!t) continue;
         t->waitingFor.clear();
-        if (selected) {
+        if (t->behind) {
+            t->behind = false;
+            ask(*t, out);
+        } else if (selected) {
+            // The connection may have moved to another group since: asked anew, behind it.
             t->anyCarried = true;
-            send(Sent::ById, t->id, "ARTICLE " + t->job.messageId, out);
+            ask(*t, out);
         } else {
             nextGroup(*t, out);
         }
@@ -83,6 +99,7 @@ void ArticleFetch::nextGroup(Task &t, std::vector<Action> &out)
         return;
     }
     t.byNumber = false;
+    t.inGroup = false;
     send(Sent::ById, t.id, "ARTICLE " + t.job.messageId, out);
 }
 
@@ -147,7 +164,9 @@ void ArticleFetch::take(const Reply &r, std::vector<Action> &out)
         } else {
             out.push_back({Action::Say, {}, {}, {}, QStringLiteral("Reply not understood: ") + QString::fromLatin1(line), {}});
         }
-        // A request already out behind it is answered on its own.
+        // A request already out behind it is answered on its own, not in its group.
+        for (Task &t : m_tasks)
+            if (t.inGroup && t.groupAt < t.job.groups.size() && t.job.groups[t.groupAt] == g) t.inGroup = false;
         groupAnswered(g, false, out);
         return;
     }
@@ -174,9 +193,15 @@ void ArticleFetch::take(const Reply &r, std::vector<Action> &out)
 void ArticleFetch::missed(Task &t, bool byNumber, std::vector<Action> &out)
 {
     const QByteArrayList &g = t.job.groups;
-    const bool inGroup = t.groupAt < g.size() && m_selected == g[t.groupAt];
+    const bool inGroup = t.inGroup && t.groupAt < g.size() && m_groups && m_groups->carried.count(g[t.groupAt]);
     t.anyCarried = t.anyCarried || inGroup;
     if (!byNumber && inGroup && t.groupAt == 0 && t.job.number > 0) {
+        // A number means something only in its group: selected again if the connection
+        // moved on meanwhile.
+        if (m_selecting != g[0]) {
+            m_selecting = g[0];
+            send(Sent::Group, t.id, "GROUP " + m_selecting, out);
+        }
         t.byNumber = true;
         send(Sent::ByNumber, t.id, "ARTICLE " + QByteArray::number(t.job.number), out);
         return;

@@ -77,6 +77,8 @@ private:
         bool byNumber = false;
         bool anyCarried = false;   // some listed group was selected or not refused
         QByteArray waitingFor;     // the group whose answer its ARTICLE waits for
+        bool inGroup = false;      // its request goes out behind its own group's GROUP
+        bool behind = false;       // waits only for the connection to be free of that answer
     };
     struct Sent {
         enum What { Group, ById, ByNumber } what;

@@ -102,6 +102,7 @@ bool Decoder::prepare(int i, DecodeJob *job)
     const HeaderItem &it = m_store.item(i);
     *job = DecodeJob{};
     job->item = i;
+    job->itemUse = it.use;
     job->subject = it.subject;
     job->displayName = itemDisplayName(it);
     job->folder = dest;
@@ -149,7 +150,7 @@ void Decoder::FinishDecode(const DecodeJob &job, bool ok, const QString &status,
     };
     // The item may have gone while its decode ran (headers cleared or reloaded): the
     // outcome is still listed under the name it had.
-    const bool same = i >= 1 && i <= m_store.itemCount() && m_store.item(i).subject == job.subject;
+    const bool same = m_store.resolve(ItemRef{i, job.itemUse}) == i;
     const QString name = QString::fromLatin1(job.displayName);
     lastDecodedFile = ok || QFileInfo(out).isFile() ? out : QString();
     // Where the parts came from, when several servers or connections fetched them.

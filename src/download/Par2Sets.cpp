@@ -76,7 +76,8 @@ void Par2Sets::next()
         if (s.fetching) {
             // Volumes still in the batch: the next end of the download brings them.
             bool waiting = false;
-            for (int item : s.volumes) waiting = waiting || m_batch.batchPositionOf(item) > 0;
+            for (ItemRef v : s.volumes)
+                if (const int item = m_store.resolve(v)) waiting = waiting || m_batch.batchPositionOf(item) > 0;
             if (waiting) return;
             s.fetching = false;
             m_mode = Par2Run::Mode::Repair;
@@ -170,7 +171,7 @@ bool Par2Sets::fetchVolumes(Set &s, int needed, int *available)
     int blocks = 0;
     for (size_t k : pick) {
         m_batch.AddToBatch(items[k]);
-        s.volumes.push_back(items[k]);
+        s.volumes.push_back(m_store.ref(items[k]));
         blocks += counts[k];
     }
     log(QStringLiteral("par2: ") + QString::number(needed) + QStringLiteral(" blocks needed for ") + s.base

@@ -4,6 +4,7 @@
 // queued (smallest first) and is repaired once they are in. One par2 run at a time, as a
 // process: the window never waits for it. Each set ends in one processed-list row.
 #include "decode/Par2.h"
+#include "headers/HeaderStore.h"
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -41,7 +42,7 @@ private:
         QString index;           // the index .par2, full path
         QString base;            // its name without ".par2"
         QStringList extra;       // files decoded beside it, perhaps its files misnamed
-        std::vector<int> volumes;    // items queued for it
+        std::vector<ItemRef> volumes;   // items queued for it
         int blocksNeeded = 0;
         bool fetching = false;
     };

@@ -131,7 +131,7 @@ void Connection::connectTo(const QString &host, quint16 port, bool tls)
 
 bool Connection::sendLine(const QByteArray &text)
 {
-    if (state() != 7 || (m_tls && !m_sock->isEncrypted())) return false;
+    if (!isOpen() || (m_tls && !m_sock->isEncrypted())) return false;
     if (m_readerStep != ReaderStep::None) {
         // Held until reader mode is on, so that replies keep the order of the commands.
         m_repeat.push_back(text);

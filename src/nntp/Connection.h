@@ -44,7 +44,9 @@ public:
     qsizetype commandsInFlight() const { return qsizetype(m_inFlight.size()); }
     // Closes at once, after handing queued bytes to the system.
     void close();
-    int state() const;          // 0..9
+    int state() const;          // 0..9, as socketStateText() names them
+    bool isOpen() const { return state() == 7; }      // "Connected": commands go out
+    bool isClosed() const { return state() == 0; }    // "Connection Closed"
 
     QSslSocket *socket() { return m_sock.get(); }
     qint64 bytesReceived() const { return m_received; }

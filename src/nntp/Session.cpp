@@ -135,7 +135,7 @@ void Session::connectForScan()
         if (showAddNewsgroup) showAddNewsgroup();
         return;
     }
-    if (TCP1.state() != 0) {
+    if (!TCP1.isClosed()) {
         log(QStringLiteral("Connection Error, please wait..."));
         closeConnection(1);
     }
@@ -146,7 +146,7 @@ void Session::connectForScan()
     scanLogin.start(loginOptions(s.chkModeReader));
     m_core.ui.setScanEnabled(false);
     const quint16 port = quint16(leadingInt(trimBlanks(s.News_Port)));
-    if (TCP1.state() != 0) {
+    if (!TCP1.isClosed()) {
         log(QStringLiteral("Connection Error..."));
         return;
     }
@@ -174,7 +174,7 @@ bool Session::connectFeature(Connection &conn, const std::function<void(const QS
                                                "system admin if you are unsure."));
         return false;
     }
-    if (conn.state() != 0) {
+    if (!conn.isClosed()) {
         status(QStringLiteral("Connection Error, please wait..."));
         conn.close();
     }
@@ -226,7 +226,7 @@ void Session::disconnect(int n)
 void Session::onScanReply(const Reply &r)
 {
     m_scanActivity = QDateTime::currentDateTimeUtc();
-    if (TCP1.state() != 7) {
+    if (!TCP1.isOpen()) {
         disconnect(1);
         return;
     }

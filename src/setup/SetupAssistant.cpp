@@ -215,13 +215,13 @@ void SetupAssistant::TestServer()
     tstShown.fill(false);
     m_groupRefusals = 0;
     if (port.trimmed().isEmpty()) port = QStringLiteral("119");
-    if (conn.state() != 0) {
+    if (!conn.isClosed()) {
         Say(QStringLiteral("Connection Error, please wait..."));
         conn.close();
     }
     // The test logs in with what the user typed here, without MODE READER or SLAVE.
     login.start({false, auth, false, userName.toLatin1(), password.toLatin1()});
-    if (conn.state() != 0) {
+    if (!conn.isClosed()) {
         Say(QStringLiteral("Connection Error..."));
     } else {
         errorText = QStringLiteral("Connecting...");
@@ -353,7 +353,7 @@ void SetupAssistant::followDownload()
 
 void SetupAssistant::cancel()
 {
-    if (conn.state() != 0) conn.close();
+    if (!conn.isClosed()) conn.close();
     m_hostGroups.closed();
     m_hostGroups.hostGroupsForAssistant = false;
 }

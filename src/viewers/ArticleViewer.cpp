@@ -62,7 +62,7 @@ bool ArticleViewer::open()
 void ArticleViewer::closed()
 {
     viewSaveMode = 0;
-    if (conn.state() != 0) conn.close();
+    if (!conn.isClosed()) conn.close();
 }
 
 void ArticleViewer::setText(const QString &t)

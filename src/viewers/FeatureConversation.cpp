@@ -54,8 +54,9 @@ void FeatureConversation::onReply(const Reply &r)
     case ReplyKind::ServerError:
         status(line);
         // Asked once more (the connection may just have switched to reader mode); a server
-        // that refuses again is not asked a third time.
+        // that refuses again is not asked a third time, and the connection says goodbye.
         if (++m_groupRefusals < 2) sendGroup();
+        else send("QUIT");
         break;
     case ReplyKind::SlaveOk:
         status(line);

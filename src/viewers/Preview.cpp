@@ -70,7 +70,7 @@ Previewer::Started Previewer::StartPreview(int item)
 
 void Previewer::closed()
 {
-    if (conn.state() != 0) conn.close();
+    if (!conn.isClosed()) conn.close();
 }
 
 void Previewer::status(const QString &text, bool)

@@ -161,6 +161,16 @@ TEST(Assistant, ServerWithoutGreetingIsNotVerified)
     EXPECT_FALSE(r.core.settings.chkAuth);
 }
 
+// A server that refuses the test's GROUP again and again is asked twice, then left.
+TEST(Assistant, AGroupRefusedTwiceIsNotAskedAgain)
+{
+    AssistantRig r;
+    r.serve({"--fault", "GROUP=500"});
+    r.a.load();
+    ASSERT_TRUE(r.testUntil([&] { return r.server->commandsOf(1).contains("QUIT"); }));
+    EXPECT_EQ(r.server->commandsOf(1).filter("GROUP ").size(), 2);
+}
+
 TEST(Assistant, ErrorPagesRefusedAndUnknownHost)
 {
     AssistantRig r;

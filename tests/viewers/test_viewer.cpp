@@ -190,3 +190,18 @@ TEST(PartsList, RowsOfOneItem)
     EXPECT_EQ(shortPoster("Jane <jane@x"), "jane@x");
     EXPECT_EQ(shortPoster("plain"), "plain");
 }
+
+// A server that answers GROUP with 500 again and again is asked twice (once more in case
+// reader mode was just switched on), then left: never a loop.
+TEST(Viewer, AGroupRefusedTwiceIsNotAskedAgain)
+{
+    ViewerRig r;
+    r.article(700, header("<a@x>") + "text\r\n");
+    r.start({"--fault", "GROUP=500"});
+    r.viewer->viewArticleNumber = "700";
+    r.viewer->viewMessageId = "<a@x>";
+    r.viewer->viewGroupKey = r.key;
+    ASSERT_TRUE(r.viewer->open());
+    ASSERT_TRUE(r.server->waitForCommand(1, "QUIT", 5000));
+    EXPECT_EQ(r.server->commandsOf(1).filter("GROUP alt.test").size(), 2);
+}

@@ -14,8 +14,9 @@
 //   --tls CERT:KEY           every connection over TLS with this certificate and key (PEM)
 //   --auth USER:PASS         credentials; --require-auth: needed from the start
 //   --segment                cut every reply into small pieces at random points
-//   --fault 'VERB[ ARG]=ACTION[@N]'  ACTION: a reply code, drop, stall, cut or twice
-//                            (an article sent as two responses run together);
+//   --fault 'VERB[ ARG]=ACTION[@N]'  ACTION: a reply code (a multi-line one with a short
+//                            body), drop, stall, cut or twice (an article sent as two
+//                            responses run together); 'GROUP NAME=411': a group not carried;
 //                            @N: only the N-th such command (process-wide), default every
 //   --prerender              render every article at start-up (benchmarks; ARTICLE and BODY)
 //   --log FILE               write every command received, as "<connection> <line>"
@@ -437,6 +438,11 @@ void Conn::serve()
             if (code == 480) mustAuth_ = true;
             const char *t = f->action.size() == 3 ? cannedText(code) : nullptr;
             send(std::string(t ? t : f->action.c_str()) + "\r\n");
+            // A code that opens a multi-line reply gets a body and its end, as a server would
+            // send one: an answer of the wrong kind, but well formed.
+            if (code == 100 || code == 101 || code == 215 || (code >= 220 && code <= 222) || code == 224 || code == 225
+                || code == 230 || code == 231 || code == 282)
+                send("unexpected body\r\n.\r\n");
             continue;
         }
         const bool open = verb == "QUIT" || verb == "MODE READER" || verb == "AUTHINFO USER" || verb == "AUTHINFO PASS"
