@@ -9,6 +9,7 @@
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QThread>
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
@@ -226,28 +227,26 @@ PeerResult runNzbget(int partBytes, qint64 totalBytes, int connections)
 
 // --connections: 1 to 32 connections, each held to 4 MB/s with 20 ms latency, against
 // connections x rate; then 1 and 8 without a limit (500 MB, or the MB given), each beside
-// nzbget on the same batch; memory per connection. --unlimited [MB]: only the second half.
-int connectionsBench(qint64 unlimitedBytes, bool limited)
+// nzbget on the same batch; memory per connection. --unlimited [MB]: only the second half;
+// --limited: only the first (and the speed limit).
+int connectionsBench(qint64 unlimitedBytes, bool limited, bool unlimited)
 {
     const int partBytes = 750'000;
     const double rate = 4'000'000;
-    // 0: one connection with a backup server set, which goes through the pool (two parts
-    // asked ahead) rather than the classic path (one part at a time).
-    for (int n : {1, 0, 2, 4, 8, 16, 32}) {
+    for (int n : {1, 2, 4, 8, 16, 32}) {
         if (!limited) break;
-        const bool pooledOne = n == 0;
-        n = std::max(n, 1);
         const qint64 total = qint64(n) * 12'000'000;   // about three seconds a run at the full rate
-        const Result r = run(partBytes, total, {}, n, {"--rate", QString::number(qint64(rate)), "--latency", "20"}, 0, pooledOne);
+        const Result r = run(partBytes, total, {}, n, {"--rate", QString::number(qint64(rate)), "--latency", "20"}, 0, false);
         const double mbps = r.wireMB / r.seconds;
-        printf("%2d connection(s)%s at 4 MB/s, 20 ms: %.1f MB in %.2f s = %.1f MB/s, %.2f of connections x rate (first part at %.2f s, "
+        printf("%2d connection(s) at 4 MB/s, 20 ms: %.1f MB in %.2f s = %.1f MB/s, %.2f of connections x rate (first part at %.2f s, "
                "last at %.2f s); %d/%d decoded; memory peak %.1f MB over %.1f MB (%.2f x the article per connection); longest event-loop step %lld ms\n",
-               n, pooledOne ? " with a backup set" : "", r.wireMB, r.seconds, mbps, mbps * 1e6 / (n * rate), r.firstPart, r.lastPart, r.good,
+               n, r.wireMB, r.seconds, mbps, mbps * 1e6 / (n * rate), r.firstPart, r.lastPart, r.good,
                r.items, r.peakKB / 1e3, r.baseKB / 1e3, (r.peakKB - r.baseKB) / 1e3 / (partBytes * 1.02 / 1e6) / n, (long long)r.longestMs);
         fflush(stdout);
     }
     // The speed limit over about ten seconds, shared by 8 connections.
     for (int limitKB : {2000, 8000}) {
+        if (!limited) break;
         const Result r = run(partBytes, qint64(limitKB) * 1024 * 10, {}, 8, {}, limitKB);
         printf("speed limit %d KB/s over 8 connections: %.1f MB in %.2f s = %.0f KB/s, %.3f of the limit\n", limitKB, r.wireMB, r.seconds,
                r.wireMB * 1e6 / 1024 / r.seconds, r.wireMB * 1e6 / 1024 / r.seconds / limitKB);
@@ -256,6 +255,7 @@ int connectionsBench(qint64 unlimitedBytes, bool limited)
     // Ours and nzbget take turns so that both see the same state of the machine; three
     // rounds, and the medians, as this machine's figures move by a third from run to run.
     std::map<int, std::vector<double>> ours, peerEnd, peerLast;
+    if (!unlimited) return 0;
     for (int round = 0; round < 3; ++round)
         for (int n : {1, 8}) {
             const Result r = run(partBytes, unlimitedBytes, {}, n);
@@ -288,12 +288,26 @@ int connectionsBench(qint64 unlimitedBytes, bool limited)
     return 0;
 }
 
+// The processor the figures hold on.
+void printProcessor()
+{
+    QFile f(QStringLiteral("/proc/cpuinfo"));
+    if (f.open(QIODevice::ReadOnly))
+        for (const QByteArray &l : f.readAll().split('\n'))
+            if (l.startsWith("model name")) {
+                printf("processor: %s, %d cores\n", l.mid(l.indexOf(':') + 2).constData(), QThread::idealThreadCount());
+                break;
+            }
+}
+
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
+    printProcessor();
     const QByteArray mode = argc > 1 ? QByteArray(argv[1]) : QByteArray();
-    if (mode == "--connections" || mode == "--unlimited")
-        return connectionsBench(argc > 2 ? QByteArray(argv[2]).toLongLong() * 1'000'000 : 500'000'000, mode == "--connections");
+    if (mode == "--connections" || mode == "--unlimited" || mode == "--limited")
+        return connectionsBench(argc > 2 ? QByteArray(argv[2]).toLongLong() * 1'000'000 : 500'000'000, mode != "--unlimited",
+                                mode != "--limited");
     const qint64 total = argc > 1 ? QByteArray(argv[1]).toLongLong() : 500'000'000;
     std::vector<int> sizes{250'000, 750'000, 2'250'000};
     if (argc > 2) sizes = {QByteArray(argv[2]).toInt()};

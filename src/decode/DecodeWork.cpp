@@ -27,10 +27,11 @@ QString uuResultText(int code)
     return code >= 0 && code <= 9 ? QString::fromLatin1(texts[code]) : QString();
 }
 
-// The last part that carries file data (a missing last part leaves only a marker).
+// The last part that carries file data (a missing last part leaves only a marker), the
+// first one included: a post of two parts that lacks its second is still yEnc.
 static int lastDataPart(const DecodeJob &job)
 {
-    for (int p = int(job.parts.size()) - 1; p > 0; --p)
+    for (int p = int(job.parts.size()) - 1; p >= 0; --p)
         if (!job.partZero[size_t(p)]) return p;
     return int(job.parts.size()) - 1;
 }

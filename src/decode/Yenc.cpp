@@ -100,6 +100,34 @@ QByteArrayView lineAt(const QByteArray &d, qsizetype p)
     return QByteArrayView(d.constData() + p, e - p);
 }
 
+// The first "=ybegin " that starts a line. Header lines never start so, whatever their
+// Subject says: the keywords are read from the yEnc lines alone.
+qsizetype ybeginAt(QByteArrayView w)
+{
+    qsizetype p = 0;
+    while ((p = w.indexOf("=ybegin ", p)) >= 0) {
+        if (p == 0 || w[p - 1] == '\n') return p;
+        ++p;
+    }
+    return -1;
+}
+
+// The line after the one at p, when it is an "=ypart " line; -1 otherwise.
+qsizetype ypartAfter(const QByteArray &d, qsizetype p)
+{
+    const qsizetype e = d.indexOf('\n', p);
+    if (e < 0) return -1;
+    return QByteArrayView(d).sliced(e + 1).startsWith("=ypart ") ? e + 1 : -1;
+}
+
+// name= is the last keyword of the =ybegin line and runs to its end, blanks and all.
+QByteArray ybeginName(QByteArrayView line)
+{
+    const qsizetype p = line.indexOf(" name=");
+    if (p < 0) return {};
+    return line.sliced(p + 6).toByteArray().trimmed();
+}
+
 // The first "=yend" in [from, n), or -1. Encoded data holds '=' every few dozen bytes
 // but "=y" only in control lines, so pairs are tested 32 at a time.
 __attribute__((target("avx2"))) qsizetype findYendAvx2(const char *d, qsizetype from, qsizetype n)
@@ -488,7 +516,7 @@ bool YencDecoder::yEncCheck(const QString &path)
         return false;
     }
     const QByteArray w = f.read(kWindow);
-    if (!w.contains("=ybegin ")) return false;
+    if (ybeginAt(w) < 0) return false;
     log(QStringLiteral("yEnc Internal Decoder: yEnc Encoding detected..."), true);
     return true;
 }
@@ -501,16 +529,11 @@ QByteArray YencDecoder::yEncGetFilename(const QString &path)
         return {};
     }
     const QByteArray w = f.read(kWindow);
-    if (!w.contains("=ybegin ")) return {};
-    const qsizetype p = w.indexOf("name=");
-    if (p < 0) {
-        log(QStringLiteral("yEncGetFilename: no filename!"), true);
-        return {};
-    }
-    const QByteArray rest = w.mid(p + 5);
-    const qsizetype nl = rest.indexOf("\r\n");
-    if (nl < 0) return rest;
-    return rest.left(nl).trimmed();
+    const qsizetype yb = ybeginAt(w);
+    if (yb < 0) return {};
+    const QByteArray name = ybeginName(lineAt(w, yb));
+    if (name.isEmpty()) log(QStringLiteral("yEncGetFilename: no filename!"), true);
+    return name;
 }
 
 QString YencDecoder::yEncDecodePart(const QString &in, const QString &out, YencPartInfo *info)
@@ -534,32 +557,25 @@ QString YencDecoder::decode(const QString &in, const QString &outPath, bool part
     if (!file.ok()) return err + QStringLiteral(" cannot read ") + in;
     const QByteArray &d = file.bytes();
     const QByteArrayView w = windowOf(d);
-    const qsizetype yb = w.indexOf("=ybegin ");
+    const qsizetype yb = ybeginAt(w);
     if (yb < 0) return part ? QStringLiteral("yEnc decoder: no =ybegin") : QStringLiteral("yEnc decoder Error: no ybegin=!");
 
     YencPartInfo local;
     YencPartInfo &pi = info ? *info : local;
     pi = YencPartInfo{};
-    if (const qsizetype p = w.indexOf("part="); p >= 0) {
-        const qsizetype b = w.indexOf(' ', p + 5);
-        pi.partText = (b < 0 ? w.sliced(p + 5) : w.sliced(p + 5, b - p - 5)).toByteArray();
-    }
-    const qsizetype yp = w.indexOf("=ypart");
+    // Every keyword from its own line: =ybegin (part, size, name), =ypart (begin), =yend.
+    const QByteArrayView begin = lineAt(d, yb);
+    const qsizetype nameAt = begin.indexOf(" name=");
+    const QByteArrayView beforeName = begin.first(nameAt >= 0 ? nameAt : begin.size());
+    if (const auto p = field(beforeName, "part=")) pi.partText = p->toByteArray();
+    const qsizetype yp = ypartAfter(d, yb);
     pi.multipart = yp >= 0;
     if (yp >= 0) {
-        if (const qsizetype p = w.indexOf("begin="); p >= 0) {
-            const qsizetype b = w.indexOf(' ', p + 6);
-            if (b >= 0) {
-                qint64 x = 0;
-                for (char c : w.sliced(p + 6, b - p - 6)) {
-                    if (c < '0' || c > '9') break;
-                    if (x < (qint64(1) << 40)) x = x * 10 + (c - '0');
-                }
-                pi.begin = x;
-            }
-        }
+        const std::optional<qint64> b = decimal(field(lineAt(d, yp), "begin="));
+        if (!b || *b < 1) return err + QStringLiteral(" =ypart without a valid begin=");
+        pi.begin = *b;
     }
-    pi.fileSize = decimal(field(lineAt(d, yb), "size="));
+    pi.fileSize = decimal(field(beforeName, "size="));
     if (part) log(QStringLiteral("yDecoding (") + outPath + QStringLiteral(") part: ") + QString::fromLatin1(pi.partText), true);
 
     const qsizetype head = d.indexOf("\r\n", yp >= 0 ? yp : yb);

@@ -390,7 +390,10 @@ bool HeaderFile::LoadHeaders(const QString &path, BatchSink *batch)
         m_log.LogOp(QStringLiteral("npending.dat is missing: loading the previous save from ") + backup, true);
     }
     Loaded main;
-    if (!parse(from, main)) return false;
+    if (!parse(from, main)) {
+        if (!main.unknownVersion) return false;
+        return loadInsteadOfUnreadable(path, from, batch);
+    }
     m_mainWhole = main.whole && from == path;
     if (main.whole) {
         applyBatch(main, batch);
@@ -425,6 +428,31 @@ bool HeaderFile::LoadHeaders(const QString &path, BatchSink *batch)
     applyBatch(main, batch);
     m_store.headersDirty = true;
     return true;
+}
+
+// A file whose first line is not a version we read (empty, zeroed by a crash, another
+// program's): kept aside as the damaged file, never deleted, and the previous save loaded
+// in its place when that is whole. The next save then keeps the good backup as it is.
+bool HeaderFile::loadInsteadOfUnreadable(const QString &path, const QString &from, BatchSink *batch)
+{
+    const QString kept = path + QStringLiteral(".damaged");
+    QFile::remove(kept);
+    QFile::rename(from, kept);
+    const QString backup = backupPath(path);
+    Loaded older;
+    if (from == path && QFile::exists(backup) && parse(backup, older) && older.whole) {
+        const QString msg = QStringLiteral("npending.dat could not be read (its first line names no known version): the previous save (")
+                            + backup + QStringLiteral(") was loaded instead; the unreadable file is kept as ") + kept;
+        m_log.LogOp(msg, true);
+        m_prompter.message(msg);
+        applyBatch(older, batch);
+        m_store.headersDirty = true;
+        return true;
+    }
+    m_store.clear();
+    m_log.LogOp(QStringLiteral("Saved headers are unknown version, cannot be loaded; the file is kept as ") + kept, true);
+    m_prompter.message(QStringLiteral("Saved headers are unknown version, cannot be loaded."));
+    return false;
 }
 
 QString HeaderFile::backupPath(const QString &path) { return path + QStringLiteral(".bak"); }
@@ -464,8 +492,8 @@ bool HeaderFile::parse(const QString &path, Loaded &out)
         cutFirstTail = version == "VTLHF12" || version == "VTLHF11";
         status = QStringLiteral("Converting Headers");
     } else {
-        m_prompter.message(QStringLiteral("Saved headers are unknown version, cannot be loaded."));
-        QFile::remove(path);
+        // The caller decides: the backup, or the file kept aside. Never deleted here.
+        out.unknownVersion = true;
         return false;
     }
 

@@ -65,8 +65,10 @@ private:
         qint64 batchRows = 0;
         std::vector<std::pair<qint64, qint64>> pairs;
         bool whole = false, batchWhole = false;
+        bool unknownVersion = false;   // its first line names no version we read (empty, zeroed, other)
     };
     bool parse(const QString &path, Loaded &out);
+    bool loadInsteadOfUnreadable(const QString &path, const QString &from, BatchSink *batch);
     void applyBatch(const Loaded &l, BatchSink *batch);
     void keepBackup(const QString &path);
     struct SaveJob;

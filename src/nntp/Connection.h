@@ -14,8 +14,9 @@
 
 namespace vt {
 
-// The six connections by what they are for; the numbers are the ones the log names.
-enum class ConnectionId { Scan = 1, Download = 2, HostGroups = 3, Viewer = 4, Preview = 5, Assistant = 6 };
+// The scan and feature connections by what they are for; the numbers are the ones the log
+// names (downloads run on the pool's own numbered connections).
+enum class ConnectionId { Scan = 1, HostGroups = 3, Viewer = 4, Preview = 5, Assistant = 6 };
 
 // The ten connection states and their texts.
 QString socketStateText(int state);

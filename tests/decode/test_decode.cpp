@@ -321,6 +321,58 @@ TEST(Decode, YencPlacementAndBytes)
     EXPECT_EQ(y.yEncGetFilename(single), "s.bin");
     EXPECT_EQ(y.yEncDecodePart(late, out), "yEnc decoder: no =ybegin");
     EXPECT_EQ(y.yEncDecodeArticle(late, out), "yEnc decoder Error: no ybegin=!");
+
+    // Headers that carry every keyword change nothing: part, begin, size and name come from
+    // the yEnc lines alone, and "=ybegin " counts only at the start of a line.
+    const QString hostile = r.dir.path() + "/hostile.uue";
+    const QByteArray body = randomBytes(3000, 6);
+    EXPECT_TRUE(writeFile(hostile, "Subject: probe begin=777 name=x.bin part=9 size=5 =ybegin part=9 name=y.bin\r\n"
+                                   "X-Note: =ypart begin=777 end=800\r\n\r\n"
+                                   "=ybegin part=2 line=128 size=6000 name=real.bin\r\n=ypart begin=3001 end=6000\r\n"
+                          + QByteArray::fromStdString(synth::yencEncode(body.constData(), size_t(body.size()))) + "=yend size=3000 part=2\r\n"));
+    EXPECT_EQ(y.yEncGetFilename(hostile), "real.bin");
+    const QString placed = r.dir.path() + "/hostile.bin";
+    YencPartInfo hi;
+    EXPECT_EQ(y.yEncDecodePart(hostile, placed, &hi), "");
+    EXPECT_EQ(hi.begin, 3001);
+    EXPECT_EQ(hi.partText, "2");
+    EXPECT_EQ(hi.fileSize, 6000);
+    EXPECT_EQ(readFile(placed).mid(3000), body);
+    // A =ypart line whose begin= is not a number is refused, not read as 0.
+    const QString badBegin = r.dir.path() + "/badbegin.uue";
+    EXPECT_TRUE(writeFile(badBegin, "=ybegin part=2 line=128 size=6000 name=b.bin\r\n=ypart begin=3x01 end=6000\r\nK\r\n=yend size=1\r\n"));
+    EXPECT_EQ(y.yEncDecodePart(badBegin, placed), "yEnc decoder Error: =ypart without a valid begin=");
+}
+
+// A yEnc post whose last part is on no server: every part that came is written at its
+// offset (the rest is left for par2), whichever parts are missing; never handed to libuu.
+TEST(Decode, AYencFileWithMissingPartsKeepsWhatCame)
+{
+    const QByteArray data = randomBytes(9000, 9);
+    for (const QList<int> &missing : QList<QList<int>>{{2}, {3}, {1}, {1, 3}}) {
+        SCOPED_TRACE(QStringLiteral("missing %1").arg(missing.first()).toStdString());
+        DecodeRig r;
+        const int total = missing == QList<int>{2} ? 2 : 3;
+        const int partBytes = 9000 / total;
+        DecodeJob job;
+        job.item = 1;
+        job.folder = r.dir.path() + "/";
+        job.displayName = "gaps.bin";
+        for (int k = 1; k <= total; ++k) {
+            const QString f = r.dir.path() + QStringLiteral("/%1.UUE").arg(k);
+            if (missing.contains(k)) ASSERT_TRUE(writeFile(r.dir.path() + QStringLiteral("/%1.MISSING").arg(k), {}));
+            else ASSERT_TRUE(writeFile(f, "Subject: x\r\n\r\n" + yencPart(data, qint64(k - 1) * partBytes + 1, qint64(k) * partBytes, k, total, "gaps.bin")));
+            job.parts.push_back(missing.contains(k) ? r.dir.path() + QStringLiteral("/%1.MISSING").arg(k) : f);
+            job.partZero.push_back(missing.contains(k));
+        }
+        DecodeWork w;
+        const DecodeOutcome o = w.run(job);
+        EXPECT_FALSE(o.ok);
+        EXPECT_TRUE(o.status.startsWith("yEnc data missing")) << o.status.toStdString();
+        const QByteArray got = readFile(r.dir.path() + "/gaps.bin");
+        for (int k = 1; k <= total; ++k)
+            if (!missing.contains(k)) EXPECT_EQ(got.mid((k - 1) * partBytes, partBytes), data.mid((k - 1) * partBytes, partBytes)) << k;
+    }
 }
 
 // Both carry-less-multiplication CRCs against zlib's: every length up to a few blocks,

@@ -73,8 +73,9 @@ TEST(HostGroups, DownloadStreamsTheListToTheFile)
     EXPECT_FALSE(r.list.download()) << "No to the question";
     ASSERT_EQ(r.prompter.questions.size(), 1);
     EXPECT_EQ(r.prompter.questions[0], "Ok to delete existing HOSTGRPS.TXT? \r\n Answer no to abort if you want to back up the file first.");
-    spin(100);
-    EXPECT_TRUE(r.server->commands().isEmpty()) << "no connection made";
+    settle();
+    EXPECT_TRUE(r.list.conn.isClosed()) << "no connection made";
+    EXPECT_TRUE(r.server->commands().isEmpty());
     EXPECT_EQ(readFile(r.list.filePath()), "old list\r\n");
 
     r.prompter.setAnswer(true);
@@ -193,7 +194,7 @@ TEST(HostGroups, PressingSearchAgainAborts)
     ASSERT_TRUE(writeFile(r.list.filePath(), "215 list\r\nalt.abort.other 5 1 y\r\nalt.else 5 1 y\r\n.\r\n"));
     r.list.Preload_groups();
     EXPECT_FALSE(r.list.searching());
-    spin(50);
+    settle();
     EXPECT_EQ(r.list.results.rowCount(), 0);
     EXPECT_EQ(r.list.matches(), 0);
     EXPECT_TRUE(r.list.statusText(0).startsWith("HOSTGRPS.TXT ready")) << r.list.statusText(0).toStdString();

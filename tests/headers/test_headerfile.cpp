@@ -1,4 +1,5 @@
 // npending.dat: round trips, the batch order, older versions, bad input, a crash mid-save.
+#include "Posts.h"
 #include "TestSupport.h"
 #include "core/AppCore.h"
 #include "download/BatchQueue.h"
@@ -107,6 +108,37 @@ TEST(HeaderFile, EmptySlotsAllDeletedAndUnknownVersion)
     e.file.LoadHeaders(e.path(), &e.batch);
     EXPECT_EQ(e.prompter.messages.last(), "Saved headers are unknown version, cannot be loaded.");
     EXPECT_FALSE(QFile::exists(e.path()));
+    EXPECT_EQ(vt::test::readFile(e.path() + ".damaged"), "VTLHF99\r\n1\r\n") << "kept aside, never deleted";
+}
+
+// A main file whose first line cannot be read (empty, zeroed by a crash, an unknown
+// version) beside a whole backup: the backup is loaded, the bad file kept aside, the log
+// says so, and the next save leaves the good backup as it was.
+TEST(HeaderFile, AnUnreadableFileFallsBackToTheBackup)
+{
+    Env e;
+    for (int i = 0; i < 5; ++i) e.add("item " + QByteArray::number(i), 2);
+    e.batch.AddToBatch(2);
+    ASSERT_TRUE(e.file.SaveHeaders(e.path(), &e.batch));
+    const QByteArray good = e.read();
+    QByteArray zeroed = good;
+    zeroed.replace(0, std::min<qsizetype>(4096, zeroed.size()), QByteArray(std::min<qsizetype>(4096, zeroed.size()), '\0'));
+    for (const QByteArray &bad : {QByteArray(), zeroed, QByteArray("VTLHF77\r\n5\r\n")}) {
+        SCOPED_TRACE(bad.size());
+        Env r;
+        r.write(bad);
+        ASSERT_TRUE(QFile::copy(e.path(), HeaderFile::backupPath(r.path())));
+        QStringList logged;
+        QObject::connect(&r.log, &OpsLog::statusChanged, [&](const QString &m) { logged << m; });
+        ASSERT_TRUE(r.file.LoadHeaders(r.path(), &r.batch));
+        EXPECT_EQ(r.store.itemCount(), 5);
+        EXPECT_EQ(r.batch.rows(), std::vector<int>{2});
+        EXPECT_EQ(vt::test::readFile(r.path() + ".damaged"), bad);
+        EXPECT_EQ(logged.filter("npending.dat could not be read").size(), 1);
+        ASSERT_TRUE(r.file.SaveHeaders(r.path(), &r.batch));
+        EXPECT_EQ(vt::test::readFile(HeaderFile::backupPath(r.path())), good) << "the good backup stays";
+        EXPECT_EQ(r.read(), good);
+    }
 }
 
 TEST(HeaderFile, OlderVersionsConvert)

@@ -271,7 +271,7 @@ TEST(Scan, UserAbortWhileWaitingAndWhileCrunching)
     EXPECT_FALSE(s.session.scanInProgress);
     EXPECT_EQ(s.session.TCP1.state(), 0);
     s.logged.clear();
-    test::spin(200);
+    test::settle();
     EXPECT_EQ(s.store.itemCount(), filed) << "the crunch does not go on";
     EXPECT_TRUE(s.logged.filter("Scan Initiated").isEmpty()) << s.logged.join('\n').toStdString();
     EXPECT_EQ(s.session.TCP1.state(), 0);

@@ -27,6 +27,16 @@ inline bool waitFor(const std::function<bool()> &pred, int ms = 5000)
     return true;
 }
 
+// Runs what the event loop has queued now (and what that queues), without waiting for
+// time to pass: what would follow from the last step has happened after it.
+inline void settle()
+{
+    for (int i = 0; i < 3; ++i) {
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::processEvents();
+    }
+}
+
 inline void spin(int ms)
 {
     QElapsedTimer t;

@@ -121,7 +121,7 @@ TEST(HeaderList, DoubleClickAndPreviewFromTheWindow)
     child<QAction>(w, "mnuHvmPreview")->trigger();
     ASSERT_EQ(opened.size(), 2);
     EXPECT_TRUE(opened[1].endsWith("VT preview 2 of archive.rar"));
-    test::spin(100);
+    test::settle();
     EXPECT_EQ(int(server.commands().size()), commands);
 }
 

@@ -130,8 +130,9 @@ TEST(Viewer, ExpiredArticleTooLargePartAndNoServer)
     r.core.settings.News_Port.clear();
     const int before = int(r.server->commands().size());
     EXPECT_FALSE(r.viewer->open());
-    spin(200);
-    EXPECT_EQ(r.server->commands().size(), before) << "no connection made";
+    settle();
+    EXPECT_TRUE(r.viewer->conn.isClosed()) << "no connection made";
+    EXPECT_EQ(r.server->commands().size(), before);
     EXPECT_TRUE(r.prompter.messages.last().startsWith("Enter News Server name by pressing SCAN on main screen"));
     EXPECT_EQ(r.core.settings.News_Port, "119");
 }
