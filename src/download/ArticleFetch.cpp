@@ -45,7 +45,9 @@ void ArticleFetch::ask(Task &t, std::vector<Action> &out)
         if (group != m_selecting) {
             // Another part waits for the answer to the group asked last: the connection
             // stays there until it comes.
-            const bool waiting = std::any_of(m_tasks.begin(), m_tasks.end(), [&](const Task &o) { return !o.waitingFor.isEmpty() && !o.behind; });
+            const bool waiting = !m_selecting.isEmpty() && std::any_of(m_tasks.begin(), m_tasks.end(), [&](const Task &o) {
+                return &o != &t && o.waitingFor == m_selecting && !o.behind;
+            });
             if (waiting) {
                 t.waitingFor = m_selecting;
                 t.behind = true;
@@ -71,10 +73,10 @@ void ArticleFetch::groupAnswered(const QByteArray &g, bool selected, std::vector
     for (const bool behind : {false, true})
         for (const Task &t : m_tasks)
             if (t.waitingFor == g && t.behind == behind) waiting.push_back(t.id);
+    for (quint64 id : waiting) task(id)->waitingFor.clear();
     for (quint64 id : waiting) {
         Task *t = task(id);
         if (!t) continue;
-        t->waitingFor.clear();
         if (t->behind) {
             t->behind = false;
             ask(*t, out);
