@@ -246,7 +246,8 @@ void FetchPool::dispatch()
                     auto it = std::find_if(m_queue.begin(), m_queue.end(), [&](const FetchJob &j) { return eligible({j.item, j.part}, w->server); });
                     if (it == m_queue.end()) break;
                     if (w->asked.empty()) {
-                        w->lastData = m_clock.elapsed();
+                        w->lastData = w->windowAt = m_clock.elapsed();
+                        w->windowBytes = w->conn->bytesReceived();
                         w->replyFrom = m_clock.nsecsElapsed();
                     }
                     FetchJob j = std::move(*it);
@@ -715,18 +716,32 @@ bool FetchPool::stranded() const
     });
 }
 
-// Each connection has its own watchdog: silence past the timeout ends it.
+// Each connection has its own watchdog: silence past the timeout ends it, and so does a
+// reply that keeps trickling in (under 1 KB a second over the timeout) without an end.
 void FetchPool::watchdogTick()
 {
-    const qint64 limit = qint64(m_core.settings.sldTimeout) * 1000;
-    std::vector<int> stalled;
-    for (const auto &w : m_workers)
-        if (m_clock.elapsed() - w->lastData > limit) stalled.push_back(w->id);
-    for (int id : stalled)
+    const qint64 limit = qint64(m_core.settings.sldTimeout) * 1000, now = m_clock.elapsed();
+    std::vector<std::pair<int, bool>> stalled;   // id, trickling
+    for (const auto &w : m_workers) {
+        const qint64 got = w->conn->bytesReceived();
+        if (now - w->lastData > limit) {
+            stalled.push_back({w->id, false});
+        } else if (w->asked.empty() || m_core.downloadLimit.limited()) {
+            w->windowAt = now;
+            w->windowBytes = got;
+        } else if (now - w->windowAt >= limit) {
+            if (got - w->windowBytes < kTrickleBytesPerSecond * limit / 1000) stalled.push_back({w->id, true});
+            w->windowAt = now;
+            w->windowBytes = got;
+        }
+    }
+    for (auto [id, trickling] : stalled)
         if (Worker *w = find(id)) {
-            log(QStringLiteral("Connection ") + QString::number(id) + QStringLiteral(": WARNING: Server not responding -- ")
-                + QString::number(m_core.settings.sldTimeout) + QStringLiteral(" second timeout triggered, closing connection"));
-            lost(*w, QString::number(m_core.settings.sldTimeout) + QStringLiteral(" second timeout triggered"), Loss::Dropped);
+            const QString t = QString::number(m_core.settings.sldTimeout);
+            log(QStringLiteral("Connection ") + QString::number(id) + QStringLiteral(": WARNING: Server not responding -- ") + t
+                + (trickling ? QStringLiteral(" second timeout triggered (a reply trickling in without an end), closing connection")
+                             : QStringLiteral(" second timeout triggered, closing connection")));
+            lost(*w, t + QStringLiteral(" second timeout triggered"), Loss::Dropped);
         }
 }
 

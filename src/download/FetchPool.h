@@ -49,6 +49,8 @@ public:
     static constexpr int kLossesBeforeRest = 5;
     // Tries of one part on one server (answers not understood, connections lost on it).
     static constexpr int kTries = 3;
+    // Slower than this over the whole timeout, a reply counts as silence.
+    static constexpr qint64 kTrickleBytesPerSecond = 1024;
 
     // Queues the parts of these items that are neither in the cache nor known missing,
     // in this order; items already queued are passed over.
@@ -122,6 +124,7 @@ private:
         qint64 lastData = 0;
         qint64 counted = 0;      // bytes of conn already added to the run
         qint64 replyFrom = 0;    // ns of m_clock: when the reply now arriving could start
+        qint64 windowAt = 0, windowBytes = 0;   // the watchdog's last look at what came
         bool ready = false;
         bool delivered = false;
         bool held = false;

@@ -300,9 +300,45 @@ void Connection::onReadyRead(bool all)
     m_framer.commitAppend(got);
     if (got <= 0) return;
     m_received += got;
+    if (m_framer.pendingBytes() > pendingLimit()) {
+        const QByteArray command = m_inFlight.empty() ? QByteArrayLiteral("the greeting") : m_inFlight.front();
+        const QString why = QStringLiteral("The reply to ") + QString::fromLatin1(command.left(command.indexOf(' ') > 0 ? command.indexOf(' ') : command.size()))
+                            + QStringLiteral(" passed ") + QString::number(pendingLimit() / (1024 * 1024.0), 'f', 1)
+                            + QStringLiteral(" MB without ending: the server sends more than was asked");
+        close();
+        emit socketError(why);
+        return;
+    }
     QPointer<Connection> self(this);
     emit dataArrived(m_framer.pendingBytes());
     if (self) deliver();
+}
+
+qint64 Connection::replyLimit(const QByteArray &command)
+{
+    const qsizetype sp = command.indexOf(' ');
+    const QByteArray verb = (sp < 0 ? command : command.left(sp)).toUpper();
+    constexpr qint64 MB = 1024 * 1024;
+    if (verb == "XOVER" || verb == "OVER" || verb == "XZVER") {
+        // A line of an overview is a few hundred bytes; 4 KB each is generous.
+        const QByteArray range = sp < 0 ? QByteArray() : command.mid(sp + 1).trimmed();
+        const qsizetype dash = range.indexOf('-');
+        bool okA = false, okB = false;
+        const qint64 a = range.left(dash).toLongLong(&okA), b = dash < 0 ? a : range.mid(dash + 1).toLongLong(&okB);
+        const qint64 lines = okA && (dash < 0 || okB) && b >= a ? std::min<qint64>(b - a + 1, 10'000'000) : 100'000;
+        return lines * 4096 + 64 * 1024;
+    }
+    if (verb == "ARTICLE" || verb == "BODY" || verb == "HEAD") return 64 * MB;
+    if (verb == "LIST" || verb == "NEWGROUPS") return 512 * MB;
+    return 16 * MB;
+}
+
+// What the replies being received and waiting may hold together: the sum of their limits.
+qint64 Connection::pendingLimit() const
+{
+    qint64 sum = 64 * 1024;   // the greeting, a status line
+    for (const QByteArray &c : m_inFlight) sum += replyLimit(c);
+    return sum;
 }
 
 // One reply per turn of the event loop: a read that brought several large replies (two

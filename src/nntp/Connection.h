@@ -61,6 +61,10 @@ public:
     // Reads no faster than the limiter allows (shared with other connections); the server
     // is held back by the socket's own flow control meanwhile.
     void setRateLimiter(RateLimiter *l) { m_limiter = l; }
+    // The most one reply may hold, by what it answers: an overview by the articles asked
+    // for, an article by the sizes Usenet carries. A server that sends more is cut off
+    // (socketError says why), never held in memory.
+    static qint64 replyLimit(const QByteArray &command);
 
 signals:
     void replyReceived(const vt::Reply &reply);
@@ -73,6 +77,7 @@ signals:
 
 private:
     void onReadyRead(bool all = false);
+    qint64 pendingLimit() const;
     RateLimiter *m_limiter = nullptr;
     bool m_readQueued = false;
     void deliver();

@@ -80,9 +80,14 @@ Connection::CertificateCheckFn Session::certificateCheck()
 
 void Session::log(const QString &msg, bool record) { m_core.LogOp(msg, record); }
 
+// Work of our own (a crunch step) counts as activity, and restarts the trickle window: a
+// reply held while we crunch is not a server that trickles.
 void Session::noteActivity(ConnectionId c, const QDateTime &at)
 {
-    if (c == ConnectionId::Scan) m_scanActivity = at;
+    if (c != ConnectionId::Scan) return;
+    m_scanActivity = at;
+    m_windowAt = at;
+    m_windowBytes = TCP1.bytesReceived();
 }
 
 void Session::dropScanReplies()
@@ -411,13 +416,30 @@ void Session::watchdogTick(int n)
         t.stop();
         return;
     }
-    const QDateTime &last = m_scanActivity;
-    const qint64 elapsed = last.msecsTo(QDateTime::currentDateTimeUtc()) / 1000;
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const qint64 elapsed = m_scanActivity.msecsTo(now) / 1000;
     const int timeout = m_core.settings.sldTimeout;
     if (elapsed > timeout) {
         log(QStringLiteral("WARNING: Server not responding -- ") + QString::number(timeout)
             + QStringLiteral(" second timeout triggered, closing connection"));
         emergencyRestart(n);
+        return;
+    }
+    // A reply that keeps trickling in without an end is silence too: under 1 KB a second
+    // over the whole timeout while something is asked for.
+    const qint64 got = TCP1.bytesReceived();
+    if (TCP1.commandsInFlight() == 0 || !m_windowAt.isValid()) {
+        m_windowAt = now;
+        m_windowBytes = got;
+    } else if (m_windowAt.secsTo(now) >= timeout) {
+        const bool trickling = got - m_windowBytes < 1024 * qint64(timeout);
+        m_windowAt = now;
+        m_windowBytes = got;
+        if (trickling) {
+            log(QStringLiteral("WARNING: Server not responding -- ") + QString::number(timeout)
+                + QStringLiteral(" second timeout triggered (a reply trickling in without an end), closing connection"));
+            emergencyRestart(n);
+        }
     }
 }
 

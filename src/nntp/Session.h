@@ -116,6 +116,8 @@ private:
     QByteArray scanReplyBuffer;
     QByteArray overviewBuffer;
     QDateTime m_scanActivity;
+    QDateTime m_windowAt;       // the watchdog's last look at what came
+    qint64 m_windowBytes = 0;
     bool m_watchdogArmed = false;
     bool m_quitSentOnScan = false;
     QTimer Timerbot1;   // the scan's watchdog

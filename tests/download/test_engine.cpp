@@ -237,3 +237,28 @@ TEST(Engine, AScanBesideTheDownloadLeavesItsWatchdog)
     EXPECT_EQ(r.logged.filter(QRegularExpression("^Connection \\d+: WARNING: Server not responding -- 15 second timeout")).size(), 1);
     EXPECT_EQ(r.logged.filter("Decode successful").size(), queued);
 }
+
+// A hostile server: one reply that never ends, as fast as it is read, and one that trickles
+// a byte every half second. The first is cut off at its cap (nothing like it is held in
+// memory), the second is silence to the watchdog; the parts come on the next try.
+TEST(Engine, RepliesThatNeverEndAreCutOff)
+{
+    EXPECT_EQ(Connection::replyLimit("XOVER 1-100"), 100 * 4096 + 64 * 1024);
+    EXPECT_EQ(Connection::replyLimit("ARTICLE <a@b>"), 64 * 1024 * 1024);
+    for (const char *fault : {"ARTICLE=flood@1", "ARTICLE=trickle@1"}) {
+        SCOPED_TRACE(fault);
+        TestServer srv({"--group", "alt.binaries.flood:1:20", "--part-bytes", "5000", "--yenc-only", "--fault", fault});
+        DownloadRig r(srv.port());
+        ASSERT_TRUE(r.scanGroup("alt.binaries.flood"));
+        const int queued = r.queue(whole);
+        r.core.settings.chkAllowRestart = true;
+        r.core.settings.sldTimeout = 15;
+        ASSERT_TRUE(r.download(60000)) << r.logged.join('\n').toStdString();
+        if (QByteArray(fault).contains("flood"))
+            EXPECT_EQ(r.logged.filter(QRegularExpression("lost \\(The reply to ARTICLE passed [0-9.]+ MB without ending: the server sends more than was asked\\)")).size(), 1)
+                << r.logged.join('\n').toStdString();
+        else
+            EXPECT_EQ(r.logged.filter("second timeout triggered (a reply trickling in without an end)").size(), 1);
+        EXPECT_EQ(r.logged.filter("Decode successful").size(), queued);
+    }
+}

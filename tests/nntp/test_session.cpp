@@ -5,6 +5,7 @@
 #include "core/AppCore.h"
 #include "nntp/Session.h"
 #include "Synth.h"
+#include <QRegularExpression>
 #include <gtest/gtest.h>
 
 using namespace vt;
@@ -389,4 +390,17 @@ TEST(TestServer, BodyHeadStatAndTheConnectionCap)
         }
         return greeting == 200;
     }));
+}
+
+// An overview reply that never ends is cut off at what the range asked for allows; the
+// scan connection then restarts as after any lost connection.
+TEST(Session, AnOverviewThatNeverEndsIsCutOff)
+{
+    TestServer server({"--group", "alt.binaries.test:1000:60", "--fault", "GROUP=flood@1"});
+    Fixture f(server.port());
+    f.session.connectForScan();
+    ASSERT_TRUE(waitFor([&] { return f.core.countdown.active(); }, 10000)) << f.logged.join('\n').toStdString();
+    // GROUP is answered with an endless multi-line reply: cut off at the cap of one reply.
+    EXPECT_EQ(f.logged.filter(QRegularExpression("^The reply to GROUP passed 16.1 MB without ending")).size(), 1)
+        << f.logged.join('\n').toStdString();
 }

@@ -16,7 +16,9 @@
 //   --segment                cut every reply into small pieces at random points
 //   --fault 'VERB[ ARG]=ACTION[@N]'  ACTION: a reply code (a multi-line one with a short
 //                            body), drop, stall, cut or twice (an article sent as two
-//                            responses run together); 'GROUP NAME=411': a group not carried;
+//                            responses run together), flood (a reply that never ends, as
+//                            fast as it is read) or trickle (one that never ends, a byte
+//                            every half second); 'GROUP NAME=411': a group not carried;
 //                            @N: only the N-th such command (process-wide), default every
 //   --prerender              render every article at start-up (benchmarks; ARTICLE and BODY)
 //   --log FILE               write every command received, as "<connection> <line>"
@@ -431,6 +433,23 @@ void Conn::serve()
             }
             if (f->action == "cut") {
                 send("2");
+                return;
+            }
+            if (f->action == "flood") {
+                // A multi-line reply that never ends, as fast as the client takes it.
+                std::string line(1000, 'x');
+                line += "\r\n";
+                std::string chunk;
+                while (chunk.size() < 64 * 1024) chunk += line;
+                if (!send(verb == "ARTICLE" ? "220 0 <flood@x>\r\n" : "224 overview follows\r\n")) return;
+                while (sendAll(chunk.data(), chunk.size())) {}
+                return;
+            }
+            if (f->action == "trickle") {
+                // A reply that keeps coming, a byte every half second, and never ends.
+                const std::string head = verb == "ARTICLE" ? "220 0 <trickle@x>\r\n" : "224 overview follows\r\n";
+                if (!send(head)) return;
+                while (send("x")) std::this_thread::sleep_for(std::chrono::milliseconds(500));
                 return;
             }
             // A bare code gets its usual text; anything longer is sent as written.
