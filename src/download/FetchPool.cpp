@@ -729,7 +729,7 @@ void FetchPool::watchdogTick()
         } else if (w->asked.empty() || m_core.downloadLimit.limited()) {
             w->windowAt = now;
             w->windowBytes = got;
-        } else if (now - w->windowAt >= limit) {
+        } else if (now - w->windowAt > limit) {
             if (got - w->windowBytes < kTrickleBytesPerSecond * limit / 1000) stalled.push_back({w->id, true});
             w->windowAt = now;
             w->windowBytes = got;

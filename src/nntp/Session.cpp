@@ -431,7 +431,7 @@ void Session::watchdogTick(int n)
     if (TCP1.commandsInFlight() == 0 || !m_windowAt.isValid()) {
         m_windowAt = now;
         m_windowBytes = got;
-    } else if (m_windowAt.secsTo(now) >= timeout) {
+    } else if (m_windowAt.secsTo(now) > timeout) {
         const bool trickling = got - m_windowBytes < 1024 * qint64(timeout);
         m_windowAt = now;
         m_windowBytes = got;
