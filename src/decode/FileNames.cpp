@@ -6,7 +6,9 @@
 
 namespace vt {
 
-QByteArray safeFileNameBytes(const QByteArray &proposed)
+QByteArray safeFileNameBytes(const QByteArray &proposed) { return shortenedName(safeNameChars(proposed)); }
+
+QByteArray safeNameChars(const QByteArray &proposed)
 {
     qsizetype from = 0;
     for (qsizetype i = 0; i < proposed.size(); ++i)
@@ -21,6 +23,23 @@ QByteArray safeFileNameBytes(const QByteArray &proposed)
     out = out.trimmed();
     if (out == "." || out == "..") return {};
     return out;
+}
+
+// A name the file system takes: at most 200 bytes (its limit is 255, and room is kept for
+// ".2" and the temporary names beside it), the extension kept whole (".part01.rar",
+// ".vol03+04.par2"), never cut inside a UTF-8 character.
+QByteArray shortenedName(const QByteArray &name)
+{
+    constexpr qsizetype kMax = 200, kTail = 40;
+    if (name.size() <= kMax) return name;
+    qsizetype dot = -1;
+    for (qsizetype i = name.size() - 1; i > 0 && name.size() - i <= kTail; --i)
+        if (name[i] == '.') dot = i;
+    const QByteArray tail = dot > 0 ? name.mid(dot) : QByteArray();
+    qsizetype keep = kMax - tail.size();
+    // Back to the start of a character.
+    while (keep > 0 && (uchar(name[keep]) & 0xC0) == 0x80) --keep;
+    return name.left(keep) + tail;
 }
 
 QString fileNameFromBytes(const QByteArray &b)

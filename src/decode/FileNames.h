@@ -8,6 +8,9 @@ namespace vt {
 // Only the final path component, without control characters and surrounding blanks;
 // "" when nothing usable is left ("", ".", "..").
 QByteArray safeFileNameBytes(const QByteArray &proposed);
+QByteArray shortenedName(const QByteArray &name);
+// The same without shortening: the name as it is, when it is safe at all.
+QByteArray safeNameChars(const QByteArray &proposed);
 // Raw name bytes from a post as a file name: UTF-8 when valid, else one byte per character.
 QString fileNameFromBytes(const QByteArray &b);
 

@@ -96,7 +96,7 @@ bool isSafePar2Name(const QString &name)
 {
     if (name.isEmpty() || name.startsWith(u'.') || name.startsWith(u'-')) return false;
     const QByteArray b = name.toUtf8();
-    return safeFileNameBytes(b) == b && !b.contains(':');
+    return safeNameChars(b) == b && !b.contains(':');
 }
 
 std::pair<int, int> par2VolumeBlocks(const QString &fileName)

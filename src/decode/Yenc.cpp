@@ -601,7 +601,13 @@ QString YencDecoder::decode(const QString &in, const QString &outPath, bool part
     const qint64 room = pi.fileSize ? *pi.fileSize - at : std::numeric_limits<qint64>::max();
 
     QFile out(outPath);
-    if (!out.open(QIODevice::ReadWrite)) return localFault(out.errorString());
+    if (!out.open(QIODevice::ReadWrite)) {
+        // A name the file system refuses is the post's, not the folder's: that item fails
+        // alone and the run goes on.
+        const int e = errno;
+        if (e == ENAMETOOLONG || e == EILSEQ || e == EINVAL) return err + QStringLiteral(" the file system refuses the name: ") + out.errorString();
+        return localFault(out.errorString());
+    }
     if (at > out.size()) {
         // A gap before this part: byte 254 up to its offset.
         out.seek(out.size());

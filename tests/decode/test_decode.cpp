@@ -489,6 +489,10 @@ TEST(Decode, OutputNamesFromHostilePosts)
         {"", "empty name.bin", "empty name.bin"},
         {"dir/", "../also/bad", "bad"},
         {"caf\xc3\xa9.jpg", "f", QString::fromUtf8("caf\xc3\xa9.jpg")},
+        // A name the file system would refuse: shortened, its extension kept, never cut
+        // inside a character.
+        {QByteArray(4990, 'n') + ".part01.rar", "g", QString(200 - 11, u'n') + ".part01.rar"},
+        {QByteArray(199, 'n') + "\xc3\xa9" + QByteArray(300, 'x'), "h", QString(199, u'n')},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.posted.toStdString());
