@@ -1,4 +1,7 @@
 #include "Text.h"
+#include <QFileInfo>
+#include <cerrno>
+#include <cstring>
 #include <QLocale>
 #include <cmath>
 #include <limits>
@@ -70,6 +73,19 @@ QString withSlash(const QString &path)
     while (p.size() > 1 && p.endsWith(u'/')) p.chop(1);
     if (!p.endsWith(u'/')) p += u'/';
     return p;
+}
+
+QString fileErrorText(const QString &path, const QString &qtText, int savedErrno)
+{
+    const QString folder = QFileInfo(path).absolutePath();
+    // Qt's text is the system's word for the call that failed; errno may be a later one's.
+    const bool full = savedErrno == ENOSPC || savedErrno == EDQUOT || qtText == QString::fromLocal8Bit(strerror(ENOSPC))
+                      || qtText == QString::fromLocal8Bit(strerror(EDQUOT));
+    if (full) return QStringLiteral("the disk is full (no space left for ") + folder + u')';
+    if (!qtText.isEmpty() && qtText != QLatin1String("Unknown error")) return qtText + QStringLiteral(" (") + path + u')';
+    if (savedErrno != 0) return QString::fromLocal8Bit(strerror(savedErrno)) + QStringLiteral(" (") + path + u')';
+    if (!qtText.isEmpty() && qtText != QLatin1String("Unknown error")) return qtText + QStringLiteral(" (") + path + u')';
+    return QStringLiteral("cannot write ") + path;
 }
 
 } // namespace vt

@@ -24,5 +24,8 @@ qint64 leadingInt(const QByteArray &s);
 
 // A path with exactly one trailing "/".
 QString withSlash(const QString &path);
+// What a failed open or write of a file says, errno taken right after it: a full disk is
+// named with the folder it holds, anything else in the system's words (never "Unknown error").
+QString fileErrorText(const QString &path, const QString &qtText, int savedErrno);
 
 } // namespace vt

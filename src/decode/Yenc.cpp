@@ -1,4 +1,5 @@
 #include "Yenc.h"
+#include "core/Text.h"
 #include <limits>
 #include <QFile>
 #include <cstring>
@@ -606,7 +607,7 @@ QString YencDecoder::decode(const QString &in, const QString &outPath, bool part
         // alone and the run goes on.
         const int e = errno;
         if (e == ENAMETOOLONG || e == EILSEQ || e == EINVAL) return err + QStringLiteral(" the file system refuses the name: ") + out.errorString();
-        return localFault(out.errorString());
+        return localFault(fileErrorText(outPath, out.errorString(), e));
     }
     if (at > out.size()) {
         // A gap before this part: byte 254 up to its offset.
@@ -614,11 +615,11 @@ QString YencDecoder::decode(const QString &in, const QString &outPath, bool part
         const QByteArray fill(qsizetype(std::min<qint64>(at - out.size(), 1 << 20)), char(254));
         while (out.size() < at) {
             const qint64 want = std::min<qint64>(fill.size(), at - out.size());
-            if (out.write(fill.constData(), want) != want) return localFault(out.errorString());
+            if (out.write(fill.constData(), want) != want) return localFault(fileErrorText(outPath, out.errorString(), errno));
             if (activity) activity();
         }
     }
-    if (!out.seek(at)) return localFault(out.errorString());
+    if (out.pos() != at && !out.seek(at)) return localFault(fileErrorText(outPath, out.errorString(), errno));
 
     const char *src = d.constData() + start;
     const size_t n = size_t(stop - start);
@@ -635,7 +636,7 @@ QString YencDecoder::decode(const QString &in, const QString &outPath, bool part
                                      : yencDecodeScalar(src + i, len, buf.data(), &used);
         if (written + qint64(o) > room) return err + QStringLiteral(" more data than the file's size");
         if (o && out.write(reinterpret_cast<const char *>(buf.data()), qint64(o)) != qint64(o))
-            return localFault(out.errorString());
+            return localFault(fileErrorText(outPath, out.errorString(), errno));
         crc = yencCrc32(buf.data(), o, crc);
         written += qint64(o);
         // An escape pair that straddles the block end goes with the next block; one that
@@ -646,6 +647,8 @@ QString YencDecoder::decode(const QString &in, const QString &outPath, bool part
         if (activity) activity();
         if (cancel && cancel->load()) return err + QStringLiteral(" cancelled");
     }
+    // What is still buffered must reach the file: a full disk shows here, not at close.
+    if (!out.flush()) return localFault(fileErrorText(outPath, out.errorString(), errno));
     pi.decoded = written;
     pi.crc = crc;
     if (!part) {

@@ -1,4 +1,5 @@
 #include "PartCache.h"
+#include "core/Text.h"
 #include <cstring>
 #include <cstdio>
 #include <cerrno>
@@ -66,14 +67,14 @@ bool writeWhole(const QString &name, const QByteArray &data, QString *error)
     const QString temp = name + QStringLiteral(".part");
     QFile f(temp);
     if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered) || f.write(data) != data.size()) {
-        *error = f.errorString();
+        *error = fileErrorText(name, f.errorString(), errno);
         f.close();
         QFile::remove(temp);
         return false;
     }
     f.close();
     if (::rename(QFile::encodeName(temp).constData(), QFile::encodeName(name).constData()) != 0) {
-        *error = QString::fromLocal8Bit(strerror(errno));
+        *error = fileErrorText(name, {}, errno);
         QFile::remove(temp);
         return false;
     }

@@ -187,7 +187,7 @@ bool HeaderFile::beginSave(const QString &path, const BatchSink *batch)
     j.generation = s.generation();
     j.out.reserve(kWriteChunk + (1 << 20));
     if (!j.file.open(QIODevice::WriteOnly)) {
-        saveFailed(j.file.errorString());
+        saveFailed(fileErrorText(j.path, j.file.errorString(), errno));
         return false;
     }
     putLine(j.out, "VTLHF15");
@@ -231,7 +231,7 @@ HeaderFile::SaveStep HeaderFile::saveStep(qint64 budgetMs, int maxItems)
         }
         if (j.out.size() > kWriteChunk) {
             if (j.file.write(j.out) != j.out.size()) {
-                saveFailed(j.file.errorString());
+                saveFailed(fileErrorText(j.path, j.file.errorString(), errno));
                 return SaveStep::Failed;
             }
             j.out.resize(0);
@@ -262,7 +262,7 @@ HeaderFile::SaveStep HeaderFile::saveStep(qint64 budgetMs, int maxItems)
     j.out += pairs;
     j.out += "\r\n";
     if (j.file.write(j.out) != j.out.size()) {
-        saveFailed(j.file.errorString());
+        saveFailed(fileErrorText(j.path, j.file.errorString(), errno));
         return SaveStep::Failed;
     }
     // Putting it in place waits for the disk (a sync of the whole file, and the old backup
@@ -270,7 +270,7 @@ HeaderFile::SaveStep HeaderFile::saveStep(qint64 budgetMs, int maxItems)
     if (j.commitElsewhere) return SaveStep::Written;
     if (m_mainWhole) keepBackup(j.path);
     const bool ok = j.file.commit();
-    return committed(ok, ok ? QString() : j.file.errorString());
+    return committed(ok, ok ? QString() : fileErrorText(j.path, j.file.errorString(), errno));
 }
 
 HeaderFile::SaveStep HeaderFile::committed(bool ok, const QString &error)
@@ -338,7 +338,7 @@ void HeaderFile::continueSave(const QString &path, const BatchSink *batch)
         m_commitThread = std::thread([this, job, path, batch, backup] {
             if (backup) keepBackup(path);
             m_commitOk = job->file.commit();
-            m_commitError = m_commitOk ? QString() : job->file.errorString();
+            m_commitError = m_commitOk ? QString() : fileErrorText(job->path, job->file.errorString(), errno);
             QMetaObject::invokeMethod(this, [this, path, batch] {
                 if (!m_committing) return;   // finishSave took it
                 m_commitThread.join();

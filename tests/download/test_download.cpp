@@ -2,6 +2,7 @@
 // skipped and failed items, the order of commands on the wire, resuming.
 #include "DownloadRig.h"
 #include "decode/UuLibrary.h"
+#include "decode/Yenc.h"
 #include "Posts.h"
 #include "Synth.h"
 #include <QDirIterator>
@@ -302,6 +303,26 @@ TEST(Download, EmptyAndCorruptArticlesAndTheStartChecks)
     ASSERT_TRUE(waitFor([&] { return !r.dl.running(); }, 5000));
     EXPECT_EQ(r.batch.batchRows(), 0);
     EXPECT_EQ(r.count("Done!"), 1);
+}
+
+// A full disk is said as such, with the folder, by the part cache and by the decoder:
+// /dev/full gives the system's real answer to a write that finds no room.
+TEST(Download, AFullDiskIsNamedWithItsFolder)
+{
+    QTemporaryDir d;
+    const QString part = d.path() + "/1.UUE";
+    ASSERT_TRUE(QFile::link("/dev/full", part + ".part"));
+    QString error;
+    EXPECT_FALSE(writeWhole(part, QByteArray(100000, 'x'), &error));
+    EXPECT_EQ(error, "the disk is full (no space left for " + d.path() + ")");
+
+    YencDecoder y;
+    const QString in = d.path() + "/in.uue", out = d.path() + "/out.bin";
+    ASSERT_TRUE(writeFile(in, "=ybegin line=128 size=3 name=out.bin\r\nKLM\r\n=yend size=3\r\n"));
+    ASSERT_TRUE(QFile::link("/dev/full", out));
+    const QString got = y.yEncDecodeArticle(in, out);
+    EXPECT_EQ(got, "yEnc decoder Error: the disk is full (no space left for " + d.path() + ")") << got.toStdString();
+    EXPECT_TRUE(y.lastFailureLocal) << "a full disk stops the run, it is not the post's fault";
 }
 
 TEST(Download, AFullCacheDiskStopsTheRun)
