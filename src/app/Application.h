@@ -22,6 +22,7 @@
 #include "scan/ScanDriver.h"
 #include "ui/WidgetPrompter.h"
 #include <QObject>
+#include <QTimer>
 #include <functional>
 #include <memory>
 
@@ -138,6 +139,8 @@ private:
     void buildAssistant();
     void bindGroupCommands();
     void applyOptions();
+    void settingsChanged();
+    std::unique_ptr<QTimer> m_settingsSave;
     void applyViewToggles();
     void captureViewToggles();
     void openHelp();

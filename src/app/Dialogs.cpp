@@ -39,7 +39,10 @@ void Application::buildDialogs()
         m_options->show();
         m_options->raise();
     });
-    connect(m_options.get(), &OptionsDialog::changed, this, &Application::applyOptions);
+    connect(m_options.get(), &OptionsDialog::changed, this, [this] {
+        applyOptions();
+        settingsChanged();
+    });
     // Test: the selected server, as the download would log in to it.
     connect(m_options->cmdServerTest, &QPushButton::clicked, this, [this] {
         const int row = m_options->selectedServer();
@@ -236,6 +239,7 @@ void Application::buildAssistant()
     connect(m_assistant, &SetupAssistant::settingsChanged, this, [this] {
         m_login->load();
         m_options->load();
+        settingsChanged();
     });
     connect(m_assistant, &SetupAssistant::loadHostGroups, this, [this] { m_hostGroupsWindow->load(); });
     connect(&a, &SetupWindow::helpLinkClicked, this,
@@ -270,6 +274,20 @@ void Application::buildAssistant()
         m_addGroup->open();
         m_addGroup->raise();
     });
+}
+
+// A change from the options or the assistant reaches the disk within a moment (the file is
+// replaced whole): a crash never takes the settings with it. A slider dragged over many
+// values writes once.
+void Application::settingsChanged()
+{
+    if (!m_settingsSave) {
+        m_settingsSave = std::make_unique<QTimer>();
+        m_settingsSave->setSingleShot(true);
+        m_settingsSave->setInterval(300);
+        connect(m_settingsSave.get(), &QTimer::timeout, this, [this] { m_core->settingsFile.SaveSettings(m_core->settings); });
+    }
+    m_settingsSave->start();
 }
 
 // An option changed (or the settings loaded): the parts that keep their own copy follow.

@@ -45,8 +45,10 @@ ExitDialog::ExitDialog(AppCore &core, QWidget *parent) : QDialog(parent), m_core
 
 void ExitDialog::prepare()
 {
-    if (auto v = m_core.settingsFile.readOption(QStringLiteral("chkSaveHeadersP")))
-        chkSaveHeaders->setChecked(leadingInt(trimBlanks(*v)) != 0);
+    // Without a choice saved yet the headers are kept: OK on a first exit never throws the
+    // batch and the scanned headers away.
+    const auto v = m_core.settingsFile.readOption(QStringLiteral("chkSaveHeadersP"));
+    chkSaveHeaders->setChecked(!v || leadingInt(trimBlanks(*v)) != 0);
     chkAlwaysSaveHeaders->setChecked(m_core.settings.chkAlwaysSaveHeaders);
     m_core.sounds.PlaySound(QStringLiteral("vtv002.wav"));
 }

@@ -103,6 +103,18 @@ TEST(Application, ExitDialogSaveAndCancel)
         EXPECT_EQ(a.calls.count("saveHeaders"), 0);
         EXPECT_EQ(a.ended, 1);
     }
+    {
+        // No choice saved yet: the box starts ticked, and OK keeps the headers.
+        App a("[Options]\r\nNews_Host=h\r\n");
+        a.app->start();
+        a.dirty = true;
+        a.app->mainWindow()->close();
+        ExitDialog *d = a.app->exitDialog();
+        EXPECT_TRUE(d->chkSaveHeaders->isChecked());
+        a.calls.clear();
+        d->cmdOk->click();
+        EXPECT_EQ(a.calls.count("saveHeaders"), 1);
+    }
 }
 
 TEST(Application, AlwaysSaveSkipsTheDialog)

@@ -227,7 +227,8 @@ TEST(Options, SlidersChecksAndTheirEffects)
     o.chkAutoExpire->click();
     o.cmdClose->click();
     EXPECT_FALSE(o.isVisible());
-    w.close();
+    // On disk before any exit: a crash now keeps them.
+    ASSERT_TRUE(test::waitFor([&] { return a.ini().value("Options", "chkDisableStats").value_or("") == "1"; }, 5000));
     const IniFile ini = a.ini();
     EXPECT_EQ(*ini.value("Options", "Rescan_Time"), "120");
     EXPECT_EQ(*ini.value("Options", "sldXOVER"), "3000");
