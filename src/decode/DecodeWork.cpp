@@ -1,4 +1,7 @@
 #include "DecodeWork.h"
+#include "core/Text.h"
+#include <cerrno>
+#include <cstdio>
 #include "FileNames.h"
 #include "UuLibrary.h"
 #include <QDir>
@@ -8,9 +11,6 @@
 #include <optional>
 
 namespace vt {
-
-// Numbers in the decoder's messages: a blank before those that are not negative.
-static QString num(qint64 n) { return n >= 0 ? u' ' + QString::number(n) : QString::number(n); }
 
 QString uuResultText(int code)
 {
@@ -67,14 +67,37 @@ void DecodeWork::removeParts(const DecodeJob &job)
     }
 }
 
+// The parts go into a file beside the final name, which is given only once the decode is
+// over: a kill leaves no cut file under the name a user opens, and the next run writes the
+// same file again from the start. A cancelled or locally failed decode leaves nothing.
 bool DecodeWork::yencPath(const DecodeJob &job, DecodeOutcome &o)
 {
-    const int n = int(job.parts.size());
     QByteArray name = safeFileNameBytes(yenc.yEncGetFilename(job.parts[size_t(lastDataPart(job))]));
     if (name.isEmpty()) name = safeFileNameBytes(job.displayName);
     if (name.isEmpty()) name = "unnamed";
     o.out = job.folder + fileNameFromBytes(name);
     if (fileExists(o.out)) o.out = UniqueName(o.out, job.oldRenameStyle);
+    const QString final = o.out;
+    const QString temp = final + QStringLiteral(".vtpart");
+    QFile::remove(temp);
+    o.out = temp;
+    const bool ok = yencParts(job, o);
+    o.out = final;
+    if ((cancel && cancel->load()) || !o.localFailure.isEmpty()) {
+        QFile::remove(temp);
+        return false;
+    }
+    if (QFileInfo::exists(temp) && ::rename(QFile::encodeName(temp).constData(), QFile::encodeName(final).constData()) != 0) {
+        o.status = o.localFailure = fileErrorText(final, {}, errno);
+        QFile::remove(temp);
+        return false;
+    }
+    return ok;
+}
+
+bool DecodeWork::yencParts(const DecodeJob &job, DecodeOutcome &o)
+{
+    const int n = int(job.parts.size());
 
     struct Piece {
         int part;

@@ -55,6 +55,7 @@ public:
 
 private:
     bool yencPath(const DecodeJob &job, DecodeOutcome &o);
+    bool yencParts(const DecodeJob &job, DecodeOutcome &o);
     bool libraryPath(const DecodeJob &job, DecodeOutcome &o);
 };
 

@@ -375,6 +375,43 @@ TEST(Decode, AYencFileWithMissingPartsKeepsWhatCame)
     }
 }
 
+// A decode writes beside the final name and gives it only at the end: meanwhile no file of
+// that name exists, and a decode cut short leaves neither.
+TEST(Decode, TheFinalNameOnlyForAWholeDecode)
+{
+    const QByteArray data = randomBytes(600000, 10);
+    for (const bool cut : {false, true}) {
+        SCOPED_TRACE(cut ? "cut short" : "whole");
+        DecodeRig r;
+        DecodeJob job;
+        job.item = 1;
+        job.folder = r.dir.path() + "/";
+        for (int k = 1; k <= 2; ++k) {
+            const QString f = r.dir.path() + QStringLiteral("/%1.UUE").arg(k);
+            ASSERT_TRUE(writeFile(f, yencPart(data, qint64(k - 1) * 300000 + 1, qint64(k) * 300000, k, 2, "whole.bin")));
+            job.parts.push_back(f);
+            job.partZero.push_back(false);
+        }
+        const QString final = r.dir.path() + "/whole.bin";
+        std::atomic<bool> stop{false};
+        DecodeWork w;
+        w.cancel = &stop;
+        bool finalSeen = false, besideSeen = false;
+        w.yenc.partProgress = [&](qint64, qint64) {
+            finalSeen = finalSeen || QFileInfo::exists(final);
+            besideSeen = besideSeen || QFileInfo::exists(final + ".vtpart");
+            if (cut) stop = true;
+        };
+        const DecodeOutcome o = w.run(job);
+        EXPECT_FALSE(finalSeen);
+        EXPECT_TRUE(besideSeen);
+        EXPECT_FALSE(QFileInfo::exists(final + ".vtpart"));
+        EXPECT_EQ(o.ok, !cut);
+        EXPECT_EQ(QFileInfo::exists(final), !cut);
+        if (!cut) EXPECT_EQ(readFile(final), data);
+    }
+}
+
 // Both carry-less-multiplication CRCs against zlib's: every length up to a few blocks,
 // every alignment, a running CRC carried in, and the combine of two pieces against the whole.
 TEST(Decode, CrcAgreesWithZlib)
