@@ -82,6 +82,7 @@ void Application::wireStores()
     };
     stores.loadHeaders = [this, &c] {
         m_headerFile->LoadHeaders(c.paths.headers(), m_batch);
+        m_groups->marksLoaded();
         m_nzb.load(c.paths.nzbOrigins());
         m_nzb.prune(m_store);
         m_view->ViewRefresh(false);
@@ -95,7 +96,10 @@ void Application::wireStores()
         load_default_skin(m_main->images(), c.paths.skinFolder(), c.prompter);
         m_main->applyImages();
     };
-    m_scan->saveFavourites = [this] { stores.saveFavs(); };
+    m_scan->saveFavourites = [this] {
+        if (!m_store.headersDirty && !m_headerFile->saving()) marksCovered();
+        stores.saveFavs();
+    };
     m_scan->saveHeaders = [this] {
         if (stores.saveHeaders) stores.saveHeaders();
     };
@@ -363,13 +367,26 @@ void Application::deletePreviews()
 // The save runs in steps: the window, the scan and the download go on meanwhile.
 void Application::saveHeadersNow()
 {
+    m_groups->takeMarksForSave();
     if (m_main) m_main->setSaveEnabled(false);
     m_headerFile->startSave(m_core->paths.headers(), m_batch);
     m_nzb.save(m_core->paths.nzbOrigins());
 }
 
-void Application::headersSaved()
+// Nothing is left to save: the marks as they are are covered by the file on disk.
+void Application::marksCovered()
 {
+    m_groups->takeMarksForSave();
+    m_groups->marksSaved();
+}
+
+void Application::headersSaved(bool ok)
+{
+    // The headers are on disk: now the marks they cover may be.
+    if (ok) {
+        m_groups->marksSaved();
+        if (stores.saveFavs) stores.saveFavs();
+    }
     if (m_headerFile->saving()) return;
     if (m_main) m_main->setSaveEnabled(true);
     if (m_splash) m_splash->hide();
@@ -417,6 +434,7 @@ void Application::shutdown()
     // headers still need saving is known.
     m_headerFile->finishSave();
     if (!stores.headersDirty()) {
+        marksCovered();
         if (stores.saveFavs) stores.saveFavs();
         if (stores.releaseHeaders) stores.releaseHeaders();
         m_main->hide();

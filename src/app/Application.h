@@ -128,7 +128,8 @@ private:
     void captureWindowSizes();
     void deletePreviews();
     void saveHeadersNow();
-    void headersSaved();
+    void headersSaved(bool ok);
+    void marksCovered();
     void saveHeadersCommand();
     void bindPages();
     std::array<std::pair<MainWindow::List, QVector<int> *>, 3> columnLists();

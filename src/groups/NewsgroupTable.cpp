@@ -397,7 +397,12 @@ bool NewsgroupTable::saveFavourites(const QString &path)
         const int i = indexByKey(r.key);
         if (i < 0) continue;
         const NewsgroupEntry &e = m_table[size_t(i - 1)];
-        out += e.name.toUtf8() + ',' + QByteArray::number(e.lastRead) + ',' + (e.disabled ? "True" : "False") + ','
+        qint32 mark = e.lastRead;
+        if (m_marksKnown) {
+            auto at = m_savedMarks.find(e.key);
+            mark = at == m_savedMarks.end() ? 0 : std::min(at->second, e.lastRead);
+        }
+        out += e.name.toUtf8() + ',' + QByteArray::number(mark) + ',' + (e.disabled ? "True" : "False") + ','
                + QByteArray::number(e.key) + "\r\n";
     }
     QSaveFile f(path);
@@ -406,6 +411,26 @@ bool NewsgroupTable::saveFavourites(const QString &path)
         return false;
     }
     return true;
+}
+
+void NewsgroupTable::marksLoaded()
+{
+    m_savedMarks.clear();
+    for (const NewsgroupEntry &e : m_table) m_savedMarks[e.key] = e.lastRead;
+    m_pendingMarks = m_savedMarks;
+    m_marksKnown = true;
+}
+
+void NewsgroupTable::takeMarksForSave()
+{
+    m_pendingMarks.clear();
+    for (const NewsgroupEntry &e : m_table) m_pendingMarks[e.key] = e.lastRead;
+}
+
+void NewsgroupTable::marksSaved()
+{
+    m_savedMarks = m_pendingMarks;
+    m_marksKnown = true;
 }
 
 } // namespace vt

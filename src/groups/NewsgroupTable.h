@@ -5,6 +5,7 @@
 #include <QAbstractTableModel>
 #include <QString>
 #include <functional>
+#include <map>
 #include <vector>
 
 namespace vt {
@@ -80,10 +81,19 @@ public:
     void loadFavourites(const QString &path);
     bool saveFavourites(const QString &path);
 
+    // favs.txt never carries a read mark past the headers on disk: a scan's marks are kept
+    // aside when the headers' save starts and written once that save is on disk, so a kill
+    // or a full disk between the two never skips headers that were not saved.
+    void marksLoaded();        // favs.txt and the header file agree as loaded
+    void takeMarksForSave();   // a save of the headers starts: the marks it covers
+    void marksSaved();         // that save is on disk
+
 signals:
     void groupsChanged();   // names or on/off state changed: the group chooser follows
 
 private:
+    std::map<qint32, qint32> m_savedMarks, m_pendingMarks;   // key -> lastRead
+    bool m_marksKnown = false;
     struct Row {
         qint32 key;
         int icon = 1;

@@ -2,6 +2,12 @@
 // application folder (a later start hands over, a stale socket is survived), the install
 // tree with its desktop entry, icons and metainfo, and the Debian package.
 #include "Posts.h"
+#include <random>
+#include <QThread>
+#include "core/Prompter.h"
+#include "core/OpsLog.h"
+#include "headers/HeaderStore.h"
+#include "headers/HeaderFile.h"
 #include "core/AppPaths.h"
 #include "core/SingleInstance.h"
 #include "nzb/NzbImport.h"
@@ -315,4 +321,49 @@ TEST(Desktop, DebianPackage)
                           "./usr/share/metainfo/org.vantrel.Vantrel.metainfo.xml", "./usr/share/vantrel/VANTREL.html",
                           "./usr/share/icons/hicolor/256x256/apps/org.vantrel.Vantrel.png"})
         EXPECT_TRUE(list.out.contains(f)) << f;
+}
+
+// Killed at a random moment after a scan that saves its headers (as soon as a read mark
+// reaches favs.txt, and up to 40 ms later): whatever the next start finds, favs.txt never
+// marks as read an article whose header is not in npending.dat.
+TEST(Desktop, AKillAfterAScanNeverSkipsHeaders)
+{
+    test::TestServer server({"--group", "alt.binaries.kill:1:60000"});
+    std::mt19937 rng(20261208);
+    int withMarks = 0;
+    for (int round = 0; round < 8; ++round) {
+        SCOPED_TRACE(round);
+        QTemporaryDir dir;
+        const QString exe = dir.path() + "/vantrel";
+        ASSERT_TRUE(QFile::copy(VANTREL_EXE, exe));
+        test::writeFile(dir.path() + "/VANTREL.INI", "[Options]\r\nNews_Host=127.0.0.1\r\nNews_Port=" + QByteArray::number(server.port())
+                                                  + "\r\nchkAutodownload=0\r\nchkEnableLogging=1\r\nchkLogFile=1\r\nchkSaveAfterScan=1\r\nDownload_Path="
+                                                  + (dir.path() + "/dl/").toUtf8() + "\r\n");
+        test::writeFile(dir.path() + "/favs.txt", "alt.binaries.kill,0,False,1\r\n");
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        p.setProcessEnvironment(env);
+        p.start(exe, {"/SCAN"});
+        ASSERT_TRUE(p.waitForStarted());
+        // The moment a mark reaches favs.txt, and a little after.
+        const int delayUs = int(rng() % 40000);
+        auto markNow = [&] { return test::readFile(dir.path() + "/favs.txt").split(',').value(1).toInt(); };
+        ASSERT_TRUE(test::waitFor([&] { return markNow() > 0; }, 60000));
+        QThread::usleep(delayUs);
+        ::kill(pid_t(p.processId()), SIGKILL);
+        p.waitForFinished(10000);
+
+        const QByteArray favs = test::readFile(dir.path() + "/favs.txt");
+        const int mark = favs.split(',').value(1).toInt();
+        if (mark == 0) continue;
+        ++withMarks;
+        QuietPrompter prompter;
+        OpsLog log;
+        HeaderStore store;
+        HeaderFile file(store, log, prompter);
+        ASSERT_TRUE(file.LoadHeaders(dir.path() + "/npending.dat", nullptr)) << "mark " << mark << " with no headers";
+        EXPECT_GE(store.totalParts(), mark) << "killed " << delayUs << " us after the scan: mark " << mark;
+    }
+    RecordProperty("rounds_with_marks", withMarks);
 }

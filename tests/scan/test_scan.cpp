@@ -405,6 +405,25 @@ TEST(Newsgroups, FavouritesFileAndRows)
     t.set_high_msg(3, 10, false);
     EXPECT_EQ(t.lastReadByKey(3), 12);
     EXPECT_EQ(t.rangeUpdate(3, 1, 8), 0);
+
+    // Once the headers are loaded, favs.txt carries only marks the saved headers cover: a
+    // scan's marks are written once the save that started after it is on disk.
+    auto markOf3 = [&] {
+        EXPECT_TRUE(t.saveFavourites(path));
+        QFile g(path);
+        g.open(QIODevice::ReadOnly);
+        for (const QByteArray &l : g.readAll().split('\n'))
+            if (l.startsWith("alt.a,")) return l.split(',')[1].toInt();
+        return -1;
+    };
+    t.marksLoaded();
+    t.set_high_msg(3, 500, false);
+    EXPECT_EQ(markOf3(), 12) << "scanned, not saved";
+    t.takeMarksForSave();
+    t.set_high_msg(3, 600, false);
+    EXPECT_EQ(markOf3(), 12) << "saving";
+    t.marksSaved();
+    EXPECT_EQ(markOf3(), 500) << "what the save covers, not the later scan";
     NewsgroupTable empty(log, p, ui);
     ASSERT_TRUE(empty.saveFavourites(path));
     EXPECT_FALSE(QFile::exists(path));
