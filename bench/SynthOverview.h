@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
-inline std::vector<QByteArray> benchOverviewLines(int total)
+inline std::vector<QByteArray> benchOverviewLines(int total, bool bigPosts = true)
 {
     synth::Options o;
     o.seed = 3;
-    o.bigPosts = true;   // half 1,000-part posts, the rest smaller posts and single text posts
+    o.bigPosts = bigPosts;   // half 1,000-part posts, the rest smaller posts and single text posts; else 1 to 12 parts
     const synth::Group g = synth::makeGroup("alt.binaries.bench", 1, total, o);
     std::vector<QByteArray> lines;
     lines.reserve(g.articles.size());

@@ -1,5 +1,6 @@
 // npending.dat with 2,000,000 parts: save and load times, the file size, and the start-up
 // of the program with that file until its main window answers events.
+//   bench_headerfile [parts] [every n-th item in the batch] [small]
 #include "engine/Engine.h"
 #include "LoopGap.h"
 #include "SynthOverview.h"
@@ -27,10 +28,14 @@ int main(int argc, char **argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication qapp(argc, argv);
     const int total = argc > 1 ? atoi(argv[1]) : 2'000'000;
+    // Every n-th item in the batch (1: all of them, as after a large NZB or watch list).
+    const int batchEvery = argc > 2 ? std::max(1, atoi(argv[2])) : 50;
+    // "small": posts of 1 to 12 parts (many items), as a busy group holds them.
+    const bool small = argc > 3 && QByteArray(argv[3]) == "small";
     QTemporaryDir dir;
     const QString path = dir.path() + "/npending.dat";
     {
-        const std::vector<QByteArray> lines = benchOverviewLines(total);
+        const std::vector<QByteArray> lines = benchOverviewLines(total, !small);
         QuietPrompter prompter;
         Engine engine(AppPaths(dir.path()), prompter);
         AppCore &core = engine.core;
@@ -41,7 +46,7 @@ int main(int argc, char **argv)
         ScanDriver &scan = engine.scan;
         for (size_t i = 0; i < lines.size(); i += 3000) feedBurst(scan, lines, i, std::min(lines.size(), i + 3000));
         BatchQueue batch(store);
-        for (int i = 1; i <= store.itemCount(); i += 50) batch.AddToBatch(i);
+        for (int i = 1; i <= store.itemCount(); i += batchEvery) batch.AddToBatch(i);
         printf("store: %d items, %lld parts, %d in the batch\n", store.itemCount(), (long long)store.totalParts(),
                batch.batchRows());
 
@@ -70,6 +75,32 @@ int main(int argc, char **argv)
                    ok ? "written" : "FAILED", (long long)longest);
         }
         printf("file size: %lld bytes (%.1f MB)\n", (long long)QFileInfo(path).size(), QFileInfo(path).size() / 1e6);
+        // The batch rebuilt in an engine as the program wires it (the header list follows
+        // the batch): item by item, as before, against all at once; and no batch at all.
+        struct OneByOne : BatchSink {
+            BatchQueue &q;
+            explicit OneByOne(BatchQueue &b) : q(b) {}
+            void AddToBatch(int i) override { q.AddToBatch(i); }
+            void RemoveFromBatch(int i, bool d, bool f) override { q.RemoveFromBatch(i, d, f); }
+            int batchRows() const override { return q.batchRows(); }
+            int batchPositionOf(int i) const override { return q.batchPositionOf(i); }
+            std::vector<int> batchItems() const override { return q.batchItems(); }
+        };
+        for (int mode = 0; mode < 3; ++mode) {
+            QuietPrompter p2;
+            Engine e2(AppPaths(dir.path() + "/e2"), p2);
+            e2.groups.addGroup("alt.binaries.bench");
+            e2.view.viewGroupKey = HeaderListModel::AllGroups;
+            OneByOne slow(e2.batch);
+            QElapsedTimer t;
+            t.start();
+            e2.headerFile.LoadHeaders(path, mode == 0 ? nullptr : mode == 1 ? static_cast<BatchSink *>(&slow) : &e2.batch);
+            printf("load into the engine %s: %.3f s (%d items, batch %d)\n",
+                   mode == 0 ? "without the batch" : mode == 1 ? "with the batch item by item" : "with the batch at once",
+                   t.nsecsElapsed() / 1e9, e2.store.itemCount(), e2.batch.batchRows());
+            fflush(stdout);
+            if (mode == 1 && t.elapsed() > 120000) break;
+        }
         for (int run = 1; run <= 3; ++run) {
             HeaderStore loaded;
             BatchQueue b2(loaded);

@@ -91,6 +91,31 @@ void BatchQueue::AddToBatch(int item)
     emit itemsChanged();
 }
 
+void BatchQueue::addAllToBatch(const std::vector<int> &items)
+{
+    std::vector<int> add;
+    add.reserve(items.size());
+    for (int item : items) {
+        if (item < 1 || item > m_store.itemCount() || m_queued.count(item) || m_store.item(item).deleted) continue;
+        m_queued.insert(item);
+        add.push_back(item);
+    }
+    if (add.empty()) return;
+    const int row = int(m_rows.size());
+    beginInsertRows({}, row, row + int(add.size()) - 1);
+    for (int item : add) {
+        HeaderItem &it = m_store.item(item);
+        it.inBatch = true;
+        it.displayRefresh = true;
+        m_rows.push_back(Row{item, lifeText(item)});
+        m_totalKB += roundedKB(itemSize(item));
+    }
+    endInsertRows();
+    m_store.headersDirty = true;
+    ShowBatchSize();
+    emit itemsChanged();
+}
+
 void BatchQueue::RemoveFromBatch(int item, bool markDeleted, bool freeSlot)
 {
     if (item < 1 || item > m_store.itemCount()) return;

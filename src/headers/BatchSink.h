@@ -8,6 +8,11 @@ class BatchSink {
 public:
     virtual ~BatchSink() = default;
     virtual void AddToBatch(int item) = 0;
+    // Many at once, in this order (a loaded header file's batch): the same as one by one.
+    virtual void addAllToBatch(const std::vector<int> &items)
+    {
+        for (int i : items) AddToBatch(i);
+    }
     // markDeleted hides the item; freeSlot also lets a new item take its slot.
     virtual void RemoveFromBatch(int item, bool markDeleted, bool freeSlot) = 0;
     virtual int batchRows() const = 0;

@@ -461,9 +461,13 @@ void HeaderFile::applyBatch(const Loaded &l, BatchSink *batch)
 {
     std::vector<std::pair<qint64, qint64>> pairs = l.pairs;
     std::stable_sort(pairs.begin(), pairs.end(), [](auto &x, auto &y) { return x.first < y.first; });
-    if (batch)
+    if (batch) {
+        std::vector<int> items;
+        items.reserve(pairs.size());
         for (const auto &[pos, ord] : pairs)
-            if (pos >= 1 && pos <= l.batchRows && ord >= 1 && ord <= m_store.itemCount()) batch->AddToBatch(int(ord));
+            if (pos >= 1 && pos <= l.batchRows && ord >= 1 && ord <= m_store.itemCount()) items.push_back(int(ord));
+        batch->addAllToBatch(items);
+    }
     m_store.headersDirty = false;
 }
 

@@ -1,5 +1,6 @@
 // The batch list and the texts around a download: sizes, life, the four moves, article
 // cleaning before the cache, and the speed and time texts.
+#include "EngineRig.h"
 #include "Posts.h"
 #include "core/AppCore.h"
 #include "download/Decoder.h"
@@ -243,4 +244,26 @@ TEST(Batch, DurationsFinishTimesAndSpeed)
     EXPECT_TRUE(dl.batchEta.isEmpty());
     EXPECT_TRUE(dl.fileEta.isEmpty());
     EXPECT_EQ(dl.TransferSpeed(0, 5000), "0.0");
+}
+
+// A saved batch comes back in one insertion, in its order: the header list follows it once,
+// not once an item (a batch of 100,000 items took minutes so).
+TEST(Batch, ALoadedBatchComesBackInOneStep)
+{
+    test::EngineRig e(true);
+    for (int i = 0; i < 3000; ++i)
+        e.store.maketree("post " + QByteArray::number(i) + " [xx/0000001]", "post (1/1)", i + 1, "1", "100", 1, "Ann", "",
+                         "<" + QByteArray::number(i) + "@x>");
+    for (int i = 3000; i >= 1; i -= 2) e.batch.AddToBatch(i);
+    const QString path = e.dir.path() + "/npending.dat";
+    ASSERT_TRUE(e.engine.headerFile.SaveHeaders(path, &e.batch));
+    test::EngineRig r(true);
+    int inserts = 0, changes = 0;
+    QObject::connect(&r.batch, &QAbstractItemModel::rowsInserted, [&] { ++inserts; });
+    QObject::connect(&r.batch, &BatchQueue::itemsChanged, [&] { ++changes; });
+    ASSERT_TRUE(r.engine.headerFile.LoadHeaders(path, &r.batch));
+    EXPECT_EQ(inserts, 1);
+    EXPECT_EQ(changes, 1);
+    EXPECT_EQ(r.batch.batchItems(), e.batch.batchItems());
+    EXPECT_EQ(r.batch.batchTotalKB(), e.batch.batchTotalKB());
 }
