@@ -82,6 +82,8 @@ void Application::wireStores()
     };
     stores.loadHeaders = [this, &c] {
         m_headerFile->LoadHeaders(c.paths.headers(), m_batch);
+        // What the batch went through after that save: decoded items stay out, queued ones in.
+        if (m_engine->journal.replay(m_store, *m_batch) > 0) m_store.headersDirty = true;
         m_groups->marksLoaded();
         m_nzb.load(c.paths.nzbOrigins());
         m_nzb.prune(m_store);
@@ -384,6 +386,7 @@ void Application::headersSaved(bool ok)
 {
     // The headers are on disk: now the marks they cover may be.
     if (ok) {
+        m_engine->journal.clear();
         m_groups->marksSaved();
         if (stores.saveFavs) stores.saveFavs();
     }

@@ -23,6 +23,7 @@ public:
     QString favs() const { return file(QStringLiteral("favs.txt")); }
     QString headers() const { return file(QStringLiteral("npending.dat")); }
     QString nzbOrigins() const { return file(QStringLiteral("nzb.dat")); }
+    QString batchJournal() const { return file(QStringLiteral("batch.jnl")); }
     QString watch() const { return file(QStringLiteral("WATCH.TXT")); }
     QString hostGroups() const { return file(QStringLiteral("HOSTGRPS.TXT")); }
     QString soundFolder() const { return file(QStringLiteral("sfx/")); }

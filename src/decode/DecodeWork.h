@@ -20,6 +20,8 @@ struct DecodeJob {
     int item = 0;
     quint32 itemUse = 0;             // tells, at the end, whether the slot still holds this post
     QByteArray subject;
+    QByteArray poster;
+    char batchChange = '-';          // how the item leaves the batch once decoded ('x': hidden too)
     QByteArray displayName;
     QString folder;                  // the download folder for it, ending with "/"
     std::vector<QString> parts;      // cache files of parts 1..n
@@ -45,6 +47,9 @@ public:
     std::function<void(qint64 value, qint64 max)> fileProgress = [](qint64, qint64) {};
     // Called while decoding: keeps the download watchdog quiet.
     std::function<void()> activity;
+    // Called on the decoding thread the moment a decode is over (its file has its name),
+    // before anything else: what a kill right after must not undo.
+    std::function<void(const DecodeJob &)> over;
     // Set to end the decode early (the program is exiting).
     const std::atomic<bool> *cancel = nullptr;
     YencDecoder yenc;

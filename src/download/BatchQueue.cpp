@@ -83,10 +83,11 @@ void BatchQueue::AddToBatch(int item)
     m_store.headersDirty = true;
     const int row = int(m_rows.size());
     beginInsertRows({}, row, row);
-    m_rows.push_back(Row{item, lifeText(item)});
+    m_rows.push_back(Row{item, lifeText(item), it.use});
     m_queued.insert(item);
     endInsertRows();
     m_totalKB += roundedKB(itemSize(item));
+    if (journal) journal(item, '+');
     ShowBatchSize();
     emit itemsChanged();
 }
@@ -107,7 +108,7 @@ void BatchQueue::addAllToBatch(const std::vector<int> &items)
         HeaderItem &it = m_store.item(item);
         it.inBatch = true;
         it.displayRefresh = true;
-        m_rows.push_back(Row{item, lifeText(item)});
+        m_rows.push_back(Row{item, lifeText(item), it.use});
         m_totalKB += roundedKB(itemSize(item));
     }
     endInsertRows();
@@ -129,6 +130,7 @@ void BatchQueue::RemoveFromBatch(int item, bool markDeleted, bool freeSlot)
     m_queued.erase(item);
     endRemoveRows();
     m_totalKB -= roundedKB(itemSize(item));
+    if (journal) journal(item, markDeleted ? 'x' : '-');
     ShowBatchSize();
     m_store.headersDirty = true;
     h.displayRefresh = true;
@@ -149,6 +151,7 @@ void BatchQueue::dropRow(int row)
     m_queued.erase(tag);
     endRemoveRows();
     if (tag >= 1 && tag <= m_store.itemCount()) m_totalKB -= roundedKB(itemSize(tag));
+    if (journal) journal(tag, '-');
     m_store.headersDirty = true;
     ShowBatchSize();
 }

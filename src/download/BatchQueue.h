@@ -2,6 +2,7 @@
 // The batch: items queued for download, top row first (the download order), with the
 // running size and the "Life" column; and the reordering commands.
 #include "headers/BatchSink.h"
+#include "headers/HeaderStore.h"
 #include "headers/ItemText.h"
 #include <QAbstractTableModel>
 #include <QByteArray>
@@ -42,6 +43,11 @@ public:
     std::vector<int> batchItems() const override;
 
     int tagAt(int row) const { return m_rows[size_t(row)].tag; }   // 0-based row
+    // Told of each item queued ('+'), taken out ('-') or taken out and hidden ('x'), one at a
+    // time (not of a loaded batch).
+    std::function<void(int item, char change)> journal;
+    // The row's item as a handle: it no longer resolves once the post is gone.
+    ItemRef refAt(int row) const { return ItemRef{m_rows[size_t(row)].tag, m_rows[size_t(row)].use}; }
     std::vector<int> rows() const { return batchItems(); }
     QString cellText(int row, int column) const;
 
@@ -74,6 +80,7 @@ private:
     struct Row {
         int tag = 0;
         QString life;
+        quint32 use = 0;   // the post the slot held when queued
     };
     QString lifeText(int item) const;
     static qint32 roundedKB(qint64 bytes);

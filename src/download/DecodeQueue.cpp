@@ -46,6 +46,9 @@ DecodeQueue::DecodeQueue(Decoder &decoder, QObject *parent)
             if (m_decoder.activity) m_decoder.activity();
         }, Qt::QueuedConnection);
     };
+    w.over = [this](const DecodeJob &job) {
+        if (m_decoder.decodeOver) m_decoder.decodeOver(job);
+    };
     m_thread.start();
 }
 

@@ -104,6 +104,8 @@ bool Decoder::prepare(int i, DecodeJob *job)
     job->item = i;
     job->itemUse = it.use;
     job->subject = it.subject;
+    job->poster = it.poster;
+    job->batchChange = m_core.settings.chkAutoDelBatch ? 'x' : '-';
     job->displayName = itemDisplayName(it);
     job->folder = dest;
     job->oldRenameStyle = m_core.settings.chkOldRenameStyle;

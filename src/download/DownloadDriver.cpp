@@ -169,13 +169,14 @@ void DownloadDriver::step()
             ++row;
             continue;
         }
-        const HeaderItem &it = m_store.item(item);
-        if (!it.inBatch || it.subject.trimmed().isEmpty()) {
-            // Not really queued: drop the row rather than spin on it.
+        const ItemRef ref = m_batch.refAt(row);
+        if (m_store.resolve(ref) != item || !m_store.item(item).inBatch || m_store.item(item).subject.trimmed().isEmpty()) {
+            // Not really queued (or its slot now holds another post): drop the row rather
+            // than spin on it, or fetch another post in its place.
             m_batch.dropRow(row);
             continue;
         }
-        const ItemRef ref = m_store.ref(item);
+        const HeaderItem &it = m_store.item(item);
         if (m_pool.fetching(ref)) {
             ++row;
             continue;

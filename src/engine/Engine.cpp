@@ -32,6 +32,8 @@ Engine::Engine(const AppPaths &paths, Prompter &prompter) : core(paths, prompter
     store.log = [this](const QString &m) { core.LogOp(m, true); };
     store.watchMatches = [this](int i) { return watch.WatchMatches(store, i); };
     store.addToBatch = [this](int i) { batch.AddToBatch(i); };
+    batch.journal = [this](int i, char change) { journal.changed(change, store, i); };
+    decoder.decodeOver = [this](const DecodeJob &j) { journal.note(j.batchChange, j.subject, j.poster); };
     scan.removeFromBatch = [this](int i) { batch.RemoveFromBatch(i, false, false); };
     scan.batchLifeUpdate = [this] { batch.BatchLifeUpdate(); };
     scan.startBatchDownload = [this] { download.BOT1(); };

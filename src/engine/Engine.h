@@ -8,6 +8,7 @@
 #include "download/PartCache.h"
 #include "download/ProcessedList.h"
 #include "groups/NewsgroupTable.h"
+#include "headers/BatchJournal.h"
 #include "headers/HeaderFile.h"
 #include "headers/HeaderListModel.h"
 #include "headers/HeaderStore.h"
@@ -44,6 +45,8 @@ public:
     NzbCatalog nzb;
     DownloadDriver download{core, session, store, batch, processed, cache, decoder, nzb};
     HeaderFile headerFile{store, core.log, core.prompter};
+    // The batch's changes since the last header save, replayed at start-up.
+    BatchJournal journal{core.paths.batchJournal()};
     // The feature windows' engines, each on a connection of its own.
     HostGroupList hostGroups{core, session, groups};
     SetupAssistant assistant{core, session, hostGroups};

@@ -297,16 +297,18 @@ void Session::onScanReply(const Reply &r)
         break;
     default:
         if (isServerError(replyKind(r.code))) serverError(1, line);
-        else notUnderstood(1, line);
+        else notUnderstood(1, r);
         break;
     }
 }
 
 // A reply the engine has no entry for is said as such: never taken for silence.
-void Session::notUnderstood(int n, const QByteArray &line)
+void Session::notUnderstood(int n, const Reply &r)
 {
+    const QByteArray line = r.firstLine();
     log(QStringLiteral("Reply not understood on the scan connection: ") + latin(line.left(200)));
-    if (line.startsWith('4') || line.startsWith('5')) serverError(n, line);
+    // A refusal of any kind (4xx, 5xx) ends the conversation as a server error does.
+    if (r.code >= 400 && r.code < 600) serverError(n, line);
 }
 
 Session::LoginStep Session::login(int c, LoginSequence &seq, const Reply &r, const std::function<void(const QString &)> &say,

@@ -137,7 +137,7 @@ private:
     void peerClosed(int n);
     void socketError(int n, const QString &text);
     void log(const QString &msg, bool record = true);
-    void notUnderstood(int n, const QByteArray &line);
+    void notUnderstood(int n, const Reply &r);
     Connection *connFor(int c);
     void endSessionAfterLoginError(int c);
     void credentialMissing(int c, bool password);

@@ -367,3 +367,57 @@ TEST(Desktop, AKillAfterAScanNeverSkipsHeaders)
     }
     RecordProperty("rounds_with_marks", withMarks);
 }
+
+// Killed in the middle of a download after some items were decoded, then started again:
+// the batch saved before the run comes back without them, so none is fetched or decoded
+// a second time (no "name.2.bin"), and the rest all arrive.
+TEST(Desktop, AKillAfterDecodesNeverFetchesThemAgain)
+{
+    QTemporaryDir arts, here;
+    NzbDocument doc;
+    std::vector<QByteArray> data;
+    for (int f = 0; f < 10; ++f) {
+        data.push_back(test::randomBytes(100000, 70 + f));
+        doc.files.push_back(test::writeYencPost(arts.path(), "kill" + QByteArray::number(f) + ".bin", data.back(), 25000, 1 + 4 * f,
+                                                "alt.binaries.one"));
+    }
+    ASSERT_TRUE(writeNzbFile(here.path() + "/batch.nzb", doc, nullptr));
+    test::TestServer srv({"--group", "alt.binaries.one:1:0", "--article-dir", arts.path(), "--rate", "250000"});
+    Portable app(srv.port());
+    {
+        // The batch imported and saved with the headers at a plain exit.
+        QProcess p;
+        ASSERT_TRUE(app.launch(p, {"batch.nzb"}, here.path()));
+        ASSERT_TRUE(test::waitFor([&] { return app.log().contains("batch.nzb"); }, 20000)) << app.log().toStdString();
+        stop(p);
+    }
+    const QString dl = app.dir.path() + "/dl/";
+    auto decoded = [&] {
+        QStringList names;
+        for (const QString &f : QDir(dl).entryList(QDir::Files))
+            if (f.endsWith(".bin")) names << f;
+        return names;
+    };
+    {
+        QProcess p;
+        ASSERT_TRUE(app.launch(p, {"--download"}, here.path()));
+        ASSERT_TRUE(test::waitFor([&] { return decoded().size() >= 3; }, 30000)) << app.log().toStdString();
+        ::kill(pid_t(p.processId()), SIGKILL);
+        p.waitForFinished(10000);
+    }
+    const QStringList before = decoded();
+    const qsizetype asked = srv.commands().size();
+    {
+        QProcess p;
+        ASSERT_TRUE(app.launch(p, {"--download"}, here.path()));
+        ASSERT_TRUE(test::waitFor([&] { return decoded().size() >= int(data.size()); }, 60000)) << app.log().toStdString();
+        stop(p);
+    }
+    EXPECT_EQ(decoded().size(), qsizetype(data.size())) << decoded().join(' ').toStdString() << " (none twice)";
+    // A kill may cut the log line of the decode it followed, never add one.
+    EXPECT_LE(app.log().count("Decode successful"), int(data.size())) << "each item decoded once";
+    for (size_t f = 0; f < data.size(); ++f) EXPECT_EQ(test::readFile(dl + QStringLiteral("kill%1.bin").arg(f)), data[f]) << f;
+    const QStringList again = srv.commands().mid(asked).filter(" ARTICLE <");
+    for (const QString &name : before)
+        EXPECT_TRUE(again.filter(name.chopped(4) + ".bin.part").isEmpty()) << name.toStdString() << " fetched again";
+}

@@ -371,7 +371,9 @@ TEST(Decode, AYencFileWithMissingPartsKeepsWhatCame)
         EXPECT_TRUE(o.status.startsWith("yEnc data missing")) << o.status.toStdString();
         const QByteArray got = readFile(r.dir.path() + "/gaps.bin");
         for (int k = 1; k <= total; ++k)
-            if (!missing.contains(k)) EXPECT_EQ(got.mid((k - 1) * partBytes, partBytes), data.mid((k - 1) * partBytes, partBytes)) << k;
+            if (!missing.contains(k)) {
+                EXPECT_EQ(got.mid((k - 1) * partBytes, partBytes), data.mid((k - 1) * partBytes, partBytes)) << k;
+            }
     }
 }
 
@@ -408,7 +410,9 @@ TEST(Decode, TheFinalNameOnlyForAWholeDecode)
         EXPECT_FALSE(QFileInfo::exists(final + ".vtpart"));
         EXPECT_EQ(o.ok, !cut);
         EXPECT_EQ(QFileInfo::exists(final), !cut);
-        if (!cut) EXPECT_EQ(readFile(final), data);
+        if (!cut) {
+            EXPECT_EQ(readFile(final), data);
+        }
     }
 }
 

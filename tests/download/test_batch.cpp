@@ -267,3 +267,38 @@ TEST(Batch, ALoadedBatchComesBackInOneStep)
     EXPECT_EQ(r.batch.batchItems(), e.batch.batchItems());
     EXPECT_EQ(r.batch.batchTotalKB(), e.batch.batchTotalKB());
 }
+
+// Killed after the last header save: the journal brings the batch to where it was. An
+// item decoded since stays out (and is not fetched again), one queued since is back, a
+// line cut by the kill is passed over, and the replay writes nothing twice.
+TEST(Batch, TheJournalKeepsWhatHappenedSinceTheLastSave)
+{
+    test::EngineRig e(true);
+    for (int i = 0; i < 10; ++i)
+        e.store.maketree("post " + QByteArray::number(i) + " [xx/0000001]", "post (1/1)", i + 1, "1", "100", 1, "Ann", "",
+                         "<" + QByteArray::number(i) + "@x>");
+    for (int i = 1; i <= 5; ++i) e.batch.AddToBatch(i);
+    ASSERT_TRUE(e.engine.headerFile.SaveHeaders(e.core.paths.headers(), &e.batch));
+    e.engine.journal.clear();
+    e.batch.RemoveFromBatch(2, true, false);   // decoded
+    e.batch.AddToBatch(7);
+    e.batch.RemoveFromBatch(3, false, false);  // taken out by the user
+    {
+        QFile j(e.core.paths.batchJournal());
+        ASSERT_TRUE(j.open(QIODevice::Append));
+        j.write("+\tpost 8 [xx/00");   // the kill cut this line
+    }
+    test::EngineRig r(true);
+    for (const QString &f : {QStringLiteral("npending.dat"), QStringLiteral("batch.jnl")})
+        ASSERT_TRUE(QFile::copy(e.dir.path() + '/' + f, r.dir.path() + '/' + f));
+    ASSERT_TRUE(r.engine.headerFile.LoadHeaders(r.core.paths.headers(), &r.batch));
+    EXPECT_EQ(r.batch.batchItems(), (std::vector<int>{1, 2, 3, 4, 5}));
+    const QByteArray journal = test::readFile(r.core.paths.batchJournal());
+    EXPECT_EQ(r.engine.journal.replay(r.store, r.batch), 3);
+    EXPECT_EQ(r.batch.batchItems(), (std::vector<int>{1, 4, 5, 7}));
+    EXPECT_TRUE(r.store.item(2).deleted);
+    EXPECT_FALSE(r.store.item(3).deleted);
+    EXPECT_EQ(test::readFile(r.core.paths.batchJournal()), journal) << "nothing written twice";
+    r.engine.journal.clear();
+    EXPECT_FALSE(QFile::exists(r.core.paths.batchJournal()));
+}

@@ -197,9 +197,11 @@ TEST(Download, ResumesAtTheFirstMissingPartAndDecodesCachedItemsOffline)
     });
     r.dl.startCheck();
     ASSERT_TRUE(waitFor([&] { return r.count("User Abort!") == 1; }, 20000));
+    // Two parts, or three when the part asked ahead landed in the same turn as the stop.
     int cached = 0;
     for (int p = 1; p <= n; ++p) cached += r.cache.isCached(item, p);
-    EXPECT_EQ(cached, 2);
+    EXPECT_GE(cached, 2);
+    EXPECT_LE(cached, 3);
     EXPECT_TRUE(r.batch.batchItems() == std::vector<int>{item});
 
     const QStringList before = server.commandsOf(2).filter("ARTICLE");
@@ -207,7 +209,7 @@ TEST(Download, ResumesAtTheFirstMissingPartAndDecodesCachedItemsOffline)
     EXPECT_EQ(r.count("User Abort!"), 0);
     const QStringList all = server.commands().filter("ARTICLE");
     // The second run fetched exactly the parts not yet cached.
-    EXPECT_EQ(all.size() - before.size(), n - 2) << all.join('\n').toStdString();
+    EXPECT_EQ(all.size() - before.size(), n - cached) << all.join('\n').toStdString();
     ASSERT_EQ(r.processed.rowCount(), 1);
     EXPECT_TRUE(r.processed.entry(0).ok) << r.processed.entry(0).status.toStdString();
     EXPECT_EQ(filesUnder(r.core.settings.Cache_Path), 0) << "cache files go after a good decode";

@@ -262,3 +262,18 @@ TEST(Engine, RepliesThatNeverEndAreCutOff)
         EXPECT_EQ(r.logged.filter("Decode successful").size(), queued);
     }
 }
+
+// A batch row holds its post by handle: once the slot holds another post, the row is
+// dropped, and nothing is fetched for the post that took the slot.
+TEST(Engine, ABatchRowWhoseSlotHoldsAnotherPostIsDropped)
+{
+    TestServer srv({"--group", "alt.binaries.slot:1:10", "--yenc-only"});
+    DownloadRig r(srv.port());
+    ASSERT_TRUE(r.scanGroup("alt.binaries.slot"));
+    r.batch.AddToBatch(1);
+    r.store.item(1).use += 1000;   // as if the slot had been given to another post
+    ASSERT_TRUE(r.download(10000));
+    EXPECT_EQ(r.batch.batchRows(), 0);
+    EXPECT_EQ(r.count("Done!"), 1);
+    EXPECT_TRUE(srv.commands().filter(" ARTICLE ").isEmpty());
+}
