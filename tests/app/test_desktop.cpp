@@ -86,6 +86,21 @@ struct Portable {
     }
 };
 
+// `count` posts of random bytes (seeds from `seed`), each `parts` yEnc parts of 25,000
+// bytes, as article files numbered on from 1, and the NZB that lists them.
+std::vector<QByteArray> writePosts(const QString &arts, const QString &nzb, const QByteArray &prefix, int count, int parts, quint32 seed)
+{
+    NzbDocument doc;
+    std::vector<QByteArray> data;
+    for (int f = 0; f < count; ++f) {
+        data.push_back(test::randomBytes(parts * 25000, seed + quint32(f)));
+        doc.files.push_back(test::writeYencPost(arts, prefix + QByteArray::number(f) + ".bin", data.back(), 25000, 1 + parts * f,
+                                                "alt.binaries.one"));
+    }
+    writeNzbFile(nzb, doc, nullptr);
+    return data;
+}
+
 void stop(QProcess &p)
 {
     ::kill(pid_t(p.processId()), SIGTERM);
@@ -196,16 +211,9 @@ TEST(Desktop, NzbFilesOnTheCommandLineAndHandedToTheRunningProgram)
 TEST(Desktop, SixteenConnectionsAndABackupServerUnattended)
 {
     QTemporaryDir mainArts, backupArts, here;
-    NzbDocument doc;
-    std::vector<QByteArray> data;
-    for (int f = 0; f < 6; ++f) {
-        data.push_back(test::randomBytes(200000, 40 + f));
-        doc.files.push_back(test::writeYencPost(backupArts.path(), "file" + QByteArray::number(f) + ".bin", data.back(), 25000, 1 + 8 * f,
-                                                "alt.binaries.one"));
-    }
+    const std::vector<QByteArray> data = writePosts(backupArts.path(), here.path() + "/batch.nzb", "file", 6, 8, 40);
     for (int n = 1; n <= 48; ++n)
         if (n % 5 != 0) QFile::copy(backupArts.path() + QStringLiteral("/%1.art").arg(n), mainArts.path() + QStringLiteral("/%1.art").arg(n));
-    ASSERT_TRUE(writeNzbFile(here.path() + "/batch.nzb", doc, nullptr));
     test::TestServer mainSrv({"--group", "alt.binaries.one:1:0", "--article-dir", mainArts.path(), "--max-connections", "10", "--fault",
                               "ARTICLE=drop@7", "--fault", "ARTICLE=cut@19"});
     test::TestServer backupSrv({"--group", "alt.binaries.one:1:0", "--article-dir", backupArts.path()});
@@ -328,33 +336,25 @@ TEST(Desktop, DebianPackage)
 // marks as read an article whose header is not in npending.dat.
 TEST(Desktop, AKillAfterAScanNeverSkipsHeaders)
 {
-    test::TestServer server({"--group", "alt.binaries.kill:1:60000"});
+    test::TestServer server({"--group", "alt.binaries.one:1:60000"});
     std::mt19937 rng(20261208);
     int withMarks = 0;
     for (int round = 0; round < 8; ++round) {
         SCOPED_TRACE(round);
-        QTemporaryDir dir;
-        const QString exe = dir.path() + "/vantrel";
-        ASSERT_TRUE(QFile::copy(VANTREL_EXE, exe));
-        test::writeFile(dir.path() + "/VANTREL.INI", "[Options]\r\nNews_Host=127.0.0.1\r\nNews_Port=" + QByteArray::number(server.port())
-                                                  + "\r\nchkAutodownload=0\r\nchkEnableLogging=1\r\nchkLogFile=1\r\nchkSaveAfterScan=1\r\nDownload_Path="
-                                                  + (dir.path() + "/dl/").toUtf8() + "\r\n");
-        test::writeFile(dir.path() + "/favs.txt", "alt.binaries.kill,0,False,1\r\n");
+        Portable app(server.port());
+        const QString ini = app.dir.path() + "/VANTREL.INI";
+        test::writeFile(ini, test::readFile(ini).replace("chkSaveAfterScan=0", "chkSaveAfterScan=1"));
         QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("QT_QPA_PLATFORM", "offscreen");
-        p.setProcessEnvironment(env);
-        p.start(exe, {"/SCAN"});
-        ASSERT_TRUE(p.waitForStarted());
+        ASSERT_TRUE(app.launch(p, {"/SCAN"}));
         // The moment a mark reaches favs.txt, and a little after.
-        const int delayUs = int(rng() % 40000);
-        auto markNow = [&] { return test::readFile(dir.path() + "/favs.txt").split(',').value(1).toInt(); };
+    const int delayUs = int(rng() % 40000);
+        auto markNow = [&] { return test::readFile(app.dir.path() + "/favs.txt").split(',').value(1).toInt(); };
         ASSERT_TRUE(test::waitFor([&] { return markNow() > 0; }, 60000));
         QThread::usleep(delayUs);
         ::kill(pid_t(p.processId()), SIGKILL);
         p.waitForFinished(10000);
 
-        const QByteArray favs = test::readFile(dir.path() + "/favs.txt");
+        const QByteArray favs = test::readFile(app.dir.path() + "/favs.txt");
         const int mark = favs.split(',').value(1).toInt();
         if (mark == 0) continue;
         ++withMarks;
@@ -362,7 +362,7 @@ TEST(Desktop, AKillAfterAScanNeverSkipsHeaders)
         OpsLog log;
         HeaderStore store;
         HeaderFile file(store, log, prompter);
-        ASSERT_TRUE(file.LoadHeaders(dir.path() + "/npending.dat", nullptr)) << "mark " << mark << " with no headers";
+        ASSERT_TRUE(file.LoadHeaders(app.dir.path() + "/npending.dat", nullptr)) << "mark " << mark << " with no headers";
         EXPECT_GE(store.totalParts(), mark) << "killed " << delayUs << " us after the scan: mark " << mark;
     }
     RecordProperty("rounds_with_marks", withMarks);
@@ -374,14 +374,7 @@ TEST(Desktop, AKillAfterAScanNeverSkipsHeaders)
 TEST(Desktop, AKillAfterDecodesNeverFetchesThemAgain)
 {
     QTemporaryDir arts, here;
-    NzbDocument doc;
-    std::vector<QByteArray> data;
-    for (int f = 0; f < 10; ++f) {
-        data.push_back(test::randomBytes(100000, 70 + f));
-        doc.files.push_back(test::writeYencPost(arts.path(), "kill" + QByteArray::number(f) + ".bin", data.back(), 25000, 1 + 4 * f,
-                                                "alt.binaries.one"));
-    }
-    ASSERT_TRUE(writeNzbFile(here.path() + "/batch.nzb", doc, nullptr));
+    const std::vector<QByteArray> data = writePosts(arts.path(), here.path() + "/batch.nzb", "kill", 10, 4, 70);
     test::TestServer srv({"--group", "alt.binaries.one:1:0", "--article-dir", arts.path(), "--rate", "250000"});
     Portable app(srv.port());
     {
