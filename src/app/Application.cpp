@@ -85,6 +85,7 @@ void Application::wireStores()
         // What the batch went through after that save: decoded items stay out, queued ones in.
         if (m_engine->journal.replay(m_store, *m_batch) > 0) m_store.headersDirty = true;
         m_groups->marksLoaded();
+        m_processed.keepIn(c.paths.processed());
         m_nzb.load(c.paths.nzbOrigins());
         m_nzb.prune(m_store);
         m_view->ViewRefresh(false);

@@ -28,8 +28,14 @@ public:
     // A file that got its real name (a par2 repair): its rows follow it.
     void renameFile(const QString &from, const QString &to);
     void removeSelected(std::vector<int> rows);
+    // Keeps the rows in this file, loading what it holds: each new row is added to it as it
+    // comes, so the page outlives a crash.
+    void keepIn(const QString &path);
 
 private:
+    void append(const ProcessedEntry &e) const;
+    void rewrite() const;
+    QString m_path;
     void resort();
     std::vector<ProcessedEntry> m_rows;
     int m_sortColumn = -1;

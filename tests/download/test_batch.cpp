@@ -302,3 +302,37 @@ TEST(Batch, TheJournalKeepsWhatHappenedSinceTheLastSave)
     r.engine.journal.clear();
     EXPECT_FALSE(QFile::exists(r.core.paths.batchJournal()));
 }
+
+// The Processed page outlives the program: each row reaches its file as it is added; a
+// delete, a rename or a clear rewrites it; a line cut by a kill is passed over.
+TEST(Batch, ProcessedRowsAreKeptOnDisk)
+{
+    QTemporaryDir d;
+    const QString path = d.path() + "/processed.txt";
+    {
+        ProcessedList l;
+        l.keepIn(path);
+        l.add({"one", "Decode successful", "/dl/one.bin", true});
+        l.add({"two\ttabbed", "Error: yEnc CRC mismatch in part 2", "/dl/two.bin", false});
+        l.add({"three", "Item no longer available on server", "", false});
+        l.removeSelected({2});
+        l.renameFile("/dl/one.bin", "/dl/One.bin");
+    }
+    {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::Append));
+        f.write("1\tcut by a ki");
+    }
+    ProcessedList back;
+    back.keepIn(path);
+    ASSERT_EQ(back.rowCount(), 2);
+    EXPECT_EQ(back.entry(0).fileName, "/dl/One.bin");
+    EXPECT_TRUE(back.entry(0).ok);
+    EXPECT_EQ(back.entry(1).subject, "two tabbed");
+    EXPECT_EQ(back.entry(1).status, "Error: yEnc CRC mismatch in part 2");
+    EXPECT_FALSE(back.entry(1).ok);
+    back.clearAll();
+    ProcessedList empty;
+    empty.keepIn(path);
+    EXPECT_EQ(empty.rowCount(), 0);
+}
