@@ -65,19 +65,26 @@ TEST(Application, FirstRunOpensTheAssistant)
     EXPECT_TRUE(a.app->mainWindow()->isVisible());
 }
 
+// The program started with unsaved headers and its window closed: the exit dialog, with
+// nothing recorded yet.
+ExitDialog *closeWithUnsavedHeaders(App &a)
+{
+    a.app->start();
+    a.dirty = true;
+    a.app->mainWindow()->close();
+    a.calls.clear();
+    return a.app->exitDialog();
+}
+
 TEST(Application, ExitDialogSaveAndCancel)
 {
     {
         App a("[Options]\r\nNews_Host=h\r\nchkSaveHeadersP=1\r\n");
-        a.app->start();
-        a.dirty = true;
-        a.app->mainWindow()->close();
-        ExitDialog *d = a.app->exitDialog();
+        ExitDialog *d = closeWithUnsavedHeaders(a);
         ASSERT_TRUE(d->isVisible());
         EXPECT_TRUE(d->chkSaveHeaders->isChecked()) << "preset from the last choice";
         EXPECT_EQ(a.ended, 0);
         d->chkAlwaysSaveHeaders->setChecked(true);
-        a.calls.clear();
         d->cmdOk->click();
         EXPECT_EQ(a.calls, QStringList({"saveFavs", "saveHeaders"}));
         EXPECT_EQ(a.ended, 1);
@@ -86,12 +93,8 @@ TEST(Application, ExitDialogSaveAndCancel)
     }
     {
         App a("[Options]\r\nNews_Host=h\r\nchkSaveHeadersP=0\r\n");
-        a.app->start();
-        a.dirty = true;
-        a.app->mainWindow()->close();
-        ExitDialog *d = a.app->exitDialog();
+        ExitDialog *d = closeWithUnsavedHeaders(a);
         EXPECT_FALSE(d->chkSaveHeaders->isChecked());
-        a.calls.clear();
         d->cmdCancel->click();
         EXPECT_FALSE(d->isVisible());
         EXPECT_EQ(a.ended, 0);
@@ -106,12 +109,8 @@ TEST(Application, ExitDialogSaveAndCancel)
     {
         // No choice saved yet: the box starts ticked, and OK keeps the headers.
         App a("[Options]\r\nNews_Host=h\r\n");
-        a.app->start();
-        a.dirty = true;
-        a.app->mainWindow()->close();
-        ExitDialog *d = a.app->exitDialog();
+        ExitDialog *d = closeWithUnsavedHeaders(a);
         EXPECT_TRUE(d->chkSaveHeaders->isChecked());
-        a.calls.clear();
         d->cmdOk->click();
         EXPECT_EQ(a.calls.count("saveHeaders"), 1);
     }
