@@ -72,6 +72,7 @@ int main(int argc, char **argv)
         fprintf(stderr, "vantrel: cannot listen on %s; later starts will not find this one.\n",
                 qPrintable(single.serverName()));
 
+    paths.claimTempFolder();
     vt::Application app(paths, launch.raw);
     app.launchNzbFiles = launch.nzbFiles;
     QObject::connect(&single, &vt::SingleInstance::argumentsReceived, &app, [&app](const QStringList &args) {

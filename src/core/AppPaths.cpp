@@ -1,6 +1,7 @@
 #include "AppPaths.h"
 #include "Text.h"
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QTemporaryFile>
 
@@ -44,6 +45,42 @@ AppPaths AppPaths::forExecutable(const QString &exeDir)
     const QString user = userDataFolder();
     QDir().mkpath(user);
     return AppPaths(user, shipped);
+}
+
+namespace {
+struct UserTemp {
+    bool claimed = false, had = false;
+    QByteArray value;
+};
+UserTemp &userTemp()
+{
+    static UserTemp t;
+    return t;
+}
+} // namespace
+
+void AppPaths::claimTempFolder() const
+{
+    QDir own(tempFolder());
+    if (own.exists()) own.removeRecursively();
+    QDir().mkpath(tempFolder());
+    UserTemp &t = userTemp();
+    if (!t.claimed) {
+        t.claimed = true;
+        t.had = qEnvironmentVariableIsSet("TMPDIR");
+        t.value = qgetenv("TMPDIR");
+    }
+    qputenv("TMPDIR", QFile::encodeName(QDir::cleanPath(tempFolder())));
+}
+
+QProcessEnvironment AppPaths::childEnvironment()
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    const UserTemp &t = userTemp();
+    if (!t.claimed) return env;
+    if (t.had) env.insert(QStringLiteral("TMPDIR"), QFile::decodeName(t.value));
+    else env.remove(QStringLiteral("TMPDIR"));
+    return env;
 }
 
 QString AppPaths::folderName() const

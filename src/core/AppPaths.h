@@ -1,4 +1,5 @@
 #pragma once
+#include <QProcessEnvironment>
 #include <QString>
 
 namespace vt {
@@ -30,6 +31,12 @@ public:
     QString soundFolder() const { return file(QStringLiteral("sfx/")); }
     QString skinFolder() const { return shippedOr(QStringLiteral("vantrelskin/")); }
     QString helpFile() const { return shippedOr(QStringLiteral("VANTREL.html")); }
+    QString tempFolder() const { return file(QStringLiteral("temp/")); }
+    // The decoding library makes its work files under $TMPDIR: the running program points
+    // it at its own folder, emptied at each start (a killed decode leaves them there), and
+    // gives the programs it starts the user's own.
+    void claimTempFolder() const;
+    static QProcessEnvironment childEnvironment();
     // Last component of the folder, for the minimized window title.
     QString folderName() const;
 

@@ -1,5 +1,6 @@
 #include "Par2.h"
 #include "FileNames.h"
+#include "core/AppPaths.h"
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -135,6 +136,7 @@ std::vector<size_t> chooseRecoveryVolumes(int needed, const std::vector<int> &bl
 Par2Run::Par2Run(QObject *parent) : QObject(parent)
 {
     m_proc.setProcessChannelMode(QProcess::MergedChannels);
+    m_proc.setProcessEnvironment(AppPaths::childEnvironment());
     connect(&m_proc, &QProcess::readyRead, this, [this] {
         const QByteArray chunk = m_proc.readAll();
         m_out += chunk;

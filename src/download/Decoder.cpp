@@ -1,5 +1,6 @@
 #include "Decoder.h"
 #include "BatchQueue.h"
+#include "core/AppPaths.h"
 #include "PartCache.h"
 #include "ProcessedList.h"
 #include "core/AppCore.h"
@@ -31,7 +32,12 @@ Decoder::Decoder(AppCore &core, HeaderStore &store, NewsgroupTable &groups, Batc
     : m_core(core), m_store(store), m_groups(groups), m_batch(batch), m_processed(processed), m_cache(cache)
 {
     RunAssociated = [](const QString &path) {
-        return QProcess::startDetached(QStringLiteral("xdg-open"), {path}, QFileInfo(path).absolutePath());
+        QProcess open;
+        open.setProgram(QStringLiteral("xdg-open"));
+        open.setArguments({path});
+        open.setWorkingDirectory(QFileInfo(path).absolutePath());
+        open.setProcessEnvironment(AppPaths::childEnvironment());
+        return open.startDetached();
     };
     m_work.log = [this](const QString &m, bool record) { log(m, record); };
     m_work.activity = [this] {

@@ -108,6 +108,31 @@ inline NzbFileEntry writeYencPost(const QString &dir, const QByteArray &name, co
     return f;
 }
 
+// The same for the real uuencoder's parts, `lines` lines each.
+inline NzbFileEntry writeUuPost(const QString &dir, const QByteArray &name, const QByteArray &data, int lines, int firstNumber,
+                                const QString &group)
+{
+    const QList<QByteArray> parts = uuenview("-u", QString::fromLatin1(name), data, lines);
+    NzbFileEntry f;
+    f.poster = "poster@example.com (Poster)";
+    f.date = 1700000000;
+    f.groups << group;
+    const QByteArray total = QByteArray::number(parts.size());
+    f.subject = name + " (1/" + total + ")";
+    for (int k = 1; k <= int(parts.size()); ++k) {
+        NzbSegment s;
+        s.number = k;
+        s.messageId = name + ".uu" + QByteArray::number(k) + "@post.test";
+        const QByteArray article = "From: " + f.poster + "\r\nNewsgroups: " + group.toLatin1() + "\r\nSubject: " + name + " ("
+                                   + QByteArray::number(k) + "/" + total + ")\r\nMessage-ID: <" + s.messageId + ">\r\n\r\n"
+                                   + parts[k - 1];
+        s.bytes = article.size();
+        writeFile(dir + '/' + QString::number(firstNumber + k - 1) + ".art", article);
+        f.segments.push_back(s);
+    }
+    return f;
+}
+
 // The objects an item lives in, without a connection.
 struct StoreRig : EngineRig {
     QStringList logged;
