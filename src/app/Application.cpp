@@ -463,6 +463,21 @@ void Application::shutdown()
     m_exit->show();
 }
 
+// Leaving without saving the headers still keeps the batch: posts queued since the last
+// save are written beside what that save holds, and the marks stay where it ends (the next
+// scan reads those articles again and files nothing twice).
+void Application::keepBatchWithoutHeaders()
+{
+    m_headerFile->finishSave();
+    const std::vector<int> rows = m_batch->batchItems();
+    const bool unsaved = std::any_of(rows.begin(), rows.end(), [this](int i) { return !m_store.item(i).onDisk; });
+    if (!unsaved) return;
+    if (m_headerFile->SaveHeaders(m_core->paths.headers(), m_batch, HeaderFile::Keep::SavedAndBatch)) {
+        m_engine->journal.clear();
+        m_nzb.save(m_core->paths.nzbOrigins());
+    }
+}
+
 void Application::terminate()
 {
     m_terminating = true;
@@ -475,6 +490,7 @@ void Application::finalExit(bool save)
     if (stores.saveFavs) stores.saveFavs();
     m_main->hide();
     if (save && stores.saveHeaders) stores.saveHeaders();
+    if (!save) keepBatchWithoutHeaders();
     // Ending: a save still in steps is done here and now.
     m_headerFile->finishSave();
     m_session->disconnect(ConnectionId::Scan);

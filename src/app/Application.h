@@ -130,6 +130,7 @@ private:
     void saveHeadersNow();
     void headersSaved(bool ok);
     void marksCovered();
+    void keepBatchWithoutHeaders();
     void saveHeadersCommand();
     void bindPages();
     std::array<std::pair<MainWindow::List, QVector<int> *>, 3> columnLists();

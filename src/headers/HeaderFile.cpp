@@ -137,6 +137,7 @@ struct HeaderFile::SaveJob {
     const BatchSink *batch = nullptr;
     QSaveFile file;
     std::vector<int> items;
+    std::vector<quint32> uses;   // the post each slot held when written
     size_t next = 0;
     QByteArray out;
     qint64 parts = 0;
@@ -165,11 +166,15 @@ void HeaderFile::saveFailed(const QString &why)
     m_log.LogOp(QStringLiteral("Error: headers not saved: ") + why, true);
 }
 
-bool HeaderFile::beginSave(const QString &path, const BatchSink *batch)
+bool HeaderFile::beginSave(const QString &path, const BatchSink *batch, Keep keep)
 {
     m_job.reset();
     HeaderStore &s = m_store;
-    auto saved = [&](int i) { return !(s.item(i).deleted && !s.item(i).inBatch); };
+    auto saved = [&](int i) {
+        const HeaderItem &it = s.item(i);
+        if (it.deleted && !it.inBatch) return false;
+        return keep == Keep::All || it.onDisk || it.inBatch;
+    };
     std::vector<int> items;
     for (int i = 1; i <= s.itemCount(); ++i)
         if (saved(i)) items.push_back(i);
@@ -184,6 +189,8 @@ bool HeaderFile::beginSave(const QString &path, const BatchSink *batch)
     SaveJob &j = *m_job;
     j.batch = batch;
     j.items = std::move(items);
+    j.uses.reserve(j.items.size());
+    for (int i : j.items) j.uses.push_back(s.item(i).use);
     j.generation = s.generation();
     j.out.reserve(kWriteChunk + (1 << 20));
     if (!j.file.open(QIODevice::WriteOnly)) {
@@ -282,6 +289,9 @@ HeaderFile::SaveStep HeaderFile::committed(bool ok, const QString &error)
     SaveJob &j = *m_job;
     m_mainWhole = true;
     m_partsWritten = j.parts;
+    if (m_store.generation() == j.generation)
+        for (size_t k = 0; k < j.items.size(); ++k)
+            if (m_store.item(j.items[k]).use == j.uses[k]) m_store.item(j.items[k]).onDisk = true;
     const qint64 ms = j.watch.Elapsed();
     if (ms > 0) {
         const double secs = double(ms) / 1000.0;
@@ -293,10 +303,11 @@ HeaderFile::SaveStep HeaderFile::committed(bool ok, const QString &error)
     return SaveStep::Done;
 }
 
-bool HeaderFile::SaveHeaders(const QString &path, const BatchSink *batch)
+bool HeaderFile::SaveHeaders(const QString &path, const BatchSink *batch, Keep keep)
 {
+    if (m_committing) finishSave();   // its thread holds the job: let it end first
     cancelSave();
-    if (!beginSave(path, batch)) return false;
+    if (!beginSave(path, batch, keep)) return false;
     for (;;) {
         const SaveStep st = saveStep(0);
         if (st != SaveStep::More) return st == SaveStep::Done;
@@ -518,6 +529,7 @@ bool HeaderFile::parse(const QString &path, Loaded &out)
             break;
         }
         HeaderItem it;
+        it.onDisk = true;
         it.subject = in.next().toByteArray();
         if (extraLine) in.next();
         const QByteArrayView d = in.next();

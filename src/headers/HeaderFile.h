@@ -27,7 +27,10 @@ public:
     std::function<void(const QString &, qint64, qint64)> progress;
 
     // Saves here and now (the exit, the tests); a save in steps that is running goes.
-    bool SaveHeaders(const QString &path, const BatchSink *batch);
+    // What a save writes: every item, or (leaving without saving the headers) only what the
+    // file already holds and the batch's items, so a queued post outlives the exit.
+    enum class Keep { All, SavedAndBatch };
+    bool SaveHeaders(const QString &path, const BatchSink *batch, Keep keep = Keep::All);
     // Saves in steps of about kSaveStepMs ms that return to the event loop; saveFinished
     // tells the end. Asked again while one runs, one more follows it.
     void startSave(const QString &path, const BatchSink *batch);
@@ -40,7 +43,7 @@ public:
     // The steps themselves (tests drive them one by one). beginSave false: failed at once;
     // true with nothing running: there was nothing to save.
     enum class SaveStep { More, Written, Done, Failed };
-    bool beginSave(const QString &path, const BatchSink *batch);
+    bool beginSave(const QString &path, const BatchSink *batch, Keep keep = Keep::All);
     SaveStep saveStep(qint64 budgetMs, int maxItems = 0);   // 0, 0: to the end
 
     // Loads into the (empty) store, re-indexes, and rebuilds the batch through batch. A

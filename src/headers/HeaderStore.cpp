@@ -276,6 +276,7 @@ void HeaderStore::maketree(const QByteArray &rawName, const QByteArray &S, qint3
         it.deleted = false;
         it.reusable = false;
         it.parts.clear();
+        it.onDisk = false;
         it.use = ++m_nextUse;
         m_partIndex[size_t(slot)].reset();
         part.byteCount = qint32(leadingInt(byteCountText));

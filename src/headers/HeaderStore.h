@@ -36,6 +36,7 @@ struct HeaderItem {
     bool deleted = false;
     bool reusable = false;
     bool isNew = false;
+    bool onDisk = false;   // as the header file on disk holds it (loaded, or in the last save)
     // Which post the slot holds: a number no other post of this store ever had, so that
     // work holding the item finds out when its slot was cleared or given to another post.
     quint32 use = 0;

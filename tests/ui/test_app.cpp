@@ -661,15 +661,28 @@ TEST(Program, ScansTheTestServerFromTheWindow)
     for (int i = 1; i <= app.store().itemCount(); ++i) left += !app.store().item(i).deleted;
     EXPECT_EQ(child<QTableView>(w, "ListView2")->model()->rowCount(), left);
     // Unsaved headers: the exit dialog; leave without saving. The read mark stays where the
-    // saved headers end (none were saved), so the next scan reads these articles again.
+    // saved headers end (none were saved), so the next scan reads these articles again, and
+    // the two items queued meanwhile are kept (alone) with the batch.
+    QList<QByteArray> queued;
+    for (int i = 1; i <= app.store().itemCount() && queued.size() < 2; ++i)
+        if (!app.store().item(i).deleted) {
+            app.batch().AddToBatch(i);
+            queued << app.store().item(i).subject;
+        }
     app.mainWindow()->close();
     ASSERT_TRUE(app.exitDialog()->isVisible());
     app.exitDialog()->chkSaveHeaders->setChecked(false);
     app.exitDialog()->cmdOk->click();
     EXPECT_EQ(ended, 1);
-    QFile out(dir.path() + "/favs.txt");
-    out.open(QIODevice::ReadOnly);
-    EXPECT_EQ(out.readAll(), QByteArray("alt.binaries.one,0,False,1\r\n"));
+    EXPECT_EQ(test::readFile(dir.path() + "/favs.txt"), QByteArray("alt.binaries.one,0,False,1\r\n"));
+    HeaderStore kept;
+    BatchQueue batch(kept);
+    OpsLog log;
+    HeaderFile reader(kept, log, prompter);
+    ASSERT_TRUE(reader.LoadHeaders(dir.path() + "/npending.dat", &batch));
+    ASSERT_EQ(batch.batchItems().size(), 2u);
+    EXPECT_EQ(kept.itemCount(), 2);
+    for (int r = 0; r < 2; ++r) EXPECT_EQ(kept.item(batch.batchItems()[size_t(r)]).subject, queued[r]);
 }
 
 // Save pressed while a scan files headers: the save runs in steps beside the scan, and the
