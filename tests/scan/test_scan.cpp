@@ -207,6 +207,25 @@ TEST(Scan, EmergencyRestartResumesAtTheSameGroup)
     EXPECT_EQ(server.commandsOf(2), QStringList({"GROUP alt.binaries.two", "XOVER 1-100", "GROUP alt.binaries.two", "QUIT"}));
 }
 
+// An overview that keeps trickling in (a byte every half second) and never ends is silence
+// too: the watchdog closes the connection after the timeout and the scan resumes there.
+TEST(Scan, ATricklingReplyIsSilence)
+{
+    TestServer server({"--group", "alt.binaries.one:1:100", "--fault", "XOVER=trickle@1"});
+    Scan s(server.port());
+    s.core.settings.sldTimeout = 2;
+    s.core.settings.Rescan_Time = 1;
+    s.groups.addGroup("alt.binaries.one");
+    s.session.connectForScan();
+    ASSERT_TRUE(waitFor([&] { return s.core.countdown.active(); }, 15000));
+    EXPECT_EQ(s.logged.filter("second timeout triggered (a reply trickling in without an end)").size(), 1) << s.logged.join('\n').toStdString();
+    EXPECT_EQ(s.store.itemCount(), 0) << "nothing of the trickle is filed";
+    s.core.countdown.tick();
+    ASSERT_TRUE(waitFor([&] { return s.logged.filter("Scan Complete.").size() == 1; }));
+    EXPECT_TRUE(s.has("100 new articles in alt.binaries.one"));
+    EXPECT_EQ(s.groups.lastReadByKey(s.groups.rowKey(1)), 100);
+}
+
 // favs.txt lines that name a group without its key (or are blank) give rows that are
 // scanned like any other: nothing is selected and then never asked for.
 TEST(Scan, FavouritesWithoutKeysStillScan)
