@@ -82,10 +82,19 @@ void Application::wireStores()
     };
     stores.loadHeaders = [this, &c] {
         m_headerFile->LoadHeaders(c.paths.headers(), m_batch);
-        // What the batch went through after that save: decoded items stay out, queued ones in.
-        if (m_engine->journal.replay(m_store, *m_batch) > 0) m_store.headersDirty = true;
-        m_groups->marksLoaded();
         m_processed.keepIn(c.paths.processed());
+        // What the batch went through after that save: decoded items stay out, queued ones
+        // in, and a decode whose row the kill took is listed.
+        const int replayed = m_engine->journal.replay(m_store, *m_batch, [this](const JournalRow &r) {
+            // The kill may have come after the row and before its mark.
+            const auto &rows = m_processed.entries();
+            if (std::none_of(rows.begin(), rows.end(), [&](const ProcessedEntry &e) {
+                    return e.subject == r.name && e.fileName == r.file && e.status.startsWith(r.status);
+                }))
+                m_processed.add({r.name, r.status, r.file, r.ok});
+        });
+        if (replayed > 0) m_store.headersDirty = true;
+        m_groups->marksLoaded();
         m_nzb.load(c.paths.nzbOrigins());
         m_nzb.prune(m_store);
         m_view->ViewRefresh(false);

@@ -49,7 +49,7 @@ DecodeOutcome DecodeWork::run(const DecodeJob &job)
     else o.status = QStringLiteral("needed uue file not found");
     o.ok = ok;
     o.cancelled = cancel && cancel->load();
-    if (!o.cancelled && o.localFailure.isEmpty() && n > 0 && over) over(job);
+    if (!o.cancelled && o.localFailure.isEmpty() && n > 0 && over) over(job, o);
     // Unlinking a post's cache files takes a while on a large post: done here, not where
     // the outcome is applied. A decode that could not be done keeps them for the next run.
     if (!o.cancelled && o.localFailure.isEmpty() && (o.ok || !job.keepFailedParts)) {

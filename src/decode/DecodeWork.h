@@ -49,7 +49,7 @@ public:
     std::function<void()> activity;
     // Called on the decoding thread the moment a decode is over (its file has its name),
     // before anything else: what a kill right after must not undo.
-    std::function<void(const DecodeJob &)> over;
+    std::function<void(const DecodeJob &, const DecodeOutcome &)> over;
     // Set to end the decode early (the program is exiting).
     const std::atomic<bool> *cancel = nullptr;
     YencDecoder yenc;

@@ -46,8 +46,8 @@ DecodeQueue::DecodeQueue(Decoder &decoder, QObject *parent)
             if (m_decoder.activity) m_decoder.activity();
         }, Qt::QueuedConnection);
     };
-    w.over = [this](const DecodeJob &job) {
-        if (m_decoder.decodeOver) m_decoder.decodeOver(job);
+    w.over = [this](const DecodeJob &job, const DecodeOutcome &o) {
+        if (m_decoder.decodeOver) m_decoder.decodeOver(job, o);
     };
     m_thread.start();
 }

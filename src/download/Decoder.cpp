@@ -168,6 +168,7 @@ void Decoder::FinishDecode(const DecodeJob &job, bool ok, const QString &status,
         removeCache();
         log(out + QStringLiteral(" Decode successful... "));
         m_processed.add({name, QStringLiteral("Decode successful") + from, out, true});
+        if (rowListed) rowListed(job);
         m_core.sounds.PlaySound(QStringLiteral("vtv010.wav"));
     } else {
         if (!m_core.settings.chkSaveDecodes) removeCache();
@@ -175,6 +176,7 @@ void Decoder::FinishDecode(const DecodeJob &job, bool ok, const QString &status,
         // What was decoded stays listed under its name: the user can still open it.
         const QString kept = !out.isEmpty() && QFileInfo(out).isFile() ? out : QString();
         m_processed.add({name, QStringLiteral("Error: ") + status + from, kept, false});
+        if (rowListed) rowListed(job);
     }
     if (same) m_batch.RemoveFromBatch(i, m_core.settings.chkAutoDelBatch, false);
 }

@@ -52,8 +52,10 @@ public:
     // What the processed row adds about where an item's parts came from; empty: nothing.
     std::function<QString(int item)> sourceNote;
     std::function<void()> activity;
-    // On the decode thread, the moment a decode is over: the batch's journal notes it.
-    std::function<void(const DecodeJob &)> decodeOver;
+    // On the decode thread, the moment a decode is over: the batch's journal notes it, with
+    // its row for the Processed page (rowListed says when that row is on disk).
+    std::function<void(const DecodeJob &, const DecodeOutcome &)> decodeOver;
+    std::function<void(const DecodeJob &)> rowListed;
 
     // Reports of a decode on another thread, arriving here.
     void logFromWork(const QString &msg, bool record) { log(msg, record); }

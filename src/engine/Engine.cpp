@@ -1,4 +1,5 @@
 #include "Engine.h"
+#include <QFileInfo>
 
 namespace vt {
 
@@ -33,7 +34,14 @@ Engine::Engine(const AppPaths &paths, Prompter &prompter) : core(paths, prompter
     store.watchMatches = [this](int i) { return watch.WatchMatches(store, i); };
     store.addToBatch = [this](int i) { batch.AddToBatch(i); };
     batch.journal = [this](int i, char change) { journal.changed(change, store, i); };
-    decoder.decodeOver = [this](const DecodeJob &j) { journal.note(j.batchChange, j.subject, j.poster); };
+    decoder.decodeOver = [this](const DecodeJob &j, const DecodeOutcome &o) {
+        const bool kept = o.ok || (!o.out.isEmpty() && QFileInfo(o.out).isFile());
+        journal.note(j.batchChange, j.subject, j.poster,
+                     {QString::fromLatin1(j.displayName), o.ok ? QStringLiteral("Decode successful") : QStringLiteral("Error: ") + o.status,
+                      kept ? o.out : QString(), o.ok});
+    };
+    decoder.rowListed = [this](const DecodeJob &j) { journal.note('r', j.subject, j.poster); };
+    headerFile.batchTaken = [this] { journal.checkpoint(); };
     scan.removeFromBatch = [this](int i) { batch.RemoveFromBatch(i, false, false); };
     scan.batchLifeUpdate = [this] { batch.BatchLifeUpdate(); };
     scan.startBatchDownload = [this] { download.BOT1(); };

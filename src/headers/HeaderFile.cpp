@@ -250,6 +250,7 @@ HeaderFile::SaveStep HeaderFile::saveStep(qint64 budgetMs, int maxItems)
     if (j.next < j.items.size()) return SaveStep::More;
 
     // The batch as it is now: (position, ordinal) for every saved item in it.
+    if (batchTaken) batchTaken();
     std::unordered_map<int, int> positions;
     if (j.batch) {
         const std::vector<int> rows = j.batch->batchItems();

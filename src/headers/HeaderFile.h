@@ -55,6 +55,8 @@ public:
 
     qint64 lastPartsWritten() const { return m_partsWritten; }
 
+    // Called as a save takes the batch: what the batch's journal holds up to here is in it.
+    std::function<void()> batchTaken;
     // Test hook: called after every item block written (a crash can be simulated here).
     std::function<void(int written)> afterItemWritten;
 

@@ -283,6 +283,11 @@ TEST(Batch, TheJournalKeepsWhatHappenedSinceTheLastSave)
     e.batch.RemoveFromBatch(2, true, false);   // decoded
     e.batch.AddToBatch(7);
     e.batch.RemoveFromBatch(3, false, false);  // taken out by the user
+    // Two decodes noted on their thread: one's row reached the Processed page, the other's
+    // did not (the kill came between).
+    e.engine.journal.note('-', "post 3 [xx/0000001]", "Ann", {"post 3", "Decode successful", "/dl/three.bin", true});
+    e.engine.journal.note('r', "post 3 [xx/0000001]", "Ann");
+    e.engine.journal.note('-', "post 4 [xx/0000001]", "Ann", {"post 4", "Error: yEnc CRC mismatch", "", false});
     {
         QFile j(e.core.paths.batchJournal());
         ASSERT_TRUE(j.open(QIODevice::Append));
@@ -294,11 +299,25 @@ TEST(Batch, TheJournalKeepsWhatHappenedSinceTheLastSave)
     ASSERT_TRUE(r.engine.headerFile.LoadHeaders(r.core.paths.headers(), &r.batch));
     EXPECT_EQ(r.batch.batchItems(), (std::vector<int>{1, 2, 3, 4, 5}));
     const QByteArray journal = test::readFile(r.core.paths.batchJournal());
-    EXPECT_EQ(r.engine.journal.replay(r.store, r.batch), 3);
-    EXPECT_EQ(r.batch.batchItems(), (std::vector<int>{1, 4, 5, 7}));
+    std::vector<JournalRow> lost;
+    EXPECT_EQ(r.engine.journal.replay(r.store, r.batch, [&](const JournalRow &row) { lost.push_back(row); }), 5);
+    EXPECT_EQ(r.batch.batchItems(), (std::vector<int>{1, 7}));
     EXPECT_TRUE(r.store.item(2).deleted);
     EXPECT_FALSE(r.store.item(3).deleted);
+    ASSERT_EQ(lost.size(), 1u);
+    EXPECT_EQ(lost[0].name, "post 4");
+    EXPECT_EQ(lost[0].status, "Error: yEnc CRC mismatch");
+    EXPECT_FALSE(lost[0].ok);
     EXPECT_EQ(test::readFile(r.core.paths.batchJournal()), journal) << "nothing written twice";
+
+    // A save takes the batch; a decode ends on its thread before that save is on disk: its
+    // line outlives the save's clearing of the journal.
+    r.batch.RemoveFromBatch(1, false, false);
+    ASSERT_TRUE(r.engine.headerFile.beginSave(r.core.paths.headers(), &r.batch));
+    r.engine.headerFile.saveStep(0);
+    r.engine.journal.note('-', "post 7 [xx/0000001]", "Ann", {"post 7", "Decode successful", "/dl/seven.bin", true});
+    r.engine.journal.clear();
+    EXPECT_EQ(test::readFile(r.core.paths.batchJournal()), "-\tpost 7 [xx/0000001]\tAnn\tpost 7\t1\tDecode successful\t/dl/seven.bin\r\n");
     r.engine.journal.clear();
     EXPECT_FALSE(QFile::exists(r.core.paths.batchJournal()));
 }
