@@ -11,10 +11,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QByteArray in(reinterpret_cast<const char *>(data), qsizetype(size));
 #ifdef FUZZ_PAR2
-    for (const QString &n : par2FileNames(in)) {
+    const Par2FileInfo info = readPar2File(in);
+    FUZZ_CHECK(info.setId.isEmpty() || info.setId.size() == 16);
+    FUZZ_CHECK(info.recoveryBlocks >= 0);
+    for (const QString &n : info.names) {
         FUZZ_CHECK(!n.endsWith(QChar(0)));
-        if (isSafePar2Name(n)) FUZZ_CHECK(!n.contains(u'/') && n != QLatin1String(".."));
+        if (isSafePar2Name(n)) FUZZ_CHECK(!n.startsWith(u'/') && !n.split(u'/').contains(QLatin1String("..")));
     }
+    // The choice of volumes from block counts and sizes made of the input.
+    std::vector<int> counts;
+    std::vector<qint64> sizes;
+    for (qsizetype i = 0; i + 1 < std::min<qsizetype>(in.size(), 40); i += 2) {
+        counts.push_back(uchar(in[i]));
+        sizes.push_back(uchar(in[i + 1]) * 1000 + uchar(in[i]));
+    }
+    const int needed = in.isEmpty() ? 0 : uchar(in[0]) * 4;
+    int got = 0;
+    for (size_t k : chooseRecoveryVolumes(needed, counts, sizes)) got += counts.at(k);
+    int all = 0;
+    for (int c : counts) all += c;
+    FUZZ_CHECK(needed <= 0 || all < needed || got >= needed);
     const Par2Report r = parsePar2Output(in);
     FUZZ_CHECK(r.blocksNeeded >= 0 && r.blocksUsed >= 0);
     QString what;

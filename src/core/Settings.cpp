@@ -125,7 +125,7 @@ const FlagKey kFlags[] = {
     {"chkEnableWatch", &Settings::chkEnableWatch}, {"chkLogFile", &Settings::chkLogFile},
     {"chkEnableLogging", &Settings::chkEnableLogging}, {"chkSSL", &Settings::chkSSL},
     {"chkPar2Verify", &Settings::chkPar2Verify}, {"chkPar2Repair", &Settings::chkPar2Repair},
-    {"chkPar2Delete", &Settings::chkPar2Delete},
+    {"chkPar2Delete", &Settings::chkPar2Delete}, {"chkPar2KeepBackups", &Settings::chkPar2KeepBackups},
 };
 const FlagKey kToggles[] = {
     {"togtsComplete", &Settings::togtsComplete}, {"togtsText", &Settings::togtsText},

@@ -98,6 +98,7 @@ struct Settings {
     bool chkPar2Verify = true;
     bool chkPar2Repair = true;
     bool chkPar2Delete = false;
+    bool chkPar2KeepBackups = false;   // par2's backups and the damaged copies after a repair
     // View toggles (toolbar buttons 1 to 5).
     bool togtsComplete = true;
     bool togtsText = true;

@@ -1,4 +1,5 @@
 #include "FileNames.h"
+#include <QRegularExpression>
 #include <cstring>
 #include "UuLibrary.h"
 #include <QFileInfo>
@@ -55,6 +56,18 @@ bool fileExists(const QString &path)
     return fi.exists() && fi.isFile();
 }
 
+QString fileExtension(const QString &fileName)
+{
+    // Names whose kind takes two parts: a volume of a set or archive, a packed tar.
+    static const QRegularExpression compound(
+        QStringLiteral("(\\.vol\\d+[+-]\\d+\\.par2|\\.part\\d+\\.rar|\\.(7z|zip|rar)\\.\\d+|\\.tar\\.(gz|bz2|xz|zst|lz|lzma))$"),
+        QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression single(QStringLiteral("\\.[A-Za-z0-9]{1,6}$"));
+    if (const auto m = compound.match(fileName); m.hasMatch() && m.capturedStart() > 0) return m.captured(0);
+    if (const auto m = single.match(fileName); m.hasMatch() && m.capturedStart() > 0) return m.captured(0);
+    return {};
+}
+
 QString UniqueName(const QString &path, bool oldRenameStyle)
 {
     auto exists = [](const QString &p) { return QFileInfo::exists(p); };
@@ -66,9 +79,9 @@ QString UniqueName(const QString &path, bool oldRenameStyle)
         return {};
     };
     if (!oldRenameStyle) {
-        const bool ext = path.size() >= 4 && path[path.size() - 4] == u'.';
-        const QString base = ext ? path.left(path.size() - 4) : path;
-        const QString tail = ext ? path.right(4) : QString();
+        const qsizetype slash = path.lastIndexOf(u'/');
+        const QString tail = fileExtension(path.mid(slash + 1));
+        const QString base = path.chopped(tail.size());
         for (int k = 2; k <= 90000; ++k) {
             const QString c = base + u'.' + QString::number(k) + tail;
             if (!exists(c)) return c;

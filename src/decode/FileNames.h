@@ -15,6 +15,9 @@ QByteArray safeNameChars(const QByteArray &proposed);
 QString fileNameFromBytes(const QByteArray &b);
 
 // A path that does not exist yet: photo.jpg -> photo.2.jpg (or photo.jpg.2 in the old style).
+// A file name's extension as kinds of files go: ".vol03+04.par2", ".part01.rar",
+// ".7z.001", ".tar.gz" whole, else the last one (up to six letters or digits); "" for none.
+QString fileExtension(const QString &fileName);
 QString UniqueName(const QString &path, bool oldRenameStyle);
 QString StripUnderscores(const QString &name);
 

@@ -1,11 +1,15 @@
 #include "Par2.h"
 #include "FileNames.h"
 #include "core/AppPaths.h"
+#include <QFile>
 #include <QFileInfo>
+#include <QStringDecoder>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <algorithm>
 #include <cstring>
+#include <functional>
+#include <limits>
 #include <numeric>
 
 namespace vt {
@@ -20,6 +24,7 @@ Par2Report parsePar2Output(const QByteArray &output)
     static const QRegularExpression need(QStringLiteral("^You need (\\d+) more recovery blocks"));
     static const QRegularExpression used(QStringLiteral("^(\\d+) recovery blocks will be used"));
     static const QRegularExpression have(QStringLiteral("^You have (\\d+) out of (\\d+) data blocks available"));
+    static const QRegularExpression part(QStringLiteral("^File: \"(.*)\" - found \\d+ of \\d+ data blocks from \"(.*)\"\\."));
     for (const QByteArray &raw : text.split('\n')) {
         const QString line = QString::fromUtf8(raw).trimmed();
         if (line.isEmpty()) continue;
@@ -40,6 +45,8 @@ Par2Report parsePar2Output(const QByteArray &output)
         } else if (auto m5 = have.match(line); m5.hasMatch()) {
             r.dataBlocksAvailable = m5.captured(1).toInt();
             r.dataBlocks = m5.captured(2).toInt();
+        } else if (auto m6 = part.match(line); m6.hasMatch()) {
+            if (m6.captured(1) != m6.captured(2) && !r.partialCopies.contains(m6.captured(1))) r.partialCopies << m6.captured(1);
         }
     }
     // A renamed file is not missing once its match is known.
@@ -64,40 +71,80 @@ double lastPar2Percent(const QByteArray &chunk, QString *what)
     return v;
 }
 
-QStringList par2FileNames(const QByteArray &d)
+namespace {
+
+constexpr char kMagic[8] = {'P', 'A', 'R', '2', '\0', 'P', 'K', 'T'};
+constexpr char kFileDesc[16] = {'P', 'A', 'R', ' ', '2', '.', '0', '\0', 'F', 'i', 'l', 'e', 'D', 'e', 's', 'c'};
+constexpr char kRecovery[16] = {'P', 'A', 'R', ' ', '2', '.', '0', '\0', 'R', 'e', 'c', 'v', 'S', 'l', 'i', 'c'};
+
+QString nameFromBytes(const QByteArray &b)
 {
-    static const char magic[8] = {'P', 'A', 'R', '2', '\0', 'P', 'K', 'T'};
-    static const char fileDesc[16] = {'P', 'A', 'R', ' ', '2', '.', '0', '\0', 'F', 'i', 'l', 'e', 'D', 'e', 's', 'c'};
-    QStringList names;
-    const qsizetype n = d.size();
-    qsizetype pos = 0;
-    while (pos + 64 <= n) {
-        if (std::memcmp(d.constData() + pos, magic, 8) != 0) {
-            pos += 4;
-            continue;
-        }
-        quint64 len = 0;
-        for (int i = 7; i >= 0; --i) len = (len << 8) | uchar(d[pos + 8 + i]);
-        if (len < 64 || len % 4 != 0 || len > quint64(n - pos)) {
-            pos += 4;
-            continue;
-        }
-        if (std::memcmp(d.constData() + pos + 48, fileDesc, 16) == 0 && len >= 64 + 56) {
-            QByteArray name = d.mid(pos + 64 + 56, qsizetype(len) - 64 - 56);
-            while (name.endsWith('\0')) name.chop(1);
-            const QString s = QString::fromUtf8(name);
-            if (!names.contains(s)) names << s;
-        }
-        pos += qsizetype(len);
-    }
-    return names;
+    QStringDecoder utf8(QStringDecoder::Utf8);
+    const QString s = utf8(b);
+    return utf8.hasError() ? QString::fromLatin1(b) : s;
 }
+
+// Walks the packets of a par2 file read through `read(pos, n)` of `size` bytes: only
+// their headers, and the bodies of file descriptions. A damaged stretch is passed over to
+// the next packet start found.
+Par2FileInfo walkPar2(qint64 size, const std::function<QByteArray(qint64, qint64)> &read)
+{
+    Par2FileInfo info;
+    qint64 pos = 0;
+    while (pos + 64 <= size) {
+        const QByteArray head = read(pos, 64);
+        if (head.size() < 64) break;
+        quint64 len = 0;
+        for (int i = 7; i >= 0; --i) len = (len << 8) | uchar(head[8 + i]);
+        if (std::memcmp(head.constData(), kMagic, 8) != 0 || len < 64 || len % 4 != 0 || len > quint64(size - pos)) {
+            // Look for the next packet start a window at a time.
+            const QByteArray window = read(pos + 1, 64 * 1024);
+            const qsizetype at = window.indexOf(QByteArray(kMagic, 8));
+            if (at >= 0) pos += 1 + at;
+            else if (window.size() < 64 * 1024) break;
+            else pos += 64 * 1024 - 7;
+            continue;
+        }
+        if (info.setId.isEmpty()) info.setId = head.mid(32, 16);
+        if (head.mid(32, 16) == info.setId) {
+            if (std::memcmp(head.constData() + 48, kRecovery, 16) == 0) ++info.recoveryBlocks;
+            else if (std::memcmp(head.constData() + 48, kFileDesc, 16) == 0 && len >= 64 + 56 && len <= 64 + 56 + 64 * 1024) {
+                QByteArray name = read(pos + 64 + 56, qint64(len) - 64 - 56);
+                while (name.endsWith('\0')) name.chop(1);
+                const QString n = nameFromBytes(name);
+                if (!info.names.contains(n)) info.names << n;
+            }
+        }
+        pos += qint64(len);
+    }
+    return info;
+}
+
+} // namespace
+
+Par2FileInfo readPar2File(const QByteArray &d)
+{
+    return walkPar2(d.size(), [&](qint64 pos, qint64 n) { return d.mid(pos, n); });
+}
+
+Par2FileInfo scanPar2File(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) return {};
+    return walkPar2(f.size(), [&](qint64 pos, qint64 n) { return f.seek(pos) ? f.read(n) : QByteArray(); });
+}
+
+bool startsLikePar2(const QByteArray &head) { return head.startsWith(QByteArray(kMagic, 8)); }
 
 bool isSafePar2Name(const QString &name)
 {
-    if (name.isEmpty() || name.startsWith(u'.') || name.startsWith(u'-')) return false;
-    const QByteArray b = name.toUtf8();
-    return safeNameChars(b) == b && !b.contains(':');
+    if (name.isEmpty() || name.startsWith(u'/') || name.contains(u'\\') || name.contains(u':')) return false;
+    for (const QString &part : name.split(u'/')) {
+        if (part.isEmpty() || part == QLatin1String(".") || part == QLatin1String("..")) return false;
+        const QByteArray b = part.toUtf8();
+        if (safeNameChars(b) != b) return false;
+    }
+    return true;
 }
 
 std::pair<int, int> par2VolumeBlocks(const QString &fileName)
@@ -108,28 +155,59 @@ std::pair<int, int> par2VolumeBlocks(const QString &fileName)
     return {m.captured(1).toInt(), m.captured(2).toInt()};
 }
 
-std::vector<size_t> chooseRecoveryVolumes(int needed, const std::vector<int> &blockCounts)
+std::vector<size_t> chooseRecoveryVolumes(int needed, const std::vector<int> &blockCounts, const std::vector<qint64> &bytes)
 {
-    std::vector<size_t> order(blockCounts.size());
+    const size_t n = blockCounts.size();
+    auto size = [&](size_t i) { return i < bytes.size() && bytes[i] > 0 ? bytes[i] : qint64(std::max(0, blockCounts[i])); };
+    qint64 all = 0;
+    for (int c : blockCounts) all += std::max(0, c);
+    if (needed <= 0 || all < needed) return {};
+    // A knapsack over the volumes: the fewest bytes (then volumes) for at least b blocks,
+    // b capped at what is needed. Sets far beyond what posters make take the smallest
+    // volumes in turn instead.
+    const size_t width = size_t(needed) + 1;
+    std::vector<size_t> order(n);
     std::iota(order.begin(), order.end(), size_t(0));
-    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return blockCounts[a] < blockCounts[b]; });
-    std::vector<size_t> out;
-    int have = 0;
-    for (size_t i : order) {
-        if (have >= needed) break;
+    std::stable_sort(order.begin(), order.end(), [&](size_t x, size_t y) { return blockCounts[x] < blockCounts[y]; });
+    if (n * width > (size_t(1) << 22)) {
+        std::vector<size_t> out;
+        int have = 0;
+        for (size_t i : order)
+            if (have < needed && blockCounts[i] > 0) {
+                out.push_back(i);
+                have += blockCounts[i];
+            }
+        return out;
+    }
+    struct Cost {
+        qint64 bytes = std::numeric_limits<qint64>::max();
+        int volumes = 0;
+        bool reached() const { return bytes != std::numeric_limits<qint64>::max(); }
+        bool operator<(const Cost &o) const { return bytes != o.bytes ? bytes < o.bytes : volumes < o.volumes; }
+    };
+    std::vector<Cost> best(width);
+    best[0] = {0, 0};
+    std::vector<std::vector<int>> from(n, std::vector<int>(width, -1));   // where volume i took entry b from
+    for (size_t i = 0; i < n; ++i) {
         if (blockCounts[i] <= 0) continue;
-        out.push_back(i);
-        have += blockCounts[i];
+        for (size_t b = width; b-- > 0;) {
+            if (!best[b].reached()) continue;
+            const size_t to = std::min(width - 1, b + size_t(blockCounts[i]));
+            const Cost with{best[b].bytes + size(i), best[b].volumes + 1};
+            if (with < best[to]) {
+                best[to] = with;
+                from[i][to] = int(b);
+            }
+        }
     }
-    if (have < needed) return {};
-    // Fewer blocks fetched: a larger volume found late can stand in for the small ones
-    // before it that it covers alone.
-    while (out.size() > 1) {
-        int withoutFirst = have - blockCounts[out.front()];
-        if (withoutFirst < needed) break;
-        have = withoutFirst;
-        out.erase(out.begin());
-    }
+    std::vector<size_t> out;
+    size_t b = width - 1;
+    for (size_t i = n; i-- > 0 && b > 0;)
+        if (from[i][b] >= 0) {
+            out.push_back(i);
+            b = size_t(from[i][b]);
+        }
+    std::stable_sort(out.begin(), out.end(), [&](size_t x, size_t y) { return blockCounts[x] < blockCounts[y]; });
     return out;
 }
 

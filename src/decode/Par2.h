@@ -22,6 +22,7 @@ struct Par2Report {
     int dataBlocks = 0, dataBlocksAvailable = 0;
     std::vector<std::pair<QString, QString>> renamed;   // found under, real name
     QStringList damaged, missing;                       // target names
+    QStringList partialCopies;   // other files that held some of a target's blocks
 };
 
 // The whole output of one run (progress lines and all).
@@ -29,17 +30,28 @@ Par2Report parsePar2Output(const QByteArray &output);
 // The last percentage in a piece of output ("Scanning: 42.1%", "Repairing: 7.0%"), or -1.
 double lastPar2Percent(const QByteArray &chunk, QString *what = nullptr);
 
-// The file names a par2 file describes (its file description packets); damaged packets
-// are passed over.
-QStringList par2FileNames(const QByteArray &par2Data);
-// Names par2 may write: plain file names, no folder part, nothing hidden or odd.
+// What one par2 file holds: the recovery set it belongs to (whatever the file is called),
+// the file names the set describes and how many recovery blocks this file carries.
+// Damaged packets are passed over. Names not in UTF-8 are read as Latin-1.
+struct Par2FileInfo {
+    QByteArray setId;   // 16 bytes; empty: no par2 packet found
+    QStringList names;
+    int recoveryBlocks = 0;
+};
+Par2FileInfo readPar2File(const QByteArray &data);
+// The same from a file on disk, reading packet headers only (volumes may be large).
+Par2FileInfo scanPar2File(const QString &path);
+bool startsLikePar2(const QByteArray &head);
+// Names par2 may write: relative paths that stay inside the set's folder, without odd
+// characters.
 bool isSafePar2Name(const QString &name);
 
 // "name.vol03+04.par2": first block 3, four blocks. Not a volume: {-1, 0}.
 std::pair<int, int> par2VolumeBlocks(const QString &fileName);
-// Which of the volumes (by block count) to fetch for `needed` blocks, smallest first;
-// empty when all of them are not enough.
-std::vector<size_t> chooseRecoveryVolumes(int needed, const std::vector<int> &blockCounts);
+// Which of the volumes (block counts, sizes in bytes) to fetch for `needed` blocks: the
+// fewest bytes, then the fewest volumes; smallest first. Empty when all of them are not
+// enough. Without sizes, a volume's size is taken as its blocks.
+std::vector<size_t> chooseRecoveryVolumes(int needed, const std::vector<int> &blockCounts, const std::vector<qint64> &bytes = {});
 
 // One run of par2 in a folder.
 class Par2Run : public QObject {

@@ -7,6 +7,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
+#include "decode/FileNames.h"
 
 namespace vt {
 
@@ -41,19 +43,59 @@ bool Par2Sets::busy() const { return m_run && m_run->running(); }
 
 void Par2Sets::log(const QString &msg, bool record) { m_core.LogOp(msg, record); }
 
-void Par2Sets::fileDecoded(const QString &path)
+void Par2Sets::fileDecoded(const QString &decoded)
 {
-    if (path.isEmpty() || !m_core.settings.chkPar2Verify) return;
-    if (par2KindOf(QFileInfo(path).fileName().toUtf8()) == Par2Kind::Index) {
-        for (const Set &s : m_sets)
-            if (s.index == path) return;
-        Set s;
-        s.index = path;
-        s.base = baseOf(path);
-        m_sets.push_back(std::move(s));
-    } else if (par2KindOf(QFileInfo(path).fileName().toUtf8()) == Par2Kind::None) {
-        m_decoded << path;
+    if (decoded.isEmpty() || !m_core.settings.chkPar2Verify) return;
+    QString path = decoded;
+    const QString name = QFileInfo(path).fileName();
+    bool isPar2 = par2KindOf(name.toUtf8()) != Par2Kind::None;
+    if (!isPar2) {
+        QFile f(path);
+        isPar2 = f.open(QIODevice::ReadOnly) && startsLikePar2(f.read(8));
     }
+    const Par2FileInfo info = isPar2 ? scanPar2File(path) : Par2FileInfo{};
+    if (info.setId.isEmpty()) {
+        m_decoded << path;
+        return;
+    }
+    if (!name.endsWith(QLatin1String(".par2"), Qt::CaseInsensitive)) {
+        // par2 reads the blocks of another file of the set only when it is named so.
+        QString named = path + QStringLiteral(".par2");
+        if (QFileInfo::exists(named)) named = UniqueName(named, false);
+        if (QFile::rename(path, named)) {
+            m_processed.renameFile(path, named);
+            path = named;
+        }
+    }
+    for (Set &s : m_sets) {
+        if (s.id != info.setId) continue;
+        if (!s.par2Files.contains(path)) s.par2Files << path;
+        if (info.recoveryBlocks < s.indexBlocks) {
+            s.index = path;
+            s.indexBlocks = info.recoveryBlocks;
+            s.base = baseOf(path);
+        }
+        for (const QString &n : info.names)
+            if (!s.names.contains(n)) s.names << n;
+        return;
+    }
+    Set s;
+    s.id = info.setId;
+    s.index = path;
+    s.indexBlocks = info.recoveryBlocks;
+    s.base = baseOf(path);
+    s.par2Files << path;
+    s.names = info.names;
+    m_sets.push_back(std::move(s));
+}
+
+// What par2 is given beside the index: the set's other par2 files (their blocks count)
+// and the files decoded beside it.
+QStringList Par2Sets::extraFor(const Set &s) const
+{
+    QStringList out = s.par2Files;
+    out.removeAll(s.index);
+    return out + s.extra;
 }
 
 void Par2Sets::downloadEnded()
@@ -84,15 +126,23 @@ void Par2Sets::next()
         } else {
             m_mode = Par2Run::Mode::Verify;
         }
-        QFile f(s.index);
-        if (!f.open(QIODevice::ReadOnly)) {
+        if (!QFileInfo(s.index).isReadable()) {
             finish(QStringLiteral("par2: cannot read ") + s.index, false);
             continue;
         }
-        // par2 writes the names its set gives: a name that could leave the folder stops it.
+        // par2 writes the names its set gives: a name that could leave the folder stops it,
+        // through a folder that is a link as much as through "..".
+        const QString folder = QFileInfo(s.index).absolutePath();
+        const QString real = QFileInfo(folder).canonicalFilePath() + u'/';
         QString unsafe;
-        for (const QString &n : par2FileNames(f.read(64 * 1024 * 1024)))
-            if (unsafe.isEmpty() && !isSafePar2Name(n)) unsafe = n;
+        for (const QString &n : s.names) {
+            bool ok = isSafePar2Name(n);
+            for (qsizetype slash = n.indexOf(u'/'); ok && slash > 0; slash = n.indexOf(u'/', slash + 1)) {
+                const QString within = QFileInfo(folder + u'/' + n.left(slash)).canonicalFilePath();
+                ok = within.isEmpty() || (within + u'/').startsWith(real);
+            }
+            if (unsafe.isEmpty() && !ok) unsafe = n;
+        }
         if (!unsafe.isEmpty()) {
             finish(QStringLiteral("par2: not run, the set names a file unsafely: ") + unsafe, false);
             continue;
@@ -113,7 +163,8 @@ void Par2Sets::next()
         log((m_mode == Par2Run::Mode::Verify ? QStringLiteral("par2: verifying ") : QStringLiteral("par2: repairing "))
                 + s.index,
             true);
-        m_run->start(m_mode, s.index, s.extra, m_core.settings.chkPar2Delete);
+        if (m_mode == Par2Run::Mode::Repair) repairStarts(s);
+        m_run->start(m_mode, s.index, extraFor(s), m_core.settings.chkPar2Delete);
         return;
     }
 }
@@ -134,7 +185,8 @@ void Par2Sets::verified(const Par2Report &r, int code, const QString &failure)
     } else if (r.repairPossible) {
         m_mode = Par2Run::Mode::Repair;
         log(QStringLiteral("par2: repairing ") + s.index, true);
-        m_run->start(m_mode, s.index, s.extra, m_core.settings.chkPar2Delete);
+        repairStarts(s);
+        m_run->start(m_mode, s.index, extraFor(s), m_core.settings.chkPar2Delete);
         return;
     } else {
         int available = 0;
@@ -156,17 +208,24 @@ void Par2Sets::verified(const Par2Report &r, int code, const QString &failure)
 bool Par2Sets::fetchVolumes(Set &s, int needed, int *available)
 {
     std::vector<int> items, counts;
+    std::vector<qint64> bytes;
+    QStringList have;
+    for (const QString &f : s.par2Files) have << QFileInfo(f).fileName();
     for (int i = 1; i <= m_store.itemCount(); ++i) {
         const HeaderItem &it = m_store.item(i);
         if (it.deleted || it.inBatch) continue;
         const QString name = fileNameOfItem(it);
         if (par2KindOf(name.toUtf8()) != Par2Kind::Volume || baseOf(name).compare(s.base, Qt::CaseInsensitive) != 0) continue;
+        if (have.contains(name, Qt::CaseInsensitive)) continue;   // decoded already: par2 counted it
         items.push_back(i);
         counts.push_back(par2VolumeBlocks(name).second);
+        qint64 size = 0;
+        for (const PartRecord &p : it.parts) size += p.byteCount;
+        bytes.push_back(size);
     }
     *available = 0;
     for (int c : counts) *available += c;
-    const std::vector<size_t> pick = chooseRecoveryVolumes(needed, counts);
+    const std::vector<size_t> pick = chooseRecoveryVolumes(needed, counts, bytes);
     if (pick.empty()) return false;
     int blocks = 0;
     for (size_t k : pick) {
@@ -191,6 +250,7 @@ void Par2Sets::repaired(const Par2Report &r, int code, const QString &failure)
         // Misnamed files now have their real names; the processed rows follow them.
         for (const auto &[from, to] : r.renamed)
             m_processed.renameFile(QFileInfo(from).isAbsolute() ? from : folder + from, folder + to);
+        if (!m_core.settings.chkPar2KeepBackups) cleanUp(m_sets.front(), r);
         QString status = QStringLiteral("par2: repaired ") + QString::number(r.blocksUsed) + QStringLiteral(" blocks");
         if (!r.renamed.empty()) status += QStringLiteral(", ") + QString::number(r.renamed.size()) + QStringLiteral(" file(s) renamed");
         finish(status, true);
@@ -201,6 +261,37 @@ void Par2Sets::repaired(const Par2Report &r, int code, const QString &failure)
         finish(QStringLiteral("par2: repair failed (exit code ") + QString::number(code) + u')', false);
     }
     next();
+}
+
+// par2 puts a file in the set's sub-folder only when that folder is there; what is in the
+// folder now tells par2's backups from what was there before.
+void Par2Sets::repairStarts(Set &s)
+{
+    const QString folder = QFileInfo(s.index).absolutePath() + u'/';
+    for (const QString &n : s.names)
+        if (n.contains(u'/')) QDir().mkpath(folder + n.left(n.lastIndexOf(u'/')));
+    s.before = QDir(folder).entryList(QDir::Files | QDir::Hidden);
+}
+
+// The set is whole again: par2's backups of the files it repaired (name.1, ...) and the
+// damaged copies it took blocks from go. Only those: other files decoded beside the set
+// stay.
+void Par2Sets::cleanUp(const Set &s, const Par2Report &r)
+{
+    const QString folder = QFileInfo(s.index).absolutePath() + u'/';
+    QStringList gone;
+    static const QRegularExpression numbered(QStringLiteral("^(.+)\\.\\d+$"));
+    for (const QString &f : QDir(folder).entryList(QDir::Files | QDir::Hidden)) {
+        if (s.before.contains(f)) continue;
+        const auto m = numbered.match(f);
+        if (m.hasMatch() && s.names.contains(m.captured(1))) gone << folder + f;
+    }
+    for (const QString &c : r.partialCopies) {
+        const QString path = QFileInfo(c).isAbsolute() ? c : folder + c;
+        if (!s.names.contains(QFileInfo(path).fileName()) && !s.par2Files.contains(path)) gone << path;
+    }
+    for (const QString &f : gone)
+        if (QFile::remove(f)) log(QStringLiteral("par2: removed ") + f, true);
 }
 
 void Par2Sets::finish(const QString &status, bool ok)

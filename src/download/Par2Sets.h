@@ -1,8 +1,10 @@
 #pragma once
-// par2 sets among the decoded files. When a download ends, each set whose index file was
-// decoded is verified; a set short of blocks gets only the recovery volumes it needs
-// queued (smallest first) and is repaired once they are in. One par2 run at a time, as a
-// process: the window never waits for it. Each set ends in one processed-list row.
+// par2 sets among the decoded files, known by the set in their packets whatever they are
+// called. When a download ends, each set is verified with every par2 file of it that was
+// decoded; a set short of blocks gets only the recovery volumes it needs queued (the
+// fewest bytes) and is repaired once they are in; after a repair, par2's backups and the
+// damaged copies go. One par2 run at a time, as a process: the window never waits for it.
+// Each set ends in one processed-list row.
 #include "decode/Par2.h"
 #include "headers/HeaderStore.h"
 #include <QObject>
@@ -39,9 +41,14 @@ signals:
 
 private:
     struct Set {
-        QString index;           // the index .par2, full path
+        QByteArray id;           // the recovery set's id
+        QString index;           // the par2 file par2 runs on: the one with the fewest recovery blocks
+        int indexBlocks = 0;
         QString base;            // its name without ".par2"
+        QStringList par2Files;   // every par2 file of the set decoded, the index among them
+        QStringList names;       // the files the set describes
         QStringList extra;       // files decoded beside it, perhaps its files misnamed
+        QStringList before;      // the folder as a repair starts: par2's backups are what is new
         std::vector<ItemRef> volumes;   // items queued for it
         int blocksNeeded = 0;
         bool fetching = false;
@@ -52,6 +59,9 @@ private:
     void finish(const QString &status, bool ok);
     bool fetchVolumes(Set &s, int needed, int *available);
     void log(const QString &msg, bool record);
+    void cleanUp(const Set &s, const Par2Report &r);
+    void repairStarts(Set &s);
+    QStringList extraFor(const Set &s) const;
 
     AppCore &m_core;
     HeaderStore &m_store;

@@ -74,6 +74,8 @@ OptionsDialog::OptionsDialog(Settings &settings, QWidget *parent) : QDialog(pare
     chkPar2Verify = check(dl, "chkPar2Verify", "Verify par2 sets after download", &Settings::chkPar2Verify);
     chkPar2Repair = check(dl, "chkPar2Repair", "Repair par2 sets (fetches the recovery volumes needed)", &Settings::chkPar2Repair);
     chkPar2Delete = check(dl, "chkPar2Delete", "Delete par2 files after a successful repair", &Settings::chkPar2Delete);
+    chkPar2KeepBackups = check(dl, "chkPar2KeepBackups", "Keep the damaged copies and par2's backups after a repair",
+                               &Settings::chkPar2KeepBackups);
     {
         auto *row = new QHBoxLayout;
         row->addWidget(new QLabel(QStringLiteral("Speed limit (KB/s, 0 = none):"), dl));

@@ -30,7 +30,7 @@ public:
     QLabel *lblDownloadPath, *lblCachePath;
     QPushButton *cmdBrowseDLPath, *cmdBrowseCachePath;
     QCheckBox *chkMakeSubDirs, *chkSaveDecodes, *chkOldRenameStyle, *chkAutoDelBatch, *chkAutodownload, *chkAllowRestart,
-        *chkRestart500, *chkSFX, *chkDisableStats, *chkPar2Verify, *chkPar2Repair, *chkPar2Delete;
+        *chkRestart500, *chkSFX, *chkDisableStats, *chkPar2Verify, *chkPar2Repair, *chkPar2Delete, *chkPar2KeepBackups;
     QSpinBox *txtSpeedLimit;
     QSlider *sldRescan;
     QLabel *lblRescan;

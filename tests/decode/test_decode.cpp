@@ -568,8 +568,18 @@ TEST(Decode, UniqueNamesInBothSchemes)
     EXPECT_EQ(UniqueName(photo, true), d.path() + "/photo.jpg.2");
     EXPECT_TRUE(writeFile(d.path() + "/photo.jpg.2", "2"));
     EXPECT_EQ(UniqueName(photo, true), d.path() + "/photo.jpg.3");
-    EXPECT_EQ(UniqueName(jpeg, false), d.path() + "/data.jpeg.2");
+    EXPECT_EQ(UniqueName(jpeg, false), d.path() + "/data.2.jpeg");
     EXPECT_EQ(UniqueName(jpeg, true), d.path() + "/data.jpeg.2");
+    // Kinds of files whose extension takes two parts keep it whole, so a second copy is
+    // still a volume of its set or archive.
+    const std::pair<const char *, const char *> compound[] = {
+        {"release.par2", "release.2.par2"}, {"release.vol03+04.par2", "release.2.vol03+04.par2"},
+        {"film.part01.rar", "film.2.part01.rar"}, {"film.7z.001", "film.2.7z.001"}, {"src.tar.gz", "src.2.tar.gz"},
+        {"README", "README.2"}, {".hidden", ".hidden.2"}};
+    for (const auto &[name, second] : compound) {
+        EXPECT_TRUE(writeFile(d.path() + '/' + name, "1"));
+        EXPECT_EQ(UniqueName(d.path() + '/' + name, false), d.path() + '/' + second);
+    }
 }
 
 TEST(Decode, FoldersPartZeroAndLaunching)

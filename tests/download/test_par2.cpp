@@ -74,30 +74,45 @@ TEST(Par2, NamesVolumesProgressAndTheChoiceOfVolumes)
     EXPECT_EQ(par2KindOf("a.PAR2"), Par2Kind::Index);
     EXPECT_EQ(par2KindOf("a.par"), Par2Kind::None);
 
-    // Smallest first, and no volume that the others make unnecessary.
+    // The fewest bytes that give the blocks needed, smallest first. Volumes as par2 makes
+    // them (1, 2, 4, ... 64 and the 73 left of 200 blocks), each a block of 20,000 bytes and
+    // 30,000 of the set's description.
     const std::vector<int> pow2{1, 2, 4, 8, 16};
     EXPECT_EQ(chooseRecoveryVolumes(3, pow2), (std::vector<size_t>{0, 1}));
-    EXPECT_EQ(chooseRecoveryVolumes(5, pow2), (std::vector<size_t>{1, 2}));
+    EXPECT_EQ(chooseRecoveryVolumes(5, pow2), (std::vector<size_t>{0, 2}));
     EXPECT_EQ(chooseRecoveryVolumes(1, {16, 1, 4}), (std::vector<size_t>{1}));
     EXPECT_TRUE(chooseRecoveryVolumes(32, pow2).empty());
     EXPECT_TRUE(chooseRecoveryVolumes(1, {}).empty());
+    const std::vector<int> posted{64, 1, 73, 2, 32, 4, 8, 16};
+    std::vector<qint64> bytes;
+    for (int c : posted) bytes.push_back(c * 20000LL + 30000);
+    auto blocksOf = [&](const std::vector<size_t> &pick) {
+        std::vector<int> b;
+        for (size_t k : pick) b.push_back(posted[k]);
+        return b;
+    };
+    EXPECT_EQ(blocksOf(chooseRecoveryVolumes(109, posted, bytes)), (std::vector<int>{4, 32, 73}));
+    EXPECT_EQ(blocksOf(chooseRecoveryVolumes(72, posted, bytes)), (std::vector<int>{73}));
+    EXPECT_EQ(blocksOf(chooseRecoveryVolumes(200, posted, bytes)), (std::vector<int>{1, 2, 4, 8, 16, 32, 64, 73}));
 
     QString what;
     EXPECT_DOUBLE_EQ(lastPar2Percent("Scanning: 4.5%Scanning: 46.7%", &what), 46.7);
     EXPECT_EQ(what, "Scanning");
     EXPECT_EQ(lastPar2Percent("Target: \"a\" - found.\n"), -1);
 
-    // The names in a real index file; a name that leaves the folder is unsafe.
+    // The names in a real index file; a name that leaves the folder is unsafe, a sub-folder
+    // is not.
     QTemporaryDir d;
     writeFile(d.path() + "/one.bin", randomBytes(5000, 1));
     writeFile(d.path() + "/two words.txt", randomBytes(3000, 2));
     ASSERT_TRUE(par2(d.path(), {"create", "-q", "-n1", "s.par2", "one.bin", "two words.txt"}));
-    QStringList names = par2FileNames(readFile(d.path() + "/s.par2"));
+    QStringList names = readPar2File(readFile(d.path() + "/s.par2")).names;
     names.sort();
     EXPECT_EQ(names, QStringList({"one.bin", "two words.txt"}));
-    for (const char *bad : {"../escape", "/etc/passwd", "a/b", "a\\b", ".hidden", "-rf", "c:x", ""})
+    for (const char *bad : {"../escape", "/etc/passwd", "a/../../b", "a//b", "sub/./x", "a\\b", "c:x", "", "sub/"})
         EXPECT_FALSE(isSafePar2Name(QString::fromLatin1(bad))) << bad;
-    EXPECT_TRUE(isSafePar2Name("movie (2024).mkv"));
+    for (const char *good : {"movie (2024).mkv", "subdir/file.bin", "a/b/c d.txt", ".hidden"})
+        EXPECT_TRUE(isSafePar2Name(QString::fromLatin1(good))) << good;
 }
 
 TEST(Par2, RepairFetchesOnlyTheVolumesNeededAndPutsMisnamedFilesRight)
@@ -178,6 +193,51 @@ TEST(Par2, SetsThatAreWholeShortOrUnsafe)
     };
     EXPECT_LT(firstOf("ARTICLE <whole.bin.part2@post.test>"), firstOf("GROUP ")) << cmds.join('\n').toStdString();
     EXPECT_FALSE(QFile::exists(t.rig->dir.path() + "/escape.txt"));
+}
+
+// Sets as obfuscated posts have them: two of film's volumes under names unlike its index
+// (one without ".par2", one that looks like an index of its own) and a note under a random
+// name with a segment gone; a second set whose file lives in a sub-folder, posted flat
+// under another name. Each set is known by its packets and gives one row; the misnamed
+// volumes' blocks count, so only one more volume is fetched; after the repair par2's
+// backup and the damaged copy are gone (by default), the set's par2 files stay.
+TEST(Par2, ObfuscatedSetsSubFoldersAndTheCleanUp)
+{
+    Par2Rig t;
+    const QByteArray film = randomBytes(300000, 17), note = randomBytes(60000, 18), inner = randomBytes(50000, 19);
+    writeFile(t.src.path() + "/film.mkv", film);
+    writeFile(t.src.path() + "/note.nfo", note);
+    ASSERT_TRUE(par2(t.src.path(), {"create", "-q", "-s20000", "-c31", "-n5", "film.par2", "film.mkv", "note.nfo"}));
+    QDir().mkpath(t.src.path() + "/nest/sub");
+    writeFile(t.src.path() + "/nest/sub/inner.bin", inner);
+    ASSERT_TRUE(par2(t.src.path() + "/nest", {"create", "-q", "-n1", "-B", t.src.path() + "/nest", "nested.par2", "sub/inner.bin"}));
+    QFile::rename(t.src.path() + "/film.vol00+01.par2", t.src.path() + "/k3j4h5.bin");
+    QFile::rename(t.src.path() + "/film.vol01+02.par2", t.src.path() + "/p0o9i8.par2");
+    QFile::rename(t.src.path() + "/note.nfo", t.src.path() + "/a1b2c3d4e5.bin");
+    QFile::copy(t.src.path() + "/nest/nested.par2", t.src.path() + "/nested.par2");
+    QFile::copy(t.src.path() + "/nest/sub/inner.bin", t.src.path() + "/x7y8.bin");
+    postAll(t.src.path(), {"film.mkv", "film.par2", "k3j4h5.bin", "p0o9i8.par2", "film.vol03+04.par2", "film.vol07+08.par2",
+                           "film.vol15+16.par2", "nested.par2", "x7y8.bin"},
+            t.arts.path(), 60000, &t.next, t.doc);
+    postAll(t.src.path(), {"a1b2c3d4e5.bin"}, t.arts.path(), 20000, &t.next, t.doc);
+    QFile::remove(t.arts.path() + "/2.art");                              // film loses 3 blocks
+    QFile::remove(t.arts.path() + "/" + QString::number(t.next - 2) + ".art");   // the note 1
+    ASSERT_NO_FATAL_FAILURE(t.serve());
+
+    ASSERT_TRUE(t.run(2)) << t.rig->logged.join('\n').toStdString();
+    QStringList rows = t.rows;
+    rows.sort();
+    EXPECT_EQ(rows.join('|').toStdString(), "film.par2 par2: repaired 4 blocks|nested.par2 par2: repaired 0 blocks, 1 file(s) renamed");
+    EXPECT_EQ(readFile(t.out("film.mkv")), film);
+    EXPECT_EQ(readFile(t.out("note.nfo")), note);
+    EXPECT_EQ(readFile(t.out("sub/inner.bin")), inner);
+    EXPECT_EQ(t.rig->count("par2: 1 blocks needed for film, fetching 1 recovery volume(s) of 3 (4 blocks)"), 1)
+        << t.rig->logged.join('\n').toStdString();
+    EXPECT_GT(t.asked("film.vol03+04.par2"), 0);
+    EXPECT_EQ(t.asked("film.vol07+08.par2") + t.asked("film.vol15+16.par2"), 0);
+    QStringList left = QDir(t.out("")).entryList(QDir::Files);
+    left.sort();
+    EXPECT_EQ(left.join(' ').toStdString(), "film.mkv film.par2 film.vol03+04.par2 k3j4h5.bin.par2 nested.par2 note.nfo p0o9i8.par2");
 }
 
 // par2 is a process of its own: a scan, a save and a second Download go on beside it, and
