@@ -269,7 +269,7 @@ std::vector<int> Application::nzbExportSelection() const
 // The file dialogs open without a loop of their own; the choice comes back as a signal.
 void Application::askNzbToImport()
 {
-    auto *d = new QFileDialog(m_main.get(), QStringLiteral("Import NZB"), QString(), QStringLiteral("NZB files (*.nzb);;All files (*)"));
+    auto *d = new QFileDialog(m_main.get(), QStringLiteral("Import NZB"), QString(), QStringLiteral("NZB files (*.nzb *.nzb.gz);;All files (*)"));
     d->setAttribute(Qt::WA_DeleteOnClose);
     d->setFileMode(QFileDialog::ExistingFiles);
     connect(d, &QFileDialog::filesSelected, this, &Application::importNzbFiles);

@@ -60,7 +60,7 @@ int main(int argc, char **argv)
     // NZB files go over as absolute paths: the running program has its own folder.
     QStringList handed;
     for (const QString &a : QApplication::arguments().mid(1))
-        handed << (a.endsWith(QLatin1String(".nzb"), Qt::CaseInsensitive) ? QFileInfo(a).absoluteFilePath() : a);
+        handed << (vt::isNzbFileName(a) ? QFileInfo(a).absoluteFilePath() : a);
     switch (single.handOff(handed)) {
     case vt::SingleInstance::HandOff::Taken: return 0;
     case vt::SingleInstance::HandOff::NoAnswer:

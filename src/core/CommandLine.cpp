@@ -48,7 +48,7 @@ LaunchArguments parseLaunchArguments(const QStringList &arguments)
     if (parser.isSet(QStringLiteral("scan"))) words << QStringLiteral("/SCAN");
     if (parser.isSet(QStringLiteral("download"))) words << QStringLiteral("/DOWNLOAD");
     for (const QString &a : parser.positionalArguments()) {
-        if (a.endsWith(QLatin1String(".nzb"), Qt::CaseInsensitive)) out.nzbFiles << QFileInfo(a).absoluteFilePath();
+        if (isNzbFileName(a)) out.nzbFiles << QFileInfo(a).absoluteFilePath();
         else words << a;
     }
     out.raw = words.join(u' ');
@@ -65,6 +65,11 @@ bool wantsConsoleOnly(const QStringList &arguments)
             return true;
     }
     return false;
+}
+
+bool isNzbFileName(const QString &name)
+{
+    return name.endsWith(QLatin1String(".nzb"), Qt::CaseInsensitive) || name.endsWith(QLatin1String(".nzb.gz"), Qt::CaseInsensitive);
 }
 
 } // namespace vt

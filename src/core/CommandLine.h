@@ -25,4 +25,7 @@ LaunchArguments parseLaunchArguments(const QStringList &arguments);   // [0] is 
 // True when the command line only asks for --help or --version (answered without a window).
 bool wantsConsoleOnly(const QStringList &arguments);
 
+// An NZB file by its name: "x.nzb", or "x.nzb.gz" as index sites hand them out.
+bool isNzbFileName(const QString &name);
+
 } // namespace vt

@@ -2,16 +2,65 @@
 #include <QXmlStreamReader>
 #include <QXmlStreamWriter>
 #include <algorithm>
+#include <zlib.h>
 
 namespace vt {
 
-bool isUsableMessageId(const QByteArray &id)
+QString messageIdFault(const QByteArray &id)
 {
-    if (id.isEmpty() || id.size() > 248) return false;
+    if (id.isEmpty()) return QStringLiteral("an empty message-id");
+    if (id.size() > 248) return QStringLiteral("a message-id over 250 bytes");
     for (char c : id) {
         const unsigned char u = static_cast<unsigned char>(c);
-        if (u <= 32 || u >= 127 || c == '<' || c == '>') return false;
+        if (u <= 32 || u >= 127) return QStringLiteral("a blank or a non-ASCII byte in a message-id");
+        if (c == '<' || c == '>') return QStringLiteral("a bracket inside a message-id");
     }
+    return {};
+}
+
+bool isUsableMessageId(const QByteArray &id) { return messageIdFault(id).isEmpty(); }
+
+QString NzbParse::droppedText() const
+{
+    if (segmentsDropped <= 0) return {};
+    QString s = QStringLiteral("%1 segment(s) left out").arg(segmentsDropped);
+    for (size_t i = 0; i < droppedWhy.size(); ++i)
+        s += (i == 0 ? QStringLiteral(": ") : QStringLiteral(", ")) + QString::number(droppedWhy[i].second) + QStringLiteral(" with ")
+             + droppedWhy[i].first;
+    return s;
+}
+
+bool unpackNzbBytes(QByteArray &data, qint64 maxBytes, QString *error)
+{
+    if (!(data.size() >= 2 && uchar(data[0]) == 0x1f && uchar(data[1]) == 0x8b)) return true;
+    z_stream z{};
+    if (inflateInit2(&z, 16 + MAX_WBITS) != Z_OK) {
+        *error = QStringLiteral("The NZB file could not be unpacked.");
+        return false;
+    }
+    QByteArray out;
+    QByteArray chunk(1 << 16, Qt::Uninitialized);
+    z.next_in = reinterpret_cast<Bytef *>(data.data());
+    z.avail_in = uInt(data.size());
+    int rc = Z_OK;
+    while (rc == Z_OK) {
+        z.next_out = reinterpret_cast<Bytef *>(chunk.data());
+        z.avail_out = uInt(chunk.size());
+        rc = inflate(&z, Z_NO_FLUSH);
+        out.append(chunk.constData(), chunk.size() - qsizetype(z.avail_out));
+        if (out.size() > maxBytes) {
+            inflateEnd(&z);
+            *error = QStringLiteral("The NZB file unpacks to more than %1 MB and was not read.").arg(maxBytes / (1024 * 1024));
+            return false;
+        }
+        if (rc == Z_BUF_ERROR && z.avail_in == 0) break;   // cut short
+    }
+    inflateEnd(&z);
+    if (rc != Z_STREAM_END) {
+        *error = QStringLiteral("The NZB file is packed but damaged (gzip).");
+        return false;
+    }
+    data = std::move(out);
     return true;
 }
 
@@ -61,6 +110,15 @@ NzbParse parseNzb(const QByteArray &data, const NzbLimits &limits)
     x.setEntityExpansionLimit(0);
     qint64 segments = 0;
     bool sawRoot = false;
+    auto drop = [&](const QString &why, int count = 1) {
+        r.segmentsDropped += count;
+        for (auto &d : r.droppedWhy)
+            if (d.first == why) {
+                d.second += count;
+                return;
+            }
+        r.droppedWhy.emplace_back(why, count);
+    };
     auto fail = [&](const QString &why) {
         r.ok = false;
         r.error = why;
@@ -115,10 +173,12 @@ NzbParse parseNzb(const QByteArray &data, const NzbLimits &limits)
                         s.bytes = sa.value(QLatin1String("bytes")).toLongLong(&bytesOk);
                         s.messageId = stripBrackets(elementText(x).toUtf8());
                         if (x.hasError()) break;
-                        if (!numOk || s.number < 1 || s.number > limits.maxSegmentsPerFile || !isUsableMessageId(s.messageId)
-                            || (!bytesOk && !sa.value(QLatin1String("bytes")).isEmpty()) || s.bytes < 0
-                            || s.bytes > (qint64(1) << 31) - 1) {
-                            ++r.segmentsDropped;
+                        QString why = messageIdFault(s.messageId);
+                        if (!numOk || s.number < 1 || s.number > limits.maxSegmentsPerFile) why = QStringLiteral("a missing or bad number");
+                        else if ((!bytesOk && !sa.value(QLatin1String("bytes")).isEmpty()) || s.bytes < 0 || s.bytes > (qint64(1) << 31) - 1)
+                            why = QStringLiteral("a bad byte count");
+                        if (!why.isEmpty()) {
+                            drop(why);
                             continue;
                         }
                         if (++segments > limits.maxSegments)
@@ -135,7 +195,7 @@ NzbParse parseNzb(const QByteArray &data, const NzbLimits &limits)
                              [](const NzbSegment &a, const NzbSegment &b) { return a.number < b.number; });
             const auto dup = std::unique(f.segments.begin(), f.segments.end(),
                                          [](const NzbSegment &a, const NzbSegment &b) { return a.number == b.number; });
-            r.segmentsDropped += int(f.segments.end() - dup);
+            if (dup != f.segments.end()) drop(QStringLiteral("a number given twice"), int(f.segments.end() - dup));
             f.segments.erase(dup, f.segments.end());
             if (!f.segments.empty()) r.doc.files.push_back(std::move(f));
         }
@@ -146,7 +206,11 @@ NzbParse parseNzb(const QByteArray &data, const NzbLimits &limits)
         return fail(QStringLiteral("The NZB file is damaged (line %1: %2).").arg(x.lineNumber()).arg(x.errorString()));
     }
     if (!sawRoot) return fail(QStringLiteral("This is not an NZB file (no <nzb> element)."));
-    if (r.doc.files.empty()) return fail(QStringLiteral("The NZB file lists no usable file."));
+    if (r.doc.files.empty()) {
+        const QString dropped = r.droppedText();
+        return fail(QStringLiteral("The NZB file lists no usable file") + (dropped.isEmpty() ? QString() : QStringLiteral(" (") + dropped + u')')
+                    + u'.');
+    }
     r.ok = true;
     return r;
 }

@@ -39,6 +39,9 @@ struct NzbParse {
     QString error;   // said to the user as it stands
     NzbDocument doc;
     int segmentsDropped = 0;   // repeated numbers, bad message-ids
+    std::vector<std::pair<QString, int>> droppedWhy;   // why, how many: in the order first met
+    // "N segment(s) left out: N with ..., N with ..."; empty when none was.
+    QString droppedText() const;
 };
 
 NzbParse parseNzb(const QByteArray &data, const NzbLimits &limits = {});
@@ -47,5 +50,10 @@ QByteArray writeNzb(const NzbDocument &doc);
 // A message-id as a server takes it on a command line: printable, no blanks or brackets
 // inside, at most 250 bytes with its brackets.
 bool isUsableMessageId(const QByteArray &id);
+// What is wrong with a message-id, said as "a ... in a message-id"; empty when it is usable.
+QString messageIdFault(const QByteArray &id);
+// An NZB file's bytes as written: gzip-compressed ones (".nzb.gz") are unpacked, within
+// maxBytes; false with the reason otherwise.
+bool unpackNzbBytes(QByteArray &data, qint64 maxBytes, QString *error);
 
 } // namespace vt

@@ -69,7 +69,7 @@ NzbImport importNzbDocument(const NzbDocument &doc, const QString &nzbName, Head
     }
     std::stable_sort(order.begin(), order.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
     int already = 0;
-    QHash<QByteArray, int> imported;   // first message-id -> item, for what came from NZB files before
+    QMultiHash<QByteArray, int> imported;   // first message-id -> items, for what came from NZB files before
     for (int n = 1; n <= store.itemCount(); ++n) {
         const QByteArray key = nzbKeyOf(store.item(n));
         if (!key.isEmpty()) imported.insert(key, n);
@@ -77,8 +77,20 @@ NzbImport importNzbDocument(const NzbDocument &doc, const QString &nzbName, Head
     for (const auto &[kind, i] : order) {
         const NzbFileEntry &f = doc.files[i];
         const QByteArray firstId = f.segments.front().messageId;
-        // The same post imported again: the item there is queued, not doubled.
-        int existing = imported.value(firstId, 0);
+        // The same post imported again (every segment the same): the item there is queued,
+        // not doubled.
+        auto samePost = [&](int item) {
+            const std::vector<PartRecord> &parts = store.item(item).parts;
+            if (parts.size() != f.segments.size()) return false;
+            for (size_t s = 0; s < parts.size(); ++s) {
+                const QByteArrayView id(parts[s].messageId.constData(), parts[s].messageId.size());
+                if (id != QByteArray('<' + f.segments[s].messageId + '>')) return false;
+            }
+            return true;
+        };
+        int existing = 0;
+        for (auto at = imported.constFind(firstId); at != imported.cend() && at.key() == firstId && !existing; ++at)
+            if (samePost(at.value())) existing = at.value();
         if (existing) {
             ++already;
         } else {
@@ -144,13 +156,19 @@ NzbImport importNzbFile(const QString &path, HeaderStore &store, BatchSink &batc
         r.message = name + QStringLiteral(": The NZB file is larger than %1 MB and was not read.").arg(limits.maxBytes / (1024 * 1024));
         return r;
     }
-    const NzbParse p = parseNzb(f.readAll(), limits);
+    QByteArray data = f.readAll();
+    QString unpackError;
+    if (!unpackNzbBytes(data, limits.maxBytes, &unpackError)) {
+        r.message = name + QStringLiteral(": ") + unpackError;
+        return r;
+    }
+    const NzbParse p = parseNzb(data, limits);
     if (!p.ok) {
         r.message = name + QStringLiteral(": ") + p.error;
         return r;
     }
     r = importNzbDocument(p.doc, name, store, batch, catalog);
-    if (p.segmentsDropped) r.message += QStringLiteral("; %1 segment(s) with a bad number or message-id left out").arg(p.segmentsDropped);
+    if (p.segmentsDropped) r.message += QStringLiteral("; ") + p.droppedText();
     return r;
 }
 

@@ -1,6 +1,7 @@
 #include "MainWindow.h"
 #include "Named.h"
 #include "core/AppCore.h"
+#include "core/CommandLine.h"
 #include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -534,7 +535,7 @@ QStringList MainWindow::nzbFilesIn(const QMimeData *data)
     QStringList out;
     if (!data || !data->hasUrls()) return out;
     for (const QUrl &u : data->urls())
-        if (u.isLocalFile() && u.toLocalFile().endsWith(QLatin1String(".nzb"), Qt::CaseInsensitive)) out << u.toLocalFile();
+        if (u.isLocalFile() && isNzbFileName(u.toLocalFile())) out << u.toLocalFile();
     return out;
 }
 

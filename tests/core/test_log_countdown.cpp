@@ -196,8 +196,8 @@ TEST(CommandLine, Matching)
         EXPECT_EQ(parseCommandLine(a.raw), r.action);
         for (const QString &f : a.nzbFiles) EXPECT_TRUE(QFileInfo(f).isAbsolute()) << f.toStdString();
     }
-    EXPECT_EQ(parseLaunchArguments({"vantrel", "a.nzb", "/DOWNLOAD", "/tmp/B.NZB"}).nzbFiles,
-              QStringList({QDir::current().absoluteFilePath("a.nzb"), "/tmp/B.NZB"}));
+    EXPECT_EQ(parseLaunchArguments({"vantrel", "a.nzb", "/DOWNLOAD", "/tmp/B.NZB", "/tmp/c.nzb.gz"}).nzbFiles,
+              QStringList({QDir::current().absoluteFilePath("a.nzb"), "/tmp/B.NZB", "/tmp/c.nzb.gz"}));
     EXPECT_TRUE(wantsConsoleOnly({"vantrel", "/SCAN", "--help"}));
     EXPECT_TRUE(wantsConsoleOnly({"vantrel", "-v"}));
     EXPECT_FALSE(wantsConsoleOnly({"vantrel", "--", "--help"}));

@@ -53,6 +53,9 @@ TEST(Nzb, ReadsTheLayoutAndRefusesHostileFiles)
     EXPECT_EQ(f.segments[1].messageId, "b@x");
     EXPECT_EQ(f.segments[2].bytes, 300);
     EXPECT_EQ(p.segmentsDropped, 7);
+    EXPECT_EQ(p.droppedText(), "7 segment(s) left out: 2 with a missing or bad number, 1 with a blank or a non-ASCII byte in a "
+                               "message-id, 1 with a bracket inside a message-id, 1 with a bad byte count, 1 with an empty "
+                               "message-id, 1 with a number given twice");
     EXPECT_EQ(p.doc.meta.size(), 2u);
     EXPECT_EQ(p.doc.meta[0].second, "A & B");
 
@@ -73,7 +76,9 @@ TEST(Nzb, ReadsTheLayoutAndRefusesHostileFiles)
         {nzbWith(seg).left(200), {}, "damaged"},
         {"<html><body>not this</body></html>", {}, "not an NZB"},
         {"", {}, "damaged"},
-        {nzbWith("<segment bytes=\"1\" number=\"0\">a@x</segment>"), {}, "no usable file"},
+        {nzbWith("<segment bytes=\"1\" number=\"0\">a@x</segment>"), {}, "no usable file (1 segment(s) left out: 1 with a missing or bad number)"},
+        {nzbWith("<segment bytes=\"1\" number=\"1\">caf\xc3\xa9@x</segment><segment bytes=\"1\" number=\"2\">a b@x</segment>"), {},
+         "no usable file (2 segment(s) left out: 2 with a blank or a non-ASCII byte in a message-id)"},
         {nzbWith(seg), NzbLimits{100, 10, 10}, "larger than"},
         {nzbWith(many), NzbLimits{1 << 20, 10, 100}, "more than 10 segments"},
     };
@@ -149,11 +154,22 @@ TEST(Nzb, ExportAndImportGiveTheSameItemsInTheNzbOrder)
         EXPECT_EQ(cat.originOf(x)->groups, QStringList{"alt.binaries.one"});
         EXPECT_EQ(cat.originOf(x)->nzbName, "out.nzb");
     }
-    // Imported items export to the same file; importing it again doubles nothing.
+    // Imported items export to the same file; importing it again doubles nothing, packed as
+    // index sites hand them out (gzip) or not.
     EXPECT_EQ(writeNzb(exportNzb(b.store, &b.groups, cat, b.batch.batchItems())),
               writeNzb(exportNzb(a.store, &a.groups, none, {2, 4, 3})));
     EXPECT_EQ(importNzbFile(path, b.store, b.batch, cat).items.size(), 5u);
+    QProcess gz;
+    gz.start("gzip", {"-k", path});
+    ASSERT_TRUE(gz.waitForFinished() && gz.exitCode() == 0);
+    const NzbImport packed = importNzbFile(path + ".gz", b.store, b.batch, cat);
+    EXPECT_TRUE(packed.message.contains("(5 already in the header list)")) << packed.message.toStdString();
     EXPECT_EQ(b.store.itemCount(), 5);
+    // A packed file is held to the limits unpacked; a cut one is refused.
+    const QByteArray whole = readFile(path + ".gz");
+    EXPECT_TRUE(importNzbFile(path + ".gz", b.store, b.batch, cat, NzbLimits{1000, 10, 10}).message.contains("unpacks to more than"));
+    writeFile(path + ".gz", whole.left(whole.size() / 2));
+    EXPECT_TRUE(importNzbFile(path + ".gz", b.store, b.batch, cat).message.endsWith("packed but damaged (gzip)."));
 
     // Imported items and their batch rows outlive a restart like scanned ones.
     HeaderFile saved(b.store, b.core.log, b.prompter);
@@ -177,6 +193,19 @@ TEST(Nzb, ExportAndImportGiveTheSameItemsInTheNzbOrder)
     again.prune(b.store);
     EXPECT_EQ(again.size(), 4);
     EXPECT_EQ(again.originOf(b.store.item(2))->groups, QStringList{"alt.binaries.one"});
+    // Two posts whose first segments share a message-id are two items.
+    StoreRig t;
+    NzbDocument twins;
+    for (const char *second : {"t2@x", "u2@x"}) {
+        NzbFileEntry f;
+        f.subject = QByteArray("twin \"") + second + ".bin\" yEnc (1/2)";
+        f.poster = "Bob <b@x>";
+        f.segments = {{10, 1, "t1@x"}, {10, 2, second}};
+        twins.files.push_back(f);
+    }
+    const NzbImport tw = importNzbDocument(twins, "twins.nzb", t.store, t.batch, cat);
+    EXPECT_EQ(tw.message, "Imported twins.nzb: 2 file(s), 4 segment(s), 2 queued");
+    EXPECT_EQ(t.store.itemCount(), 2);
 }
 
 TEST(Nzb, DownloadsImportedPostsAcrossTheListedGroups)
