@@ -1,6 +1,9 @@
 #include "Application.h"
 #include "core/CommandLine.h"
 #include "core/Text.h"
+#include "decode/FileNames.h"
+#include "nzb/NzbImport.h"
+#include <QFileInfo>
 #include "ui/ExitDialog.h"
 #include "ui/LogWindow.h"
 #include "ui/MainWindow.h"
@@ -231,11 +234,39 @@ void Application::importNzbFiles(const QStringList &paths)
         }
         m_core->LogOp(r.message, true);
         any = true;
+        filesAlreadyThere(QFileInfo(p).fileName(), r.items);
     }
     if (!any) return;
     m_nzb.save(m_core->paths.nzbOrigins());
     m_view->ViewRefresh(false);
     m_batch->ShowBatchSize();
+}
+
+// An NZB imported again into a folder that has its files: said, and when every file is
+// there nothing is fetched again; the par2 set there is verified instead.
+void Application::filesAlreadyThere(const QString &nzbName, const std::vector<int> &items)
+{
+    QStringList there;
+    for (int i : items) {
+        const QString file = m_decoder->DecodeFolder(i) + fileNameFromBytes(safeFileNameBytes(fileNameOfItem(m_store.item(i))));
+        if (QFileInfo(file).isFile()) there << file;
+    }
+    if (there.isEmpty()) return;
+    if (there.size() < qsizetype(items.size())) {
+        m_core->LogOp(QStringLiteral("%1: %2 of its %3 files are already in the download folder; the copies fetched get other names")
+                          .arg(nzbName)
+                          .arg(there.size())
+                          .arg(items.size()),
+                      true);
+        return;
+    }
+    for (int i : items) m_batch->RemoveFromBatch(i, false, false);
+    m_core->LogOp(QStringLiteral("%1: all %2 of its files are already in the download folder; not fetched again, their par2 set is verified")
+                      .arg(nzbName)
+                      .arg(items.size()),
+                  true);
+    for (const QString &f : there) m_download->par2().fileDecoded(f);
+    m_download->par2().downloadEnded();
 }
 
 bool Application::exportNzb(const QString &path, const std::vector<int> &items)

@@ -131,6 +131,7 @@ private:
     void headersSaved(bool ok);
     void marksCovered();
     void keepBatchWithoutHeaders();
+    void filesAlreadyThere(const QString &nzbName, const std::vector<int> &items);
     void saveHeadersCommand();
     void bindPages();
     std::array<std::pair<MainWindow::List, QVector<int> *>, 3> columnLists();

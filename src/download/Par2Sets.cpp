@@ -14,13 +14,6 @@ namespace vt {
 
 namespace {
 
-QString fileNameOfItem(const HeaderItem &it)
-{
-    if (it.parts.empty()) return QString::fromLatin1(fileNameInSubject(it.subject));
-    const QByteArray full = it.subject.contains(" [xx/") ? it.prefix() + it.parts.front().subjectTail : it.subject;
-    return QString::fromLatin1(fileNameInSubject(full));
-}
-
 QString baseOf(const QString &par2Name)
 {
     QString b = QFileInfo(par2Name).fileName();
@@ -214,7 +207,7 @@ bool Par2Sets::fetchVolumes(Set &s, int needed, int *available)
     for (int i = 1; i <= m_store.itemCount(); ++i) {
         const HeaderItem &it = m_store.item(i);
         if (it.deleted || it.inBatch) continue;
-        const QString name = fileNameOfItem(it);
+        const QString name = QString::fromLatin1(fileNameOfItem(it));
         if (par2KindOf(name.toUtf8()) != Par2Kind::Volume || baseOf(name).compare(s.base, Qt::CaseInsensitive) != 0) continue;
         if (have.contains(name, Qt::CaseInsensitive)) continue;   // decoded already: par2 counted it
         items.push_back(i);

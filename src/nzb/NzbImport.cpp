@@ -57,6 +57,13 @@ QByteArray fileNameInSubject(const QByteArray &subject)
     return m.hasMatch() ? m.captured(1).toLatin1() : subject.trimmed();
 }
 
+QByteArray fileNameOfItem(const HeaderItem &it)
+{
+    if (it.parts.empty()) return fileNameInSubject(it.subject);
+    const QByteArray full = it.subject.contains(" [xx/") ? it.prefix() + it.parts.front().subjectTail : it.subject;
+    return fileNameInSubject(full);
+}
+
 NzbImport importNzbDocument(const NzbDocument &doc, const QString &nzbName, HeaderStore &store, BatchSink &batch,
                             NzbCatalog &catalog)
 {

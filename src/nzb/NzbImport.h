@@ -20,6 +20,8 @@ enum class Par2Kind { None, Index, Volume };
 Par2Kind par2KindOf(const QByteArray &fileName);
 // The file name a subject gives: the text in double quotes when there is one.
 QByteArray fileNameInSubject(const QByteArray &subject);
+// The file an item's post carries, by its subject.
+QByteArray fileNameOfItem(const HeaderItem &it);
 
 struct NzbImport {
     bool ok = false;

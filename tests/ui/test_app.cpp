@@ -310,6 +310,31 @@ TEST(Application, NzbFilesDroppedImportedAndExportedThroughTheFileMenu)
     EXPECT_EQ(open->fileMode(), QFileDialog::ExistingFiles);
     open->reject();
     EXPECT_EQ(a.app->batch().batchRows(), 2);
+
+    // A packed NZB (as index sites hand them out) whose file is in the download folder
+    // already: said, not fetched again, and its par2 check asked for.
+    NzbDocument third;
+    third.files.push_back(doc.files[0]);
+    third.files[0].subject = "\"file3.bin\" yEnc (1/2)";
+    for (NzbSegment &s : third.files[0].segments) s.messageId = "third" + s.messageId;
+    ASSERT_TRUE(writeNzbFile(a.dir.path() + "/third.nzb", third, nullptr));
+    QProcess gz;
+    gz.start("gzip", {a.dir.path() + "/third.nzb"});
+    ASSERT_TRUE(gz.waitForFinished() && gz.exitCode() == 0);
+    QStringList said;
+    QObject::connect(&a.app->core().log, &OpsLog::statusChanged, [&](const QString &m) { said << m; });
+    const int before = a.app->store().itemCount();
+    QMimeData packed;
+    packed.setUrls({QUrl::fromLocalFile(a.dir.path() + "/third.nzb.gz")});
+    QDragEnterEvent enterPacked(QPoint(5, 5), Qt::CopyAction, &packed, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&w, &enterPacked);
+    EXPECT_TRUE(enterPacked.isAccepted());
+    test::writeFile(a.app->decoder().DecodeFolder(before + 1) + "file3.bin", "here");
+    QDropEvent dropPacked(QPointF(5, 5), Qt::CopyAction, &packed, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&w, &dropPacked);
+    EXPECT_EQ(a.app->store().itemCount(), before + 1);
+    EXPECT_EQ(a.app->batch().batchRows(), 2);
+    EXPECT_EQ(said.filter("third.nzb.gz: all 1 of its files are already in the download folder").size(), 1) << said.join('\n').toStdString();
 }
 
 TEST(Application, HeaderListCommandsKeysAndSearch)
