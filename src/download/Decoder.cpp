@@ -179,6 +179,7 @@ void Decoder::FinishDecode(const DecodeJob &job, bool ok, const QString &status,
         if (rowListed) rowListed(job);
     }
     if (same) m_batch.RemoveFromBatch(i, m_core.settings.chkAutoDelBatch, false);
+    if (counted) counted(ok);
 }
 
 void Decoder::LaunchProcessed(int row)

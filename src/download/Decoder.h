@@ -56,6 +56,8 @@ public:
     // its row for the Processed page (rowListed says when that row is on disk).
     std::function<void(const DecodeJob &, const DecodeOutcome &)> decodeOver;
     std::function<void(const DecodeJob &)> rowListed;
+    // Each decode's outcome as it is applied: decoded, or failed.
+    std::function<void(bool ok)> counted;
 
     // Reports of a decode on another thread, arriving here.
     void logFromWork(const QString &msg, bool record) { log(msg, record); }

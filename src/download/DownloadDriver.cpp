@@ -89,14 +89,29 @@ DownloadDriver::DownloadDriver(AppCore &core, Session &session, HeaderStore &sto
         const HeaderItem &it = m_store.item(i);
         QString title = QString::fromLatin1(it.subject);
         if (it.subject.contains("[xx/000")) title = QString::fromLatin1(it.subject.left(it.subject.size() - 13) + it.parts[size_t(part - 1)].subjectTail);
-        // A rate only over what was measured: a part of a few bytes says nothing.
-        const QString speed = ms > 0 && bytes >= 1024 ? TransferSpeed(ms, bytes) : QString();
+        // A rate only over enough bytes: the recent parts together, never a short part alone
+        // (one that came in with the one before takes no time and would say 200 MB/s).
+        m_rateWindow.push_back({bytes, ms});
+        m_rateBytes += bytes;
+        m_rateMs += ms;
+        while (m_rateWindow.size() > 1 && m_rateBytes - m_rateWindow.front().first >= kRateBytes) {
+            m_rateBytes -= m_rateWindow.front().first;
+            m_rateMs -= m_rateWindow.front().second;
+            m_rateWindow.pop_front();
+        }
+        const QString speed = m_rateBytes >= kRateBytes && m_rateMs > 0 ? TransferSpeed(m_rateMs, m_rateBytes) : QString();
         log(QStringLiteral("Article Retrieved: ") + title + u' ' + thousands(double(bytes) / 1000.0) + QStringLiteral("kb")
                 + (speed.isEmpty() ? QString() : QStringLiteral(" [") + speed + QStringLiteral(" KBps]")) + QStringLiteral(" from ") + server,
             true);
     });
     // The recovery volumes a repair needs are fetched as a download of their own.
     connect(&m_par2, &Par2Sets::downloadWanted, this, &DownloadDriver::startCheck, Qt::QueuedConnection);
+    connect(&m_par2, &Par2Sets::setFinished, this, [this](const QString &, const QString &status, bool ok) {
+        if (ok && status.startsWith(QLatin1String("par2: repaired"))) ++m_tally.repaired;
+        else if (!ok) ++m_tally.notRepaired;
+        summaryIfOver();
+    });
+    m_decoder.counted = [this](bool ok) { ++(ok ? m_tally.decoded : m_tally.failed); };
     connect(&m_decodes, &DecodeQueue::finished, this, &DownloadDriver::onDecoded);
     m_progressTimer.setInterval(kProgressMs);
     connect(&m_progressTimer, &QTimer::timeout, this, &DownloadDriver::showProgress);
@@ -121,6 +136,7 @@ void DownloadDriver::BOT1()
         return;
     }
     if (m_state == RunState::Idle) {
+        if (!m_tally.open) m_tally = Tally{true};
         m_restartPending = false;
         m_pool.setServers(FetchPool::serversOf(m_core.settings));
         m_state = RunState::Fetching;
@@ -199,6 +215,7 @@ void DownloadDriver::step()
             m_pool.forget(ref);
             m_batch.RemoveFromBatch(item, gone, gone);
             AddProcessedEntry(m_processed, m_store, item, why, QString(), false);
+            ++m_tally.failed;
             continue;
         }
         if (!m_decodes.enqueue(item)) {
@@ -281,6 +298,18 @@ void DownloadDriver::endBatchRun(RunEnd reason, const QString &why)
         m_core.prompter.message(msg);
     }
     if (reason == RunEnd::Finished) m_par2.downloadEnded();
+    if (reason == RunEnd::Finished) summaryIfOver();
+    else m_tally.open = false;   // a stop, a failure or a restart: the summary of a run that ended is not owed
+}
+
+void DownloadDriver::summaryIfOver()
+{
+    if (!m_tally.open || running() || m_par2.busy() || m_par2.setsOpen() > 0) return;
+    m_tally.open = false;
+    QString s = QStringLiteral("Done: %1 decoded, %2 failed").arg(m_tally.decoded).arg(m_tally.failed);
+    if (m_tally.repaired) s += QStringLiteral(", %1 repaired").arg(m_tally.repaired);
+    if (m_tally.notRepaired) s += QStringLiteral(", %1 par2 set(s) not repaired").arg(m_tally.notRepaired);
+    log(s, true);
 }
 
 void DownloadDriver::stop()

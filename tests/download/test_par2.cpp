@@ -143,6 +143,9 @@ TEST(Par2, RepairFetchesOnlyTheVolumesNeededAndPutsMisnamedFilesRight)
     // The repair went well: its par2 files and the damaged copy it kept are gone.
     EXPECT_EQ(QDir(t.out("")).entryList(QDir::Files), QStringList({"film.mkv", "note.nfo"}));
     EXPECT_EQ(t.rig->count("par2: 3 blocks needed for film, fetching 2 recovery volume(s) of 5 (3 blocks)"), 1);
+    // One summary, once the repair that the two runs led to is over: the film's gap counts
+    // as a failed decode, mended by the repair.
+    EXPECT_EQ(t.rig->logged.filter(QRegularExpression("^Done: \\d+ decoded")).join('|').toStdString(), "Done: 4 decoded, 1 failed, 1 repaired");
     // Only the two smallest volumes were fetched, each once.
     EXPECT_EQ(t.asked("film.vol00+01.par2"), 1);
     EXPECT_EQ(t.asked("film.vol01+02.par2"), 1);
