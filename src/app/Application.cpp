@@ -98,6 +98,9 @@ void Application::wireStores()
         });
         if (replayed > 0) m_store.headersDirty = true;
         m_groups->marksLoaded();
+        // par2 work the last run left: verifying, fetching volumes or repairing.
+        m_download->par2().keepIn(c.paths.par2Work());
+        m_download->par2().takeUp();
         m_nzb.load(c.paths.nzbOrigins());
         m_nzb.prune(m_store);
         m_view->ViewRefresh(false);

@@ -26,6 +26,7 @@ public:
     QString nzbOrigins() const { return file(QStringLiteral("nzb.dat")); }
     QString batchJournal() const { return file(QStringLiteral("batch.jnl")); }
     QString processed() const { return file(QStringLiteral("processed.txt")); }
+    QString par2Work() const { return file(QStringLiteral("par2sets.txt")); }
     QString watch() const { return file(QStringLiteral("WATCH.TXT")); }
     QString hostGroups() const { return file(QStringLiteral("HOSTGRPS.TXT")); }
     QString soundFolder() const { return file(QStringLiteral("sfx/")); }

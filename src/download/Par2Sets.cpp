@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QSaveFile>
 #include "decode/FileNames.h"
 
 namespace vt {
@@ -49,6 +50,7 @@ void Par2Sets::fileDecoded(const QString &decoded)
     const Par2FileInfo info = isPar2 ? scanPar2File(path) : Par2FileInfo{};
     if (info.setId.isEmpty()) {
         m_decoded << path;
+        save();
         return;
     }
     if (!name.endsWith(QLatin1String(".par2"), Qt::CaseInsensitive)) {
@@ -70,6 +72,7 @@ void Par2Sets::fileDecoded(const QString &decoded)
         }
         for (const QString &n : info.names)
             if (!s.names.contains(n)) s.names << n;
+        save();
         return;
     }
     Set s;
@@ -80,6 +83,7 @@ void Par2Sets::fileDecoded(const QString &decoded)
     s.par2Files << path;
     s.names = info.names;
     m_sets.push_back(std::move(s));
+    save();
 }
 
 // What par2 is given beside the index: the set's other par2 files (their blocks count)
@@ -88,7 +92,83 @@ QStringList Par2Sets::extraFor(const Set &s) const
 {
     QStringList out = s.par2Files;
     out.removeAll(s.index);
-    return out + s.extra;
+    out += s.extra;
+    // par2's backups of a repair cut short hold blocks too.
+    const QString folder = QFileInfo(s.index).absolutePath() + u'/';
+    static const QRegularExpression numbered(QStringLiteral("^(.+)\\.\\d+$"));
+    for (const QString &f : QDir(folder).entryList(QDir::Files | QDir::Hidden))
+        if (const auto m = numbered.match(f); m.hasMatch() && s.names.contains(m.captured(1)) && !out.contains(folder + f))
+            out << folder + f;
+    return out;
+}
+
+// One line a fact, fields percent-encoded: "set" starts a set; its par2 files, names,
+// extra files and queued volumes (by name and poster) follow; "decoded" lines are files
+// not yet given to a set.
+void Par2Sets::save() const
+{
+    if (m_keepPath.isEmpty()) return;
+    if (m_sets.empty() && m_decoded.isEmpty()) {
+        QFile::remove(m_keepPath);
+        return;
+    }
+    auto field = [](const QString &s) { return s.toUtf8().toPercentEncoding(); };
+    QByteArray out;
+    for (const Set &s : m_sets) {
+        out += "set\t" + s.id.toHex() + '\t' + (s.fetching ? '1' : '0') + '\t' + QByteArray::number(s.blocksNeeded) + '\t'
+               + QByteArray::number(s.indexBlocks) + '\t' + field(s.index) + '\n';
+        for (const QString &f : s.par2Files) out += "par2\t" + field(f) + '\n';
+        for (const QString &n : s.names) out += "name\t" + field(n) + '\n';
+        for (const QString &f : s.extra) out += "extra\t" + field(f) + '\n';
+        for (ItemRef v : s.volumes)
+            if (const int i = m_store.resolve(v))
+                out += "volume\t" + m_store.item(i).subject.toPercentEncoding() + '\t' + m_store.item(i).poster.toPercentEncoding() + '\n';
+    }
+    for (const QString &f : m_decoded) out += "decoded\t" + field(f) + '\n';
+    QSaveFile file(m_keepPath);
+    if (!file.open(QIODevice::WriteOnly) || file.write(out) != out.size() || !file.commit())
+        m_core.LogOp(QStringLiteral("Error: par2 work not kept in ") + m_keepPath + QStringLiteral(": ") + file.errorString(), true);
+}
+
+void Par2Sets::keepIn(const QString &path)
+{
+    m_keepPath = path;
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) return;
+    auto text = [](const QByteArray &b) { return QString::fromUtf8(QByteArray::fromPercentEncoding(b)); };
+    for (const QByteArray &raw : f.readAll().split('\n')) {
+        const QList<QByteArray> p = raw.split('\t');
+        if (p[0] == "set" && p.size() == 6) {
+            Set s;
+            s.id = QByteArray::fromHex(p[1]);
+            s.fetching = p[2] == "1";
+            s.blocksNeeded = p[3].toInt();
+            s.indexBlocks = p[4].toInt();
+            s.index = text(p[5]);
+            s.base = baseOf(s.index);
+            m_sets.push_back(std::move(s));
+        } else if (p[0] == "decoded" && p.size() == 2) {
+            m_decoded << text(p[1]);
+        } else if (!m_sets.empty() && p.size() == 2) {
+            Set &s = m_sets.back();
+            if (p[0] == "par2") s.par2Files << text(p[1]);
+            else if (p[0] == "name") s.names << text(p[1]);
+            else if (p[0] == "extra") s.extra << text(p[1]);
+        } else if (!m_sets.empty() && p[0] == "volume" && p.size() == 3) {
+            const int i = m_store.FindHash(QByteArray::fromPercentEncoding(p[1]), QByteArray::fromPercentEncoding(p[2]));
+            if (i > 0) m_sets.back().volumes.push_back(m_store.ref(i));
+        }
+    }
+}
+
+void Par2Sets::takeUp()
+{
+    // A set whose files went meanwhile has nothing to work on.
+    std::erase_if(m_sets, [](const Set &s) { return !QFileInfo::exists(s.index); });
+    save();
+    if (m_sets.empty()) return;
+    log(QStringLiteral("par2: %1 set(s) not finished when the program ended are taken up again").arg(m_sets.size()), true);
+    if (!busy()) next();
 }
 
 void Par2Sets::downloadEnded()
@@ -100,6 +180,7 @@ void Par2Sets::downloadEnded()
             if (QFileInfo(f).absolutePath() == folder && !s.extra.contains(f)) s.extra << f;
     }
     m_decoded.clear();
+    save();
     if (!busy()) next();
 }
 
@@ -186,6 +267,7 @@ void Par2Sets::verified(const Par2Report &r, int code, const QString &failure)
         if (fetchVolumes(s, r.blocksNeeded, &available)) {
             s.fetching = true;
             s.blocksNeeded = r.blocksNeeded;
+            save();
             emit downloadWanted();
             return;
         }
@@ -291,6 +373,7 @@ void Par2Sets::finish(const QString &status, bool ok)
 {
     const Set s = std::move(m_sets.front());
     m_sets.pop_front();
+    save();
     const QString name = QFileInfo(s.index).fileName();
     log(name + QStringLiteral(": ") + status, true);
     m_processed.add({name, status, s.index, ok});

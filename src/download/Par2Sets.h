@@ -33,6 +33,10 @@ public:
     void downloadEnded();
     bool busy() const;
     int setsOpen() const { return int(m_sets.size()); }
+    // The sets still to verify, fetch for or repair are kept in a file beside the batch
+    // as they change; at start-up (the headers loaded) they are taken up where they were.
+    void keepIn(const QString &path);
+    void takeUp();
 
 signals:
     // Recovery volumes went into the batch.
@@ -62,6 +66,8 @@ private:
     void cleanUp(const Set &s, const Par2Report &r);
     void repairStarts(Set &s);
     QStringList extraFor(const Set &s) const;
+    void save() const;
+    QString m_keepPath;
 
     AppCore &m_core;
     HeaderStore &m_store;

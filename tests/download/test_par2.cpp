@@ -294,3 +294,58 @@ TEST(Par2, ScanSaveAndDownloadBesideARunAndExitEndsIt)
     EXPECT_EQ(t.rows, QStringList{"whole.par2 par2: all files correct"});
     EXPECT_EQ(heldPids().size(), 2);
 }
+
+// The program ends while par2 repairs a set: the next start takes the set up where it was
+// (kept beside the batch) and repairs it. A stand-in par2 first in the PATH holds repairs
+// until a go file is there.
+TEST(Par2, ARepairCutShortByTheExitIsTakenUpAtTheNextStart)
+{
+    Par2Rig t;
+    const QByteArray film = randomBytes(300000, 27);
+    writeFile(t.src.path() + "/film.mkv", film);
+    ASSERT_TRUE(par2(t.src.path(), {"create", "-q", "-s20000", "-c31", "-n5", "film.par2", "film.mkv"}));
+    QFile::rename(t.src.path() + "/film.vol03+04.par2", t.src.path() + "/zz9.bin");
+    postAll(t.src.path(), {"film.mkv", "film.par2", "zz9.bin"}, t.arts.path(), 60000, &t.next, t.doc);
+    QFile::remove(t.arts.path() + "/2.art");
+
+    QTemporaryDir hold;
+    const QString real = Par2Run::program();
+    writeFile(hold.path() + "/par2", "#!/bin/sh\nif [ \"$1\" = repair ]; then echo $$ >> '" + hold.path().toUtf8()
+                                         + "/pids'; while [ ! -e '" + hold.path().toUtf8() + "/go' ]; do sleep 0.02; done; fi\nexec '"
+                                         + real.toUtf8() + "' \"$@\"\n");
+    QFile::setPermissions(hold.path() + "/par2", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", hold.path().toUtf8() + ':' + path);
+    struct Restore {
+        QByteArray p;
+        ~Restore() { qputenv("PATH", p); }
+    } restore{path};
+
+    ASSERT_NO_FATAL_FAILURE(t.serve());
+    const QString first = t.rig->dir.path();
+    t.rig->dl.par2().keepIn(first + "/par2sets.txt");
+    t.rig->dl.startCheck();
+    ASSERT_TRUE(waitFor([&] { return QFile::exists(hold.path() + "/pids") && t.rig->dl.par2().busy(); }, 20000))
+        << t.rig->logged.join('\n').toStdString();
+    t.rig->dir.setAutoRemove(false);
+    t.rig.reset();
+    struct Gone {
+        QString d;
+        ~Gone() { QDir(d).removeRecursively(); }
+    } gone{first};
+    EXPECT_TRUE(t.rows.isEmpty());
+
+    DownloadRig next(t.server->port());
+    next.core.settings.Download_Path = first + "/dl/";
+    ASSERT_TRUE(QFile::copy(first + "/par2sets.txt", next.dir.path() + "/par2sets.txt"));
+    QObject::connect(&next.dl.par2(), &Par2Sets::setFinished,
+                     [&](const QString &index, const QString &status, bool) { t.rows << QFileInfo(index).fileName() + " " + status; });
+    writeFile(hold.path() + "/go", "");
+    next.dl.par2().keepIn(next.dir.path() + "/par2sets.txt");
+    next.dl.par2().takeUp();
+    ASSERT_TRUE(waitFor([&] { return !t.rows.isEmpty() && !next.dl.par2().busy(); }, 20000)) << next.logged.join('\n').toStdString();
+    EXPECT_EQ(t.rows, QStringList{"film.par2 par2: repaired 3 blocks"});
+    EXPECT_EQ(next.count("par2: 1 set(s) not finished when the program ended are taken up again"), 1);
+    EXPECT_EQ(readFile(first + "/dl/film.mkv"), film);
+    EXPECT_FALSE(QFile::exists(next.dir.path() + "/par2sets.txt")) << "nothing left to take up";
+}
