@@ -112,7 +112,10 @@ Par2FileInfo walkPar2(qint64 size, const std::function<QByteArray(qint64, qint64
                 QByteArray name = read(pos + 64 + 56, qint64(len) - 64 - 56);
                 while (name.endsWith('\0')) name.chop(1);
                 const QString n = nameFromBytes(name);
-                if (!info.names.contains(n)) info.names << n;
+                if (!info.names.contains(n)) {
+                    info.names << n;
+                    if (n.toUtf8() != name) info.foreignNames.emplace_back(name, n);
+                }
             }
         }
         pos += qint64(len);

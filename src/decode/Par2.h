@@ -36,6 +36,8 @@ double lastPar2Percent(const QByteArray &chunk, QString *what = nullptr);
 struct Par2FileInfo {
     QByteArray setId;   // 16 bytes; empty: no par2 packet found
     QStringList names;
+    // Names not in UTF-8 as they are in the file, with the name read from them.
+    std::vector<std::pair<QByteArray, QString>> foreignNames;
     int recoveryBlocks = 0;
 };
 Par2FileInfo readPar2File(const QByteArray &data);

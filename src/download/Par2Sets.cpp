@@ -9,6 +9,8 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSaveFile>
+#include <sys/stat.h>
+#include <unistd.h>
 #include "decode/FileNames.h"
 
 namespace vt {
@@ -72,6 +74,8 @@ void Par2Sets::fileDecoded(const QString &decoded)
         }
         for (const QString &n : info.names)
             if (!s.names.contains(n)) s.names << n;
+        for (const auto &f : info.foreignNames)
+            if (std::find(s.foreignNames.begin(), s.foreignNames.end(), f) == s.foreignNames.end()) s.foreignNames.push_back(f);
         save();
         return;
     }
@@ -82,6 +86,7 @@ void Par2Sets::fileDecoded(const QString &decoded)
     s.base = baseOf(path);
     s.par2Files << path;
     s.names = info.names;
+    s.foreignNames = info.foreignNames;
     m_sets.push_back(std::move(s));
     save();
 }
@@ -159,6 +164,8 @@ void Par2Sets::keepIn(const QString &path)
             if (i > 0) m_sets.back().volumes.push_back(m_store.ref(i));
         }
     }
+    // Names as the set writes them come from its file again.
+    for (Set &s : m_sets) s.foreignNames = scanPar2File(s.index).foreignNames;
 }
 
 void Par2Sets::takeUp()
@@ -238,6 +245,7 @@ void Par2Sets::next()
                 + s.index,
             true);
         if (m_mode == Par2Run::Mode::Repair) repairStarts(s);
+        lendForeignNames(s);
         m_run->start(m_mode, s.index, extraFor(s), m_core.settings.chkPar2Delete);
         return;
     }
@@ -247,6 +255,7 @@ void Par2Sets::verified(const Par2Report &r, int code, const QString &failure)
 {
     if (m_sets.empty()) return;
     Set &s = m_sets.front();
+    settleForeignNames(s);
     if (!failure.isEmpty()) {
         finish(QStringLiteral("par2: ") + failure, false);
     } else if (r.allCorrect && code == 0) {
@@ -260,6 +269,7 @@ void Par2Sets::verified(const Par2Report &r, int code, const QString &failure)
         m_mode = Par2Run::Mode::Repair;
         log(QStringLiteral("par2: repairing ") + s.index, true);
         repairStarts(s);
+        lendForeignNames(s);
         m_run->start(m_mode, s.index, extraFor(s), m_core.settings.chkPar2Delete);
         return;
     } else {
@@ -319,12 +329,19 @@ void Par2Sets::repaired(const Par2Report &r, int code, const QString &failure)
 {
     if (m_sets.empty()) return;
     const QString folder = QFileInfo(m_sets.front().index).absolutePath() + u'/';
+    settleForeignNames(m_sets.front());
+    // par2 said the names as written; the files now carry them as read.
+    auto asRead = [&](const QString &said) {
+        for (const auto &[raw, read] : m_sets.front().foreignNames)
+            if (said == QString::fromUtf8(raw)) return read;
+        return said;
+    };
     if (!failure.isEmpty()) {
         finish(QStringLiteral("par2: ") + failure, false);
     } else if (r.repairComplete && code == 0) {
         // Misnamed files now have their real names; the processed rows follow them.
         for (const auto &[from, to] : r.renamed)
-            m_processed.renameFile(QFileInfo(from).isAbsolute() ? from : folder + from, folder + to);
+            m_processed.renameFile(QFileInfo(from).isAbsolute() ? from : folder + from, folder + asRead(to));
         if (!m_core.settings.chkPar2KeepBackups) cleanUp(m_sets.front(), r);
         QString status = QStringLiteral("par2: repaired ") + QString::number(r.blocksUsed) + QStringLiteral(" blocks");
         if (!r.renamed.empty()) status += QStringLiteral(", ") + QString::number(r.renamed.size()) + QStringLiteral(" file(s) renamed");
@@ -336,6 +353,33 @@ void Par2Sets::repaired(const Par2Report &r, int code, const QString &failure)
         finish(QStringLiteral("par2: repair failed (exit code ") + QString::number(code) + u')', false);
     }
     next();
+}
+
+// A set made where names are not UTF-8 (Latin-1) names its files in bytes this system reads
+// otherwise: par2 would take the file under its right name for a misnamed one and give it
+// the foreign bytes. For the run, the foreign name is a second link to the file as named
+// here; afterwards the name as read is the one that stays, with what par2 left under the
+// other (a repaired file) put in its place.
+void Par2Sets::lendForeignNames(const Set &s)
+{
+    const QByteArray folder = QFile::encodeName(QFileInfo(s.index).absolutePath()) + '/';
+    for (const auto &[raw, read] : s.foreignNames) {
+        const QByteArray foreign = folder + raw, own = folder + QFile::encodeName(read);
+        struct stat st;
+        if (::stat(foreign.constData(), &st) != 0 && ::stat(own.constData(), &st) == 0) (void)::link(own.constData(), foreign.constData());
+    }
+}
+
+void Par2Sets::settleForeignNames(const Set &s)
+{
+    const QByteArray folder = QFile::encodeName(QFileInfo(s.index).absolutePath()) + '/';
+    for (const auto &[raw, read] : s.foreignNames) {
+        const QByteArray foreign = folder + raw, own = folder + QFile::encodeName(read);
+        struct stat a, b;
+        if (::stat(foreign.constData(), &a) != 0) continue;
+        if (::stat(own.constData(), &b) == 0 && a.st_ino == b.st_ino && a.st_dev == b.st_dev) ::unlink(foreign.constData());
+        else ::rename(foreign.constData(), own.constData());
+    }
 }
 
 // par2 puts a file in the set's sub-folder only when that folder is there; what is in the
@@ -367,6 +411,12 @@ void Par2Sets::cleanUp(const Set &s, const Par2Report &r)
     }
     for (const QString &f : gone)
         if (QFile::remove(f)) log(QStringLiteral("par2: removed ") + f, true);
+    // Backups under a name not in UTF-8: by their bytes.
+    const QByteArray raw = QFile::encodeName(folder);
+    for (const auto &[name, read] : s.foreignNames)
+        for (int k = 1; k <= 9; ++k)
+            if (::unlink((raw + name + '.' + QByteArray::number(k)).constData()) == 0)
+                log(QStringLiteral("par2: removed ") + folder + read + u'.' + QString::number(k), true);
 }
 
 void Par2Sets::finish(const QString &status, bool ok)

@@ -51,6 +51,7 @@ private:
         QString base;            // its name without ".par2"
         QStringList par2Files;   // every par2 file of the set decoded, the index among them
         QStringList names;       // the files the set describes
+        std::vector<std::pair<QByteArray, QString>> foreignNames;   // names not in UTF-8: as written, as read
         QStringList extra;       // files decoded beside it, perhaps its files misnamed
         QStringList before;      // the folder as a repair starts: par2's backups are what is new
         std::vector<ItemRef> volumes;   // items queued for it
@@ -65,6 +66,8 @@ private:
     void log(const QString &msg, bool record);
     void cleanUp(const Set &s, const Par2Report &r);
     void repairStarts(Set &s);
+    void lendForeignNames(const Set &s);
+    void settleForeignNames(const Set &s);
     QStringList extraFor(const Set &s) const;
     void save() const;
     QString m_keepPath;

@@ -295,6 +295,38 @@ TEST(Par2, ScanSaveAndDownloadBesideARunAndExitEndsIt)
     EXPECT_EQ(heldPids().size(), 2);
 }
 
+// Sets made where names are Latin-1: the files come here under their names in UTF-8 (as
+// the posts give them). A whole one verifies and keeps its name; a damaged one is repaired
+// under its name as read here, never renamed to the foreign bytes, and no file is left
+// under them.
+TEST(Par2, NamesNotInUtf8AreKeptAsReadHere)
+{
+    Par2Rig t;
+    QProcess sh;
+    sh.setWorkingDirectory(t.src.path());
+    sh.start("sh", {"-c", "set -e; a=$(printf 'caf\\351.bin'); b=$(printf 'na\\357ve.txt');"
+                          "head -c 100000 /dev/urandom > \"$a\"; head -c 30000 /dev/urandom > \"$b\";"
+                          "par2 create -q -s10000 -c10 -n1 damaged.par2 \"$a\" >/dev/null; par2 create -q -n1 whole.par2 \"$b\" >/dev/null;"
+                          "mv \"$a\" 'caf\303\251.bin'; mv \"$b\" 'na\303\257ve.txt'"});
+    ASSERT_TRUE(sh.waitForFinished() && sh.exitCode() == 0) << sh.readAllStandardError().toStdString();
+    const QByteArray cafe = readFile(t.src.path() + QString::fromUtf8("/café.bin")), naive = readFile(t.src.path() + QString::fromUtf8("/naïve.txt"));
+    ASSERT_EQ(cafe.size(), 100000);
+    postAll(t.src.path(), {QString::fromUtf8("café.bin"), "damaged.par2", "damaged.vol00+10.par2", QString::fromUtf8("naïve.txt"), "whole.par2"},
+            t.arts.path(), 60000, &t.next, t.doc);
+    QFile::remove(t.arts.path() + "/2.art");
+    ASSERT_NO_FATAL_FAILURE(t.serve());
+
+    ASSERT_TRUE(t.run(2)) << t.rig->logged.join('\n').toStdString();
+    QStringList rows = t.rows;
+    rows.sort();
+    EXPECT_EQ(rows.join('|').toStdString(), "damaged.par2 par2: repaired 4 blocks|whole.par2 par2: all files correct") << t.rig->logged.join('\n').toStdString();
+    EXPECT_EQ(readFile(t.out(QString::fromUtf8("café.bin"))), cafe);
+    EXPECT_EQ(readFile(t.out(QString::fromUtf8("naïve.txt"))), naive);
+    QStringList left = QDir(t.out("")).entryList(QDir::Files);
+    left.sort();
+    EXPECT_EQ(left.join(' ').toStdString(), "café.bin damaged.par2 damaged.vol00+10.par2 naïve.txt whole.par2");
+}
+
 // The program ends while par2 repairs a set: the next start takes the set up where it was
 // (kept beside the batch) and repairs it. A stand-in par2 first in the PATH holds repairs
 // until a go file is there.

@@ -82,10 +82,13 @@ inline QByteArray yencPart(const QByteArray &file, qint64 begin, qint64 end, int
 }
 
 // A file posted as yEnc articles <number>.art in dir (as --article-dir serves them), one
-// article per partBytes; returns the NZB entry that lists them.
+// article per partBytes; returns the NZB entry that lists them. Message-ids are made of the
+// name (percent-encoded where it is not ASCII).
 inline NzbFileEntry writeYencPost(const QString &dir, const QByteArray &name, const QByteArray &data, int partBytes,
                                   int firstNumber, const QString &group)
 {
+    QByteArray idStem;
+    for (char c : name) idStem += uchar(c) < 0x80 ? QByteArray(1, c) : '%' + QByteArray::number(uchar(c), 16);
     NzbFileEntry f;
     const int total = int((data.size() + partBytes - 1) / partBytes);
     f.poster = "poster@example.com (Poster)";
@@ -96,7 +99,7 @@ inline NzbFileEntry writeYencPost(const QString &dir, const QByteArray &name, co
         const qint64 begin = qint64(k - 1) * partBytes + 1, end = std::min<qint64>(qint64(k) * partBytes, data.size());
         NzbSegment s;
         s.number = k;
-        s.messageId = name + ".part" + QByteArray::number(k) + "@post.test";
+        s.messageId = idStem + ".part" + QByteArray::number(k) + "@post.test";
         const QByteArray subject = "[1/1] - \"" + name + "\" yEnc (" + QByteArray::number(k) + "/" + QByteArray::number(total) + ")";
         const QByteArray article = "From: " + f.poster + "\r\nNewsgroups: " + group.toLatin1() + "\r\nSubject: " + subject
                                    + "\r\nMessage-ID: <" + s.messageId + ">\r\nDate: Tue, 14 Nov 2023 22:13:20 +0000\r\n\r\n"
