@@ -63,6 +63,24 @@ struct Par2Rig {
     }
 };
 
+// A stand-in par2 first in the PATH that holds its runs (only repairs: onlyRepairs) until a
+// go file is there, so a run is caught while it runs whatever the machine's speed.
+struct HeldPar2 {
+    QTemporaryDir dir;
+    QByteArray path = qgetenv("PATH");
+    explicit HeldPar2(bool onlyRepairs)
+    {
+        const QByteArray d = dir.path().toUtf8();
+        const QByteArray wait = "echo $$ >> '" + d + "/pids'; while [ ! -e '" + d + "/go' ]; do sleep 0.02; done";
+        writeFile(dir.path() + "/par2", "#!/bin/sh\n" + (onlyRepairs ? "if [ \"$1\" = repair ]; then " + wait + "; fi" : wait)
+                                            + "\nexec '" + Par2Run::program().toUtf8() + "' \"$@\"\n");
+        QFile::setPermissions(dir.path() + "/par2", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        qputenv("PATH", d + ':' + path);
+    }
+    ~HeldPar2() { qputenv("PATH", path); }
+    QStringList pids() const { return QString::fromLatin1(readFile(dir.path() + "/pids")).split('\n', Qt::SkipEmptyParts); }
+};
+
 } // namespace
 
 TEST(Par2, NamesVolumesProgressAndTheChoiceOfVolumes)
@@ -253,19 +271,10 @@ TEST(Par2, ScanSaveAndDownloadBesideARunAndExitEndsIt)
     ASSERT_TRUE(par2(t.src.path(), {"create", "-q", "-n1", "whole.par2", "whole.bin"}));
     postAll(t.src.path(), {"whole.bin", "whole.par2"}, t.arts.path(), 60000, &t.next, t.doc);
 
-    QTemporaryDir hold;
-    const QString real = Par2Run::program();
-    writeFile(hold.path() + "/par2", "#!/bin/sh\necho $$ >> '" + hold.path().toUtf8() + "/pids'\nwhile [ ! -e '" + hold.path().toUtf8()
-                                         + "/go' ]; do sleep 0.02; done\nexec '" + real.toUtf8() + "' \"$@\"\n");
-    QFile::setPermissions(hold.path() + "/par2", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    const QByteArray path = qgetenv("PATH");
-    qputenv("PATH", hold.path().toUtf8() + ':' + path);
-    struct Restore {
-        QByteArray p;
-        ~Restore() { qputenv("PATH", p); }
-    } restore{path};
+    HeldPar2 held(false);
+    QTemporaryDir &hold = held.dir;
     ASSERT_EQ(Par2Run::program(), hold.path() + "/par2");
-    auto heldPids = [&] { return QString::fromLatin1(readFile(hold.path() + "/pids")).split('\n', Qt::SkipEmptyParts); };
+    auto heldPids = [&] { return held.pids(); };
 
     // Exit while par2 runs: the process is ended with the engine.
     ASSERT_NO_FATAL_FAILURE(t.serve());
@@ -340,18 +349,8 @@ TEST(Par2, ARepairCutShortByTheExitIsTakenUpAtTheNextStart)
     postAll(t.src.path(), {"film.mkv", "film.par2", "zz9.bin"}, t.arts.path(), 60000, &t.next, t.doc);
     QFile::remove(t.arts.path() + "/2.art");
 
-    QTemporaryDir hold;
-    const QString real = Par2Run::program();
-    writeFile(hold.path() + "/par2", "#!/bin/sh\nif [ \"$1\" = repair ]; then echo $$ >> '" + hold.path().toUtf8()
-                                         + "/pids'; while [ ! -e '" + hold.path().toUtf8() + "/go' ]; do sleep 0.02; done; fi\nexec '"
-                                         + real.toUtf8() + "' \"$@\"\n");
-    QFile::setPermissions(hold.path() + "/par2", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    const QByteArray path = qgetenv("PATH");
-    qputenv("PATH", hold.path().toUtf8() + ':' + path);
-    struct Restore {
-        QByteArray p;
-        ~Restore() { qputenv("PATH", p); }
-    } restore{path};
+    HeldPar2 held(true);
+    QTemporaryDir &hold = held.dir;
 
     ASSERT_NO_FATAL_FAILURE(t.serve());
     const QString first = t.rig->dir.path();
