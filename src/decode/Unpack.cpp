@@ -1,0 +1,324 @@
+#include "Unpack.h"
+#include "FileNames.h"
+#include "core/Text.h"
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QStorageInfo>
+#include <archive.h>
+#include <archive_entry.h>
+#include <algorithm>
+#include <map>
+#include <memory>
+#include <unistd.h>
+
+namespace vt {
+
+ArchiveKind archiveKindOf(const QByteArray &head)
+{
+    if (head.startsWith(QByteArray("Rar!\x1a\x07\x01\x00", 8))) return ArchiveKind::Rar5;
+    if (head.startsWith(QByteArray("Rar!\x1a\x07\x00", 7))) return ArchiveKind::Rar4;
+    if (head.startsWith(QByteArray("7z\xbc\xaf\x27\x1c", 6))) return ArchiveKind::SevenZip;
+    if (head.startsWith(QByteArray("PK\x03\x04", 4)) || head.startsWith(QByteArray("PK\x05\x06", 4))) return ArchiveKind::Zip;
+    return ArchiveKind::None;
+}
+
+namespace {
+
+ArchiveKind kindOfFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? archiveKindOf(f.read(8)) : ArchiveKind::None;
+}
+
+// What a RAR 5 volume's headers say: its number in the set, and the names of its first
+// and last files with whether they go on from the volume before and into the next.
+struct Rar5Volume {
+    bool volume = false;
+    quint64 number = 0;
+    QByteArray firstName, lastName;
+    bool firstContinued = false, lastContinues = false;
+    bool last = true;   // its end header says no volume follows
+};
+
+bool readVint(QFile &f, quint64 &v)
+{
+    v = 0;
+    for (int shift = 0; shift < 64; shift += 7) {
+        char c;
+        if (!f.getChar(&c)) return false;
+        v |= quint64(uchar(c) & 0x7f) << shift;
+        if (!(uchar(c) & 0x80)) return true;
+    }
+    return false;
+}
+
+quint64 vintAt(const QByteArray &b, qsizetype &at)
+{
+    quint64 v = 0;
+    for (int shift = 0; shift < 64 && at < b.size(); shift += 7) {
+        const uchar c = uchar(b[at++]);
+        v |= quint64(c & 0x7f) << shift;
+        if (!(c & 0x80)) break;
+    }
+    return v;
+}
+
+Rar5Volume readRar5Volume(const QString &path)
+{
+    Rar5Volume r;
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly) || !f.seek(8)) return r;
+    for (int headers = 0; headers < 100000 && !f.atEnd(); ++headers) {
+        if (!f.seek(f.pos() + 4)) break;   // header CRC
+        quint64 size = 0;
+        if (!readVint(f, size) || size == 0 || size > (1 << 21)) break;
+        const QByteArray h = f.read(qint64(size));
+        if (h.size() != qsizetype(size)) break;
+        qsizetype at = 0;
+        const quint64 type = vintAt(h, at), flags = vintAt(h, at);
+        if (flags & 0x0001) vintAt(h, at);   // extra area size
+        const quint64 data = (flags & 0x0002) ? vintAt(h, at) : 0;
+        if (type == 1) {
+            const quint64 archive = vintAt(h, at);
+            r.volume = archive & 0x0001;
+            if (archive & 0x0002) r.number = vintAt(h, at);
+        } else if (type == 2) {
+            const quint64 fileFlags = vintAt(h, at);
+            vintAt(h, at);   // unpacked size
+            vintAt(h, at);   // attributes
+            if (fileFlags & 0x0002) at += 4;
+            if (fileFlags & 0x0004) at += 4;
+            vintAt(h, at);   // compression
+            vintAt(h, at);   // host
+            const quint64 len = vintAt(h, at);
+            const QByteArray name = h.mid(at, qsizetype(std::min<quint64>(len, quint64(h.size()))));
+            if (r.firstName.isEmpty()) {
+                r.firstName = name;
+                r.firstContinued = flags & 0x0008;
+            }
+            r.lastName = name;
+            r.lastContinues = flags & 0x0010;
+        } else if (type == 5) {
+            r.last = !(vintAt(h, at) & 0x0001);
+            break;
+        }
+        if (!f.seek(f.pos() + qint64(data))) break;
+    }
+    return r;
+}
+
+struct Named {
+    QString stem;
+    int number;
+};
+
+} // namespace
+
+std::vector<ArchiveSet> findArchives(const QStringList &files)
+{
+    static const QRegularExpression partRar(QStringLiteral("^(.*)\\.part(\\d+)\\.rar$"), QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression oldRar(QStringLiteral("^(.*)\\.(rar|r(\\d\\d))$"), QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression split7z(QStringLiteral("^(.*)\\.7z\\.(\\d{3})$"), QRegularExpression::CaseInsensitiveOption);
+    std::map<QString, std::map<int, QString>> byName;   // set key -> number -> path
+    QStringList rest;
+    for (const QString &path : files) {
+        const QString dir = QFileInfo(path).absolutePath() + u'/', name = QFileInfo(path).fileName();
+        if (auto m = partRar.match(name); m.hasMatch()) byName[dir + m.captured(1) + u'\x1'][m.captured(2).toInt()] = path;
+        else if (auto o = oldRar.match(name); o.hasMatch())
+            byName[dir + o.captured(1) + u'\x2'][o.captured(3).isEmpty() ? -1 : o.captured(3).toInt()] = path;
+        else if (auto s = split7z.match(name); s.hasMatch()) byName[dir + s.captured(1) + u'\x3'][s.captured(2).toInt()] = path;
+        else rest << path;
+    }
+    std::vector<ArchiveSet> out;
+    for (const auto &[key, volumes] : byName) {
+        ArchiveSet set;
+        for (const auto &[n, path] : volumes) set.volumes << path;
+        set.kind = kindOfFile(set.volumes.front());
+        // Named like a volume but not an archive: perhaps an obfuscated one among the rest.
+        if (set.kind == ArchiveKind::None) rest += set.volumes;
+        else out.push_back(std::move(set));
+    }
+    // By their signatures: single archives, and RAR 5 volumes chained by their headers.
+    std::vector<std::pair<QString, Rar5Volume>> rar5;
+    for (const QString &path : rest) {
+        const ArchiveKind k = kindOfFile(path);
+        if (k == ArchiveKind::None) continue;
+        if (k == ArchiveKind::Rar5) {
+            const Rar5Volume v = readRar5Volume(path);
+            if (v.volume) {
+                rar5.emplace_back(path, v);
+                continue;
+            }
+        }
+        out.push_back({k, {path}});
+    }
+    std::vector<bool> used(rar5.size(), false);
+    for (size_t s = 0; s < rar5.size(); ++s) {
+        if (rar5[s].second.number != 0 || used[s]) continue;
+        ArchiveSet set{ArchiveKind::Rar5, {rar5[s].first}};
+        used[s] = true;
+        size_t at = s;
+        for (;;) {
+            const Rar5Volume &cur = rar5[at].second;
+            if (cur.last) break;
+            size_t next = rar5.size();
+            for (size_t k = 0; k < rar5.size(); ++k) {
+                const Rar5Volume &v = rar5[k].second;
+                if (used[k] || v.number != cur.number + 1) continue;
+                // The file going on from this volume names the next one, when there is one.
+                const bool fits = !cur.lastContinues || (v.firstContinued && v.firstName == cur.lastName);
+                if (fits && (next == rar5.size() || cur.lastContinues)) next = k;
+            }
+            if (next == rar5.size()) break;
+            used[next] = true;
+            set.volumes << rar5[next].first;
+            at = next;
+        }
+        out.push_back(std::move(set));
+    }
+    return out;
+}
+
+QString safeArchivePath(const QByteArray &path)
+{
+    QByteArray p = path;
+    p.replace('\\', '/');
+    QStringList parts;
+    for (const QByteArray &raw : p.split('/')) {
+        if (raw.isEmpty() || raw == ".") continue;
+        if (raw == "..") return {};   // never above the folder, whatever comes after
+        const QByteArray safe = safeFileNameBytes(raw);
+        if (safe.isEmpty()) return {};
+        parts << fileNameFromBytes(safe);
+    }
+    if (path.startsWith('/') && parts.isEmpty()) return {};
+    return parts.join(u'/');
+}
+
+UnpackOutcome unpackArchive(const ArchiveSet &set, const QString &folder, const UnpackOptions &options)
+{
+    UnpackOutcome o;
+    const QString base = withSlash(QDir::cleanPath(folder));
+    QDir().mkpath(base);
+    std::unique_ptr<archive, decltype(&archive_read_free)> a(archive_read_new(), &archive_read_free);
+    archive_read_support_format_rar(a.get());
+    archive_read_support_format_rar5(a.get());
+    archive_read_support_format_7zip(a.get());
+    archive_read_support_format_zip(a.get());
+    for (const QString &pw : options.passwords) archive_read_add_passphrase(a.get(), pw.toUtf8().constData());
+    std::vector<QByteArray> names;
+    qint64 total = 0;
+    for (const QString &v : set.volumes) {
+        names.push_back(QFile::encodeName(v));
+        total += QFileInfo(v).size();
+    }
+    std::vector<const char *> list;
+    for (const QByteArray &n : names) list.push_back(n.constData());
+    list.push_back(nullptr);
+    auto failed = [&](const QString &why) {
+        o.ok = false;
+        if (o.error.isEmpty()) o.error = why;
+        return o;
+    };
+    auto libraryError = [&] { return QString::fromUtf8(archive_error_string(a.get()) ? archive_error_string(a.get()) : "unknown error"); };
+    auto passwordTrouble = [&](archive_entry *e) {
+        const QString why = libraryError();
+        return (e && archive_entry_is_encrypted(e)) || why.contains(QLatin1String("assphrase")) || why.contains(QLatin1String("ncrypt"));
+    };
+    if (archive_read_open_filenames(a.get(), list.data(), 1 << 20) != ARCHIVE_OK) {
+        o.needsPassword = passwordTrouble(nullptr);
+        return failed(o.needsPassword ? QStringLiteral("needs a password") : QStringLiteral("cannot be opened: ") + libraryError());
+    }
+    qint64 room = options.freeBytes >= 0 ? options.freeBytes : QStorageInfo(base).bytesAvailable();
+    QStringList refused;
+    for (;;) {
+        if (options.cancel && options.cancel->load()) return failed(QStringLiteral("cancelled"));
+        archive_entry *e = nullptr;
+        const int r = archive_read_next_header(a.get(), &e);
+        if (r == ARCHIVE_EOF) break;
+        if (r < ARCHIVE_WARN) {
+            o.needsPassword = passwordTrouble(e);
+            return failed(o.needsPassword ? QStringLiteral("needs a password") : QStringLiteral("damaged: ") + libraryError());
+        }
+        const char *utf8 = archive_entry_pathname_utf8(e);
+        const QByteArray raw = utf8 ? QByteArray(utf8) : QByteArray(archive_entry_pathname(e));
+        const QString rel = safeArchivePath(raw);
+        // No type at all is taken as a plain file: its bytes go to one, like any other's.
+        const mode_t type = archive_entry_filetype(e) ? archive_entry_filetype(e) : mode_t(AE_IFREG);
+        if (rel.isEmpty() || raw.startsWith('/') || archive_entry_hardlink(e) || (type != AE_IFREG && type != AE_IFDIR && type != AE_IFLNK)) {
+            refused << QString::fromUtf8(raw);
+            continue;
+        }
+        const QString target = base + rel;
+        if (type == AE_IFDIR) {
+            QDir().mkpath(target);
+            continue;
+        }
+        QDir().mkpath(QFileInfo(target).absolutePath());
+        if (type == AE_IFLNK) {
+            // A link only to what stays inside the folder.
+            const QString to = QString::fromUtf8(archive_entry_symlink(e));
+            const QString resolved = QDir::cleanPath(QFileInfo(target).absolutePath() + u'/' + to);
+            if (to.startsWith(u'/') || !(resolved + u'/').startsWith(base) || QFileInfo::exists(target)
+                || ::symlink(QFile::encodeName(to).constData(), QFile::encodeName(target).constData()) != 0)
+                refused << QString::fromUtf8(raw);
+            continue;
+        }
+        if (archive_entry_size_is_set(e) && archive_entry_size(e) > room)
+            return failed(QStringLiteral("not enough room in %1 for %2 (%3 bytes)").arg(base, rel).arg(archive_entry_size(e)));
+        const QString final = fileExists(target) ? UniqueName(target, false) : target;
+        QFile out(final + QStringLiteral(".vtpart"));
+        if (!out.open(QIODevice::WriteOnly)) return failed(fileErrorText(out.fileName(), out.errorString(), errno));
+        const void *buf = nullptr;
+        size_t size = 0;
+        la_int64_t offset = 0;
+        qint64 written = 0;
+        QByteArray head;
+        for (;;) {
+            const int d = archive_read_data_block(a.get(), &buf, &size, &offset);
+            if (d == ARCHIVE_EOF) break;
+            if (d < ARCHIVE_WARN) {
+                out.remove();
+                o.needsPassword = passwordTrouble(e);
+                return failed(o.needsPassword ? QStringLiteral("needs a password") : QStringLiteral("damaged: ") + libraryError());
+            }
+            // Holes (sparse entries) are written as the zeros they stand for.
+            if (offset > written) {
+                const QByteArray zeros(qsizetype(offset - written), '\0');
+                out.write(zeros);
+                written = offset;
+            }
+            written += qint64(size);
+            if (written > room) {
+                out.remove();
+                return failed(QStringLiteral("not enough room in %1 for %2").arg(base, rel));
+            }
+            if (out.write(static_cast<const char *>(buf), qint64(size)) != qint64(size)) {
+                const QString why = fileErrorText(out.fileName(), out.errorString(), errno);
+                out.remove();
+                return failed(why);
+            }
+            if (head.size() < 8) head += QByteArray(static_cast<const char *>(buf), qsizetype(std::min<size_t>(size, 8)));
+            if (options.cancel && options.cancel->load()) {
+                out.remove();
+                return failed(QStringLiteral("cancelled"));
+            }
+            if (options.progress) options.progress(archive_filter_bytes(a.get(), -1), total);
+        }
+        out.close();
+        room -= written;
+        if (!QFile::rename(out.fileName(), final)) {
+            out.remove();
+            return failed(QStringLiteral("cannot name ") + final);
+        }
+        o.written << final;
+        if (archiveKindOf(head) != ArchiveKind::None) o.archives << final;
+    }
+    if (!refused.isEmpty()) o.error = QStringLiteral("left out (unsafe): ") + refused.join(QStringLiteral(", "));
+    o.ok = true;
+    return o;
+}
+
+} // namespace vt

@@ -1,0 +1,172 @@
+// Archives as posts carry them: RAR 5 (made here, stored, checked with unar), 7z and zip
+// made by Debian's 7zip; found among other files by signature, volumes put in order, and
+// unpacked without a byte landing outside the folder.
+#include "Posts.h"
+#include "Rar5Writer.h"
+#include "decode/Unpack.h"
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <gtest/gtest.h>
+
+using namespace vt;
+using namespace vt::test;
+
+namespace {
+
+bool tool(const QString &dir, const QString &program, const QStringList &args)
+{
+    QProcess p;
+    p.setWorkingDirectory(dir);
+    p.start(program, args);
+    return p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
+QStringList names(const QStringList &paths)
+{
+    QStringList out;
+    for (const QString &p : paths) out << QFileInfo(p).fileName();
+    return out;
+}
+
+} // namespace
+
+// The RAR 5 writer's archives are what the format's own readers take: unar unpacks a
+// single and a split one to the same bytes.
+TEST(Unpack, TheRarWriterIsReadByUnar)
+{
+    QTemporaryDir d;
+    const QByteArray big = randomBytes(250000, 1), small = randomBytes(3000, 2);
+    const std::vector<Rar5Writer::File> files{{"big.bin", big}, {"sub/small.txt", small}};
+    ASSERT_EQ(Rar5Writer::write(d.path(), "one", files).size(), 1);
+    const QStringList vols = Rar5Writer::write(d.path(), "split", files, 100000);
+    ASSERT_EQ(names(vols), QStringList({"split.part1.rar", "split.part2.rar", "split.part3.rar"}));
+    for (const char *first : {"one.rar", "split.part1.rar"}) {
+        const QString out = d.path() + "/out-" + first;
+        ASSERT_TRUE(tool(d.path(), "unar", {"-q", "-o", out, "-D", first})) << first;
+        EXPECT_EQ(readFile(out + "/big.bin"), big) << first;
+        EXPECT_EQ(readFile(out + "/sub/small.txt"), small) << first;
+    }
+}
+
+// Archives among decoded files: by name where names say it, by signature and RAR 5 headers
+// where they do not (obfuscated volumes in any order), other files left out.
+TEST(Unpack, ArchivesFoundByNameAndSignatureInOrder)
+{
+    QTemporaryDir d;
+    const std::vector<Rar5Writer::File> files{{"movie.mkv", randomBytes(300000, 3)}};
+    const QStringList named = Rar5Writer::write(d.path(), "named", files, 70000);
+    ASSERT_EQ(named.size(), 5);
+    // The same again under random names, and a second set likewise.
+    QDir().mkpath(d.path() + "/obf");
+    const QStringList obf = Rar5Writer::write(d.path() + "/obf", "x", files, 70000);
+    const QStringList other = Rar5Writer::write(d.path() + "/obf", "y", {{"other.bin", randomBytes(150000, 4)}}, 70000);
+    const char *random[] = {"q9", "a1", "zz", "m3", "b7"};
+    QStringList obfNamed;
+    for (int i = 0; i < 5; ++i) {
+        QFile::rename(obf[i], d.path() + "/obf/" + random[i]);
+        obfNamed << d.path() + "/obf/" + random[i];
+    }
+    QStringList otherNamed;
+    for (int i = 0; i < int(other.size()); ++i) {
+        QFile::rename(other[i], d.path() + "/obf/o" + QString::number(9 - i));
+        otherNamed << d.path() + "/obf/o" + QString::number(9 - i);
+    }
+    writeFile(d.path() + "/a.bin", randomBytes(1000, 5));
+    writeFile(d.path() + "/fake.rar", "not an archive at all");
+    ASSERT_TRUE(tool(d.path(), "7zz", {"a", "-bd", "-v40k", "s.7z", "a.bin", "named.part1.rar"}));
+    ASSERT_TRUE(tool(d.path(), "7zz", {"a", "-bd", "z.zip", "a.bin"}));
+    QStringList all = obfNamed + otherNamed + named;
+    all << d.path() + "/a.bin" << d.path() + "/fake.rar" << d.path() + "/z.zip";
+    for (const QString &f : QDir(d.path()).entryList({"s.7z.*"})) all << d.path() + '/' + f;
+    std::reverse(all.begin(), all.end());
+
+    std::vector<ArchiveSet> sets = findArchives(all);
+    std::map<QString, ArchiveSet> byFirst;
+    for (const ArchiveSet &s : sets) byFirst[QFileInfo(s.volumes.front()).fileName()] = s;
+    ASSERT_EQ(sets.size(), 5u) << [&] {
+        QStringList l;
+        for (const ArchiveSet &s : sets) l << names(s.volumes).join(',');
+        return l.join(" | ").toStdString();
+    }();
+    EXPECT_EQ(byFirst["named.part1.rar"].volumes, named);
+    EXPECT_EQ(byFirst["named.part1.rar"].kind, ArchiveKind::Rar5);
+    EXPECT_EQ(byFirst["q9"].volumes, obfNamed);
+    EXPECT_EQ(byFirst["o9"].volumes, otherNamed);
+    EXPECT_EQ(byFirst["s.7z.001"].kind, ArchiveKind::SevenZip);
+    EXPECT_EQ(names(byFirst["s.7z.001"].volumes), QStringList({"s.7z.001", "s.7z.002"}));
+    EXPECT_EQ(byFirst["z.zip"].kind, ArchiveKind::Zip);
+}
+
+// Unpacked: a split RAR 5, a split 7z, zip with its password (from the list, one of
+// several), a wrong or no password saying so; hostile entries never leave the folder.
+TEST(Unpack, SplitArchivesPasswordsAndHostileEntries)
+{
+    QTemporaryDir d;
+    const QByteArray movie = randomBytes(300000, 6), note = randomBytes(2000, 7);
+    const QStringList rar = Rar5Writer::write(d.path(), "rel", {{"movie.mkv", movie}, {"extras/note.txt", note}}, 90000);
+    UnpackOutcome o = unpackArchive({ArchiveKind::Rar5, rar}, d.path() + "/out");
+    ASSERT_TRUE(o.ok) << o.error.toStdString();
+    EXPECT_EQ(readFile(d.path() + "/out/movie.mkv"), movie);
+    EXPECT_EQ(readFile(d.path() + "/out/extras/note.txt"), note);
+    EXPECT_EQ(o.written.size(), 2);
+
+    QDir().mkpath(d.path() + "/src");
+    writeFile(d.path() + "/src/a.bin", movie);
+    ASSERT_TRUE(tool(d.path() + "/src", "7zz", {"a", "-bd", "-v64k", "../s.7z", "a.bin"}));
+    QStringList parts;
+    for (const QString &f : QDir(d.path()).entryList({"s.7z.*"}, QDir::Files, QDir::Name)) parts << d.path() + '/' + f;
+    ASSERT_GT(parts.size(), 3);
+    o = unpackArchive({ArchiveKind::SevenZip, parts}, d.path() + "/out7");
+    ASSERT_TRUE(o.ok) << o.error.toStdString();
+    EXPECT_EQ(readFile(d.path() + "/out7/a.bin"), movie);
+
+    ASSERT_TRUE(tool(d.path() + "/src", "7zz", {"a", "-bd", "-pSECRET", "../p.zip", "a.bin"}));
+    const ArchiveSet zip{ArchiveKind::Zip, {d.path() + "/p.zip"}};
+    for (const QStringList &wrong : {QStringList{}, QStringList{"nope"}}) {
+        o = unpackArchive(zip, d.path() + "/outp");
+        EXPECT_FALSE(o.ok);
+        EXPECT_TRUE(o.needsPassword) << o.error.toStdString();
+        EXPECT_EQ(o.error, "needs a password");
+        EXPECT_FALSE(QFileInfo::exists(d.path() + "/outp/a.bin")) << "nothing half written";
+        (void)wrong;
+    }
+    UnpackOptions withList;
+    withList.passwords = {"nope", "SECRET"};
+    o = unpackArchive(zip, d.path() + "/outp", withList);
+    ASSERT_TRUE(o.ok) << o.error.toStdString();
+    EXPECT_EQ(readFile(d.path() + "/outp/a.bin"), movie);
+
+    // Hostile: names that climb out or are absolute, links out of the folder, a file that
+    // says it is 10 GB in a small archive.
+    const QStringList evil = Rar5Writer::write(d.path(), "evil", {{"../climb.txt", "x"}, {"/abs.txt", "y"}, {"ok/../../z.txt", "z"}, {"fine.txt", "f"}});
+    o = unpackArchive({ArchiveKind::Rar5, evil}, d.path() + "/oute");
+    ASSERT_TRUE(o.ok) << o.error.toStdString();
+    EXPECT_EQ(names(o.written), QStringList{"fine.txt"});
+    EXPECT_TRUE(o.error.startsWith("left out (unsafe): ")) << o.error.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(d.path() + "/climb.txt"));
+    EXPECT_FALSE(QFileInfo::exists("/abs.txt"));
+    EXPECT_FALSE(QFileInfo::exists(d.path() + "/z.txt"));
+
+    QDir().mkpath(d.path() + "/links");
+    ASSERT_EQ(::symlink("/etc/passwd", QFile::encodeName(d.path() + "/links/out").constData()), 0);
+    ASSERT_EQ(::symlink("../../x", QFile::encodeName(d.path() + "/links/up").constData()), 0);
+    ASSERT_EQ(::symlink("real.txt", QFile::encodeName(d.path() + "/links/in").constData()), 0);
+    writeFile(d.path() + "/links/real.txt", "r");
+    ASSERT_TRUE(tool(d.path() + "/links", "7zz", {"a", "-bd", "-snl", "../l.zip", "out", "up", "in", "real.txt"}));
+    o = unpackArchive({ArchiveKind::Zip, {d.path() + "/l.zip"}}, d.path() + "/outl");
+    ASSERT_TRUE(o.ok) << o.error.toStdString();
+    EXPECT_FALSE(QFileInfo(d.path() + "/outl/out").isSymLink());
+    EXPECT_FALSE(QFileInfo(d.path() + "/outl/up").isSymLink());
+    EXPECT_EQ(QFileInfo(d.path() + "/outl/in").symLinkTarget(), d.path() + "/outl/real.txt");
+
+    UnpackOptions tight;
+    tight.freeBytes = 1000000;
+    QDir().mkpath(d.path() + "/big");
+    writeFile(d.path() + "/big/a.bin", randomBytes(2000000, 8));
+    ASSERT_TRUE(tool(d.path() + "/big", "7zz", {"a", "-bd", "-mx=0", "../big.zip", "a.bin"}));
+    o = unpackArchive({ArchiveKind::Zip, {d.path() + "/big.zip"}}, d.path() + "/outb", tight);
+    EXPECT_FALSE(o.ok);
+    EXPECT_TRUE(o.error.startsWith("not enough room in ")) << o.error.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(d.path() + "/outb/a.bin"));
+}

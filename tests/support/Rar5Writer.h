@@ -1,0 +1,105 @@
+#pragma once
+// RAR 5 archives in the stored method, as the format's technical note lays them out, for
+// test data (no RAR creator is packaged for Debian): single or split over volumes of about
+// volumeBytes, "name.rar" or "name.part1.rar" ...; files may be split across volumes.
+#include "TestSupport.h"
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <utility>
+#include <vector>
+#include <zlib.h>
+
+namespace vt::test {
+
+class Rar5Writer {
+public:
+    struct File {
+        QByteArray name;   // UTF-8, '/' between folders
+        QByteArray data;
+    };
+
+    // Writes the archive into dir; returns the volumes' paths in order.
+    static QStringList write(const QString &dir, const QString &name, const std::vector<File> &files, qint64 volumeBytes = 0)
+    {
+        // Cut every file's data into pieces that fill the volumes in turn.
+        struct Piece {
+            size_t file;
+            qint64 from, size;
+            bool first, last;
+        };
+        std::vector<std::vector<Piece>> volumes(1);
+        qint64 room = volumeBytes > 0 ? volumeBytes : std::numeric_limits<qint64>::max();
+        for (size_t f = 0; f < files.size(); ++f) {
+            qint64 at = 0;
+            const qint64 size = files[f].data.size();
+            do {
+                if (room <= 0) {
+                    volumes.emplace_back();
+                    room = volumeBytes;
+                }
+                const qint64 take = std::min(size - at, room);
+                volumes.back().push_back({f, at, take, at == 0, at + take == size});
+                at += take;
+                room -= take + 64;
+            } while (at < size);
+        }
+        const bool multi = volumes.size() > 1;
+        QStringList out;
+        for (size_t v = 0; v < volumes.size(); ++v) {
+            QByteArray a("Rar!\x1a\x07\x01\x00", 8);
+            // Main archive header: a volume of a set, its number from the second on.
+            QByteArray main = vint(1) + vint(0) + vint((multi ? 1 : 0) | (v > 0 ? 2 : 0));
+            if (v > 0) main += vint(v);
+            a += header(main);
+            for (const Piece &p : volumes[v]) {
+                const File &f = files[p.file];
+                const QByteArray slice = f.data.mid(p.from, p.size);
+                quint64 flags = 0x0002;   // data area
+                if (!p.first) flags |= 0x0008;
+                if (!p.last) flags |= 0x0010;
+                // Split pieces carry their own CRC; the last one the whole file's.
+                const quint32 crc = p.last && p.first ? crc32of(f.data) : p.last ? crc32of(f.data) : crc32of(slice);
+                QByteArray h = vint(2) + vint(flags) + vint(quint64(slice.size())) + vint(0x0004) + vint(quint64(f.data.size()))
+                               + vint(0100644) + le32(crc) + vint(0) + vint(1) + vint(quint64(f.name.size())) + f.name;
+                a += header(h) + slice;
+            }
+            a += header(vint(5) + vint(0) + vint(multi && v + 1 < volumes.size() ? 1 : 0));
+            const QString path = dir + '/' + name + (multi ? QStringLiteral(".part%1.rar").arg(v + 1) : QStringLiteral(".rar"));
+            writeFile(path, a);
+            out << path;
+        }
+        return out;
+    }
+
+private:
+    static QByteArray vint(quint64 v)
+    {
+        QByteArray b;
+        do {
+            char c = char(v & 0x7f);
+            v >>= 7;
+            if (v) c = char(c | 0x80);
+            b += c;
+        } while (v);
+        return b;
+    }
+    static QByteArray le32(quint32 v)
+    {
+        QByteArray b;
+        for (int i = 0; i < 4; ++i) b += char((v >> (8 * i)) & 0xff);
+        return b;
+    }
+    static quint32 crc32of(const QByteArray &d)
+    {
+        return quint32(::crc32(0, reinterpret_cast<const Bytef *>(d.constData()), uInt(d.size())));
+    }
+    // CRC32, then the size of what follows, then that.
+    static QByteArray header(const QByteArray &body)
+    {
+        const QByteArray sized = vint(quint64(body.size())) + body;
+        return le32(crc32of(sized)) + sized;
+    }
+};
+
+} // namespace vt::test
