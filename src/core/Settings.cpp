@@ -126,6 +126,7 @@ const FlagKey kFlags[] = {
     {"chkEnableLogging", &Settings::chkEnableLogging}, {"chkSSL", &Settings::chkSSL},
     {"chkPar2Verify", &Settings::chkPar2Verify}, {"chkPar2Repair", &Settings::chkPar2Repair},
     {"chkPar2Delete", &Settings::chkPar2Delete}, {"chkPar2KeepBackups", &Settings::chkPar2KeepBackups},
+    {"chkUnpack", &Settings::chkUnpack}, {"chkUnpackKeepArchives", &Settings::chkUnpackKeepArchives},
 };
 const FlagKey kToggles[] = {
     {"togtsComplete", &Settings::togtsComplete}, {"togtsText", &Settings::togtsText},

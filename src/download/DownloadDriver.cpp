@@ -108,7 +108,8 @@ DownloadDriver::DownloadDriver(AppCore &core, Session &session, HeaderStore &sto
     connect(&m_par2, &Par2Sets::downloadWanted, this, &DownloadDriver::startCheck, Qt::QueuedConnection);
     connect(&m_par2, &Par2Sets::setFinished, this, [this](const QString &, const QString &status, bool ok) {
         if (ok && status.startsWith(QLatin1String("par2: repaired"))) ++m_tally.repaired;
-        else if (!ok) ++m_tally.notRepaired;
+        else if (!ok && status.startsWith(QLatin1String("par2"))) ++m_tally.notRepaired;
+        else if (!ok) ++m_tally.failed;
         summaryIfOver();
     });
     m_decoder.counted = [this](bool ok) { ++(ok ? m_tally.decoded : m_tally.failed); };

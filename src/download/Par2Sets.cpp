@@ -33,9 +33,13 @@ Par2Sets::Par2Sets(AppCore &core, HeaderStore &store, BatchQueue &batch, Process
 {
 }
 
-Par2Sets::~Par2Sets() = default;
+Par2Sets::~Par2Sets()
+{
+    m_cancelUnpack = true;
+    if (m_unpackThread.joinable()) m_unpackThread.join();
+}
 
-bool Par2Sets::busy() const { return m_run && m_run->running(); }
+bool Par2Sets::busy() const { return (m_run && m_run->running()) || m_unpacking || !m_unpacks.empty(); }
 
 void Par2Sets::log(const QString &msg, bool record) { m_core.LogOp(msg, record); }
 
@@ -180,13 +184,20 @@ void Par2Sets::takeUp()
 
 void Par2Sets::downloadEnded()
 {
-    // Files decoded in this run beside a set may be its files under other names.
-    for (Set &s : m_sets) {
-        const QString folder = QFileInfo(s.index).absolutePath();
-        for (const QString &f : m_decoded)
-            if (QFileInfo(f).absolutePath() == folder && !s.extra.contains(f)) s.extra << f;
+    // Files decoded in this run beside a set may be its files under other names; archives
+    // with no set beside them are unpacked at once.
+    QStringList loose;
+    for (const QString &f : m_decoded) {
+        bool inSet = false;
+        for (Set &s : m_sets)
+            if (QFileInfo(f).absolutePath() == QFileInfo(s.index).absolutePath()) {
+                inSet = true;
+                if (!s.extra.contains(f)) s.extra << f;
+            }
+        if (!inSet) loose << f;
     }
     m_decoded.clear();
+    if (!loose.isEmpty()) queueUnpacks(loose, QFileInfo(loose.front()).absolutePath() + u'/', {}, {}, {}, {});
     save();
     if (!busy()) next();
 }
@@ -426,8 +437,125 @@ void Par2Sets::finish(const QString &status, bool ok)
     save();
     const QString name = QFileInfo(s.index).fileName();
     log(name + QStringLiteral(": ") + status, true);
+    if (ok) {
+        // The set is whole: its archives are unpacked, and the row says so once they are.
+        // Other files that came beside it (not the set's) are posts of their own.
+        const QString folder = QFileInfo(s.index).absolutePath() + u'/';
+        QStringList own, others;
+        for (const QString &n : s.names)
+            if (QFileInfo::exists(folder + n)) own << folder + n;
+        for (const QString &f : s.extra)
+            if (QFileInfo::exists(f) && !own.contains(f) && !s.par2Files.contains(f)) others << f;
+        const size_t before = m_unpacks.size();
+        queueUnpacks(own, folder, name, s.index, status, s.par2Files);
+        const bool waits = m_unpacks.size() > before;
+        if (!others.isEmpty()) queueUnpacks(others, folder, {}, {}, {}, {});
+        if (waits) return;
+    }
     m_processed.add({name, status, s.index, ok});
     emit setFinished(s.index, status, ok);
+}
+
+void Par2Sets::queueUnpacks(const QStringList &files, const QString &folder, const QString &rowName, const QString &rowFile,
+                            const QString &status, const QStringList &par2Files)
+{
+    if (!m_core.settings.chkUnpack) return;
+    const std::vector<ArchiveSet> archives = findArchives(files);
+    for (size_t k = 0; k < archives.size(); ++k) {
+        Unpack u;
+        u.archive = archives[k];
+        u.folder = folder;
+        u.rowName = rowName.isEmpty() ? QFileInfo(archives[k].volumes.front()).fileName() : rowName;
+        u.rowFile = rowFile.isEmpty() ? archives[k].volumes.front() : rowFile;
+        u.status = status;
+        u.cleanup = archives[k].volumes;
+        u.lastOfPost = k + 1 == archives.size() || rowName.isEmpty();
+        if (u.lastOfPost) u.par2Files = par2Files;
+        m_unpacks.push_back(std::move(u));
+    }
+    nextUnpack();
+}
+
+void Par2Sets::nextUnpack()
+{
+    if (m_unpacking || m_unpacks.empty()) return;
+    m_unpacking = true;
+    if (m_unpackThread.joinable()) m_unpackThread.join();
+    const Unpack &u = m_unpacks.front();
+    log(QStringLiteral("Unpacking ") + u.archive.volumes.front() + QStringLiteral(" (") + QString::number(u.archive.volumes.size())
+            + QStringLiteral(" volume(s))"),
+        true);
+    UnpackOptions options;
+    options.cancel = &m_cancelUnpack;
+    const QString name = u.rowName;
+    options.progress = [this, name](qint64 done, qint64 total) {
+        thread_local qint64 shown = -1;
+        const qint64 pct = total > 0 ? done * 100 / total : 0;
+        if (pct == shown) return;
+        shown = pct;
+        QMetaObject::invokeMethod(this, [this, name, pct] { log(QStringLiteral("Unpacking ") + name + QStringLiteral(": ") + QString::number(pct) + u'%', false); },
+                                  Qt::QueuedConnection);
+    };
+    const ArchiveSet archive = u.archive;
+    const QString folder = u.folder;
+    m_unpackThread = std::thread([this, archive, folder, options] {
+        const UnpackOutcome o = unpackArchive(archive, folder, options);
+        QMetaObject::invokeMethod(this, [this, o] { unpacked(o); }, Qt::QueuedConnection);
+    });
+}
+
+void Par2Sets::unpacked(const UnpackOutcome &o)
+{
+    m_unpacking = false;
+    if (m_unpacks.empty()) return;
+    const Unpack u = std::move(m_unpacks.front());
+    m_unpacks.pop_front();
+    if (o.ok) {
+        m_postWritten += int(o.written.size());
+        if (!o.error.isEmpty()) m_postTrouble += QStringLiteral("; ") + o.error;
+        // Only after a good unpack: the volumes (and with the post's last, its par2 files).
+        if (!m_core.settings.chkUnpackKeepArchives)
+            for (const QString &f : u.cleanup)
+                if (QFile::remove(f)) log(QStringLiteral("Removed ") + f, false);
+        // An archive inside the archive is unpacked once more, where it came out.
+        if (!o.archives.isEmpty()) {
+            const std::vector<ArchiveSet> inner = findArchives(o.archives);
+            for (const ArchiveSet &a : inner) {
+                Unpack again = u;
+                again.archive = a;
+                again.folder = QFileInfo(a.volumes.front()).absolutePath() + u'/';
+                again.cleanup = a.volumes;
+                again.par2Files.clear();
+                again.lastOfPost = false;
+                m_unpacks.push_front(std::move(again));
+            }
+            // The row waits for the inner ones: the last of them carries it.
+            if (u.lastOfPost && !inner.empty()) {
+                m_unpacks[inner.size() - 1].lastOfPost = true;
+                m_unpacks[inner.size() - 1].par2Files = u.par2Files;
+            }
+        }
+    } else {
+        m_postTrouble += QStringLiteral("; unpack of ") + QFileInfo(u.archive.volumes.front()).fileName() + QStringLiteral(": ") + o.error;
+    }
+    const bool postOver = u.lastOfPost && (o.archives.isEmpty() || !o.ok);
+    if (postOver) {
+        const bool good = m_postTrouble.isEmpty() || (o.ok && !m_postTrouble.contains(QLatin1String("; unpack of ")));
+        QString status = u.status;
+        if (m_postWritten > 0) status += (status.isEmpty() ? QString() : QStringLiteral("; ")) + QStringLiteral("unpacked %1 file(s)").arg(m_postWritten);
+        status += m_postTrouble;
+        if (status.startsWith(QLatin1String("; "))) status.remove(0, 2);
+        if (good && !m_core.settings.chkUnpackKeepArchives)
+            for (const QString &f : u.par2Files)
+                if (QFile::remove(f)) log(QStringLiteral("Removed ") + f, false);
+        log(u.rowName + QStringLiteral(": ") + status, true);
+        m_processed.add({u.rowName, status, u.rowFile, good});
+        m_postWritten = 0;
+        m_postTrouble.clear();
+        emit setFinished(u.rowFile, status, good);
+    }
+    if (!m_unpacks.empty()) nextUnpack();
+    else if (!m_sets.empty() && !(m_run && m_run->running())) next();
 }
 
 } // namespace vt

@@ -6,6 +6,9 @@
 // damaged copies go. One par2 run at a time, as a process: the window never waits for it.
 // Each set ends in one processed-list row.
 #include "decode/Par2.h"
+#include "decode/Unpack.h"
+#include <atomic>
+#include <thread>
 #include "headers/HeaderStore.h"
 #include <QObject>
 #include <QString>
@@ -44,6 +47,26 @@ signals:
     void setFinished(const QString &indexFile, const QString &status, bool ok);
 
 private:
+    // An archive to unpack once its set is whole (or at once, without par2): one at a
+    // time, on a thread of its own. The post's row is written when it is over.
+    struct Unpack {
+        ArchiveSet archive;
+        QString folder;
+        QString rowName, rowFile, status;   // the row so far: what par2 said
+        QStringList cleanup;                // removed after a good unpack: its volumes
+        QStringList par2Files;              // removed once every archive of the post unpacked
+        bool lastOfPost = true;
+    };
+    void queueUnpacks(const QStringList &files, const QString &folder, const QString &rowName, const QString &rowFile,
+                      const QString &status, const QStringList &par2Files);
+    void nextUnpack();
+    void unpacked(const UnpackOutcome &o);
+    std::deque<Unpack> m_unpacks;
+    std::thread m_unpackThread;
+    std::atomic<bool> m_cancelUnpack{false};
+    bool m_unpacking = false;
+    int m_postWritten = 0;   // files the post's archives gave so far
+    QString m_postTrouble;
     struct Set {
         QByteArray id;           // the recovery set's id
         QString index;           // the par2 file par2 runs on: the one with the fewest recovery blocks

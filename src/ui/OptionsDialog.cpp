@@ -76,6 +76,9 @@ OptionsDialog::OptionsDialog(Settings &settings, QWidget *parent) : QDialog(pare
     chkPar2Delete = check(dl, "chkPar2Delete", "Delete par2 files after a successful repair", &Settings::chkPar2Delete);
     chkPar2KeepBackups = check(dl, "chkPar2KeepBackups", "Keep the damaged copies and par2's backups after a repair",
                                &Settings::chkPar2KeepBackups);
+    chkUnpack = check(dl, "chkUnpack", "Unpack archives (RAR, 7z, zip) once they are whole", &Settings::chkUnpack);
+    chkUnpackKeepArchives = check(dl, "chkUnpackKeepArchives", "Keep the archives and par2 files after unpacking",
+                                  &Settings::chkUnpackKeepArchives);
     {
         auto *row = new QHBoxLayout;
         row->addWidget(new QLabel(QStringLiteral("Speed limit (KB/s, 0 = none):"), dl));

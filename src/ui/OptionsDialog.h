@@ -30,7 +30,8 @@ public:
     QLabel *lblDownloadPath, *lblCachePath;
     QPushButton *cmdBrowseDLPath, *cmdBrowseCachePath;
     QCheckBox *chkMakeSubDirs, *chkSaveDecodes, *chkOldRenameStyle, *chkAutoDelBatch, *chkAutodownload, *chkAllowRestart,
-        *chkRestart500, *chkSFX, *chkDisableStats, *chkPar2Verify, *chkPar2Repair, *chkPar2Delete, *chkPar2KeepBackups;
+        *chkRestart500, *chkSFX, *chkDisableStats, *chkPar2Verify, *chkPar2Repair, *chkPar2Delete, *chkPar2KeepBackups, *chkUnpack,
+        *chkUnpackKeepArchives;
     QSpinBox *txtSpeedLimit;
     QSlider *sldRescan;
     QLabel *lblRescan;

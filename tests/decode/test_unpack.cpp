@@ -110,6 +110,16 @@ TEST(Unpack, SplitArchivesPasswordsAndHostileEntries)
     EXPECT_EQ(readFile(d.path() + "/out/movie.mkv"), movie);
     EXPECT_EQ(readFile(d.path() + "/out/extras/note.txt"), note);
     EXPECT_EQ(o.written.size(), 2);
+    // Ended from outside (the program exits) as the first file is written: nothing is left
+    // half written, and the archive is there for the next time.
+    std::atomic<bool> stop{false};
+    UnpackOptions ending;
+    ending.cancel = &stop;
+    ending.progress = [&](qint64, qint64) { stop = true; };
+    o = unpackArchive({ArchiveKind::Rar5, rar}, d.path() + "/cut", ending);
+    EXPECT_FALSE(o.ok);
+    EXPECT_EQ(o.error, "cancelled");
+    EXPECT_TRUE(QDir(d.path() + "/cut").entryList(QDir::Files).isEmpty());
 
     QDir().mkpath(d.path() + "/src");
     writeFile(d.path() + "/src/a.bin", movie);

@@ -2,6 +2,7 @@
 // NZB file and downloaded: verified, repaired with only the recovery volumes needed, or
 // refused.
 #include "DownloadRig.h"
+#include "Rar5Writer.h"
 #include "Posts.h"
 #include "decode/Par2.h"
 #include "headers/HeaderFile.h"
@@ -13,6 +14,14 @@ using namespace vt;
 using namespace vt::test;
 
 namespace {
+
+bool tool7z(const QString &dir, const QStringList &args)
+{
+    QProcess p;
+    p.setWorkingDirectory(dir);
+    p.start("7zz", args);
+    return p.waitForFinished(60000) && p.exitCode() == 0;
+}
 
 bool par2(const QString &dir, const QStringList &args)
 {
@@ -379,4 +388,44 @@ TEST(Par2, ARepairCutShortByTheExitIsTakenUpAtTheNextStart)
     EXPECT_EQ(next.count("par2: 1 set(s) not finished when the program ended are taken up again"), 1);
     EXPECT_EQ(readFile(first + "/dl/film.mkv"), film);
     EXPECT_FALSE(QFile::exists(next.dir.path() + "/par2sets.txt")) << "nothing left to take up";
+}
+
+// A release as posted today: RAR volumes under obfuscated names with a par2 set over them,
+// an article gone; and a zip posted alone. Both end unattended as the files that were
+// packed, byte for byte, the volumes and par2 files gone, one row each saying what happened.
+TEST(Par2, AReleaseEndsAsItsFilesUnpacked)
+{
+    Par2Rig t;
+    const QByteArray movie = randomBytes(400000, 31), nfo = randomBytes(3000, 32), loose = randomBytes(50000, 33);
+    const QStringList vols = Rar5Writer::write(t.src.path(), "rel", {{"Movie/movie.mkv", movie}, {"rel.nfo", nfo}}, 110000);
+    ASSERT_EQ(vols.size(), 4);
+    QStringList posted;
+    for (const QString &v : vols) posted << QFileInfo(v).fileName();
+    ASSERT_TRUE(par2(t.src.path(), QStringList{"create", "-q", "-s20000", "-c40", "-n3", "rel.par2"} + posted));
+    // Obfuscated names for the volumes (par2 finds them by their content).
+    for (int i = 0; i < 4; ++i) QFile::rename(vols[i], t.src.path() + QStringLiteral("/f%1e%2.bin").arg(7 - i).arg(i * 3));
+    posted.clear();
+    for (int i = 0; i < 4; ++i) posted << QStringLiteral("f%1e%2.bin").arg(7 - i).arg(i * 3);
+    QDir().mkpath(t.src.path() + "/z");
+    writeFile(t.src.path() + "/z/loose.dat", loose);
+    ASSERT_TRUE(tool7z(t.src.path() + "/z", {"a", "-bd", "../alone.zip", "loose.dat"}));
+    QStringList par2s;
+    for (const QString &f : QDir(t.src.path()).entryList({"rel*.par2"}, QDir::Files, QDir::Name)) par2s << f;
+    postAll(t.src.path(), posted + par2s + QStringList{"alone.zip"}, t.arts.path(), 60000, &t.next, t.doc);
+    QFile::remove(t.arts.path() + "/4.art");   // in the second volume
+    ASSERT_NO_FATAL_FAILURE(t.serve());
+
+    ASSERT_TRUE(t.run(2)) << t.rig->logged.join('\n').toStdString();
+    QStringList rows = t.rows;
+    rows.sort();
+    ASSERT_EQ(rows.size(), 2) << rows.join('|').toStdString();
+    EXPECT_TRUE(QRegularExpression("^alone.zip unpacked 1 file\\(s\\)$").match(rows[0]).hasMatch()) << rows[0].toStdString();
+    EXPECT_TRUE(QRegularExpression("^rel.par2 par2: repaired 3 blocks, 3 file\\(s\\) renamed; unpacked 2 file\\(s\\)$").match(rows[1]).hasMatch())
+        << rows[1].toStdString() << "\n" << t.rig->logged.join('\n').toStdString();
+    EXPECT_EQ(readFile(t.out("Movie/movie.mkv")), movie);
+    EXPECT_EQ(readFile(t.out("rel.nfo")), nfo);
+    EXPECT_EQ(readFile(t.out("loose.dat")), loose);
+    QStringList left = filesIn(t.out(""));
+    for (QString &f : left) f = f.mid(t.out("").size());
+    EXPECT_EQ(left.join(' ').toStdString(), "Movie/movie.mkv loose.dat rel.nfo");
 }

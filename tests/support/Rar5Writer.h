@@ -2,7 +2,7 @@
 // RAR 5 archives in the stored method, as the format's technical note lays them out, for
 // test data (no RAR creator is packaged for Debian): single or split over volumes of about
 // volumeBytes, "name.rar" or "name.part1.rar" ...; files may be split across volumes.
-#include "TestSupport.h"
+#include "Posts.h"
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
