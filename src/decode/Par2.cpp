@@ -3,7 +3,6 @@
 #include "core/AppPaths.h"
 #include <QFile>
 #include <QFileInfo>
-#include <QStringDecoder>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <algorithm>
@@ -77,13 +76,6 @@ constexpr char kMagic[8] = {'P', 'A', 'R', '2', '\0', 'P', 'K', 'T'};
 constexpr char kFileDesc[16] = {'P', 'A', 'R', ' ', '2', '.', '0', '\0', 'F', 'i', 'l', 'e', 'D', 'e', 's', 'c'};
 constexpr char kRecovery[16] = {'P', 'A', 'R', ' ', '2', '.', '0', '\0', 'R', 'e', 'c', 'v', 'S', 'l', 'i', 'c'};
 
-QString nameFromBytes(const QByteArray &b)
-{
-    QStringDecoder utf8(QStringDecoder::Utf8);
-    const QString s = utf8(b);
-    return utf8.hasError() ? QString::fromLatin1(b) : s;
-}
-
 // Walks the packets of a par2 file read through `read(pos, n)` of `size` bytes: only
 // their headers, and the bodies of file descriptions. A damaged stretch is passed over to
 // the next packet start found.
@@ -111,7 +103,7 @@ Par2FileInfo walkPar2(qint64 size, const std::function<QByteArray(qint64, qint64
             else if (std::memcmp(head.constData() + 48, kFileDesc, 16) == 0 && len >= 64 + 56 && len <= 64 + 56 + 64 * 1024) {
                 QByteArray name = read(pos + 64 + 56, qint64(len) - 64 - 56);
                 while (name.endsWith('\0')) name.chop(1);
-                const QString n = nameFromBytes(name);
+                const QString n = fileNameFromBytes(name);
                 if (!info.names.contains(n)) {
                     info.names << n;
                     if (n.toUtf8() != name) info.foreignNames.emplace_back(name, n);

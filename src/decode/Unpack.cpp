@@ -104,7 +104,7 @@ Rar5Volume readRar5Volume(const QString &path)
             r.last = !(vintAt(h, at) & 0x0001);
             break;
         }
-        if (!f.seek(f.pos() + qint64(data))) break;
+        if (data > quint64(f.size() - f.pos()) || !f.seek(f.pos() + qint64(data))) break;   // past the end: cut or hostile
     }
     return r;
 }
