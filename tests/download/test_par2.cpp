@@ -136,6 +136,14 @@ TEST(Par2, NamesVolumesProgressAndTheChoiceOfVolumes)
     QStringList names = readPar2File(readFile(d.path() + "/s.par2")).names;
     names.sort();
     EXPECT_EQ(names, QStringList({"one.bin", "two words.txt"}));
+    // A name cut inside a UTF-8 sequence (after a NUL) is not UTF-8: read as Latin-1, whole.
+    QByteArray desc = QByteArray(56, '\1') + QByteArray("ab\0\xe2", 4);
+    QByteArray packet = QByteArray("PAR2\0PKT", 8);
+    for (int i = 0; i < 8; ++i) packet += char(((64 + desc.size()) >> (8 * i)) & 0xff);
+    packet += QByteArray(32, '\0') + QByteArray("PAR 2.0\0FileDesc", 16) + desc;
+    const Par2FileInfo cut = readPar2File(packet);
+    ASSERT_EQ(cut.names.size(), 1);
+    EXPECT_EQ(cut.names[0], QString::fromLatin1(QByteArray("ab\0\xe2", 4)));
     for (const char *bad : {"../escape", "/etc/passwd", "a/../../b", "a//b", "sub/./x", "a\\b", "c:x", "", "sub/"})
         EXPECT_FALSE(isSafePar2Name(QString::fromLatin1(bad))) << bad;
     for (const char *good : {"movie (2024).mkv", "subdir/file.bin", "a/b/c d.txt", ".hidden"})
