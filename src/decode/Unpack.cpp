@@ -181,6 +181,8 @@ std::vector<ArchiveSet> findArchives(const QStringList &files)
     return out;
 }
 
+QString unpackLibrary() { return QString::fromLatin1(archive_version_details()); }
+
 QString safeArchivePath(const QByteArray &path)
 {
     QByteArray p = path;

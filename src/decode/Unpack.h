@@ -42,6 +42,9 @@ struct UnpackOptions {
 
 UnpackOutcome unpackArchive(const ArchiveSet &set, const QString &folder, const UnpackOptions &options = {});
 
+// The library that unpacks, and its version, for the benchmarks.
+QString unpackLibrary();
+
 // An entry's path made safe: relative, no "." or ".." parts, each part a safe file name;
 // empty when nothing safe is left.
 QString safeArchivePath(const QByteArray &path);

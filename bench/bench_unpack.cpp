@@ -1,0 +1,101 @@
+// Unpacking through the program against the same library and tools run by hand, on the
+// same files, in turn (the machine is noisy: compare the ratios of one run).
+//   bench_unpack [MB]   default 2048: one stored 7z read by libarchive (bsdtar by hand),
+//                       and the same split in 200 MB volumes (7zz by hand)
+#include "decode/Unpack.h"
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QThread>
+#include <cstdio>
+
+using namespace vt;
+
+namespace {
+
+double timed(const std::function<bool()> &work)
+{
+    QElapsedTimer t;
+    t.start();
+    if (!work()) {
+        printf("failed\n");
+        return -1;
+    }
+    return double(t.nsecsElapsed()) / 1e9;
+}
+
+bool run(const QString &dir, const QString &program, const QStringList &args)
+{
+    QProcess p;
+    p.setWorkingDirectory(dir);
+    p.start(program, args);
+    return p.waitForFinished(-1) && p.exitCode() == 0;
+}
+
+void printProcessor()
+{
+    QFile f(QStringLiteral("/proc/cpuinfo"));
+    if (f.open(QIODevice::ReadOnly))
+        for (const QByteArray &l : f.readAll().split('\n'))
+            if (l.startsWith("model name")) {
+                printf("processor: %s, %d cores\n", l.mid(l.indexOf(':') + 2).constData(), QThread::idealThreadCount());
+                break;
+            }
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const qint64 mb = argc > 1 ? QByteArray(argv[1]).toLongLong() : 2048;
+    printProcessor();
+    QTemporaryDir d;
+    const QString src = d.path() + QStringLiteral("/src");
+    QDir().mkpath(src);
+    {
+        // Incompressible data, as a release's video is.
+        QFile f(src + QStringLiteral("/movie.mkv"));
+        f.open(QIODevice::WriteOnly);
+        QByteArray block(1 << 20, Qt::Uninitialized);
+        for (qint64 i = 0; i < mb; ++i) {
+            QRandomGenerator::global()->fillRange(reinterpret_cast<quint32 *>(block.data()), block.size() / 4);
+            f.write(block);
+        }
+    }
+    if (!run(src, QStringLiteral("7zz"), {QStringLiteral("a"), QStringLiteral("-bd"), QStringLiteral("-mx=0"), QStringLiteral("../one.7z"),
+                                          QStringLiteral("movie.mkv")})
+        || !run(src, QStringLiteral("7zz"), {QStringLiteral("a"), QStringLiteral("-bd"), QStringLiteral("-mx=0"), QStringLiteral("-v200m"),
+                                             QStringLiteral("../split.7z"), QStringLiteral("movie.mkv")})) {
+        printf("7zz could not make the archives (is 7zip installed?)\n");
+        return 1;
+    }
+    QFile::remove(src + QStringLiteral("/movie.mkv"));
+    QStringList parts;
+    for (const QString &f : QDir(d.path()).entryList({QStringLiteral("split.7z.*")}, QDir::Files, QDir::Name)) parts << d.path() + u'/' + f;
+    printf("archives: %lld MB stored 7z, and the same in %lld volumes; %s\n", mb, qint64(parts.size()), qPrintable(unpackLibrary()));
+    auto clean = [&](const QString &out) { QDir(out).removeRecursively(); };
+    for (int round = 0; round < 2; ++round) {
+        const QString out = d.path() + QStringLiteral("/out");
+        clean(out);
+        QDir().mkpath(out);
+        const double hand = timed([&] { return run(out, QStringLiteral("bsdtar"), {QStringLiteral("-xf"), d.path() + QStringLiteral("/one.7z")}); });
+        clean(out);
+        const double ours = timed([&] { return unpackArchive({ArchiveKind::SevenZip, {d.path() + QStringLiteral("/one.7z")}}, out).ok; });
+        clean(out);
+        printf("one volume:  bsdtar by hand %.2f s, through the program %.2f s: ratio %.3f (%.0f MB/s)\n", hand, ours, ours / hand,
+               double(mb) / ours);
+        QDir().mkpath(out);
+        const double seven = timed([&] { return run(out, QStringLiteral("7zz"), {QStringLiteral("x"), QStringLiteral("-bd"), QStringLiteral("-y"), parts.front()}); });
+        clean(out);
+        const double split = timed([&] { return unpackArchive({ArchiveKind::SevenZip, parts}, out).ok; });
+        clean(out);
+        printf("%lld volumes: 7zz by hand %.2f s, through the program %.2f s: ratio %.3f (%.0f MB/s)\n", qint64(parts.size()), seven, split,
+               split / seven, double(mb) / split);
+    }
+    return 0;
+}
