@@ -71,7 +71,7 @@ DownloadDriver::DownloadDriver(AppCore &core, Session &session, HeaderStore &sto
                                ProcessedList &processed, PartCache &cache, Decoder &decoder, const NzbCatalog &nzb,
                                QObject *parent)
     : QObject(parent), m_core(core), m_session(session), m_store(store), m_batch(batch), m_processed(processed),
-      m_cache(cache), m_decoder(decoder), m_par2(core, store, batch, processed), m_pool(core, store, cache, nzb)
+      m_cache(cache), m_decoder(decoder), m_nzb(nzb), m_par2(core, store, batch, processed), m_pool(core, store, cache, nzb)
 {
     connect(&m_pool, &FetchPool::itemFetched, this, &DownloadDriver::onItemFetched);
     connect(&m_pool, &FetchPool::finished, this, [this] {
@@ -219,6 +219,8 @@ void DownloadDriver::step()
             ++m_tally.failed;
             continue;
         }
+        // Its NZB's password for its archives, taken while the item is still there.
+        if (const NzbOrigin *origin = m_nzb.originOf(it); origin && !origin->password.isEmpty()) m_passwords.insert(item, origin->password);
         if (!m_decodes.enqueue(item)) {
             endBatchRun(RunEnd::LocalFailure, m_decoder.localFailure());
             return;
@@ -245,7 +247,8 @@ void DownloadDriver::onDecoded(int item, bool decoded, const QString &localFailu
         return;
     }
     m_pool.forget(m_store.ref(item));
-    if (decoded) m_par2.fileDecoded(m_decoder.lastDecodedFile);
+    if (decoded) m_par2.fileDecoded(m_decoder.lastDecodedFile, m_passwords.value(item));
+    m_passwords.remove(item);
     // The decoder takes the item out of the batch; make sure the row goes whatever happened.
     if (decoded)
         for (int row = 0; row < m_batch.batchRows(); ++row)

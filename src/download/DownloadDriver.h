@@ -117,6 +117,8 @@ private:
     ProcessedList &m_processed;
     PartCache &m_cache;
     Decoder &m_decoder;
+    const NzbCatalog &m_nzb;
+    QHash<int, QString> m_passwords;   // items being decoded -> their NZB's password
     DecodeQueue m_decodes{m_decoder};
     Par2Sets m_par2;
     FetchPool m_pool;

@@ -43,8 +43,9 @@ bool Par2Sets::busy() const { return (m_run && m_run->running()) || m_unpacking 
 
 void Par2Sets::log(const QString &msg, bool record) { m_core.LogOp(msg, record); }
 
-void Par2Sets::fileDecoded(const QString &decoded)
+void Par2Sets::fileDecoded(const QString &decoded, const QString &password)
 {
+    if (!password.isEmpty()) m_passwords.insert(decoded, password);
     if (decoded.isEmpty() || !m_core.settings.chkPar2Verify) return;
     QString path = decoded;
     const QString name = QFileInfo(path).fileName();
@@ -487,6 +488,8 @@ void Par2Sets::nextUnpack()
         true);
     UnpackOptions options;
     options.cancel = &m_cancelUnpack;
+    for (const QString &v : u.archive.volumes)
+        if (const QString pw = m_passwords.value(v); !pw.isEmpty() && !options.passwords.contains(pw)) options.passwords << pw;
     const QString name = u.rowName;
     options.progress = [this, name](qint64 done, qint64 total) {
         thread_local qint64 shown = -1;

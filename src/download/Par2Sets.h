@@ -31,7 +31,8 @@ public:
     ~Par2Sets() override;
 
     // A decode wrote this file (on the main thread, as its outcome is applied).
-    void fileDecoded(const QString &path);
+    // password: what its NZB gave for its archives.
+    void fileDecoded(const QString &path, const QString &password = {});
     // The download ended with nothing left to fetch or decode.
     void downloadEnded();
     bool busy() const;
@@ -62,6 +63,7 @@ private:
     void nextUnpack();
     void unpacked(const UnpackOutcome &o);
     std::deque<Unpack> m_unpacks;
+    QHash<QString, QString> m_passwords;   // decoded file -> its NZB's password
     std::thread m_unpackThread;
     std::atomic<bool> m_cancelUnpack{false};
     bool m_unpacking = false;

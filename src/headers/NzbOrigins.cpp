@@ -38,8 +38,8 @@ qint32 NzbCatalog::takeNumbers(int n)
     return first;
 }
 
-// One line per item: message-id TAB NZB name TAB groups joined by commas; the first line
-// keeps the next article number.
+// One line per item: message-id TAB NZB name TAB groups joined by commas [TAB password,
+// percent-encoded]; the first line keeps the next article number.
 bool NzbCatalog::load(const QString &path)
 {
     QFile f(path);
@@ -58,6 +58,7 @@ bool NzbCatalog::load(const QString &path)
         // Names go to the server on a command line: printable, no blanks.
         for (const QByteArray &g : cols[2].split(','))
             if (!g.isEmpty() && !g.contains(' ') && !g.contains('\r')) o.groups << QString::fromLatin1(g);
+        if (cols.size() > 3) o.password = QString::fromUtf8(QByteArray::fromPercentEncoding(cols[3]));
         m_origins.insert(cols[0], o);
     }
     return true;
@@ -71,7 +72,9 @@ bool NzbCatalog::save(const QString &path) const
     for (auto it = m_origins.cbegin(); it != m_origins.cend(); ++it) {
         QString name = it->nzbName;
         name.replace(u'\t', u' ').replace(u'\n', u' ');
-        out += it.key() + '\t' + name.toUtf8() + '\t' + it->groups.join(u',').toLatin1() + '\n';
+        out += it.key() + '\t' + name.toUtf8() + '\t' + it->groups.join(u',').toLatin1();
+        if (!it->password.isEmpty()) out += '\t' + it->password.toUtf8().toPercentEncoding();
+        out += '\n';
     }
     f.write(out);
     return f.commit();

@@ -17,6 +17,7 @@ constexpr quint8 kNzbGroupKey = 0;
 struct NzbOrigin {
     QString nzbName;
     QStringList groups;
+    QString password;   // for its archives: the NZB's own, or "{{...}}" in its name
 };
 
 class NzbCatalog {

@@ -75,6 +75,14 @@ NzbImport importNzbDocument(const NzbDocument &doc, const QString &nzbName, Head
         order.emplace_back(k == Par2Kind::None ? 0 : k == Par2Kind::Index ? 1 : 2, i);
     }
     std::stable_sort(order.begin(), order.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
+    // The password for its archives: the NZB's own, else "{{password}}" in its name.
+    QString password;
+    for (const auto &[type, value] : doc.meta)
+        if (type.compare(QLatin1String("password"), Qt::CaseInsensitive) == 0 && !value.isEmpty()) password = value;
+    if (password.isEmpty()) {
+        const qsizetype open = nzbName.indexOf(QLatin1String("{{")), close = nzbName.indexOf(QLatin1String("}}"), open + 2);
+        if (open >= 0 && close > open + 2) password = nzbName.mid(open + 2, close - open - 2);
+    }
     int already = 0;
     QMultiHash<QByteArray, int> imported;   // first message-id -> items, for what came from NZB files before
     for (int n = 1; n <= store.itemCount(); ++n) {
@@ -128,7 +136,7 @@ NzbImport importNzbDocument(const NzbDocument &doc, const QString &nzbName, Head
             }
             existing = store.appendLoadedItem(std::move(it));
             store.AddHash(store.item(existing).subject, store.item(existing).poster, existing);
-            catalog.add(firstId, NzbOrigin{nzbName, f.groups});
+            catalog.add(firstId, NzbOrigin{nzbName, f.groups, password});
             imported.insert(firstId, existing);
             store.headersDirty = true;
         }

@@ -203,9 +203,21 @@ TEST(Nzb, ExportAndImportGiveTheSameItemsInTheNzbOrder)
         f.segments = {{10, 1, "t1@x"}, {10, 2, second}};
         twins.files.push_back(f);
     }
-    const NzbImport tw = importNzbDocument(twins, "twins.nzb", t.store, t.batch, cat);
-    EXPECT_EQ(tw.message, "Imported twins.nzb: 2 file(s), 4 segment(s), 2 queued");
+    const NzbImport tw = importNzbDocument(twins, "twins {{s3 cr\tet}}.nzb", t.store, t.batch, cat);
+    EXPECT_EQ(tw.message, "Imported twins {{s3 cr\tet}}.nzb: 2 file(s), 4 segment(s), 2 queued");
     EXPECT_EQ(t.store.itemCount(), 2);
+    // The archives' password: "{{...}}" in the NZB's name, unless the NZB names one; kept
+    // in nzb.dat.
+    ASSERT_NE(cat.originOf(t.store.item(1)), nullptr);
+    EXPECT_EQ(cat.originOf(t.store.item(1))->password, "s3 cr\tet");
+    ASSERT_TRUE(cat.save(t.dir.path() + "/nzb.dat"));
+    NzbCatalog kept;
+    ASSERT_TRUE(kept.load(t.dir.path() + "/nzb.dat"));
+    EXPECT_EQ(kept.originOf(t.store.item(2))->password, "s3 cr\tet");
+    twins.meta.emplace_back("password", "own");
+    for (NzbFileEntry &f : twins.files) f.segments[0].messageId = "m" + f.segments[0].messageId;
+    importNzbDocument(twins, "twins {{s3cret}}.nzb", t.store, t.batch, cat);
+    EXPECT_EQ(cat.originOf(t.store.item(3))->password, "own");
 }
 
 TEST(Nzb, DownloadsImportedPostsAcrossTheListedGroups)
