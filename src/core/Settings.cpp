@@ -189,6 +189,12 @@ void SettingsFile::LoadSettings(Settings &s)
 
     if (auto v = get("Download_Limit"); v && Settings::limitInRange(leadingInt(trimBlanks(*v))))
         s.Download_Limit = int(leadingInt(trimBlanks(*v)));
+    // Each password percent-encoded, a blank between them: any character survives the file.
+    if (auto v = get("Unpack_Passwords")) {
+        s.Unpack_Passwords.clear();
+        for (const QString &p : v->split(u' ', Qt::SkipEmptyParts))
+            s.Unpack_Passwords << QString::fromUtf8(QByteArray::fromPercentEncoding(p.toLatin1()));
+    }
     if (auto v = get("News_Connections"); v && ServerEntry::connectionsInRange(leadingInt(trimBlanks(*v))))
         s.News_Connections = int(leadingInt(trimBlanks(*v)));
     // The servers after the first: Host2, Port2, ... A number without a host is no server;
@@ -265,6 +271,10 @@ bool SettingsFile::SaveSettings(const Settings &s)
     put("Accepted_Certs", certs.join(u'|'));
     put("News_Connections", QString::number(s.News_Connections));
     put("Download_Limit", QString::number(s.Download_Limit));
+    QStringList passwords;
+    for (const QString &p : s.Unpack_Passwords)
+        if (!p.isEmpty()) passwords << QString::fromLatin1(p.toUtf8().toPercentEncoding());
+    put("Unpack_Passwords", passwords.join(u' '));
     ini.clearSection(kServers);
     int n = 2;
     for (const ServerEntry &e : s.servers) {

@@ -101,6 +101,7 @@ struct Settings {
     bool chkPar2KeepBackups = false;   // par2's backups and the damaged copies after a repair
     bool chkUnpack = true;              // archives unpacked once their set is whole
     bool chkUnpackKeepArchives = false; // the archives (and par2 files) after a good unpack
+    QStringList Unpack_Passwords;       // tried on every locked archive, after its NZB's own
     // View toggles (toolbar buttons 1 to 5).
     bool togtsComplete = true;
     bool togtsText = true;

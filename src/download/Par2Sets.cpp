@@ -490,6 +490,8 @@ void Par2Sets::nextUnpack()
     options.cancel = &m_cancelUnpack;
     for (const QString &v : u.archive.volumes)
         if (const QString pw = m_passwords.value(v); !pw.isEmpty() && !options.passwords.contains(pw)) options.passwords << pw;
+    for (const QString &pw : m_core.settings.Unpack_Passwords)
+        if (!pw.isEmpty() && !options.passwords.contains(pw)) options.passwords << pw;
     const QString name = u.rowName;
     options.progress = [this, name](qint64 done, qint64 total) {
         thread_local qint64 shown = -1;

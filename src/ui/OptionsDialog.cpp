@@ -80,6 +80,20 @@ OptionsDialog::OptionsDialog(Settings &settings, QWidget *parent) : QDialog(pare
     chkUnpackKeepArchives = check(dl, "chkUnpackKeepArchives", "Keep the archives and par2 files after unpacking",
                                   &Settings::chkUnpackKeepArchives);
     {
+        // Passwords for locked archives, one a line, tried after the NZB's own.
+        column(dl)->addWidget(new QLabel(QStringLiteral("Passwords for archives (one a line):"), dl));
+        txtUnpackPasswords = named<QPlainTextEdit>("txtUnpackPasswords", dl);
+        txtUnpackPasswords->setMaximumHeight(txtUnpackPasswords->fontMetrics().lineSpacing() * 4);
+        column(dl)->addWidget(txtUnpackPasswords);
+        connect(txtUnpackPasswords, &QPlainTextEdit::textChanged, this, [this] {
+            const QStringList now = txtUnpackPasswords->toPlainText().split(u'\n', Qt::SkipEmptyParts);
+            if (m_settings.Unpack_Passwords == now) return;
+            m_settings.Unpack_Passwords = now;
+            emit changed();
+        });
+        m_loaders.push_back([this] { txtUnpackPasswords->setPlainText(m_settings.Unpack_Passwords.join(u'\n')); });
+    }
+    {
         auto *row = new QHBoxLayout;
         row->addWidget(new QLabel(QStringLiteral("Speed limit (KB/s, 0 = none):"), dl));
         txtSpeedLimit = named<QSpinBox>("txtSpeedLimit", dl);

@@ -2,6 +2,7 @@
 #include <QCheckBox>
 #include <QDialog>
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSlider>
 #include <QSpinBox>
@@ -32,6 +33,7 @@ public:
     QCheckBox *chkMakeSubDirs, *chkSaveDecodes, *chkOldRenameStyle, *chkAutoDelBatch, *chkAutodownload, *chkAllowRestart,
         *chkRestart500, *chkSFX, *chkDisableStats, *chkPar2Verify, *chkPar2Repair, *chkPar2Delete, *chkPar2KeepBackups, *chkUnpack,
         *chkUnpackKeepArchives;
+    QPlainTextEdit *txtUnpackPasswords;
     QSpinBox *txtSpeedLimit;
     QSlider *sldRescan;
     QLabel *lblRescan;

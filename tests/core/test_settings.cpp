@@ -80,6 +80,12 @@ TEST(Settings, HandWrittenFileOfAnotherTool)
     EXPECT_TRUE(out.contains("Rescan_Time=90\r\n"));
     EXPECT_FALSE(out.contains("\"")) << "no quoting added";
     EXPECT_EQ(out.count("[options]") + out.count("[Options]"), 1);
+    // Archive passwords: any character, one per entry, back as they were.
+    s.Unpack_Passwords = {"two words", "p%w\t;=x", QString::fromUtf8("pässwört")};
+    ASSERT_TRUE(e.core.settingsFile.SaveSettings(s));
+    Settings back;
+    e.core.settingsFile.LoadSettings(back);
+    EXPECT_EQ(back.Unpack_Passwords, s.Unpack_Passwords);
 }
 
 TEST(Settings, MissingFileAndMissingHost)

@@ -399,10 +399,10 @@ TEST(Par2, ARepairCutShortByTheExitIsTakenUpAtTheNextStart)
 }
 
 // A release as posted today: RAR volumes under obfuscated names with a par2 set over them,
-// an article gone; a zip posted alone, one locked with the NZB's password and one with
-// another. They end unattended as the files that were packed, byte for byte, the volumes
-// and par2 files gone, one row each saying what happened; the archive whose password is
-// not known stays, its row says so.
+// an article gone; a zip posted alone, one locked with the NZB's password, one with one of
+// the options' list, one with none known. They end unattended as the files that were
+// packed, byte for byte, the volumes and par2 files gone, one row each saying what
+// happened; the archive whose password is not known stays, its row says so.
 TEST(Par2, AReleaseEndsAsItsFilesUnpacked)
 {
     Par2Rig t;
@@ -421,25 +421,29 @@ TEST(Par2, AReleaseEndsAsItsFilesUnpacked)
     ASSERT_TRUE(tool7z(t.src.path() + "/z", {"a", "-bd", "../alone.zip", "loose.dat"}));
     writeFile(t.src.path() + "/z/locked.dat", nfo);
     ASSERT_TRUE(tool7z(t.src.path() + "/z", {"a", "-bd", "-ppw1", "../locked.zip", "locked.dat"}));
-    ASSERT_TRUE(tool7z(t.src.path() + "/z", {"a", "-bd", "-pother", "../secret.zip", "locked.dat"}));
+    writeFile(t.src.path() + "/z/listed.dat", loose);
+    ASSERT_TRUE(tool7z(t.src.path() + "/z", {"a", "-bd", "-pother", "../listed.zip", "listed.dat"}));
+    ASSERT_TRUE(tool7z(t.src.path() + "/z", {"a", "-bd", "-pnever", "../secret.zip", "locked.dat"}));
     QStringList par2s;
     for (const QString &f : QDir(t.src.path()).entryList({"rel*.par2"}, QDir::Files, QDir::Name)) par2s << f;
-    postAll(t.src.path(), posted + par2s + QStringList{"alone.zip", "locked.zip", "secret.zip"}, t.arts.path(), 60000, &t.next, t.doc);
+    postAll(t.src.path(), posted + par2s + QStringList{"alone.zip", "locked.zip", "listed.zip", "secret.zip"}, t.arts.path(), 60000, &t.next, t.doc);
     t.doc.meta.emplace_back("password", "pw1");
     QFile::remove(t.arts.path() + "/4.art");   // in the second volume
     ASSERT_NO_FATAL_FAILURE(t.serve());
+    t.rig->core.settings.Unpack_Passwords = {"wrong", "other"};
 
-    ASSERT_TRUE(t.run(4)) << t.rig->logged.join('\n').toStdString();
+    ASSERT_TRUE(t.run(5)) << t.rig->logged.join('\n').toStdString();
     QStringList rows = t.rows;
     rows.sort();
-    EXPECT_EQ(rows.join('|').toStdString(), "alone.zip unpacked 1 file(s)|locked.zip unpacked 1 file(s)|rel.par2 par2: repaired 3 blocks, 3 file(s) "
+    EXPECT_EQ(rows.join('|').toStdString(), "alone.zip unpacked 1 file(s)|listed.zip unpacked 1 file(s)|locked.zip unpacked 1 file(s)|rel.par2 par2: repaired 3 blocks, 3 file(s) "
                                             "renamed; unpacked 2 file(s)|secret.zip unpack of secret.zip: needs a password")
         << t.rig->logged.join('\n').toStdString();
     EXPECT_EQ(readFile(t.out("locked.dat")), nfo);
+    EXPECT_EQ(readFile(t.out("listed.dat")), loose);
     EXPECT_EQ(readFile(t.out("Movie/movie.mkv")), movie);
     EXPECT_EQ(readFile(t.out("rel.nfo")), nfo);
     EXPECT_EQ(readFile(t.out("loose.dat")), loose);
     QStringList left = filesIn(t.out(""));
     for (QString &f : left) f = f.mid(t.out("").size());
-    EXPECT_EQ(left.join(' ').toStdString(), "Movie/movie.mkv locked.dat loose.dat rel.nfo secret.zip");
+    EXPECT_EQ(left.join(' ').toStdString(), "Movie/movie.mkv listed.dat locked.dat loose.dat rel.nfo secret.zip");
 }
