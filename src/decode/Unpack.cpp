@@ -270,7 +270,7 @@ UnpackOutcome unpackArchive(const ArchiveSet &set, const QString &folder, const 
         }
         if (archive_entry_size_is_set(e) && archive_entry_size(e) > room)
             return failed(QStringLiteral("not enough room in %1 for %2 (%3 bytes)").arg(base, rel).arg(archive_entry_size(e)));
-        const QString final = fileExists(target) ? UniqueName(target, false) : target;
+        const QString final = fileExists(target) && !options.overwrite ? UniqueName(target, false) : target;
         QFile out(final + QStringLiteral(".vtpart"));
         if (!out.open(QIODevice::WriteOnly)) return failed(fileErrorText(out.fileName(), out.errorString(), errno));
         const void *buf = nullptr;
@@ -311,7 +311,7 @@ UnpackOutcome unpackArchive(const ArchiveSet &set, const QString &folder, const 
         }
         out.close();
         room -= written;
-        if (!QFile::rename(out.fileName(), final)) {
+        if (::rename(QFile::encodeName(out.fileName()).constData(), QFile::encodeName(final).constData()) != 0) {
             out.remove();
             return failed(QStringLiteral("cannot name ") + final);
         }

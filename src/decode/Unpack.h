@@ -38,6 +38,7 @@ struct UnpackOptions {
     const std::atomic<bool> *cancel = nullptr;
     std::function<void(qint64 done, qint64 total)> progress;
     qint64 freeBytes = -1;   // room in the folder; -1: asked of the system
+    bool overwrite = false;  // files of the same name are replaced (an unpack done again)
 };
 
 UnpackOutcome unpackArchive(const ArchiveSet &set, const QString &folder, const UnpackOptions &options = {});

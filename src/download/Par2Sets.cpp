@@ -118,7 +118,7 @@ QStringList Par2Sets::extraFor(const Set &s) const
 void Par2Sets::save() const
 {
     if (m_keepPath.isEmpty()) return;
-    if (m_sets.empty() && m_decoded.isEmpty()) {
+    if (m_sets.empty() && m_decoded.isEmpty() && m_unpacks.empty()) {
         QFile::remove(m_keepPath);
         return;
     }
@@ -135,6 +135,13 @@ void Par2Sets::save() const
                 out += "volume\t" + m_store.item(i).subject.toPercentEncoding() + '\t' + m_store.item(i).poster.toPercentEncoding() + '\n';
     }
     for (const QString &f : m_decoded) out += "decoded\t" + field(f) + '\n';
+    // Archives still to unpack (the one being unpacked first): "unpack" and its volumes.
+    for (const Unpack &u : m_unpacks) {
+        out += "unpack\t" + QByteArray::number(int(u.archive.kind)) + '\t' + (u.lastOfPost ? '1' : '0') + '\t' + field(u.folder) + '\t'
+               + field(u.rowName) + '\t' + field(u.rowFile) + '\t' + field(u.status) + '\n';
+        for (const QString &v : u.archive.volumes) out += "uvolume\t" + field(v) + '\n';
+        for (const QString &f : u.par2Files) out += "upar2\t" + field(f) + '\n';
+    }
     QSaveFile file(m_keepPath);
     if (!file.open(QIODevice::WriteOnly) || file.write(out) != out.size() || !file.commit())
         m_core.LogOp(QStringLiteral("Error: par2 work not kept in ") + m_keepPath + QStringLiteral(": ") + file.errorString(), true);
@@ -159,6 +166,22 @@ void Par2Sets::keepIn(const QString &path)
             m_sets.push_back(std::move(s));
         } else if (p[0] == "decoded" && p.size() == 2) {
             m_decoded << text(p[1]);
+        } else if (p[0] == "unpack" && p.size() == 7) {
+            Unpack u;
+            u.archive.kind = ArchiveKind(std::clamp(p[1].toInt(), 0, int(ArchiveKind::Zip)));
+            u.lastOfPost = p[2] == "1";
+            u.folder = text(p[3]);
+            u.rowName = text(p[4]);
+            u.rowFile = text(p[5]);
+            u.status = text(p[6]);
+            u.again = true;
+            m_unpacks.push_back(std::move(u));
+        } else if (!m_unpacks.empty() && p[0] == "uvolume" && p.size() == 2) {
+            m_unpacks.back().archive.volumes << text(p[1]);
+            m_unpacks.back().cleanup << text(p[1]);
+        } else if (!m_unpacks.empty() && p[0] == "upar2" && p.size() == 2) {
+            m_unpacks.back().par2Files << text(p[1]);
+            m_unpacks.back().again = true;
         } else if (!m_sets.empty() && p.size() == 2) {
             Set &s = m_sets.back();
             if (p[0] == "par2") s.par2Files << text(p[1]);
@@ -177,10 +200,15 @@ void Par2Sets::takeUp()
 {
     // A set whose files went meanwhile has nothing to work on.
     std::erase_if(m_sets, [](const Set &s) { return !QFileInfo::exists(s.index); });
+    std::erase_if(m_unpacks, [](const Unpack &u) { return u.archive.volumes.isEmpty() || !QFileInfo::exists(u.archive.volumes.front()); });
     save();
+    if (!m_unpacks.empty()) {
+        log(QStringLiteral("%1 archive(s) not unpacked when the program ended are unpacked again").arg(m_unpacks.size()), true);
+        nextUnpack();
+    }
     if (m_sets.empty()) return;
     log(QStringLiteral("par2: %1 set(s) not finished when the program ended are taken up again").arg(m_sets.size()), true);
-    if (!busy()) next();
+    if (!(m_run && m_run->running())) next();
 }
 
 void Par2Sets::downloadEnded()
@@ -474,6 +502,7 @@ void Par2Sets::queueUnpacks(const QStringList &files, const QString &folder, con
         if (u.lastOfPost) u.par2Files = par2Files;
         m_unpacks.push_back(std::move(u));
     }
+    save();
     nextUnpack();
 }
 
@@ -488,6 +517,7 @@ void Par2Sets::nextUnpack()
         true);
     UnpackOptions options;
     options.cancel = &m_cancelUnpack;
+    options.overwrite = u.again;
     for (const QString &v : u.archive.volumes)
         if (const QString pw = m_passwords.value(v); !pw.isEmpty() && !options.passwords.contains(pw)) options.passwords << pw;
     for (const QString &pw : m_core.settings.Unpack_Passwords)
@@ -515,6 +545,7 @@ void Par2Sets::unpacked(const UnpackOutcome &o)
     if (m_unpacks.empty()) return;
     const Unpack u = std::move(m_unpacks.front());
     m_unpacks.pop_front();
+    save();
     if (o.ok) {
         m_postWritten += int(o.written.size());
         if (!o.error.isEmpty()) m_postTrouble += QStringLiteral("; ") + o.error;
@@ -559,6 +590,7 @@ void Par2Sets::unpacked(const UnpackOutcome &o)
         m_postTrouble.clear();
         emit setFinished(u.rowFile, status, good);
     }
+    save();
     if (!m_unpacks.empty()) nextUnpack();
     else if (!m_sets.empty() && !(m_run && m_run->running())) next();
 }

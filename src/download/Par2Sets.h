@@ -57,6 +57,7 @@ private:
         QStringList cleanup;                // removed after a good unpack: its volumes
         QStringList par2Files;              // removed once every archive of the post unpacked
         bool lastOfPost = true;
+        bool again = false;   // cut short by the exit: what it wrote then is written over
     };
     void queueUnpacks(const QStringList &files, const QString &folder, const QString &rowName, const QString &rowFile,
                       const QString &status, const QStringList &par2Files);

@@ -447,3 +447,32 @@ TEST(Par2, AReleaseEndsAsItsFilesUnpacked)
     for (QString &f : left) f = f.mid(t.out("").size());
     EXPECT_EQ(left.join(' ').toStdString(), "Movie/movie.mkv listed.dat locked.dat loose.dat rel.nfo secret.zip");
 }
+
+// The program ends while an archive is unpacked: the next start unpacks it again, over what
+// the cut run wrote (no second copy), and the archive goes once that is done. Caught at the
+// first progress line; were the unpack over by then, the outcome must be the same.
+TEST(Par2, AnUnpackCutShortByTheExitIsDoneAtTheNextStart)
+{
+    QTemporaryDir keep;
+    const QByteArray movie = randomBytes(40 << 20, 41);
+    const QString dl = keep.path() + "/dl/";
+    QDir().mkpath(dl);
+    const QString archive = Rar5Writer::write(keep.path() + "/dl", "big", {{"movie.bin", movie}}).front();
+    {
+        auto first = std::make_unique<DownloadRig>(quint16(1));
+        first->core.settings.Download_Path = dl;
+        first->dl.par2().keepIn(keep.path() + "/par2sets.txt");
+        first->dl.par2().fileDecoded(archive);
+        first->dl.par2().downloadEnded();
+        ASSERT_TRUE(waitFor([&] { return first->count("Unpacking big.rar: ") > 0 || !first->dl.par2().busy(); }, 30000));
+    }
+    DownloadRig next(quint16(1));
+    next.core.settings.Download_Path = dl;
+    next.dl.par2().keepIn(keep.path() + "/par2sets.txt");
+    next.dl.par2().takeUp();
+    ASSERT_TRUE(waitFor([&] { return !next.dl.par2().busy(); }, 30000)) << next.logged.join('\n').toStdString();
+    EXPECT_EQ(readFile(dl + "movie.bin"), movie);
+    EXPECT_EQ(QDir(dl).entryList(QDir::Files).join(' ').toStdString(), "movie.bin");
+    EXPECT_FALSE(QFile::exists(keep.path() + "/par2sets.txt")) << "nothing left to take up";
+    RecordProperty("taken_up", next.count("not unpacked when the program ended are unpacked again"));
+}
