@@ -1,6 +1,7 @@
 // A 500 MB batch from the test server over loopback on the one download connection:
 // receipt, cache files and decode, end to end. Also the peak memory against the article
 // size, and the longest stretch without the event loop.
+#include "Processor.h"
 #include "DownloadRig.h"
 #include "TlsCertificates.h"
 #include "Synth.h"
@@ -286,18 +287,6 @@ int connectionsBench(qint64 unlimitedBytes, bool limited, bool unlimited)
            median(ours[1]), median(ours[8]), median(ours[8]) / median(ours[1]), median(peerEnd[1]), median(peerLast[1]), median(peerEnd[8]),
            median(peerLast[8]), median(peerEnd[8]) > 0 ? median(ours[8]) / median(peerEnd[8]) : 0.0);
     return 0;
-}
-
-// The processor the figures hold on.
-void printProcessor()
-{
-    QFile f(QStringLiteral("/proc/cpuinfo"));
-    if (f.open(QIODevice::ReadOnly))
-        for (const QByteArray &l : f.readAll().split('\n'))
-            if (l.startsWith("model name")) {
-                printf("processor: %s, %d cores\n", l.mid(l.indexOf(':') + 2).constData(), QThread::idealThreadCount());
-                break;
-            }
 }
 
 int main(int argc, char **argv)

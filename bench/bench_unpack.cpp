@@ -2,6 +2,7 @@
 // same files, in turn (the machine is noisy: compare the ratios of one run).
 //   bench_unpack [MB]   default 2048: one stored 7z read by libarchive (bsdtar by hand),
 //                       and the same split in 200 MB volumes (7zz by hand)
+#include "Processor.h"
 #include "decode/Unpack.h"
 #include <QCoreApplication>
 #include <QDir>
@@ -36,17 +37,6 @@ bool run(const QString &dir, const QString &program, const QStringList &args)
     p.setWorkingDirectory(dir);
     p.start(program, args);
     return p.waitForFinished(-1) && p.exitCode() == 0;
-}
-
-void printProcessor()
-{
-    QFile f(QStringLiteral("/proc/cpuinfo"));
-    if (f.open(QIODevice::ReadOnly))
-        for (const QByteArray &l : f.readAll().split('\n'))
-            if (l.startsWith("model name")) {
-                printf("processor: %s, %d cores\n", l.mid(l.indexOf(':') + 2).constData(), QThread::idealThreadCount());
-                break;
-            }
 }
 
 // The time until the files are on disk, for both sides alike.
