@@ -116,7 +116,9 @@ void FetchPool::fetch(const std::vector<int> &items)
                 continue;
             }
             FetchJob j = jobFor(item, p);
-            m_book[{ref, p}] = Book{lv.empty() ? 0 : lv.front(), {}, {}, 0, Why::NotFound, {}};
+            Book fresh;
+            fresh.level = lv.empty() ? 0 : lv.front();
+            m_book[{ref, p}] = fresh;
             m_queue.push_back(std::move(j));
             ++w.pending;
         }
@@ -615,9 +617,13 @@ void FetchPool::partDone(ItemRef item, qint64 bytes)
 
 // The parts go back to the front of the queue, in their order. The one being answered
 // when the connection went counts a failed try there: a part that breaks every connection
-// that asks for it cannot hold the run for ever.
-void FetchPool::giveBack(Worker &w, bool countFront)
+// that asks for it cannot hold the run for ever. A loss before any byte of its reply may
+// be another command's doing (a server that resets the connection also loses the replies
+// it had sent), so it counts half: kTries losses in its reply, or five before it.
+bool FetchPool::giveBack(Worker &w, bool countFront)
 {
+    bool blamed = false;
+    const bool begun = w.conn && w.conn->pendingBytes() > 0;
     std::vector<FetchJob> back = w.fetch.takeBack();
     w.asked.clear();
     const int server = w.server;
@@ -625,15 +631,19 @@ void FetchPool::giveBack(Worker &w, bool countFront)
         const bool front = it == std::prev(back.rend());
         if (front && countFront) {
             Book &b = m_book[{it->item, it->part}];
-            if (++b.tries[server] >= kTries) {
+            b.lostHalves[server] += begun ? 2 : 1;
+            ++b.losses[server];
+            if (b.lostHalves[server] >= kLostHalves) {
                 b.why = Why::NotUnderstood;
-                b.text = QStringLiteral("the connection was lost on it %1 times").arg(kTries);
+                b.text = QStringLiteral("the connection was lost on it %1 times").arg(b.losses[server]);
                 notHere(server, std::move(*it), Why::NotUnderstood, b.text);
+                blamed = true;
                 continue;
             }
         }
         m_queue.push_front(std::move(*it));
     }
+    return blamed;
 }
 
 void FetchPool::lost(Worker &w, const QString &why, Loss loss)
@@ -641,7 +651,8 @@ void FetchPool::lost(Worker &w, const QString &why, Loss loss)
     const int server = w.server, id = w.id;
     const bool delivered = w.delivered;
     Server &s = m_servers[size_t(server)];
-    giveBack(w, loss == Loss::Dropped);
+    // Losses a part was found to cause say nothing of the server.
+    const bool explained = giveBack(w, loss == Loss::Dropped);
     w.conn->disconnect(this);
     w.conn->close();
     retire(std::move(w.conn));
@@ -667,7 +678,8 @@ void FetchPool::lost(Worker &w, const QString &why, Loss loss)
         dispatch();
         return;
     }
-    if (!delivered && loss == Loss::Dropped) ++s.lossesInARow;
+    if (explained) s.lossesInARow = 0;
+    else if (!delivered && loss == Loss::Dropped) ++s.lossesInARow;
     const bool cannotConnect = loss != Loss::Dropped || s.lossesInARow >= kLossesBeforeRest;
     if (!cannotConnect) {
         log(QStringLiteral("Connection ") + QString::number(id) + QStringLiteral(" to ") + s.name() + QStringLiteral(" lost (") + why

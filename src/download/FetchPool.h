@@ -49,6 +49,7 @@ public:
     static constexpr int kLossesBeforeRest = 5;
     // Tries of one part on one server (answers not understood, connections lost on it).
     static constexpr int kTries = 3;
+    static constexpr int kLostHalves = 2 * kTries - 1;
     // Slower than this over the whole timeout, a reply counts as silence.
     static constexpr qint64 kTrickleBytesPerSecond = 1024;
 
@@ -101,6 +102,7 @@ private:
         int level = 0;
         std::set<int> tried;        // servers that have no (good) copy
         std::map<int, int> tries;   // failed tries per server
+        std::map<int, int> lostHalves, losses;   // connections lost on it, per server
         int badCopies = 0;
         Why why = Why::NotFound;
         QString text;
@@ -142,7 +144,7 @@ private:
     void notHere(int server, FetchJob job, Why why, const QString &text = {});
     void lost(Worker &w, const QString &why, Loss loss);
     void refusedOne(int server, int id, const QString &why, int left);
-    void giveBack(Worker &w, bool countFront);
+    bool giveBack(Worker &w, bool countFront);   // whether a part was found to break it
     bool otherServerFor(const Key &k, int server) const;
     bool stranded() const;
     void openTurn();

@@ -101,6 +101,36 @@ TEST(FetchPool, EightConnectionsThroughFaultsEndWithEveryFileRight)
     EXPECT_EQ(r.batch.batchRows(), 0);
 }
 
+// A part whose request breaks the connection every time is left for repair, and the rest
+// still comes: after three losses inside its reply, or five before any byte of it (a
+// loss before its reply may be another command's doing, so it takes more).
+TEST(FetchPool, APartThatBreaksEveryConnectionIsLeftForRepair)
+{
+    QTemporaryDir arts;
+    NzbDocument doc;
+    doc.files.push_back(writeYencPost(arts.path(), "a.bin", randomBytes(100000, 21), 25000, 1, "alt.binaries.bad"));
+    doc.files.push_back(writeYencPost(arts.path(), "b.bin", randomBytes(100000, 22), 25000, 5, "alt.binaries.bad"));
+    TestServer srv({"--group", "alt.binaries.bad:1:0", "--article-dir", arts.path(), "--fault", "ARTICLE <a.bin.part2@post.test>=drop",
+                    "--fault", "ARTICLE <b.bin.part3@post.test>=cut"});
+    DownloadRig r(srv.port());
+    const QString nzb = r.dir.path() + "/bad.nzb";
+    writeNzbFile(nzb, doc, nullptr);
+    ASSERT_TRUE(importNzbFile(nzb, r.store, r.batch, r.nzb).ok);
+    r.core.settings.News_Connections = 2;
+    r.core.settings.chkAllowRestart = true;
+    Pool p(r);
+    ASSERT_TRUE(r.download(120000)) << r.logged.join('\n').toStdString();
+    EXPECT_EQ(p.storedBy.size(), 6);
+    EXPECT_EQ(p.fetched.size(), 2u);
+    const QStringList left = r.logged.filter("left for repair");
+    ASSERT_EQ(left.size(), 2) << r.logged.join('\n').toStdString();
+    EXPECT_EQ(left.filter(QRegularExpression("Segment 2 .*a.bin.*lost on it 5 times")).size(), 1) << left.join('\n').toStdString();
+    EXPECT_EQ(left.filter(QRegularExpression("Segment 3 .*b.bin.*lost on it 3 times")).size(), 1) << left.join('\n').toStdString();
+    EXPECT_EQ(srv.commands().filter("ARTICLE <a.bin.part2@").size(), 5);
+    EXPECT_EQ(srv.commands().filter("ARTICLE <b.bin.part3@").size(), 3);
+    EXPECT_EQ(r.batch.batchRows(), 0);
+}
+
 // Parts split between a main and a backup server: each is asked of the main one first and
 // of the backup only when the main one lacks it; a part on neither is marked missing and
 // the rest of its file still comes.

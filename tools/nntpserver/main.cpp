@@ -432,7 +432,13 @@ void Conn::serve()
                 return;
             }
             if (f->action == "cut") {
+                // The start of a reply, then the end of the stream; what the client sent
+                // meanwhile is read first, so the close is not a reset that could lose it.
                 send("2");
+                if (!ssl_) {
+                    ::shutdown(fd_, SHUT_WR);
+                    while (readLine(line)) {}
+                }
                 return;
             }
             if (f->action == "flood") {
