@@ -1,4 +1,5 @@
 #include "Engine.h"
+#include "download/WatchRepair.h"
 #include <QFileInfo>
 
 namespace vt {
@@ -32,7 +33,20 @@ Engine::Engine(const AppPaths &paths, Prompter &prompter) : core(paths, prompter
     batch.nzb = &nzb;
     store.log = [this](const QString &m) { core.LogOp(m, true); };
     store.watchMatches = [this](int i) { return watch.WatchMatches(store, i); };
-    store.addToBatch = [this](int i) { batch.AddToBatch(i); };
+    // Recovery volumes wait for a repair that asks for them, as those of an NZB do.
+    store.addToBatch = [this](int i) {
+        if (!isRecoveryVolume(store.item(i))) batch.AddToBatch(i);
+    };
+    scan.scanEnded = [this] {
+        for (int i : itemsWorthRepair(store, [this](int i) { return watch.WatchMatches(store, i); })) {
+            const HeaderItem &it = store.item(i);
+            core.LogOp(QStringLiteral("Watch list: queued ") + QString::fromLatin1(it.subject) + QStringLiteral(" with ")
+                           + QString::number(it.parts.size()) + QStringLiteral(" of ") + QString::number(it.declaredTotal)
+                           + QStringLiteral(" parts: the rest are not on the server, and the post's par2 volumes can make them up"),
+                       true);
+            batch.AddToBatch(i);
+        }
+    };
     batch.journal = [this](int i, char change) { journal.changed(change, store, i); };
     decoder.decodeOver = [this](const DecodeJob &j, const DecodeOutcome &o) {
         const bool kept = o.ok || (!o.out.isEmpty() && QFileInfo(o.out).isFile());

@@ -122,6 +122,7 @@ void ScanDriver::finishScan()
         if (m_store.headersDirty && saveHeaders) saveHeaders();
         if (saveFavourites) saveFavourites();
     }
+    if (scanEnded) scanEnded();
     if (m_core.settings.chkAutodownload && startBatchDownload) startBatchDownload();
     m_core.ui.setScanEnabled(true);
 }

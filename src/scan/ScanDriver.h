@@ -53,6 +53,7 @@ public:
     // What the scan touches elsewhere, wired by the program.
     std::function<void()> batchLifeUpdate;
     std::function<void()> startBatchDownload;
+    std::function<void()> scanEnded;   // every group scanned, before the download it may start
     std::function<void()> saveHeaders;
     std::function<void()> saveFavourites;
     std::function<void(int)> removeFromBatch;

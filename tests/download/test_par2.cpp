@@ -448,6 +448,49 @@ TEST(Par2, AReleaseEndsAsItsFilesUnpacked)
     EXPECT_EQ(left.join(' ').toStdString(), "Movie/movie.mkv listed.dat locked.dat loose.dat rel.nfo secret.zip");
 }
 
+// The watch list catches a release whose volumes lack articles the server lost: the
+// incomplete volume is queued with the rest once the post's par2 files are whole, the
+// recovery volumes wait for the repair, and the release ends as the files that were packed.
+TEST(Par2, TheWatchListQueuesAPostThatOnlyARepairCanFinish)
+{
+    Par2Rig t;
+    const QByteArray movie = randomBytes(300000, 51), nfo = randomBytes(2000, 52);
+    const QStringList vols = Rar5Writer::write(t.src.path(), "rel", {{"movie.mkv", movie}, {"rel.nfo", nfo}}, 100000);
+    QStringList posted;
+    for (const QString &v : vols) posted << QFileInfo(v).fileName();
+    ASSERT_TRUE(par2(t.src.path(), QStringList{"create", "-q", "-s10000", "-c20", "-n4", "rel.par2"} + posted));
+    for (int i = 0; i < vols.size(); ++i) QFile::rename(vols[i], t.src.path() + QStringLiteral("/x%1q.bin").arg(90 - i));
+    posted.clear();
+    for (int i = 0; i < vols.size(); ++i) posted << QStringLiteral("x%1q.bin").arg(90 - i);
+    posted << QDir(t.src.path()).entryList({"rel*.par2"}, QDir::Files, QDir::Name);
+    postAll(t.src.path(), posted, t.arts.path(), 25000, &t.next, t.doc);
+    QFile::remove(t.arts.path() + "/6.art");   // the second volume, 6..10: two of its five parts
+    QFile::remove(t.arts.path() + "/8.art");
+    t.server = std::make_unique<TestServer>(QStringList{"--group", "alt.binaries.sets:1:0", "--article-dir", t.arts.path()});
+    t.rig = std::make_unique<DownloadRig>(t.server->port());
+    QObject::connect(&t.rig->dl.par2(), &Par2Sets::setFinished,
+                     [&](const QString &index, const QString &status, bool) { t.rows << QFileInfo(index).fileName() + " " + status; });
+    t.rig->engine.watch.AddWatch("Poster", 1, false);
+    t.rig->engine.watch.watchEnabled = t.rig->store.watchEnabled = true;
+    ASSERT_TRUE(t.rig->scanGroup("alt.binaries.sets"));
+    QStringList queued;
+    for (int row = 0; row < t.rig->batch.batchRows(); ++row) queued << QString::fromLatin1(fileNameOfItem(t.rig->store.item(t.rig->batch.tagAt(row))));
+    queued.sort();
+    EXPECT_EQ(queued.join(' ').toStdString(), "rel.par2 x87q.bin x88q.bin x89q.bin x90q.bin");
+    EXPECT_EQ(t.rig->logged.filter(QRegularExpression("^Watch list: queued .*x89q.bin.* with 3 of 5 parts")).size(), 1)
+        << t.rig->logged.join('\n').toStdString();
+
+    ASSERT_TRUE(t.run(1)) << t.rig->logged.join('\n').toStdString();
+    ASSERT_EQ(t.rows.size(), 1);
+    EXPECT_TRUE(QRegularExpression("^rel.par2 par2: repaired \\d+ blocks, 3 file\\(s\\) renamed; unpacked 2 file\\(s\\)$").match(t.rows[0]).hasMatch())
+        << t.rows[0].toStdString();
+    EXPECT_EQ(readFile(t.out("alt.binaries.sets/movie.mkv")), movie);
+    EXPECT_EQ(readFile(t.out("alt.binaries.sets/rel.nfo")), nfo);
+    QStringList left = filesIn(t.out(""));
+    for (QString &f : left) f = f.mid(t.out("").size());
+    EXPECT_EQ(left.join(' ').toStdString(), "alt.binaries.sets/movie.mkv alt.binaries.sets/rel.nfo") << "volumes and par2 files are gone";
+}
+
 // The program ends while an archive is unpacked: the next start unpacks it again, over what
 // the cut run wrote (no second copy), and the archive goes once that is done. Caught at the
 // first progress line; were the unpack over by then, the outcome must be the same.
