@@ -146,6 +146,10 @@ ProcessedPage::ProcessedPage(Engine &engine, MainWindow &window, QObject *parent
     connect(&window, &MainWindow::clearProcessedRequested, &p, [&p](const std::vector<int> &rows) { p.removeSelected(rows); });
     connect(&window, &MainWindow::processedColumnClicked, &p, &ProcessedList::sortBy);
     connect(&window, &MainWindow::processedActivated, this, [&d](int row) { d.LaunchProcessed(row); });
+    connect(&window, &MainWindow::retryProcessedRequested, this, [&engine](const std::vector<int> &rows) { engine.download.retryProcessed(rows); });
+    connect(&window, &MainWindow::openProcessedFolderRequested, this, [&d](const std::vector<int> &rows) {
+        if (!rows.empty()) d.openProcessedFolder(rows.front());
+    });
 }
 
 } // namespace vt

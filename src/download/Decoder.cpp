@@ -202,6 +202,19 @@ void Decoder::LaunchProcessed(int row)
     launchChecked(s);
 }
 
+void Decoder::openProcessedFolder(int row)
+{
+    if (row < 0 || row >= m_processed.rowCount()) return;
+    const QString file = m_processed.entry(row).fileName;
+    QString folder = file.isEmpty() ? m_core.settings.Download_Path : QFileInfo(file).absolutePath();
+    if (!QFileInfo(folder).isDir()) {
+        m_core.prompter.message(QStringLiteral("The folder ") + folder + QStringLiteral(" is not there any more."));
+        return;
+    }
+    if (RunAssociated && !RunAssociated(folder))
+        m_core.prompter.message(QStringLiteral("No program here opens folders; the files are in ") + folder);
+}
+
 void Decoder::launchChecked(const QString &s)
 {
     const QString upper = s.toUpper();

@@ -45,6 +45,8 @@ public:
     void FinishDecode(const DecodeJob &job, bool ok, const QString &status, const QString &out, bool partsRemoved = false);
     // Double click on a processed row (0-based, -1 = none selected).
     void LaunchProcessed(int row);
+    // The folder of a row's file (the download folder for a row without one).
+    void openProcessedFolder(int row);
 
     // Opens a path with the desktop's opener; false when it could not be started.
     std::function<bool(const QString &path)> RunAssociated;

@@ -316,6 +316,51 @@ void DownloadDriver::summaryIfOver()
     log(s, true);
 }
 
+int DownloadDriver::retryProcessed(std::vector<int> rows)
+{
+    // What each row asks for is settled before anything runs: a step that ends at once adds
+    // a row, and the page may be sorted.
+    std::vector<int> taken, items;
+    std::vector<QStringList> posts;
+    QStringList gone;
+    for (int row : rows) {
+        if (row < 0 || row >= m_processed.rowCount() || m_processed.entry(row).ok) continue;
+        const ProcessedEntry &e = m_processed.entry(row);
+        if (QStringList files = m_par2.postFiles(e.fileName); !files.isEmpty()) {
+            posts.push_back(std::move(files));
+            taken.push_back(row);
+            continue;
+        }
+        int item = 0;
+        for (int i = 1; i <= m_store.itemCount() && !item; ++i) {
+            const HeaderItem &it = m_store.item(i);
+            // A downloaded item is only marked deleted until the headers are saved.
+            if (!it.reusable && !it.parts.empty() && QString::fromLatin1(itemDisplayName(it)) == e.subject) item = i;
+        }
+        if (item) {
+            items.push_back(item);
+            taken.push_back(row);
+        } else {
+            gone << e.subject;
+        }
+    }
+    m_processed.removeSelected(taken);
+    for (int item : items) {
+        HeaderItem &it = m_store.item(item);
+        if (it.deleted) {
+            it.deleted = false;
+            it.displayRefresh = true;
+            m_store.headersDirty = true;
+        }
+        if (!it.inBatch) m_batch.AddToBatch(item);
+        log(QStringLiteral("Retry: queued ") + QString::fromLatin1(itemDisplayName(m_store.item(item))), true);
+    }
+    for (const QStringList &files : posts) m_par2.retry(files);
+    if (!gone.isEmpty())
+        m_core.prompter.message(QStringLiteral("Not in the headers any more, so it cannot be queued again:\n") + gone.join(u'\n'));
+    return int(taken.size());
+}
+
 void DownloadDriver::stop()
 {
     if (running()) {

@@ -48,6 +48,9 @@ public:
     void BOT1();
     // "Abort Download".
     void stop();
+    // Failed rows of the processed page done again: an item goes back into the batch, a
+    // post's par2 set or archive is checked or unpacked again. Returns how many were taken.
+    int retryProcessed(std::vector<int> rows);
     // The program ends: connections say goodbye, decodes not started are dropped.
     void shutdown();
 

@@ -211,6 +211,35 @@ void Par2Sets::takeUp()
     if (!(m_run && m_run->running())) next();
 }
 
+QStringList Par2Sets::postFiles(const QString &file) const
+{
+    const QFileInfo fi(file);
+    if (file.isEmpty() || !fi.isFile()) return {};
+    const QString folder = fi.absolutePath() + u'/';
+    QStringList files;
+    for (const QString &f : QDir(folder).entryList(QDir::Files, QDir::Name)) files << folder + f;
+    QFile head(file);
+    if (par2KindOf(fi.fileName().toUtf8()) != Par2Kind::None || (head.open(QIODevice::ReadOnly) && startsLikePar2(head.read(8)))) {
+        const QByteArray id = scanPar2File(file).setId;
+        QStringList set;
+        if (!id.isEmpty())
+            for (const QString &f : files)
+                if (par2KindOf(QFileInfo(f).fileName().toUtf8()) != Par2Kind::None && scanPar2File(f).setId == id) set << f;
+        return set;
+    }
+    for (const ArchiveSet &a : findArchives(files))
+        if (a.volumes.contains(fi.absoluteFilePath())) return a.volumes;
+    return {};
+}
+
+void Par2Sets::retry(const QStringList &files)
+{
+    if (files.isEmpty()) return;
+    log(QStringLiteral("Retry: ") + QFileInfo(files.front()).fileName(), true);
+    for (const QString &f : files) fileDecoded(f);
+    downloadEnded();
+}
+
 void Par2Sets::downloadEnded()
 {
     // Files decoded in this run beside a set may be its files under other names; archives

@@ -36,6 +36,10 @@ public:
     // The download ended with nothing left to fetch or decode.
     void downloadEnded();
     bool busy() const;
+    // A post's row asked to be done again (a password added, files put back): the files
+    // of its par2 set or archive (none: the row's file is neither), then the step again.
+    QStringList postFiles(const QString &file) const;
+    void retry(const QStringList &files);
     int setsOpen() const { return int(m_sets.size()); }
     // The sets still to verify, fetch for or repair are kept in a file beside the batch
     // as they change; at start-up (the headers loaded) they are taken up where they were.

@@ -16,6 +16,9 @@ QVariant ProcessedList::data(const QModelIndex &index, int role) const
     if (!index.isValid() || index.row() >= int(m_rows.size())) return {};
     const ProcessedEntry &e = m_rows[size_t(index.row())];
     if (role == Qt::DisplayRole) return cell(e, index.column());
+    // The whole story, however narrow the column.
+    if (role == Qt::ToolTipRole)
+        return e.subject + u'\n' + e.status + (e.fileName.isEmpty() ? QString() : u'\n' + e.fileName);
     if (role == IconKeyRole && index.column() == 0) return e.ok ? QStringLiteral("proc_true") : QStringLiteral("proc_false");
     return {};
 }

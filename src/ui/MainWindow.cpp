@@ -159,6 +159,8 @@ void MainWindow::bindCommands()
     onRows(cmdDelHeaders, List::Headers, &MainWindow::deleteHeadersRequested);
     onRows(cmdDelete, List::Batch, &MainWindow::batchRemoveRequested);
     onRows(cmdProcClearSels, List::Processed, &MainWindow::clearProcessedRequested);
+    onRows(cmdProcRetry, List::Processed, &MainWindow::retryProcessedRequested);
+    onRows(cmdProcFolder, List::Processed, &MainWindow::openProcessedFolderRequested);
     connect(mnuHvmPreview, &QAction::triggered, this, [this] { emit previewRequested(selectedRows(List::Headers)); });
     const std::pair<QPushButton *, BatchMove> moves[] = {
         {cmdMoveToTop, BatchMove::ToTop}, {cmdUP, BatchMove::Up}, {cmdDN, BatchMove::Down}, {cmdbatchMoveToBottom, BatchMove::ToBottom}};
@@ -427,6 +429,10 @@ QWidget *MainWindow::buildProcessedPage()
     auto *row = new QHBoxLayout;
     cmdProcClearSels = addButton(row, "cmdProcClearSels", "Clear Selected");
     cmdProcClearAll = addButton(row, "cmdProcClearAll", "Clear All");
+    cmdProcRetry = addButton(row, "cmdProcRetry", "Retry");
+    cmdProcRetry->setToolTip(QStringLiteral("Queue the selected failed items again, or check and unpack a failed post again"));
+    cmdProcFolder = addButton(row, "cmdProcFolder", "Open Folder");
+    cmdProcFolder->setToolTip(QStringLiteral("Open the folder the selected row's files are in"));
     row->addStretch();
     lay->addLayout(row);
     return page;

@@ -108,6 +108,8 @@ signals:
     // Processed page.
     void clearProcessedRequested(const std::vector<int> &rows);
     void clearAllProcessedRequested();
+    void retryProcessedRequested(const std::vector<int> &rows);
+    void openProcessedFolderRequested(const std::vector<int> &rows);
     void processedActivated(int row);
     void processedColumnClicked(int column);
 
@@ -163,7 +165,7 @@ private:
     QLabel *imgTestx;
     // Page "Processed".
     QTableView *ListView4;
-    QPushButton *cmdProcClearSels, *cmdProcClearAll;
+    QPushButton *cmdProcClearSels, *cmdProcClearAll, *cmdProcRetry, *cmdProcFolder;
 };
 
 } // namespace vt

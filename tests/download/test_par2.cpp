@@ -446,6 +446,32 @@ TEST(Par2, AReleaseEndsAsItsFilesUnpacked)
     QStringList left = filesIn(t.out(""));
     for (QString &f : left) f = f.mid(t.out("").size());
     EXPECT_EQ(left.join(' ').toStdString(), "Movie/movie.mkv listed.dat locked.dat loose.dat rel.nfo secret.zip");
+
+    // The history: a row tells all in its tooltip, leads to its folder, and a failed post
+    // is done again once its password is in the list.
+    ProcessedList &h = t.rig->processed;
+    int secret = -1;
+    for (int row = 0; row < h.rowCount(); ++row)
+        if (h.entry(row).fileName.endsWith("secret.zip")) secret = row;
+    ASSERT_GE(secret, 0);
+    EXPECT_EQ(h.data(h.index(secret, 2), Qt::ToolTipRole).toString(),
+              "secret.zip\nunpack of secret.zip: needs a password\n" + t.out("secret.zip"));
+    QString opened;
+    t.rig->decoder.RunAssociated = [&](const QString &p) { return opened = p, true; };
+    t.rig->decoder.openProcessedFolder(secret);
+    EXPECT_EQ(opened + '/', t.out(""));
+    const int before = h.rowCount();
+    t.rig->core.settings.Unpack_Passwords << "never";
+    // The failed rows: the item with the lost article goes back into the batch (good rows
+    // are passed over), the post is unpacked again.
+    ASSERT_EQ(h.entry(1).subject.toStdString(), "[1/1] - \"f6e3.bin\" yEnc");
+    ASSERT_FALSE(h.entry(1).ok);
+    EXPECT_EQ(t.rig->dl.retryProcessed({0, 1, secret}), 2);
+    EXPECT_EQ(t.rig->batch.batchRows(), 1);
+    ASSERT_TRUE(waitFor([&] { return t.rows.size() == 6 && !t.rig->dl.par2().busy(); }, 20000));
+    EXPECT_EQ(t.rows.back().toStdString(), "secret.zip unpacked 1 file(s)");
+    EXPECT_EQ(h.rowCount(), before - 1);
+    EXPECT_FALSE(QFileInfo::exists(t.out("secret.zip")));
 }
 
 // The watch list catches a release whose volumes lack articles the server lost: the
