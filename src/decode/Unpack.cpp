@@ -2,8 +2,14 @@
 #include "FileNames.h"
 #include "core/Text.h"
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QRegularExpression>
 #include <QStorageInfo>
 #include <archive.h>
@@ -199,6 +205,149 @@ QString safeArchivePath(const QByteArray &path)
     return parts.join(u'/');
 }
 
+namespace {
+
+struct ToolRun {
+    int code = -1;
+    QByteArray out;
+    bool cancelled = false;
+};
+
+// A tool run to its end on this thread; what it writes meanwhile is shown by watch().
+ToolRun runTool(const QString &program, const QStringList &args, const UnpackOptions &options, const std::function<void()> &watch = {})
+{
+    ToolRun r;
+    QProcess p;
+    p.setProcessChannelMode(QProcess::SeparateChannels);
+    p.setStandardInputFile(QProcess::nullDevice());
+    p.start(program, args);
+    if (!p.waitForStarted(10000)) return r;
+    while (!p.waitForFinished(200)) {
+        if (p.state() == QProcess::NotRunning) break;
+        r.out += p.readAllStandardOutput();
+        if (options.cancel && options.cancel->load()) {
+            p.kill();
+            p.waitForFinished(5000);
+            r.cancelled = true;
+            return r;
+        }
+        if (watch) watch();
+    }
+    r.out += p.readAllStandardOutput();
+    r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    return r;
+}
+
+} // namespace
+
+// A locked RAR or 7z, which libarchive cannot open: unar unpacks it. Its listing comes
+// first (with each password in turn when the names are locked too); only plain files and
+// folders with safe names are asked for, into a fresh folder, and moved into place from
+// there, so whatever the tool does with a name, nothing lands outside the target.
+UnpackOutcome unpackLocked(const ArchiveSet &set, const QString &base, const UnpackOptions &options)
+{
+    UnpackOutcome o;
+    auto failed = [&](const QString &why) {
+        o.ok = false;
+        o.error = why;
+        return o;
+    };
+    const QString lsar = QStandardPaths::findExecutable(QStringLiteral("lsar")), unar = QStandardPaths::findExecutable(QStringLiteral("unar"));
+    if (lsar.isEmpty() || unar.isEmpty()) {
+        o.needsPassword = true;
+        return failed(QStringLiteral("locked; unpacking a locked RAR or 7z needs unar, which is not installed"));
+    }
+    const QString first = set.volumes.front();
+    QStringList tries{QString()};   // first without: are the names locked too?
+    tries += options.passwords;
+    bool namesLocked = false;
+    for (const QString &pw : tries) {
+        QStringList args{QStringLiteral("-j")};
+        if (!pw.isEmpty()) args << QStringLiteral("-p") << pw;
+        const ToolRun listing = runTool(lsar, args + QStringList{first}, options);
+        if (listing.cancelled) return failed(QStringLiteral("cancelled"));
+        const QJsonObject doc = QJsonDocument::fromJson(listing.out).object();
+        if (listing.code != 0 || !doc.contains(QLatin1String("lsarContents"))) {
+            namesLocked = true;
+            continue;
+        }
+        QStringList indexes, refused;
+        qint64 total = 0;
+        bool encrypted = false;
+        for (const QJsonValue &v : doc.value(QLatin1String("lsarContents")).toArray()) {
+            const QJsonObject e = v.toObject();
+            const QString name = e.value(QLatin1String("XADFileName")).toString();
+            encrypted = encrypted || e.value(QLatin1String("XADIsEncrypted")).toInt() != 0;
+            if (e.value(QLatin1String("XADIsLink")).toInt() || e.value(QLatin1String("XADIsHardLink")).toInt()
+                || safeArchivePath(name.toUtf8()).isEmpty() || name.startsWith(u'/')) {
+                refused << name;
+                continue;
+            }
+            indexes << QString::number(e.value(QLatin1String("XADIndex")).toInteger());
+            total += e.value(QLatin1String("XADFileSize")).toInteger();
+        }
+        if (pw.isEmpty() && encrypted) continue;   // names open, contents locked: a password is needed
+        const qint64 room = options.freeBytes >= 0 ? options.freeBytes : QStorageInfo(base).bytesAvailable();
+        if (total > room) return failed(QStringLiteral("not enough room in %1 (%2 bytes)").arg(base).arg(total));
+        if (indexes.isEmpty()) break;
+        // Into a folder of its own inside the target, so a failed try leaves nothing behind;
+        // one unpack runs at a time, and one cut short by an exit is cleared by the next.
+        const QString work = base + QStringLiteral(".vtunpack");
+        QDir(work).removeRecursively();
+        QDir().mkpath(work);
+        auto writtenSoFar = [&] {
+            qint64 n = 0;
+            for (QDirIterator it(work, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories); it.hasNext();) n += it.nextFileInfo().size();
+            return n;
+        };
+        QStringList args2{QStringLiteral("-q"), QStringLiteral("-f"), QStringLiteral("-D"), QStringLiteral("-o"), work};
+        if (!pw.isEmpty()) args2 << QStringLiteral("-p") << pw;
+        args2 << first << QStringLiteral("-i") << indexes;
+        const ToolRun run = runTool(unar, args2, options, [&] {
+            if (options.progress) options.progress(std::min(writtenSoFar(), total), total);
+        });
+        if (run.cancelled) {
+            QDir(work).removeRecursively();
+            return failed(QStringLiteral("cancelled"));
+        }
+        if (run.code != 0) {
+            QDir(work).removeRecursively();
+            continue;   // a wrong password, or damage: the next password, if any
+        }
+        // Into place: plain files and folders only, each name made safe once more.
+        for (QDirIterator it(work, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+             it.hasNext();) {
+            const QFileInfo fi = it.nextFileInfo();
+            if (fi.isSymLink() || !(fi.isFile() || fi.isDir())) {
+                refused << fi.filePath().mid(work.size() + 1);
+                continue;
+            }
+            const QString rel = safeArchivePath(fi.filePath().mid(work.size() + 1).toUtf8());
+            if (rel.isEmpty()) continue;
+            const QString target = base + rel;
+            if (fi.isDir()) {
+                QDir().mkpath(target);
+                continue;
+            }
+            QDir().mkpath(QFileInfo(target).absolutePath());
+            const QString final = fileExists(target) && !options.overwrite ? UniqueName(target, false) : target;
+            if (::rename(QFile::encodeName(fi.filePath()).constData(), QFile::encodeName(final).constData()) != 0) {
+                QDir(work).removeRecursively();
+                return failed(QStringLiteral("cannot name ") + final);
+            }
+            o.written << final;
+            QFile f(final);
+            if (f.open(QIODevice::ReadOnly) && archiveKindOf(f.read(8)) != ArchiveKind::None) o.archives << final;
+        }
+        QDir(work).removeRecursively();
+        if (!refused.isEmpty()) o.error = QStringLiteral("left out (unsafe or a link): ") + refused.join(QStringLiteral(", "));
+        o.ok = true;
+        return o;
+    }
+    o.needsPassword = true;
+    return failed(namesLocked ? QStringLiteral("needs a password (its file names are locked too)") : QStringLiteral("needs a password"));
+}
+
 UnpackOutcome unpackArchive(const ArchiveSet &set, const QString &folder, const UnpackOptions &options)
 {
     UnpackOutcome o;
@@ -229,8 +378,13 @@ UnpackOutcome unpackArchive(const ArchiveSet &set, const QString &folder, const 
         const QString why = libraryError();
         return (e && archive_entry_is_encrypted(e)) || why.contains(QLatin1String("assphrase")) || why.contains(QLatin1String("ncrypt"));
     };
+    // libarchive reads locked zips only: a locked RAR or 7z goes to unar.
+    auto locked = [&](archive_entry *e) {
+        o.needsPassword = passwordTrouble(e);
+        return o.needsPassword && set.kind != ArchiveKind::Zip;
+    };
     if (archive_read_open_filenames(a.get(), list.data(), 1 << 20) != ARCHIVE_OK) {
-        o.needsPassword = passwordTrouble(nullptr);
+        if (locked(nullptr) || set.kind == ArchiveKind::SevenZip) return unpackLocked(set, base, options);
         return failed(o.needsPassword ? QStringLiteral("needs a password") : QStringLiteral("cannot be opened: ") + libraryError());
     }
     qint64 room = options.freeBytes >= 0 ? options.freeBytes : QStorageInfo(base).bytesAvailable();
@@ -241,7 +395,7 @@ UnpackOutcome unpackArchive(const ArchiveSet &set, const QString &folder, const 
         const int r = archive_read_next_header(a.get(), &e);
         if (r == ARCHIVE_EOF) break;
         if (r < ARCHIVE_WARN) {
-            o.needsPassword = passwordTrouble(e);
+            if (locked(e) || (set.kind == ArchiveKind::SevenZip && o.written.isEmpty())) return unpackLocked(set, base, options);
             return failed(o.needsPassword ? QStringLiteral("needs a password") : QStringLiteral("damaged: ") + libraryError());
         }
         const char *utf8 = archive_entry_pathname_utf8(e);
@@ -283,7 +437,7 @@ UnpackOutcome unpackArchive(const ArchiveSet &set, const QString &folder, const 
             if (d == ARCHIVE_EOF) break;
             if (d < ARCHIVE_WARN) {
                 out.remove();
-                o.needsPassword = passwordTrouble(e);
+                if (locked(e) && o.written.isEmpty()) return unpackLocked(set, base, options);
                 return failed(o.needsPassword ? QStringLiteral("needs a password") : QStringLiteral("damaged: ") + libraryError());
             }
             // Holes (sparse entries) are written as the zeros they stand for.

@@ -3,7 +3,7 @@
 // signature (RAR 4, RAR 5, 7z, zip), whatever it is called; its volumes are put in order
 // from their names ("name.part01.rar", "name.rar" + "name.r00", "name.7z.001") or, for RAR 5
 // under other names, from the volume number in their headers. Unpacking goes through
-// libarchive on the caller's thread; every name from inside an archive goes through the
+// libarchive on the caller's thread (a locked RAR or 7z through unar); every name from inside an archive goes through the
 // rule decoded names go through, so nothing is written outside the target folder.
 #include <QString>
 #include <QStringList>
@@ -42,6 +42,9 @@ struct UnpackOptions {
 };
 
 UnpackOutcome unpackArchive(const ArchiveSet &set, const QString &folder, const UnpackOptions &options = {});
+// A locked RAR or 7z, through Debian's unar (libarchive opens locked zips only); the
+// folder ends in a slash.
+UnpackOutcome unpackLocked(const ArchiveSet &set, const QString &folder, const UnpackOptions &options);
 
 // The library that unpacks, and its version, for the benchmarks.
 QString unpackLibrary();
