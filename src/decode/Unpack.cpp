@@ -46,6 +46,7 @@ struct Rar5Volume {
     QByteArray firstName, lastName;
     bool firstContinued = false, lastContinues = false;
     bool last = true;   // its end header says no volume follows
+    bool locked = false, namesLocked = false;   // a file's data, or every header, under a password
 };
 
 bool readVint(QFile &f, quint64 &v)
@@ -84,8 +85,23 @@ Rar5Volume readRar5Volume(const QString &path)
         if (h.size() != qsizetype(size)) break;
         qsizetype at = 0;
         const quint64 type = vintAt(h, at), flags = vintAt(h, at);
-        if (flags & 0x0001) vintAt(h, at);   // extra area size
+        const quint64 extra = (flags & 0x0001) ? vintAt(h, at) : 0;
         const quint64 data = (flags & 0x0002) ? vintAt(h, at) : 0;
+        if (type == 4) {
+            // Every header after this one is locked.
+            r.locked = r.namesLocked = true;
+            break;
+        }
+        if (type == 2 && extra > 0 && extra <= quint64(h.size())) {
+            // The file's extra records: one of type 1 locks its data.
+            for (qsizetype x = h.size() - qsizetype(extra); x < h.size();) {
+                const quint64 size = vintAt(h, x);
+                qsizetype y = x;
+                if (vintAt(h, y) == 1) r.locked = true;
+                if (size == 0) break;
+                x += qsizetype(std::min<quint64>(size, quint64(h.size())));
+            }
+        }
         if (type == 1) {
             const quint64 archive = vintAt(h, at);
             r.volume = archive & 0x0001;
@@ -213,8 +229,9 @@ struct ToolRun {
     bool cancelled = false;
 };
 
-// A tool run to its end on this thread; what it writes meanwhile is shown by watch().
-ToolRun runTool(const QString &program, const QStringList &args, const UnpackOptions &options, const std::function<void()> &watch = {})
+// A tool run to its end on this thread; watch() looks at what it wrote meanwhile, and ends
+// it by saying false.
+ToolRun runTool(const QString &program, const QStringList &args, const UnpackOptions &options, const std::function<bool()> &watch = {})
 {
     ToolRun r;
     QProcess p;
@@ -225,7 +242,7 @@ ToolRun runTool(const QString &program, const QStringList &args, const UnpackOpt
     while (!p.waitForFinished(200)) {
         if (p.state() == QProcess::NotRunning) break;
         r.out += p.readAllStandardOutput();
-        if (options.cancel && options.cancel->load()) {
+        if ((options.cancel && options.cancel->load()) || (watch && !watch())) {
             p.kill();
             p.waitForFinished(5000);
             r.cancelled = true;
@@ -303,12 +320,17 @@ UnpackOutcome unpackLocked(const ArchiveSet &set, const QString &base, const Unp
         QStringList args2{QStringLiteral("-q"), QStringLiteral("-f"), QStringLiteral("-D"), QStringLiteral("-o"), work};
         if (!pw.isEmpty()) args2 << QStringLiteral("-p") << pw;
         args2 << first << QStringLiteral("-i") << indexes;
-        const ToolRun run = runTool(unar, args2, options, [&] {
-            if (options.progress) options.progress(std::min(writtenSoFar(), total), total);
-        });
-        if (run.cancelled) {
+        // The listing's sizes are the archive's word: what is written is held to the room.
+        const auto within = [&] {
+            const qint64 n = writtenSoFar();
+            if (options.progress) options.progress(std::min(n, total), total);
+            return n <= room;
+        };
+        const ToolRun run = runTool(unar, args2, options, within);
+        if (run.cancelled || !within()) {
             QDir(work).removeRecursively();
-            return failed(QStringLiteral("cancelled"));
+            const bool stopped = options.cancel && options.cancel->load();
+            return failed(stopped ? QStringLiteral("cancelled") : QStringLiteral("not enough room in %1").arg(base));
         }
         if (run.code != 0) {
             QDir(work).removeRecursively();
@@ -353,6 +375,8 @@ UnpackOutcome unpackArchive(const ArchiveSet &set, const QString &folder, const 
     UnpackOutcome o;
     const QString base = withSlash(QDir::cleanPath(folder));
     QDir().mkpath(base);
+    // libarchive would hand out a locked RAR 5 file's data as it is stored, unread.
+    if (set.kind == ArchiveKind::Rar5 && readRar5Volume(set.volumes.front()).locked) return unpackLocked(set, base, options);
     std::unique_ptr<archive, decltype(&archive_read_free)> a(archive_read_new(), &archive_read_free);
     archive_read_support_format_rar(a.get());
     archive_read_support_format_rar5(a.get());

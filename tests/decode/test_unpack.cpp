@@ -222,7 +222,15 @@ TEST(Unpack, LockedArchivesGoThroughUnar)
         EXPECT_EQ(QDir(out).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System), QStringList{"a.bin"})
             << "the link is left out, the work folder gone";
     }
-    UnpackOutcome o = unpackArchive(plain, d.path() + "/out-again", right);
+    // A locked RAR 5, the same way.
+    const QStringList rar = Rar5Writer::write(d.path(), "locked", {{"a.bin", data}, {"b/c.txt", "note"}}, 0, "SECRET");
+    UnpackOutcome o = unpackArchive({ArchiveKind::Rar5, rar}, d.path() + "/rar-none");
+    EXPECT_EQ(o.error, "needs a password");
+    o = unpackArchive({ArchiveKind::Rar5, rar}, d.path() + "/rar", right);
+    ASSERT_TRUE(o.ok) << o.error.toStdString();
+    EXPECT_EQ(readFile(d.path() + "/rar/a.bin"), data);
+    EXPECT_EQ(readFile(d.path() + "/rar/b/c.txt"), "note");
+    o = unpackArchive(plain, d.path() + "/out-again", right);
     EXPECT_EQ(o.error.toStdString(), "left out (unsafe or a link): out");
     right.freeBytes = 1000;
     o = unpackArchive(plain, d.path() + "/tight", right);
