@@ -38,10 +38,11 @@ ArchiveKind kindOfFile(const QString &path)
     return f.open(QIODevice::ReadOnly) ? archiveKindOf(f.read(8)) : ArchiveKind::None;
 }
 
-// What a RAR 5 volume's headers say: its number in the set, and the names of its first
+// What a RAR volume's headers say: its number in the set, and the names of its first
 // and last files with whether they go on from the volume before and into the next.
-struct Rar5Volume {
+struct RarVolume {
     bool volume = false;
+    bool numbered = true;   // RAR 4 before 3.0 gives no numbers: the names alone chain them
     quint64 number = 0;
     QByteArray firstName, lastName;
     bool firstContinued = false, lastContinues = false;
@@ -72,9 +73,9 @@ quint64 vintAt(const QByteArray &b, qsizetype &at)
     return v;
 }
 
-Rar5Volume readRar5Volume(const QString &path)
+RarVolume readRar5Volume(const QString &path)
 {
-    Rar5Volume r;
+    RarVolume r;
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly) || !f.seek(8)) return r;
     for (int headers = 0; headers < 100000 && !f.atEnd(); ++headers) {
@@ -131,6 +132,60 @@ Rar5Volume readRar5Volume(const QString &path)
     return r;
 }
 
+quint32 le(const QByteArray &b, qsizetype at, int bytes)
+{
+    quint32 v = 0;
+    for (int i = bytes - 1; i >= 0; --i) v = (v << 8) | (at + i < b.size() ? uchar(b[at + i]) : 0);
+    return v;
+}
+
+RarVolume readRar4Volume(const QString &path)
+{
+    RarVolume r;
+    r.numbered = false;
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly) || !f.seek(7)) return r;
+    for (int headers = 0; headers < 100000 && !f.atEnd(); ++headers) {
+        const QByteArray h7 = f.read(7);
+        if (h7.size() < 7) break;
+        const int type = uchar(h7[2]);
+        const quint32 flags = le(h7, 3, 2), size = le(h7, 5, 2);
+        if (size < 7) break;
+        const QByteArray rest = f.read(size - 7);
+        if (rest.size() != qsizetype(size - 7)) break;
+        quint64 data = (flags & 0x8000) && rest.size() >= 4 ? le(rest, 0, 4) : 0;
+        if (type == 0x73) {
+            r.volume = flags & 0x0001;
+            if (flags & 0x0100) r.numbered = true;   // the first volume, number 0
+            if (flags & 0x0080) {
+                r.locked = r.namesLocked = true;
+                break;
+            }
+        } else if (type == 0x74) {
+            if (flags & 0x0100) data |= quint64(le(rest, 25, 4)) << 32;
+            const qsizetype nameAt = (flags & 0x0100) ? 33 : 25;
+            QByteArray name = rest.mid(nameAt, le(rest, 19, 2));
+            if (const qsizetype nul = name.indexOf('\0'); nul >= 0) name.truncate(nul);
+            if (flags & 0x0004) r.locked = true;
+            if (r.firstName.isEmpty()) {
+                r.firstName = name;
+                r.firstContinued = flags & 0x0001;
+            }
+            r.lastName = name;
+            r.lastContinues = flags & 0x0002;
+        } else if (type == 0x7b) {
+            r.last = !(flags & 0x0001);
+            if (flags & 0x0008) {
+                r.number = le(rest, (flags & 0x0002) ? 4 : 0, 2);
+                r.numbered = true;
+            }
+            break;
+        }
+        if (data > quint64(f.size() - f.pos()) || !f.seek(f.pos() + qint64(data))) break;
+    }
+    return r;
+}
+
 struct Named {
     QString stem;
     int number;
@@ -163,39 +218,52 @@ std::vector<ArchiveSet> findArchives(const QStringList &files)
         else out.push_back(std::move(set));
     }
     // By their signatures: single archives, and RAR 5 volumes chained by their headers.
-    std::vector<std::pair<QString, Rar5Volume>> rar5;
+    // RAR volumes under other names are chained by their headers: the number each gives,
+    // and the file going on from one volume into the next.
+    struct Found {
+        QString path;
+        ArchiveKind kind;
+        RarVolume v;
+    };
+    std::vector<Found> rars;
     for (const QString &path : rest) {
         const ArchiveKind k = kindOfFile(path);
         if (k == ArchiveKind::None) continue;
-        if (k == ArchiveKind::Rar5) {
-            const Rar5Volume v = readRar5Volume(path);
+        if (k == ArchiveKind::Rar5 || k == ArchiveKind::Rar4) {
+            const RarVolume v = k == ArchiveKind::Rar5 ? readRar5Volume(path) : readRar4Volume(path);
             if (v.volume) {
-                rar5.emplace_back(path, v);
+                rars.push_back({path, k, v});
                 continue;
             }
         }
         out.push_back({k, {path}});
     }
-    std::vector<bool> used(rar5.size(), false);
-    for (size_t s = 0; s < rar5.size(); ++s) {
-        if (rar5[s].second.number != 0 || used[s]) continue;
-        ArchiveSet set{ArchiveKind::Rar5, {rar5[s].first}};
+    std::vector<bool> used(rars.size(), false);
+    for (size_t s = 0; s < rars.size(); ++s) {
+        const RarVolume &head = rars[s].v;
+        if (used[s] || (head.numbered ? head.number != 0 : head.firstContinued)) continue;
+        ArchiveSet set{rars[s].kind, {rars[s].path}};
         used[s] = true;
         size_t at = s;
         for (;;) {
-            const Rar5Volume &cur = rar5[at].second;
+            const RarVolume &cur = rars[at].v;
             if (cur.last) break;
-            size_t next = rar5.size();
-            for (size_t k = 0; k < rar5.size(); ++k) {
-                const Rar5Volume &v = rar5[k].second;
-                if (used[k] || v.number != cur.number + 1) continue;
-                // The file going on from this volume names the next one, when there is one.
-                const bool fits = !cur.lastContinues || (v.firstContinued && v.firstName == cur.lastName);
-                if (fits && (next == rar5.size() || cur.lastContinues)) next = k;
+            size_t next = rars.size();
+            for (size_t k = 0; k < rars.size(); ++k) {
+                const RarVolume &v = rars[k].v;
+                if (used[k] || rars[k].kind != rars[s].kind) continue;
+                const bool continues = v.firstContinued && v.firstName == cur.lastName;
+                if (cur.numbered && v.numbered) {
+                    if (v.number != cur.number + 1) continue;
+                    // The file going on from this volume names the next one, when there is one.
+                    if ((!cur.lastContinues || continues) && (next == rars.size() || cur.lastContinues)) next = k;
+                } else if (cur.lastContinues && continues && next == rars.size()) {
+                    next = k;
+                }
             }
-            if (next == rar5.size()) break;
+            if (next == rars.size()) break;
             used[next] = true;
-            set.volumes << rar5[next].first;
+            set.volumes << rars[next].path;
             at = next;
         }
         out.push_back(std::move(set));
@@ -375,8 +443,10 @@ UnpackOutcome unpackArchive(const ArchiveSet &set, const QString &folder, const 
     UnpackOutcome o;
     const QString base = withSlash(QDir::cleanPath(folder));
     QDir().mkpath(base);
-    // libarchive would hand out a locked RAR 5 file's data as it is stored, unread.
-    if (set.kind == ArchiveKind::Rar5 && readRar5Volume(set.volumes.front()).locked) return unpackLocked(set, base, options);
+    // libarchive would hand out a locked RAR 5 file's data as it is stored, unread; a
+    // locked RAR 4 it cannot read either.
+    if ((set.kind == ArchiveKind::Rar5 ? readRar5Volume(set.volumes.front()) : set.kind == ArchiveKind::Rar4 ? readRar4Volume(set.volumes.front()) : RarVolume{}).locked)
+        return unpackLocked(set, base, options);
     std::unique_ptr<archive, decltype(&archive_read_free)> a(archive_read_new(), &archive_read_free);
     archive_read_support_format_rar(a.get());
     archive_read_support_format_rar5(a.get());

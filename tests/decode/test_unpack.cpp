@@ -2,6 +2,7 @@
 // made by Debian's 7zip; found among other files by signature, volumes put in order, and
 // unpacked without a byte landing outside the folder.
 #include "Posts.h"
+#include "Rar4Writer.h"
 #include "Rar5Writer.h"
 #include "decode/Unpack.h"
 #include <QDir>
@@ -31,9 +32,9 @@ QStringList names(const QStringList &paths)
 
 } // namespace
 
-// The RAR 5 writer's archives are what the format's own readers take: unar unpacks a
-// single and a split one to the same bytes.
-TEST(Unpack, TheRarWriterIsReadByUnar)
+// The RAR writers' archives are what the format's own readers take: unar unpacks single and
+// split ones, RAR 5 and RAR 4 in both naming styles, to the same bytes.
+TEST(Unpack, TheRarWritersAreReadByUnar)
 {
     QTemporaryDir d;
     const QByteArray big = randomBytes(250000, 1), small = randomBytes(3000, 2);
@@ -41,7 +42,10 @@ TEST(Unpack, TheRarWriterIsReadByUnar)
     ASSERT_EQ(Rar5Writer::write(d.path(), "one", files).size(), 1);
     const QStringList vols = Rar5Writer::write(d.path(), "split", files, 100000);
     ASSERT_EQ(names(vols), QStringList({"split.part1.rar", "split.part2.rar", "split.part3.rar"}));
-    for (const char *first : {"one.rar", "split.part1.rar"}) {
+    const std::vector<Rar4Writer::File> files4{{"big.bin", big}, {"sub/small.txt", small}};
+    ASSERT_EQ(names(Rar4Writer::write(d.path(), "four", files4, 100000)), QStringList({"four.part1.rar", "four.part2.rar", "four.part3.rar"}));
+    ASSERT_EQ(names(Rar4Writer::write(d.path(), "old", files4, 100000, false)), QStringList({"old.rar", "old.r00", "old.r01"}));
+    for (const char *first : {"one.rar", "split.part1.rar", "four.part1.rar", "old.rar"}) {
         const QString out = d.path() + "/out-" + first;
         ASSERT_TRUE(tool(d.path(), "unar", {"-q", "-o", out, "-D", first})) << first;
         EXPECT_EQ(readFile(out + "/big.bin"), big) << first;
@@ -72,11 +76,21 @@ TEST(Unpack, ArchivesFoundByNameAndSignatureInOrder)
         QFile::rename(other[i], d.path() + "/obf/o" + QString::number(9 - i));
         otherNamed << d.path() + "/obf/o" + QString::number(9 - i);
     }
+    // RAR 4 volumes under random names, in the style of "name.rar", "name.r00".
+    const QByteArray film = randomBytes(260000, 14);
+    const QStringList four = Rar4Writer::write(d.path() + "/obf", "f", {{"film.mkv", film}, {"f.nfo", "nfo"}}, 70000, false);
+    ASSERT_EQ(four.size(), 4);
+    const char *random4[] = {"k5", "c2", "w0", "e8"};
+    QStringList fourNamed;
+    for (int i = 0; i < 4; ++i) {
+        QFile::rename(four[i], d.path() + "/obf/" + random4[i]);
+        fourNamed << d.path() + "/obf/" + random4[i];
+    }
     writeFile(d.path() + "/a.bin", randomBytes(1000, 5));
     writeFile(d.path() + "/fake.rar", "not an archive at all");
     ASSERT_TRUE(tool(d.path(), "7zz", {"a", "-bd", "-v40k", "s.7z", "a.bin", "named.part1.rar"}));
     ASSERT_TRUE(tool(d.path(), "7zz", {"a", "-bd", "z.zip", "a.bin"}));
-    QStringList all = obfNamed + otherNamed + named;
+    QStringList all = obfNamed + otherNamed + named + fourNamed;
     all << d.path() + "/a.bin" << d.path() + "/fake.rar" << d.path() + "/z.zip";
     for (const QString &f : QDir(d.path()).entryList({"s.7z.*"})) all << d.path() + '/' + f;
     std::reverse(all.begin(), all.end());
@@ -84,7 +98,7 @@ TEST(Unpack, ArchivesFoundByNameAndSignatureInOrder)
     std::vector<ArchiveSet> sets = findArchives(all);
     std::map<QString, ArchiveSet> byFirst;
     for (const ArchiveSet &s : sets) byFirst[QFileInfo(s.volumes.front()).fileName()] = s;
-    ASSERT_EQ(sets.size(), 5u) << [&] {
+    ASSERT_EQ(sets.size(), 6u) << [&] {
         QStringList l;
         for (const ArchiveSet &s : sets) l << names(s.volumes).join(',');
         return l.join(" | ").toStdString();
@@ -96,6 +110,12 @@ TEST(Unpack, ArchivesFoundByNameAndSignatureInOrder)
     EXPECT_EQ(byFirst["s.7z.001"].kind, ArchiveKind::SevenZip);
     EXPECT_EQ(names(byFirst["s.7z.001"].volumes), QStringList({"s.7z.001", "s.7z.002"}));
     EXPECT_EQ(byFirst["z.zip"].kind, ArchiveKind::Zip);
+    EXPECT_EQ(byFirst["k5"].volumes, fourNamed);
+    EXPECT_EQ(byFirst["k5"].kind, ArchiveKind::Rar4);
+    const UnpackOutcome o = unpackArchive(byFirst["k5"], d.path() + "/out4");
+    ASSERT_TRUE(o.ok) << o.error.toStdString();
+    EXPECT_EQ(readFile(d.path() + "/out4/film.mkv"), film);
+    EXPECT_EQ(readFile(d.path() + "/out4/f.nfo"), "nfo");
 }
 
 // Unpacked: a split RAR 5, a split 7z, zip with its password (from the list, one of
@@ -230,6 +250,11 @@ TEST(Unpack, LockedArchivesGoThroughUnar)
     ASSERT_TRUE(o.ok) << o.error.toStdString();
     EXPECT_EQ(readFile(d.path() + "/rar/a.bin"), data);
     EXPECT_EQ(readFile(d.path() + "/rar/b/c.txt"), "note");
+    // A locked RAR 4 is known by its headers too (libarchive cannot read it).
+    const QStringList rar4 = Rar4Writer::write(d.path(), "locked4", {{"a.bin", data}}, 0, true, true);
+    o = unpackArchive({ArchiveKind::Rar4, rar4}, d.path() + "/rar4");
+    EXPECT_TRUE(!o.ok && o.needsPassword);
+    EXPECT_EQ(o.error, "needs a password");
     o = unpackArchive(plain, d.path() + "/out-again", right);
     EXPECT_EQ(o.error.toStdString(), "left out (unsafe or a link): out");
     right.freeBytes = 1000;
