@@ -302,6 +302,10 @@ struct ToolRun {
 ToolRun runTool(const QString &program, const QStringList &args, const UnpackOptions &options, const std::function<bool()> &watch = {})
 {
     ToolRun r;
+    if (options.cancel && options.cancel->load()) {
+        r.cancelled = true;
+        return r;
+    }
     QProcess p;
     p.setProcessChannelMode(QProcess::SeparateChannels);
     p.setStandardInputFile(QProcess::nullDevice());

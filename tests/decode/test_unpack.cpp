@@ -257,6 +257,12 @@ TEST(Unpack, LockedArchivesGoThroughUnar)
     EXPECT_EQ(o.error, "needs a password");
     o = unpackArchive(plain, d.path() + "/out-again", right);
     EXPECT_EQ(o.error.toStdString(), "left out (unsafe or a link): out");
+    std::atomic<bool> exiting{true};
+    UnpackOptions ending = right;
+    ending.cancel = &exiting;
+    o = unpackArchive(hidden, d.path() + "/ended", ending);
+    EXPECT_EQ(o.error, "cancelled");
+    EXPECT_TRUE(QDir(d.path() + "/ended").entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).isEmpty());
     right.freeBytes = 1000;
     o = unpackArchive(plain, d.path() + "/tight", right);
     EXPECT_FALSE(o.ok);
