@@ -66,6 +66,7 @@ struct Settings {
     bool chkAuth = false;
     bool chkModeReader = false;
     bool chkSSL = false;      // every connection over TLS
+    bool chkCompress = true;  // the scan asks for compression (COMPRESS DEFLATE) where offered
     // Certificates the user accepted although they could not be verified: host -> SHA-256.
     QMap<QString, QString> acceptedCertificates;
     // The download's speed limit in KB/s, 0 = none.

@@ -442,15 +442,38 @@ UnpackOutcome unpackLocked(const ArchiveSet &set, const QString &base, const Unp
     return failed(namesLocked ? QStringLiteral("needs a password (its file names are locked too)") : QStringLiteral("needs a password"));
 }
 
+namespace {
+UnpackOutcome unpackOnce(const ArchiveSet &set, const QString &base, const UnpackOptions &options);
+}
+
 UnpackOutcome unpackArchive(const ArchiveSet &set, const QString &folder, const UnpackOptions &options)
 {
-    UnpackOutcome o;
     const QString base = withSlash(QDir::cleanPath(folder));
     QDir().mkpath(base);
     // libarchive would hand out a locked RAR 5 file's data as it is stored, unread; a
     // locked RAR 4 it cannot read either.
     if ((set.kind == ArchiveKind::Rar5 ? readRar5Volume(set.volumes.front()) : set.kind == ArchiveKind::Rar4 ? readRar4Volume(set.volumes.front()) : RarVolume{}).locked)
         return unpackLocked(set, base, options);
+    UnpackOutcome o = unpackOnce(set, base, options);
+    // A zip's old encryption checks a password by one byte: now and then a wrong one gets
+    // through and gives bytes whose CRC is wrong. With several passwords, each alone.
+    if (!o.ok && o.needsPassword && options.passwords.size() > 1) {
+        for (const QString &pw : options.passwords) {
+            for (const QString &f : o.written) QFile::remove(f);
+            UnpackOptions one = options;
+            one.passwords = {pw};
+            o = unpackOnce(set, base, one);
+            if (o.ok || !o.needsPassword) break;
+        }
+    }
+    return o;
+}
+
+namespace {
+
+UnpackOutcome unpackOnce(const ArchiveSet &set, const QString &base, const UnpackOptions &options)
+{
+    UnpackOutcome o;
     std::unique_ptr<archive, decltype(&archive_read_free)> a(archive_read_new(), &archive_read_free);
     archive_read_support_format_rar(a.get());
     archive_read_support_format_rar5(a.get());
@@ -533,9 +556,11 @@ UnpackOutcome unpackArchive(const ArchiveSet &set, const QString &folder, const 
         for (;;) {
             const int d = archive_read_data_block(a.get(), &buf, &size, &offset);
             if (d == ARCHIVE_EOF) break;
-            if (d < ARCHIVE_WARN) {
+            // A warning here is a file that is not what was packed (a bad CRC): never kept.
+            if (d < ARCHIVE_OK) {
                 out.remove();
                 if (locked(e) && o.written.isEmpty()) return unpackLocked(set, base, options);
+                o.needsPassword = o.needsPassword || archive_entry_is_encrypted(e);
                 return failed(o.needsPassword ? QStringLiteral("needs a password") : QStringLiteral("damaged: ") + libraryError());
             }
             // Holes (sparse entries) are written as the zeros they stand for.
@@ -574,5 +599,7 @@ UnpackOutcome unpackArchive(const ArchiveSet &set, const QString &folder, const 
     o.ok = true;
     return o;
 }
+
+} // namespace
 
 } // namespace vt

@@ -120,6 +120,7 @@ void Connection::connectTo(const QString &host, quint16 port, bool tls)
     ++m_attempt;
     m_closing = false;
     m_error = false;
+    m_damaged = false;
     m_framer.reset();
     resetConversation();
     m_host = host;
@@ -143,6 +144,7 @@ bool Connection::sendLine(const QByteArray &text)
 
 void Connection::resetConversation()
 {
+    m_deflate.stop();
     m_hold = false;
     m_inFlight.clear();
     m_greeted = false;
@@ -158,7 +160,7 @@ void Connection::write(const QByteArray &text)
     QByteArray line;
     line.reserve(text.size() + 2);
     line.append(text).append("\r\n");
-    m_sock->write(line);
+    m_sock->write(m_deflate.active() ? m_deflate.deflate(line) : line);
     m_sock->flush();   // commands are few and small: send now, also before an exit
 }
 
@@ -171,7 +173,8 @@ static bool mayWantReaderMode(const Reply &r)
     const ReplyKind k = replyKind(r.code);
     if (k != ReplyKind::ReaderModeWanted && !(k == ReplyKind::ServerError && r.code == 500) && k != ReplyKind::Refused) return false;
     const QByteArray verb = r.command.left(r.command.indexOf(' ')).toUpper();
-    return verb != "QUIT" && verb != "AUTHINFO" && verb != "MODE" && verb != "CAPABILITIES";
+    // COMPRESS refused is only compression refused: the session goes on plain.
+    return verb != "QUIT" && verb != "AUTHINFO" && verb != "MODE" && verb != "CAPABILITIES" && verb != "COMPRESS";
 }
 
 // The refused command and those sent after it (their answers, refusals too, are dropped)
@@ -295,11 +298,20 @@ void Connection::onReadyRead(bool all)
         }
         if (avail <= 0) return;
     }
-    char *at = m_framer.appendSpace(avail);
-    const qint64 got = m_sock->read(at, avail);
-    m_framer.commitAppend(got);
-    if (got <= 0) return;
-    m_received += got;
+    qint64 got = 0;
+    if (m_deflate.active()) {
+        QByteArray wire(avail, Qt::Uninitialized);
+        got = m_sock->read(wire.data(), avail);
+        if (got <= 0) return;
+        m_received += got;
+        if (!takeWireBytes(wire.constData(), got)) return;
+    } else {
+        char *at = m_framer.appendSpace(avail);
+        got = m_sock->read(at, avail);
+        m_framer.commitAppend(got);
+        if (got <= 0) return;
+        m_received += got;
+    }
     if (m_framer.pendingBytes() > pendingLimit()) {
         const QByteArray command = m_inFlight.empty() ? QByteArrayLiteral("the greeting") : m_inFlight.front();
         const QString why = QStringLiteral("The reply to ") + QString::fromLatin1(command.left(command.indexOf(' ') > 0 ? command.indexOf(' ') : command.size()))
@@ -312,6 +324,27 @@ void Connection::onReadyRead(bool all)
     QPointer<Connection> self(this);
     emit dataArrived(m_framer.pendingBytes());
     if (self) deliver();
+}
+
+void Connection::startCompression()
+{
+    m_deflate.start();
+    // What came with the 206 beyond it is already compressed.
+    const QByteArray rest = m_framer.takeRest();
+    if (!rest.isEmpty() && !takeWireBytes(rest.constData(), rest.size())) return;
+    if (m_framer.pendingBytes() > 0 && !m_deliverQueued) {
+        m_deliverQueued = true;
+        QMetaObject::invokeMethod(this, &Connection::deliver, Qt::QueuedConnection);
+    }
+}
+
+bool Connection::takeWireBytes(const char *data, qsizetype len)
+{
+    if (m_deflate.inflateInto(data, len, m_framer)) return true;
+    close();
+    m_damaged = true;
+    emit socketError(QStringLiteral("The compressed stream from ") + m_host + QStringLiteral(" is damaged"));
+    return false;
 }
 
 qint64 Connection::replyLimit(const QByteArray &command)

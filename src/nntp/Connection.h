@@ -4,6 +4,7 @@
 // answered here is a server that wants reader mode first ("401 MODE-READER", or a
 // refusal that CAPABILITIES explains): MODE READER is sent and the commands repeated,
 // on every connection alike.
+#include "Deflate.h"
 #include "ReplyFramer.h"
 #include "core/RateLimiter.h"
 #include <QObject>
@@ -49,6 +50,15 @@ public:
     bool isOpen() const { return state() == 7; }      // "Connected": commands go out
     bool isClosed() const { return state() == 0; }    // "Connection Closed"
 
+    // COMPRESS DEFLATE was answered 206 (the reply just handed on): from its next byte on
+    // both directions are deflated.
+    void startCompression();
+    bool compressed() const { return m_deflate.active(); }
+    // The connection ended because the compressed stream could not be read.
+    bool compressionDamaged() const { return m_damaged; }
+    // Since compression started: bytes on the wire, and what they gave.
+    qint64 compressedIn() const { return m_deflate.wireIn(); }
+    qint64 inflatedIn() const { return m_deflate.plainIn(); }
     QSslSocket *socket() { return m_sock.get(); }
     qint64 bytesReceived() const { return m_received; }
     qsizetype pendingBytes() const { return m_framer.pendingBytes(); }
@@ -98,6 +108,9 @@ private:
     QString notAccepted(const QList<QSslError> &why) const;
     QList<QSslError> m_certErrors;
     ReplyFramer m_framer;
+    DeflateLink m_deflate;
+    bool m_damaged = false;
+    bool takeWireBytes(const char *data, qsizetype len);   // false: the stream is damaged
     bool m_closing = false;
     bool m_error = false;
     bool m_streaming = false;

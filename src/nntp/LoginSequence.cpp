@@ -40,11 +40,18 @@ bool LoginSequence::take(int code, const QByteArray &line, std::vector<Action> &
     case Stage::Slave:
         if (kind == ReplyKind::SlaveOk) {
             out.push_back({Action::Say, line});
-            m_stage = Stage::Ready;
-            out.push_back({Action::Ready, {}});
+            ready(out);
             return true;
         }
         break;
+    case Stage::Compress:
+        // Anything but 206 (and a login asked for first) leaves the connection plain.
+        if (kind == ReplyKind::LoginWanted || kind == ReplyKind::PasswordWanted || kind == ReplyKind::LoggedIn) break;
+        m_opt.compress = false;
+        out.push_back(kind == ReplyKind::CompressionOn ? Action{Action::Compressed, line} : Action{Action::NotCompressed, line});
+        m_stage = Stage::Ready;
+        out.push_back({Action::Ready, {}});
+        return true;
     case Stage::Ready:
         // A greeting on a working connection starts over (a server that restarted the
         // conversation); reader mode is not asked twice.
@@ -108,6 +115,16 @@ void LoginSequence::afterAuth(std::vector<Action> &out)
         out.push_back({Action::Say, "Requesting slave status"});
         out.push_back({Action::Send, "SLAVE"});
         m_stage = Stage::Slave;
+        return;
+    }
+    ready(out);
+}
+
+void LoginSequence::ready(std::vector<Action> &out)
+{
+    if (m_opt.compress) {
+        out.push_back({Action::Send, "COMPRESS DEFLATE"});
+        m_stage = Stage::Compress;
         return;
     }
     m_stage = Stage::Ready;

@@ -1,7 +1,8 @@
 #pragma once
 // The opening of an NNTP connection as one state machine, shared by every connection of the
 // program: the greeting, MODE READER, AUTHINFO USER/PASS (asked for by the settings or by a
-// 480 at any time), SLAVE, and then ready for the connection's own work. It takes replies
+// 480 at any time), SLAVE, COMPRESS DEFLATE when asked for, and then ready for the
+// connection's own work. It takes replies
 // and gives actions; it never touches a socket, so it is tested on its own.
 #include <QByteArray>
 #include <vector>
@@ -15,8 +16,9 @@ public:
         bool auth = false;         // log in without waiting for a 480
         bool slave = false;        // SLAVE once logged in
         QByteArray user, password;
+        bool compress = false;     // COMPRESS DEFLATE last: whatever the answer, the work goes on
     };
-    enum class Stage { Greeting, ModeReader, User, Password, Slave, Ready };
+    enum class Stage { Greeting, ModeReader, User, Password, Slave, Compress, Ready };
     struct Action {
         enum Kind {
             Send,              // line: the command to send
@@ -25,6 +27,8 @@ public:
             Ready,             // the connection's own work may start (again)
             MissingUser,       // the server wants a user name and none is set
             MissingPassword,
+            Compressed,        // from the byte after this reply on, both directions are deflated
+            NotCompressed,     // line: the server's refusal; the connection goes on plain
         } kind;
         QByteArray line;
         bool operator==(const Action &o) const { return kind == o.kind && line == o.line; }
@@ -44,6 +48,7 @@ private:
     void askCredential(bool password, std::vector<Action> &out);
     void loggedIn(std::vector<Action> &out);
     void afterAuth(std::vector<Action> &out);
+    void ready(std::vector<Action> &out);
 
     Options m_opt;
     Stage m_stage = Stage::Greeting;

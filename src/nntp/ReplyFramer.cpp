@@ -27,6 +27,13 @@ void ReplyFramer::reset()
     m_state = State::StatusLine;
 }
 
+QByteArray ReplyFramer::takeRest()
+{
+    QByteArray rest = m_buf.mid(m_pos);
+    reset();
+    return rest;
+}
+
 void ReplyFramer::feed(const char *data, qsizetype len)
 {
     if (len <= 0) return;

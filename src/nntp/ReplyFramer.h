@@ -28,6 +28,9 @@ public:
     // Takes the next complete reply; false when none is complete yet.
     bool next(Reply &out);
     void reset();
+    // The bytes after the last reply taken, out of the framer (which is then empty): they
+    // are to be read otherwise (a compressed stream starts there).
+    QByteArray takeRest();
     // While a multi-line reply is being received and next() found no end: hands out its
     // bytes so far (status line included, raw) except the last four, which may start the
     // terminator. The complete reply then holds only what was not taken.

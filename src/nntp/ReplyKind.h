@@ -12,6 +12,7 @@ enum class ReplyKind {
     Greeting,          // 200, 201 (also the answer to MODE READER)
     SlaveOk,           // 202
     Goodbye,           // 205
+    CompressionOn,     // 206: both directions deflated from the next byte on
     GroupSelected,     // 211
     GroupList,         // 215, 231
     Article,           // 220

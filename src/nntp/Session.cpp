@@ -148,7 +148,9 @@ void Session::connectForScan()
     m_quitSentOnScan = false;
     if (s.chkResetNewOnScan && m_core.countdown.active()) m_scan->resetNewFlags();
     m_core.countdown.clearActive();
-    scanLogin.start(loginOptions(s.chkModeReader));
+    LoginSequence::Options login = loginOptions(s.chkModeReader);
+    login.compress = s.chkCompress && !m_plainOnly.contains(scanServer());
+    scanLogin.start(login);
     m_core.ui.setScanEnabled(false);
     const quint16 port = quint16(leadingInt(trimBlanks(s.News_Port)));
     if (!TCP1.isClosed()) {
@@ -161,6 +163,12 @@ void Session::connectForScan()
     TCP1.connectTo(trimBlanks(s.News_Host), port, s.chkSSL);
     log(QStringLiteral("Connecting..."));
     scanReplyBuffer.clear();
+}
+
+QString Session::scanServer() const
+{
+    const Settings &s = m_core.settings;
+    return trimBlanks(s.News_Host) + u':' + trimBlanks(s.News_Port);
 }
 
 LoginSequence::Options Session::loginOptions(bool modeReader) const
@@ -330,6 +338,14 @@ Session::LoginStep Session::login(int c, LoginSequence &seq, const Reply &r, con
         case LoginSequence::Action::Ready: ready = true; break;
         case LoginSequence::Action::MissingUser: credentialMissing(c, false); return LoginStep::Taken;
         case LoginSequence::Action::MissingPassword: credentialMissing(c, true); return LoginStep::Taken;
+        case LoginSequence::Action::Compressed:
+            if (Connection *conn = connFor(c)) conn->startCompression();
+            say(QStringLiteral("Compression on (COMPRESS DEFLATE): headers come deflated"));
+            break;
+        case LoginSequence::Action::NotCompressed:
+            if (c == 1) m_plainOnly.insert(scanServer());
+            say(QStringLiteral("No compression (the server answered ") + latin(a.line.left(80)) + QStringLiteral("): headers come plain"));
+            break;
         }
     }
     return ready ? LoginStep::Ready : LoginStep::Taken;
@@ -372,6 +388,15 @@ void Session::socketError(int n, const QString &text)
 {
     log(text);
     Connection *c = connFor(n);
+    if (n == 1 && TCP1.compressionDamaged()) {
+        // Damage in the compressed stream: the scan goes on at once without it, from the
+        // last burst filed.
+        m_plainOnly.insert(scanServer());
+        log(QStringLiteral("Scanning on without compression"));
+        closeConnection(1);
+        QTimer::singleShot(0, this, &Session::connectForScan);
+        return;
+    }
     if (c && c->certificateRefused()) {
         // The user said no to this server's certificate: reconnecting would only ask again.
         endSessionAfterLoginError(n);

@@ -6,6 +6,7 @@
 #include "Connection.h"
 #include "LoginSequence.h"
 #include <QDateTime>
+#include <QSet>
 #include <QTimer>
 #include <array>
 #include <functional>
@@ -116,6 +117,9 @@ private:
     QByteArray scanReplyBuffer;
     QByteArray overviewBuffer;
     QDateTime m_scanActivity;
+    // Servers (host:port) whose headers come plain: compression refused or damaged there.
+    QSet<QString> m_plainOnly;
+    QString scanServer() const;
     QDateTime m_windowAt;       // the watchdog's last look at what came
     qint64 m_windowBytes = 0;
     bool m_watchdogArmed = false;

@@ -23,6 +23,8 @@ LoginDialog::LoginDialog(Settings &settings, QWidget *parent) : QDialog(parent),
     chkSlave = named<QCheckBox>("chkSlave", QStringLiteral("Send SLAVE after connecting"), this);
     chkModeReader = named<QCheckBox>("chkModeReader", QStringLiteral("Send MODE READER after connecting"), this);
     chkSSL = named<QCheckBox>("chkSSL", QStringLiteral("Use SSL/TLS"), this);
+    chkCompress = named<QCheckBox>("chkCompress", QStringLiteral("Ask for compressed headers"), this);
+    chkCompress->setToolTip(QStringLiteral("Scan with COMPRESS DEFLATE where the server offers it: about a quarter of the bytes"));
     chkSSL->setToolTip(QStringLiteral("Encrypt every connection to the server (usually port 563)"));
     cmdGO = named<QPushButton>("cmdGO", QStringLiteral("Connect"), this);
     cmdGO->setDefault(true);
@@ -42,8 +44,9 @@ LoginDialog::LoginDialog(Settings &settings, QWidget *parent) : QDialog(parent),
     g->addWidget(chkSavePassword, 5, 0, 1, 2);
     g->addWidget(chkModeReader, 6, 0, 1, 2);
     g->addWidget(chkSlave, 7, 0, 1, 2);
-    g->addWidget(cmdGO, 8, 0);
-    g->addWidget(cmdExit, 8, 1);
+    g->addWidget(chkCompress, 8, 0, 1, 2);
+    g->addWidget(cmdGO, 9, 0);
+    g->addWidget(cmdExit, 9, 1);
 
     // The boxes edit the settings directly; the file is written at exit.
     connect(txtHost, &QLineEdit::textEdited, this, [this](const QString &t) { m_settings.News_Host = t; });
@@ -57,6 +60,7 @@ LoginDialog::LoginDialog(Settings &settings, QWidget *parent) : QDialog(parent),
     connect(chkSavePassword, &QCheckBox::toggled, this, [this](bool on) { m_settings.chkSavePassword = on; });
     connect(chkSlave, &QCheckBox::toggled, this, [this](bool on) { m_settings.chkSlave = on; });
     connect(chkModeReader, &QCheckBox::toggled, this, [this](bool on) { m_settings.chkModeReader = on; });
+    connect(chkCompress, &QCheckBox::toggled, this, [this](bool on) { m_settings.chkCompress = on; });
     // A click, not load(): only the user's switch moves the port.
     connect(chkSSL, &QCheckBox::clicked, this, [this](bool on) {
         m_settings.chkSSL = on;
@@ -78,6 +82,7 @@ void LoginDialog::load()
     chkSavePassword->setChecked(m_settings.chkSavePassword);
     chkSlave->setChecked(m_settings.chkSlave);
     chkModeReader->setChecked(m_settings.chkModeReader);
+    chkCompress->setChecked(m_settings.chkCompress);
     chkSSL->setChecked(m_settings.chkSSL);
     enableLogin();
 }

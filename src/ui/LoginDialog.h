@@ -16,7 +16,7 @@ public:
     LoginDialog(Settings &settings, QWidget *parent = nullptr);
     QLineEdit *txtHost, *txtPort, *txtUserName, *txtPassword;
     QLabel *lblUserName, *lblPassword;
-    QCheckBox *chkAuth, *chkSavePassword, *chkSlave, *chkModeReader, *chkSSL;
+    QCheckBox *chkAuth, *chkSavePassword, *chkSlave, *chkModeReader, *chkSSL, *chkCompress;
     QPushButton *cmdGO, *cmdExit;
     // Shows the settings' current values.
     void load();

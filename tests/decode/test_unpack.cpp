@@ -3,6 +3,9 @@
 // unpacked without a byte landing outside the folder.
 #include "Posts.h"
 #include "Rar4Writer.h"
+#include <archive.h>
+#include <archive_entry.h>
+#include <memory>
 #include "Rar5Writer.h"
 #include "decode/Unpack.h"
 #include <QDir>
@@ -167,6 +170,34 @@ TEST(Unpack, SplitArchivesPasswordsAndHostileEntries)
     o = unpackArchive(zip, d.path() + "/outp", withList);
     ASSERT_TRUE(o.ok) << o.error.toStdString();
     EXPECT_EQ(readFile(d.path() + "/outp/a.bin"), movie);
+
+    // The old zip encryption checks a password by one byte: a wrong one that gets through
+    // gives bytes with a bad CRC, which are never kept, and the right one is tried alone.
+    ASSERT_TRUE(tool(d.path() + "/src", "7zz", {"a", "-bd", "-mx=0", "-pSECRET", "../crypto.zip", "a.bin"}));
+    QByteArray passer;
+    for (int i = 0; i < 20000 && passer.isEmpty(); ++i) {
+        const QByteArray pw = "w" + QByteArray::number(i);
+        std::unique_ptr<archive, decltype(&archive_read_free)> a(archive_read_new(), &archive_read_free);
+        archive_read_support_format_zip(a.get());
+        archive_read_add_passphrase(a.get(), pw.constData());
+        archive_entry *e = nullptr;
+        const QByteArray zipName = QFile::encodeName(d.path() + "/crypto.zip");
+        char buf[64];
+        if (archive_read_open_filename(a.get(), zipName.constData(), 1 << 16) == ARCHIVE_OK && archive_read_next_header(a.get(), &e) == ARCHIVE_OK
+            && archive_read_data(a.get(), buf, sizeof buf) > 0)
+            passer = pw;
+    }
+    ASSERT_FALSE(passer.isEmpty());
+    const ArchiveSet crypto{ArchiveKind::Zip, {d.path() + "/crypto.zip"}};
+    UnpackOptions passing;
+    passing.passwords = {QString::fromLatin1(passer)};
+    o = unpackArchive(crypto, d.path() + "/outc", passing);
+    EXPECT_TRUE(!o.ok && o.needsPassword) << o.error.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(d.path() + "/outc/a.bin"));
+    passing.passwords << "SECRET";
+    o = unpackArchive(crypto, d.path() + "/outc", passing);
+    ASSERT_TRUE(o.ok) << o.error.toStdString();
+    EXPECT_EQ(readFile(d.path() + "/outc/a.bin"), movie);
 
     // Hostile: names that climb out or are absolute, links out of the folder, a file that
     // says it is 10 GB in a small archive.

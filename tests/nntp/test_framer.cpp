@@ -1,7 +1,9 @@
+#include "nntp/Deflate.h"
 #include "nntp/ReplyFramer.h"
 #include <gtest/gtest.h>
 #include <random>
 #include <vector>
+#include <zlib.h>
 
 using vt::Reply;
 using vt::ReplyFramer;
@@ -172,4 +174,78 @@ TEST(ReplyFramer, StreamedMultilineReplyAddsUpWhereverCut)
     empty.feed(".\r\n");
     ASSERT_TRUE(empty.next(r)) << "an empty list still ends";
     EXPECT_EQ(none + r.data, "215 x\r\n.\r\n");
+}
+
+// A deflated stream (as after COMPRESS DEFLATE: raw deflate, flushed after each reply),
+// cut anywhere, inflates into the same replies; a spoiled byte or an ended stream is
+// damage, never replies made up. A command goes out as the server inflates it.
+TEST(DeflateLink, RepliesThroughCompressionWhereverCutAndDamageSeen)
+{
+    QByteArray all;
+    std::vector<QByteArray> replies;
+    for (const Case &c : cases())
+        for (const QByteArray &r : c.replies) replies.push_back(r);
+    QByteArray overview = "224 ov\r\n";
+    for (int i = 0; i < 3000; ++i) overview += QByteArray::number(i) + "\tRe: [1/9] - \"file.part" + QByteArray::number(i % 40) + ".rar\" yEnc (1/50)\tposter\r\n";
+    replies.push_back(overview + ".\r\n");
+    // The server side: each reply deflated and flushed.
+    z_stream z{};
+    deflateInit2(&z, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
+    QByteArray wire;
+    for (const QByteArray &r : replies) {
+        z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(r.constData()));
+        z.avail_in = uInt(r.size());
+        do {
+            char buf[4096];
+            z.next_out = reinterpret_cast<Bytef *>(buf);
+            z.avail_out = sizeof buf;
+            deflate(&z, Z_SYNC_FLUSH);
+            wire.append(buf, qsizetype(sizeof buf - z.avail_out));
+        } while (z.avail_out == 0);
+        all += r;
+    }
+    deflateEnd(&z);
+    EXPECT_LT(wire.size(), all.size() / 4);
+    std::mt19937 rng(7);
+    for (int round = 0; round < 60; ++round) {
+        vt::DeflateLink link;
+        link.start();
+        ReplyFramer f;
+        std::vector<Reply> got;
+        for (qsizetype at = 0; at < wire.size();) {
+            const qsizetype n = std::min<qsizetype>(wire.size() - at, round < 20 ? round + 1 : qsizetype(rng() % 5000 + 1));
+            ASSERT_TRUE(link.inflateInto(wire.constData() + at, n, f));
+            at += n;
+            for (const Reply &r : drain(f)) got.push_back(r);
+        }
+        ASSERT_EQ(got.size(), replies.size()) << round;
+        for (size_t i = 0; i < got.size(); ++i) EXPECT_EQ(got[i].data, replies[i]) << round << " reply " << i;
+        EXPECT_EQ(link.wireIn(), wire.size());
+        EXPECT_EQ(link.plainIn(), all.size());
+    }
+    // Raw deflate has no checksum: what can be seen is a block no deflate stream holds (a
+    // reserved block type, where a reply's flushed output starts), or plain text instead.
+    for (const QByteArray &bad : {QByteArray("\x06\xff\xff", 3), QByteArray("211 5 1 5 g\r\n")}) {
+        vt::DeflateLink link;
+        link.start();
+        ReplyFramer f;
+        const qsizetype cut = wire.indexOf(QByteArray("\x00\x00\xff\xff", 4)) + 4;   // after the first reply's flush
+        ASSERT_TRUE(link.inflateInto(wire.constData(), cut, f));
+        EXPECT_EQ(drain(f).size(), 1u);
+        EXPECT_FALSE(link.inflateInto(bad.constData(), bad.size(), f)) << bad.toStdString();
+    }
+
+    vt::DeflateLink client;
+    client.start();
+    const QByteArray cmd = client.deflate("XOVER 1-1000\r\n") + client.deflate("QUIT\r\n");
+    z_stream in{};
+    inflateInit2(&in, -15);
+    char out[256];
+    in.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(cmd.constData()));
+    in.avail_in = uInt(cmd.size());
+    in.next_out = reinterpret_cast<Bytef *>(out);
+    in.avail_out = sizeof out;
+    inflate(&in, Z_SYNC_FLUSH);
+    EXPECT_EQ(QByteArray(out, qsizetype(sizeof out - in.avail_out)), "XOVER 1-1000\r\nQUIT\r\n");
+    inflateEnd(&in);
 }

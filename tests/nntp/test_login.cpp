@@ -22,7 +22,9 @@ struct Script {
 using S = LoginSequence::Stage;
 const LoginSequence::Options kPlain{}, kReader{true}, kAuth{false, true, false, "u", "p"}, kSlave{false, false, true},
     kAll{true, true, true, "u", "p"}, kNoUser{false, true, false, "", "p"}, kNoPass{false, true, false, "u", ""},
-    kAsked{false, false, false, "u", "p"};
+    kAsked{false, false, false, "u", "p"}, kCompressAll{true, true, false, "u", "p", true}, kCompress{false, false, false, {}, {}, true},
+    kCompressAsked{false, false, false, "u", "p", true};
+const std::vector<Action> kCompressAsk{{Action::Send, "COMPRESS DEFLATE"}};
 
 // Action lists that several scripts share.
 std::vector<Action> operator+(std::vector<Action> a, const std::vector<Action> &b)
@@ -69,6 +71,15 @@ std::vector<Script> scripts()
          {}, S::Ready},
         {"work replies are not the login's", kPlain, "200 hi\r\n224 ov\r\n1\ta\r\n.\r\n423 none\r\n205 bye\r\n",
          {{Action::Greeted, "200 hi"}, {Action::Ready, {}}}, {"224 ov", "423 none", "205 bye"}, S::Ready},
+        {"compression last, after reader mode and login", kCompressAll, "200 hi\r\n200 reader\r\n381 more\r\n281 ok\r\n206 on\r\n",
+         std::vector<Action>{{Action::Say, "Sending MODE READER request"}, {Action::Send, "MODE READER"}} + greeted("200 reader") + kUser
+             + kPass + kDone + kCompressAsk + std::vector<Action>{{Action::Compressed, "206 on"}} + kReady,
+         {}, S::Ready},
+        {"compression refused: plain", kCompress, "200 hi\r\n500 what\r\n211 5 1 5 g\r\n",
+         greeted("200 hi") + kCompressAsk + std::vector<Action>{{Action::NotCompressed, "500 what"}} + kReady, {"211 5 1 5 g"}, S::Ready},
+        {"compression asked again after a login it wanted", kCompressAsked, "200 hi\r\n480 need\r\n381 more\r\n281 ok\r\n206 on\r\n",
+         greeted("200 hi") + kCompressAsk + kUser + kPass + kDone + kCompressAsk + std::vector<Action>{{Action::Compressed, "206 on"}} + kReady,
+         {}, S::Ready},
         {"a greeting again starts over", kAuth, "200 hi\r\n281 ok\r\n200 again\r\n281 ok\r\n",
          greeted("200 hi") + kUser + kDone + kReady + greeted("200 again") + kUser + kDone + kReady, {}, S::Ready},
     };

@@ -55,6 +55,7 @@ struct Fixture {
         core.settings.News_Port = QString::number(port);
         core.settings.User_Name = QStringLiteral("user");
         core.settings.password = QStringLiteral("secret");
+        core.settings.chkCompress = false;   // the command lists here are a plain server's
         scan.s = &session;
         session.setScanHandler(&scan);
         QObject::connect(&core.log, &OpsLog::statusChanged, [this](const QString &m) { logged << m; });

@@ -207,6 +207,52 @@ TEST(Scan, EmergencyRestartResumesAtTheSameGroup)
     EXPECT_EQ(server.commandsOf(2), QStringList({"GROUP alt.binaries.two", "XOVER 1-100", "GROUP alt.binaries.two", "QUIT"}));
 }
 
+// Compressed headers (COMPRESS DEFLATE) give the same items as plain ones in a fraction of
+// the bytes, however the server cuts what it sends. A damaged stream: the scan goes on at
+// once without compression from the last burst filed, every header filed once. A server
+// without it is asked once; the next scan asks no more.
+TEST(Scan, CompressedHeadersAsPlainOnesAndTheFallbacks)
+{
+    synth::Options o;
+    o.mixed = false;
+    const std::map<QByteArray, int> want = expectedItems(synth::makeGroup("alt.binaries.z", 1, 3000, o), 1);
+    qint64 plainBytes = 0;
+    for (const char *mode : {"plain", "compressed", "damaged"}) {
+        const std::string m = mode;
+        QStringList args{"--yenc-only", "--group", "alt.binaries.z:1:3000"};
+        if (m != "plain") args << "--compress";
+        if (m == "compressed") args << "--segment";
+        if (m == "damaged") args << "--compress-damage" << "20000";
+        TestServer server(args);
+        Scan s(server.port());
+        s.core.settings.chkCompress = true;
+        s.core.settings.sldXOVER = 500;
+        s.groups.addGroup("alt.binaries.z");
+        ASSERT_TRUE(s.run(30000)) << mode << s.logged.join('\n').toStdString();
+        qint64 parts = 0;
+        EXPECT_EQ(filedItems(s.store, &parts), want) << mode;
+        EXPECT_EQ(parts, 3000) << mode << ": each header once";
+        EXPECT_EQ(s.groups.lastReadByKey(1), 3000) << mode;
+        EXPECT_EQ(s.logged.count("Scan Initiated..."), 1) << mode;
+        const qint64 bytes = s.session.TCP1.bytesReceived();
+        if (m == "plain") {
+            plainBytes = bytes;
+            EXPECT_EQ(s.logged.filter("No compression (the server answered 500").size(), 1) << s.logged.join('\n').toStdString();
+            s.logged.clear();
+            ASSERT_TRUE(s.run());
+            EXPECT_EQ(server.commandsOf(2).filter("COMPRESS").size(), 0) << "asked once";
+            EXPECT_EQ(server.commandsOf(1).filter("CAPABILITIES").size(), 0) << "a refusal of compression is not one of reader mode";
+        } else if (m == "compressed") {
+            EXPECT_EQ(s.logged.filter("Compression on (COMPRESS DEFLATE)").size(), 1);
+            EXPECT_LT(bytes * 3, plainBytes) << bytes << " bytes against " << plainBytes;
+        } else {
+            EXPECT_EQ(s.logged.count("The compressed stream from 127.0.0.1 is damaged"), 1) << s.logged.join('\n').toStdString();
+            EXPECT_EQ(s.logged.filter("Scanning on without compression").size(), 1);
+            EXPECT_EQ(server.commandsOf(2).filter("COMPRESS").size(), 0) << "the second connection is plain";
+        }
+    }
+}
+
 // An overview that keeps trickling in (a byte every half second) and never ends is silence
 // too: the watchdog closes the connection after the timeout and the scan resumes there.
 TEST(Scan, ATricklingReplyIsSilence)

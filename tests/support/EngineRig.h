@@ -22,7 +22,9 @@ struct EngineRig {
     NzbCatalog &nzb = engine.nzb;
     DownloadDriver &dl = engine.download;
     // answer: what the questions the engine asks get.
-    explicit EngineRig(bool answer = false) : prompter(answer) {}
+    // Compression is asked for where a test says so: the others' command lists stay as a
+    // plain server sees them.
+    explicit EngineRig(bool answer = false) : prompter(answer) { core.settings.chkCompress = false; }
 };
 
 } // namespace vt::test

@@ -30,6 +30,10 @@
 //                            group's end, or a gap): an empty overview (default), 420 or 423
 //   --scoped-ids             ARTICLE <id> finds an --article-dir article only in its own
 //                            group, once selected (as servers with per-group access do)
+//   --compress               offer COMPRESS DEFLATE (RFC 8054): after 206 both directions
+//                            are raw deflate, flushed after each reply
+//   --compress-damage N      with --compress: the first reply that starts after N compressed
+//                            bytes (process-wide) is sent damaged, once
 //   --latency MS             answer each command no sooner than MS after it arrived
 //   --rate BYTES/S           send at most this many bytes a second on each connection
 //   --max-connections N      more connections at once are greeted with 502 and closed
@@ -38,6 +42,7 @@
 //                            first --group; repeatable;
 //                            DIR/<n>.head, if there, gives the overview's headers instead)
 #include "Synth.h"
+#include <zlib.h>
 #include <arpa/inet.h>
 #include <algorithm>
 #include <atomic>
@@ -103,6 +108,8 @@ struct Config {
     int latencyMs = 0;           // --latency
     double rate = 0;             // --rate, bytes a second
     int maxConnections = 0;      // --max-connections, 0 = any number
+    bool compress = false;       // --compress
+    long long damageAt = -1;     // --compress-damage
 };
 
 Config cfg;
@@ -111,6 +118,8 @@ std::mutex cacheMutex;
 std::mutex logMutex;
 std::atomic<int> connCounter{0};
 std::atomic<int> connsOpen{0};
+std::atomic<long long> compressedOut{0};
+std::atomic<bool> damaged{false};
 std::unordered_map<std::string, std::string> articleCache;
 // --prerender: every article's dot-stuffed body and terminator, made at start-up, so that
 // a benchmark measures the reader and not the encoding here.
@@ -121,6 +130,10 @@ public:
     explicit Conn(int fd) : fd_(fd), id_(++connCounter), rng_(uint32_t(fd) * 2654435761u ^ uint32_t(time(nullptr))) {}
     ~Conn()
     {
+        if (deflating_) {
+            deflateEnd(&def_);
+            inflateEnd(&inf_);
+        }
         if (ssl_) {
             SSL_shutdown(ssl_);
             SSL_free(ssl_);
@@ -137,6 +150,28 @@ public:
     }
 
     bool sendAll(const char *p, size_t n)
+    {
+        if (deflating_) {
+            // Deflated and flushed, then out as any bytes go (paced, segmented).
+            std::string z;
+            def_.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(p));
+            def_.avail_in = uInt(n);
+            do {
+                char buf[65536];
+                def_.next_out = reinterpret_cast<Bytef *>(buf);
+                def_.avail_out = sizeof buf;
+                deflate(&def_, Z_SYNC_FLUSH);
+                z.append(buf, sizeof buf - def_.avail_out);
+            } while (def_.avail_out == 0);
+            // Damage as a reader can see it (raw deflate has no checksum): a block of the
+            // reserved type where this reply's output starts, after the last flush.
+            const long long before = compressedOut.fetch_add((long long)z.size());
+            if (cfg.damageAt >= 0 && before >= cfg.damageAt && !damaged.exchange(true)) z.insert(0, 1, '\x06');
+            return rawSend(z.data(), z.size());
+        }
+        return rawSend(p, n);
+    }
+    bool rawSend(const char *p, size_t n)
     {
         if (cfg.segment) return sendSegmented(p, n);
         while (n) {
@@ -168,10 +203,7 @@ public:
             }
             char buf[4096];
             ssize_t r = ssl_ ? SSL_read(ssl_, buf, int(sizeof buf)) : ::recv(fd_, buf, sizeof buf, 0);
-            if (r <= 0) return false;
-            in_.append(buf, size_t(r));
-            received_ += size_t(r);
-            arrivals_.emplace_back(received_, Clock::now());
+            if (r <= 0 || !takeIn(buf, size_t(r))) return false;
         }
     }
 
@@ -183,10 +215,7 @@ public:
         char buf[4096];
         for (;;) {
             const ssize_t r = ::recv(fd_, buf, sizeof buf, MSG_DONTWAIT);
-            if (r <= 0) return;
-            in_.append(buf, size_t(r));
-            received_ += size_t(r);
-            arrivals_.emplace_back(received_, Clock::now());
+            if (r <= 0 || !takeIn(buf, size_t(r))) return;
         }
     }
 
@@ -200,6 +229,41 @@ public:
     void serve();
 
 private:
+    // What the client sent, inflated once COMPRESS DEFLATE is on.
+    bool takeIn(const char *buf, size_t n)
+    {
+        const size_t before = in_.size();
+        if (!deflating_) {
+            in_.append(buf, n);
+        } else {
+            inf_.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(buf));
+            inf_.avail_in = uInt(n);
+            while (inf_.avail_in > 0) {
+                char out[16384];
+                inf_.next_out = reinterpret_cast<Bytef *>(out);
+                inf_.avail_out = sizeof out;
+                const int z = inflate(&inf_, Z_SYNC_FLUSH);
+                if (z != Z_OK && z != Z_BUF_ERROR) return false;
+                in_.append(out, sizeof out - inf_.avail_out);
+                if (z == Z_BUF_ERROR) break;
+            }
+        }
+        received_ += in_.size() - before;
+        arrivals_.emplace_back(received_, Clock::now());
+        return true;
+    }
+    bool startCompression()
+    {
+        if (!send("206 Compression active\r\n")) return false;
+        def_ = {};
+        inf_ = {};
+        deflateInit2(&def_, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
+        inflateInit2(&inf_, -15);
+        deflating_ = true;
+        return true;
+    }
+    z_stream def_{}, inf_{};
+    bool deflating_ = false;
     using Clock = std::chrono::steady_clock;
     // --rate: each piece leaves when the link would have carried it; idle time earns no
     // credit, so no reply ever goes faster than the rate.
@@ -486,8 +550,11 @@ void Conn::serve()
         } else if (verb == "CAPABILITIES" && cfg.capabilities) {
             std::string body = "VERSION 2\r\nIMPLEMENTATION vantrel-nntpd\r\n";
             body += readerMode_ ? "READER\r\nOVER\r\n" : "MODE-READER\r\n";
+            if (cfg.compress && !deflating_) body += "COMPRESS DEFLATE\r\n";
             if (!cfg.user.empty() && !authed_) body += "AUTHINFO USER\r\n";
             sendMultiline("101 Capability list:", body);
+        } else if (verb == "COMPRESS" && cfg.compress && !deflating_ && upper(arg) == "DEFLATE") {
+            if (!startCompression()) return;
         } else if (verb == "MODE READER") {
             readerMode_ = true;
             send("200 reader mode, posting not allowed\r\n");
@@ -662,6 +729,8 @@ int main(int argc, char **argv)
         else if (a == "--rate") cfg.rate = atof(val().c_str());
         else if (a == "--max-connections") cfg.maxConnections = atoi(val().c_str());
         else if (a == "--segment") cfg.segment = true;
+        else if (a == "--compress") cfg.compress = true;
+        else if (a == "--compress-damage") cfg.damageAt = atoll(val().c_str());
         else if (a == "--article-dir") articleDirs.push_back(val());
         else if (a == "--scoped-ids") cfg.scopedIds = true;
         else if (a == "--log") cfg.log = fopen(val().c_str(), "w");
