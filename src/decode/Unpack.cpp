@@ -17,6 +17,9 @@
 #include <algorithm>
 #include <map>
 #include <memory>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace vt {
@@ -546,8 +549,26 @@ UnpackOutcome unpackOnce(const ArchiveSet &set, const QString &base, const Unpac
         if (archive_entry_size_is_set(e) && archive_entry_size(e) > room)
             return failed(QStringLiteral("not enough room in %1 for %2 (%3 bytes)").arg(base, rel).arg(archive_entry_size(e)));
         const QString final = fileExists(target) && !options.overwrite ? UniqueName(target, false) : target;
-        QFile out(final + QStringLiteral(".vtpart"));
-        if (!out.open(QIODevice::WriteOnly)) return failed(fileErrorText(out.fileName(), out.errorString(), errno));
+        // Written straight to the file (no second buffer); every write and the close are
+        // checked, so a full disk never leaves a short file under the final name.
+        const QString part = final + QStringLiteral(".vtpart");
+        const QByteArray partName = QFile::encodeName(part);
+        const int fd = ::open(partName.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (fd < 0) return failed(fileErrorText(part, QString::fromLocal8Bit(strerror(errno)), errno));
+        auto drop = [&] {
+            ::close(fd);
+            ::unlink(partName.constData());
+        };
+        auto put = [&](const char *p, qint64 n) {
+            while (n > 0) {
+                const ssize_t w = ::write(fd, p, size_t(n));
+                if (w < 0 && errno == EINTR) continue;
+                if (w <= 0) return false;
+                p += w;
+                n -= w;
+            }
+            return true;
+        };
         const void *buf = nullptr;
         size_t size = 0;
         la_int64_t offset = 0;
@@ -558,38 +579,45 @@ UnpackOutcome unpackOnce(const ArchiveSet &set, const QString &base, const Unpac
             if (d == ARCHIVE_EOF) break;
             // A warning here is a file that is not what was packed (a bad CRC): never kept.
             if (d < ARCHIVE_OK) {
-                out.remove();
+                drop();
                 if (locked(e) && o.written.isEmpty()) return unpackLocked(set, base, options);
                 o.needsPassword = o.needsPassword || archive_entry_is_encrypted(e);
                 return failed(o.needsPassword ? QStringLiteral("needs a password") : QStringLiteral("damaged: ") + libraryError());
             }
-            // Holes (sparse entries) are written as the zeros they stand for.
-            if (offset > written) {
-                const QByteArray zeros(qsizetype(offset - written), '\0');
-                out.write(zeros);
-                written = offset;
-            }
-            written += qint64(size);
-            if (written > room) {
-                out.remove();
+            const qint64 hole = offset > written ? offset - written : 0;
+            if (written + hole + qint64(size) > room) {
+                drop();
                 return failed(QStringLiteral("not enough room in %1 for %2").arg(base, rel));
             }
-            if (out.write(static_cast<const char *>(buf), qint64(size)) != qint64(size)) {
-                const QString why = fileErrorText(out.fileName(), out.errorString(), errno);
-                out.remove();
-                return failed(why);
+            // Holes (sparse entries) are written as the zeros they stand for.
+            bool ok = true;
+            for (qint64 left = hole; ok && left > 0;) {
+                static const QByteArray zeros(1 << 16, '\0');
+                const qint64 n = std::min<qint64>(left, zeros.size());
+                ok = put(zeros.constData(), n);
+                left -= n;
+            }
+            written += hole + qint64(size);
+            if (!ok || !put(static_cast<const char *>(buf), qint64(size))) {
+                const int err = errno;
+                drop();
+                return failed(fileErrorText(part, QString::fromLocal8Bit(strerror(err)), err));
             }
             if (head.size() < 8) head += QByteArray(static_cast<const char *>(buf), qsizetype(std::min<size_t>(size, 8)));
             if (options.cancel && options.cancel->load()) {
-                out.remove();
+                drop();
                 return failed(QStringLiteral("cancelled"));
             }
             if (options.progress) options.progress(archive_filter_bytes(a.get(), -1), total);
         }
-        out.close();
+        if (::close(fd) != 0) {
+            const int err = errno;
+            ::unlink(partName.constData());
+            return failed(fileErrorText(part, QString::fromLocal8Bit(strerror(err)), err));
+        }
         room -= written;
-        if (::rename(QFile::encodeName(out.fileName()).constData(), QFile::encodeName(final).constData()) != 0) {
-            out.remove();
+        if (::rename(partName.constData(), QFile::encodeName(final).constData()) != 0) {
+            ::unlink(partName.constData());
             return failed(QStringLiteral("cannot name ") + final);
         }
         o.written << final;

@@ -171,6 +171,14 @@ TEST(Unpack, SplitArchivesPasswordsAndHostileEntries)
     ASSERT_TRUE(o.ok) << o.error.toStdString();
     EXPECT_EQ(readFile(d.path() + "/outp/a.bin"), movie);
 
+    // A disk that fills up: the unpack fails and says so, with no file left under its name.
+    QDir().mkpath(d.path() + "/outf");
+    ASSERT_TRUE(QFile::link("/dev/full", d.path() + "/outf/a.bin.vtpart"));
+    o = unpackArchive(zip, d.path() + "/outf", withList);
+    EXPECT_FALSE(o.ok);
+    EXPECT_TRUE(o.error.startsWith("the disk is full")) << o.error.toStdString();
+    EXPECT_TRUE(QDir(d.path() + "/outf").isEmpty());
+
     // The old zip encryption checks a password by one byte: a wrong one that gets through
     // gives bytes with a bad CRC, which are never kept, and the right one is tried alone.
     ASSERT_TRUE(tool(d.path() + "/src", "7zz", {"a", "-bd", "-mx=0", "-pSECRET", "../crypto.zip", "a.bin"}));
