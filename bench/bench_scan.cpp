@@ -4,8 +4,12 @@
 // next request in flight while it crunches, so it should lose almost nothing to it.
 //
 //   bench_scan [headers] [burst]     defaults 200000 and 3000
+//   bench_scan --link [headers]      a provider's link (4 MB/s a connection, 20 ms away):
+//                                    plain and compressed headers, against the link's bound
+//                                    (its rate over the bytes a header takes on the wire)
 #include "engine/Engine.h"
 #include "LoopGap.h"
+#include "Processor.h"
 #include "TestSupport.h"
 #include "core/AppCore.h"
 #include "groups/NewsgroupTable.h"
@@ -25,7 +29,7 @@ const QString kGroup = QStringLiteral("alt.binaries.bench");
 
 // Seconds for the whole scan, from connecting to "Scan Complete.", and the longest gap
 // between two turns of the event loop (a 1 ms timer notes it).
-double scanSeconds(quint16 port, int burst, qint64 *headers, qint64 *longestMs)
+double scanSeconds(quint16 port, int burst, qint64 *headers, qint64 *longestMs, bool compress = false, qint64 *wire = nullptr)
 {
     QTemporaryDir dir;
     QuietPrompter prompter;
@@ -34,6 +38,7 @@ double scanSeconds(quint16 port, int burst, qint64 *headers, qint64 *longestMs)
     core.settings.News_Host = QStringLiteral("127.0.0.1");
     core.settings.News_Port = QString::number(port);
     core.settings.sldXOVER = burst;
+    core.settings.chkCompress = compress;
     Session &session = engine.session;
     NewsgroupTable &groups = engine.groups;
     groups.addGroup(kGroup);
@@ -50,6 +55,7 @@ double scanSeconds(quint16 port, int burst, qint64 *headers, qint64 *longestMs)
     const double s = t.nsecsElapsed() / 1e9;
     *longestMs = std::max(*longestMs, gap.longestMs());
     *headers = store.partsReadTotal;
+    if (wire) *wire = session.TCP1.bytesReceived();
     return done ? s : -1;
 }
 
@@ -84,9 +90,31 @@ double plainSeconds(quint16 port, int burst, int first, int last, qint64 *lines)
 }
 } // namespace
 
+// Plain and compressed over a provider's link: headers a second, against what the link can
+// carry at the bytes each header takes on the wire.
+int linkBench(int total)
+{
+    const double rate = 4'000'000;
+    QStringList args{"--group", kGroup + ":1:" + QString::number(total), "--rate", QString::number(rate), "--latency", "20", "--compress"};
+    test::TestServer server(args, false);
+    for (const bool compress : {false, true}) {
+        qint64 headers = 0, longest = 0, wire = 0;
+        const double s = scanSeconds(server.port(), 3000, &headers, &longest, compress, &wire);
+        const double perHeader = double(wire) / double(std::max<qint64>(headers, 1));
+        const double bound = rate / perHeader;
+        printf("1 connection, %s: %lld headers in %.2f s = %.0f headers/s; %.0f bytes a header on the wire; link bound %.0f headers/s; "
+               "ratio %.3f; longest event-loop step %lld ms\n",
+               compress ? "COMPRESS DEFLATE" : "plain XOVER", (long long)headers, s, double(headers) / s, perHeader, bound,
+               double(headers) / s / bound, (long long)longest);
+    }
+    return 0;
+}
+
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
+    printProcessor();
+    if (argc > 1 && QByteArray(argv[1]) == "--link") return linkBench(argc > 2 ? atoi(argv[2]) : 400'000);
     const int total = argc > 1 ? atoi(argv[1]) : 200'000;
     const int burst = argc > 2 ? atoi(argv[2]) : 3000;
     for (const int latency : {20, 0}) {

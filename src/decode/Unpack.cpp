@@ -446,6 +446,9 @@ UnpackOutcome unpackLocked(const ArchiveSet &set, const QString &base, const Unp
 }
 
 namespace {
+// Reads of 64 KB: a block is still in the cache when it is written out (1 MB reads made a
+// stored archive a quarter slower than bsdtar).
+constexpr size_t kReadBlock = 64 * 1024;
 UnpackOutcome unpackOnce(const ArchiveSet &set, const QString &base, const UnpackOptions &options);
 }
 
@@ -507,7 +510,7 @@ UnpackOutcome unpackOnce(const ArchiveSet &set, const QString &base, const Unpac
         o.needsPassword = passwordTrouble(e);
         return o.needsPassword && set.kind != ArchiveKind::Zip;
     };
-    if (archive_read_open_filenames(a.get(), list.data(), 1 << 20) != ARCHIVE_OK) {
+    if (archive_read_open_filenames(a.get(), list.data(), kReadBlock) != ARCHIVE_OK) {
         if (locked(nullptr) || set.kind == ArchiveKind::SevenZip) return unpackLocked(set, base, options);
         return failed(o.needsPassword ? QStringLiteral("needs a password") : QStringLiteral("cannot be opened: ") + libraryError());
     }
