@@ -7,6 +7,7 @@
 //   bench_scan --link [headers]      a provider's link (4 MB/s a connection, 20 ms away):
 //                                    plain and compressed headers, against the link's bound
 //                                    (its rate over the bytes a header takes on the wire)
+//   bench_scan --server HOST:PORT GROUP   a real server's group, plain and compressed
 #include "engine/Engine.h"
 #include "LoopGap.h"
 #include "Processor.h"
@@ -29,24 +30,29 @@ const QString kGroup = QStringLiteral("alt.binaries.bench");
 
 // Seconds for the whole scan, from connecting to "Scan Complete.", and the longest gap
 // between two turns of the event loop (a 1 ms timer notes it).
-double scanSeconds(quint16 port, int burst, qint64 *headers, qint64 *longestMs, bool compress = false, qint64 *wire = nullptr)
+double scanSeconds(quint16 port, int burst, qint64 *headers, qint64 *longestMs, bool compress = false, qint64 *wire = nullptr,
+                   const QString &host = QStringLiteral("127.0.0.1"), const QString &group = kGroup, QStringList *said = nullptr)
 {
     QTemporaryDir dir;
     QuietPrompter prompter;
     Engine engine(AppPaths(dir.path()), prompter);
     AppCore &core = engine.core;
-    core.settings.News_Host = QStringLiteral("127.0.0.1");
+    core.settings.News_Host = host;
     core.settings.News_Port = QString::number(port);
     core.settings.sldXOVER = burst;
     core.settings.chkCompress = compress;
+    core.settings.chkModeReader = host != QStringLiteral("127.0.0.1") || group != kGroup;
     Session &session = engine.session;
     NewsgroupTable &groups = engine.groups;
-    groups.addGroup(kGroup);
+    groups.addGroup(group);
     // The scan alone: bench_view and bench_window measure the list.
     engine.view.viewGroupKey = HeaderListModel::DisplayOff;
     HeaderStore &store = engine.store;
     bool done = false;
-    QObject::connect(&core.log, &OpsLog::statusChanged, [&](const QString &m) { done |= m.startsWith("Scan Complete."); });
+    QObject::connect(&core.log, &OpsLog::statusChanged, [&](const QString &m) {
+        done |= m.startsWith("Scan Complete.");
+        if (said && (m.contains("ompression") || m.startsWith("Scan Complete."))) *said << m;
+    });
     QElapsedTimer t;
     LoopGap gap;
     t.start();
@@ -110,10 +116,28 @@ int linkBench(int total)
     return 0;
 }
 
+// A real server's group, scanned plain and then compressed: the bytes on the wire.
+int serverBench(const QString &hostPort, const QString &group)
+{
+    const QString host = hostPort.section(u':', 0, 0);
+    const quint16 port = quint16(hostPort.section(u':', 1, 1).toUInt());
+    for (const bool compress : {false, true}) {
+        qint64 headers = 0, longest = 0, wire = 0;
+        QStringList said;
+        const double s = scanSeconds(port, 3000, &headers, &longest, compress, &wire, host, group, &said);
+        printf("%s %s, %s: %lld headers in %.2f s = %.0f headers/s, %lld bytes on the wire (%.0f a header)\n", qPrintable(hostPort),
+               qPrintable(group), compress ? "asked for compression" : "plain", (long long)headers, s, double(headers) / s, (long long)wire,
+               double(wire) / double(std::max<qint64>(headers, 1)));
+        for (const QString &m : said) printf("  log: %s\n", qPrintable(m));
+    }
+    return 0;
+}
+
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     printProcessor();
+    if (argc > 3 && QByteArray(argv[1]) == "--server") return serverBench(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
     if (argc > 1 && QByteArray(argv[1]) == "--link") return linkBench(argc > 2 ? atoi(argv[2]) : 400'000);
     const int total = argc > 1 ? atoi(argv[1]) : 200'000;
     const int burst = argc > 2 ? atoi(argv[2]) : 3000;
