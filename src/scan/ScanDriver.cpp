@@ -203,6 +203,10 @@ static QByteArray xoverCommand(qint32 start, qint32 end)
     return "XOVER " + QByteArray::number(start + 1) + '-' + QByteArray::number(end);
 }
 
+// Compressed headers take about a quarter of the bytes: a burst asks for four times as many
+// in the same time on the wire.
+int ScanDriver::burstSize() const { return m_core.settings.sldXOVER * (m_session.TCP1.compressed() ? 4 : 1); }
+
 void ScanDriver::requestNextBurst()
 {
     m_session.dropScanReplies();
@@ -219,7 +223,7 @@ void ScanDriver::requestNextBurst()
         ScanHeaders(true);
         return;
     }
-    overviewRangeEnd = start + m_core.settings.sldXOVER;
+    overviewRangeEnd = start + burstSize();
     overviewRangeStart = start;
     m_haveRange = true;
     const QByteArray cmd = xoverCommand(start, overviewRangeEnd);
@@ -236,8 +240,8 @@ void ScanDriver::onBurst(const QByteArray &burst)
     // The next burst is asked for before this one is crunched, so that the server's round
     // trip overlaps the work here. It starts where this one ends whenever the group goes
     // on beyond it; anything else is found out after the crunch, and the reply dropped.
-    if (m_ahead.isEmpty() && m_core.settings.sldXOVER < newToFetch && overviewRangeEnd < groupLast) {
-        m_ahead = xoverCommand(overviewRangeEnd, overviewRangeEnd + m_core.settings.sldXOVER);
+    if (m_ahead.isEmpty() && burstSize() < newToFetch && overviewRangeEnd < groupLast) {
+        m_ahead = xoverCommand(overviewRangeEnd, overviewRangeEnd + burstSize());
         m_session.sendScan(m_ahead);
     }
     beginCrunch(burst);
@@ -352,7 +356,7 @@ void ScanDriver::afterBurst()
     m_session.noteActivity(ConnectionId::Scan);
     emit countersChanged();
     emit burstFiled();
-    if (m_core.settings.sldXOVER < newToFetch) requestNextBurst();
+    if (burstSize() < newToFetch) requestNextBurst();
     else ScanHeaders(false);
 }
 

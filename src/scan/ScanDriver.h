@@ -93,6 +93,7 @@ private:
         bool reported = false;
         qsizetype lineEndFrom(qsizetype from) const;
     };
+    int burstSize() const;
     void beginCrunch(const QByteArray &burst);
     bool crunchLines(int most);   // true when the burst is done; most 0: all
     void endCrunch();
