@@ -173,8 +173,8 @@ static bool mayWantReaderMode(const Reply &r)
     const ReplyKind k = replyKind(r.code);
     if (k != ReplyKind::ReaderModeWanted && !(k == ReplyKind::ServerError && r.code == 500) && k != ReplyKind::Refused) return false;
     const QByteArray verb = r.command.left(r.command.indexOf(' ')).toUpper();
-    // COMPRESS refused is only compression refused: the session goes on plain.
-    return verb != "QUIT" && verb != "AUTHINFO" && verb != "MODE" && verb != "CAPABILITIES" && verb != "COMPRESS";
+    // COMPRESS or XFEATURE refused is only compression refused: the session goes on plain.
+    return verb != "QUIT" && verb != "AUTHINFO" && verb != "MODE" && verb != "CAPABILITIES" && verb != "COMPRESS" && verb != "XFEATURE";
 }
 
 // The refused command and those sent after it (their answers, refusals too, are dropped)
@@ -340,7 +340,7 @@ void Connection::startCompression()
 
 bool Connection::takeWireBytes(const char *data, qsizetype len)
 {
-    if (m_deflate.inflateInto(data, len, m_framer)) return true;
+    if (m_deflate.inflateInto(data, len, m_framer, pendingLimit())) return true;
     close();
     m_damaged = true;
     emit socketError(QStringLiteral("The compressed stream from ") + m_host + QStringLiteral(" is damaged"));
@@ -388,6 +388,7 @@ void Connection::setHold(bool on)
 void Connection::deliver()
 {
     m_deliverQueued = false;
+    m_framer.setInflateLimit(pendingLimit());
     QPointer<Connection> self(this);
     Reply r;
     while (!m_hold && m_framer.next(r)) {
@@ -409,6 +410,12 @@ void Connection::deliver()
             }
             return;
         }
+    }
+    if (m_framer.damaged()) {
+        close();
+        m_damaged = true;
+        emit socketError(QStringLiteral("The compressed stream from ") + m_host + QStringLiteral(" is damaged"));
+        return;
     }
     if (m_streaming) {
         QByteArray piece;

@@ -53,7 +53,9 @@ public:
     // COMPRESS DEFLATE was answered 206 (the reply just handed on): from its next byte on
     // both directions are deflated.
     void startCompression();
-    bool compressed() const { return m_deflate.active(); }
+    // XFEATURE COMPRESS GZIP was answered 290: overviews marked so are inflated.
+    void acceptGzipReplies() { m_framer.acceptGzipReplies(true); }
+    bool compressed() const { return m_deflate.active() || m_framer.gzipReplies(); }
     // The connection ended because the compressed stream could not be read.
     bool compressionDamaged() const { return m_damaged; }
     // Since compression started: bytes on the wire, and what they gave.

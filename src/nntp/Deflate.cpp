@@ -30,7 +30,7 @@ void DeflateLink::stop()
     m_active = false;
 }
 
-bool DeflateLink::inflateInto(const char *data, qsizetype len, ReplyFramer &framer)
+bool DeflateLink::inflateInto(const char *data, qsizetype len, ReplyFramer &framer, qint64 limit)
 {
     if (!m_active) return false;
     z_stream &z = m_z->in;
@@ -48,7 +48,7 @@ bool DeflateLink::inflateInto(const char *data, qsizetype len, ReplyFramer &fram
         framer.commitAppend(made);
         m_plainIn += made;
         // The stream's end is damage too: the server never ends it while the link is open.
-        if (r == Z_STREAM_END || (r != Z_OK && r != Z_BUF_ERROR)) return false;
+        if (r == Z_STREAM_END || (r != Z_OK && r != Z_BUF_ERROR) || framer.pendingBytes() > limit) return false;
         if (z.avail_out > 0) return true;   // it stopped for want of input: all taken
         room = std::min<qsizetype>(room * 2, 16 * 1024 * 1024);
     }

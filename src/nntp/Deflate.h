@@ -15,8 +15,9 @@ public:
     void start();
     void stop();
     bool active() const { return m_active; }
-    // What the server sent, inflated into the framer; false when the stream is damaged.
-    bool inflateInto(const char *data, qsizetype len, ReplyFramer &framer);
+    // What the server sent, inflated into the framer; false when the stream is damaged or
+    // the framer would hold more than limit (a small stream that inflates without end).
+    bool inflateInto(const char *data, qsizetype len, ReplyFramer &framer, qint64 limit = qint64(1) << 30);
     // A command (with its line end) as it goes on the wire.
     QByteArray deflate(const QByteArray &text);
     // Bytes that came in, and what they gave, since start().

@@ -45,13 +45,23 @@ bool LoginSequence::take(int code, const QByteArray &line, std::vector<Action> &
         }
         break;
     case Stage::Compress:
-        // Anything but 206 (and a login asked for first) leaves the connection plain.
+    case Stage::CompressGzip: {
+        // A login asked for first is done first; COMPRESS DEFLATE refused, the other kind is
+        // asked for; anything else leaves the connection plain.
         if (kind == ReplyKind::LoginWanted || kind == ReplyKind::PasswordWanted || kind == ReplyKind::LoggedIn) break;
+        const bool deflate = m_stage == Stage::Compress;
+        if (deflate && kind != ReplyKind::CompressionOn) {
+            out.push_back({Action::Send, "XFEATURE COMPRESS GZIP"});
+            m_stage = Stage::CompressGzip;
+            return true;
+        }
         m_opt.compress = false;
-        out.push_back(kind == ReplyKind::CompressionOn ? Action{Action::Compressed, line} : Action{Action::NotCompressed, line});
+        if (deflate) out.push_back({Action::Compressed, line});
+        else out.push_back(kind == ReplyKind::FeatureOn ? Action{Action::GzipReplies, line} : Action{Action::NotCompressed, line});
         m_stage = Stage::Ready;
         out.push_back({Action::Ready, {}});
         return true;
+    }
     case Stage::Ready:
         // A greeting on a working connection starts over (a server that restarted the
         // conversation); reader mode is not asked twice.

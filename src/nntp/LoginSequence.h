@@ -1,8 +1,8 @@
 #pragma once
 // The opening of an NNTP connection as one state machine, shared by every connection of the
 // program: the greeting, MODE READER, AUTHINFO USER/PASS (asked for by the settings or by a
-// 480 at any time), SLAVE, COMPRESS DEFLATE when asked for, and then ready for the
-// connection's own work. It takes replies
+// 480 at any time), SLAVE, compression when asked for (COMPRESS DEFLATE, else XFEATURE
+// COMPRESS GZIP), and then ready for the connection's own work. It takes replies
 // and gives actions; it never touches a socket, so it is tested on its own.
 #include <QByteArray>
 #include <vector>
@@ -16,9 +16,9 @@ public:
         bool auth = false;         // log in without waiting for a 480
         bool slave = false;        // SLAVE once logged in
         QByteArray user, password;
-        bool compress = false;     // COMPRESS DEFLATE last: whatever the answer, the work goes on
+        bool compress = false;     // compression last: whatever the answer, the work goes on
     };
-    enum class Stage { Greeting, ModeReader, User, Password, Slave, Compress, Ready };
+    enum class Stage { Greeting, ModeReader, User, Password, Slave, Compress, CompressGzip, Ready };
     struct Action {
         enum Kind {
             Send,              // line: the command to send
@@ -28,6 +28,7 @@ public:
             MissingUser,       // the server wants a user name and none is set
             MissingPassword,
             Compressed,        // from the byte after this reply on, both directions are deflated
+            GzipReplies,       // overviews marked "[COMPRESS=GZIP]" come compressed from now on
             NotCompressed,     // line: the server's refusal; the connection goes on plain
         } kind;
         QByteArray line;

@@ -1,7 +1,19 @@
 #include "ReplyFramer.h"
 #include <cstring>
+#include <zlib.h>
 
 namespace vt {
+
+struct ReplyFramer::Inflater {
+    z_stream z{};
+    Inflater() { inflateInit2(&z, 15 + 32); }   // zlib or gzip, by its header
+    ~Inflater() { inflateEnd(&z); }
+};
+
+ReplyFramer::ReplyFramer() = default;
+ReplyFramer::~ReplyFramer() = default;
+ReplyFramer::ReplyFramer(ReplyFramer &&) noexcept = default;
+ReplyFramer &ReplyFramer::operator=(ReplyFramer &&) noexcept = default;
 
 QByteArray Reply::firstLine() const
 {
@@ -25,6 +37,9 @@ void ReplyFramer::reset()
     m_buf.clear();
     m_pos = m_scan = m_bodyFrom = 0;
     m_state = State::StatusLine;
+    m_z.reset();
+    m_gzipOn = m_damaged = false;
+    m_gzipReply.clear();
 }
 
 QByteArray ReplyFramer::takeRest()
@@ -96,6 +111,8 @@ static qsizetype findTerminator(const QByteArray &buf, qsizetype from)
 
 bool ReplyFramer::next(Reply &out)
 {
+    if (m_damaged) return false;
+    if (m_state == State::GzipBody) return gzipStep(out);
     for (;;) {
         if (m_state == State::StatusLine) {
             const qsizetype e = findFrom(m_buf, std::max(m_scan, m_pos), "\r\n", 2);
@@ -111,6 +128,18 @@ bool ReplyFramer::next(Reply &out)
                 m_pos = m_scan = e + 2;
                 compact();
                 return true;
+            }
+            if (m_gzipOn) {
+                static const QByteArray mark("[COMPRESS=GZIP]");
+                const QByteArray line = QByteArray::fromRawData(m_buf.constData() + m_pos, e - m_pos);
+                if (line.toUpper().contains(mark)) {
+                    m_state = State::GzipBody;
+                    m_gzipReply = m_buf.mid(m_pos, e + 2 - m_pos);
+                    m_z = std::make_unique<Inflater>();
+                    m_gzipEnded = false;
+                    m_pos = m_scan = e + 2;
+                    return gzipStep(out);
+                }
             }
             m_state = State::Body;
             // An empty body ends right after the status line: its CR LF is the terminator's.
@@ -145,6 +174,59 @@ bool ReplyFramer::next(Reply &out)
         m_state = State::StatusLine;
         return true;
     }
+}
+
+// The compressed body: inflated as it comes; once its stream ends, the terminator is the
+// end of what it gave or the three bytes after it.
+bool ReplyFramer::gzipStep(Reply &out)
+{
+    if (!m_gzipEnded) {
+        z_stream &z = m_z->z;
+        z.next_in = reinterpret_cast<Bytef *>(m_buf.data() + m_pos);
+        z.avail_in = uInt(m_buf.size() - m_pos);
+        int r = Z_OK;
+        while (z.avail_in > 0 && r == Z_OK && m_gzipReply.size() <= m_inflateLimit) {
+            const qsizetype old = m_gzipReply.size(), room = std::max<qsizetype>(65536, qsizetype(z.avail_in) * 4);
+            m_gzipReply.resize(old + room);
+            z.next_out = reinterpret_cast<Bytef *>(m_gzipReply.data() + old);
+            z.avail_out = uInt(room);
+            r = inflate(&z, Z_NO_FLUSH);
+            m_gzipReply.resize(old + room - qsizetype(z.avail_out));
+            if (r == Z_BUF_ERROR) r = Z_OK;   // no progress possible until more comes
+            if (r == Z_OK && z.avail_out > 0) break;
+        }
+        m_pos = m_buf.size() - qsizetype(z.avail_in);
+        m_scan = m_pos;
+        if ((r != Z_OK && r != Z_STREAM_END) || m_gzipReply.size() > m_inflateLimit) {
+            m_damaged = true;
+            return false;
+        }
+        if (r != Z_STREAM_END) {
+            compact();
+            return false;
+        }
+        m_gzipEnded = true;
+        m_z.reset();
+    }
+    const qsizetype status = m_gzipReply.indexOf("\r\n") + 2;
+    const bool inside = m_gzipReply.endsWith("\r\n.\r\n") || m_gzipReply.size() == status + 3 && m_gzipReply.endsWith(".\r\n");
+    if (!inside) {
+        if (m_buf.size() - m_pos < 3) return false;
+        if (memcmp(m_buf.constData() + m_pos, ".\r\n", 3) != 0) {
+            m_damaged = true;
+            return false;
+        }
+        m_pos += 3;
+        m_gzipReply += ".\r\n";
+    }
+    out.code = m_code;
+    out.multiline = true;
+    out.data = std::move(m_gzipReply);
+    m_gzipReply = QByteArray();
+    m_state = State::StatusLine;
+    m_scan = m_bodyFrom = m_pos;
+    compact();
+    return true;
 }
 
 qsizetype ReplyFramer::takeReceived(QByteArray &out)

@@ -1,8 +1,12 @@
 #pragma once
 // Splits an NNTP byte stream into complete replies. A single-line reply is complete at its
 // CR LF; a multi-line one (by its status code) at CR LF "." CR LF. Only the newly arrived
-// tail is searched, so a reply of n bytes costs O(n) however it is cut.
+// tail is searched, so a reply of n bytes costs O(n) however it is cut. After XFEATURE
+// COMPRESS GZIP, a reply whose status line says "[COMPRESS=GZIP]" brings its body as one
+// zlib (or gzip) stream, its terminator inside it or right after it: it is handed on
+// inflated, as the server would have sent it plain.
 #include <QByteArray>
+#include <memory>
 
 namespace vt {
 
@@ -38,10 +42,29 @@ public:
 
     // Bytes of the reply still being received (for progress lines).
     qsizetype pendingBytes() const { return m_buf.size() - m_pos; }
-    bool inMultiline() const { return m_state == State::Body; }
+    bool inMultiline() const { return m_state != State::StatusLine; }
+    // Replies marked "[COMPRESS=GZIP]" are inflated (XFEATURE COMPRESS GZIP is on).
+    void acceptGzipReplies(bool on) { m_gzipOn = on; }
+    bool gzipReplies() const { return m_gzipOn; }
+    // A compressed reply could not be read (or grew past the limit): nothing after it can
+    // be framed.
+    bool damaged() const { return m_damaged; }
+    // The most a compressed reply may inflate to.
+    void setInflateLimit(qint64 bytes) { m_inflateLimit = bytes; }
+
+    ReplyFramer();
+    ~ReplyFramer();
+    ReplyFramer(ReplyFramer &&) noexcept;
+    ReplyFramer &operator=(ReplyFramer &&) noexcept;
 
 private:
-    enum class State { StatusLine, Body };
+    enum class State { StatusLine, Body, GzipBody };
+    bool gzipStep(Reply &out);
+    struct Inflater;
+    std::unique_ptr<Inflater> m_z;
+    bool m_gzipOn = false, m_damaged = false, m_gzipEnded = false;
+    QByteArray m_gzipReply;   // the status line, then the body as it inflates
+    qint64 m_inflateLimit = qint64(1) << 30;
     void compact();
 
     QByteArray m_buf;

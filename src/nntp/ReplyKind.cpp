@@ -11,6 +11,7 @@ ReplyKind replyKind(int code)
     case 202: return ReplyKind::SlaveOk;
     case 205: return ReplyKind::Goodbye;
     case 206: return ReplyKind::CompressionOn;
+    case 290: return ReplyKind::FeatureOn;
     case 211: return ReplyKind::GroupSelected;
     case 215:
     case 231: return ReplyKind::GroupList;

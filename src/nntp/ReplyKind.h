@@ -34,6 +34,7 @@ enum class ReplyKind {
     LoginRefused,      // 481, 482
     Refused,           // 502: no permission (at the door: no connection for us)
     ServerError,       // 500, 501, 503
+    FeatureOn,         // 290: an XFEATURE switched on
     Unknown,           // anything else, or no code at all
 };
 

@@ -342,6 +342,10 @@ Session::LoginStep Session::login(int c, LoginSequence &seq, const Reply &r, con
             if (Connection *conn = connFor(c)) conn->startCompression();
             say(QStringLiteral("Compression on (COMPRESS DEFLATE): headers come deflated"));
             break;
+        case LoginSequence::Action::GzipReplies:
+            if (Connection *conn = connFor(c)) conn->acceptGzipReplies();
+            say(QStringLiteral("Compression on (XFEATURE COMPRESS GZIP): headers come compressed"));
+            break;
         case LoginSequence::Action::NotCompressed:
             if (c == 1) m_plainOnly.insert(scanServer());
             say(QStringLiteral("No compression (the server answered ") + latin(a.line.left(80)) + QStringLiteral("): headers come plain"));

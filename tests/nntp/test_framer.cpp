@@ -249,3 +249,60 @@ TEST(DeflateLink, RepliesThroughCompressionWhereverCutAndDamageSeen)
     EXPECT_EQ(QByteArray(out, qsizetype(sizeof out - in.avail_out)), "XOVER 1-1000\r\nQUIT\r\n");
     inflateEnd(&in);
 }
+
+// After XFEATURE COMPRESS GZIP: an overview marked "[COMPRESS=GZIP]" whose body is a zlib
+// or gzip stream, its terminator inside the stream or right after it, comes out as the
+// plain reply wherever the bytes are cut; other replies around it are framed as ever; a
+// spoiled stream is damage (its checksum sees what raw deflate could not).
+TEST(ReplyFramer, GzipOverviewsWhereverCut)
+{
+    QByteArray body;
+    for (int i = 0; i < 2000; ++i) body += QByteArray::number(i) + "\tRe: [1/9] - \"file.part" + QByteArray::number(i % 40) + ".rar\" yEnc (1/50)\tposter\r\n";
+    body += "..a dot-stuffed line\r\n";
+    const QByteArray status = "224 overview information follows [COMPRESS=GZIP]\r\n";
+    auto pack = [](const QByteArray &plain, int windowBits) {
+        z_stream z{};
+        deflateInit2(&z, 6, Z_DEFLATED, windowBits, 8, Z_DEFAULT_STRATEGY);
+        QByteArray out(int(deflateBound(&z, uLong(plain.size()))), '\0');
+        z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(plain.constData()));
+        z.avail_in = uInt(plain.size());
+        z.next_out = reinterpret_cast<Bytef *>(out.data());
+        z.avail_out = uInt(out.size());
+        deflate(&z, Z_FINISH);
+        out.truncate(qsizetype(z.total_out));
+        deflateEnd(&z);
+        return out;
+    };
+    const QByteArray plainReply = status + body + ".\r\n";
+    std::mt19937 rng(11);
+    for (const int bits : {15, 31})          // zlib, gzip
+        for (const bool inside : {false, true}) {
+            const QByteArray wire = "211 9 1 9 g\r\n" + status + pack(inside ? body + ".\r\n" : body, bits) + (inside ? "" : ".\r\n")
+                                    + status + pack(inside ? ".\r\n" : "", bits) + (inside ? "" : ".\r\n") + "224 plain\r\n1\ta\r\n.\r\n";
+            for (int round = 0; round < 40; ++round) {
+                ReplyFramer f;
+                f.acceptGzipReplies(true);
+                std::vector<Reply> got;
+                for (qsizetype at = 0; at < wire.size();) {
+                    const qsizetype n = std::min<qsizetype>(wire.size() - at, round < 10 ? round + 1 : qsizetype(rng() % 3000 + 1));
+                    f.feed(wire.constData() + at, n);
+                    at += n;
+                    for (const Reply &r : drain(f)) got.push_back(r);
+                }
+                ASSERT_FALSE(f.damaged());
+                ASSERT_EQ(got.size(), 4u) << bits << inside << round;
+                EXPECT_EQ(got[0].data, "211 9 1 9 g\r\n");
+                EXPECT_EQ(got[1].data, plainReply);
+                EXPECT_EQ(got[2].data, status + ".\r\n") << "an empty overview";
+                EXPECT_EQ(got[3].data, "224 plain\r\n1\ta\r\n.\r\n");
+                EXPECT_TRUE(got[1].multiline && got[1].code == 224);
+            }
+            QByteArray spoiled = status + pack(body, bits) + ".\r\n";
+            spoiled[spoiled.size() / 2] = char(spoiled[spoiled.size() / 2] ^ 0x55);
+            ReplyFramer f;
+            f.acceptGzipReplies(true);
+            f.feed(spoiled);
+            EXPECT_TRUE(drain(f).empty());
+            EXPECT_TRUE(f.damaged());
+        }
+}

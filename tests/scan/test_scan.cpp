@@ -207,22 +207,24 @@ TEST(Scan, EmergencyRestartResumesAtTheSameGroup)
     EXPECT_EQ(server.commandsOf(2), QStringList({"GROUP alt.binaries.two", "XOVER 1-100", "GROUP alt.binaries.two", "QUIT"}));
 }
 
-// Compressed headers (COMPRESS DEFLATE) give the same items as plain ones in a fraction of
-// the bytes, however the server cuts what it sends. A damaged stream: the scan goes on at
-// once without compression from the last burst filed, every header filed once. A server
-// without it is asked once; the next scan asks no more.
+// Compressed headers (COMPRESS DEFLATE, or XFEATURE COMPRESS GZIP where that is refused)
+// give the same items as plain ones in a fraction of the bytes, however the server cuts
+// what it sends. A damaged stream: the scan goes on at once without compression from the
+// last burst filed, every header filed once. A server with neither is asked once; the
+// next scan asks no more.
 TEST(Scan, CompressedHeadersAsPlainOnesAndTheFallbacks)
 {
     synth::Options o;
     o.mixed = false;
     const std::map<QByteArray, int> want = expectedItems(synth::makeGroup("alt.binaries.z", 1, 3000, o), 1);
     qint64 plainBytes = 0;
-    for (const char *mode : {"plain", "compressed", "damaged"}) {
+    for (const char *mode : {"plain", "compressed", "damaged", "gzip", "gzip damaged"}) {
         const std::string m = mode;
         QStringList args{"--yenc-only", "--group", "alt.binaries.z:1:3000"};
-        if (m != "plain") args << "--compress";
-        if (m == "compressed") args << "--segment";
-        if (m == "damaged") args << "--compress-damage" << "20000";
+        if (m == "compressed" || m == "damaged") args << "--compress";
+        if (m.rfind("gzip", 0) == 0) args << "--xfeature-gzip";
+        if (m == "compressed" || m == "gzip") args << "--segment";
+        if (m.find("damaged") != std::string::npos) args << "--compress-damage" << "20000";
         TestServer server(args);
         Scan s(server.port());
         s.core.settings.chkCompress = true;
@@ -242,8 +244,8 @@ TEST(Scan, CompressedHeadersAsPlainOnesAndTheFallbacks)
             ASSERT_TRUE(s.run());
             EXPECT_EQ(server.commandsOf(2).filter("COMPRESS").size(), 0) << "asked once";
             EXPECT_EQ(server.commandsOf(1).filter("CAPABILITIES").size(), 0) << "a refusal of compression is not one of reader mode";
-        } else if (m == "compressed") {
-            EXPECT_EQ(s.logged.filter("Compression on (COMPRESS DEFLATE)").size(), 1);
+        } else if (m == "compressed" || m == "gzip") {
+            EXPECT_EQ(s.logged.filter(m == "gzip" ? "Compression on (XFEATURE COMPRESS GZIP)" : "Compression on (COMPRESS DEFLATE)").size(), 1);
             EXPECT_LT(bytes * 3, plainBytes) << bytes << " bytes against " << plainBytes;
         } else {
             EXPECT_EQ(s.logged.count("The compressed stream from 127.0.0.1 is damaged"), 1) << s.logged.join('\n').toStdString();

@@ -32,7 +32,10 @@
 //                            group, once selected (as servers with per-group access do)
 //   --compress               offer COMPRESS DEFLATE (RFC 8054): after 206 both directions
 //                            are raw deflate, flushed after each reply
-//   --compress-damage N      with --compress: the first reply that starts after N compressed
+//   --xfeature-gzip          offer XFEATURE COMPRESS GZIP: after 290, overviews come as
+//                            "224 ... [COMPRESS=GZIP]", a zlib stream and then "." CR LF
+//                            (with TERMINATOR: the "." CR LF inside the stream)
+//   --compress-damage N      with either: the first reply that starts after N compressed
 //                            bytes (process-wide) is sent damaged, once
 //   --latency MS             answer each command no sooner than MS after it arrived
 //   --rate BYTES/S           send at most this many bytes a second on each connection
@@ -109,6 +112,7 @@ struct Config {
     double rate = 0;             // --rate, bytes a second
     int maxConnections = 0;      // --max-connections, 0 = any number
     bool compress = false;       // --compress
+    bool xfeatureGzip = false;   // --xfeature-gzip
     long long damageAt = -1;     // --compress-damage
 };
 
@@ -264,6 +268,20 @@ private:
     }
     z_stream def_{}, inf_{};
     bool deflating_ = false;
+    bool gzip_ = false, gzipInside_ = false;   // XFEATURE COMPRESS GZIP [TERMINATOR]
+    // An overview body compressed as XFEATURE COMPRESS GZIP has it.
+    bool sendGzip(const std::string &body)
+    {
+        std::string plain = body;
+        if (gzipInside_) plain += ".\r\n";
+        uLongf n = compressBound(uLong(plain.size()));
+        std::string z(n, '\0');
+        compress2(reinterpret_cast<Bytef *>(z.data()), &n, reinterpret_cast<const Bytef *>(plain.data()), uLong(plain.size()), 6);
+        z.resize(n);
+        const long long before = compressedOut.fetch_add((long long)z.size());
+        if (cfg.damageAt >= 0 && before >= cfg.damageAt && z.size() > 8 && !damaged.exchange(true)) z[z.size() / 2] ^= 0x55;
+        return send("224 overview information follows [COMPRESS=GZIP]\r\n" + z + (gzipInside_ ? "" : ".\r\n"));
+    }
     using Clock = std::chrono::steady_clock;
     // --rate: each piece leaves when the link would have carried it; idle time earns no
     // credit, so no reply ever goes faster than the rate.
@@ -553,6 +571,10 @@ void Conn::serve()
             if (cfg.compress && !deflating_) body += "COMPRESS DEFLATE\r\n";
             if (!cfg.user.empty() && !authed_) body += "AUTHINFO USER\r\n";
             sendMultiline("101 Capability list:", body);
+        } else if (verb == "XFEATURE" && cfg.xfeatureGzip && upper(arg).rfind("COMPRESS GZIP", 0) == 0) {
+            gzip_ = true;
+            gzipInside_ = upper(arg).find("TERMINATOR") != std::string::npos;
+            send("290 feature enabled\r\n");
         } else if (verb == "COMPRESS" && cfg.compress && !deflating_ && upper(arg) == "DEFLATE") {
             if (!startCompression()) return;
         } else if (verb == "MODE READER") {
@@ -607,6 +629,10 @@ void Conn::serve()
             std::string tail;
             for (auto it = sg.extraOverview.lower_bound(int(lo)); it != sg.extraOverview.end() && it->first <= hi; ++it)
                 tail += it->second + "\r\n";
+            if (gzip_) {
+                if (!sendGzip(sg.overview.substr(sg.offsets[a], sg.offsets[b] - sg.offsets[a]) + tail)) return;
+                continue;
+            }
             tail += ".\r\n";
             // Large ranges go out straight from the pre-rendered text; small ones in one write.
             std::string out = "224 overview information follows\r\n";
@@ -730,6 +756,7 @@ int main(int argc, char **argv)
         else if (a == "--max-connections") cfg.maxConnections = atoi(val().c_str());
         else if (a == "--segment") cfg.segment = true;
         else if (a == "--compress") cfg.compress = true;
+        else if (a == "--xfeature-gzip") cfg.xfeatureGzip = true;
         else if (a == "--compress-damage") cfg.damageAt = atoll(val().c_str());
         else if (a == "--article-dir") articleDirs.push_back(val());
         else if (a == "--scoped-ids") cfg.scopedIds = true;
