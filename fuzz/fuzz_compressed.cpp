@@ -1,9 +1,10 @@
-// Compressed replies from outside: a stream after COMPRESS DEFLATE, or overviews after
-// XFEATURE COMPRESS GZIP. However the bytes are cut, the same replies come out and the
+// Compressed replies from outside: a stream after COMPRESS DEFLATE, overviews after
+// XFEATURE COMPRESS GZIP, or an XZVER reply. However the bytes are cut, the same replies come out and the
 // same damage is seen; every reply ends as its kind says; nothing inflates past the limit.
 #include "FuzzSupport.h"
 #include "nntp/Deflate.h"
 #include "nntp/ReplyFramer.h"
+#include "nntp/Xzver.h"
 #include <vector>
 
 using namespace vt;
@@ -40,6 +41,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const bool deflate = data[0] & 1;
     const size_t step = 1 + (data[0] >> 1) % 61;
     const QByteArray in(reinterpret_cast<const char *>(data) + 1, qsizetype(size - 1));
+    if ((data[0] & 0x80) != 0) {
+        QByteArray overview;
+        if (xzverToOverview(in, &overview)) FUZZ_CHECK(overview.endsWith(".\r\n") && overview.startsWith(in.left(in.indexOf("\r\n") + 2)));
+        return 0;
+    }
     const Outcome whole = frame(in, size_t(in.size()) + 1, deflate), cut = frame(in, step, deflate);
     if (!deflate) {
         // Damage is seen wherever the cut falls (a deflate stream may show it only later).

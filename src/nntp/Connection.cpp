@@ -172,9 +172,11 @@ static bool mayWantReaderMode(const Reply &r)
 {
     const ReplyKind k = replyKind(r.code);
     if (k != ReplyKind::ReaderModeWanted && !(k == ReplyKind::ServerError && r.code == 500) && k != ReplyKind::Refused) return false;
-    const QByteArray verb = r.command.left(r.command.indexOf(' ')).toUpper();
-    // COMPRESS or XFEATURE refused is only compression refused: the session goes on plain.
-    return verb != "QUIT" && verb != "AUTHINFO" && verb != "MODE" && verb != "CAPABILITIES" && verb != "COMPRESS" && verb != "XFEATURE";
+    const qsizetype sp = r.command.indexOf(' ');
+    const QByteArray verb = (sp < 0 ? r.command : r.command.left(sp)).toUpper();
+    // COMPRESS, XFEATURE or XZVER refused is only compression refused: the session goes on plain.
+    return verb != "QUIT" && verb != "AUTHINFO" && verb != "MODE" && verb != "CAPABILITIES" && verb != "COMPRESS" && verb != "XFEATURE"
+           && verb != "XZVER";
 }
 
 // The refused command and those sent after it (their answers, refusals too, are dropped)

@@ -56,6 +56,7 @@ public:
     // XFEATURE COMPRESS GZIP was answered 290: overviews marked so are inflated.
     void acceptGzipReplies() { m_framer.acceptGzipReplies(true); }
     bool compressed() const { return m_deflate.active() || m_framer.gzipReplies(); }
+    const QString &host() const { return m_host; }
     // The connection ended because the compressed stream could not be read.
     bool compressionDamaged() const { return m_damaged; }
     // Since compression started: bytes on the wire, and what they gave.

@@ -45,19 +45,32 @@ bool LoginSequence::take(int code, const QByteArray &line, std::vector<Action> &
         }
         break;
     case Stage::Compress:
-    case Stage::CompressGzip: {
-        // A login asked for first is done first; COMPRESS DEFLATE refused, the other kind is
-        // asked for; anything else leaves the connection plain.
+    case Stage::CompressGzip:
+    case Stage::CompressXzver: {
+        // A login asked for first is done first; each kind refused, the next is asked for
+        // (XZVER with no group selected: a server that knows it wants a group first);
+        // the last refused leaves the connection plain.
         if (kind == ReplyKind::LoginWanted || kind == ReplyKind::PasswordWanted || kind == ReplyKind::LoggedIn) break;
-        const bool deflate = m_stage == Stage::Compress;
-        if (deflate && kind != ReplyKind::CompressionOn) {
-            out.push_back({Action::Send, "XFEATURE COMPRESS GZIP"});
-            m_stage = Stage::CompressGzip;
-            return true;
+        Action done{Action::NotCompressed, line};
+        if (m_stage == Stage::Compress) {
+            if (kind != ReplyKind::CompressionOn) {
+                out.push_back({Action::Send, "XFEATURE COMPRESS GZIP"});
+                m_stage = Stage::CompressGzip;
+                return true;
+            }
+            done.kind = Action::Compressed;
+        } else if (m_stage == Stage::CompressGzip) {
+            if (kind != ReplyKind::FeatureOn) {
+                out.push_back({Action::Send, "XZVER"});
+                m_stage = Stage::CompressXzver;
+                return true;
+            }
+            done.kind = Action::GzipReplies;
+        } else if (kind == ReplyKind::NoGroupSelected || kind == ReplyKind::NoCurrentArticle) {
+            done.kind = Action::XzverKnown;
         }
         m_opt.compress = false;
-        if (deflate) out.push_back({Action::Compressed, line});
-        else out.push_back(kind == ReplyKind::FeatureOn ? Action{Action::GzipReplies, line} : Action{Action::NotCompressed, line});
+        out.push_back(done);
         m_stage = Stage::Ready;
         out.push_back({Action::Ready, {}});
         return true;

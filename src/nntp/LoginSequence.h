@@ -2,7 +2,8 @@
 // The opening of an NNTP connection as one state machine, shared by every connection of the
 // program: the greeting, MODE READER, AUTHINFO USER/PASS (asked for by the settings or by a
 // 480 at any time), SLAVE, compression when asked for (COMPRESS DEFLATE, else XFEATURE
-// COMPRESS GZIP), and then ready for the connection's own work. It takes replies
+// COMPRESS GZIP, else XZVER where the server knows it), and then ready for the
+// connection's own work. It takes replies
 // and gives actions; it never touches a socket, so it is tested on its own.
 #include <QByteArray>
 #include <vector>
@@ -18,7 +19,7 @@ public:
         QByteArray user, password;
         bool compress = false;     // compression last: whatever the answer, the work goes on
     };
-    enum class Stage { Greeting, ModeReader, User, Password, Slave, Compress, CompressGzip, Ready };
+    enum class Stage { Greeting, ModeReader, User, Password, Slave, Compress, CompressGzip, CompressXzver, Ready };
     struct Action {
         enum Kind {
             Send,              // line: the command to send
@@ -29,6 +30,7 @@ public:
             MissingPassword,
             Compressed,        // from the byte after this reply on, both directions are deflated
             GzipReplies,       // overviews marked "[COMPRESS=GZIP]" come compressed from now on
+            XzverKnown,        // overviews are to be asked for with XZVER
             NotCompressed,     // line: the server's refusal; the connection goes on plain
         } kind;
         QByteArray line;

@@ -1,5 +1,6 @@
 #include "Session.h"
 #include "ReplyKind.h"
+#include "Xzver.h"
 #include <QCryptographicHash>
 #include <QSslCertificate>
 #include "../core/AppCore.h"
@@ -150,6 +151,7 @@ void Session::connectForScan()
     m_core.countdown.clearActive();
     LoginSequence::Options login = loginOptions(s.chkModeReader);
     login.compress = s.chkCompress && !m_plainOnly.contains(scanServer());
+    m_xzver = false;
     scanLogin.start(login);
     m_core.ui.setScanEnabled(false);
     const quint16 port = quint16(leadingInt(trimBlanks(s.News_Port)));
@@ -257,6 +259,20 @@ void Session::onScanReply(const Reply &r)
         if (m_scan) m_scan->onNoOverview(lineOf(r));
         return;
     }
+    if (scanStage == ScanStage::Overview && r.multiline && r.command.startsWith("XZVER")) {
+        QByteArray plain;
+        QString why;
+        if (!xzverToOverview(r.data, &plain, &why)) {
+            log(QStringLiteral("The compressed stream from ") + TCP1.host() + QStringLiteral(" is damaged (") + why + u')');
+            scanOnPlain();
+            return;
+        }
+        Reply unpacked = r;
+        unpacked.data = std::move(plain);
+        unpacked.command = "XOVER" + r.command.mid(5);   // read as the reply XOVER gives
+        onScanReply(unpacked);
+        return;
+    }
     if (scanStage == ScanStage::Overview && r.multiline) {
         overviewBuffer += r.data;
         {
@@ -346,6 +362,10 @@ Session::LoginStep Session::login(int c, LoginSequence &seq, const Reply &r, con
             if (Connection *conn = connFor(c)) conn->acceptGzipReplies();
             say(QStringLiteral("Compression on (XFEATURE COMPRESS GZIP): headers come compressed"));
             break;
+        case LoginSequence::Action::XzverKnown:
+            if (c == 1) m_xzver = true;
+            say(QStringLiteral("Compression on (XZVER): headers come compressed"));
+            break;
         case LoginSequence::Action::NotCompressed:
             if (c == 1) m_plainOnly.insert(scanServer());
             say(QStringLiteral("No compression (the server answered ") + latin(a.line.left(80)) + QStringLiteral("): headers come plain"));
@@ -388,17 +408,22 @@ void Session::peerClosed(int n)
     else if (m_scan) m_scan->abortScan(false);
 }
 
+// Damage in the compressed stream: the scan goes on at once without compression, from the
+// last burst filed.
+void Session::scanOnPlain()
+{
+    m_plainOnly.insert(scanServer());
+    log(QStringLiteral("Scanning on without compression"));
+    closeConnection(1);
+    QTimer::singleShot(0, this, &Session::connectForScan);
+}
+
 void Session::socketError(int n, const QString &text)
 {
     log(text);
     Connection *c = connFor(n);
     if (n == 1 && TCP1.compressionDamaged()) {
-        // Damage in the compressed stream: the scan goes on at once without it, from the
-        // last burst filed.
-        m_plainOnly.insert(scanServer());
-        log(QStringLiteral("Scanning on without compression"));
-        closeConnection(1);
-        QTimer::singleShot(0, this, &Session::connectForScan);
+        scanOnPlain();
         return;
     }
     if (c && c->certificateRefused()) {

@@ -106,6 +106,11 @@ public:
 
     Connection TCP1;
 
+    // Overviews come compressed on the scan connection (by any of the three kinds); XZVER is
+    // the command that asks for them, where that is the kind.
+    bool scanCompressed() const { return TCP1.compressed() || m_xzver; }
+    QByteArray overviewVerb() const { return m_xzver ? QByteArrayLiteral("XZVER") : QByteArrayLiteral("XOVER"); }
+
     // Where the scan is, shared with its driver.
     ScanStage scanStage = ScanStage::Idle;
     bool scanInProgress = false;
@@ -120,6 +125,8 @@ private:
     // Servers (host:port) whose headers come plain: compression refused or damaged there.
     QSet<QString> m_plainOnly;
     QString scanServer() const;
+    bool m_xzver = false;   // the scan connection asks for overviews with XZVER
+    void scanOnPlain();
     QDateTime m_windowAt;       // the watchdog's last look at what came
     qint64 m_windowBytes = 0;
     bool m_watchdogArmed = false;

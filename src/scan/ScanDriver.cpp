@@ -198,14 +198,14 @@ bool ScanDriver::dropStaleReply(const QByteArray &command)
     return true;
 }
 
-static QByteArray xoverCommand(qint32 start, qint32 end)
+QByteArray ScanDriver::xoverCommand(qint32 start, qint32 end) const
 {
-    return "XOVER " + QByteArray::number(start + 1) + '-' + QByteArray::number(end);
+    return m_session.overviewVerb() + ' ' + QByteArray::number(start + 1) + '-' + QByteArray::number(end);
 }
 
 // Compressed headers take about a quarter of the bytes: a burst asks for four times as many
 // in the same time on the wire.
-int ScanDriver::burstSize() const { return m_core.settings.sldXOVER * (m_session.TCP1.compressed() ? 4 : 1); }
+int ScanDriver::burstSize() const { return m_core.settings.sldXOVER * (m_session.scanCompressed() ? 4 : 1); }
 
 void ScanDriver::requestNextBurst()
 {

@@ -94,6 +94,7 @@ private:
         qsizetype lineEndFrom(qsizetype from) const;
     };
     int burstSize() const;
+    QByteArray xoverCommand(qint32 start, qint32 end) const;
     void beginCrunch(const QByteArray &burst);
     bool crunchLines(int most);   // true when the burst is done; most 0: all
     void endCrunch();

@@ -1,5 +1,7 @@
 #include "nntp/Deflate.h"
 #include "nntp/ReplyFramer.h"
+#include "nntp/Xzver.h"
+#include "Synth.h"
 #include <gtest/gtest.h>
 #include <random>
 #include <vector>
@@ -305,4 +307,47 @@ TEST(ReplyFramer, GzipOverviewsWhereverCut)
             EXPECT_TRUE(drain(f).empty());
             EXPECT_TRUE(f.damaged());
         }
+}
+
+// XZVER: the overview raw-deflated and yEnc-encoded (dot-stuffed on the wire) comes back
+// as the reply XOVER gives; a wrong CRC or size, no =yend, or data that does not inflate
+// is refused with why.
+TEST(Xzver, BackToTheOverviewAndWhatIsRefused)
+{
+    QByteArray lines;
+    for (int i = 1; i <= 500; ++i) lines += QByteArray::number(i) + "\tRe: [1/9] - \"f.part" + QByteArray::number(i % 9) + ".rar\" yEnc (1/50)\tposter\r\n";
+    auto reply = [&](const QByteArray &plain, bool spoilCrc, bool withEnd) {
+        z_stream z{};
+        deflateInit2(&z, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
+        QByteArray packed(int(deflateBound(&z, uLong(plain.size()))), '\0');
+        z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(plain.constData()));
+        z.avail_in = uInt(plain.size());
+        z.next_out = reinterpret_cast<Bytef *>(packed.data());
+        z.avail_out = uInt(packed.size());
+        deflate(&z, Z_FINISH);
+        packed.truncate(qsizetype(z.total_out));
+        deflateEnd(&z);
+        const uint32_t crc = synth::crc32(packed.constData(), size_t(packed.size())) ^ (spoilCrc ? 1u : 0u);
+        QByteArray body = "=ybegin line=128 size=" + QByteArray::number(packed.size()) + " name=x\r\n"
+                          + QByteArray::fromStdString(synth::yencEncode(packed.constData(), size_t(packed.size())));
+        if (withEnd) body += "=yend size=" + QByteArray::number(packed.size()) + " crc32=" + QByteArray::number(crc, 16) + "\r\n";
+        QByteArray stuffed;
+        for (const QByteArray &l : body.split('\n'))
+            if (!l.isEmpty()) stuffed += (l.startsWith('.') ? "." : "") + l + '\n';
+        return "224 compressed data follows\r\n" + stuffed + ".\r\n";
+    };
+    QByteArray out;
+    QString why;
+    ASSERT_TRUE(vt::xzverToOverview(reply(lines, false, true), &out, &why)) << why.toStdString();
+    EXPECT_EQ(out, "224 compressed data follows\r\n" + lines + ".\r\n");
+    ASSERT_TRUE(vt::xzverToOverview(reply({}, false, true), &out, &why)) << "an empty range";
+    EXPECT_EQ(out, "224 compressed data follows\r\n.\r\n");
+    EXPECT_FALSE(vt::xzverToOverview(reply(lines, true, true), &out, &why));
+    EXPECT_EQ(why, "CRC mismatch");
+    EXPECT_FALSE(vt::xzverToOverview(reply(lines, false, false), &out, &why));
+    EXPECT_EQ(why, "no =yend line");
+    EXPECT_FALSE(vt::xzverToOverview("224 ov\r\n1\ta\tb\r\n.\r\n", &out, &why));
+    EXPECT_EQ(why, "no =ybegin line");
+    EXPECT_FALSE(vt::xzverToOverview("224 ov\r\n=ybegin line=128 size=5 name=x\r\n*+,-.\r\n=yend size=5\r\n.\r\n", &out, &why));
+    EXPECT_EQ(why, "the data does not inflate");
 }

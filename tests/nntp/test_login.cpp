@@ -24,7 +24,8 @@ const LoginSequence::Options kPlain{}, kReader{true}, kAuth{false, true, false, 
     kAll{true, true, true, "u", "p"}, kNoUser{false, true, false, "", "p"}, kNoPass{false, true, false, "u", ""},
     kAsked{false, false, false, "u", "p"}, kCompressAll{true, true, false, "u", "p", true}, kCompress{false, false, false, {}, {}, true},
     kCompressAsked{false, false, false, "u", "p", true};
-const std::vector<Action> kCompressAsk{{Action::Send, "COMPRESS DEFLATE"}}, kGzipAsk{{Action::Send, "XFEATURE COMPRESS GZIP"}};
+const std::vector<Action> kCompressAsk{{Action::Send, "COMPRESS DEFLATE"}}, kGzipAsk{{Action::Send, "XFEATURE COMPRESS GZIP"}},
+    kXzverAsk{{Action::Send, "XZVER"}};
 
 // Action lists that several scripts share.
 std::vector<Action> operator+(std::vector<Action> a, const std::vector<Action> &b)
@@ -78,9 +79,12 @@ std::vector<Script> scripts()
         {"compression refused, the other kind on", kCompress, "200 hi\r\n500 what\r\n290 feature enabled\r\n",
          greeted("200 hi") + kCompressAsk + kGzipAsk + std::vector<Action>{{Action::GzipReplies, "290 feature enabled"}} + kReady, {},
          S::Ready},
-        {"both kinds refused: plain", kCompress, "200 hi\r\n500 what\r\n501 no\r\n211 5 1 5 g\r\n",
-         greeted("200 hi") + kCompressAsk + kGzipAsk + std::vector<Action>{{Action::NotCompressed, "501 no"}} + kReady, {"211 5 1 5 g"},
+        {"two kinds refused, XZVER known", kCompress, "200 hi\r\n500 what\r\n501 no\r\n412 no group\r\n",
+         greeted("200 hi") + kCompressAsk + kGzipAsk + kXzverAsk + std::vector<Action>{{Action::XzverKnown, "412 no group"}} + kReady, {},
          S::Ready},
+        {"every kind refused: plain", kCompress, "200 hi\r\n500 what\r\n501 no\r\n500 what?\r\n211 5 1 5 g\r\n",
+         greeted("200 hi") + kCompressAsk + kGzipAsk + kXzverAsk + std::vector<Action>{{Action::NotCompressed, "500 what?"}} + kReady,
+         {"211 5 1 5 g"}, S::Ready},
         {"compression asked again after a login it wanted", kCompressAsked, "200 hi\r\n480 need\r\n381 more\r\n281 ok\r\n206 on\r\n",
          greeted("200 hi") + kCompressAsk + kUser + kPass + kDone + kCompressAsk + std::vector<Action>{{Action::Compressed, "206 on"}} + kReady,
          {}, S::Ready},

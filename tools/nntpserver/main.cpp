@@ -35,7 +35,8 @@
 //   --xfeature-gzip          offer XFEATURE COMPRESS GZIP: after 290, overviews come as
 //                            "224 ... [COMPRESS=GZIP]", a zlib stream and then "." CR LF
 //                            (with TERMINATOR: the "." CR LF inside the stream)
-//   --compress-damage N      with either: the first reply that starts after N compressed
+//   --xzver                  answer XZVER: the overview raw-deflated, then yEnc-encoded
+//   --compress-damage N      with any of them: the first reply that starts after N compressed
 //                            bytes (process-wide) is sent damaged, once
 //   --latency MS             answer each command no sooner than MS after it arrived
 //   --rate BYTES/S           send at most this many bytes a second on each connection
@@ -113,6 +114,7 @@ struct Config {
     int maxConnections = 0;      // --max-connections, 0 = any number
     bool compress = false;       // --compress
     bool xfeatureGzip = false;   // --xfeature-gzip
+    bool xzver = false;          // --xzver
     long long damageAt = -1;     // --compress-damage
 };
 
@@ -128,6 +130,8 @@ std::unordered_map<std::string, std::string> articleCache;
 // --prerender: every article's dot-stuffed body and terminator, made at start-up, so that
 // a benchmark measures the reader and not the encoding here.
 std::unordered_map<std::string, std::string> prerendered;
+
+std::string dotStuff(const std::string &body);
 
 class Conn {
 public:
@@ -281,6 +285,29 @@ private:
         const long long before = compressedOut.fetch_add((long long)z.size());
         if (cfg.damageAt >= 0 && before >= cfg.damageAt && z.size() > 8 && !damaged.exchange(true)) z[z.size() / 2] ^= 0x55;
         return send("224 overview information follows [COMPRESS=GZIP]\r\n" + z + (gzipInside_ ? "" : ".\r\n"));
+    }
+    // An overview as XZVER has it: raw deflate, then yEnc with its size and CRC.
+    bool sendXzver(const std::string &body)
+    {
+        z_stream z{};
+        deflateInit2(&z, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
+        std::string packed(deflateBound(&z, uLong(body.size())), '\0');
+        z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(body.data()));
+        z.avail_in = uInt(body.size());
+        z.next_out = reinterpret_cast<Bytef *>(packed.data());
+        z.avail_out = uInt(packed.size());
+        deflate(&z, Z_FINISH);
+        packed.resize(z.total_out);
+        deflateEnd(&z);
+        const uint32_t crc = synth::crc32(packed.data(), packed.size());
+        std::string enc = synth::yencEncode(packed.data(), packed.size());
+        const long long before = compressedOut.fetch_add((long long)enc.size());
+        if (cfg.damageAt >= 0 && before >= cfg.damageAt && enc.size() > 8 && !damaged.exchange(true))
+            enc[enc.size() / 2] = char(enc[enc.size() / 2] == 'a' ? 'b' : 'a');
+        char trailer[96];
+        snprintf(trailer, sizeof trailer, "=yend size=%zu crc32=%08x\r\n", packed.size(), crc);
+        return sendMultiline("224 compressed data follows",
+                             dotStuff("=ybegin line=128 size=" + std::to_string(packed.size()) + " name=xzver\r\n" + enc + trailer));
     }
     using Clock = std::chrono::steady_clock;
     // --rate: each piece leaves when the link would have carried it; idle time earns no
@@ -604,7 +631,9 @@ void Conn::serve()
             current_ = g.first;
             send("211 " + std::to_string(g.last >= g.first ? g.last - g.first + 1 : 0) + " " + std::to_string(g.first) + " "
                  + std::to_string(g.last) + " " + g.name + "\r\n");
-        } else if (verb == "XOVER") {
+        } else if (verb == "XZVER" && !cfg.xzver) {
+            send("500 What?\r\n");
+        } else if (verb == "XOVER" || verb == "XZVER") {
             if (group_ < 0) {
                 send("412 no newsgroup selected\r\n");
                 continue;
@@ -629,6 +658,10 @@ void Conn::serve()
             std::string tail;
             for (auto it = sg.extraOverview.lower_bound(int(lo)); it != sg.extraOverview.end() && it->first <= hi; ++it)
                 tail += it->second + "\r\n";
+            if (verb == "XZVER") {
+                if (!sendXzver(sg.overview.substr(sg.offsets[a], sg.offsets[b] - sg.offsets[a]) + tail)) return;
+                continue;
+            }
             if (gzip_) {
                 if (!sendGzip(sg.overview.substr(sg.offsets[a], sg.offsets[b] - sg.offsets[a]) + tail)) return;
                 continue;
@@ -757,6 +790,7 @@ int main(int argc, char **argv)
         else if (a == "--segment") cfg.segment = true;
         else if (a == "--compress") cfg.compress = true;
         else if (a == "--xfeature-gzip") cfg.xfeatureGzip = true;
+        else if (a == "--xzver") cfg.xzver = true;
         else if (a == "--compress-damage") cfg.damageAt = atoll(val().c_str());
         else if (a == "--article-dir") articleDirs.push_back(val());
         else if (a == "--scoped-ids") cfg.scopedIds = true;
