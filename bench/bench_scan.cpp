@@ -101,17 +101,19 @@ double plainSeconds(quint16 port, int burst, int first, int last, qint64 *lines)
 int linkBench(int total)
 {
     const double rate = 4'000'000;
-    QStringList args{"--group", kGroup + ":1:" + QString::number(total), "--rate", QString::number(rate), "--latency", "20", "--compress"};
-    test::TestServer server(args, false);
-    for (const bool compress : {false, true}) {
+    const std::pair<const char *, const char *> kinds[] = {
+        {"plain XOVER", nullptr}, {"COMPRESS DEFLATE", "--compress"}, {"XFEATURE COMPRESS GZIP", "--xfeature-gzip"}, {"XZVER", "--xzver"}};
+    for (const auto &[name, offer] : kinds) {
+        QStringList args{"--group", kGroup + ":1:" + QString::number(total), "--rate", QString::number(rate), "--latency", "20"};
+        if (offer) args << offer;
+        test::TestServer server(args, false);
         qint64 headers = 0, longest = 0, wire = 0;
-        const double s = scanSeconds(server.port(), 3000, &headers, &longest, compress, &wire);
+        const double s = scanSeconds(server.port(), 3000, &headers, &longest, offer != nullptr, &wire);
         const double perHeader = double(wire) / double(std::max<qint64>(headers, 1));
         const double bound = rate / perHeader;
-        printf("1 connection, %s: %lld headers in %.2f s = %.0f headers/s; %.0f bytes a header on the wire; link bound %.0f headers/s; "
+        printf("1 connection, %s: %lld headers in %.2f s = %.0f headers/s; %.1f bytes a header on the wire; link bound %.0f headers/s; "
                "ratio %.3f; longest event-loop step %lld ms\n",
-               compress ? "COMPRESS DEFLATE" : "plain XOVER", (long long)headers, s, double(headers) / s, perHeader, bound,
-               double(headers) / s / bound, (long long)longest);
+               name, (long long)headers, s, double(headers) / s, perHeader, bound, double(headers) / s / bound, (long long)longest);
     }
     return 0;
 }
