@@ -20,6 +20,7 @@
 #include <QThread>
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <vector>
 #include <dlfcn.h>
 #include <unistd.h>
@@ -105,48 +106,31 @@ int main(int argc, char **argv)
         ::sync();
     };
     std::vector<double> oneRatios, splitRatios;
-    for (int round = 0; round < 4; ++round) {
-        const QString out = d.path() + QStringLiteral("/out");
-        clean(out);
-        QDir().mkpath(out);
-        // Which goes first alternates by round: the one after a clean pays for it alike.
-        auto byHand = [&] { return timed([&] { return synced(run(out, QStringLiteral("bsdtar"), {QStringLiteral("-xf"), d.path() + QStringLiteral("/one.7z")})); }); };
-        auto throughUs = [&] { return timed([&] { return synced(unpackArchive({ArchiveKind::SevenZip, {d.path() + QStringLiteral("/one.7z")}}, out).ok); }); };
-        double hand = 0, ours = 0;
-        if (round % 2 == 0) {
-            hand = byHand();
+    const QString out = d.path() + QStringLiteral("/out");
+    // Both sides on the same archive, each into an empty folder; which goes first alternates
+    // by round, so that the one after a clean pays for it alike. Returns ours over theirs.
+    auto race = [&](bool handFirst, const std::function<bool()> &hand, const std::function<bool()> &ours, double *handSecs, double *ourSecs) {
+        for (int side = 0; side < 2; ++side) {
             clean(out);
             QDir().mkpath(out);
-            ours = throughUs();
-        } else {
-            ours = throughUs();
-            clean(out);
-            QDir().mkpath(out);
-            hand = byHand();
+            if ((side == 0) == handFirst) *handSecs = timed([&] { return synced(hand()); });
+            else *ourSecs = timed([&] { return synced(ours()); });
         }
         clean(out);
+        return *ourSecs / *handSecs;
+    };
+    for (int round = 0; round < 4; ++round) {
+        double hand = 0, ours = 0;
+        oneRatios.push_back(race(
+            round % 2 == 0, [&] { return run(out, QStringLiteral("bsdtar"), {QStringLiteral("-xf"), d.path() + QStringLiteral("/one.7z")}); },
+            [&] { return unpackArchive({ArchiveKind::SevenZip, {d.path() + QStringLiteral("/one.7z")}}, out).ok; }, &hand, &ours));
         printf("one volume:  bsdtar by hand %.2f s, through the program %.2f s: ratio %.3f (%.0f MB/s)\n", hand, ours, ours / hand,
                double(mb) / ours);
-        oneRatios.push_back(ours / hand);
-        QDir().mkpath(out);
-        auto sevenByHand = [&] { return timed([&] { return synced(run(out, QStringLiteral("7zz"), {QStringLiteral("x"), QStringLiteral("-bd"), QStringLiteral("-y"), parts.front()})); }); };
-        auto splitThroughUs = [&] { return timed([&] { return synced(unpackArchive({ArchiveKind::SevenZip, parts}, out).ok); }); };
-        double seven = 0, split = 0;
-        if (round % 2 == 1) {
-            seven = sevenByHand();
-            clean(out);
-            QDir().mkpath(out);
-            split = splitThroughUs();
-        } else {
-            split = splitThroughUs();
-            clean(out);
-            QDir().mkpath(out);
-            seven = sevenByHand();
-        }
-        clean(out);
-        printf("%lld volumes: 7zz by hand %.2f s, through the program %.2f s: ratio %.3f (%.0f MB/s)\n", qint64(parts.size()), seven, split,
-               split / seven, double(mb) / split);
-        splitRatios.push_back(split / seven);
+        splitRatios.push_back(race(
+            round % 2 == 1, [&] { return run(out, QStringLiteral("7zz"), {QStringLiteral("x"), QStringLiteral("-bd"), QStringLiteral("-y"), parts.front()}); },
+            [&] { return unpackArchive({ArchiveKind::SevenZip, parts}, out).ok; }, &hand, &ours));
+        printf("%lld volumes: 7zz by hand %.2f s, through the program %.2f s: ratio %.3f (%.0f MB/s)\n", qint64(parts.size()), hand, ours,
+               ours / hand, double(mb) / ours);
     }
     auto median = [](std::vector<double> v) {
         std::sort(v.begin(), v.end());

@@ -54,6 +54,22 @@ void expectReplies(const Case &c, const std::vector<Reply> &got, const std::stri
     }
 }
 
+// One finished deflate stream: raw (-15), zlib (15) or gzip (31).
+QByteArray deflated(const QByteArray &plain, int windowBits)
+{
+    z_stream z{};
+    deflateInit2(&z, 6, Z_DEFLATED, windowBits, 8, Z_DEFAULT_STRATEGY);
+    QByteArray out(int(deflateBound(&z, uLong(plain.size()))), '\0');
+    z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(plain.constData()));
+    z.avail_in = uInt(plain.size());
+    z.next_out = reinterpret_cast<Bytef *>(out.data());
+    z.avail_out = uInt(out.size());
+    deflate(&z, Z_FINISH);
+    out.truncate(qsizetype(z.total_out));
+    deflateEnd(&z);
+    return out;
+}
+
 } // namespace
 
 TEST(ReplyFramer, WholeStreamAtOnce)
@@ -262,25 +278,12 @@ TEST(ReplyFramer, GzipOverviewsWhereverCut)
     for (int i = 0; i < 2000; ++i) body += QByteArray::number(i) + "\tRe: [1/9] - \"file.part" + QByteArray::number(i % 40) + ".rar\" yEnc (1/50)\tposter\r\n";
     body += "..a dot-stuffed line\r\n";
     const QByteArray status = "224 overview information follows [COMPRESS=GZIP]\r\n";
-    auto pack = [](const QByteArray &plain, int windowBits) {
-        z_stream z{};
-        deflateInit2(&z, 6, Z_DEFLATED, windowBits, 8, Z_DEFAULT_STRATEGY);
-        QByteArray out(int(deflateBound(&z, uLong(plain.size()))), '\0');
-        z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(plain.constData()));
-        z.avail_in = uInt(plain.size());
-        z.next_out = reinterpret_cast<Bytef *>(out.data());
-        z.avail_out = uInt(out.size());
-        deflate(&z, Z_FINISH);
-        out.truncate(qsizetype(z.total_out));
-        deflateEnd(&z);
-        return out;
-    };
     const QByteArray plainReply = status + body + ".\r\n";
     std::mt19937 rng(11);
     for (const int bits : {15, 31})          // zlib, gzip
         for (const bool inside : {false, true}) {
-            const QByteArray wire = "211 9 1 9 g\r\n" + status + pack(inside ? body + ".\r\n" : body, bits) + (inside ? "" : ".\r\n")
-                                    + status + pack(inside ? ".\r\n" : "", bits) + (inside ? "" : ".\r\n") + "224 plain\r\n1\ta\r\n.\r\n";
+            const QByteArray wire = "211 9 1 9 g\r\n" + status + deflated(inside ? body + ".\r\n" : body, bits) + (inside ? "" : ".\r\n")
+                                    + status + deflated(inside ? ".\r\n" : "", bits) + (inside ? "" : ".\r\n") + "224 plain\r\n1\ta\r\n.\r\n";
             for (int round = 0; round < 40; ++round) {
                 ReplyFramer f;
                 f.acceptGzipReplies(true);
@@ -299,7 +302,7 @@ TEST(ReplyFramer, GzipOverviewsWhereverCut)
                 EXPECT_EQ(got[3].data, "224 plain\r\n1\ta\r\n.\r\n");
                 EXPECT_TRUE(got[1].multiline && got[1].code == 224);
             }
-            QByteArray spoiled = status + pack(body, bits) + ".\r\n";
+            QByteArray spoiled = status + deflated(body, bits) + ".\r\n";
             spoiled[spoiled.size() / 2] = char(spoiled[spoiled.size() / 2] ^ 0x55);
             ReplyFramer f;
             f.acceptGzipReplies(true);
@@ -317,16 +320,7 @@ TEST(Xzver, BackToTheOverviewAndWhatIsRefused)
     QByteArray lines;
     for (int i = 1; i <= 500; ++i) lines += QByteArray::number(i) + "\tRe: [1/9] - \"f.part" + QByteArray::number(i % 9) + ".rar\" yEnc (1/50)\tposter\r\n";
     auto reply = [&](const QByteArray &plain, bool spoilCrc, bool withEnd) {
-        z_stream z{};
-        deflateInit2(&z, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
-        QByteArray packed(int(deflateBound(&z, uLong(plain.size()))), '\0');
-        z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(plain.constData()));
-        z.avail_in = uInt(plain.size());
-        z.next_out = reinterpret_cast<Bytef *>(packed.data());
-        z.avail_out = uInt(packed.size());
-        deflate(&z, Z_FINISH);
-        packed.truncate(qsizetype(z.total_out));
-        deflateEnd(&z);
+        const QByteArray packed = deflated(plain, -15);
         const uint32_t crc = synth::crc32(packed.constData(), size_t(packed.size())) ^ (spoilCrc ? 1u : 0u);
         QByteArray body = "=ybegin line=128 size=" + QByteArray::number(packed.size()) + " name=x\r\n"
                           + QByteArray::fromStdString(synth::yencEncode(packed.constData(), size_t(packed.size())));

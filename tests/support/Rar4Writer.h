@@ -5,6 +5,7 @@
 // carries its number. lockedFlag marks the files as locked without locking them (enough for
 // a reader to refuse them).
 #include "Posts.h"
+#include "Rar5Writer.h"
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -23,27 +24,10 @@ public:
     static QStringList write(const QString &dir, const QString &name, const std::vector<File> &files, qint64 volumeBytes = 0,
                              bool newStyle = true, bool lockedFlag = false)
     {
-        struct Piece {
-            size_t file;
-            qint64 from, size;
-            bool first, last;
-        };
-        std::vector<std::vector<Piece>> volumes(1);
-        qint64 room = volumeBytes > 0 ? volumeBytes : std::numeric_limits<qint64>::max();
-        for (size_t f = 0; f < files.size(); ++f) {
-            qint64 at = 0;
-            const qint64 size = files[f].data.size();
-            do {
-                if (room <= 0) {
-                    volumes.emplace_back();
-                    room = volumeBytes;
-                }
-                const qint64 take = std::min(size - at, room);
-                volumes.back().push_back({f, at, take, at == 0, at + take == size});
-                at += take;
-                room -= take + 64;
-            } while (at < size);
-        }
+        using Piece = Rar5Writer::Piece;
+        std::vector<qint64> sizes;
+        for (const File &f : files) sizes.push_back(f.data.size());
+        const std::vector<std::vector<Piece>> volumes = Rar5Writer::cut(sizes, volumeBytes);
         const bool multi = volumes.size() > 1;
         QStringList out;
         for (size_t v = 0; v < volumes.size(); ++v) {

@@ -23,32 +23,40 @@ public:
         QByteArray data;
     };
 
-    // Writes the archive into dir; returns the volumes' paths in order.
-    static QStringList write(const QString &dir, const QString &name, const std::vector<File> &files, qint64 volumeBytes = 0,
-                             const QByteArray &password = {})
+    // A piece of a file in a volume; RAR 4 volumes are cut the same way.
+    struct Piece {
+        size_t file;
+        qint64 from, size;
+        bool first, last;
+    };
+    // Every file's data cut into pieces that fill volumes of about volumeBytes in turn.
+    static std::vector<std::vector<Piece>> cut(const std::vector<qint64> &sizes, qint64 volumeBytes)
     {
-        // Cut every file's data into pieces that fill the volumes in turn.
-        struct Piece {
-            size_t file;
-            qint64 from, size;
-            bool first, last;
-        };
         std::vector<std::vector<Piece>> volumes(1);
         qint64 room = volumeBytes > 0 ? volumeBytes : std::numeric_limits<qint64>::max();
-        for (size_t f = 0; f < files.size(); ++f) {
+        for (size_t f = 0; f < sizes.size(); ++f) {
             qint64 at = 0;
-            const qint64 size = files[f].data.size();
             do {
                 if (room <= 0) {
                     volumes.emplace_back();
                     room = volumeBytes;
                 }
-                const qint64 take = std::min(size - at, room);
-                volumes.back().push_back({f, at, take, at == 0, at + take == size});
+                const qint64 take = std::min(sizes[f] - at, room);
+                volumes.back().push_back({f, at, take, at == 0, at + take == sizes[f]});
                 at += take;
                 room -= take + 64;
-            } while (at < size);
+            } while (at < sizes[f]);
         }
+        return volumes;
+    }
+
+    // Writes the archive into dir; returns the volumes' paths in order.
+    static QStringList write(const QString &dir, const QString &name, const std::vector<File> &files, qint64 volumeBytes = 0,
+                             const QByteArray &password = {})
+    {
+        std::vector<qint64> sizes;
+        for (const File &f : files) sizes.push_back(f.data.size());
+        const std::vector<std::vector<Piece>> volumes = cut(sizes, volumeBytes);
         const bool multi = volumes.size() > 1;
         QStringList out;
         for (size_t v = 0; v < volumes.size(); ++v) {
