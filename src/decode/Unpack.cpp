@@ -3,6 +3,7 @@
 #include "core/Text.h"
 #include <QDir>
 #include <QDirIterator>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -298,11 +299,13 @@ struct ToolRun {
     int code = -1;
     QByteArray out;
     bool cancelled = false;
+    bool stuck = false;   // no sign of work for the options' quiet limit: ended
 };
 
-// A tool run to its end on this thread; watch() looks at what it wrote meanwhile, and ends
-// it by saying false.
-ToolRun runTool(const QString &program, const QStringList &args, const UnpackOptions &options, const std::function<bool()> &watch = {})
+// A tool run to its end on this thread. progress() says how much it did so far (bytes
+// written), or -1 to end it; a tool that shows no sign of work (output, progress) for the
+// quiet limit is ended too: a hostile archive can make a tool spin for ever.
+ToolRun runTool(const QString &program, const QStringList &args, const UnpackOptions &options, const std::function<qint64()> &progress = {})
 {
     ToolRun r;
     if (options.cancel && options.cancel->load()) {
@@ -314,16 +317,34 @@ ToolRun runTool(const QString &program, const QStringList &args, const UnpackOpt
     p.setStandardInputFile(QProcess::nullDevice());
     p.start(program, args);
     if (!p.waitForStarted(10000)) return r;
+    QElapsedTimer quiet;
+    quiet.start();
+    qint64 last = 0;
+    auto end = [&] {
+        p.kill();
+        p.waitForFinished(5000);
+    };
     while (!p.waitForFinished(200)) {
         if (p.state() == QProcess::NotRunning) break;
-        r.out += p.readAllStandardOutput();
-        if ((options.cancel && options.cancel->load()) || (watch && !watch())) {
-            p.kill();
-            p.waitForFinished(5000);
+        if (const QByteArray more = p.readAllStandardOutput(); !more.isEmpty()) {
+            r.out += more;
+            quiet.restart();
+        }
+        const qint64 done = progress ? progress() : 0;
+        if ((options.cancel && options.cancel->load()) || done < 0) {
+            end();
             r.cancelled = true;
             return r;
         }
-        if (watch) watch();
+        if (done > last) {
+            last = done;
+            quiet.restart();
+        }
+        if (quiet.elapsed() > options.toolQuietMs) {
+            end();
+            r.stuck = true;
+            return r;
+        }
     }
     r.out += p.readAllStandardOutput();
     r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
@@ -358,6 +379,7 @@ UnpackOutcome unpackLocked(const ArchiveSet &set, const QString &base, const Unp
         if (!pw.isEmpty()) args << QStringLiteral("-p") << pw;
         const ToolRun listing = runTool(lsar, args + QStringList{first}, options);
         if (listing.cancelled) return failed(QStringLiteral("cancelled"));
+        if (listing.stuck) return failed(QStringLiteral("damaged: lsar gave no answer in %1 s").arg(options.toolQuietMs / 1000));
         const QJsonObject doc = QJsonDocument::fromJson(listing.out).object();
         if (listing.code != 0 || !doc.contains(QLatin1String("lsarContents"))) {
             namesLocked = true;
@@ -399,10 +421,14 @@ UnpackOutcome unpackLocked(const ArchiveSet &set, const QString &base, const Unp
         const auto within = [&] {
             const qint64 n = writtenSoFar();
             if (options.progress) options.progress(std::min(n, total), total);
-            return n <= room;
+            return n <= room ? n : qint64(-1);
         };
         const ToolRun run = runTool(unar, args2, options, within);
-        if (run.cancelled || !within()) {
+        if (run.stuck) {
+            QDir(work).removeRecursively();
+            return failed(QStringLiteral("damaged: unar stopped working for %1 s").arg(options.toolQuietMs / 1000));
+        }
+        if (run.cancelled || within() < 0) {
             QDir(work).removeRecursively();
             const bool stopped = options.cancel && options.cancel->load();
             return failed(stopped ? QStringLiteral("cancelled") : QStringLiteral("not enough room in %1").arg(base));

@@ -39,6 +39,7 @@ struct UnpackOptions {
     std::function<void(qint64 done, qint64 total)> progress;
     qint64 freeBytes = -1;   // room in the folder; -1: asked of the system
     bool overwrite = false;  // files of the same name are replaced (an unpack done again)
+    int toolQuietMs = 60000; // a tool (lsar, unar) that shows no sign of work this long is ended
 };
 
 UnpackOutcome unpackArchive(const ArchiveSet &set, const QString &folder, const UnpackOptions &options = {});

@@ -209,7 +209,7 @@ bool ReplyFramer::gzipStep(Reply &out)
         m_z.reset();
     }
     const qsizetype status = m_gzipReply.indexOf("\r\n") + 2;
-    const bool inside = m_gzipReply.endsWith("\r\n.\r\n") || m_gzipReply.size() == status + 3 && m_gzipReply.endsWith(".\r\n");
+    const bool inside = m_gzipReply.endsWith("\r\n.\r\n") || (m_gzipReply.size() == status + 3 && m_gzipReply.endsWith(".\r\n"));
     if (!inside) {
         if (m_buf.size() - m_pos < 3) return false;
         if (memcmp(m_buf.constData() + m_pos, ".\r\n", 3) != 0) {

@@ -21,6 +21,7 @@ public:
     struct File {
         QByteArray name;   // UTF-8, '/' between folders
         QByteArray data;
+        qint64 declared = -1;   // the size its header gives, where that is not the data's (a lie)
     };
 
     // A piece of a file in a volume; RAR 4 volumes are cut the same way.
@@ -79,7 +80,7 @@ public:
                     flags |= 0x0001;
                 }
                 QByteArray h = vint(2) + vint(flags) + (extra.isEmpty() ? QByteArray() : vint(quint64(extra.size())))
-                               + vint(quint64(stored.size())) + vint(0x0004) + vint(quint64(f.data.size())) + vint(0100644) + le32(crc)
+                               + vint(quint64(stored.size())) + vint(0x0004) + vint(quint64(f.declared >= 0 ? f.declared : f.data.size())) + vint(0100644) + le32(crc)
                                + vint(0) + vint(1) + vint(quint64(f.name.size())) + f.name + extra;
                 a += header(h) + stored;
             }
