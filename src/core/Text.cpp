@@ -88,4 +88,15 @@ QString fileErrorText(const QString &path, const QString &qtText, int savedErrno
     return QStringLiteral("cannot write ") + path;
 }
 
+bool portNumber(const QString &text, quint16 *port)
+{
+    const QString t = text.trimmed();
+    bool ok = !t.isEmpty() && t.size() <= 5;
+    for (const QChar c : t) ok = ok && c >= u'0' && c <= u'9';
+    const uint v = ok ? t.toUInt() : 0;
+    if (v < 1 || v > 65535) return false;
+    *port = quint16(v);
+    return true;
+}
+
 } // namespace vt

@@ -20,6 +20,8 @@ QString fmt(double v, int decimals, bool grouping);
 // Leading decimal number of a text after trimming blanks ("12abc" -> 12, "x" -> 0,
 // "-3" -> -3). Saturates at the 64-bit range.
 qint64 leadingInt(const QString &s);
+// A TCP port as typed: digits only (blanks around them allowed), 1 to 65535.
+bool portNumber(const QString &text, quint16 *port);
 qint64 leadingInt(const QByteArray &s);
 
 // A path with exactly one trailing "/".

@@ -154,7 +154,13 @@ void Session::connectForScan()
     m_xzver = false;
     scanLogin.start(login);
     m_core.ui.setScanEnabled(false);
-    const quint16 port = quint16(leadingInt(trimBlanks(s.News_Port)));
+    quint16 port = 0;
+    if (!portNumber(s.News_Port, &port)) {
+        // Cut to 16 bits it would be another port, tried without a word.
+        m_core.ui.setScanEnabled(true);
+        m_core.prompter.message(badPortText(s.News_Port));
+        return;
+    }
     if (!TCP1.isClosed()) {
         log(QStringLiteral("Connection Error..."));
         return;
@@ -165,6 +171,11 @@ void Session::connectForScan()
     TCP1.connectTo(trimBlanks(s.News_Host), port, s.chkSSL);
     log(QStringLiteral("Connecting..."));
     scanReplyBuffer.clear();
+}
+
+QString Session::badPortText(const QString &port)
+{
+    return QStringLiteral("The news server port \"") + port + QStringLiteral("\" is not a number from 1 to 65535: check the port in the login dialog.");
 }
 
 QString Session::scanServer() const
@@ -193,7 +204,12 @@ bool Session::connectFeature(Connection &conn, const std::function<void(const QS
         status(QStringLiteral("Connection Error, please wait..."));
         conn.close();
     }
-    conn.connectTo(trimBlanks(s.News_Host), quint16(leadingInt(trimBlanks(s.News_Port))), s.chkSSL);
+    quint16 port = 0;
+    if (!portNumber(s.News_Port, &port)) {
+        status(badPortText(s.News_Port));
+        return false;
+    }
+    conn.connectTo(trimBlanks(s.News_Host), port, s.chkSSL);
     status(QStringLiteral("Connecting..."));
     return true;
 }

@@ -73,6 +73,8 @@ public:
     // program: a fingerprint accepted once goes through, another is asked about.
     Connection::CertificateCheckFn certificateCheck();
 
+    // What a port that is no port (not a number from 1 to 65535) is called.
+    static QString badPortText(const QString &port);
     // The login as the settings ask for it.
     LoginSequence::Options loginOptions(bool modeReader) const;
     // One reply through a connection's login: what it sends goes out on connection c, what

@@ -215,6 +215,14 @@ void SetupAssistant::TestServer()
     tstShown.fill(false);
     m_groupRefusals = 0;
     if (port.trimmed().isEmpty()) port = QStringLiteral("119");
+    quint16 portValue = 0;
+    if (!portNumber(port, &portValue)) {
+        // Cut to 16 bits it would be another port, tried without a word.
+        errorText = QStringLiteral("Not a port: ") + port;
+        errorShown = true;
+        Say(QStringLiteral("Oops.  \"") + port + QStringLiteral("\" is not a port number: it is a number from 1 to 65535 (119 for news, 563 for news over TLS).  Hit the back button and try again."));
+        return;
+    }
     if (!conn.isClosed()) {
         Say(QStringLiteral("Connection Error, please wait..."));
         conn.close();
@@ -226,7 +234,7 @@ void SetupAssistant::TestServer()
     } else {
         errorText = QStringLiteral("Connecting...");
         errorShown = true;
-        conn.connectTo(serverName.trimmed(), quint16(leadingInt(trimBlanks(port))), useSsl);
+        conn.connectTo(serverName.trimmed(), portValue, useSsl);
     }
     emit changed();
 }

@@ -294,7 +294,9 @@ TEST(Session, QuitAndGoodbyeCloseTheScanConnection)
     EXPECT_EQ(f.logged.count("Connection Closed"), before + 1);
 }
 
-TEST(Session, EmptyPortMeansStandardPort)
+// An empty port is the standard one; a port that is no port (cut to 16 bits it would be
+// another one) is said, and nothing is tried.
+TEST(Session, EmptyPortMeansStandardPortAndABadOneIsSaid)
 {
     QTemporaryDir d;
     Fixture f(1);
@@ -304,6 +306,14 @@ TEST(Session, EmptyPortMeansStandardPort)
     f.session.connectForScan();
     EXPECT_EQ(f.core.settings.News_Port, "119");
     f.session.closeConnection(ConnectionId::Scan);
+    for (const char *bad : {"99999", "65536", "0", "119x", "-1"}) {
+        f.prompter.messages.clear();
+        f.core.settings.News_Port = bad;
+        f.session.connectForScan();
+        ASSERT_EQ(f.prompter.messages.size(), 1) << bad;
+        EXPECT_EQ(f.prompter.messages.first(), Session::badPortText(bad));
+        EXPECT_TRUE(f.session.TCP1.isClosed()) << bad;
+    }
 }
 
 TEST(Session, NoHostAsksForTheAssistant)

@@ -205,6 +205,16 @@ TEST(Assistant, ErrorPagesRefusedAndUnknownHost)
     EXPECT_TRUE(r.a.errorShown);
     EXPECT_FALSE(r.a.nextEnabled);
 
+    // A port that is no port is said before anything is tried.
+    r.a.back();
+    r.a.serverName = "127.0.0.1";
+    r.a.port = "99999x";
+    r.a.TestServer();
+    EXPECT_TRUE(r.a.vanty.startsWith("Oops.  \"99999x\" is not a port number")) << r.a.vanty.toStdString();
+    EXPECT_EQ(r.a.errorText, "Not a port: 99999x");
+    EXPECT_TRUE(r.a.conn.isClosed());
+    EXPECT_FALSE(r.a.nextEnabled);
+
     EXPECT_EQ(SetupAssistant::errorNumber(QAbstractSocket::HostNotFoundError, "Host not found"), 11001);
     EXPECT_EQ(SetupAssistant::errorNumber(QAbstractSocket::HostNotFoundError, "Temporary failure in name resolution"), 11002);
     EXPECT_EQ(SetupAssistant::errorNumber(QAbstractSocket::ConnectionRefusedError, "Connection refused"), 10061);
