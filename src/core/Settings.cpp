@@ -198,6 +198,8 @@ void SettingsFile::LoadSettings(Settings &s)
     }
     if (auto v = get("News_Connections"); v && ServerEntry::connectionsInRange(leadingInt(trimBlanks(*v))))
         s.News_Connections = int(leadingInt(trimBlanks(*v)));
+    if (auto v = get("Scan_Connections"); v && ServerEntry::connectionsInRange(leadingInt(trimBlanks(*v))))
+        s.Scan_Connections = int(leadingInt(trimBlanks(*v)));
     // The servers after the first: Host2, Port2, ... A number without a host is no server;
     // a value out of range keeps its default.
     s.servers.clear();
@@ -271,6 +273,7 @@ bool SettingsFile::SaveSettings(const Settings &s)
     for (auto it = s.acceptedCertificates.cbegin(); it != s.acceptedCertificates.cend(); ++it) certs << it.key() + u' ' + it.value();
     put("Accepted_Certs", certs.join(u'|'));
     put("News_Connections", QString::number(s.News_Connections));
+    put("Scan_Connections", QString::number(s.Scan_Connections));
     put("Download_Limit", QString::number(s.Download_Limit));
     QStringList passwords;
     for (const QString &p : s.Unpack_Passwords)

@@ -74,6 +74,7 @@ struct Settings {
     static bool limitInRange(qint64 v) { return v >= 0 && v <= 10'000'000; }
     // The first server's connections at once (its other keys are the ones above).
     int News_Connections = 1;
+    int Scan_Connections = 1;   // the scan's connections to the main server, 1..50
     // The servers after the first, in section "Servers".
     std::vector<ServerEntry> servers;
     bool chkSlave = false;

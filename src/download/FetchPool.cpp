@@ -159,6 +159,11 @@ qint64 FetchPool::doneBytes() const
     return sum;
 }
 
+int FetchPool::openOn(int server) const
+{
+    return int(std::count_if(m_workers.begin(), m_workers.end(), [&](const auto &w) { return w->server == server; }));
+}
+
 int FetchPool::busyConnections() const
 {
     return int(std::count_if(m_workers.begin(), m_workers.end(), [](const auto &w) { return w->fetch.inFlight() > 0; }));
@@ -289,7 +294,9 @@ void FetchPool::openConnections(int server)
     const int wanted = int(std::count_if(m_queue.begin(), m_queue.end(), [&](const FetchJob &j) { return eligible({j.item, j.part}, server); }));
     int open = int(std::count_if(m_workers.begin(), m_workers.end(), [&](const auto &w) { return w->server == server; }));
     const int idle = int(std::count_if(m_workers.begin(), m_workers.end(), [&](const auto &w) { return w->server == server && w->asked.empty(); }));
-    int more = std::min(s.allowed - open, wanted - idle);
+    const int lent = server == 0 && mainServerLent ? mainServerLent() : 0;
+    const int allowed = s.allowed > 0 ? std::max(1, s.allowed - lent) : 0;
+    int more = std::min(allowed - open, wanted - idle);
     for (; more > 0; --more, ++open) {
         auto w = std::make_unique<Worker>();
         w->id = ++m_nextId;
@@ -323,7 +330,21 @@ void FetchPool::openConnections(int server)
             if (Worker *x = find(id)) lost(*x, why, x->ready ? Loss::Dropped : Loss::AtTheDoor);
         });
         w->lastData = m_clock.elapsed();
-        w->conn->connectTo(s.entry.host, quint16(s.entry.port.toUInt()), s.entry.tls);
+        quint16 port = 0;
+        if (!portNumber(s.entry.port, &port)) {
+            // Cut to 16 bits it would be another port: the server is not used.
+            const QString why = QStringLiteral("the port \"") + s.entry.port + QStringLiteral("\" of ") + s.entry.host
+                                + QStringLiteral(" is not a number from 1 to 65535");
+            log(QStringLiteral("Cannot connect to ") + s.name() + QStringLiteral(": ") + why);
+            s.allowed = 0;
+            if (stranded())
+                QMetaObject::invokeMethod(this, [this, why] {
+                    stop();
+                    emit localFailure(why);
+                }, Qt::QueuedConnection);
+            return;
+        }
+        w->conn->connectTo(s.entry.host, port, s.entry.tls);
         m_workers.push_back(std::move(w));
     }
 }

@@ -64,6 +64,10 @@ public:
     bool busy() const { return !m_queue.empty() || busyConnections() > 0; }
     int busyConnections() const;
     int openConnections() const { return int(m_workers.size()); }
+    int openOn(int server) const;
+    // Connections of the main server (the first) held elsewhere now: the scan's. They
+    // count against its limit.
+    std::function<int()> mainServerLent;
     // Each connection's state, one line each, for the window.
     QStringList connectionStates() const;
 

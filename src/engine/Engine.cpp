@@ -62,6 +62,9 @@ Engine::Engine(const AppPaths &paths, Prompter &prompter) : core(paths, prompter
     core.countdown.startBatchDownload = [this] { download.BOT1(); };
     // Every connection checks a certificate the same way.
     download.pool().certificateCheck = session.certificateCheck();
+    // The scan and the download share the main server's connection limit.
+    download.pool().mainServerLent = [this] { return scan.poolConnections(); };
+    scan.downloadConnections = [this] { return download.pool().openOn(0); };
     serverTest.certificateCheck = session.certificateCheck();
 }
 

@@ -1,6 +1,6 @@
 #include "Session.h"
 #include "ReplyKind.h"
-#include "Xzver.h"
+#include "Overview.h"
 #include <QCryptographicHash>
 #include <QSslCertificate>
 #include "../core/AppCore.h"
@@ -268,37 +268,28 @@ void Session::onScanReply(const Reply &r)
     }
     if (m_scan && m_scan->dropStaleReply(r.command)) return;
     scanReplyBuffer += r.data;
-    if (scanStage == ScanStage::Overview && !r.multiline
-        && (replyKind(r.code) == ReplyKind::NoCurrentArticle || replyKind(r.code) == ReplyKind::NoSuchNumber)) {
-        // Nothing in the range asked for (past the group's end, or a gap): no burst to wait for.
-        scanReplyBuffer.clear();
-        if (m_scan) m_scan->onNoOverview(lineOf(r));
-        return;
-    }
-    if (scanStage == ScanStage::Overview && r.multiline && r.command.startsWith("XZVER")) {
-        QByteArray plain;
+    if (scanStage == ScanStage::Overview) {
+        QByteArray lines;
         QString why;
-        if (!xzverToOverview(r.data, &plain, &why)) {
+        switch (overviewAnswer(r, r.command.startsWith("XZVER"), &lines, &why)) {
+        case OverviewAnswer::Nothing:
+            // Nothing in the range asked for (past the group's end, or a gap): no burst to wait for.
+            scanReplyBuffer.clear();
+            if (m_scan) m_scan->onNoOverview(lineOf(r));
+            return;
+        case OverviewAnswer::Damaged:
             log(QStringLiteral("The compressed stream from ") + TCP1.host() + QStringLiteral(" is damaged (") + why + u')');
             scanOnPlain();
             return;
-        }
-        Reply unpacked = r;
-        unpacked.data = std::move(plain);
-        unpacked.command = "XOVER" + r.command.mid(5);   // read as the reply XOVER gives
-        onScanReply(unpacked);
-        return;
-    }
-    if (scanStage == ScanStage::Overview && r.multiline) {
-        overviewBuffer += r.data;
-        {
+        case OverviewAnswer::Lines:
+            overviewBuffer += lines;
             log(QStringLiteral("Header burst downloaded: ") + (m_scan ? m_scan->currentGroupName() : QString())
                 + QStringLiteral(", ") + QString::number(overviewBuffer.size()) + QStringLiteral(" bytes"));
             scanReplyBuffer.clear();
-            const QByteArray burst = overviewBuffer;
-            if (m_scan) m_scan->onBurst(burst);
+            if (m_scan) m_scan->onBurst(overviewBuffer);
+            return;
+        case OverviewAnswer::Other: break;
         }
-        return;
     }
 
     switch (login(ConnectionId::Scan, scanLogin, r, [this](const QString &t) { log(t); })) {

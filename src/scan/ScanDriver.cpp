@@ -37,8 +37,19 @@ QByteArray parseFrom(const QByteArray &from, const std::function<void(const QStr
 }
 
 ScanDriver::ScanDriver(AppCore &core, Session &session, NewsgroupTable &groups, HeaderStore &store, QObject *parent)
-    : QObject(parent), m_core(core), m_session(session), m_groups(groups), m_store(store)
+    : QObject(parent), m_core(core), m_session(session), m_groups(groups), m_store(store), m_pool(core)
 {
+    m_pool.certificateCheck = session.certificateCheck();
+    m_pool.burst = [this](const ScanTask &t, const QByteArray &lines) { pooledBurst(t, lines); };
+    m_pool.empty = [this](const ScanTask &t) {
+        pooledFiled(t);
+        endPooledIfOver();
+    };
+    m_pool.gaveUp = [this](const QString &) {
+        m_poolGaveUp = true;
+        endPooledIfOver();
+    };
+    m_pool.activity = [this] { m_session.noteActivity(ConnectionId::Scan); };
 }
 
 void ScanDriver::log(const QString &m, bool record) { m_core.LogOp(m, record); }
@@ -160,7 +171,7 @@ void ScanDriver::onGroupSelected(const QByteArray &reply)
     else log(QString::number(newCount) + QStringLiteral(" new articles in ") + m_currentGroupName);
     newToFetch = m_groups.rangeUpdate(currentGroupKey, groupFirst, groupLast);
     if (newToFetch < 1) ScanHeaders(true);
-    else requestNextBurst();
+    else if (!startPool()) requestNextBurst();
 }
 
 void ScanDriver::onNoSuchGroup(const QByteArray &)
@@ -178,6 +189,7 @@ void ScanDriver::onGroupLost()
 
 void ScanDriver::clearOverviewRangeStart()
 {
+    stopPool();
     overviewRangeStart = 0;
     m_haveRange = false;
     // A new connection: nothing sent before is still on its way.
@@ -324,6 +336,23 @@ bool ScanDriver::crunchLines(int most)
 void ScanDriver::endCrunch()
 {
     m_crunch.reset();
+    if (m_pooled) {
+        const qint64 ms = m_watch.Elapsed();
+        if (burstHeaderCount > 0) log(crunchMessage(burstHeaderCount, ms));
+        pooledFiled(m_crunchTask);
+        emit countersChanged();
+        emit burstFiled();
+        if (!m_waiting.empty()) {
+            auto [t, lines] = std::move(m_waiting.front());
+            m_waiting.pop_front();
+            m_crunchTask = t;
+            beginCrunch(lines);
+            QTimer::singleShot(0, this, &ScanDriver::crunchStep);
+        }
+        m_pool.setHeld(m_waiting.size() >= size_t(2 * std::max(1, m_pool.openConnections())));
+        endPooledIfOver();
+        return;
+    }
     // The server has nothing more up to the range's end (or the group's, when that comes
     // first): a burst that ends early, even an empty one, still moves the mark that far.
     m_groups.set_high_msg(currentGroupKey, std::min(overviewRangeEnd, groupLast), false);
@@ -341,12 +370,13 @@ void ScanDriver::crunchStep()
     if (!m_crunch) return;   // the scan was stopped meanwhile
     m_session.noteActivity(ConnectionId::Scan);
     if (!crunchLines(kSliceLines)) {
-        m_session.TCP1.setHold(true);
+        if (!m_pooled) m_session.TCP1.setHold(true);
         QTimer::singleShot(0, this, &ScanDriver::crunchStep);
         return;
     }
+    const bool pooled = m_pooled;
     endCrunch();
-    m_session.TCP1.setHold(false);
+    if (!pooled) m_session.TCP1.setHold(false);
 }
 
 bool ScanDriver::crunching() const { return bool(m_crunch); }
@@ -358,6 +388,98 @@ void ScanDriver::afterBurst()
     emit burstFiled();
     if (burstSize() < newToFetch) requestNextBurst();
     else ScanHeaders(false);
+}
+
+// ---- many connections ----
+
+int ScanDriver::taskSize(qint64 range, int connections) const
+{
+    // As other newsreaders do: a thousand articles a task, ten thousand when compressed;
+    // a smaller range is cut so that every connection has a few, never below a burst.
+    const qint64 most = m_core.settings.chkCompress ? 10000 : 1000;
+    return int(std::max<qint64>(burstSize(), std::min(most, range / (4 * std::max(1, connections)))));
+}
+
+bool ScanDriver::startPool()
+{
+    const Settings &s = m_core.settings;
+    int n = std::clamp(s.Scan_Connections, 1, 50);
+    if (n < 2) return false;
+    // The download's connections to the main server count against its limit too.
+    const int limit = std::clamp(s.News_Connections, 1, 50) - (downloadConnections ? downloadConnections() : 0);
+    n = std::min(n, std::max(1, limit));
+    qint32 mark = m_groups.lastReadByKey(currentGroupKey);
+    if (mark == 0) mark = groupFirst - 1;
+    const int size = taskSize(qint64(groupLast) - mark, n);
+    // One task's worth is the scan connection's own work.
+    if (groupLast - mark <= size) return false;
+    m_plan.start(mark, groupLast, size, m_filedBeyond[currentGroupKey]);
+    n = std::min<qint64>(n, (qint64(groupLast) - mark + size - 1) / size);
+    m_pooled = true;
+    m_poolGaveUp = false;
+    m_waiting.clear();
+    m_session.scanStage = ScanStage::GroupSelected;
+    ScanPool::Target t;
+    t.server = s.firstServer();
+    if (trimBlanks(t.server.port).isEmpty()) t.server.port = QStringLiteral("119");
+    t.login = m_session.loginOptions(s.chkModeReader);
+    t.login.compress = s.chkCompress;
+    t.connections = n;
+    t.group = m_currentGroupName.toUtf8();
+    log(QStringLiteral("Scanning ") + m_currentGroupName + QStringLiteral(" over") + num(n) + QStringLiteral(" connections, ")
+        + QString::number(size) + QStringLiteral(" articles a task"));
+    m_watch.Reset();
+    m_pool.start(t, &m_plan);
+    return true;
+}
+
+void ScanDriver::pooledBurst(const ScanTask &t, const QByteArray &lines)
+{
+    if (!m_pooled) return;
+    if (m_crunch) {
+        m_waiting.emplace_back(t, lines);
+        m_pool.setHeld(m_waiting.size() >= size_t(2 * std::max(1, m_pool.openConnections())));
+        return;
+    }
+    m_crunchTask = t;
+    beginCrunch(lines);
+    crunchStep();
+}
+
+void ScanDriver::pooledFiled(const ScanTask &t)
+{
+    m_plan.filed(t);
+    m_groups.set_high_msg(currentGroupKey, m_plan.mark(), false);
+}
+
+// The group is over when every task is filed; when the pool gave up, once what it brought
+// is crunched, the scan connection goes on from the mark.
+void ScanDriver::endPooledIfOver()
+{
+    if (!m_pooled || m_crunch || !m_waiting.empty()) return;
+    if (m_plan.done()) {
+        m_pool.stop();
+        m_pooled = false;
+        m_filedBeyond.erase(currentGroupKey);
+        m_session.noteActivity(ConnectionId::Scan);
+        ScanHeaders(true);
+    } else if (m_poolGaveUp) {
+        m_pooled = false;
+        m_filedBeyond[currentGroupKey] = m_plan.filedBeyond();
+        m_haveRange = false;
+        requestNextBurst();
+    }
+}
+
+// Stopped in the middle: what was filed beyond the mark is remembered, so that the next
+// scan asks for exactly the rest.
+void ScanDriver::stopPool()
+{
+    if (!m_pooled) return;
+    m_pool.stop();
+    m_waiting.clear();
+    m_filedBeyond[currentGroupKey] = m_plan.filedBeyond();
+    m_pooled = false;
 }
 
 QString crunchMessage(qint64 count, qint64 ms)
@@ -460,6 +582,7 @@ void ScanDriver::abortScan(bool byUser)
 {
     // A burst half crunched stays so: what was filed is kept, the rest comes again with
     // the next scan (the mark has not moved past it).
+    stopPool();
     m_crunch.reset();
     m_session.TCP1.setHold(false);
     m_session.disconnect(ConnectionId::Scan);

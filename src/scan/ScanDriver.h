@@ -1,7 +1,11 @@
 #pragma once
 // The scan: walks the newsgroup list with GROUP, fetches overview bursts with XOVER and
 // crunches each burst into the header store.
+#include "ScanPlan.h"
+#include "ScanPool.h"
 #include "core/StopWatch.h"
+#include <deque>
+#include <map>
 #include "nntp/Session.h"
 #include <QDateTime>
 #include <QElapsedTimer>
@@ -49,6 +53,20 @@ public:
                            const QByteArray &date, const QByteArray &msgid);
     void ReportCrunchProgress();
     void AutoExpire(quint8 key, qint32 first);
+
+    // Connections of the main server the download holds now (the two share its limit).
+    std::function<int()> downloadConnections;
+    // Connections of the main server the scan holds beyond its own.
+    int poolConnections() const { return m_pool.openConnections(); }
+    // The articles a task of the many-connection scan asks for.
+    int taskSize(qint64 range, int connections) const;
+    ScanPool &pool() { return m_pool; }
+    // Ranges of a group filed beyond its mark by a many-connection scan that was stopped.
+    ScanPlan::Ranges filedBeyond(quint8 key) const
+    {
+        const auto it = m_filedBeyond.find(key);
+        return it == m_filedBeyond.end() ? ScanPlan::Ranges{} : it->second;
+    }
 
     // What the scan touches elsewhere, wired by the program.
     std::function<void()> batchLifeUpdate;
@@ -100,6 +118,13 @@ private:
     void endCrunch();
     void crunchStep();
     std::unique_ptr<Crunch> m_crunch;
+    // The many-connection scan of the current group: its plan, the bursts waiting for the
+    // crunch, the task being crunched; and what was filed beyond each group's mark.
+    bool startPool();
+    void pooledBurst(const ScanTask &t, const QByteArray &lines);
+    void pooledFiled(const ScanTask &t);
+    void endPooledIfOver();
+    void stopPool();
     void finishScan();
     void afterBurst();
     void forgetRequestAhead();
@@ -117,6 +142,12 @@ private:
     bool m_haveRange = false;           // a burst was asked for in the current group
     QByteArray m_ahead;                 // the next burst's request, sent while this one is crunched
     std::vector<QByteArray> m_stale;    // requests sent ahead whose replies are not wanted
+    ScanPool m_pool;
+    ScanPlan m_plan;
+    bool m_pooled = false, m_poolGaveUp = false;
+    std::deque<std::pair<ScanTask, QByteArray>> m_waiting;
+    ScanTask m_crunchTask;
+    std::map<quint8, ScanPlan::Ranges> m_filedBeyond;
 };
 
 } // namespace vt

@@ -8,6 +8,8 @@
 #include "download/BatchQueue.h"
 #include "headers/HeaderStore.h"
 #include "scan/ScanDriver.h"
+#include "scan/OverviewFetch.h"
+#include "nntp/ReplyFramer.h"
 #include "headers/SubjectParser.h"
 #include <QFile>
 #include <QTimer>
@@ -582,4 +584,237 @@ TEST(Burst, SizeAdaptationNearTheTimeout)
         o.core.settings.sldXOVER = c.size;
         EXPECT_EQ(o.scan.speedHint(c.ms), c.after) << c.timeout << ' ' << c.size << ' ' << c.ms;
     }
+}
+
+// Many connections: the group's range cut into tasks over five scan connections of a
+// server that takes four at once (the fifth is turned away at the door) and loses one
+// connection in the middle of a reply, stalls another and drops a third. Every header is
+// filed once, the mark ends at the group's end, each compression alike.
+TEST(Scan, ManyConnectionsWithOneStalledOneDroppedOneRefused)
+{
+    synth::Options o;
+    o.mixed = false;
+    const int total = 30000;
+    const std::map<QByteArray, int> want = expectedItems(synth::makeGroup("alt.binaries.many", 1, total, o), 1);
+    for (const char *mode : {"plain", "--compress", "--xfeature-gzip", "--xzver"}) {
+        // The 4th, 7th and 9th tasks, the first time they are asked for.
+        const bool plain = QByteArray(mode) == "plain";
+        const int size = plain ? 1000 : 1500;
+        const QString verb = QByteArray(mode) == "--xzver" ? "XZVER " : "XOVER ";
+        auto task = [&](int n, const char *action) {
+            return verb + QString::number((n - 1) * size + 1) + '-' + QString::number(n * size) + '=' + action + "@1";
+        };
+        QStringList args{"--yenc-only", "--group", "alt.binaries.many:1:" + QString::number(total), "--max-connections", "5", "--segment",
+                         "--fault", task(4, "stall"), "--fault", task(7, "drop"), "--fault", task(9, "cut")};
+        if (!plain) args << mode;
+        TestServer server(args);
+        Scan s(server.port());
+        s.core.settings.chkCompress = QByteArray(mode) != "plain";
+        s.core.settings.Scan_Connections = 5;
+        s.core.settings.News_Connections = 8;
+        s.core.settings.sldTimeout = 2;
+        s.groups.addGroup("alt.binaries.many");
+        ASSERT_TRUE(s.run(60000)) << mode << s.logged.join('\n').toStdString();
+        qint64 parts = 0;
+        EXPECT_EQ(filedItems(s.store, &parts), want) << mode;
+        EXPECT_EQ(parts, total) << mode << ": each header once";
+        EXPECT_EQ(s.groups.lastReadByKey(1), total) << mode;
+        EXPECT_EQ(s.logged.filter("over 5 connections, " + QString::number(size) + " articles a task").size(), 1) << mode;
+        const QStringList lost = s.logged.filter(QRegularExpression("^Scan connection \\d+ to 127.0.0.1:\\d+: "));
+        EXPECT_EQ(lost.filter("502 too many connections").size(), 1) << mode << lost.join('\n').toStdString();
+        EXPECT_EQ(lost.filter("Server closed connection").size(), 2) << mode << lost.join('\n').toStdString();
+        EXPECT_EQ(lost.filter("Server not responding -- 2 second timeout").size(), 1) << mode << lost.join('\n').toStdString();
+        EXPECT_TRUE(s.logged.filter("The scan goes on over one connection").isEmpty()) << mode;
+    }
+}
+
+// The articles the XOVER (or XZVER) commands of a server's log ask for, from its n-th command.
+static qint64 articlesAsked(const QStringList &commands, QList<QPair<int, int>> *ranges = nullptr)
+{
+    static const QRegularExpression re("X(OVER|ZVER) (\\d+)-(\\d+)$");
+    qint64 n = 0;
+    for (const QString &c : commands) {
+        const auto m = re.match(c);
+        if (!m.hasMatch()) continue;
+        n += m.captured(3).toInt() - m.captured(2).toInt() + 1;
+        if (ranges) ranges->append({m.captured(2).toInt(), m.captured(3).toInt()});
+    }
+    return n;
+}
+
+// Stop in the middle of a many-connection scan: the mark stands where every header below it
+// is filed, what was filed beyond it is remembered, and the next scan asks for exactly the
+// rest (nothing twice, nothing skipped); a pool that cannot go on (every scan connection
+// turned away) leaves the rest to the scan's own connection.
+TEST(Scan, ManyConnectionsStoppedThenTheRestAndAPoolThatGivesUp)
+{
+    const int total = 40000;
+    synth::Options o;
+    o.mixed = false;
+    const std::map<QByteArray, int> want = expectedItems(synth::makeGroup("alt.binaries.many", 1, total, o), 1);
+    {
+        TestServer server({"--yenc-only", "--latency", "3", "--group", "alt.binaries.many:1:" + QString::number(total)});
+        Scan s(server.port());
+        s.core.settings.Scan_Connections = 4;
+        s.core.settings.News_Connections = 4;
+        s.groups.addGroup("alt.binaries.many");
+        int bursts = 0, atStop = 0;
+        QMetaObject::Connection press = QObject::connect(&s.core.log, &OpsLog::statusChanged, [&](const QString &m) {
+            if (m.startsWith("Crunched burst") && ++bursts == 7)
+                QTimer::singleShot(0, [&] {
+                    atStop = bursts;
+                    s.scan.abortScan(true);
+                });
+        });
+        s.session.connectForScan();
+        ASSERT_TRUE(waitFor([&] { return !s.logged.filter("Scan Aborted by user.").isEmpty(); }, 30000)) << s.logged.join('\n').toStdString();
+        QObject::disconnect(press);
+        const qint32 mark = s.groups.lastReadByKey(1);
+        qint64 beyond = 0;
+        for (const auto &[from, to] : s.scan.filedBeyond(1)) {
+            EXPECT_GT(from, mark + 1);
+            beyond += to - from + 1;
+        }
+        EXPECT_EQ(mark + beyond, atStop * 1000) << "the tasks filed before the stop";
+        qint64 parts = 0;
+        filedItems(s.store, &parts);
+        EXPECT_GE(parts, mark + beyond);
+        const qsizetype asked = server.commands().size();
+        s.logged.clear();
+        ASSERT_TRUE(s.run(60000)) << s.logged.join('\n').toStdString();
+        QList<QPair<int, int>> ranges;
+        EXPECT_EQ(articlesAsked(server.commands().mid(asked), &ranges), total - mark - beyond) << "exactly the rest";
+        parts = 0;
+        EXPECT_EQ(filedItems(s.store, &parts), want);
+        EXPECT_EQ(parts, total);
+        EXPECT_EQ(s.groups.lastReadByKey(1), total);
+        EXPECT_TRUE(s.scan.filedBeyond(1).empty());
+    }
+    // Only the scan's own connection is let in: the pool gives up, the scan goes on.
+    TestServer server({"--yenc-only", "--max-connections", "1", "--group", "alt.binaries.many:1:" + QString::number(total)});
+    Scan s(server.port());
+    s.core.settings.Scan_Connections = 3;
+    s.core.settings.News_Connections = 3;
+    s.groups.addGroup("alt.binaries.many");
+    ASSERT_TRUE(s.run(60000)) << s.logged.join('\n').toStdString();
+    EXPECT_EQ(s.logged.filter("The scan goes on over one connection").size(), 1) << s.logged.join('\n').toStdString();
+    qint64 parts = 0;
+    EXPECT_EQ(filedItems(s.store, &parts), want);
+    EXPECT_EQ(parts, total);
+    EXPECT_EQ(s.groups.lastReadByKey(1), total);
+}
+
+// The plan of a many-connection scan: tasks lowest first, the mark only over tasks filed
+// below it whatever order they come in, tasks given back asked for first, ranges filed
+// before left out.
+TEST(ScanPlan, TasksMarksAndRangesFiledBefore)
+{
+    ScanPlan p;
+    p.start(0, 10, 3);
+    ScanTask t[5];
+    for (int i = 0; i < 4; ++i) ASSERT_TRUE(p.next(&t[i]));
+    EXPECT_FALSE(p.next(&t[4]));
+    EXPECT_EQ(t[0], (ScanTask{1, 3}));
+    EXPECT_EQ(t[3], (ScanTask{10, 10}));
+    p.filed(t[1]);
+    EXPECT_EQ(p.mark(), 0) << "4-6 filed, 1-3 not yet";
+    p.giveBack(t[2]);
+    p.giveBack(t[0]);
+    ASSERT_TRUE(p.next(&t[4]));
+    EXPECT_EQ(t[4], t[0]) << "the lowest given back comes first";
+    p.filed(t[0]);
+    EXPECT_EQ(p.mark(), 6);
+    p.filed(t[3]);
+    EXPECT_EQ(p.filedBeyond(), (ScanPlan::Ranges{{10, 10}}));
+    ASSERT_TRUE(p.next(&t[4]));
+    EXPECT_EQ(t[4], t[2]);
+    EXPECT_FALSE(p.done());
+    p.filed(t[2]);
+    EXPECT_TRUE(p.done());
+    EXPECT_EQ(p.mark(), 10);
+    EXPECT_TRUE(p.filedBeyond().empty());
+
+    // Filed before (a stopped scan): left out, and the mark jumps over them.
+    p.start(100, 130, 5, {{106, 110}, {118, 121}, {90, 95}});
+    std::vector<ScanTask> got;
+    for (ScanTask x; p.next(&x);) got.push_back(x);
+    EXPECT_EQ(got, (std::vector<ScanTask>{{101, 105}, {111, 115}, {116, 117}, {122, 126}, {127, 130}}));
+    p.filed(got[0]);
+    EXPECT_EQ(p.mark(), 110);
+    for (const ScanTask &x : got) p.filed(x);
+    EXPECT_TRUE(p.done());
+}
+
+namespace {
+// Replies for an OverviewFetch, the server's bytes cut in two at `cut`; what came out.
+QStringList overviewRun(bool xzver, const std::vector<ScanTask> &tasks, const QByteArray &server, qsizetype cut, int resumeAfter,
+                        std::vector<ScanTask> *back)
+{
+    OverviewFetch f;
+    f.start("alt.g", xzver);
+    std::vector<OverviewFetch::Action> acts;
+    for (const ScanTask &t : tasks) f.add(t, acts);
+    ReplyFramer framer;
+    int replies = 0;
+    for (const QByteArray &piece : {server.left(cut), server.mid(cut)}) {
+        framer.feed(piece);
+        for (Reply r; framer.next(r);) {
+            f.take(r, acts);
+            if (++replies == resumeAfter) f.resume(acts);
+        }
+    }
+    QStringList out;
+    auto range = [](const ScanTask &t) { return QString::number(t.from) + '-' + QString::number(t.to); };
+    for (const OverviewFetch::Action &a : acts) {
+        switch (a.kind) {
+        case OverviewFetch::Action::Send: out << "send " + QString::fromLatin1(a.line); break;
+        case OverviewFetch::Action::Burst: out << "burst " + range(a.task) + ' ' + QString::number(a.lines.count('\n')); break;
+        case OverviewFetch::Action::Empty: out << "empty " + range(a.task); break;
+        case OverviewFetch::Action::LoginWanted: out << "login"; break;
+        case OverviewFetch::Action::Lost: out << "lost " + a.text; break;
+        case OverviewFetch::Action::Damaged: out << "damaged"; break;
+        }
+    }
+    *back = f.takeBack();
+    return out;
+}
+} // namespace
+
+// One scan connection's conversation, from bytes cut anywhere: GROUP and the tasks behind
+// it, lines and nothing, a login asked for in the middle (GROUP and the task again), a group
+// not there, a refusal, and a damaged XZVER reply; what was not answered comes back.
+TEST(OverviewFetch, EveryAnswerFromBytesCutAnywhere)
+{
+    const QByteArray lines = "224 follows\r\n1\ta\r\n2\tb\r\n.\r\n";
+    struct Case {
+        const char *name;
+        bool xzver;
+        QByteArray server;
+        int resumeAfter;
+        QStringList want;
+        std::vector<ScanTask> back;
+    } cases[] = {
+        {"lines and nothing", false, "211 2 1 2 alt.g\r\n" + lines + "423 none\r\n", -1,
+         {"send GROUP alt.g", "send XOVER 1-2", "send XOVER 3-4", "burst 1-2 4", "empty 3-4"}, {}},
+        {"a login in the middle", false, "211 2 1 2 alt.g\r\n480 auth\r\n480 auth\r\n211 2 1 2 alt.g\r\n" + lines + "420 none\r\n", 3,
+         {"send GROUP alt.g", "send XOVER 1-2", "send XOVER 3-4", "login", "send GROUP alt.g", "send XOVER 1-2", "send XOVER 3-4", "burst 1-2 4",
+          "empty 3-4"},
+         {}},
+        {"no such group", false, "411 no such group\r\n", -1, {"send GROUP alt.g", "send XOVER 1-2", "send XOVER 3-4", "lost the group is not there: 411 no such group"},
+         {{1, 2}, {3, 4}}},
+        {"refused after the first", false, "211 2 1 2 alt.g\r\n" + lines + "502 go away\r\n", -1,
+         {"send GROUP alt.g", "send XOVER 1-2", "send XOVER 3-4", "burst 1-2 4", "lost 502 go away"}, {{3, 4}}},
+        {"not understood", false, "211 2 1 2 alt.g\r\n299 what\r\n", -1,
+         {"send GROUP alt.g", "send XOVER 1-2", "send XOVER 3-4", "lost Reply not understood: 299 what"}, {{1, 2}, {3, 4}}},
+        {"damaged XZVER", true, "211 2 1 2 alt.g\r\n224 packed\r\n=ybegin line=128 size=3 name=a\r\nxyz\r\n=yend size=3\r\n.\r\n", -1,
+         {"send GROUP alt.g", "send XZVER 1-2", "send XZVER 3-4", "damaged"}, {{1, 2}, {3, 4}}},
+    };
+    for (const Case &c : cases)
+        for (qsizetype cut = 0; cut <= c.server.size(); ++cut) {
+            std::vector<ScanTask> back;
+            EXPECT_EQ(overviewRun(c.xzver, {{1, 2}, {3, 4}}, c.server, cut, c.resumeAfter, &back).join(" | ").toStdString(),
+                      c.want.join(" | ").toStdString())
+                << c.name << " cut at " << cut;
+            EXPECT_EQ(back, c.back) << c.name << " cut at " << cut;
+        }
 }
