@@ -4,9 +4,10 @@
 // next request in flight while it crunches, so it should lose almost nothing to it.
 //
 //   bench_scan [headers] [burst]     defaults 200000 and 3000
-//   bench_scan --link [headers]      a provider's link (4 MB/s a connection, 20 ms away):
-//                                    plain and compressed headers, against the link's bound
-//                                    (its rate over the bytes a header takes on the wire)
+//   bench_scan --link [headers [connections...]]   a provider's link (4 MB/s a connection,
+//                                    20 ms away), over 1, 4, 8 and 16 scan connections: plain
+//                                    and compressed headers, against the links' bound (their
+//                                    rate over the bytes a header takes on the wire)
 //   bench_scan --server HOST:PORT GROUP   a real server's group, plain and compressed
 #include "engine/Engine.h"
 #include "LoopGap.h"
@@ -22,6 +23,7 @@
 #include <QElapsedTimer>
 #include <QTimer>
 #include <cstdio>
+#include <sys/resource.h>
 
 using namespace vt;
 
@@ -31,7 +33,8 @@ const QString kGroup = QStringLiteral("alt.binaries.bench");
 // Seconds for the whole scan, from connecting to "Scan Complete.", and the longest gap
 // between two turns of the event loop (a 1 ms timer notes it).
 double scanSeconds(quint16 port, int burst, qint64 *headers, qint64 *longestMs, bool compress = false, qint64 *wire = nullptr,
-                   const QString &host = QStringLiteral("127.0.0.1"), const QString &group = kGroup, QStringList *said = nullptr)
+                   const QString &host = QStringLiteral("127.0.0.1"), const QString &group = kGroup, QStringList *said = nullptr,
+                   int connections = 1)
 {
     QTemporaryDir dir;
     QuietPrompter prompter;
@@ -41,6 +44,8 @@ double scanSeconds(quint16 port, int burst, qint64 *headers, qint64 *longestMs, 
     core.settings.News_Port = QString::number(port);
     core.settings.sldXOVER = burst;
     core.settings.chkCompress = compress;
+    core.settings.Scan_Connections = connections;
+    core.settings.News_Connections = connections;
     core.settings.chkModeReader = host != QStringLiteral("127.0.0.1") || group != kGroup;
     Session &session = engine.session;
     NewsgroupTable &groups = engine.groups;
@@ -61,7 +66,7 @@ double scanSeconds(quint16 port, int burst, qint64 *headers, qint64 *longestMs, 
     const double s = t.nsecsElapsed() / 1e9;
     *longestMs = std::max(*longestMs, gap.longestMs());
     *headers = store.partsReadTotal;
-    if (wire) *wire = session.TCP1.bytesReceived();
+    if (wire) *wire = session.TCP1.bytesReceived() + engine.scan.pool().bytesReceived();
     return done ? s : -1;
 }
 
@@ -96,25 +101,42 @@ double plainSeconds(quint16 port, int burst, int first, int last, qint64 *lines)
 }
 } // namespace
 
-// Plain and compressed over a provider's link: headers a second, against what the link can
-// carry at the bytes each header takes on the wire.
-int linkBench(int total)
+double cpuSeconds(int who)
+{
+    rusage u{};
+    getrusage(who, &u);
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+// Plain and compressed over a provider's link, over 1 to 16 connections: headers a second,
+// against what the links can carry at the bytes each header takes on the wire.
+int linkBench(int total, const std::vector<int> &counts)
 {
     const double rate = 4'000'000;
     const std::pair<const char *, const char *> kinds[] = {
         {"plain XOVER", nullptr}, {"COMPRESS DEFLATE", "--compress"}, {"XFEATURE COMPRESS GZIP", "--xfeature-gzip"}, {"XZVER", "--xzver"}};
-    for (const auto &[name, offer] : kinds) {
-        QStringList args{"--group", kGroup + ":1:" + QString::number(total), "--rate", QString::number(rate), "--latency", "20"};
-        if (offer) args << offer;
-        test::TestServer server(args, false);
-        qint64 headers = 0, longest = 0, wire = 0;
-        const double s = scanSeconds(server.port(), 3000, &headers, &longest, offer != nullptr, &wire);
-        const double perHeader = double(wire) / double(std::max<qint64>(headers, 1));
-        const double bound = rate / perHeader;
-        printf("1 connection, %s: %lld headers in %.2f s = %.0f headers/s; %.1f bytes a header on the wire; link bound %.0f headers/s; "
-               "ratio %.3f; longest event-loop step %lld ms\n",
-               name, (long long)headers, s, double(headers) / s, perHeader, bound, double(headers) / s / bound, (long long)longest);
-    }
+    for (const int n : counts)
+        for (const auto &[name, offer] : kinds) {
+            QStringList args{"--group", kGroup + ":1:" + QString::number(total), "--rate", QString::number(rate), "--latency", "20"};
+            if (offer) args << offer;
+            qint64 headers = 0, longest = 0, wire = 0;
+            const double clientBefore = cpuSeconds(RUSAGE_SELF), serverBefore = cpuSeconds(RUSAGE_CHILDREN);
+            double s = 0;
+            {
+                test::TestServer server(args, false);
+                s = scanSeconds(server.port(), 3000, &headers, &longest, offer != nullptr, &wire, QStringLiteral("127.0.0.1"), kGroup, nullptr, n);
+            }
+            // The server runs on the same two cores: what each side spent says which is the limit.
+            const double client = cpuSeconds(RUSAGE_SELF) - clientBefore, server = cpuSeconds(RUSAGE_CHILDREN) - serverBefore;
+            const double perHeader = double(wire) / double(std::max<qint64>(headers, 1));
+            const double bound = n * rate / perHeader;
+            printf("%2d connection(s), %s: %lld headers in %.2f s = %.0f headers/s; %.1f bytes a header on the wire; link bound %.0f "
+                   "headers/s; ratio %.3f; longest event-loop step %lld ms; CPU: client %.2f s (%.0f headers a client CPU second), "
+                   "server %.2f s\n",
+                   n, name, (long long)headers, s, double(headers) / s, perHeader, bound, double(headers) / s / bound, (long long)longest, client,
+                   double(headers) / std::max(client, 1e-9), server);
+            fflush(stdout);
+        }
     return 0;
 }
 
@@ -140,7 +162,12 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     printProcessor();
     if (argc > 3 && QByteArray(argv[1]) == "--server") return serverBench(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
-    if (argc > 1 && QByteArray(argv[1]) == "--link") return linkBench(argc > 2 ? atoi(argv[2]) : 400'000);
+    if (argc > 1 && QByteArray(argv[1]) == "--link") {
+        std::vector<int> counts;
+        for (int i = 3; i < argc; ++i) counts.push_back(atoi(argv[i]));
+        if (counts.empty()) counts = {1, 4, 8, 16};
+        return linkBench(argc > 2 ? atoi(argv[2]) : 400'000, counts);
+    }
     const int total = argc > 1 ? atoi(argv[1]) : 200'000;
     const int burst = argc > 2 ? atoi(argv[2]) : 3000;
     for (const int latency : {20, 0}) {

@@ -115,6 +115,24 @@ OptionsDialog::OptionsDialog(Settings &settings, QWidget *parent) : QDialog(pare
     QWidget *scan = newPage("Scan");
     sldTimeout = slider(scan, lblTimeout, "sldTimeout", 15, 240, &Settings::sldTimeout, &Settings::timeoutCaption);
     sldXOVER = slider(scan, lblXOVER, "sldXOVER", 20, 3000, &Settings::sldXOVER, &Settings::xoverCaption);
+    {
+        auto *row = new QHBoxLayout;
+        row->addWidget(new QLabel(QStringLiteral("Scan connections to the main server:"), scan));
+        txtScanConnections = named<QSpinBox>("txtScanConnections", scan);
+        txtScanConnections->setRange(1, 50);
+        txtScanConnections->setToolTip(
+            QStringLiteral("A large group's headers are fetched over this many connections at once; they count against the main "
+                           "server's connection limit"));
+        row->addWidget(txtScanConnections);
+        row->addStretch();
+        column(scan)->addLayout(row);
+        connect(txtScanConnections, &QSpinBox::valueChanged, this, [this](int v) {
+            if (m_settings.Scan_Connections == v) return;
+            m_settings.Scan_Connections = v;
+            emit changed();
+        });
+        m_loaders.push_back([this] { txtScanConnections->setValue(m_settings.Scan_Connections); });
+    }
     chkAgressiveHeaderCrunch = check(scan, "chkAgressiveHeaderCrunch", "Aggressive Header Crunching", &Settings::chkAgressiveHeaderCrunch);
     chkSaveAfterScan = check(scan, "chkSaveAfterScan", "Save Headers after Scan", &Settings::chkSaveAfterScan);
     chkAlwaysSaveHeaders = check(scan, "chkAlwaysSaveHeaders", "Auto-Save headers on exit (do not prompt)", &Settings::chkAlwaysSaveHeaders);

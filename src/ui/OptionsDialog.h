@@ -34,7 +34,7 @@ public:
         *chkRestart500, *chkSFX, *chkDisableStats, *chkPar2Verify, *chkPar2Repair, *chkPar2Delete, *chkPar2KeepBackups, *chkUnpack,
         *chkUnpackKeepArchives;
     QPlainTextEdit *txtUnpackPasswords;
-    QSpinBox *txtSpeedLimit;
+    QSpinBox *txtSpeedLimit, *txtScanConnections;
     QSlider *sldRescan;
     QLabel *lblRescan;
 

@@ -14,6 +14,7 @@
 #include <QDirIterator>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSize>
 #include <QTemporaryDir>
 #include <csignal>
@@ -391,6 +392,63 @@ TEST(Desktop, AKillInAHeaderSaveNeverSkipsHeaders)
     }
     RecordProperty("rounds_with_marks", withMarks);
     RecordProperty("rounds_killed_in_the_save", inSave);
+}
+
+// Killed at a random moment of a scan over four connections (or of the save that ends it),
+// then started and scanned again: the header file loads, the mark on disk never passes a
+// header that is not in it, and the second scan asks for exactly the articles past that
+// mark, ending with every header filed once.
+TEST(Desktop, AKillInAManyConnectionScanNeverSkipsHeaders)
+{
+    const int total = 40000;
+    // About a second for the whole scan: a kill lands in it, or in the save after it.
+    test::TestServer server({"--latency", "2", "--rate", "2000000", "--group", "alt.binaries.one:1:" + QByteArray::number(total)});
+    std::mt19937 rng(35u + quint32(qEnvironmentVariableIntValue("VANTREL_KILL_SEED")));
+    const int rounds = killRounds(2);
+    for (int round = 0; round < rounds; ++round) {
+        SCOPED_TRACE(round);
+        Portable app(server.port());
+        const QString ini = app.dir.path() + "/VANTREL.INI";
+        test::writeFile(ini, test::readFile(ini).replace("chkSaveAfterScan=0", "chkSaveAfterScan=1")
+                                 + "Scan_Connections=4\r\nNews_Connections=4\r\n");
+        auto markNow = [&] { return test::readFile(app.dir.path() + "/favs.txt").split(',').value(1).toInt(); };
+        auto load = [&](HeaderStore &store) {
+            QuietPrompter prompter;
+            OpsLog log;
+            HeaderFile file(store, log, prompter);
+            const QString path = app.dir.path() + "/npending.dat";
+            return !QFile::exists(path) || file.LoadHeaders(path, nullptr);
+        };
+        {
+            QProcess p;
+            ASSERT_TRUE(app.launch(p, {"/SCAN"}));
+            ASSERT_TRUE(test::waitFor([&] { return app.log().contains("over 4 connections"); }, 30000)) << app.log().toStdString();
+            QThread::usleep(rng() % 1200000);
+            ::kill(pid_t(p.processId()), SIGKILL);
+            p.waitForFinished(10000);
+        }
+        HeaderStore killed;
+        ASSERT_TRUE(load(killed));
+        const int mark = markNow();
+        EXPECT_GE(killed.totalParts(), mark) << "mark " << mark << " with fewer headers on disk";
+        const qsizetype asked = server.commands().size();
+        {
+            const int scans = app.log().count("Scan Complete.");
+            QProcess p;
+            ASSERT_TRUE(app.launch(p, {"/SCAN"}));
+            ASSERT_TRUE(test::waitFor([&] { return app.log().count("Scan Complete.") > scans; }, 60000)) << app.log().toStdString();
+            stop(p);
+        }
+        EXPECT_EQ(markNow(), total);
+        HeaderStore store;
+        ASSERT_TRUE(load(store));
+        EXPECT_EQ(store.totalParts(), total) << "every header once";
+        static const QRegularExpression range("XOVER (\\d+)-(\\d+)$");
+        qint64 again = 0;
+        for (const QString &c : server.commands().mid(asked))
+            if (const auto m = range.match(c); m.hasMatch()) again += m.captured(2).toInt() - m.captured(1).toInt() + 1;
+        EXPECT_EQ(again, total - mark) << "exactly the articles past the mark";
+    }
 }
 
 // Killed at a random moment of a download (after a random number of items were decoded,

@@ -190,7 +190,7 @@ TEST(MainWindow, PagesCommandsAboutAndHelp)
 
 TEST(Options, SlidersChecksAndTheirEffects)
 {
-    App a("[Options]\r\nNews_Host=h\r\nDownload_Path=DL\r\nRescan_Time=500\r\nsldXOVER=250\r\n");
+    App a("[Options]\r\nNews_Host=h\r\nDownload_Path=DL\r\nRescan_Time=500\r\nsldXOVER=250\r\nScan_Connections=99\r\n");
     a.app->start();
     MainWindow &w = *a.app->mainWindow();
     child<QPushButton>(w, "cmdOptions")->click();
@@ -206,8 +206,10 @@ TEST(Options, SlidersChecksAndTheirEffects)
     EXPECT_EQ(o.lblCachePath->text(), a.dir.path() + "/dl/vtcache/");
     EXPECT_TRUE(o.chkAutoExpire->isChecked());
     EXPECT_FALSE(o.chkEnableWatch->isChecked());
+    EXPECT_EQ(o.txtScanConnections->value(), 1) << "99 is out of range";
 
     o.sldRescan->setValue(120);
+    o.txtScanConnections->setValue(16);
     EXPECT_EQ(o.lblRescan->text(), "Emergency restart wait: 120 seconds");
     QTest::keyClick(o.sldXOVER, Qt::Key_End);
     EXPECT_EQ(o.lblXOVER->text(), "XOVER burst receive 3000 headers at a time");
@@ -233,6 +235,7 @@ TEST(Options, SlidersChecksAndTheirEffects)
     EXPECT_EQ(*ini.value("Options", "Rescan_Time"), "120");
     EXPECT_EQ(*ini.value("Options", "sldXOVER"), "3000");
     EXPECT_EQ(*ini.value("Options", "sldTimeout"), "15");
+    EXPECT_EQ(*ini.value("Options", "Scan_Connections"), "16");
     EXPECT_EQ(*ini.value("Options", "chkAutoExpire"), "0");
     EXPECT_EQ(*ini.value("Options", "chkEnableWatch"), "1");
     EXPECT_EQ(*ini.value("Options", "chkDisableStats"), "1");
