@@ -436,14 +436,9 @@ bool FetchPool::apply(Worker &w, std::vector<ArticleFetch::Action> &acts)
             break;
         case ArticleFetch::Action::LoginWanted: {
             x->ready = false;
-            std::vector<LoginSequence::Action> la;
-            x->login.take(480, "480", la);
-            for (const LoginSequence::Action &l : la) {
-                if (l.kind == LoginSequence::Action::Send) x->conn->sendLine(l.line);
-                else if (l.kind == LoginSequence::Action::MissingUser || l.kind == LoginSequence::Action::MissingPassword) {
-                    lost(*x, QStringLiteral("the server wants a login and none is set"), Loss::Refused);
-                    return false;
-                }
+            if (!loginAgain(x->login, *x->conn)) {
+                lost(*x, QStringLiteral("the server wants a login and none is set"), Loss::Refused);
+                return false;
             }
             break;
         }

@@ -425,4 +425,15 @@ void Connection::deliver()
     }
 }
 
+bool loginAgain(LoginSequence &login, Connection &c)
+{
+    std::vector<LoginSequence::Action> la;
+    login.take(480, "480", la);
+    for (const LoginSequence::Action &l : la) {
+        if (l.kind == LoginSequence::Action::Send) c.sendLine(l.line);
+        else if (l.kind == LoginSequence::Action::MissingUser || l.kind == LoginSequence::Action::MissingPassword) return false;
+    }
+    return true;
+}
+
 } // namespace vt

@@ -5,6 +5,7 @@
 // refusal that CAPABILITIES explains): MODE READER is sent and the commands repeated,
 // on every connection alike.
 #include "Deflate.h"
+#include "LoginSequence.h"
 #include "ReplyFramer.h"
 #include "core/RateLimiter.h"
 #include <QObject>
@@ -126,5 +127,9 @@ private:
     Reply m_refusal;                  // the reply CAPABILITIES is asked to explain
     std::vector<QByteArray> m_repeat; // commands to send again once in reader mode
 };
+
+// A login asked for in the middle of the work (480): what the login sends goes out on c.
+// False when it wants a user name or password that is not set.
+bool loginAgain(LoginSequence &login, Connection &c);
 
 } // namespace vt

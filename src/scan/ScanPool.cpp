@@ -201,14 +201,9 @@ void ScanPool::apply(int id, std::vector<OverviewFetch::Action> &acts)
             break;
         case OverviewFetch::Action::LoginWanted: {
             w->ready = false;
-            std::vector<LoginSequence::Action> la;
-            w->login.take(480, "480", la);
-            for (const LoginSequence::Action &l : la) {
-                if (l.kind == LoginSequence::Action::Send) w->conn->sendLine(l.line);
-                else if (l.kind == LoginSequence::Action::MissingUser || l.kind == LoginSequence::Action::MissingPassword) {
-                    giveUp(QStringLiteral("the server wants a login and none is set"));
-                    return;
-                }
+            if (!loginAgain(w->login, *w->conn)) {
+                giveUp(QStringLiteral("the server wants a login and none is set"));
+                return;
             }
             break;
         }

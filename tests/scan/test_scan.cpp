@@ -690,18 +690,26 @@ TEST(Scan, ManyConnectionsStoppedThenTheRestAndAPoolThatGivesUp)
         EXPECT_EQ(s.groups.lastReadByKey(1), total);
         EXPECT_TRUE(s.scan.filedBeyond(1).empty());
     }
-    // Only the scan's own connection is let in: the pool gives up, the scan goes on.
-    TestServer server({"--yenc-only", "--max-connections", "1", "--group", "alt.binaries.many:1:" + QString::number(total)});
-    Scan s(server.port());
-    s.core.settings.Scan_Connections = 3;
-    s.core.settings.News_Connections = 3;
-    s.groups.addGroup("alt.binaries.many");
-    ASSERT_TRUE(s.run(60000)) << s.logged.join('\n').toStdString();
-    EXPECT_EQ(s.logged.filter("The scan goes on over one connection").size(), 1) << s.logged.join('\n').toStdString();
-    qint64 parts = 0;
-    EXPECT_EQ(filedItems(s.store, &parts), want);
-    EXPECT_EQ(parts, total);
-    EXPECT_EQ(s.groups.lastReadByKey(1), total);
+    // Only the scan's own connection is let in: the pool gives up, the scan goes on. A server
+    // that wants a login first: each scan connection logs in when asked (480) and goes on.
+    for (const bool refused : {true, false}) {
+        QStringList args{"--yenc-only", "--group", "alt.binaries.many:1:" + QString::number(total)};
+        args << (refused ? QStringList{"--max-connections", "1"} : QStringList{"--auth", "user:secret", "--require-auth"});
+        TestServer server(args);
+        Scan s(server.port());
+        s.core.settings.Scan_Connections = 3;
+        s.core.settings.News_Connections = 3;
+        s.groups.addGroup("alt.binaries.many");
+        ASSERT_TRUE(s.run(60000)) << s.logged.join('\n').toStdString();
+        EXPECT_EQ(s.logged.filter("The scan goes on over one connection").size(), refused ? 1 : 0) << s.logged.join('\n').toStdString();
+        if (!refused) {
+            EXPECT_EQ(server.commands().filter("AUTHINFO PASS").size(), 4) << "the scan's own and three more";
+        }
+        qint64 parts = 0;
+        EXPECT_EQ(filedItems(s.store, &parts), want);
+        EXPECT_EQ(parts, total);
+        EXPECT_EQ(s.groups.lastReadByKey(1), total);
+    }
 }
 
 // The plan of a many-connection scan: tasks lowest first, the mark only over tasks filed
