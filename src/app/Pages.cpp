@@ -22,7 +22,14 @@ HeadersPage::HeadersPage(Engine &engine, MainWindow &window, QObject *parent)
     });
     connect(m_search->cmdSearch, &QPushButton::clicked, this, &HeadersPage::search);
     connect(&m_w, &MainWindow::viewFilterChanged, this, &HeadersPage::applyFilter);
-    connect(&m_w, &MainWindow::headerColumnClicked, &view, &HeaderListModel::sortByColumn);
+    connect(&m_w, &MainWindow::headerColumnClicked, this, [this](int column) {
+        m_e.view.sortByColumn(column);
+        m_w.setHeaderSortIndicator(m_e.view.sortColumn(), m_e.view.sortDescending());
+    });
+    connect(&m_w, &MainWindow::textFilterChanged, this, [this](const QString &text) {
+        m_e.view.setTextFilter(text);
+        m_e.view.ViewRefresh(false);
+    });
     connect(&view, &HeaderListModel::counterChanged, &m_w, &MainWindow::setViewCounter);
     connect(&m_e.scan, &ScanDriver::countersChanged, this, &HeadersPage::showCounters);
     takeFilter(m_w.viewFilter());
@@ -110,6 +117,14 @@ BatchPage::BatchPage(Engine &engine, MainWindow &window, QObject *parent) : QObj
     connect(&m_w, &MainWindow::downloadRequested, &dl, &DownloadDriver::startCheck);
     connect(&m_w, &MainWindow::stopDownloadRequested, &dl, &DownloadDriver::stop);
     connect(&m_w, &MainWindow::batchMoveRequested, this, &BatchPage::move);
+    connect(&m_w, &MainWindow::batchMoveToRequested, this, [this](const std::vector<int> &rows, int before) {
+        const std::vector<int> picked = rows;
+        m_w.selectRows(MainWindow::List::Batch, m_e.batch.MoveSelectedTo(picked, before));
+    });
+    connect(&m_w, &MainWindow::batchPauseRequested, this, [this](const std::vector<int> &rows, bool pause) {
+        if (rows.empty()) m_e.core.prompter.message(QStringLiteral("Nothing selected."));
+        else m_e.batch.setPaused(rows, pause);
+    });
     connect(&m_w, &MainWindow::batchRemoveRequested, this, [this](const std::vector<int> &rows) {
         if (!m_e.batch.removeSelected(rows)) m_e.core.prompter.message(QStringLiteral("Nothing selected."));
     });

@@ -31,8 +31,17 @@ public:
     RateLimiter downloadLimit;
 
     void LogOp(const QString &msg, bool record) { log.LogOp(msg, record); }
+    // A news server could not be reached and the program waits to try again: what to check
+    // is said once, without a question, until a connection works again.
+    void connectionTrouble(const QString &why);
+    void connectionWorks() { m_troubleSaid = false; }
+    // What a failed connection is called where the countdown shows it.
+    static QString connectionFailure(const QString &why, const QString &server);
     // Copies the settings that other objects keep as their own flags.
     void applySettings();
+
+private:
+    bool m_troubleSaid = false;
 };
 
 } // namespace vt

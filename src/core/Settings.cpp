@@ -29,8 +29,8 @@ const QVector<ColumnDef> &Settings::headerColumnDefs()
 }
 const QVector<ColumnDef> &Settings::batchColumnDefs()
 {
-    static const QVector<ColumnDef> d{{"Subject", 360}, {"Parts", 35}, {"MB", 35}, {"Date", 55},
-                                      {"From", 70}, {"Newsgroup", 90}, {"Life", 20}};
+    static const QVector<ColumnDef> d{{"Subject", 360}, {"Parts", 35}, {"MB", 35}, {"Date", 55},  {"From", 70},
+                                      {"Newsgroup", 90}, {"Life", 20}, {"Progress", 110}, {"Time left", 70}};
     return d;
 }
 const QVector<ColumnDef> &Settings::processedColumnDefs()

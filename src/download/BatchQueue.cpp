@@ -29,7 +29,31 @@ QVariant BatchQueue::data(const QModelIndex &index, int role) const
     if (role == Qt::DisplayRole) return cellText(index.row(), index.column());
     if (role == Qt::UserRole) return m_rows[size_t(index.row())].tag;
     if (role == IconKeyRole && index.column() == 0) return QStringLiteral("iteminbatch");
+    if (role == ProgressRole && index.column() == Progress) {
+        const auto f = m_flows.find(m_rows[size_t(index.row())].tag);
+        if (f == m_flows.end() || f->second.total <= 0) return {};
+        return int(std::clamp<qint64>(f->second.done * 100 / f->second.total, 0, 100));
+    }
     return {};
+}
+
+void BatchQueue::setFlows(std::unordered_map<int, Flow> flows)
+{
+    if (flows == m_flows) return;
+    m_flows = std::move(flows);
+    if (!m_rows.empty()) emit dataChanged(index(0, Progress), index(int(m_rows.size()) - 1, TimeLeft));
+}
+
+void BatchQueue::setPaused(const std::vector<int> &rows, bool on)
+{
+    bool changed = false;
+    for (int r : rows) {
+        if (r < 0 || r >= int(m_rows.size())) continue;
+        const int tag = m_rows[size_t(r)].tag;
+        changed |= on ? m_paused.insert(tag).second : m_paused.erase(tag) > 0;
+        emit dataChanged(index(r, 0), index(r, ColumnCount - 1));
+    }
+    if (changed) emit pausedChanged();
 }
 
 qint64 BatchQueue::itemSize(int item) const
@@ -53,6 +77,21 @@ QString BatchQueue::cellText(int row, int column) const
     case From: return QString::fromLatin1(it.poster);
     case Newsgroup: return itemGroupText(it, m_groups, nzb);
     case Life: return r.life;
+    case Progress: {
+        const auto f = m_flows.find(r.tag);
+        const bool held = m_paused.count(r.tag) > 0;
+        if (f == m_flows.end() || f->second.total <= 0) return held ? QStringLiteral("Paused") : QString();
+        const qint64 pct = std::clamp<qint64>(f->second.done * 100 / f->second.total, 0, 100);
+        return (held ? QStringLiteral("Paused, ") : QString()) + QString::number(pct) + QStringLiteral("% of ") + mbText(f->second.total)
+               + QStringLiteral(" MB");
+    }
+    case TimeLeft: {
+        const auto f = m_flows.find(r.tag);
+        if (f == m_flows.end() || f->second.secondsLeft < 0 || m_paused.count(r.tag)) return {};
+        const qint64 t = f->second.secondsLeft;
+        return t >= 3600 ? QStringLiteral("%1:%2:%3").arg(t / 3600).arg(t / 60 % 60, 2, 10, QLatin1Char('0')).arg(t % 60, 2, 10, QLatin1Char('0'))
+                         : QStringLiteral("%1:%2").arg(t / 60).arg(t % 60, 2, 10, QLatin1Char('0'));
+    }
     }
     return {};
 }
@@ -128,6 +167,7 @@ void BatchQueue::RemoveFromBatch(int item, bool markDeleted, bool freeSlot)
     beginRemoveRows({}, row, row);
     m_rows.erase(it);
     m_queued.erase(item);
+    m_paused.erase(item);
     endRemoveRows();
     m_totalKB -= roundedKB(itemSize(item));
     if (journal) journal(item, markDeleted ? 'x' : '-');
@@ -149,6 +189,7 @@ void BatchQueue::dropRow(int row)
     beginRemoveRows({}, row, row);
     m_rows.erase(m_rows.begin() + row);
     m_queued.erase(tag);
+    m_paused.erase(tag);
     endRemoveRows();
     if (tag >= 1 && tag <= m_store.itemCount()) m_totalKB -= roundedKB(itemSize(tag));
     if (journal) journal(tag, '-');
@@ -233,6 +274,30 @@ std::vector<int> BatchQueue::MoveSelectedToTop(const std::vector<int> &selected)
         if (!m[i]) out.push_back(m_rows[i]);
     setOrder(std::move(out));
     return positionsOf(tags);
+}
+
+std::vector<int> BatchQueue::MoveSelectedTo(const std::vector<int> &selected, int before)
+{
+    const std::vector<bool> m = mask(selected, m_rows.size());
+    std::vector<Row> out, moved;
+    std::unordered_set<int> tags;
+    before = std::clamp(before, 0, int(m_rows.size()));
+    int at = -1;
+    for (size_t i = 0; i < m_rows.size(); ++i) {
+        if (int(i) == before) at = int(out.size());
+        if (m[i]) moved.push_back(m_rows[i]), tags.insert(m_rows[i].tag);
+        else out.push_back(m_rows[i]);
+    }
+    if (at < 0) at = int(out.size());
+    out.insert(out.begin() + at, moved.begin(), moved.end());
+    setOrder(std::move(out));
+    return positionsOf(tags);
+}
+
+// Rows can be dragged: the window moves them where they are dropped.
+Qt::ItemFlags BatchQueue::flags(const QModelIndex &index) const
+{
+    return QAbstractTableModel::flags(index) | (index.isValid() ? Qt::ItemIsDragEnabled : Qt::NoItemFlags);
 }
 
 std::vector<int> BatchQueue::MoveSelectedToBottom(const std::vector<int> &selected)

@@ -7,6 +7,7 @@
 #include <QAbstractTableModel>
 #include <QByteArray>
 #include <functional>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -23,7 +24,7 @@ struct HeaderItem;
 class BatchQueue : public QAbstractTableModel, public BatchSink {
     Q_OBJECT
 public:
-    enum Column { Subject, Parts, MB, Date, From, Newsgroup, Life, ColumnCount };
+    enum Column { Subject, Parts, MB, Date, From, Newsgroup, Life, Progress, TimeLeft, ColumnCount };
     BatchQueue(HeaderStore &store, const NewsgroupTable *groups = nullptr, OpsLog *log = nullptr,
                QObject *parent = nullptr);
 
@@ -62,6 +63,9 @@ public:
     std::vector<int> MoveSelectedToBottom(const std::vector<int> &selected);
     std::vector<int> MoveSelectedUp(const std::vector<int> &selected);
     std::vector<int> MoveSelectedDown(const std::vector<int> &selected);
+    // Dropped where row `before` stands (the end when past the last), in their order.
+    std::vector<int> MoveSelectedTo(const std::vector<int> &selected, int before);
+    Qt::ItemFlags flags(const QModelIndex &index) const override;
     // The remove command: false when nothing was selected ("Nothing selected.").
     bool removeSelected(const std::vector<int> &selected);
     // Drops rows whose item is no longer queued (an inconsistent top row).
@@ -71,10 +75,24 @@ public:
     // Origins of imported items, for their group column.
     const NzbCatalog *nzb = nullptr;
 
+    // What the download says of each item while it runs: bytes in of its total, and the
+    // seconds until it is in at the present rate (-1: not known). Empty: no run.
+    struct Flow {
+        qint64 done = 0, total = 0;
+        qint64 secondsLeft = -1;
+        bool operator==(const Flow &) const = default;
+    };
+    void setFlows(std::unordered_map<int, Flow> flows);
+    // Paused items stay in place and are passed over by the download until resumed.
+    bool paused(int item) const { return m_paused.count(item) > 0; }
+    void setPaused(const std::vector<int> &rows, bool on);
+
 signals:
     // Items went into or out of the batch: the header list shows it.
     void itemsChanged();
     void sizeTextChanged(const QString &text);
+    // Items were paused or resumed: the download looks again.
+    void pausedChanged();
 
 private:
     struct Row {
@@ -93,6 +111,8 @@ private:
     OpsLog *m_log;
     std::vector<Row> m_rows;
     std::unordered_set<int> m_queued;   // tags of the rows
+    std::unordered_set<int> m_paused;   // tags of paused rows
+    std::unordered_map<int, Flow> m_flows;
     qint32 m_totalKB = 0;
     QString m_sizeText = QStringLiteral("Batch empty.");
     int m_sortColumn = -1;

@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMimeDatabase>
 #include <QProcess>
 #include <algorithm>
 
@@ -31,13 +32,38 @@ Decoder::Decoder(AppCore &core, HeaderStore &store, NewsgroupTable &groups, Batc
                  PartCache &cache)
     : m_core(core), m_store(store), m_groups(groups), m_batch(batch), m_processed(processed), m_cache(cache)
 {
-    RunAssociated = [](const QString &path) {
-        QProcess open;
-        open.setProgram(QStringLiteral("xdg-open"));
-        open.setArguments({path});
-        open.setWorkingDirectory(QFileInfo(path).absolutePath());
-        open.setProcessEnvironment(AppPaths::childEnvironment());
-        return open.startDetached();
+    RunAssociated = [this](const QString &path) {
+        // xdg-open gives up without a word when no program takes the file's type: that is
+        // asked first (xdg-mime, never waited for), and said when so.
+        const QFileInfo fi(path);
+        if (!fi.isFile()) return openWithDesktop(path);
+        const QMimeType type = QMimeDatabase().mimeTypeForFile(fi);
+        const QString mime = type.isValid() ? type.name() : QStringLiteral("application/octet-stream");
+        auto *query = new QProcess;
+        query->setProgram(QStringLiteral("xdg-mime"));
+        query->setArguments({QStringLiteral("query"), QStringLiteral("default"), mime});
+        query->setProcessEnvironment(AppPaths::childEnvironment());
+        QObject::connect(query, &QProcess::finished, query, [this, query, path, mime](int code) {
+            query->deleteLater();
+            const QByteArray handler = query->readAllStandardOutput().trimmed();
+            if (code == 0 && handler.isEmpty()) {
+                const QString text = QStringLiteral("No program on this system opens ") + QFileInfo(path).fileName() + QStringLiteral(" (")
+                                     + mime + QStringLiteral("). Install one for this type of file; the file is in ")
+                                     + QFileInfo(path).absolutePath();
+                log(text);
+                m_core.prompter.message(text);
+                return;
+            }
+            openOrSay(path);
+        });
+        QObject::connect(query, &QProcess::errorOccurred, query, [this, query, path](QProcess::ProcessError e) {
+            if (e != QProcess::FailedToStart) return;
+            // No xdg-mime: xdg-open is tried as it is.
+            query->deleteLater();
+            openOrSay(path);
+        });
+        query->start();
+        return true;
     };
     m_work.log = [this](const QString &m, bool record) { log(m, record); };
     m_work.activity = [this] {
@@ -54,6 +80,25 @@ Decoder::Decoder(AppCore &core, HeaderStore &store, NewsgroupTable &groups, Batc
 }
 
 void Decoder::log(const QString &msg, bool record) { m_core.LogOp(msg, record); }
+
+void Decoder::openOrSay(const QString &path)
+{
+    if (openWithDesktop(path)) return;
+    const QString text = QStringLiteral("Nothing here opens files: xdg-open (from the package xdg-utils) cannot be started. The file is in ")
+                         + QFileInfo(path).absolutePath();
+    log(text);
+    m_core.prompter.message(text);
+}
+
+bool Decoder::openWithDesktop(const QString &path)
+{
+    QProcess open;
+    open.setProgram(QStringLiteral("xdg-open"));
+    open.setArguments({path});
+    open.setWorkingDirectory(QFileInfo(path).absolutePath());
+    open.setProcessEnvironment(AppPaths::childEnvironment());
+    return open.startDetached();
+}
 
 QString Decoder::resultText(int code) { return uuResultText(code); }
 

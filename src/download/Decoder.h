@@ -50,6 +50,10 @@ public:
 
     // Opens a path with the desktop's opener; false when it could not be started.
     std::function<bool(const QString &path)> RunAssociated;
+    // xdg-open on a file, a folder or an address; false when it cannot start.
+    static bool openWithDesktop(const QString &path);
+    // The same for a file whose type has a program: said when nothing starts.
+    void openOrSay(const QString &path);
     // Called while decoding: keeps the download watchdog quiet.
     // What the processed row adds about where an item's parts came from; empty: nothing.
     std::function<QString(int item)> sourceNote;

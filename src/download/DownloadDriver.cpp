@@ -74,6 +74,12 @@ DownloadDriver::DownloadDriver(AppCore &core, Session &session, HeaderStore &sto
       m_cache(cache), m_decoder(decoder), m_nzb(nzb), m_par2(core, store, batch, processed), m_pool(core, store, cache, nzb)
 {
     connect(&m_pool, &FetchPool::itemFetched, this, &DownloadDriver::onItemFetched);
+    // A paused item's queued parts leave the pool; a resumed one is taken up by the next step.
+    connect(&m_batch, &BatchQueue::pausedChanged, this, [this] {
+        for (int row = 0; row < m_batch.batchRows(); ++row)
+            if (m_batch.paused(m_batch.tagAt(row))) m_pool.withdraw(m_batch.refAt(row));
+        onItemFetched({});
+    });
     connect(&m_pool, &FetchPool::finished, this, [this] {
         if (m_state == RunState::Fetching) step();
     });
@@ -84,6 +90,7 @@ DownloadDriver::DownloadDriver(AppCore &core, Session &session, HeaderStore &sto
         if (running()) endBatchRun(RunEnd::WaitingForRestart, why);
     });
     connect(&m_pool, &FetchPool::partStored, this, [this](ItemRef item, int part, const QString &server, qint64 bytes, double ms) {
+        m_core.connectionWorks();
         const int i = m_store.resolve(item);
         if (!i) return;
         const HeaderItem &it = m_store.item(i);
@@ -194,7 +201,7 @@ void DownloadDriver::step()
             continue;
         }
         const HeaderItem &it = m_store.item(item);
-        if (m_pool.fetching(ref)) {
+        if (m_pool.fetching(ref) || m_batch.paused(item)) {
             ++row;
             continue;
         }
@@ -289,10 +296,12 @@ void DownloadDriver::endBatchRun(RunEnd reason, const QString &why)
         m_core.ui.resetAllBars();
         m_core.countdown.start(why);
         log(QStringLiteral("Emergency Reconnect in") + num(m_core.countdown.value()) + QStringLiteral(" seconds."), true);
+        m_core.connectionTrouble(why);
         break;
     }
     batchEta.clear();
     fileEta.clear();
+    m_batch.setFlows({});
     emit etaChanged();
     emit runningChanged(false);
     if (reason == RunEnd::LocalFailure) {
@@ -414,7 +423,29 @@ void DownloadDriver::showProgress()
                 + thousands(double(p.itemDone) / 1000.0) + QStringLiteral("KB of ") + pointOne(double(p.itemTotal) / 1000.0)
                 + QStringLiteral("KB @ ") + QString::number(p.rate / 1000.0, 'f', 1) + QStringLiteral(" KBps"),
             false);
+    showItemFlows(p.rate);
     emit progressChanged();
+}
+
+// Each queued item's bytes in and the time until it is in: the items are fetched in their
+// order, so an item is in once the bytes left above it and its own are.
+void DownloadDriver::showItemFlows(double rate)
+{
+    std::unordered_map<int, BatchQueue::Flow> flows;
+    qint64 ahead = 0;
+    for (int row = 0; row < m_batch.batchRows(); ++row) {
+        const int item = m_batch.tagAt(row);
+        const FetchPool::Progress ip = m_pool.progress(m_batch.refAt(row));
+        BatchQueue::Flow f;
+        f.total = ip.total > 0 ? ip.total : m_store.ItemByteTotal(item);
+        f.done = std::min(ip.done, f.total);
+        if (!m_batch.paused(item)) {
+            ahead += f.total - f.done;
+            if (rate > 100) f.secondsLeft = qint64(std::ceil(double(ahead) / rate));
+        }
+        flows[item] = f;
+    }
+    m_batch.setFlows(std::move(flows));
 }
 
 void DownloadDriver::showEtas(double bytesPerSecond, qint64 batchLeft, qint64 fileLeft)

@@ -97,6 +97,7 @@ private:
     void onItemFetched(ItemRef item);
     bool allMissing(int item);
     void showProgress();
+    void showItemFlows(double rate);
     void showEtas(double bytesPerSecond, qint64 batchLeft, qint64 fileLeft);
     void log(const QString &msg, bool record);
     // What a run and the post-processing it leads to came to, said once both are over:

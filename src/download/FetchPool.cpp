@@ -151,6 +151,25 @@ void FetchPool::forget(ItemRef item)
     m_items.erase(it);
 }
 
+void FetchPool::withdraw(ItemRef item)
+{
+    auto w = m_items.find(item);
+    if (w == m_items.end() || !m_pending.count(item)) return;
+    int taken = 0;
+    for (auto it = m_queue.begin(); it != m_queue.end();) {
+        if (it->item != item) {
+            ++it;
+            continue;
+        }
+        m_book.erase({it->item, it->part});
+        it = m_queue.erase(it);
+        ++taken;
+    }
+    w->second.pending -= taken;
+    if (w->second.pending <= 0) m_pending.erase(item);
+    dispatch();
+}
+
 qint64 FetchPool::doneBytes() const
 {
     qint64 sum = m_doneSum;
@@ -712,8 +731,7 @@ void FetchPool::lost(Worker &w, const QString &why, Loss loss)
     // None of its connections works: the server rests for the restart wait.
     s.lossesInARow = 0;
     s.restUntil = m_clock.elapsed() + restMs;
-    const QString reason = (why.contains(QStringLiteral("refused"), Qt::CaseInsensitive) ? QStringLiteral("Connection refused by ") + s.name()
-                                                                                          : why + QStringLiteral(" (") + s.name() + u')');
+    const QString reason = AppCore::connectionFailure(why, s.name());
     log(QStringLiteral("Cannot connect to ") + s.name() + QStringLiteral(": ") + why);
     if (m_workers.empty()) {
         // Nothing is left: the whole download waits for the restart countdown.

@@ -88,6 +88,9 @@ public:
     // Servers that delivered an item's parts in this run.
     QStringList deliveredBy(ItemRef item) const;
     void forget(ItemRef item);
+    // Takes an item's parts out of the queue (it was paused); parts already asked for
+    // still come in.
+    void withdraw(ItemRef item);
 
 signals:
     void partStored(vt::ItemRef item, int part, const QString &server, qint64 bytes, double ms);

@@ -100,6 +100,7 @@ bool HeaderListModel::passes(int item, bool checkGroup) const
         if (viewGroupKey == DisplayOff || it.parts.empty() || it.parts[0].groupKey != viewGroupKey) return false;
     }
     if (newOnly && !it.isNew) return false;
+    if (!m_needle.isEmpty() && !itemDisplayName(it).toUpper().contains(m_needle)) return false;
     switch (m_store.itemState(item)) {
     case ItemState::Incomplete: return showIncomplete;
     case ItemState::Complete: return showComplete;
@@ -253,13 +254,27 @@ int HeaderListModel::search(const QString &text, bool matchCase, bool searchDele
 
 bool HeaderListModel::lessThan(int a, int b) const
 {
+    if (numericColumn(m_sortColumn)) {
+        const double x = valueOf(a, m_sortColumn), y = valueOf(b, m_sortColumn);
+        return m_descending ? x > y : x < y;
+    }
     const int c = QString::compare(textOf(a, m_sortColumn), textOf(b, m_sortColumn), Qt::CaseInsensitive);
     return m_descending ? c > 0 : c < 0;
 }
 
 void HeaderListModel::sortRows()
 {
-    // The texts once per row, not once per comparison.
+    // The keys once per row, not once per comparison.
+    if (numericColumn(m_sortColumn)) {
+        std::vector<std::pair<double, int>> keyed;
+        keyed.reserve(m_rows.size());
+        for (int item : m_rows) keyed.emplace_back(valueOf(item, m_sortColumn), item);
+        std::stable_sort(keyed.begin(), keyed.end(), [this](const auto &x, const auto &y) {
+            return m_descending ? x.first > y.first : x.first < y.first;
+        });
+        for (size_t r = 0; r < keyed.size(); ++r) m_rows[r] = keyed[r].second;
+        return;
+    }
     std::vector<std::pair<QString, int>> keyed;
     keyed.reserve(m_rows.size());
     for (int item : m_rows) keyed.emplace_back(textOf(item, m_sortColumn), item);
@@ -268,7 +283,24 @@ void HeaderListModel::sortRows()
         return m_descending ? c > 0 : c < 0;
     });
     for (size_t r = 0; r < keyed.size(); ++r) m_rows[r] = keyed[r].second;
-    m_indexStale = true;
+}
+
+double HeaderListModel::valueOf(int item, int column) const
+{
+    const HeaderItem &it = m_store.item(item);
+    switch (column) {
+    case Parts: return double(it.parts.size());
+    case MB: return double(m_store.ItemByteTotal(item));
+    case Date: return double(it.postDate);
+    case Life: return itemLife ? double(itemLife(item)) : -1.0;
+    }
+    return 0;
+}
+
+void HeaderListModel::setTextFilter(const QString &text)
+{
+    m_textFilter = text;
+    m_needle = text.trimmed().toLatin1().toUpper();
 }
 
 void HeaderListModel::sortByColumn(int column)

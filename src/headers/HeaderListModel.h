@@ -33,6 +33,11 @@ public:
     qint32 viewGroupKey = AllGroups;
     bool showComplete = true, showText = true, showUnknown = true, showIncomplete = true, showInBatch = true;
     bool newOnly = false;
+    // The filter box: only items whose name holds this text (any case); empty: all.
+    void setTextFilter(const QString &text);
+    const QString &textFilter() const { return m_textFilter; }
+    int sortColumn() const { return m_sortColumn; }
+    bool sortDescending() const { return m_descending; }
     // The "Life" column (the batch list computes it); -1 shows "need scan".
     std::function<int(int item)> itemLife;
 
@@ -63,6 +68,10 @@ signals:
 
 private:
     QString textOf(int item, int column) const;
+    // What a column sorts by: numbers by their value (a size of 9 MB before one of 10 MB),
+    // the rest by their text.
+    bool numericColumn(int column) const { return column == Parts || column == MB || column == Date || column == Life; }
+    double valueOf(int item, int column) const;
     QString iconKey(int item) const;
     bool lessThan(int a, int b) const;
     void sortRows();
@@ -76,6 +85,8 @@ private:
     mutable std::vector<int> m_rowOf;   // item -> row, -1 = not shown
     mutable bool m_indexStale = true;
     int m_sortColumn = -1;
+    QString m_textFilter;
+    QByteArray m_needle;   // the filter text, upper case
     bool m_descending = false;
 };
 

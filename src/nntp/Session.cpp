@@ -356,7 +356,10 @@ Session::LoginStep Session::login(int c, LoginSequence &seq, const Reply &r, con
         case LoginSequence::Action::Greeted:
             if (greeted) greeted(a.line);
             else say(latin(a.line));
-            if (c == 1) restartWatchdog(c);
+            if (c == 1) {
+                restartWatchdog(c);
+                m_core.connectionWorks();
+            }
             break;
         case LoginSequence::Action::Ready: ready = true; break;
         case LoginSequence::Action::MissingUser: credentialMissing(c, false); return LoginStep::Taken;
@@ -400,7 +403,7 @@ void Session::serverError(int n, const QByteArray &line)
     closeConnection(n);
     if (m_core.settings.chkRestart500) {
         log(QStringLiteral("critical server error detected.  Emergency restart pending..."));
-        emergencyRestart(n);
+        emergencyRestart(n, latin(line));
     } else {
         m_core.prompter.message(QStringLiteral("Error: ") + latin(line));
     }
@@ -411,7 +414,7 @@ void Session::peerClosed(int n)
     Timerbot1.stop();
     log(QStringLiteral("Server closed connection"));
     m_core.sounds.PlaySound(QStringLiteral("vtv018.wav"));
-    if (m_core.settings.chkRestart500) emergencyRestart(n);
+    if (m_core.settings.chkRestart500) emergencyRestart(n, QStringLiteral("Server closed connection"));
     else if (m_scan) m_scan->abortScan(false);
 }
 
@@ -438,7 +441,10 @@ void Session::socketError(int n, const QString &text)
         endSessionAfterLoginError(n);
         return;
     }
-    emergencyRestart(n);
+    // Never greeted: no server there, a wrong port or host. What to check is said once.
+    const bool atTheDoor = n == 1 && scanLogin.stage() == LoginSequence::Stage::Greeting;
+    emergencyRestart(n, text);
+    if (atTheDoor && m_core.countdown.active()) m_core.connectionTrouble(AppCore::connectionFailure(text, scanServer()));
 }
 
 // ---- login ----
@@ -485,7 +491,7 @@ void Session::watchdogTick(int n)
     if (elapsed > timeout) {
         log(QStringLiteral("WARNING: Server not responding -- ") + QString::number(timeout)
             + QStringLiteral(" second timeout triggered, closing connection"));
-        emergencyRestart(n);
+        emergencyRestart(n, QStringLiteral("Server not responding"));
         return;
     }
     // A reply that keeps trickling in without an end is silence too: under 1 KB a second
@@ -501,12 +507,12 @@ void Session::watchdogTick(int n)
         if (trickling) {
             log(QStringLiteral("WARNING: Server not responding -- ") + QString::number(timeout)
                 + QStringLiteral(" second timeout triggered (a reply trickling in without an end), closing connection"));
-            emergencyRestart(n);
+            emergencyRestart(n, QStringLiteral("Server not responding"));
         }
     }
 }
 
-void Session::emergencyRestart(int n)
+void Session::emergencyRestart(int n, const QString &why)
 {
     if (n != 1 || downloadRunning()) return;
     scanReplyBuffer.clear();
@@ -516,7 +522,7 @@ void Session::emergencyRestart(int n)
     scanReplyBuffer.clear();
     scanInProgress = false;
     m_core.ui.resetAllBars();
-    m_core.countdown.start();
+    m_core.countdown.start(why.isEmpty() ? QString() : AppCore::connectionFailure(why, scanServer()));
     log(QStringLiteral("Emergency Reconnect in") + num(m_core.countdown.value()) + QStringLiteral(" seconds."));
 }
 

@@ -143,7 +143,8 @@ private:
     void disconnect(int n);
     void reportState(int n);
     void watchdogTick(int n);
-    void emergencyRestart(int n);
+    // why: what happened, shown with the countdown ("Connection refused by host:port").
+    void emergencyRestart(int n, const QString &why = {});
     void onScanReply(const Reply &r);
     void restartWatchdog(int n);
     void serverError(int n, const QByteArray &line);

@@ -12,6 +12,8 @@ LoginDialog::LoginDialog(Settings &settings, QWidget *parent) : QDialog(parent),
     setObjectName(QStringLiteral("frmLogin"));
     setWindowTitle(QStringLiteral("Connect to News Server"));
     txtHost = named<QLineEdit>("txtHost", this);
+    // Room for a provider's full name.
+    txtHost->setMinimumWidth(txtHost->fontMetrics().horizontalAdvance(QStringLiteral("news.eu.example-provider.com")) + 24);
     txtPort = named<QLineEdit>("txtPort", this);
     txtUserName = named<QLineEdit>("txtUserName", this);
     txtPassword = named<QLineEdit>("txtPassword", this);

@@ -2,6 +2,10 @@
 #include "Named.h"
 #include "core/AppCore.h"
 #include "core/CommandLine.h"
+#include <QStyledItemDelegate>
+#include <QApplication>
+#include <QPainter>
+#include "core/ListRoles.h"
 #include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -23,6 +27,28 @@
 namespace vt {
 
 namespace {
+
+// A cell whose model gives a percent (ProgressRole) shows it as a bar with its text on it.
+class ProgressDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    void paint(QPainter *p, const QStyleOptionViewItem &option, const QModelIndex &index) const override
+    {
+        const QVariant pct = index.data(ProgressRole);
+        if (!pct.isValid()) return QStyledItemDelegate::paint(p, option, index);
+        QStyleOptionProgressBar bar;
+        bar.rect = option.rect.adjusted(1, 1, -1, -1);
+        bar.minimum = 0;
+        bar.maximum = 100;
+        bar.progress = pct.toInt();
+        bar.text = index.data().toString();
+        bar.textVisible = true;
+        bar.state = option.state | QStyle::State_Horizontal;
+        bar.palette = option.palette;
+        QStyle *st = option.widget ? option.widget->style() : QApplication::style();
+        st->drawControl(QStyle::CE_ProgressBar, &bar, p, option.widget);
+    }
+};
 
 QPushButton *addButton(QBoxLayout *row, const char *name, const char *text, const char *tip = nullptr)
 {
@@ -129,7 +155,48 @@ MainWindow::MainWindow(AppCore &core, QWidget *parent) : QMainWindow(parent), m_
     connect(&core.ui, &UiState::changed, this, &MainWindow::refreshUi);
     connect(&core.resources, &ResourceMonitor::changed, this, &MainWindow::refreshStats);
     bindCommands();
+    bindKeys();
     refreshUi();
+}
+
+// The main commands on keys, standard ones where the desktop has them; each key is shown in
+// its menu entry and in its button's tooltip, and does what the button does (nothing while
+// the button is off).
+void MainWindow::bindKeys()
+{
+    auto key = [this](QMenu *menu, const char *name, const QString &text, QKeySequence seq, const std::function<void()> &run,
+                      QPushButton *shows = nullptr) {
+        QAction *a = menu->addAction(text);
+        a->setObjectName(QString::fromLatin1(name));
+        a->setShortcut(seq);
+        a->setShortcutContext(Qt::WindowShortcut);
+        connect(a, &QAction::triggered, this, run);
+        if (shows) shows->setToolTip(shows->toolTip() + QStringLiteral(" (") + seq.toString(QKeySequence::NativeText) + u')');
+        return a;
+    };
+    auto clickIfOn = [](QPushButton *b) {
+        return [b] {
+            if (b->isEnabled()) b->click();
+        };
+    };
+    mnuFileImportNzb->setShortcut(QKeySequence::Open);
+    mnuFile->addSeparator();
+    key(mnuFile, "mnuFileQuit", QStringLiteral("&Quit"), QKeySequence::Quit, [this] { emit closeRequested(); });
+    QMenu *run = menuBar()->addMenu(QStringLiteral("&Run"));
+    run->setObjectName(QStringLiteral("mnuRun"));
+    key(run, "mnuRunScan", QStringLiteral("&Scan"), QKeySequence(Qt::Key_F5), clickIfOn(cmdScan), cmdScan);
+    key(run, "mnuRunDownload", QStringLiteral("&Download"), QKeySequence(Qt::CTRL | Qt::Key_D), clickIfOn(cmdBatchDownload),
+        cmdBatchDownload);
+    // One Stop for whatever runs: the download when it does, else the scan.
+    key(run, "mnuRunStop", QStringLiteral("S&top"), QKeySequence(Qt::Key_Escape), [this] {
+        if (m_core.ui.statusLight() == 1) cmdBatchDownloadStop->click();
+        else cmdScanStop->click();
+    }, cmdScanStop);
+    cmdBatchDownloadStop->setToolTip(cmdBatchDownloadStop->toolTip() + QStringLiteral(" (Esc)"));
+    run->addSeparator();
+    const QKeySequence prefs = QKeySequence(QKeySequence::Preferences).isEmpty() ? QKeySequence(Qt::CTRL | Qt::Key_Comma)
+                                                                                 : QKeySequence(QKeySequence::Preferences);
+    key(run, "mnuRunOptions", QStringLiteral("&Options..."), prefs, clickIfOn(cmdOptions), cmdOptions);
 }
 
 // Each control says what the user asks for; the rows it acts on are taken at the click.
@@ -212,14 +279,48 @@ QVector<int> MainWindow::columnWidths(List l) const
 {
     QTableView *v = list(l);
     QVector<int> w;
-    for (int c = 0; v->model() && c < v->model()->columnCount(); ++c) w << v->columnWidth(c);
+    for (int c = 0; v->model() && c < v->model()->columnCount(); ++c) w << (c == 0 ? subjectFloor(v) : v->columnWidth(c));
     return w;
 }
 
 void MainWindow::setColumnWidths(List l, const QVector<int> &widths)
 {
     QTableView *v = list(l);
-    for (int c = 0; c < widths.size() && v->model() && c < v->model()->columnCount(); ++c) v->setColumnWidth(c, widths[c]);
+    for (int c = 0; c < widths.size() && v->model() && c < v->model()->columnCount(); ++c) {
+        if (c == 0) v->setProperty("subjectFloor", widths[c]);
+        v->setColumnWidth(c, widths[c]);
+    }
+}
+
+int MainWindow::subjectFloor(const QTableView *v) const
+{
+    const QVariant f = v->property("subjectFloor");
+    return f.isValid() ? f.toInt() : v->columnWidth(0);
+}
+
+void MainWindow::fillWithSubject(QTableView *v)
+{
+    auto fill = [this, v] {
+        if (!v->model() || v->model()->columnCount() < 2) return;
+        int others = 0;
+        for (int c = 1; c < v->model()->columnCount(); ++c) others += v->isColumnHidden(c) ? 0 : v->columnWidth(c);
+        const int want = std::max(subjectFloor(v), v->viewport()->width() - others);
+        if (v->columnWidth(0) == want) return;
+        v->setProperty("filling", true);
+        v->setColumnWidth(0, want);
+        v->setProperty("filling", false);
+    };
+    connect(v->horizontalHeader(), &QHeaderView::sectionResized, v, [v, fill](int section, int, int size) {
+        if (section == 0) {
+            // A drag on Subject sets its own width; the fill does not.
+            if (!v->property("filling").toBool()) v->setProperty("subjectFloor", size);
+            return;
+        }
+        QTimer::singleShot(0, v, fill);
+    });
+    v->viewport()->installEventFilter(this);
+    v->setProperty("fillsWithSubject", true);
+    m_fills.push_back({v, fill});
 }
 
 // The stored default widths are too narrow for today's fonts: a list whose widths were
@@ -292,6 +393,13 @@ MainWindow::ViewFilter MainWindow::viewFilter() const
             btnsIncomplete->isChecked(), btnsComplete_bp->isChecked(), btnsNew->isChecked()};
 }
 
+void MainWindow::setHeaderSortIndicator(int column, bool descending)
+{
+    QHeaderView *h = ListView2->horizontalHeader();
+    h->setSortIndicatorShown(column >= 0);
+    if (column >= 0) h->setSortIndicator(column, descending ? Qt::DescendingOrder : Qt::AscendingOrder);
+}
+
 void MainWindow::setViewFilter(const ViewFilter &f)
 {
     const std::pair<QAction *, bool> states[] = {{btnsComplete, f.complete},     {btnsText, f.text},       {btnsUnknown, f.unknown},
@@ -336,7 +444,31 @@ QWidget *MainWindow::buildHeadersPage()
     top->addStretch();
     lay->addLayout(top);
 
+    {
+        auto *row = new QHBoxLayout;
+        txtFilter = named<QLineEdit>("txtFilter");
+        txtFilter->setPlaceholderText(QStringLiteral("Filter: type part of a name"));
+        txtFilter->setClearButtonEnabled(true);
+        txtFilter->setToolTip(QStringLiteral("Shows only the items whose name holds this text, as you type (Ctrl+L)"));
+        row->addWidget(txtFilter, 1);
+        lay->addLayout(row);
+        // Once typing pauses: a large list is filtered once, not at every key.
+        m_filterPause = new QTimer(this);
+        m_filterPause->setSingleShot(true);
+        m_filterPause->setInterval(150);
+        connect(txtFilter, &QLineEdit::textChanged, m_filterPause, qOverload<>(&QTimer::start));
+        connect(m_filterPause, &QTimer::timeout, this, [this] { emit textFilterChanged(txtFilter->text()); });
+        auto *focus = new QAction(this);
+        focus->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
+        connect(focus, &QAction::triggered, txtFilter, [this] {
+            txtFilter->setFocus();
+            txtFilter->selectAll();
+        });
+        addAction(focus);
+    }
     ListView2 = addList(lay, "ListView2");
+    ListView2->horizontalHeader()->setSortIndicatorShown(false);
+    fillWithSubject(ListView2);
     lblViewFilter = named<QLabel>("lblViewFilter", QStringLiteral("View Filter:"));
     lay->addWidget(lblViewFilter);
 
@@ -376,6 +508,14 @@ QWidget *MainWindow::buildBatchPage()
     QWidget *page;
     QVBoxLayout *lay = newPage(page);
     ListView3 = addList(lay, "ListView3");
+    fillWithSubject(ListView3);
+    ListView3->setItemDelegate(new ProgressDelegate(ListView3));
+    // Rows are dragged to a new place; the drop is taken here, not by the view.
+    ListView3->setDragEnabled(true);
+    ListView3->setAcceptDrops(true);
+    ListView3->viewport()->setAcceptDrops(true);
+    ListView3->setDropIndicatorShown(true);
+    ListView3->viewport()->installEventFilter(this);
 
     auto *row = new QHBoxLayout;
     cmdBatchDownload = addButton(row, "cmdBatchDownload", "Download");
@@ -417,6 +557,12 @@ QWidget *MainWindow::buildBatchPage()
     menuEntry(mnuBV, mnuBVMoveUp, "mnuBVMoveUp", "Move Up", cmdUP);
     menuEntry(mnuBV, mnuBVMoveDown, "mnuBVMoveDown", "Move Down", cmdDN);
     menuEntry(mnuBV, mnuBVViewParts, "mnuBVViewParts", "View Parts", cmdViewPartsinBatch);
+    mnuBV->addSeparator();
+    for (const bool pause : {true, false}) {
+        QAction *a = mnuBV->addAction(pause ? QStringLiteral("Pause") : QStringLiteral("Resume"));
+        a->setObjectName(pause ? QStringLiteral("mnuBVPause") : QStringLiteral("mnuBVResume"));
+        connect(a, &QAction::triggered, this, [this, pause] { emit batchPauseRequested(selectedRows(List::Batch), pause); });
+    }
     popupOver(ListView3, mnuBV);
     return page;
 }
@@ -505,6 +651,22 @@ void MainWindow::popupOver(QTableView *list, QMenu *menu)
 
 bool MainWindow::eventFilter(QObject *o, QEvent *e)
 {
+    if (e->type() == QEvent::Resize)
+        for (const auto &[v, fill] : m_fills)
+            if (o == v->viewport()) fill();
+    if (ListView3 && o == ListView3->viewport() && (e->type() == QEvent::DragEnter || e->type() == QEvent::DragMove || e->type() == QEvent::Drop)) {
+        auto *d = static_cast<QDropEvent *>(e);
+        // Only rows of this list; files from outside go to the window.
+        if (!d->mimeData() || !d->mimeData()->hasFormat(QStringLiteral("application/x-qabstractitemmodeldatalist"))) return false;
+        d->setDropAction(Qt::MoveAction);
+        d->accept();
+        if (e->type() == QEvent::Drop) {
+            const QModelIndex at = ListView3->indexAt(d->position().toPoint());
+            emit batchMoveToRequested(selectedRows(List::Batch), at.isValid() ? at.row() : ListView3->model()->rowCount());
+            return true;
+        }
+        return e->type() != QEvent::DragMove;   // the view draws where it would land
+    }
     if (o == imgTestx && e->type() == QEvent::MouseButtonRelease) {
         emit downloadRequested();
         return true;

@@ -2,7 +2,10 @@
 #include "Skin.h"
 #include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMainWindow>
+#include <functional>
+#include <QTimer>
 #include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
@@ -63,6 +66,8 @@ public:
     void showAllGroupsQuietly();
     ViewFilter viewFilter() const;
     void setViewFilter(const ViewFilter &f);
+    // The header list's sort indicator: the column and order it is sorted by (-1: none).
+    void setHeaderSortIndicator(int column, bool descending);
 
     // Rows of a list whose settings widget is not this window (options, watch list).
     static std::vector<int> selectedRows(const QTableView *v);
@@ -97,11 +102,15 @@ signals:
     void viewFilterChanged(const vt::MainWindow::ViewFilter &f);
     void groupChosen(int index, const QString &text);   // 0 all, 1 display off, then groups
     void headerColumnClicked(int column);
+    // The filter box above the header list, once typing pauses.
+    void textFilterChanged(const QString &text);
     // Batch page.
     void downloadRequested();   // the button, or a click on the status light
     void stopDownloadRequested();
     void batchMoveRequested(vt::MainWindow::BatchMove how, const std::vector<int> &rows);
     void batchRemoveRequested(const std::vector<int> &rows);
+    void batchMoveToRequested(const std::vector<int> &rows, int before);   // dragged and dropped
+    void batchPauseRequested(const std::vector<int> &rows, bool pause);
     void batchPartsRequested(int item);
     void batchColumnClicked(int column);
     void connectionsRequested();   // each download connection's state
@@ -127,10 +136,16 @@ private:
     QWidget *buildBatchPage();
     QWidget *buildProcessedPage();
     QTableView *addList(QVBoxLayout *lay, const char *name);
+    // The Subject column takes the width the others leave, never less than its own width
+    // (saved, or set by a drag), which is what columnWidths() gives back.
+    void fillWithSubject(QTableView *v);
+    int subjectFloor(const QTableView *v) const;
+    std::vector<std::pair<QTableView *, std::function<void()>>> m_fills;
     QTableView *list(List l) const;
     void menuEntry(QMenu *menu, QAction *&a, const char *name, const char *text, QPushButton *runs);
     void popupOver(QTableView *list, QMenu *menu);
     void bindCommands();
+    void bindKeys();
     void refreshUi();
     void refreshStats();
     AppCore &m_core;
@@ -147,7 +162,9 @@ private:
     std::array<QWidget *, 3> Frame1{};
     std::array<QProgressBar *, 4> progress{};   // ProgressBar1..4
     // Page "Headers".
-    QTableView *ListView2;
+    QLineEdit *txtFilter;
+    QTimer *m_filterPause;
+    QTableView *ListView2 = nullptr;
     QLabel *lblViewFilter, *lblICount, *lblMCount;
     QComboBox *cboVG;
     QToolBar *Toolbar1;
@@ -156,7 +173,7 @@ private:
     QMenu *mnuHvm;
     QAction *mnuHvmAddToBatch, *mnuHvmViewText, *mnuHvmViewParts, *mnuHvmPreview, *mnuHvmDelete;
     // Page "Batch".
-    QTableView *ListView3;
+    QTableView *ListView3 = nullptr;
     QPushButton *cmdBatchDownload, *cmdBatchDownloadStop, *cmdDelete, *cmdUP, *cmdDN, *cmdMoveToTop, *cmdbatchMoveToBottom,
         *cmdViewPartsinBatch, *cmdConnections;
     QMenu *mnuBV;

@@ -262,6 +262,9 @@ void OptionsDialog::load()
     lblDownloadPath->setText(m_settings.Download_Path);
     lblCachePath->setText(m_settings.Cache_Path);
     for (auto &f : m_loaders) f();
+    // Group names and servers are long: the columns fit them each time the dialog opens.
+    for (QTableView *v : {ListView1, ListServers})
+        if (v->model()) v->resizeColumnsToContents();
 }
 
 } // namespace vt

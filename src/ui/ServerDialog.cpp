@@ -12,6 +12,8 @@ ServerDialog::ServerDialog(QWidget *parent) : QDialog(parent)
     setWindowTitle(QStringLiteral("News server"));
     auto *form = new QFormLayout(this);
     txtHost = named<QLineEdit>("txtHost", this);
+    // Room for a provider's full name.
+    txtHost->setMinimumWidth(txtHost->fontMetrics().horizontalAdvance(QStringLiteral("news.eu.example-provider.com")) + 24);
     txtPort = named<QLineEdit>("txtPort", this);
     chkTLS = named<QCheckBox>("chkTLS", QStringLiteral("Encrypted (TLS)"), this);
     txtUser = named<QLineEdit>("txtUser", this);

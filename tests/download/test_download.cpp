@@ -599,3 +599,31 @@ TEST(Download, ActionsDuringADecode)
         EXPECT_EQ(r.count("Done!"), 1);
     }
 }
+
+// Opening a file no program takes (on a desktop that knows none), or with no xdg-open at
+// all: the user is told, with the folder the file is in, not only the log.
+TEST(Download, OpeningAFileNoProgramTakesIsSaid)
+{
+    test::EngineRig r;
+    QTemporaryDir xdg;
+    const QString none = xdg.path() + "/none";
+    const char *vars[] = {"XDG_DATA_HOME", "XDG_DATA_DIRS", "XDG_CONFIG_HOME", "XDG_CONFIG_DIRS", "XDG_CURRENT_DESKTOP", "DESKTOP_SESSION"};
+    std::vector<QByteArray> saved;
+    for (const char *v : vars) {
+        saved.push_back(qgetenv(v));
+        if (QByteArray(v).startsWith("XDG_DATA") || QByteArray(v).startsWith("XDG_CONFIG")) qputenv(v, none.toUtf8());
+        else qunsetenv(v);
+    }
+    const QString file = r.dir.path() + "/clip.vtnothing";
+    test::writeFile(file, "not a known kind of file");
+    EXPECT_TRUE(r.decoder.RunAssociated(file));
+    const bool said = waitFor([&] { return !r.prompter.messages.isEmpty(); }, 10000);
+    for (size_t i = 0; i < std::size(vars); ++i)
+        if (saved[i].isNull()) qunsetenv(vars[i]);
+        else qputenv(vars[i], saved[i]);
+    ASSERT_TRUE(said);
+    EXPECT_TRUE(r.prompter.messages[0].contains(r.dir.path())) << r.prompter.messages[0].toStdString();
+    EXPECT_TRUE(r.prompter.messages[0].startsWith("No program on this system opens clip.vtnothing (")
+                || r.prompter.messages[0].startsWith("Nothing here opens files"))
+        << r.prompter.messages[0].toStdString();
+}

@@ -1,6 +1,7 @@
 // The one download path against the test server, whatever the number of connections:
 // each answer a server can give decides the same thing on one connection and on many.
 #include "DownloadRig.h"
+#include "core/ListRoles.h"
 #include "Posts.h"
 #include "download/FetchPool.h"
 #include "nzb/NzbImport.h"
@@ -152,6 +153,10 @@ TEST(Engine, OneRuleForLostAndRefusedConnections)
         EXPECT_EQ(restarts, 1);
         // Tried again, refused again: the next countdown, not a loop.
         ASSERT_TRUE(waitFor([&] { return r.core.countdown.active() && r.count("Emergency Reconnect in 5 seconds.") == 2; }, 10000));
+        // What to check is said once, without a question, however often it is refused.
+        const QStringList said = r.prompter.messages.filter("Check the server's name and port in Options, Servers");
+        ASSERT_EQ(said.size(), 1) << r.prompter.messages.join('\n').toStdString();
+        EXPECT_TRUE(said[0].startsWith("The news server cannot be reached: " + why + '.'));
         r.dl.stop();
         EXPECT_FALSE(r.core.countdown.active());
         EXPECT_FALSE(r.dl.restartPending());
@@ -170,7 +175,8 @@ TEST(Engine, ProgressAndTimesLeftForAnyNumberOfConnections)
     r.core.settings.News_Connections = 2;
     r.core.settings.servers = {backupOf(backup.port())};
     qint64 itemMax = 0, itemSeen = 0, batchSeen = 0;
-    bool batchEta = false, fileEta = false, topMatches = true;
+    bool batchEta = false, fileEta = false, topMatches = true, partly = false, inOrder = true;
+    int rowsShown = 0;
     QObject::connect(&r.dl, &DownloadDriver::progressChanged, [&] {
         const DownloadDriver::Progress p = r.dl.progress();
         const UiState::Bar file = r.core.ui.bar(UiState::File), batch = r.core.ui.bar(UiState::Part);
@@ -180,14 +186,77 @@ TEST(Engine, ProgressAndTimesLeftForAnyNumberOfConnections)
         batchSeen = std::max(batchSeen, batch.value);
         batchEta = batchEta || r.dl.batchEta.startsWith("Entire batch ETA: ");
         fileEta = fileEta || r.dl.fileEta.startsWith("Current file ETA: ");
+        // Each row its own bytes and time left; a row lower down is never due sooner.
+        qint64 before = -1;
+        for (int row = 0; row < r.batch.batchRows(); ++row) {
+            const QString pct = r.batch.cellText(row, BatchQueue::Progress), left = r.batch.cellText(row, BatchQueue::TimeLeft);
+            if (pct.isEmpty()) continue;
+            rowsShown = std::max(rowsShown, row + 1);
+            const int value = r.batch.index(row, BatchQueue::Progress).data(ProgressRole).toInt();
+            partly = partly || (value > 0 && value < 100 && pct.startsWith(QString::number(value) + "% of "));
+            if (left.isEmpty()) continue;
+            const qint64 secs = left.section(u':', 0, 0).toLongLong() * 60 + left.section(u':', 1, 1).toLongLong();
+            inOrder = inOrder && secs >= before;
+            before = secs;
+        }
     });
     ASSERT_TRUE(r.download(60000)) << r.logged.join('\n').toStdString();
+    EXPECT_GE(rowsShown, 2) << "every queued row shows its progress";
+    EXPECT_TRUE(partly);
+    EXPECT_TRUE(inOrder);
+    EXPECT_TRUE(r.batch.cellText(0, BatchQueue::Progress).isEmpty() || r.batch.batchRows() == 0) << "no run: no progress";
     EXPECT_TRUE(topMatches);
     EXPECT_GT(itemSeen, 0);
     EXPECT_GT(batchSeen, itemMax / 2);
     EXPECT_TRUE(batchEta);
     EXPECT_TRUE(fileEta);
     EXPECT_GE(r.logged.filter(QRegularExpression("^Downloading: .*KB of .*KB @ [0-9.]+ KBps$")).size(), 1);
+}
+
+// A paused item stays in its place and is passed over: the run fetches and decodes the
+// others, not one part of it (even paused in the middle of its parts); resumed, the next
+// run brings it.
+TEST(Engine, APausedItemIsPassedOverUntilResumed)
+{
+    TestServer srv({"--group", "alt.binaries.prog:1:30", "--part-bytes", "50000", "--yenc-only", "--rate", "2000000"});
+    DownloadRig r(srv.port());
+    ASSERT_TRUE(r.scanGroup("alt.binaries.prog"));
+    ASSERT_GE(r.queue(whole), 3);
+    r.core.settings.News_Connections = 2;
+    const int held = r.batch.tagAt(1), first = r.batch.tagAt(0);
+    auto idsOf = [&](int item) {
+        QStringList ids;
+        for (const PartRecord &p : r.store.item(item).parts) ids << QString::fromLatin1(p.messageId.constData(), p.messageId.size());
+        return ids;
+    };
+    auto asked = [&](int item) {
+        int n = 0;
+        const QStringList cmds = srv.commands();
+        for (const QString &id : idsOf(item)) n += int(cmds.filter(id).size());
+        return n;
+    };
+    // The first item paused once its first part is in; the second before it starts.
+    r.batch.setPaused({1}, true);
+    bool pausedFirst = false;
+    QObject::connect(&r.dl, &DownloadDriver::progressChanged, [&] {
+        if (pausedFirst || r.batch.batchRows() == 0 || r.batch.tagAt(0) != first) return;
+        if (r.batch.index(0, BatchQueue::Progress).data(ProgressRole).toInt() <= 0) return;
+        pausedFirst = true;
+        r.batch.setPaused({0}, true);
+    });
+    ASSERT_TRUE(r.download(60000)) << r.logged.join('\n').toStdString();
+    EXPECT_EQ(asked(held), 0) << "nothing of the paused item";
+    EXPECT_TRUE(r.batch.paused(held));
+    EXPECT_GE(r.batch.batchPositionOf(held), 1) << "still queued";
+    if (pausedFirst) {
+        EXPECT_GE(r.batch.batchPositionOf(first), 1) << "paused in the middle: not decoded either";
+    }
+    const int queuedBefore = r.batch.batchRows();
+    EXPECT_EQ(queuedBefore, pausedFirst ? 2 : 1);
+    r.batch.setPaused({0, 1}, false);
+    ASSERT_TRUE(r.download(60000)) << r.logged.join('\n').toStdString();
+    EXPECT_EQ(r.batch.batchRows(), 0);
+    EXPECT_EQ(asked(held), int(idsOf(held).size()));
 }
 
 // A server that scopes message-ids by group: the connection selects the part's group, and

@@ -13,6 +13,7 @@
 #include "headers/SubjectParser.h"
 #include <QFile>
 #include <QTimer>
+#include <QTcpServer>
 #include <gtest/gtest.h>
 #include <QRegularExpression>
 #include <map>
@@ -67,6 +68,35 @@ std::map<QByteArray, int> filedItems(const HeaderStore &store, qint64 *parts = n
     return got;
 }
 } // namespace
+
+// No server where the settings point: the countdown's line says why ("Connection refused by
+// host:port — retrying in N s"), and what to check is said once (not again when the retry
+// is refused too).
+TEST(Scan, AClosedPortSaysWhyBesideTheCountdownAndWhatToCheckOnce)
+{
+    quint16 port = 0;
+    {
+        QTcpServer probe;   // a port that was free a moment ago: nobody listens there now
+        ASSERT_TRUE(probe.listen(QHostAddress::LocalHost));
+        port = probe.serverPort();
+    }
+    Scan s(port);
+    s.core.settings.chkAllowRestart = true;
+    s.core.settings.Rescan_Time = 3;
+    s.groups.addGroup("alt.binaries.one");
+    s.session.connectForScan();
+    ASSERT_TRUE(waitFor([&] { return s.core.countdown.active(); }, 10000)) << s.logged.join('\n').toStdString();
+    const QString why = "Connection refused by 127.0.0.1:" + QString::number(port);
+    EXPECT_EQ(s.core.countdown.why(), why);
+    s.core.countdown.tick();
+    EXPECT_TRUE(s.has(why + QStringLiteral(" \u2014 retrying in 2 s (hit stop to abort)"))) << s.logged.join('\n').toStdString();
+    s.core.countdown.tick();
+    s.core.countdown.tick();
+    ASSERT_TRUE(waitFor([&] { return s.logged.count("Emergency Reconnect in 3 seconds.") == 2; }, 10000)) << s.logged.join('\n').toStdString();
+    EXPECT_EQ(s.prompter.messages.filter("Check the server's name and port in Options, Servers").size(), 1)
+        << s.prompter.messages.join('\n').toStdString();
+    s.core.countdown.cancel();
+}
 
 // Habits of real servers: groups that start at 1, one after the other (the first article
 // is part 1 of a post); a group whose last articles are gone, so that a range holds

@@ -19,6 +19,10 @@
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QMenu>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QSignalSpy>
+#include <QTest>
 #include "download/BatchQueue.h"
 #include "download/ProcessedList.h"
 #include "headers/HeaderStore.h"
@@ -214,7 +218,7 @@ TEST(Application, BatchListMenuKeysAndButtons)
     ASSERT_EQ(shown(), "ABCDE");
     // Rows 2 and 4 to the top through the list's menu; the moved rows stay selected.
     w.selectRows(child<QTableView>(w, "ListView3"), {1, 3});
-    EXPECT_EQ(child<QMenu>(w, "mnuBV")->actions().size(), 5);
+    EXPECT_EQ(child<QMenu>(w, "mnuBV")->actions().size(), 8) << "five commands, a line, Pause and Resume";
     EXPECT_EQ(child<QAction>(w, "mnuBVViewParts")->text(), "View Parts");
     child<QAction>(w, "mnuBVMoveToTop")->trigger();
     EXPECT_EQ(shown(), "BDACE");
@@ -286,7 +290,7 @@ TEST(Application, NzbFilesDroppedImportedAndExportedThroughTheFileMenu)
     // Export of the batch's selected row, through the File menu's save dialog.
     w.selectPage(2);
     w.selectRows(child<QTableView>(w, "ListView3"), {1});
-    EXPECT_EQ(child<QMenu>(w, "mnuFile")->actions().size(), 2);
+    EXPECT_EQ(child<QMenu>(w, "mnuFile")->actions().size(), 4) << "Import, Export, a line, Quit";
     child<QAction>(w, "mnuFileExportNzb")->trigger();
     auto *save = w.findChild<QFileDialog *>();
     ASSERT_NE(save, nullptr);
@@ -411,6 +415,150 @@ TEST(Application, HeaderListCommandsKeysAndSearch)
     EXPECT_FALSE(f.isVisible());
 }
 
+// The filter box narrows the list as you type (Ctrl+L goes there); a column sorts by value
+// (9 MB before 10 MB, 9 parts before 10) and shows its indicator; Subject takes the width
+// the other columns leave; the main commands have keys, shown in the menus and tooltips.
+TEST(Application, FilterBoxSortByValueSubjectWidthAndKeys)
+{
+    App a("[Options]\r\nNews_Host=h\r\nDownload_Path=DL\r\nchkAlwaysSaveHeaders=1\r\n", {}, true);
+    a.app->start();
+    MainWindow &w = *a.app->mainWindow();
+    HeaderStore &s = a.app->store();
+    const std::pair<const char *, int> posts[] = {{"Holiday.avi", 10}, {"holiday.nfo", 9}, {"Music.mp3", 2}, {"Other.zip", 1}};
+    for (const auto &[name, parts] : posts) {
+        HeaderItem it;
+        it.subject = name;
+        it.poster = "P";
+        it.parts.resize(size_t(parts));
+        for (PartRecord &p : it.parts) p.byteCount = 1'000'000;
+        it.declaredTotal = qint16(parts);
+        s.appendLoadedItem(it);
+    }
+    a.app->headerView().ViewRefresh(false);
+    QTableView *list = child<QTableView>(w, "ListView2");
+    QAbstractItemModel *m = list->model();
+    ASSERT_EQ(m->rowCount(), 4);
+    auto subjects = [&] {
+        QStringList out;
+        for (int r = 0; r < m->rowCount(); ++r) out << m->index(r, 0).data().toString();
+        return out;
+    };
+
+    QLineEdit *filter = child<QLineEdit>(w, "txtFilter");
+    w.show();
+    w.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    QTest::keyClick(list, Qt::Key_L, Qt::ControlModifier);
+    EXPECT_EQ(w.focusWidget(), filter);
+    QTest::keyClicks(filter, "HOLI");
+    ASSERT_TRUE(test::waitFor([&] { return m->rowCount() == 2; }, 5000));
+    EXPECT_EQ(subjects(), (QStringList{"Holiday.avi", "holiday.nfo"}));
+    QTest::keyClick(filter, Qt::Key_Backspace);
+    QTest::keyClicks(filter, "x");
+    ASSERT_TRUE(test::waitFor([&] { return m->rowCount() == 0; }, 5000));
+    filter->clear();
+    ASSERT_TRUE(test::waitFor([&] { return m->rowCount() == 4; }, 5000));
+
+    // Sorted by value, with the indicator; the same column again turns the order.
+    QHeaderView *head = list->horizontalHeader();
+    EXPECT_FALSE(head->isSortIndicatorShown());
+    emit head->sectionClicked(HeaderListModel::MB);
+    EXPECT_EQ(subjects(), (QStringList{"Other.zip", "Music.mp3", "holiday.nfo", "Holiday.avi"}));
+    EXPECT_TRUE(head->isSortIndicatorShown());
+    EXPECT_EQ(head->sortIndicatorSection(), int(HeaderListModel::MB));
+    EXPECT_EQ(head->sortIndicatorOrder(), Qt::AscendingOrder);
+    emit head->sectionClicked(HeaderListModel::Parts);
+    emit head->sectionClicked(HeaderListModel::Parts);
+    EXPECT_EQ(subjects(), (QStringList{"Holiday.avi", "holiday.nfo", "Music.mp3", "Other.zip"}));
+    EXPECT_EQ(head->sortIndicatorOrder(), Qt::DescendingOrder);
+
+    // Subject fills what the others leave, wider and narrower; its own width is what is kept.
+    w.resize(1600, 1000);
+    auto others = [&] {
+        int sum = 0;
+        for (int c = 1; c < m->columnCount(); ++c) sum += list->columnWidth(c);
+        return sum;
+    };
+    ASSERT_TRUE(test::waitFor([&] { return list->columnWidth(0) == list->viewport()->width() - others(); }, 5000))
+        << list->columnWidth(0) << " of " << list->viewport()->width();
+    EXPECT_GT(list->columnWidth(0), 900);
+    list->setColumnWidth(1, list->columnWidth(1) + 100);
+    ASSERT_TRUE(test::waitFor([&] { return list->columnWidth(0) == list->viewport()->width() - others(); }, 5000));
+    EXPECT_LT(w.columnWidths(MainWindow::List::Headers).value(0), 900) << "the fill is not saved";
+
+    // Keys, in the menus and the tooltips.
+    QSignalSpy scans(&w, &MainWindow::scanRequested), options(&w, &MainWindow::optionsRequested);
+    QTest::keyClick(list, Qt::Key_F5);
+    EXPECT_EQ(scans.count(), 1);
+    EXPECT_EQ(child<QAction>(w, "mnuRunScan")->shortcut(), QKeySequence(Qt::Key_F5));
+    EXPECT_TRUE(child<QPushButton>(w, "cmdScan")->toolTip().endsWith("(F5)"));
+    child<QAction>(w, "mnuRunOptions")->trigger();
+    EXPECT_EQ(options.count(), 1);
+    EXPECT_EQ(child<QAction>(w, "mnuFileImportNzb")->shortcut(), QKeySequence(QKeySequence::Open));
+    EXPECT_EQ(child<QAction>(w, "mnuFileQuit")->shortcut(), QKeySequence(QKeySequence::Quit));
+    EXPECT_EQ(child<QAction>(w, "mnuRunDownload")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_D));
+    EXPECT_EQ(child<QAction>(w, "mnuRunStop")->shortcut(), QKeySequence(Qt::Key_Escape));
+}
+
+// The batch list: a row's progress as a bar (pixels, not only the model) with its time
+// left; Pause and Resume from the list's menu; rows dragged to a new place.
+TEST(Application, BatchRowsShowProgressPauseAndDrag)
+{
+    App a("[Options]\r\nNews_Host=h\r\nDownload_Path=DL\r\nchkAlwaysSaveHeaders=1\r\n", {}, true);
+    a.app->start();
+    MainWindow &w = *a.app->mainWindow();
+    HeaderStore &s = a.app->store();
+    BatchQueue &b = a.app->batch();
+    for (const char *name : {"One.bin", "Two.bin", "Three.bin", "Four.bin"}) {
+        HeaderItem it;
+        it.subject = name;
+        it.poster = "P";
+        it.parts.resize(1);
+        it.parts[0].byteCount = 4'000'000;
+        b.AddToBatch(s.appendLoadedItem(it));
+    }
+    w.resize(1600, 1000);
+    w.show();
+    w.selectPage(2);
+    QTableView *list = child<QTableView>(w, "ListView3");
+    b.setFlows({{b.tagAt(0), {1'000'000, 4'000'000, 95}}, {b.tagAt(1), {0, 4'000'000, 3725}}});
+    EXPECT_TRUE(b.cellText(0, BatchQueue::Progress).startsWith("25% of ")) << b.cellText(0, BatchQueue::Progress).toStdString();
+    EXPECT_EQ(b.cellText(0, BatchQueue::TimeLeft), "1:35");
+    EXPECT_EQ(b.cellText(1, BatchQueue::TimeLeft), "1:02:05");
+    EXPECT_EQ(b.cellText(2, BatchQueue::Progress), "");
+    const QRect cell = list->visualRect(list->model()->index(0, BatchQueue::Progress));
+    ASSERT_GT(cell.width(), 40);
+    const QImage shot = list->viewport()->grab().toImage();
+    const int y = cell.center().y();
+    const QColor filled = shot.pixelColor(cell.left() + cell.width() / 10, y), empty = shot.pixelColor(cell.right() - cell.width() / 10, y);
+    EXPECT_NE(filled, empty) << "a quarter of the bar is drawn filled";
+    const QImage none = list->viewport()->grab(list->visualRect(list->model()->index(2, BatchQueue::Progress))).toImage();
+    EXPECT_EQ(none.pixelColor(none.width() / 10, none.height() / 2), none.pixelColor(none.width() * 9 / 10, none.height() / 2))
+        << "no bar where there is no run";
+
+    w.selectRows(list, {1});
+    child<QAction>(w, "mnuBVPause")->trigger();
+    EXPECT_TRUE(b.paused(b.tagAt(1)));
+    EXPECT_TRUE(b.cellText(1, BatchQueue::Progress).startsWith("Paused")) << b.cellText(1, BatchQueue::Progress).toStdString();
+    EXPECT_EQ(b.cellText(1, BatchQueue::TimeLeft), "");
+    child<QAction>(w, "mnuBVResume")->trigger();
+    EXPECT_FALSE(b.paused(b.tagAt(1)));
+
+    // Row one dragged onto row four: it lands before it, and stays selected.
+    const std::vector<int> before = b.rows();
+    w.selectRows(list, {0});
+    std::unique_ptr<QMimeData> rows(list->model()->mimeData({list->model()->index(0, 0)}));
+    const QPoint at = list->visualRect(list->model()->index(3, 0)).center();
+    QDragEnterEvent enter(at, Qt::CopyAction | Qt::MoveAction, rows.get(), Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(list->viewport(), &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(at), Qt::CopyAction | Qt::MoveAction, rows.get(), Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(list->viewport(), &drop);
+    EXPECT_TRUE(drop.isAccepted());
+    EXPECT_EQ(b.rows(), (std::vector<int>{before[1], before[2], before[0], before[3]}));
+    EXPECT_EQ(MainWindow::selectedRows(list), (std::vector<int>{2}));
+}
+
 TEST(Application, ColumnWidthsSurviveARestart)
 {
     QByteArray ini;
@@ -419,7 +567,8 @@ TEST(Application, ColumnWidthsSurviveARestart)
         a.app->start();
         MainWindow &w = *a.app->mainWindow();
         EXPECT_EQ(child<QTableView>(w, "ListView3")->columnWidth(1), 77) << "read from the settings file";
-        EXPECT_EQ(child<QTableView>(w, "ListView2")->columnWidth(0), 360) << "the default";
+        EXPECT_EQ(w.columnWidths(MainWindow::List::Headers).value(0), 360) << "the default";
+        EXPECT_GE(child<QTableView>(w, "ListView2")->columnWidth(0), 360) << "and more where there is room";
         child<QTableView>(w, "ListView2")->setColumnWidth(0, 222);
         child<QTableView>(w, "ListView4")->setColumnWidth(1, 99);
         a.app->mainWindow()->close();
@@ -432,7 +581,8 @@ TEST(Application, ColumnWidthsSurviveARestart)
     }
     App b(ini);
     b.app->start();
-    EXPECT_EQ(child<QTableView>(*b.app->mainWindow(), "ListView2")->columnWidth(0), 222);
+    EXPECT_EQ(b.app->mainWindow()->columnWidths(MainWindow::List::Headers).value(0), 222);
+    EXPECT_GE(child<QTableView>(*b.app->mainWindow(), "ListView2")->columnWidth(0), 222);
     EXPECT_EQ(child<QTableView>(*b.app->mainWindow(), "ListView3")->columnWidth(1), 77);
     EXPECT_EQ(child<QTableView>(*b.app->mainWindow(), "ListView4")->columnWidth(1), 99);
 }

@@ -155,7 +155,7 @@ TEST(MainWindow, PagesCommandsAboutAndHelp)
     child<QTabBar>(w, "TabStrip1")->setCurrentIndex(1);
     EXPECT_TRUE(child<QTableView>(w, "ListView3")->isVisible());
     EXPECT_EQ(child<QPushButton>(w, "cmdbatchMoveToBottom")->text(), "Move to Botto&m");
-    EXPECT_EQ(child<QPushButton>(w, "cmdBatchDownloadStop")->toolTip(), "Abort Download");
+    EXPECT_EQ(child<QPushButton>(w, "cmdBatchDownloadStop")->toolTip(), "Abort Download (Esc)");
     EXPECT_EQ(child<QLabel>(w, "lblTotalBatchTime")->text(), "Entire Batch ETA");
 
     // The status light starts the download check.
@@ -261,6 +261,12 @@ TEST(Options, NewsgroupCommands)
     OptionsDialog &o = *a.app->optionsDialog();
     EXPECT_EQ(o.ListView1->model()->rowCount(), 4);
     EXPECT_EQ(o.ListView1->model()->headerData(0, Qt::Horizontal).toString(), "Newsgroup Name");
+    o.hide();
+    g.addGroup("alt.binaries.documentaries.french");
+    child<QPushButton>(w, "cmdOptions")->click();
+    const QString longest = o.ListView1->model()->index(4, 0).data().toString();
+    EXPECT_GE(o.ListView1->columnWidth(0), o.ListView1->fontMetrics().horizontalAdvance(longest)) << "group names are not cut";
+    g.removeRow(5);
 
     for (QPushButton *b : {o.cmdDelete, o.cmdReset, o.cmdToggleRead, o.cmdUP}) b->click();
     EXPECT_EQ(a.prompter.messages.count("Error, no group selected."), 4);
@@ -350,6 +356,7 @@ TEST(Options, ServersAddEditRemoveAndTest)
     o.cmdServerAdd->click();
     ServerDialog &d = *o.serverDialog;
     ASSERT_TRUE(d.isVisible());
+    EXPECT_GE(d.txtHost->width(), d.txtHost->fontMetrics().horizontalAdvance("news.eu.example-provider.com")) << "a provider's name fits";
     d.txtHost->setText("127.0.0.1");
     d.txtPort->setText(QString::number(good.port()));
     d.spnConnections->setValue(4);
