@@ -1,4 +1,6 @@
 #include "Application.h"
+#include "Notifier.h"
+#include "ui/SpeedGraph.h"
 #include "core/CommandLine.h"
 #include "core/Text.h"
 #include "decode/FileNames.h"
@@ -134,6 +136,22 @@ void Application::bindPages()
     connect(&w, &MainWindow::exportNzbRequested, this, &Application::askNzbToExport);
     connect(&w, &MainWindow::nzbFilesDropped, this, &Application::importNzbFiles);
     connect(&w, &MainWindow::activated, this, [this] { m_core->resources.ShowResourceStats(false); });
+    // The desktop is told when a run or a scan is over; the tray shows the speed and what is left.
+    m_notifier = std::make_unique<DesktopNotifier>(*m_core, &w);
+    connect(m_download, &DownloadDriver::runOver, m_notifier.get(), [this](bool ok, const QString &text) {
+        m_notifier->notify(ok ? QStringLiteral("Download finished") : QStringLiteral("Download: not everything went right"), text, !ok);
+    });
+    connect(m_scan, &ScanDriver::scanOver, m_notifier.get(),
+            [this](const QString &text) { m_notifier->notify(QStringLiteral("Scan finished"), text, false); });
+    connect(m_download, &DownloadDriver::progressChanged, m_notifier.get(), [this] {
+        const DownloadDriver::Progress p = m_download->progress();
+        m_notifier->setTrayText(QStringLiteral("Vantrel: ") + rateText(p.rate) + QStringLiteral(", ")
+                                + QString::number(double(std::max<qint64>(0, p.batchTotal - p.batchDone)) / 1e6, 'f', 1)
+                                + QStringLiteral(" MB left"));
+    });
+    connect(m_download, &DownloadDriver::runningChanged, m_notifier.get(), [this](bool on) {
+        if (!on) m_notifier->setTrayText(QStringLiteral("Vantrel"));
+    });
     connect(m_groups, &NewsgroupTable::groupsChanged, this, [this] {
         if (stores.fillGroupChooser) stores.fillGroupChooser();
     });

@@ -50,6 +50,8 @@ class SetupAssistant;
 class SetupWindow;
 class PreviewWindow;
 
+class DesktopNotifier;
+
 class Application : public QObject {
     Q_OBJECT
 public:
@@ -114,6 +116,7 @@ public:
     SetupWindow *assistantWindow() { return m_assistantWindow.get(); }
     Decoder &decoder() { return *m_decoder; }
     DownloadDriver &download() { return *m_download; }
+    DesktopNotifier *notifier() { return m_notifier.get(); }
     HeaderFile &headerFile() { return *m_headerFile; }
     MainWindow *mainWindow() { return m_main.get(); }
     SplashWindow *splash() { return m_splash.get(); }
@@ -173,6 +176,7 @@ private:
     std::unique_ptr<MainWindow> m_main;
     std::unique_ptr<SplashWindow> m_splash;
     std::unique_ptr<LogWindow> m_log;
+    std::unique_ptr<DesktopNotifier> m_notifier;
     std::unique_ptr<ExitDialog> m_exit;
     // Children of the main window: they go first.
     std::unique_ptr<HeadersPage> m_headersPage;

@@ -1,5 +1,6 @@
 // The options dialog, the folder dialogs, the watch list windows, the about box and help.
 #include "Application.h"
+#include "Notifier.h"
 #include "ui/AddGroupDialog.h"
 #include "ui/HostGroupsWindow.h"
 #include "ui/SetupWindow.h"
@@ -301,6 +302,7 @@ void Application::applyOptions()
         m_log->chkEnableLogging->setChecked(s.chkEnableLogging);
         m_log->chkLogFile->setChecked(s.chkLogFile);
     }
+    if (m_notifier) m_notifier->applySettings();
 }
 
 void Application::applyViewToggles()

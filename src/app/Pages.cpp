@@ -1,4 +1,5 @@
 #include "Pages.h"
+#include <QTimer>
 #include "engine/Engine.h"
 #include "ui/SearchWindow.h"
 
@@ -132,6 +133,14 @@ BatchPage::BatchPage(Engine &engine, MainWindow &window, QObject *parent) : QObj
     connect(&m_e.batch, &BatchQueue::sizeTextChanged, &m_w, &MainWindow::setBatchSize);
     m_w.setBatchSize(m_e.batch.sizeText());
     connect(&dl, &DownloadDriver::etaChanged, this, [this] { m_w.setEtas(m_e.download.batchEta, m_e.download.fileEta); });
+    // One speed sample a second while the download runs.
+    auto *second = new QTimer(this);
+    second->setInterval(1000);
+    connect(second, &QTimer::timeout, this, [this] { m_w.addSpeedSample(m_e.download.running() ? m_e.download.progress().rate : 0.0); });
+    connect(&dl, &DownloadDriver::runningChanged, second, [second](bool on) {
+        if (on) second->start();
+        else second->stop();
+    });
     connect(&m_w, &MainWindow::connectionsRequested, this, [this] {
         const QStringList states = m_e.download.connectionStates();
         m_e.core.prompter.message(states.isEmpty() ? QStringLiteral("No download connection is open.") : states.join(u'\n'));

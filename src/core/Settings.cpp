@@ -127,7 +127,7 @@ const FlagKey kFlags[] = {
     {"chkPar2Verify", &Settings::chkPar2Verify}, {"chkPar2Repair", &Settings::chkPar2Repair},
     {"chkPar2Delete", &Settings::chkPar2Delete}, {"chkPar2KeepBackups", &Settings::chkPar2KeepBackups},
     {"chkUnpack", &Settings::chkUnpack}, {"chkUnpackKeepArchives", &Settings::chkUnpackKeepArchives},
-    {"chkCompress", &Settings::chkCompress},
+    {"chkCompress", &Settings::chkCompress}, {"chkNotify", &Settings::chkNotify}, {"chkTray", &Settings::chkTray},
 };
 const FlagKey kToggles[] = {
     {"togtsComplete", &Settings::togtsComplete}, {"togtsText", &Settings::togtsText},

@@ -67,6 +67,8 @@ struct Settings {
     bool chkModeReader = false;
     bool chkSSL = false;      // every connection over TLS
     bool chkCompress = true;  // the scan asks for compression (COMPRESS DEFLATE) where offered
+    bool chkNotify = true;    // a desktop notification when a download or a scan ends or fails
+    bool chkTray = false;     // a tray icon with the speed and what is left
     // Certificates the user accepted although they could not be verified: host -> SHA-256.
     QMap<QString, QString> acceptedCertificates;
     // The download's speed limit in KB/s, 0 = none.

@@ -297,6 +297,7 @@ void DownloadDriver::endBatchRun(RunEnd reason, const QString &why)
         m_core.countdown.start(why);
         log(QStringLiteral("Emergency Reconnect in") + num(m_core.countdown.value()) + QStringLiteral(" seconds."), true);
         m_core.connectionTrouble(why);
+        emit runOver(false, QStringLiteral("Download waiting to restart: ") + why);
         break;
     }
     batchEta.clear();
@@ -309,6 +310,7 @@ void DownloadDriver::endBatchRun(RunEnd reason, const QString &why)
                             + QStringLiteral(". The item stays in the batch with its downloaded parts; start the download again once this is put right.");
         log(msg, true);
         m_core.prompter.message(msg);
+        emit runOver(false, QStringLiteral("Download stopped: ") + why);
     }
     if (reason == RunEnd::Finished) m_par2.downloadEnded();
     if (reason == RunEnd::Finished) summaryIfOver();
@@ -323,6 +325,9 @@ void DownloadDriver::summaryIfOver()
     if (m_tally.repaired) s += QStringLiteral(", %1 repaired").arg(m_tally.repaired);
     if (m_tally.notRepaired) s += QStringLiteral(", %1 par2 set(s) not repaired").arg(m_tally.notRepaired);
     log(s, true);
+    // A run that found nothing to do is not worth a notification.
+    if (m_tally.decoded + m_tally.failed + m_tally.repaired + m_tally.notRepaired > 0)
+        emit runOver(m_tally.failed == 0 && m_tally.notRepaired == 0, s);
 }
 
 int DownloadDriver::retryProcessed(std::vector<int> rows)

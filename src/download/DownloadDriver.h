@@ -85,6 +85,8 @@ signals:
     void etaChanged();
     void runningChanged(bool running);
     void progressChanged();
+    // A run is over (its post-processing too), or stopped by a failure: what to tell.
+    void runOver(bool ok, const QString &text);
 
 private:
     // How a run ends. LocalFailure: something here, not the post, is wrong (a folder, the

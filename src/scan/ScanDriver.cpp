@@ -123,8 +123,10 @@ void ScanDriver::finishScan()
     groupListIndex = 0;
     forgetRequestAhead();
     const qint64 ms = scanStartTime.msecsTo(QDateTime::currentDateTimeUtc());
-    if (scanHeaderTotal >= 1) log(QStringLiteral("Scan Complete.") + speedText(ms));
-    else log(QStringLiteral("Scan Complete. No new headers read in") + scanTimeText(ms) + QStringLiteral(" seconds."));
+    const QString said = scanHeaderTotal >= 1 ? QStringLiteral("Scan Complete.") + speedText(ms)
+                                               : QStringLiteral("Scan Complete. No new headers read in") + scanTimeText(ms) + QStringLiteral(" seconds.");
+    log(said);
+    emit scanOver(said);
     m_core.sounds.PlaySound(QStringLiteral("vtv003.wav"));
     if (batchLifeUpdate) batchLifeUpdate();
     m_session.scanInProgress = false;

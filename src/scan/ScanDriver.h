@@ -101,6 +101,8 @@ signals:
     void itemsExpired(quint8 groupKey);
     void newFlagsReset();
     void countersChanged();
+    // Every group scanned: the line that says so.
+    void scanOver(const QString &text);
 
 private:
     struct Crunch {

@@ -1,5 +1,6 @@
 #include "MainWindow.h"
 #include "Named.h"
+#include "SpeedGraph.h"
 #include "core/AppCore.h"
 #include "core/CommandLine.h"
 #include <QStyledItemDelegate>
@@ -393,6 +394,8 @@ MainWindow::ViewFilter MainWindow::viewFilter() const
             btnsIncomplete->isChecked(), btnsComplete_bp->isChecked(), btnsNew->isChecked()};
 }
 
+void MainWindow::addSpeedSample(double bytesPerSecond) { speedGraph->addSample(bytesPerSecond); }
+
 void MainWindow::setHeaderSortIndicator(int column, bool descending)
 {
     QHeaderView *h = ListView2->horizontalHeader();
@@ -549,6 +552,9 @@ QWidget *MainWindow::buildBatchPage()
     etas->addWidget(lblCurrentFileTime);
     etas->addSpacing(16);
     etas->addWidget(lblTotalBatchTime);
+    etas->addSpacing(16);
+    speedGraph = new SpeedGraph;
+    etas->addWidget(speedGraph);
     lay->addLayout(etas);
 
     mnuBV = named<QMenu>("mnuBV", this);

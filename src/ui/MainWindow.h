@@ -58,6 +58,8 @@ public:
     void setBatchSize(const QString &text);
     // Empty: the estimate is hidden.
     void setEtas(const QString &batch, const QString &file);
+    // The speed graph: one sample a second while a download runs.
+    void addSpeedSample(double bytesPerSecond);
     void setRestoreEnabled(bool on);
     void setSaveEnabled(bool on);
     // The group chooser: all groups, the display switched off, then each group; quietly
@@ -174,6 +176,7 @@ private:
     QAction *mnuHvmAddToBatch, *mnuHvmViewText, *mnuHvmViewParts, *mnuHvmPreview, *mnuHvmDelete;
     // Page "Batch".
     QTableView *ListView3 = nullptr;
+    class SpeedGraph *speedGraph = nullptr;
     QPushButton *cmdBatchDownload, *cmdBatchDownloadStop, *cmdDelete, *cmdUP, *cmdDN, *cmdMoveToTop, *cmdbatchMoveToBottom,
         *cmdViewPartsinBatch, *cmdConnections;
     QMenu *mnuBV;

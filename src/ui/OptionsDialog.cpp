@@ -61,6 +61,8 @@ OptionsDialog::OptionsDialog(Settings &settings, QWidget *parent) : QDialog(pare
     pathRow(lblDownloadPath, cmdBrowseDLPath, "lblDownloadPath", "cmdBrowseDLPath", "Base Download Path:");
     pathRow(lblCachePath, cmdBrowseCachePath, "lblCachePath", "cmdBrowseCachePath", "Cache Path:");
     chkMakeSubDirs = check(dl, "chkMakeSubDirs", "Create Sub-Folders for each Newsgroup", &Settings::chkMakeSubDirs);
+    chkNotify = check(dl, "chkNotify", "Desktop notification when a download or a scan ends or fails", &Settings::chkNotify);
+    chkTray = check(dl, "chkTray", "Tray icon with the speed and what is left", &Settings::chkTray);
     chkAutoDelBatch = check(dl, "chkAutoDelBatch", "Auto-Delete Downloaded Items", &Settings::chkAutoDelBatch);
     chkAutodownload = check(dl, "chkAutodownload",
                             "Automatically start batch download at end of scan (if batch is not empty)", &Settings::chkAutodownload);

@@ -32,7 +32,7 @@ public:
     QPushButton *cmdBrowseDLPath, *cmdBrowseCachePath;
     QCheckBox *chkMakeSubDirs, *chkSaveDecodes, *chkOldRenameStyle, *chkAutoDelBatch, *chkAutodownload, *chkAllowRestart,
         *chkRestart500, *chkSFX, *chkDisableStats, *chkPar2Verify, *chkPar2Repair, *chkPar2Delete, *chkPar2KeepBackups, *chkUnpack,
-        *chkUnpackKeepArchives;
+        *chkUnpackKeepArchives, *chkNotify, *chkTray;
     QPlainTextEdit *txtUnpackPasswords;
     QSpinBox *txtSpeedLimit, *txtScanConnections;
     QSlider *sldRescan;

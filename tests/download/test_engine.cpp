@@ -244,7 +244,11 @@ TEST(Engine, APausedItemIsPassedOverUntilResumed)
         pausedFirst = true;
         r.batch.setPaused({0}, true);
     });
+    QStringList over;
+    QObject::connect(&r.dl, &DownloadDriver::runOver, [&](bool ok, const QString &text) { over << QString::number(ok) + ' ' + text; });
     ASSERT_TRUE(r.download(60000)) << r.logged.join('\n').toStdString();
+    ASSERT_TRUE(waitFor([&] { return over.size() == 1; }, 10000)) << "the run's end is told once";
+    EXPECT_TRUE(over[0].startsWith("1 Done: ")) << over[0].toStdString();
     EXPECT_EQ(asked(held), 0) << "nothing of the paused item";
     EXPECT_TRUE(r.batch.paused(held));
     EXPECT_GE(r.batch.batchPositionOf(held), 1) << "still queued";

@@ -23,6 +23,12 @@
 #include <QLineEdit>
 #include <QSignalSpy>
 #include <QTest>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusVirtualObject>
+#include "app/Notifier.h"
+#include "scan/ScanDriver.h"
+#include "ui/SpeedGraph.h"
 #include "download/BatchQueue.h"
 #include "download/ProcessedList.h"
 #include "headers/HeaderStore.h"
@@ -557,6 +563,88 @@ TEST(Application, BatchRowsShowProgressPauseAndDrag)
     EXPECT_TRUE(drop.isAccepted());
     EXPECT_EQ(b.rows(), (std::vector<int>{before[1], before[2], before[0], before[3]}));
     EXPECT_EQ(MainWindow::selectedRows(list), (std::vector<int>{2}));
+}
+
+namespace {
+// The desktop's notification service, as a test's own bus carries it: each call recorded.
+struct NotificationService : QDBusVirtualObject {
+    QList<QVariantList> calls;
+    QString introspect(const QString &) const override { return {}; }
+    bool handleMessage(const QDBusMessage &m, const QDBusConnection &c) override
+    {
+        if (m.member() != QLatin1String("Notify")) return false;
+        calls << m.arguments();
+        c.send(m.createReply(QVariant::fromValue(uint(calls.size()))));
+        return true;
+    }
+};
+} // namespace
+
+// A scan's end goes to the desktop's notification service (over a real bus, its own
+// dbus-daemon), once; switched off in the options, nothing goes.
+TEST(Application, DesktopNotificationWhenAScanEnds)
+{
+    QProcess daemon;
+    daemon.start("dbus-daemon", {"--session", "--nofork", "--print-address=1"});
+    ASSERT_TRUE(daemon.waitForStarted()) << "dbus-daemon (scripts/setup.sh installs it)";
+    ASSERT_TRUE(test::waitFor([&] { return daemon.canReadLine(); }, 10000));
+    const QString address = QString::fromUtf8(daemon.readLine()).trimmed();
+    {
+        QDBusConnection svc = QDBusConnection::connectToBus(address, "notification-service");
+        ASSERT_TRUE(svc.isConnected());
+        NotificationService service;
+        ASSERT_TRUE(svc.registerService("org.freedesktop.Notifications"));
+        ASSERT_TRUE(svc.registerVirtualObject("/org/freedesktop/Notifications", &service));
+        test::TestServer server({"--group", "alt.binaries.one:1:50"});
+        App a("[Options]\r\nNews_Host=127.0.0.1\r\nNews_Port=" + QByteArray::number(server.port())
+                  + "\r\nDownload_Path=DL\r\nchkAlwaysSaveHeaders=1\r\n",
+              {}, true);
+        a.app->start();
+        a.app->notifier()->busAddress = address;
+        a.app->groups().addGroup("alt.binaries.one");
+        a.app->session().connectForScan();
+        ASSERT_TRUE(test::waitFor([&] { return !service.calls.isEmpty(); }, 20000));
+        const QVariantList c = service.calls[0];
+        EXPECT_EQ(c.value(0).toString(), "Vantrel");
+        EXPECT_EQ(c.value(3).toString(), "Scan finished");
+        EXPECT_TRUE(c.value(4).toString().startsWith("Scan Complete. 50 headers read in")) << c.value(4).toString().toStdString();
+        a.app->core().settings.chkNotify = false;
+        int scans = 0;
+        QObject::connect(&a.app->scan(), &ScanDriver::scanOver, [&] { ++scans; });
+        a.app->session().connectForScan();
+        ASSERT_TRUE(test::waitFor([&] { return scans == 1; }, 20000));
+        test::settle();
+        EXPECT_EQ(service.calls.size(), 1);
+        svc.unregisterObject("/org/freedesktop/Notifications");
+    }
+    QDBusConnection::disconnectFromBus("notification-service");
+    QDBusConnection::disconnectFromBus("vantrel-notify");
+    daemon.kill();
+    daemon.waitForFinished();
+}
+
+// The speed graph: the last minutes, newest on the right, in the palette's colours, light
+// or dark, three minutes at most.
+TEST(MainWindow, SpeedGraphInTheDesktopsColours)
+{
+    SpeedGraph g;
+    g.resize(200, 50);
+    for (int i = 0; i < 60; ++i) g.addSample(i < 30 ? 0 : 5e6);
+    QPalette dark;
+    dark.setColor(QPalette::Base, QColor(0x20, 0x20, 0x24));
+    dark.setColor(QPalette::Highlight, QColor(0x3d, 0xae, 0xe9));
+    dark.setColor(QPalette::Text, Qt::white);
+    for (const QPalette &pal : {QApplication::palette(), dark}) {
+        g.setPalette(pal);
+        const QImage img = g.grab().toImage();
+        EXPECT_EQ(img.pixelColor(190, 40), pal.color(QPalette::Highlight)) << "the last half minute, filled";
+        EXPECT_EQ(img.pixelColor(150, 40), pal.color(QPalette::Base)) << "the half minute before it, nothing";
+        EXPECT_EQ(img.pixelColor(60, 40), pal.color(QPalette::Base)) << "before the first sample";
+    }
+    EXPECT_EQ(rateText(5e6), "5.0 MB/s");
+    EXPECT_EQ(rateText(850e3), "850 KB/s");
+    for (int i = 0; i < 200; ++i) g.addSample(1);
+    EXPECT_EQ(g.samples().size(), size_t(SpeedGraph::kSamples));
 }
 
 TEST(Application, ColumnWidthsSurviveARestart)
