@@ -82,8 +82,8 @@ QString BatchQueue::cellText(int row, int column) const
         const bool held = m_paused.count(r.tag) > 0;
         if (f == m_flows.end() || f->second.total <= 0) return held ? QStringLiteral("Paused") : QString();
         const qint64 pct = std::clamp<qint64>(f->second.done * 100 / f->second.total, 0, 100);
-        return (held ? QStringLiteral("Paused, ") : QString()) + QString::number(pct) + QStringLiteral("% of ") + mbText(f->second.total)
-               + QStringLiteral(" MB");
+        // Short enough for the bar it is written on; the size is in its own column.
+        return (held ? QStringLiteral("Paused, ") : QString()) + QString::number(pct) + u'%';
     }
     case TimeLeft: {
         const auto f = m_flows.find(r.tag);

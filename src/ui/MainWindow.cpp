@@ -320,7 +320,8 @@ void MainWindow::fillWithSubject(QTableView *v)
         QTimer::singleShot(0, v, fill);
     });
     v->viewport()->installEventFilter(this);
-    v->setProperty("fillsWithSubject", true);
+    // The last column keeps its own width: the free width is Subject's.
+    v->horizontalHeader()->setStretchLastSection(false);
     m_fills.push_back({v, fill});
 }
 

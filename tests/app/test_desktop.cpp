@@ -509,3 +509,42 @@ TEST(Desktop, AKillInADownloadNeverFetchesTwice)
             EXPECT_TRUE(again.filter(name.chopped(4) + ".bin.part").isEmpty()) << name.toStdString() << " fetched again";
     }
 }
+
+// The real window on a real X display (Xvfb, 1600x1000, with a window manager): a scan and
+// a download over four connections, the three pages taken from the screen during the
+// download, and on the screen's own pixels the top item's progress bar (filled on its left,
+// not on its right) and its time left. The README's pictures are taken the same way.
+TEST(Desktop, TheRealWindowShowsProgressAndTimeLeftDuringADownload)
+{
+    QProcess xvfb;
+    xvfb.start("Xvfb", {"-displayfd", "1", "-screen", "0", "1600x1000x24", "-nolisten", "tcp"});
+    ASSERT_TRUE(xvfb.waitForStarted()) << "Xvfb (scripts/setup.sh installs it)";
+    ASSERT_TRUE(test::waitFor([&] { return xvfb.canReadLine(); }, 20000));
+    const QString display = ':' + QString::fromLatin1(xvfb.readLine()).trimmed();
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    QTemporaryDir runtime, out;
+    env.insert("DISPLAY", display);
+    env.remove("QT_QPA_PLATFORM");
+    env.insert("XDG_RUNTIME_DIR", runtime.path());
+    QProcess wm;
+    wm.setProcessEnvironment(env);
+    wm.start("openbox", {});
+    ASSERT_TRUE(wm.waitForStarted()) << "openbox (scripts/setup.sh installs it)";
+    test::TestServer server({"--seed", "7", "--yenc-only", "--part-bytes", "200000", "--group", "alt.binaries.demo:1000:400",
+                             "--group", "alt.binaries.demo.pictures:50000:300", "--list-extra", "40", "--rate", "250000"});
+    QProcess shots;
+    shots.setProcessEnvironment(env);
+    shots.start(VANTREL_SCREENSHOT, {"--screen", out.path(), QString::number(server.port())});
+    ASSERT_TRUE(shots.waitForStarted());
+    const bool ended = shots.waitForFinished(180000);
+    const QByteArray said = shots.readAllStandardOutput() + shots.readAllStandardError();
+    wm.kill();
+    wm.waitForFinished();
+    xvfb.kill();
+    xvfb.waitForFinished();
+    ASSERT_TRUE(ended) << said.toStdString();
+    EXPECT_EQ(shots.exitCode(), 0) << said.toStdString();
+    EXPECT_TRUE(said.contains("progress bar at ")) << said.toStdString();
+    for (const char *page : {"page-headers.png", "page-batch.png", "page-processed.png"})
+        EXPECT_EQ(pngSize(test::readFile(out.path() + '/' + page)), QSize(1600, 1000)) << page;
+}

@@ -193,7 +193,7 @@ TEST(Engine, ProgressAndTimesLeftForAnyNumberOfConnections)
             if (pct.isEmpty()) continue;
             rowsShown = std::max(rowsShown, row + 1);
             const int value = r.batch.index(row, BatchQueue::Progress).data(ProgressRole).toInt();
-            partly = partly || (value > 0 && value < 100 && pct.startsWith(QString::number(value) + "% of "));
+            partly = partly || (value > 0 && value < 100 && pct == QString::number(value) + '%');
             if (left.isEmpty()) continue;
             const qint64 secs = left.section(u':', 0, 0).toLongLong() * 60 + left.section(u':', 1, 1).toLongLong();
             inOrder = inOrder && secs >= before;
