@@ -95,46 +95,17 @@ OptionsDialog::OptionsDialog(Settings &settings, QWidget *parent) : QDialog(pare
         });
         m_loaders.push_back([this] { txtUnpackPasswords->setPlainText(m_settings.Unpack_Passwords.join(u'\n')); });
     }
-    {
-        auto *row = new QHBoxLayout;
-        row->addWidget(new QLabel(QStringLiteral("Speed limit (KB/s, 0 = none):"), dl));
-        txtSpeedLimit = named<QSpinBox>("txtSpeedLimit", dl);
-        txtSpeedLimit->setRange(0, 10'000'000);
-        txtSpeedLimit->setSingleStep(100);
-        row->addWidget(txtSpeedLimit);
-        row->addStretch();
-        column(dl)->addLayout(row);
-        // Applies at once, also to a download that runs.
-        connect(txtSpeedLimit, &QSpinBox::valueChanged, this, [this](int v) {
-            if (m_settings.Download_Limit == v) return;
-            m_settings.Download_Limit = v;
-            emit changed();
-        });
-        m_loaders.push_back([this] { txtSpeedLimit->setValue(m_settings.Download_Limit); });
-    }
+    // Applies at once, also to a download that runs.
+    txtSpeedLimit = spinBox(dl, "txtSpeedLimit", "Speed limit (KB/s, 0 = none):", 0, 10'000'000, &Settings::Download_Limit);
+    txtSpeedLimit->setSingleStep(100);
     column(dl)->addStretch();
 
     QWidget *scan = newPage("Scan");
     sldTimeout = slider(scan, lblTimeout, "sldTimeout", 15, 240, &Settings::sldTimeout, &Settings::timeoutCaption);
     sldXOVER = slider(scan, lblXOVER, "sldXOVER", 20, 3000, &Settings::sldXOVER, &Settings::xoverCaption);
-    {
-        auto *row = new QHBoxLayout;
-        row->addWidget(new QLabel(QStringLiteral("Scan connections to the main server:"), scan));
-        txtScanConnections = named<QSpinBox>("txtScanConnections", scan);
-        txtScanConnections->setRange(1, 50);
-        txtScanConnections->setToolTip(
-            QStringLiteral("A large group's headers are fetched over this many connections at once; they count against the main "
-                           "server's connection limit"));
-        row->addWidget(txtScanConnections);
-        row->addStretch();
-        column(scan)->addLayout(row);
-        connect(txtScanConnections, &QSpinBox::valueChanged, this, [this](int v) {
-            if (m_settings.Scan_Connections == v) return;
-            m_settings.Scan_Connections = v;
-            emit changed();
-        });
-        m_loaders.push_back([this] { txtScanConnections->setValue(m_settings.Scan_Connections); });
-    }
+    txtScanConnections = spinBox(scan, "txtScanConnections", "Scan connections to the main server:", 1, 50, &Settings::Scan_Connections);
+    txtScanConnections->setToolTip(QStringLiteral(
+        "A large group's headers are fetched over this many connections at once; they count against the main server's connection limit"));
     chkAgressiveHeaderCrunch = check(scan, "chkAgressiveHeaderCrunch", "Aggressive Header Crunching", &Settings::chkAgressiveHeaderCrunch);
     chkSaveAfterScan = check(scan, "chkSaveAfterScan", "Save Headers after Scan", &Settings::chkSaveAfterScan);
     chkAlwaysSaveHeaders = check(scan, "chkAlwaysSaveHeaders", "Auto-Save headers on exit (do not prompt)", &Settings::chkAlwaysSaveHeaders);
@@ -215,6 +186,24 @@ OptionsDialog::OptionsDialog(Settings &settings, QWidget *parent) : QDialog(pare
     lay->addLayout(row);
     resize(620, 480);
     load();
+}
+
+QSpinBox *OptionsDialog::spinBox(QWidget *page, const char *name, const char *caption, int low, int high, int Settings::*field)
+{
+    auto *row = new QHBoxLayout;
+    row->addWidget(new QLabel(QString::fromUtf8(caption), page));
+    auto *box = named<QSpinBox>(name, page);
+    box->setRange(low, high);
+    row->addWidget(box);
+    row->addStretch();
+    column(page)->addLayout(row);
+    connect(box, &QSpinBox::valueChanged, this, [this, field](int v) {
+        if (m_settings.*field == v) return;
+        m_settings.*field = v;
+        emit changed();
+    });
+    m_loaders.push_back([this, box, field] { box->setValue(m_settings.*field); });
+    return box;
 }
 
 QCheckBox *OptionsDialog::check(QWidget *page, const char *name, const char *caption, bool Settings::*field)

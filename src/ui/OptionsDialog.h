@@ -63,6 +63,8 @@ signals:
     void changed();
 
 private:
+    // A number from low to high on its own row, written to the settings as it changes.
+    QSpinBox *spinBox(QWidget *page, const char *name, const char *caption, int low, int high, int Settings::*field);
     QCheckBox *check(QWidget *page, const char *name, const char *caption, bool Settings::*field);
     QSlider *slider(QWidget *page, QLabel *&label, const char *name, int lo, int hi, int Settings::*field,
                     QString (Settings::*caption)() const);

@@ -123,12 +123,8 @@ TEST(Engine, OneRuleForLostAndRefusedConnections)
     }
     for (const int connections : {1, 4}) {
         SCOPED_TRACE(connections);
-        quint16 port = 0;
-        {
-            QTcpServer probe;   // a port that was free a moment ago: nobody listens there now
-            ASSERT_TRUE(probe.listen(QHostAddress::LocalHost));
-            port = probe.serverPort();
-        }
+        const quint16 port = test::closedPort();
+        ASSERT_NE(port, 0);
         DownloadRig r(port);
         r.core.settings.chkAllowRestart = true;
         r.core.settings.News_Connections = connections;

@@ -13,7 +13,6 @@
 #include "headers/SubjectParser.h"
 #include <QFile>
 #include <QTimer>
-#include <QTcpServer>
 #include <gtest/gtest.h>
 #include <QRegularExpression>
 #include <map>
@@ -74,12 +73,8 @@ std::map<QByteArray, int> filedItems(const HeaderStore &store, qint64 *parts = n
 // is refused too).
 TEST(Scan, AClosedPortSaysWhyBesideTheCountdownAndWhatToCheckOnce)
 {
-    quint16 port = 0;
-    {
-        QTcpServer probe;   // a port that was free a moment ago: nobody listens there now
-        ASSERT_TRUE(probe.listen(QHostAddress::LocalHost));
-        port = probe.serverPort();
-    }
+    const quint16 port = test::closedPort();
+    ASSERT_NE(port, 0);
     Scan s(port);
     s.core.settings.chkAllowRestart = true;
     s.core.settings.Rescan_Time = 3;

@@ -40,6 +40,19 @@
 using namespace vt;
 
 
+namespace {
+// An item of `parts` parts of `bytes` each, by the poster "P"; its slot.
+int addItem(HeaderStore &s, const char *name, int parts, int bytes)
+{
+    HeaderItem it;
+    it.subject = name;
+    it.poster = "P";
+    it.parts.resize(size_t(parts));
+    for (PartRecord &p : it.parts) p.byteCount = bytes;
+    return s.appendLoadedItem(it);
+}
+} // namespace
+
 TEST(Application, StartupOrderThenPlainShutdown)
 {
     App a;
@@ -354,12 +367,7 @@ TEST(Application, HeaderListCommandsKeysAndSearch)
     MainWindow &w = *a.app->mainWindow();
     HeaderStore &s = a.app->store();
     for (const char *name : {"Holiday.avi", "holiday.nfo", "Music.mp3", "Other.zip"}) {
-        HeaderItem it;
-        it.subject = name;
-        it.poster = "P";
-        it.parts.resize(2);
-        it.parts[0].byteCount = it.parts[1].byteCount = 50000;
-        s.appendLoadedItem(it);
+        addItem(s, name, 2, 50000);
         ++s.partsReadTotal;
     }
     a.app->headerView().ViewRefresh(false);
@@ -431,15 +439,7 @@ TEST(Application, FilterBoxSortByValueSubjectWidthAndKeys)
     MainWindow &w = *a.app->mainWindow();
     HeaderStore &s = a.app->store();
     const std::pair<const char *, int> posts[] = {{"Holiday.avi", 10}, {"holiday.nfo", 9}, {"Music.mp3", 2}, {"Other.zip", 1}};
-    for (const auto &[name, parts] : posts) {
-        HeaderItem it;
-        it.subject = name;
-        it.poster = "P";
-        it.parts.resize(size_t(parts));
-        for (PartRecord &p : it.parts) p.byteCount = 1'000'000;
-        it.declaredTotal = qint16(parts);
-        s.appendLoadedItem(it);
-    }
+    for (const auto &[name, parts] : posts) s.item(addItem(s, name, parts, 1'000'000)).declaredTotal = qint16(parts);
     a.app->headerView().ViewRefresh(false);
     QTableView *list = child<QTableView>(w, "ListView2");
     QAbstractItemModel *m = list->model();
@@ -515,14 +515,7 @@ TEST(Application, BatchRowsShowProgressPauseAndDrag)
     MainWindow &w = *a.app->mainWindow();
     HeaderStore &s = a.app->store();
     BatchQueue &b = a.app->batch();
-    for (const char *name : {"One.bin", "Two.bin", "Three.bin", "Four.bin"}) {
-        HeaderItem it;
-        it.subject = name;
-        it.poster = "P";
-        it.parts.resize(1);
-        it.parts[0].byteCount = 4'000'000;
-        b.AddToBatch(s.appendLoadedItem(it));
-    }
+    for (const char *name : {"One.bin", "Two.bin", "Three.bin", "Four.bin"}) b.AddToBatch(addItem(s, name, 1, 4'000'000));
     w.resize(1600, 1000);
     w.show();
     w.selectPage(2);
