@@ -320,6 +320,14 @@ void SetupAssistant::ServerVerified()
     emit changed();
 }
 
+// Which server was tried, and what the system said: the words above are the same for every
+// server.
+QString SetupAssistant::triedText() const
+{
+    return QStringLiteral("\r\n\r\n(Tried ") + serverName.trimmed() + QStringLiteral(", port ") + port.trimmed() + QStringLiteral(": ")
+           + errorText + QStringLiteral(".)");
+}
+
 void SetupAssistant::onError(QAbstractSocket::SocketError e, const QString &description)
 {
     if (e == QAbstractSocket::RemoteHostClosedError) return;
@@ -330,14 +338,14 @@ void SetupAssistant::onError(QAbstractSocket::SocketError e, const QString &desc
         // The socket says "Host not found" for every failed lookup; the resolver itself
         // tells a name that does not exist from one it could not ask about now.
         QHostInfo::lookupHost(serverName.trimmed(), this, [this](const QHostInfo &info) {
-            Say(errorSay(info.error() == QHostInfo::UnknownError ? 11002 : 11001));
+            Say(errorSay(info.error() == QHostInfo::UnknownError ? 11002 : 11001) + triedText());
             emit changed();
         });
         emit changed();
         return;
     }
     const int n = errorNumber(e, errorText);
-    Say(errorSay(n));
+    Say(errorSay(n) + triedText());
     if (n != 10061 && n != 11001 && n != 11002) nextEnabled = true;
     emit changed();
 }

@@ -24,6 +24,8 @@ public:
     static QString pageText(int page, const QString &serverName);
     // The guide's words for a socket error (numbered as the connection reports them).
     static int errorNumber(QAbstractSocket::SocketError e, const QString &description);
+    // "(Tried HOST, port PORT: what the system said.)", after an error's words.
+    QString triedText() const;
     static QString errorSay(int number);
 
     // What the pages edit.
