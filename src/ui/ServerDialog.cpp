@@ -1,5 +1,6 @@
 #include "ServerDialog.h"
 #include "Named.h"
+#include "core/Text.h"
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QPushButton>
@@ -36,8 +37,19 @@ ServerDialog::ServerDialog(QWidget *parent) : QDialog(parent)
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     buttons->button(QDialogButtonBox::Ok)->setObjectName(QStringLiteral("cmdOk"));
     buttons->button(QDialogButtonBox::Cancel)->setObjectName(QStringLiteral("cmdCancel"));
+    lblProblem = named<QLabel>("lblProblem", this);
+    lblProblem->setWordWrap(true);
+    lblProblem->hide();
+    form->addRow(lblProblem);
     connect(buttons, &QDialogButtonBox::accepted, this, [this] {
-        if (!txtHost->text().trimmed().isEmpty()) accept();
+        QString problem;
+        quint16 port = 0;
+        if (txtHost->text().trimmed().isEmpty()) problem = QStringLiteral("The server needs a name.");
+        else if (!txtPort->text().trimmed().isEmpty() && !portNumber(txtPort->text(), &port))
+            problem = QStringLiteral("The port \"") + txtPort->text().trimmed() + QStringLiteral("\" is not a number from 1 to 65535.");
+        lblProblem->setText(problem);
+        lblProblem->setVisible(!problem.isEmpty());
+        if (problem.isEmpty()) accept();
     });
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     // The standard ports follow TLS unless another was typed.
@@ -50,6 +62,7 @@ ServerDialog::ServerDialog(QWidget *parent) : QDialog(parent)
 
 void ServerDialog::load(const ServerEntry &e, bool first)
 {
+    lblProblem->hide();
     txtHost->setText(e.host);
     txtPort->setText(e.port);
     {

@@ -3,6 +3,7 @@
 #include "core/Settings.h"
 #include <QCheckBox>
 #include <QDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QSpinBox>
 
@@ -17,6 +18,7 @@ public:
     ServerEntry entry() const;
 
     QLineEdit *txtHost, *txtPort, *txtUser, *txtPassword;
+    QLabel *lblProblem;   // why OK did not close the dialog
     QCheckBox *chkTLS, *chkOn;
     QSpinBox *spnConnections, *spnLevel;
 };

@@ -358,6 +358,10 @@ TEST(Options, ServersAddEditRemoveAndTest)
     ASSERT_TRUE(d.isVisible());
     EXPECT_GE(d.txtHost->width(), d.txtHost->fontMetrics().horizontalAdvance("news.eu.example-provider.com")) << "a provider's name fits";
     d.txtHost->setText("127.0.0.1");
+    d.txtPort->setText("99999x");
+    d.findChild<QPushButton *>("cmdOk")->click();
+    EXPECT_TRUE(d.isVisible()) << "no port, no server";
+    EXPECT_EQ(d.lblProblem->text(), "The port \"99999x\" is not a number from 1 to 65535.");
     d.txtPort->setText(QString::number(good.port()));
     d.spnConnections->setValue(4);
     d.spnLevel->setValue(0);
