@@ -27,6 +27,9 @@
 #include <QDBusMessage>
 #include <QDBusVirtualObject>
 #include "app/Notifier.h"
+#include "download/DownloadDriver.h"
+#include <QRegularExpression>
+#include <QSystemTrayIcon>
 #include "scan/ScanDriver.h"
 #include "ui/SpeedGraph.h"
 #include "download/BatchQueue.h"
@@ -573,9 +576,10 @@ struct NotificationService : QDBusVirtualObject {
 };
 } // namespace
 
-// A scan's end goes to the desktop's notification service (over a real bus, its own
-// dbus-daemon), once; switched off in the options, nothing goes.
-TEST(Application, DesktopNotificationWhenAScanEnds)
+// A scan's end and a download's go to the desktop's notification service (over a real bus,
+// its own dbus-daemon), once each, and the tray's tooltip follows the download; switched
+// off in the options, nothing goes.
+TEST(Application, DesktopNotificationsAndTheTrayForAScanAndADownload)
 {
     QProcess daemon;
     daemon.start("dbus-daemon", {"--session", "--nofork", "--print-address=1"});
@@ -588,7 +592,7 @@ TEST(Application, DesktopNotificationWhenAScanEnds)
         NotificationService service;
         ASSERT_TRUE(svc.registerService("org.freedesktop.Notifications"));
         ASSERT_TRUE(svc.registerVirtualObject("/org/freedesktop/Notifications", &service));
-        test::TestServer server({"--group", "alt.binaries.one:1:50"});
+        test::TestServer server({"--group", "alt.binaries.one:1:50", "--yenc-only", "--part-bytes", "150000", "--rate", "400000"});
         App a("[Options]\r\nNews_Host=127.0.0.1\r\nNews_Port=" + QByteArray::number(server.port())
                   + "\r\nDownload_Path=DL\r\nchkAlwaysSaveHeaders=1\r\n",
               {}, true);
@@ -601,13 +605,25 @@ TEST(Application, DesktopNotificationWhenAScanEnds)
         EXPECT_EQ(c.value(0).toString(), "Vantrel");
         EXPECT_EQ(c.value(3).toString(), "Scan finished");
         EXPECT_TRUE(c.value(4).toString().startsWith("Scan Complete. 50 headers read in")) << c.value(4).toString().toStdString();
+        // A download's end too; while it runs the tray's tooltip gives the speed and what is left.
+        QStringList tips;
+        QObject::connect(&a.app->download(), &DownloadDriver::progressChanged,
+                         [&] { tips << a.app->notifier()->tray()->toolTip(); });
+        for (int i = 1; i <= a.app->store().itemCount() && a.app->batch().batchRows() < 2; ++i)
+            if (a.app->store().itemState(i) == ItemState::Complete) a.app->batch().AddToBatch(i);
+        a.app->download().startCheck();
+        ASSERT_TRUE(test::waitFor([&] { return service.calls.size() == 2; }, 30000));
+        EXPECT_EQ(service.calls[1].value(3).toString(), "Download finished");
+        EXPECT_TRUE(service.calls[1].value(4).toString().startsWith("Done: 2 decoded, 0 failed")) << service.calls[1].value(4).toString().toStdString();
+        EXPECT_FALSE(tips.filter(QRegularExpression("^Vantrel: [0-9.]+ [KM]B/s, [0-9.]+ MB left$")).isEmpty()) << tips.join('|').toStdString();
+        EXPECT_EQ(a.app->notifier()->tray()->toolTip(), "Vantrel") << "no run: no figures";
         a.app->core().settings.chkNotify = false;
         int scans = 0;
         QObject::connect(&a.app->scan(), &ScanDriver::scanOver, [&] { ++scans; });
         a.app->session().connectForScan();
         ASSERT_TRUE(test::waitFor([&] { return scans == 1; }, 20000));
         test::settle();
-        EXPECT_EQ(service.calls.size(), 1);
+        EXPECT_EQ(service.calls.size(), 2);
         svc.unregisterObject("/org/freedesktop/Notifications");
     }
     QDBusConnection::disconnectFromBus("notification-service");
