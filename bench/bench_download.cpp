@@ -167,9 +167,9 @@ PeerResult runNzbget(int partBytes, qint64 totalBytes, int connections)
                + "\">\n<groups><group>" + group.toUtf8() + "</group></groups>\n<segments>\n";
         for (size_t k = 0; k < it.parts.size(); ++k) {
             const PartRecord &p = it.parts[k];
-            if (p.messageId.isEmpty()) continue;
+            if (p.messageId().isEmpty()) continue;
             res.articleMB += p.byteCount / 1e6;
-            QByteArray id(p.messageId.constData(), p.messageId.size());
+            QByteArray id(p.messageId().constData(), p.messageId().size());
             if (id.startsWith('<')) id = id.mid(1, id.size() - 2);
             nzb += "<segment bytes=\"" + QByteArray::number(p.byteCount) + "\" number=\"" + QByteArray::number(qulonglong(k + 1)) + "\">"
                    + id + "</segment>\n";

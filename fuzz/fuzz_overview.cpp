@@ -39,9 +39,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         const HeaderItem &it = store.item(i);
         FUZZ_CHECK(clean(it.subject) && clean(it.poster));
         for (const PartRecord &p : it.parts) {
-            FUZZ_CHECK(clean(QByteArray(p.subjectTail.constData(), p.subjectTail.size())));
-            FUZZ_CHECK(clean(QByteArray(p.messageId.constData(), p.messageId.size())));
-            parts += p.messageId.size() > 0 || p.articleNumber != 0;
+            FUZZ_CHECK(clean(QByteArray(p.subjectTail().constData(), p.subjectTail().size())));
+            FUZZ_CHECK(clean(QByteArray(p.messageId().constData(), p.messageId().size())));
+            parts += p.messageId().size() > 0 || p.articleNumber != 0;
         }
         FUZZ_CHECK(store.FindHash(it.subject, it.poster) >= 1);
     }

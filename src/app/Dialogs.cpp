@@ -117,7 +117,7 @@ void Application::buildDialogs()
         v.viewGroupKey = p.groupKey;
         v.viewTitle = QString::fromLatin1(it.subject);
         v.viewArticleNumber = QString::number(p.articleNumber);
-        v.viewMessageId = QString::fromLatin1(p.messageId).trimmed();
+        v.viewMessageId = QString::fromLatin1(p.messageId()).trimmed();
         v.viewSize = p.byteCount;
         m_viewerWindow->start();
     });

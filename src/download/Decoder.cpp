@@ -129,7 +129,7 @@ bool Decoder::partZero(int item, int part) const
 {
     const HeaderItem &it = m_store.item(item);
     if (it.declaredTotal >= qint16(it.parts.size())) return false;
-    const QByteArray &tail = it.parts[size_t(part - 1)].subjectTail;
+    const QByteArray tail = it.parts[size_t(part - 1)].subjectTail();
     for (qsizetype at = tail.indexOf("0/"); at >= 0; at = tail.indexOf("0/", at + 1)) {
         qsizetype s = at;
         while (s > 0 && tail[s - 1] >= '0' && tail[s - 1] <= '9') --s;

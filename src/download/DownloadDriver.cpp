@@ -95,7 +95,7 @@ DownloadDriver::DownloadDriver(AppCore &core, Session &session, HeaderStore &sto
         if (!i) return;
         const HeaderItem &it = m_store.item(i);
         QString title = QString::fromLatin1(it.subject);
-        if (it.subject.contains("[xx/000")) title = QString::fromLatin1(it.subject.left(it.subject.size() - 13) + it.parts[size_t(part - 1)].subjectTail);
+        if (it.subject.contains("[xx/000")) title = QString::fromLatin1(it.subject.left(it.subject.size() - 13) + it.parts[size_t(part - 1)].subjectTail());
         // A rate only over enough bytes: the recent parts together, never a short part alone
         // (one that came in with the one before takes no time and would say 200 MB/s).
         m_rateWindow.push_back({bytes, ms});

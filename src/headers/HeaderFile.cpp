@@ -232,8 +232,8 @@ HeaderFile::SaveStep HeaderFile::saveStep(qint64 budgetMs, int maxItems)
             putNumLine(j.out, p.byteCount);
             putNumLine(j.out, p.articleNumber);
             putNumLine(j.out, p.groupKey);
-            putLine(j.out, p.subjectTail);
-            putLine(j.out, p.messageId);
+            putLine(j.out, p.subjectTail());
+            putLine(j.out, p.messageId());
             ++j.parts;
         }
         if (j.out.size() > kWriteChunk) {
@@ -552,9 +552,7 @@ bool HeaderFile::parse(const QString &path, Loaded &out)
                 const qsizetype from = it.subject.size() - 13;   // 1-based position len - 12
                 tail = from >= 0 && from <= tail.size() ? tail.sliced(from) : QByteArrayView();
             }
-            p.subjectTail = s.internText(tail.data(), tail.size());
-            const QByteArrayView id = in.next();
-            p.messageId = s.internText(id.data(), id.size());
+            s.setTexts(p, tail, in.next());
         }
         if (in.overran) {
             // The file ends inside this item: it is not whole, so it is not kept.

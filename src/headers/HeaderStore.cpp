@@ -68,20 +68,69 @@ void HeaderStore::clear()
     m_arenaAt = nullptr;
 }
 
-QByteArray HeaderStore::intern(const char *p, qsizetype n)
+char *HeaderStore::alloc(size_t n)
 {
-    if (n <= 0) return QByteArray();
-    if (size_t(n) > m_arenaLeft) {
-        const size_t chunk = std::max<size_t>(size_t(n), 1 << 20);
+    if (n > m_arenaLeft) {
+        const size_t chunk = std::max<size_t>(n, 1 << 20);
         m_arena.push_back(std::make_unique<char[]>(chunk));
         m_arenaAt = m_arena.back().get();
         m_arenaLeft = chunk;
     }
     char *at = m_arenaAt;
-    memcpy(at, p, size_t(n));
     m_arenaAt += n;
-    m_arenaLeft -= size_t(n);
-    return QByteArray::fromRawData(at, n);
+    m_arenaLeft -= n;
+    return at;
+}
+
+// Lengths as 7 bits a byte, low first: one byte each for the usual texts.
+static char *putLength(char *at, size_t n)
+{
+    do {
+        *at++ = char((n & 0x7F) | (n >= 0x80 ? 0x80 : 0));
+        n >>= 7;
+    } while (n);
+    return at;
+}
+
+static const char *takeLength(const char *at, size_t *n)
+{
+    size_t v = 0;
+    for (int shift = 0;; shift += 7) {
+        const unsigned char b = (unsigned char)*at++;
+        v |= size_t(b & 0x7F) << shift;
+        if (!(b & 0x80)) break;
+    }
+    *n = v;
+    return at;
+}
+
+static size_t lengthBytes(size_t n)
+{
+    size_t k = 1;
+    while (n >= 0x80) n >>= 7, ++k;
+    return k;
+}
+
+QByteArray PartRecord::text(bool id) const
+{
+    if (!texts) return QByteArray();
+    size_t tail = 0, mid = 0;
+    const char *at = takeLength(takeLength(texts, &tail), &mid);
+    return id ? QByteArray::fromRawData(at + tail, qsizetype(mid)) : QByteArray::fromRawData(at, qsizetype(tail));
+}
+
+void HeaderStore::setTexts(PartRecord &p, QByteArrayView tail, QByteArrayView messageId)
+{
+    if (tail.isEmpty() && messageId.isEmpty()) {
+        p.texts = nullptr;
+        return;
+    }
+    const size_t t = size_t(tail.size()), m = size_t(messageId.size());
+    char *at = alloc(lengthBytes(t) + lengthBytes(m) + t + m);
+    p.texts = at;
+    at = putLength(putLength(at, t), m);
+    if (t) memcpy(at, tail.data(), t);
+    if (m) memcpy(at + t, messageId.data(), m);
 }
 
 void HeaderStore::clearIndex() { m_hash.clear(); }
@@ -156,7 +205,7 @@ ItemState HeaderStore::itemState(int i) const
             const QByteArray pats[3] = {"(0/" + n, "(00/" + n.rightJustified(2, '0'), "(000/" + n.rightJustified(3, '0')};
             for (const PartRecord &p : it.parts)
                 for (const QByteArray &pat : pats)
-                    if (p.subjectTail.contains(pat)) st = ItemState::Incomplete;
+                    if (p.subjectTail().contains(pat)) st = ItemState::Incomplete;
         }
     } else if (P == N + 1) {
         st = ItemState::Complete;
@@ -193,12 +242,12 @@ void HeaderStore::indexPart(int item, size_t j)
         idx->tails.assign(n, 0);
         for (size_t k = 0; k < it.parts.size(); ++k) {
             put(idx->numbers, quint32(it.parts[k].articleNumber), k);
-            put(idx->tails, tailHash(it.parts[k].subjectTail), k);
+            put(idx->tails, tailHash(it.parts[k].subjectTail()), k);
         }
         return;
     }
     put(idx->numbers, quint32(it.parts[j].articleNumber), j);
-    put(idx->tails, tailHash(it.parts[j].subjectTail), j);
+    put(idx->tails, tailHash(it.parts[j].subjectTail()), j);
 }
 
 bool HeaderStore::isDuplicate(int item, const QByteArray &S, qint32 articleNumber, quint8 groupKey)
@@ -222,7 +271,8 @@ bool HeaderStore::isDuplicate(int item, const QByteArray &S, qint32 articleNumbe
         const quint32 h = quint32(hashBytes(tail, tlen));
         for (size_t i = PartIndex::slotOf(h, mask); idx->tails[i]; i = (i + 1) & mask) {
             const PartRecord &p = it.parts[idx->tails[i] - 1];
-            if (p.subjectTail.size() == tlen && memcmp(p.subjectTail.constData(), tail, size_t(tlen)) == 0
+            const QByteArray t = p.subjectTail();
+            if (t.size() == tlen && memcmp(t.constData(), tail, size_t(tlen)) == 0
                 && sameSubjectIsDup(p))
                 return true;
         }
@@ -230,9 +280,9 @@ bool HeaderStore::isDuplicate(int item, const QByteArray &S, qint32 articleNumbe
     }
     for (const PartRecord &p : it.parts) {
         if (p.articleNumber == articleNumber) return true;
-        if (sHasPrefix && p.subjectTail.size() == S.size() - plen
-            && memcmp(p.subjectTail.constData(), S.constData() + plen, size_t(p.subjectTail.size())) == 0
-            && sameSubjectIsDup(p))
+        if (!sHasPrefix) continue;
+        const QByteArray t = p.subjectTail();
+        if (t.size() == S.size() - plen && memcmp(t.constData(), S.constData() + plen, size_t(t.size())) == 0 && sameSubjectIsDup(p))
             return true;
     }
     return false;
@@ -253,7 +303,6 @@ void HeaderStore::maketree(const QByteArray &rawName, const QByteArray &S, qint3
     PartRecord part;
     part.articleNumber = articleNumber;
     part.groupKey = groupKey;
-    part.messageId = intern(messageId.constData(), messageId.size());
 
     int slot = found;
     if (!found) {
@@ -295,8 +344,8 @@ void HeaderStore::maketree(const QByteArray &rawName, const QByteArray &S, qint3
     }
     HeaderItem &it = m_items[size_t(slot)];
     const qsizetype plen = it.subject.size() > 13 ? it.subject.size() - 13 : 0;
-    part.subjectTail = (it.subject.size() > 13 && S.size() > plen) ? intern(S.constData() + plen, S.size() - plen)
-                                                                   : intern(S.constData(), S.size());
+    setTexts(part, (it.subject.size() > 13 && S.size() > plen) ? QByteArrayView(S.constData() + plen, S.size() - plen) : QByteArrayView(S),
+             messageId);
     it.parts.push_back(std::move(part));
     ++m_totalParts;
     indexPart(slot, it.parts.size() - 1);

@@ -11,15 +11,21 @@
 
 namespace vt {
 
-// The two texts of a part filed by maketree are views into the store's string arena
-// (no heap block per string); they stay valid until the store is cleared. Copy them with
-// QByteArray(p.constData(), p.size()) to keep them longer.
+// A part's two texts, the end of its subject (the item's prefix() comes before it) and its
+// message-id with its angle brackets, lie one after the other in the store's string arena
+// behind their two lengths: one pointer for both, no heap block per string. The texts are
+// views that stay valid until the store is cleared; copy them with
+// QByteArray(t.constData(), t.size()) to keep them longer. HeaderStore::setTexts sets them.
 struct PartRecord {
-    QByteArray subjectTail;
-    QByteArray messageId;
     qint32 articleNumber = 0;
     qint32 byteCount = 0;
     quint8 groupKey = 0;
+    const char *texts = nullptr;
+    QByteArray subjectTail() const { return text(false); }
+    QByteArray messageId() const { return text(true); }
+
+private:
+    QByteArray text(bool id) const;
 };
 
 // What the header list shows of an item (its icon and its filter).
@@ -95,8 +101,8 @@ public:
 
     // Loading a store from a file (the header file reader).
     int appendLoadedItem(HeaderItem item);
-    // A copy of the text in the store's string arena.
-    QByteArray internText(const char *p, qsizetype n) { return intern(p, n); }
+    // A part's subject end and message-id, copied into the store's string arena.
+    void setTexts(PartRecord &p, QByteArrayView tail, QByteArrayView messageId);
     void clear();
     // Changes when the store is cleared: work that holds item numbers can tell.
     quint64 generation() const { return m_generation; }
@@ -114,7 +120,7 @@ private:
     void indexPart(int item, size_t j);
     void growTo(int count);
 
-    QByteArray intern(const char *p, qsizetype n);
+    char *alloc(size_t n);
     std::vector<std::unique_ptr<char[]>> m_arena;
     size_t m_arenaLeft = 0;
     char *m_arenaAt = nullptr;

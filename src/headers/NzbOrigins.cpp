@@ -19,7 +19,7 @@ QByteArray nzbKeyOf(const HeaderItem &it)
 {
     if (it.deleted || it.parts.empty() || it.parts.front().groupKey != kNzbGroupKey) return {};
     const PartRecord &p = it.parts.front();
-    return nzbBareId(QByteArray(p.messageId.constData(), p.messageId.size()));
+    return nzbBareId(p.messageId());
 }
 
 const NzbOrigin *NzbCatalog::originOf(const HeaderItem &it) const

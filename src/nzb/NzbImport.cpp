@@ -60,7 +60,7 @@ QByteArray fileNameInSubject(const QByteArray &subject)
 QByteArray fileNameOfItem(const HeaderItem &it)
 {
     if (it.parts.empty()) return fileNameInSubject(it.subject);
-    const QByteArray full = it.subject.contains(" [xx/") ? it.prefix() + it.parts.front().subjectTail : it.subject;
+    const QByteArray full = it.subject.contains(" [xx/") ? it.prefix() + it.parts.front().subjectTail() : it.subject;
     return fileNameInSubject(full);
 }
 
@@ -98,7 +98,7 @@ NzbImport importNzbDocument(const NzbDocument &doc, const QString &nzbName, Head
             const std::vector<PartRecord> &parts = store.item(item).parts;
             if (parts.size() != f.segments.size()) return false;
             for (size_t s = 0; s < parts.size(); ++s) {
-                const QByteArrayView id(parts[s].messageId.constData(), parts[s].messageId.size());
+                const QByteArray id = parts[s].messageId();
                 if (id != QByteArray('<' + f.segments[s].messageId + '>')) return false;
             }
             return true;
@@ -126,9 +126,8 @@ NzbImport importNzbDocument(const NzbDocument &doc, const QString &nzbName, Head
                 const NzbSegment &seg = f.segments[s];
                 PartRecord p;
                 const QByteArray subj = segmentSubject(f.subject, seg.number);
-                p.subjectTail = store.internText(subj.constData() + std::min(plen, subj.size()), subj.size() - std::min(plen, subj.size()));
                 const QByteArray id = '<' + seg.messageId + '>';
-                p.messageId = store.internText(id.constData(), id.size());
+                store.setTexts(p, QByteArrayView(subj).sliced(std::min(plen, subj.size())), id);
                 p.articleNumber = base + qint32(s);
                 p.byteCount = qint32(std::min<qint64>(seg.bytes, std::numeric_limits<qint32>::max()));
                 p.groupKey = kNzbGroupKey;
@@ -211,12 +210,12 @@ NzbDocument exportNzb(const HeaderStore &store, const GroupNames *groups, const 
         int index = 0;
         for (const PartRecord &p : it.parts) {
             ++index;
-            const QByteArray subject = counted ? it.prefix() + p.subjectTail : it.subject;
+            const QByteArray subject = counted ? it.prefix() + p.subjectTail() : it.subject;
             NzbSegment s;
             s.number = counted ? partNumberIn(subject) : 0;
             if (s.number < 1) s.number = index;
             s.bytes = p.byteCount;
-            s.messageId = nzbBareId(QByteArray(p.messageId.constData(), p.messageId.size()));
+            s.messageId = nzbBareId(QByteArray(p.messageId().constData(), p.messageId().size()));
             if (!isUsableMessageId(s.messageId)) continue;
             if (firstSubject.isEmpty() || s.number == 1) firstSubject = subject;
             f.segments.push_back(std::move(s));

@@ -44,7 +44,7 @@ bool ArticleViewer::requestItem(const HeaderStore &store, int item)
         return false;
     }
     viewTitle = QString::fromLatin1(it.subject);
-    viewMessageId = QString::fromLatin1(p.messageId).trimmed();
+    viewMessageId = QString::fromLatin1(p.messageId()).trimmed();
     viewArticleNumber = QString::number(p.articleNumber);
     viewSize = p.byteCount;
     viewGroupKey = p.groupKey;

@@ -26,7 +26,7 @@ int Previewer::choosePart(const HeaderItem &it)
 {
     for (const char *counter : {"001/", "01/", "1/"}) {
         for (size_t i = 0; i < it.parts.size(); ++i)
-            if (it.parts[i].byteCount > 10 && it.parts[i].subjectTail.contains(counter)) return int(i) + 1;
+            if (it.parts[i].byteCount > 10 && it.parts[i].subjectTail().contains(counter)) return int(i) + 1;
     }
     return 0;
 }
@@ -58,11 +58,11 @@ Previewer::Started Previewer::StartPreview(int item)
         return Started::Opened;
     }
     const PartRecord &p = it.parts[size_t(part - 1)];
-    viewMessageId = QString::fromLatin1(p.messageId).trimmed();
+    viewMessageId = QString::fromLatin1(p.messageId()).trimmed();
     viewArticleNumber = QString::number(p.articleNumber);
     viewGroupKey = p.groupKey;
     viewSize = p.byteCount;
-    viewTitle = QString::fromLatin1(it.subject.contains("[xx/000") ? it.prefix() + p.subjectTail : it.subject);
+    viewTitle = QString::fromLatin1(it.subject.contains("[xx/000") ? it.prefix() + p.subjectTail() : it.subject);
     m_status.clear();
     emit progressChanged(0, viewSize);
     return openConnection() ? Started::Fetching : Started::Nothing;

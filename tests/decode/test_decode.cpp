@@ -67,8 +67,8 @@ struct DecodeRig : vt::test::StoreRig {
     {
         const HeaderItem &it = store.item(item);
         const PartRecord &p = it.parts[size_t(k - 1)];
-        EXPECT_TRUE(writeFile(cache.PartCacheFile(item, k), "Subject: " + it.prefix() + p.subjectTail + "\r\nFrom: Poster <p@x>\r\nMessage-ID: "
-                                                    + p.messageId + "\r\n\r\n" + body));
+        EXPECT_TRUE(writeFile(cache.PartCacheFile(item, k), "Subject: " + it.prefix() + p.subjectTail() + "\r\nFrom: Poster <p@x>\r\nMessage-ID: "
+                                                    + p.messageId() + "\r\n\r\n" + body));
     }
     const ProcessedEntry &decode(int item)
     {

@@ -1,6 +1,7 @@
 // The one download path against the test server, whatever the number of connections:
 // each answer a server can give decides the same thing on one connection and on many.
 #include "DownloadRig.h"
+#include "ClosedPort.h"
 #include "core/ListRoles.h"
 #include "Posts.h"
 #include "download/FetchPool.h"
@@ -222,7 +223,7 @@ TEST(Engine, APausedItemIsPassedOverUntilResumed)
     const int held = r.batch.tagAt(1), first = r.batch.tagAt(0);
     auto idsOf = [&](int item) {
         QStringList ids;
-        for (const PartRecord &p : r.store.item(item).parts) ids << QString::fromLatin1(p.messageId.constData(), p.messageId.size());
+        for (const PartRecord &p : r.store.item(item).parts) ids << QString::fromLatin1(p.messageId().constData(), p.messageId().size());
         return ids;
     };
     auto asked = [&](int item) {

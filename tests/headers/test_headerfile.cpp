@@ -46,8 +46,7 @@ struct Env {
             p.byteCount = 100 + k;
             p.articleNumber = 1000 + k;
             p.groupKey = 3;
-            p.subjectTail = " (" + QByteArray::number(k + 1) + "/3)";
-            p.messageId = "<" + name + QByteArray::number(k) + "@x>";
+            store.setTexts(p, " (" + QByteArray::number(k + 1) + "/3)", "<" + name + QByteArray::number(k) + "@x>");
             it.parts.push_back(p);
         }
         return store.appendLoadedItem(it);
@@ -79,7 +78,7 @@ TEST(HeaderFile, RoundTripWithBatchOrderAndDate)
     ASSERT_TRUE(r.file.LoadHeaders(r.path(), &r.batch));
     ASSERT_EQ(r.store.itemCount(), 4);
     EXPECT_EQ(r.batch.rows(), std::vector<int>({3, 1, 2, 4})) << "C, A, B as before";
-    EXPECT_EQ(r.store.item(1).parts[2].messageId, "<A [xx/0000003]2@x>");
+    EXPECT_EQ(r.store.item(1).parts[2].messageId(), "<A [xx/0000003]2@x>");
     EXPECT_EQ(toDateTime(r.store.item(1).postDate), QDateTime(QDate(2002, 3, 14), QTime(0, 0), Qt::UTC));
     EXPECT_FALSE(r.store.item(4).deleted) << "a deleted item in the batch comes back, in the batch";
     EXPECT_EQ(r.store.FindHash("B", "Jane"), 2);
@@ -98,7 +97,7 @@ TEST(HeaderFile, EmptySlotsAllDeletedAndUnknownVersion)
     r.file.LoadHeaders(r.path(), &r.batch);
     ASSERT_EQ(r.store.item(1).parts.size(), 15u);
     EXPECT_EQ(r.store.item(1).parts[14].articleNumber, 0);
-    EXPECT_TRUE(r.store.item(1).parts[14].messageId.isEmpty());
+    EXPECT_TRUE(r.store.item(1).parts[14].messageId().isEmpty());
 
     e.store.item(i).deleted = true;
     ASSERT_TRUE(e.file.SaveHeaders(e.path(), &e.batch));
@@ -150,13 +149,13 @@ TEST(HeaderFile, OlderVersionsConvert)
     EXPECT_EQ(e.prompter.messages, QStringList({"Saved headers are old version (14), will convert."}));
     ASSERT_EQ(e.store.itemCount(), 1);
     EXPECT_EQ(e.store.item(1).poster, "Bob");
-    EXPECT_EQ(e.store.item(1).parts[0].subjectTail, " (1/2)");
+    EXPECT_EQ(e.store.item(1).parts[0].subjectTail(), " (1/2)");
     EXPECT_EQ(e.store.item(1).parts[0].articleNumber, 42);
 
     Env v11;
     v11.write("VTLHF11\r\n1\r\nOld post [xx/0000002]\r\n5\r\n03-14-2002\r\nBob\r\n2\r\n1\r\n500\r\n42\r\n1\r\nOld post (1/2)\r\n<a@b>\r\n 0 \r\n\r\n");
     ASSERT_TRUE(v11.file.LoadHeaders(v11.path(), &v11.batch));
-    EXPECT_EQ(v11.store.item(1).parts[0].subjectTail, " (1/2)") << "the whole subject is cut to its tail";
+    EXPECT_EQ(v11.store.item(1).parts[0].subjectTail(), " (1/2)") << "the whole subject is cut to its tail";
 }
 
 TEST(HeaderFile, CrashMidSaveKeepsThePreviousFile)
@@ -236,7 +235,7 @@ TEST(HeaderFile, DamagedFileKeepsWhatItCanAndTheBackup)
         else EXPECT_TRUE(r.store.itemCount() > 5 && r.store.itemCount() < 21);
         for (int i = 1; i <= r.store.itemCount(); ++i) {
             ASSERT_EQ(r.store.item(i).parts.size(), 2u) << "only whole items";
-            EXPECT_EQ(r.store.item(i).parts[1].messageId, "<item " + QByteArray::number(i - 1) + "1@x>");
+            EXPECT_EQ(r.store.item(i).parts[1].messageId(), "<item " + QByteArray::number(i - 1) + "1@x>");
         }
         EXPECT_EQ(r.batch.rows(), c.batch);
         if (c.items < 0) {

@@ -40,7 +40,7 @@ TEST(HeaderStore, FilingDuplicatesAndPosters)
     ASSERT_EQ(s.item(1).parts.size(), 2u);
     EXPECT_EQ(s.item(1).subject, "My.Pictures.rar [xx/0000015]");
     EXPECT_EQ(s.item(1).declaredTotal, 15);
-    EXPECT_EQ(s.item(1).parts[1].subjectTail, " (02/15)");
+    EXPECT_EQ(s.item(1).parts[1].subjectTail(), " (02/15)");
     // The same counted article seen in another group under another number: not stored.
     file(s, "My.Pictures.rar (02/15)", 555, 2);
     EXPECT_EQ(s.item(1).parts.size(), 2u);
@@ -132,8 +132,7 @@ TEST(HeaderStore, ItemState)
         for (int k = 0; k < parts; ++k) {
             PartRecord p;
             p.byteCount = bytes;
-            p.subjectTail = " (" + QByteArray::number(k + 1) + "/" + QByteArray::number(total) + ")";
-            if (k == 0) p.subjectTail += tailExtra;
+            s.setTexts(p, " (" + QByteArray::number(k + 1) + "/" + QByteArray::number(total) + ")" + (k == 0 ? tailExtra : QByteArray()), {});
             it.parts.push_back(p);
         }
         return itemStateKey(s.itemState(s.appendLoadedItem(it)));
@@ -228,12 +227,12 @@ TEST(HeaderStore, PartTextsOutliveTheirInput)
     }
     for (int i = 0; i < 3000; ++i)   // more than one arena chunk
         s.maketree("p" + QByteArray::number(i), QByteArray(500, 'y'), i + 10, "", "1", 1, "Jane", "", QByteArray(400, 'z'));
-    EXPECT_EQ(s.item(1).parts[0].messageId, "<abc@x>");
-    EXPECT_EQ(s.item(1).parts[0].subjectTail, " (1/2)");
+    EXPECT_EQ(s.item(1).parts[0].messageId(), "<abc@x>");
+    EXPECT_EQ(s.item(1).parts[0].subjectTail(), " (1/2)");
     EXPECT_EQ(s.item(1).poster, "Jane");
-    EXPECT_EQ(s.item(3001).parts[0].messageId, QByteArray(400, 'z'));
+    EXPECT_EQ(s.item(3001).parts[0].messageId(), QByteArray(400, 'z'));
     s.clear();
     EXPECT_EQ(s.itemCount(), 0);
     s.maketree("again", "again", 1, "", "1", 1, "Jane", "", "<a@x>");
-    EXPECT_EQ(s.item(1).parts[0].messageId, "<a@x>");
+    EXPECT_EQ(s.item(1).parts[0].messageId(), "<a@x>");
 }

@@ -131,7 +131,7 @@ TEST(Nzb, ExportAndImportGiveTheSameItemsInTheNzbOrder)
     EXPECT_EQ(r.segments, 10);
     // Data first, then the index; the volumes are in the store but wait outside the batch.
     ASSERT_EQ(b.batch.batchRows(), 3);
-    auto fileOf = [&](int item) { return fileNameInSubject(b.store.item(item).prefix() + b.store.item(item).parts[0].subjectTail); };
+    auto fileOf = [&](int item) { return fileNameInSubject(b.store.item(item).prefix() + b.store.item(item).parts[0].subjectTail()); };
     EXPECT_EQ(fileOf(b.batch.tagAt(0)), "data.r00");
     EXPECT_EQ(fileOf(b.batch.tagAt(1)), "data.rar");
     EXPECT_EQ(fileOf(b.batch.tagAt(2)), "set.par2");
@@ -145,10 +145,10 @@ TEST(Nzb, ExportAndImportGiveTheSameItemsInTheNzbOrder)
         ASSERT_EQ(x.parts.size(), 2u);
         // The scan kept the parts in arrival order (2, 1); the NZB lists them by number.
         for (size_t k = 0; k < 2; ++k) {
-            EXPECT_EQ(x.parts[k].messageId, y.parts[1 - k].messageId);
+            EXPECT_EQ(x.parts[k].messageId(), y.parts[1 - k].messageId());
             EXPECT_EQ(x.parts[k].byteCount, y.parts[1 - k].byteCount);
             EXPECT_EQ(x.parts[k].groupKey, kNzbGroupKey);
-            EXPECT_EQ(x.prefix() + x.parts[k].subjectTail, y.prefix() + y.parts[1 - k].subjectTail);
+            EXPECT_EQ(x.prefix() + x.parts[k].subjectTail(), y.prefix() + y.parts[1 - k].subjectTail());
         }
         ASSERT_NE(cat.originOf(x), nullptr);
         EXPECT_EQ(cat.originOf(x)->groups, QStringList{"alt.binaries.one"});
@@ -179,7 +179,7 @@ TEST(Nzb, ExportAndImportGiveTheSameItemsInTheNzbOrder)
     ASSERT_TRUE(loaded.LoadHeaders(b.dir.path() + "/npending.dat", &c.batch));
     ASSERT_EQ(c.store.itemCount(), 5);
     EXPECT_EQ(c.batch.batchItems(), b.batch.batchItems());
-    EXPECT_EQ(c.store.item(2).parts[1].messageId, b.store.item(2).parts[1].messageId);
+    EXPECT_EQ(c.store.item(2).parts[1].messageId(), b.store.item(2).parts[1].messageId());
     EXPECT_EQ(c.store.item(2).parts[1].groupKey, kNzbGroupKey);
 
     // The origins outlive a restart (kept by message-id) and go with their items.

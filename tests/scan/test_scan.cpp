@@ -2,6 +2,7 @@
 #include "EngineRig.h"
 #include "Synth.h"
 #include "TestSupport.h"
+#include "ClosedPort.h"
 #include "core/AppCore.h"
 #include "core/Text.h"
 #include "groups/NewsgroupTable.h"
@@ -439,8 +440,8 @@ TEST(Burst, EdgeCases)
     const HeaderItem &evil = store.item(store.itemCount());
     EXPECT_EQ(evil.poster, "Mal lory");
     EXPECT_EQ(evil.subject, "evil name");
-    EXPECT_EQ(evil.parts[0].messageId, "<id 1@x>");
-    for (char c : {'\r', '\n', '\0'}) EXPECT_FALSE(evil.subject.contains(c) || evil.parts[0].subjectTail.contains(c));
+    EXPECT_EQ(evil.parts[0].messageId(), "<id 1@x>");
+    for (char c : {'\r', '\n', '\0'}) EXPECT_FALSE(evil.subject.contains(c) || evil.parts[0].subjectTail().contains(c));
 
 }
 

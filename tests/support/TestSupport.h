@@ -3,7 +3,6 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QTcpServer>
 #include <QFile>
 #include <QProcess>
 #include <QStringList>
@@ -36,13 +35,6 @@ inline void settle()
         QCoreApplication::sendPostedEvents();
         QCoreApplication::processEvents();
     }
-}
-
-// A port that was free a moment ago: nobody listens there now (0 when none could be had).
-inline quint16 closedPort()
-{
-    QTcpServer probe;
-    return probe.listen(QHostAddress::LocalHost) ? probe.serverPort() : 0;
 }
 
 inline void spin(int ms)

@@ -71,7 +71,7 @@ TEST(Preview, PartChoiceAndNamesThatOpenWithoutQuestion)
     HeaderItem twelve;
     for (int i = 1; i <= 12; ++i) {
         PartRecord p;
-        p.subjectTail = "(" + QByteArray::number(i).rightJustified(2, '0') + "/12)";
+        r.store.setTexts(p, "(" + QByteArray::number(i).rightJustified(2, '0') + "/12)", {});
         p.byteCount = i == 1 ? 8 : 5000;
         twelve.parts.push_back(p);
     }
@@ -81,7 +81,7 @@ TEST(Preview, PartChoiceAndNamesThatOpenWithoutQuestion)
     HeaderItem counted;
     for (const char *t : {"(01/100)", "(001/100)"}) {
         PartRecord p;
-        p.subjectTail = t;
+        r.store.setTexts(p, t, {});
         p.byteCount = 500;
         counted.parts.push_back(p);
     }
@@ -197,7 +197,7 @@ TEST(Preview, ExpiredAndEmptyArticlesCacheNothing)
     ASSERT_TRUE(writeFile(r.arts.path() + "/901.art", ""));
     r.serve();
     const int empty = r.item("empty", {bytes(500, 7), bytes(500, 8)}, 901);
-    r.store.item(empty).parts[0].messageId = "<empty@x>";
+    r.store.setTexts(r.store.item(empty).parts[0], r.store.item(empty).parts[0].subjectTail(), "<empty@x>");
     EXPECT_EQ(r.preview.StartPreview(empty), Previewer::Started::Fetching);
     ASSERT_TRUE(waitFor([&] { return r.count("PreviewMP3: Error, no data for preview.") == 1; }, 5000))
         << r.preview.statusText().toStdString();

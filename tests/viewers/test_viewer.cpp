@@ -118,7 +118,7 @@ TEST(Viewer, ExpiredArticleTooLargePartAndNoServer)
     big.subject = "Big one";
     big.parts.resize(1);
     big.parts[0].byteCount = 100001;
-    big.parts[0].messageId = "<big@x>";
+    st.setTexts(big.parts[0], {}, "<big@x>");
     st.appendLoadedItem(big);
     EXPECT_FALSE(r.viewer->requestItem(st, st.itemCount()));
     EXPECT_EQ(r.prompter.messages.value(0), "This article is too large for internal text viewer.");
