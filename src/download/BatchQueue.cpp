@@ -29,6 +29,15 @@ QVariant BatchQueue::data(const QModelIndex &index, int role) const
     if (role == Qt::DisplayRole) return cellText(index.row(), index.column());
     if (role == Qt::UserRole) return m_rows[size_t(index.row())].tag;
     if (role == IconKeyRole && index.column() == 0) return QStringLiteral("iteminbatch");
+    if (role == Qt::ToolTipRole && (index.column() == Progress || index.column() == TimeLeft)) {
+        const auto f = m_flows.find(m_rows[size_t(index.row())].tag);
+        if (f == m_flows.end() || f->second.total <= 0) return {};
+        QString tip = QString::number(double(f->second.done) / 1e6, 'f', 1) + QStringLiteral(" of ")
+                      + QString::number(double(f->second.total) / 1e6, 'f', 1) + QStringLiteral(" MB");
+        if (f->second.bytesPerSecond > 0)
+            tip += QStringLiteral(" at ") + QString::number(f->second.bytesPerSecond / 1e6, 'f', 1) + QStringLiteral(" MB/s");
+        return tip;
+    }
     if (role == ProgressRole && index.column() == Progress) {
         const auto f = m_flows.find(m_rows[size_t(index.row())].tag);
         if (f == m_flows.end() || f->second.total <= 0) return {};

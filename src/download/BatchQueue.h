@@ -80,6 +80,7 @@ public:
     struct Flow {
         qint64 done = 0, total = 0;
         qint64 secondsLeft = -1;
+        double bytesPerSecond = 0;   // while its parts arrive
         bool operator==(const Flow &) const = default;
     };
     void setFlows(std::unordered_map<int, Flow> flows);

@@ -447,6 +447,8 @@ void DownloadDriver::showItemFlows(double rate)
         if (!m_batch.paused(item)) {
             ahead += f.total - f.done;
             if (rate > 100) f.secondsLeft = qint64(std::ceil(double(ahead) / rate));
+            // The connections work on the items in flight together: each is given the rate.
+            if (m_pool.fetching(m_batch.refAt(row)) && f.done < f.total) f.bytesPerSecond = rate;
         }
         flows[item] = f;
     }

@@ -523,7 +523,8 @@ TEST(Application, BatchRowsShowProgressPauseAndDrag)
     w.show();
     w.selectPage(2);
     QTableView *list = child<QTableView>(w, "ListView3");
-    b.setFlows({{b.tagAt(0), {1'000'000, 4'000'000, 95}}, {b.tagAt(1), {0, 4'000'000, 3725}}});
+    b.setFlows({{b.tagAt(0), {1'000'000, 4'000'000, 95, 2'500'000}}, {b.tagAt(1), {0, 4'000'000, 3725}}});
+    EXPECT_EQ(list->model()->index(0, BatchQueue::Progress).data(Qt::ToolTipRole).toString(), "1.0 of 4.0 MB at 2.5 MB/s");
     EXPECT_EQ(b.cellText(0, BatchQueue::Progress), "25%");
     EXPECT_EQ(b.cellText(0, BatchQueue::TimeLeft), "1:35");
     EXPECT_EQ(b.cellText(1, BatchQueue::TimeLeft), "1:02:05");
