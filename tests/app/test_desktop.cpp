@@ -526,6 +526,12 @@ TEST(Desktop, TheRealWindowShowsProgressAndTimeLeftDuringADownload)
     env.insert("DISPLAY", display);
     env.remove("QT_QPA_PLATFORM");
     env.insert("XDG_RUNTIME_DIR", runtime.path());
+    // Under the sanitizers, the X libraries are not ours to judge: libxkbcommon-x11 hands
+    // strndup a name that is not NUL-ended (which strndup allows, the sanitizer's strict one
+    // does not), and they keep what they allocate until the process ends. The program's own
+    // code runs leak-checked offscreen in the other tests.
+    if (env.contains("ASAN_OPTIONS"))
+        env.insert("ASAN_OPTIONS", env.value("ASAN_OPTIONS") + ":intercept_strndup=0:detect_leaks=0");
     QProcess wm;
     wm.setProcessEnvironment(env);
     wm.start("openbox", {});
