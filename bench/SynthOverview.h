@@ -6,12 +6,13 @@
 #include <string>
 #include <vector>
 
-inline std::vector<QByteArray> benchOverviewLines(int total, bool bigPosts = true)
+// first, seed: where the lines' numbers start, and which posts they are.
+inline std::vector<QByteArray> benchOverviewLines(int total, bool bigPosts = true, int first = 1, uint64_t seed = 3)
 {
     synth::Options o;
-    o.seed = 3;
+    o.seed = seed;
     o.bigPosts = bigPosts;   // half 1,000-part posts, the rest smaller posts and single text posts; else 1 to 12 parts
-    const synth::Group g = synth::makeGroup("alt.binaries.bench", 1, total, o);
+    const synth::Group g = synth::makeGroup("alt.binaries.bench", first, total, o);
     std::vector<QByteArray> lines;
     lines.reserve(g.articles.size());
     for (const synth::Article &a : g.articles) {

@@ -2,7 +2,8 @@
 // malloc, in small blocks and large ones), per part, with the group's headers filed as the
 // scan files them: at 2,000,000 and 10,000,000 parts by default. The lines come in chunks
 // of a million, each made and dropped before the next, so only the store is counted.
-//   bench_store [small] [parts...]
+//   bench_store [small] [parts...]     small: posts of 1 to 12 parts, a busy group's mix;
+//                                      else as bench_headerfile's (half 1,000-part posts)
 #include "Processor.h"
 #include "SynthOverview.h"
 #include "core/AppCore.h"
@@ -22,25 +23,6 @@ static size_t heapBytes()
     return m.uordblks + m.hblkhd;
 }
 
-// Lines of `count` articles from `first`, of a chunk's own seed so that chunks do not repeat
-// each other's posts: as bench_headerfile's (half 1,000-part posts), or small: posts of 1 to
-// 12 parts, a busy group's mix.
-static std::vector<QByteArray> chunkLines(int first, int count, int chunk, bool small)
-{
-    synth::Options o;
-    o.seed = 3 + uint64_t(chunk);
-    o.bigPosts = !small;
-    const synth::Group g = synth::makeGroup("alt.binaries.bench", first, count, o);
-    std::vector<QByteArray> lines;
-    lines.reserve(g.articles.size());
-    for (const synth::Article &a : g.articles) {
-        synth::Article b = a;
-        b.from = "poster" + std::to_string(a.post % 37) + " <p" + std::to_string(a.post % 37) + "@example.com>";
-        lines.push_back(QByteArray::fromStdString(synth::overviewLine(b)) + "\r\n");
-    }
-    return lines;
-}
-
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
@@ -58,7 +40,8 @@ int main(int argc, char **argv)
         qint64 crunchNs = 0;
         constexpr int kChunk = 1'000'000;
         for (int first = 1, chunk = 0; first <= total; first += kChunk, ++chunk) {
-            const std::vector<QByteArray> lines = chunkLines(first, std::min(kChunk, total - first + 1), chunk, small);
+            // A chunk's own seed: chunks do not repeat each other's posts.
+            const std::vector<QByteArray> lines = benchOverviewLines(std::min(kChunk, total - first + 1), !small, first, 3 + uint64_t(chunk));
             QElapsedTimer t;
             t.start();
             engine.scan.groupFirst = 1;
