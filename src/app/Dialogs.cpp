@@ -114,7 +114,7 @@ void Application::buildDialogs()
         const PartRecord &p = it.parts[size_t(i.row())];
         ArticleViewer &v = *m_viewer;
         v.viewSaveMode = 1;
-        v.viewGroupKey = p.groupKey;
+        v.viewGroupKey = p.groupKey();
         v.viewTitle = QString::fromLatin1(it.subject);
         v.viewArticleNumber = QString::number(p.articleNumber);
         v.viewMessageId = QString::fromLatin1(p.messageId()).trimmed();

@@ -109,7 +109,7 @@ int BatchQueue::ItemLife(int item) const
 {
     const HeaderItem &it = m_store.item(item);
     if (!m_groups || it.parts.empty()) return -1;
-    const int idx = m_groups->indexByKey(it.parts[0].groupKey);
+    const int idx = m_groups->indexByKey(it.parts[0].groupKey());
     if (idx < 0) return -1;
     const NewsgroupEntry &g = m_groups->records()[size_t(idx - 1)];
     // A group whose range is empty has nothing to measure against.

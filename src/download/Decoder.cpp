@@ -116,8 +116,8 @@ QString Decoder::DecodeFolder(int item)
     if (!m_core.settings.chkMakeSubDirs) return base;
     const HeaderItem &it = m_store.item(item);
     // An imported post belongs to no group: its files stay together in the folder itself.
-    if (it.parts.empty() || it.parts.front().groupKey == kNzbGroupKey) return base;
-    const QString g = m_groups.nameByKey(it.parts.front().groupKey);
+    if (it.parts.empty() || it.parts.front().groupKey() == kNzbGroupKey) return base;
+    const QString g = m_groups.nameByKey(it.parts.front().groupKey());
     if (g.isEmpty()) return base;
     EnsureDownloadFolder(base, g);
     return base + g + u'/';

@@ -85,7 +85,7 @@ FetchJob FetchPool::jobFor(int item, int part) const
     j.item = m_store.ref(item);
     j.part = part;
     j.messageId = QByteArray(pr.messageId().constData(), pr.messageId().size()).trimmed();
-    if (pr.groupKey == kNzbGroupKey) {
+    if (pr.groupKey() == kNzbGroupKey) {
         if (const NzbOrigin *o = m_nzb.originOf(it))
             for (const QString &g : o->groups) j.groups << g.toLatin1();
     } else {

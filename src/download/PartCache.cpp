@@ -25,14 +25,14 @@ QString PartCache::groupOfPart(int item, int part) const
 {
     const HeaderItem &it = m_store.item(item);
     if (part < 1 || part > int(it.parts.size())) return {};
-    return m_groups.nameByKey(it.parts[size_t(part - 1)].groupKey);
+    return m_groups.nameByKey(it.parts[size_t(part - 1)].groupKey());
 }
 
 QString PartCache::PartCacheFile(int item, int part)
 {
     const HeaderItem &it = m_store.item(item);
     const bool inRange = part >= 1 && part <= int(it.parts.size());
-    const QString group = inRange && it.parts[size_t(part - 1)].groupKey == kNzbGroupKey ? QStringLiteral("_nzb")
+    const QString group = inRange && it.parts[size_t(part - 1)].groupKey() == kNzbGroupKey ? QStringLiteral("_nzb")
                                                                                          : groupOfPart(item, part);
     const QString base = m_settings.Cache_Path;
     const QString key = base + group;

@@ -210,7 +210,7 @@ int NewsgroupTable::deleteGroup(qint32 key, const QString &name, HeaderStore &st
     int removed = 0;
     for (int i = 1; i <= store.itemCount(); ++i) {
         HeaderItem &it = store.item(i);
-        if (it.parts.empty() || it.parts.front().groupKey != key || it.deleted) continue;
+        if (it.parts.empty() || it.parts.front().groupKey() != key || it.deleted) continue;
         if (it.inBatch && batch) batch->RemoveFromBatch(i, false, false);
         it.deleted = true;
         it.displayRefresh = true;

@@ -231,9 +231,10 @@ HeaderFile::SaveStep HeaderFile::saveStep(qint64 budgetMs, int maxItems)
         for (const PartRecord &p : it.parts) {
             putNumLine(j.out, p.byteCount);
             putNumLine(j.out, p.articleNumber);
-            putNumLine(j.out, p.groupKey);
+            putNumLine(j.out, p.groupKey());
             putLine(j.out, p.subjectTail());
-            putLine(j.out, p.messageId());
+            p.appendMessageId(j.out);
+            j.out.append("\r\n", 2);
             ++j.parts;
         }
         if (j.out.size() > kWriteChunk) {
@@ -546,13 +547,13 @@ bool HeaderFile::parse(const QString &path, Loaded &out)
             PartRecord &p = it.parts[size_t(j)];
             p.byteCount = qint32(in.number());
             p.articleNumber = qint32(in.number());
-            p.groupKey = quint8(std::clamp<qint64>(in.number(), 0, 255));
+            p.setGroupKey(quint8(std::clamp<qint64>(in.number(), 0, 255)));
             QByteArrayView tail = in.next();
             if (cutFirstTail && j == 0 && it.subject.contains("[xx/000")) {
                 const qsizetype from = it.subject.size() - 13;   // 1-based position len - 12
                 tail = from >= 0 && from <= tail.size() ? tail.sliced(from) : QByteArrayView();
             }
-            s.setTexts(p, tail, in.next());
+            s.setTexts(p, tail, in.next(), j ? &it.parts[size_t(j - 1)] : nullptr);
         }
         if (in.overran) {
             // The file ends inside this item: it is not whole, so it is not kept.

@@ -97,7 +97,7 @@ bool HeaderListModel::passes(int item, bool checkGroup) const
     const HeaderItem &it = m_store.item(item);
     if (it.deleted) return false;
     if (checkGroup && viewGroupKey != AllGroups) {
-        if (viewGroupKey == DisplayOff || it.parts.empty() || it.parts[0].groupKey != viewGroupKey) return false;
+        if (viewGroupKey == DisplayOff || it.parts.empty() || it.parts[0].groupKey() != viewGroupKey) return false;
     }
     if (newOnly && !it.isNew) return false;
     if (!m_needle.isEmpty() && !itemDisplayName(it).toUpper().contains(m_needle)) return false;

@@ -38,11 +38,11 @@ static quint64 keyOf(const QByteArray &name, const QByteArray &poster)
 
 // For items with many parts: positions of parts in two flat open-addressing tables, one
 // keyed by article number and one by the hash of the tail, so that the duplicate test
-// stays constant time per header without a heap node per part.
+// stays constant time per header without a heap node per part. Sized for the count the
+// subject declares, at most three quarters full, and not a power of two: 12 bytes a part.
 struct HeaderStore::PartIndex {
     std::vector<quint32> numbers, tails;   // part position + 1; 0 = empty
-    size_t used = 0;
-    static size_t slotOf(quint32 key, size_t mask) { return (key * 2654435761u) & mask; }
+    static size_t slotOf(quint32 key, size_t n) { return size_t((quint64(key * 2654435761u) * n) >> 32); }
 };
 
 static quint32 tailHash(const QByteArray &t) { return quint32(hashBytes(t.constData(), t.size())); }
@@ -62,10 +62,12 @@ void HeaderStore::clear()
     m_capacity = 0;
     m_totalParts = 0;
     freeSlotCount = 0;
-    m_hash.clear();
+    clearIndex();
+    m_posters.clear();
     m_arena.clear();
     m_arenaLeft = 0;
     m_arenaAt = nullptr;
+    m_lastTexts = PartRecord();
 }
 
 char *HeaderStore::alloc(size_t n)
@@ -77,6 +79,8 @@ char *HeaderStore::alloc(size_t n)
         m_arenaLeft = chunk;
     }
     char *at = m_arenaAt;
+    // A part keeps its group key in the address's top byte.
+    if (quint64(quintptr(at + n)) >> 56) qFatal("header store: an address above 2^56");
     m_arenaAt += n;
     m_arenaLeft -= n;
     return at;
@@ -111,29 +115,128 @@ static size_t lengthBytes(size_t n)
     return k;
 }
 
-QByteArray PartRecord::text(bool id) const
-{
-    if (!texts) return QByteArray();
-    size_t tail = 0, mid = 0;
-    const char *at = takeLength(takeLength(texts, &tail), &mid);
-    return id ? QByteArray::fromRawData(at + tail, qsizetype(mid)) : QByteArray::fromRawData(at, qsizetype(tail));
+// A part's block: (tail length << 1 | framed), the length of the id's own middle, then
+// when framed the address of the frame block, then the tail and the middle. A frame block:
+// the lengths of the id's start and end, then both.
+namespace {
+struct Texts {
+    QByteArrayView tail, middle, start, end;
+};
 }
 
-void HeaderStore::setTexts(PartRecord &p, QByteArrayView tail, QByteArrayView messageId)
+static Texts readTexts(const char *at)
+{
+    Texts t;
+    if (!at) return t;
+    size_t tail = 0, mid = 0;
+    at = takeLength(takeLength(at, &tail), &mid);
+    const char *frame = nullptr;
+    if (tail & 1) {
+        memcpy(&frame, at, sizeof frame);
+        at += sizeof frame;
+    }
+    tail >>= 1;
+    t.tail = QByteArrayView(at, qsizetype(tail));
+    t.middle = QByteArrayView(at + tail, qsizetype(mid));
+    if (frame) {
+        size_t s = 0, e = 0;
+        frame = takeLength(takeLength(frame, &s), &e);
+        t.start = QByteArrayView(frame, qsizetype(s));
+        t.end = QByteArrayView(frame + s, qsizetype(e));
+    }
+    return t;
+}
+
+QByteArray PartRecord::subjectTail() const
+{
+    const Texts t = readTexts(texts());
+    return QByteArray::fromRawData(t.tail.data(), t.tail.size());
+}
+
+QByteArray PartRecord::messageId() const
+{
+    const Texts t = readTexts(texts());
+    if (t.start.isEmpty() && t.end.isEmpty()) return QByteArray::fromRawData(t.middle.data(), t.middle.size());
+    QByteArray id;
+    id.reserve(t.start.size() + t.middle.size() + t.end.size());
+    id.append(t.start).append(t.middle).append(t.end);
+    return id;
+}
+
+void PartRecord::appendMessageId(QByteArray &out) const
+{
+    const Texts t = readTexts(texts());
+    out.append(t.start).append(t.middle).append(t.end);
+}
+
+void HeaderStore::setTexts(PartRecord &p, QByteArrayView tail, QByteArrayView messageId, const PartRecord *near)
 {
     if (tail.isEmpty() && messageId.isEmpty()) {
-        p.texts = nullptr;
+        p.setTextsAt(nullptr);
         return;
     }
-    const size_t t = size_t(tail.size()), m = size_t(messageId.size());
-    char *at = alloc(lengthBytes(t) + lengthBytes(m) + t + m);
-    p.texts = at;
-    at = putLength(putLength(at, t), m);
+    // The frame: the one of the part before when the id fits it and a new one would not
+    // keep much more of it, else a new one when this id and the one before share enough to
+    // pay for it. (A frame taken on too short would otherwise be kept by every part after.)
+    const char *frame = nullptr;
+    qsizetype start = 0, end = 0;
+    // Without a part before it in its item, the part filed last: posts of one poster
+    // share their ids' ends, and single-part posts are most of a busy group.
+    if (!near) near = &m_lastTexts;
+    if (near->texts() && !messageId.isEmpty()) {
+        const Texts n = readTexts(near->texts());
+        const qsizetype framed = n.start.size() + n.end.size();
+        const bool fits = framed && messageId.size() >= framed && messageId.startsWith(n.start) && messageId.endsWith(n.end);
+        // What this id shares with the whole id before it, at its start and at its end.
+        const QByteArrayView parts[3] = {n.start, n.middle, n.end};
+        const qsizetype before = framed + n.middle.size();
+        auto at = [&](qsizetype i) {
+            for (const QByteArrayView &v : parts) {
+                if (i < v.size()) return v[i];
+                i -= v.size();
+            }
+            return '\0';
+        };
+        const qsizetype most = std::min(before, messageId.size());
+        qsizetype s = 0, e = 0;
+        while (s < most && at(s) == messageId[s]) ++s;
+        while (e < most - s && at(before - 1 - e) == messageId[messageId.size() - 1 - e]) ++e;
+        if (fits && s + e < framed + 4) {
+            const char *block = near->texts();
+            size_t skip = 0;
+            block = takeLength(takeLength(block, &skip), &skip);
+            memcpy(&frame, block, sizeof frame);
+            start = n.start.size();
+            end = n.end.size();
+        } else if (s + e >= 12) {
+            char *f = alloc(lengthBytes(size_t(s)) + lengthBytes(size_t(e)) + size_t(s + e));
+            frame = f;
+            f = putLength(putLength(f, size_t(s)), size_t(e));
+            memcpy(f, messageId.data(), size_t(s));
+            memcpy(f + s, messageId.data() + messageId.size() - e, size_t(e));
+            start = s;
+            end = e;
+        }
+    }
+    const size_t t = size_t(tail.size()), m = size_t(messageId.size() - start - end);
+    char *at = alloc(lengthBytes(t << 1 | 1) + lengthBytes(m) + (frame ? sizeof frame : 0) + t + m);
+    p.setTextsAt(at);
+    at = putLength(putLength(at, t << 1 | (frame ? 1 : 0)), m);
+    if (frame) {
+        memcpy(at, &frame, sizeof frame);
+        at += sizeof frame;
+    }
     if (t) memcpy(at, tail.data(), t);
-    if (m) memcpy(at + t, messageId.data(), m);
+    if (m) memcpy(at + t, messageId.data() + start, m);
+    m_lastTexts.setTextsAt(p.texts());
 }
 
-void HeaderStore::clearIndex() { m_hash.clear(); }
+void HeaderStore::clearIndex()
+{
+    m_firsts.assign(1024, IndexEntry{});
+    m_firstsUsed = 0;
+    m_more.clear();
+}
 
 void HeaderStore::reserveItems(int n)
 {
@@ -155,26 +258,66 @@ int HeaderStore::appendLoadedItem(HeaderItem it)
     growTo(m_itemCount);
     m_totalParts += qint64(it.parts.size());
     it.use = ++m_nextUse;
+    it.poster = poster(it.poster);
     m_items[size_t(m_itemCount)] = std::move(it);
     m_partIndex[size_t(m_itemCount)].reset();
     return m_itemCount;
 }
 
+// The first item of a key lies in a flat table (no heap node per item); later items of the
+// same key, which only imports and reused slots make, in a map after it, in their order.
+size_t HeaderStore::firstSlot(quint64 key) const
+{
+    const size_t mask = m_firsts.size() - 1;
+    size_t i = size_t((key * 0x9E3779B97F4A7C15ull) >> 32) & mask;
+    while (m_firsts[i].item && m_firsts[i].key != key) i = (i + 1) & mask;
+    return i;
+}
+
 void HeaderStore::AddHash(const QByteArray &name, const QByteArray &poster, int index)
 {
-    m_hash[keyOf(name, poster)].push_back(index);
+    const quint64 key = keyOf(name, poster);
+    const size_t i = firstSlot(key);
+    if (!m_firsts[i].item) {
+        m_firsts[i] = IndexEntry{key, index};
+        if (++m_firstsUsed * 4 > m_firsts.size() * 3) {
+            std::vector<IndexEntry> old(m_firsts.size() * 2);
+            old.swap(m_firsts);
+            for (const IndexEntry &e : old)
+                if (e.item) m_firsts[firstSlot(e.key)] = e;
+        }
+        return;
+    }
+    if (m_firsts[i].item == index) return;
+    std::vector<int> &more = m_more[key];
+    if (std::find(more.begin(), more.end(), index) == more.end()) more.push_back(index);
 }
 
 int HeaderStore::FindHash(const QByteArray &name, const QByteArray &poster) const
 {
-    auto it = m_hash.find(keyOf(name, poster));
-    if (it == m_hash.end()) return -1;
-    for (int e : it->second) {
-        if (e < 1 || e > m_itemCount) continue;
+    const quint64 key = keyOf(name, poster);
+    auto matches = [&](int e) {
+        if (e < 1 || e > m_itemCount) return false;
         const HeaderItem &h = m_items[size_t(e)];
-        if (h.subject == name && h.poster == poster) return e;
-    }
+        return h.subject == name && h.poster == poster;
+    };
+    const IndexEntry &first = m_firsts[firstSlot(key)];
+    if (!first.item) return -1;
+    if (matches(first.item)) return first.item;
+    if (m_more.empty()) return -1;
+    const auto it = m_more.find(key);
+    if (it == m_more.end()) return -1;
+    for (int e : it->second)
+        if (matches(e)) return e;
     return -1;
+}
+
+QByteArray HeaderStore::poster(QByteArrayView text)
+{
+    // Posters repeat across a group's posts: one copy each, shared by the items.
+    auto it = m_posters.find(text);
+    if (it == m_posters.end()) it = m_posters.insert(QByteArray(text.data(), text.size())).first;
+    return *it;
 }
 
 int HeaderStore::FindFreeItemSlot() const
@@ -229,18 +372,20 @@ void HeaderStore::indexPart(int item, size_t j)
     if (!idx && it.parts.size() < kIndexFrom) return;
     if (!idx) idx = std::make_unique<PartIndex>();
     auto put = [&](std::vector<quint32> &t, quint32 key, size_t pos) {
-        const size_t mask = t.size() - 1;
-        size_t i = PartIndex::slotOf(key, mask);
-        while (t[i]) i = (i + 1) & mask;
+        const size_t n = t.size();
+        size_t i = PartIndex::slotOf(key, n);
+        while (t[i]) i = i + 1 == n ? 0 : i + 1;
         t[i] = quint32(pos + 1);
     };
-    if ((it.parts.size()) * 2 > idx->numbers.size()) {
-        // (Re)build at twice the size: every part so far, this one included.
-        size_t n = 64;
-        while (n < it.parts.size() * 4) n *= 2;
+    const size_t parts = it.parts.size();
+    if (parts * 4 > idx->numbers.size() * 3) {
+        // (Re)build for what the subject declares, or twice what is here when more came.
+        const size_t declared = it.declaredTotal > 0 ? size_t(it.declaredTotal) + 1 : 0;
+        const size_t expect = declared >= parts ? declared : parts * 2;
+        const size_t n = expect * 3 / 2 + 8;
         idx->numbers.assign(n, 0);
         idx->tails.assign(n, 0);
-        for (size_t k = 0; k < it.parts.size(); ++k) {
+        for (size_t k = 0; k < parts; ++k) {
             put(idx->numbers, quint32(it.parts[k].articleNumber), k);
             put(idx->tails, tailHash(it.parts[k].subjectTail()), k);
         }
@@ -258,18 +403,18 @@ bool HeaderStore::isDuplicate(int item, const QByteArray &S, qint32 articleNumbe
     // prefix + tail == S holds only for a tail equal to what follows the prefix in S.
     const bool sHasPrefix = longName && S.size() >= plen && memcmp(S.constData(), it.subject.constData(), size_t(plen)) == 0;
     auto sameSubjectIsDup = [&](const PartRecord &p) {
-        if (p.groupKey == groupKey) return true;
+        if (p.groupKey() == groupKey) return true;
         return S.contains('/');
     };
     if (const auto &idx = m_partIndex[size_t(item)]) {
-        const size_t mask = idx->numbers.size() - 1;
-        for (size_t i = PartIndex::slotOf(quint32(articleNumber), mask); idx->numbers[i]; i = (i + 1) & mask)
+        const size_t n = idx->numbers.size();
+        for (size_t i = PartIndex::slotOf(quint32(articleNumber), n); idx->numbers[i]; i = i + 1 == n ? 0 : i + 1)
             if (it.parts[idx->numbers[i] - 1].articleNumber == articleNumber) return true;
         if (!sHasPrefix) return false;
         const char *tail = S.constData() + plen;
         const qsizetype tlen = S.size() - plen;
         const quint32 h = quint32(hashBytes(tail, tlen));
-        for (size_t i = PartIndex::slotOf(h, mask); idx->tails[i]; i = (i + 1) & mask) {
+        for (size_t i = PartIndex::slotOf(h, n); idx->tails[i]; i = i + 1 == n ? 0 : i + 1) {
             const PartRecord &p = it.parts[idx->tails[i] - 1];
             const QByteArray t = p.subjectTail();
             if (t.size() == tlen && memcmp(t.constData(), tail, size_t(tlen)) == 0
@@ -302,7 +447,7 @@ void HeaderStore::maketree(const QByteArray &rawName, const QByteArray &S, qint3
 
     PartRecord part;
     part.articleNumber = articleNumber;
-    part.groupKey = groupKey;
+    part.setGroupKey(groupKey);
 
     int slot = found;
     if (!found) {
@@ -317,7 +462,7 @@ void HeaderStore::maketree(const QByteArray &rawName, const QByteArray &S, qint3
         HeaderItem &it = m_items[size_t(slot)];
         m_totalParts -= qint64(it.parts.size());
         it.subject = QByteArray(name.constData(), name.size());
-        it.poster = QByteArray(poster.constData(), poster.size());
+        it.poster = this->poster(poster);
         it.postDate = ParseArticleDate(dateText);
         it.declaredTotal = T.isEmpty() ? 0 : qint16(std::clamp<qint64>(leadingInt(T), -32768, 32767));
         it.displayRefresh = true;
@@ -345,8 +490,16 @@ void HeaderStore::maketree(const QByteArray &rawName, const QByteArray &S, qint3
     HeaderItem &it = m_items[size_t(slot)];
     const qsizetype plen = it.subject.size() > 13 ? it.subject.size() - 13 : 0;
     setTexts(part, (it.subject.size() > 13 && S.size() > plen) ? QByteArrayView(S.constData() + plen, S.size() - plen) : QByteArrayView(S),
-             messageId);
-    it.parts.push_back(std::move(part));
+             messageId, it.parts.empty() ? nullptr : &it.parts.back());
+    if (it.parts.size() == it.parts.capacity()) {
+        // Doubling, but never past the count the subject declares while below it: a whole
+        // post's parts fill their block exactly.
+        const size_t declared = it.declaredTotal > 0 ? size_t(it.declaredTotal) : 1;
+        size_t next = it.parts.empty() ? declared : it.parts.size() * 2;
+        if (declared > it.parts.size() && declared < next) next = declared;
+        it.parts.reserve(next);
+    }
+    it.parts.push_back(part);
     ++m_totalParts;
     indexPart(slot, it.parts.size() - 1);
     if (!found) AddHash(name, poster, slot);
@@ -366,7 +519,7 @@ int expireBelow(HeaderStore &store, quint8 groupKey, qint32 firstAvailable, cons
         HeaderItem &it = store.item(i);
         if (it.reusable || it.deleted) continue;
         for (const PartRecord &p : it.parts) {
-            if (p.groupKey == groupKey && p.articleNumber < firstAvailable) {
+            if (p.groupKey() == groupKey && p.articleNumber < firstAvailable) {
                 it.deleted = it.reusable = true;
                 if (removeFromBatch) removeFromBatch(i);
                 ++count;

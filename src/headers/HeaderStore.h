@@ -7,26 +7,37 @@
 #include <functional>
 #include <memory>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace vt {
 
-// A part's two texts, the end of its subject (the item's prefix() comes before it) and its
-// message-id with its angle brackets, lie one after the other in the store's string arena
-// behind their two lengths: one pointer for both, no heap block per string. The texts are
-// views that stay valid until the store is cleared; copy them with
-// QByteArray(t.constData(), t.size()) to keep them longer. HeaderStore::setTexts sets them.
+// A part as the header list keeps it, in 16 bytes: tens of millions of them must fit.
+// Its two texts, the end of its subject (the item's prefix() comes before it) and its
+// message-id with its angle brackets, lie in the store's string arena behind their
+// lengths. A message-id shares its frame (the start and end that a poster's ids have in
+// common) with the part before it in the item, so only what differs is kept per part.
+// The group key rides in the top byte of the texts' address, a byte user-space addresses
+// on Linux never use. subjectTail() is a view that stays valid until the store is cleared;
+// messageId() is a copy when the id was put together from its frame.
+// HeaderStore::setTexts sets the texts.
 struct PartRecord {
     qint32 articleNumber = 0;
     qint32 byteCount = 0;
-    quint8 groupKey = 0;
-    const char *texts = nullptr;
-    QByteArray subjectTail() const { return text(false); }
-    QByteArray messageId() const { return text(true); }
+    quint8 groupKey() const { return quint8(m_word >> 56); }
+    void setGroupKey(quint8 key) { m_word = (m_word & kAddress) | (quint64(key) << 56); }
+    QByteArray subjectTail() const;
+    QByteArray messageId() const;
+    void appendMessageId(QByteArray &out) const;
 
 private:
-    QByteArray text(bool id) const;
+    friend class HeaderStore;
+    static constexpr quint64 kAddress = (quint64(1) << 56) - 1;
+    const char *texts() const { return reinterpret_cast<const char *>(quintptr(m_word & kAddress)); }
+    void setTextsAt(const char *at) { m_word = (m_word & ~kAddress) | quint64(quintptr(at)); }
+    quint64 m_word = 0;
 };
+static_assert(sizeof(PartRecord) == 16);
 
 // What the header list shows of an item (its icon and its filter).
 enum class ItemState { Complete, Incomplete, Unknown, Text, InBatch };
@@ -97,12 +108,15 @@ public:
     // Index: entries are never removed; lookups compare the stored item.
     void AddHash(const QByteArray &name, const QByteArray &poster, int index);
     int FindHash(const QByteArray &name, const QByteArray &poster) const;
+    // The store's shared copy of a poster text.
+    QByteArray poster(QByteArrayView text);
     void clearIndex();
 
     // Loading a store from a file (the header file reader).
     int appendLoadedItem(HeaderItem item);
-    // A part's subject end and message-id, copied into the store's string arena.
-    void setTexts(PartRecord &p, QByteArrayView tail, QByteArrayView messageId);
+    // A part's subject end and message-id, copied into the store's string arena. near: the
+    // part before it in the same item, whose message-id frame it may share.
+    void setTexts(PartRecord &p, QByteArrayView tail, QByteArrayView messageId, const PartRecord *near = nullptr);
     void clear();
     // Changes when the store is cleared: work that holds item numbers can tell.
     quint64 generation() const { return m_generation; }
@@ -124,6 +138,7 @@ private:
     std::vector<std::unique_ptr<char[]>> m_arena;
     size_t m_arenaLeft = 0;
     char *m_arenaAt = nullptr;
+    PartRecord m_lastTexts;   // the texts set last, for the next part's frame
     quint64 m_generation = 0;
     quint32 m_nextUse = 0;   // never reset, not even by clear()
 
@@ -132,7 +147,19 @@ private:
     int m_itemCount = 0;
     int m_capacity = 0;
     qint64 m_totalParts = 0;
-    std::unordered_map<quint64, std::vector<int>> m_hash;
+    struct IndexEntry {
+        quint64 key = 0;
+        int item = 0;
+    };
+    struct ViewHash {
+        using is_transparent = void;
+        size_t operator()(QByteArrayView v) const { return qHash(v); }
+    };
+    size_t firstSlot(quint64 key) const;
+    std::vector<IndexEntry> m_firsts;   // open addressing, a power of two long
+    size_t m_firstsUsed = 0;
+    std::unordered_map<quint64, std::vector<int>> m_more;
+    std::unordered_set<QByteArray, ViewHash, std::equal_to<>> m_posters;
 };
 
 } // namespace vt

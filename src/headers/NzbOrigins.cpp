@@ -17,7 +17,7 @@ QByteArray nzbBareId(const QByteArray &id)
 // The bare message-id of an imported item's first part, or nothing for a scanned item.
 QByteArray nzbKeyOf(const HeaderItem &it)
 {
-    if (it.deleted || it.parts.empty() || it.parts.front().groupKey != kNzbGroupKey) return {};
+    if (it.deleted || it.parts.empty() || it.parts.front().groupKey() != kNzbGroupKey) return {};
     const PartRecord &p = it.parts.front();
     return nzbBareId(p.messageId());
 }
@@ -93,11 +93,11 @@ void NzbCatalog::prune(const HeaderStore &store)
 QString itemGroupText(const HeaderItem &it, const GroupNames *groups, const NzbCatalog *nzb)
 {
     if (it.parts.empty()) return {};
-    if (it.parts.front().groupKey == kNzbGroupKey) {
+    if (it.parts.front().groupKey() == kNzbGroupKey) {
         const NzbOrigin *o = nzb ? nzb->originOf(it) : nullptr;
         return o ? QStringLiteral("NZB: ") + o->nzbName : QStringLiteral("NZB");
     }
-    return groups ? groups->nameByKey(it.parts.front().groupKey) : QString();
+    return groups ? groups->nameByKey(it.parts.front().groupKey()) : QString();
 }
 
 } // namespace vt

@@ -120,6 +120,7 @@ NzbImport importNzbDocument(const NzbDocument &doc, const QString &nzbName, Head
             it.isNew = true;
             it.displayRefresh = true;
             it.declaredTotal = qint16(std::min<size_t>(f.segments.size(), 32767));
+            it.parts.reserve(f.segments.size());
             const qint32 base = catalog.takeNumbers(int(f.segments.size()));
             const qsizetype plen = name.size() > kMarkerLength && ps.name.contains(" [xx/") ? name.size() - kMarkerLength : 0;
             for (size_t s = 0; s < f.segments.size(); ++s) {
@@ -127,10 +128,10 @@ NzbImport importNzbDocument(const NzbDocument &doc, const QString &nzbName, Head
                 PartRecord p;
                 const QByteArray subj = segmentSubject(f.subject, seg.number);
                 const QByteArray id = '<' + seg.messageId + '>';
-                store.setTexts(p, QByteArrayView(subj).sliced(std::min(plen, subj.size())), id);
+                store.setTexts(p, QByteArrayView(subj).sliced(std::min(plen, subj.size())), id, it.parts.empty() ? nullptr : &it.parts.back());
                 p.articleNumber = base + qint32(s);
                 p.byteCount = qint32(std::min<qint64>(seg.bytes, std::numeric_limits<qint32>::max()));
-                p.groupKey = kNzbGroupKey;
+                p.setGroupKey(kNzbGroupKey);
                 it.parts.push_back(std::move(p));
             }
             existing = store.appendLoadedItem(std::move(it));
@@ -199,8 +200,8 @@ NzbDocument exportNzb(const HeaderStore &store, const GroupNames *groups, const 
         f.date = it.postDate;
         if (const NzbOrigin *o = catalog.originOf(it)) f.groups = o->groups;
         for (const PartRecord &p : it.parts) {
-            if (p.groupKey == kNzbGroupKey || !groups) continue;
-            const QString g = groups->nameByKey(p.groupKey);
+            if (p.groupKey() == kNzbGroupKey || !groups) continue;
+            const QString g = groups->nameByKey(p.groupKey());
             if (!g.isEmpty() && !f.groups.contains(g)) f.groups << g;
         }
         // Scanned parts are kept in the order they came: the counter in each part's subject

@@ -47,7 +47,7 @@ bool ArticleViewer::requestItem(const HeaderStore &store, int item)
     viewMessageId = QString::fromLatin1(p.messageId()).trimmed();
     viewArticleNumber = QString::number(p.articleNumber);
     viewSize = p.byteCount;
-    viewGroupKey = p.groupKey;
+    viewGroupKey = p.groupKey();
     return true;
 }
 

@@ -57,7 +57,7 @@ void PartsList::AddPartRow(int item, int slot)
     r.cells[1] = QString::asprintf("%05.1f", p.byteCount / 1000.0);
     r.cells[2] = QString::fromLatin1(it.subject.contains("[xx/000") ? it.prefix() + p.subjectTail() : it.subject);
     r.cells[3] = shortPoster(it.poster);
-    r.cells[4] = m_groups.nameByKey(p.groupKey);
+    r.cells[4] = m_groups.nameByKey(p.groupKey());
     beginInsertRows({}, int(m_rows.size()), int(m_rows.size()));
     m_rows.push_back(std::move(r));
     endInsertRows();

@@ -60,7 +60,7 @@ Previewer::Started Previewer::StartPreview(int item)
     const PartRecord &p = it.parts[size_t(part - 1)];
     viewMessageId = QString::fromLatin1(p.messageId()).trimmed();
     viewArticleNumber = QString::number(p.articleNumber);
-    viewGroupKey = p.groupKey;
+    viewGroupKey = p.groupKey();
     viewSize = p.byteCount;
     viewTitle = QString::fromLatin1(it.subject.contains("[xx/000") ? it.prefix() + p.subjectTail() : it.subject);
     m_status.clear();

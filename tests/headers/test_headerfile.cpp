@@ -45,7 +45,7 @@ struct Env {
             PartRecord p;
             p.byteCount = 100 + k;
             p.articleNumber = 1000 + k;
-            p.groupKey = 3;
+            p.setGroupKey(3);
             store.setTexts(p, " (" + QByteArray::number(k + 1) + "/3)", "<" + name + QByteArray::number(k) + "@x>");
             it.parts.push_back(p);
         }

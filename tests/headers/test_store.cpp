@@ -214,7 +214,7 @@ TEST(HeaderStore, LongItemsUseThePartIndexWithTheSameResults)
     EXPECT_EQ(s.itemState(1), ItemState::Complete);
 }
 
-TEST(HeaderStore, PartTextsOutliveTheirInput)
+TEST(HeaderStore, PartTextsOutliveTheirInputAndShareFrames)
 {
     // The texts of a filed part are the store's own, not the burst's they came from.
     HeaderStore s;
@@ -235,4 +235,22 @@ TEST(HeaderStore, PartTextsOutliveTheirInput)
     EXPECT_EQ(s.itemCount(), 0);
     s.maketree("again", "again", 1, "", "1", 1, "Jane", "", "<a@x>");
     EXPECT_EQ(s.item(1).parts[0].messageId(), "<a@x>");
+
+    // One post's ids as posters make them: a shared start and end, then a poster that
+    // changes its scheme, ids inside a frame's length, an empty one and a very long one.
+    s.clear();
+    std::vector<QByteArray> ids;
+    for (int k = 1; k <= 40; ++k) ids.push_back("<part" + QByteArray::number(k) + "of60.Qx7bTzAbCdEf@powerpost2000AA.local>");
+    ids.insert(ids.end(), {"<1a2b3c4d5e$1@news.example.net>", "<ffee$1@news.example.net>", "<$1@news.example.net>", "<x>", "",
+                           '<' + QByteArray(600, 'q') + "$1@news.example.net>", "<9$1@news.example.net>", "<8$1@news.example.net>"});
+    for (size_t k = 0; k < ids.size(); ++k)
+        s.maketree("Framed post [xx/0000060]", "Framed post (" + QByteArray::number(k + 1) + "/60)", qint32(k + 1), "60", "1", quint8(k % 3 + 1),
+                   "Jane", "", ids[k]);
+    ASSERT_EQ(s.item(1).parts.size(), ids.size());
+    for (size_t k = 0; k < ids.size(); ++k) {
+        const PartRecord &p = s.item(1).parts[k];
+        EXPECT_EQ(p.messageId(), ids[k]) << k;
+        EXPECT_EQ(p.groupKey(), k % 3 + 1) << k;
+        EXPECT_EQ(p.subjectTail(), " (" + QByteArray::number(k + 1) + "/60)") << k;
+    }
 }

@@ -147,7 +147,7 @@ TEST(Nzb, ExportAndImportGiveTheSameItemsInTheNzbOrder)
         for (size_t k = 0; k < 2; ++k) {
             EXPECT_EQ(x.parts[k].messageId(), y.parts[1 - k].messageId());
             EXPECT_EQ(x.parts[k].byteCount, y.parts[1 - k].byteCount);
-            EXPECT_EQ(x.parts[k].groupKey, kNzbGroupKey);
+            EXPECT_EQ(x.parts[k].groupKey(), kNzbGroupKey);
             EXPECT_EQ(x.prefix() + x.parts[k].subjectTail(), y.prefix() + y.parts[1 - k].subjectTail());
         }
         ASSERT_NE(cat.originOf(x), nullptr);
@@ -180,7 +180,7 @@ TEST(Nzb, ExportAndImportGiveTheSameItemsInTheNzbOrder)
     ASSERT_EQ(c.store.itemCount(), 5);
     EXPECT_EQ(c.batch.batchItems(), b.batch.batchItems());
     EXPECT_EQ(c.store.item(2).parts[1].messageId(), b.store.item(2).parts[1].messageId());
-    EXPECT_EQ(c.store.item(2).parts[1].groupKey, kNzbGroupKey);
+    EXPECT_EQ(c.store.item(2).parts[1].groupKey(), kNzbGroupKey);
 
     // The origins outlive a restart (kept by message-id) and go with their items.
     const QString catPath = b.dir.path() + "/nzb.dat";

@@ -47,7 +47,7 @@ HeaderItem item(const char *subject, quint8 group)
     it.poster = "poster";
     it.parts.resize(1);
     it.parts[0].articleNumber = 5;
-    it.parts[0].groupKey = group;
+    it.parts[0].setGroupKey(group);
     it.isNew = true;
     return it;
 }
