@@ -189,8 +189,53 @@ DateValue fromDateTime(const QDateTime &dt)
     return (d.toJulianDay() - kEpochJd) * 86400 + t.msecsSinceStartOfDay() / 1000;
 }
 
+// The form nearly every post has, "[Www, ]D Mmm YYYY HH:MM:SS ZONE", read in one pass. The
+// general reading below turns it into the day at midnight (the zone word fails the first
+// try, and the tries after drop the zone, then the time); this gives the same without a
+// token list. Anything else, or a day that does not exist, goes the general way.
+static std::optional<DateValue> commonForm(const QByteArray &text)
+{
+    const char *p = text.constData(), *e = p + text.size();
+    auto upper = [](char c) { return char(c >= 'a' && c <= 'z' ? c - 32 : c); };
+    if (e - p >= 5 && p[3] == ',' && p[4] == ' ') {
+        static const char days[] = "SUNMONTUEWEDTHUFRISAT";
+        bool day = false;
+        for (int k = 0; k < 7 && !day; ++k)
+            day = upper(p[0]) == days[3 * k] && upper(p[1]) == days[3 * k + 1] && upper(p[2]) == days[3 * k + 2];
+        if (!day) return std::nullopt;
+        p += 5;
+    }
+    int d = 0;
+    const char *q = p;
+    while (p < e && p - q < 2 && *p >= '0' && *p <= '9') d = d * 10 + (*p++ - '0');
+    if (p == q || p >= e || *p++ != ' ' || e - p < 9) return std::nullopt;
+    int mo = 0;
+    for (int m = 0; m < 12 && !mo; ++m)
+        if (upper(p[0]) == kMonths[m][0] && upper(p[1]) == kMonths[m][1] && upper(p[2]) == kMonths[m][2]) mo = m + 1;
+    if (!mo || p[3] != ' ') return std::nullopt;
+    p += 4;
+    int y = 0;
+    for (int k = 0; k < 4; ++k, ++p) {
+        if (*p < '0' || *p > '9') return std::nullopt;
+        y = y * 10 + (*p - '0');
+    }
+    if (p >= e || *p++ != ' ') return std::nullopt;
+    // The time: digits and colons, with at least one colon; then one zone word, the end.
+    q = p;
+    bool colon = false;
+    while (p < e && ((*p >= '0' && *p <= '9') || *p == ':')) colon |= *p++ == ':';
+    if (!colon || p == q || p >= e || *p++ != ' ' || p >= e) return std::nullopt;
+    // "AM" or "PM" there is part of the time: the first try reads it.
+    if (e - p == 2 && (upper(p[0]) == 'A' || upper(p[0]) == 'P') && upper(p[1]) == 'M') return std::nullopt;
+    for (; p < e; ++p)
+        if (*p == ' ' || !isgraph((unsigned char)*p)) return std::nullopt;
+    if (d < 1 || d > 31) return std::nullopt;
+    return make(y, mo, d, 0);
+}
+
 DateValue ParseArticleDate(const QByteArray &text)
 {
+    if (auto v = commonForm(text)) return *v;
     QByteArray t = text;
     if (auto v = recogniseDate(t)) return *v;
     static const char *shortDays[] = {"SUN, ", "MON, ", "TUE, ", "WED, ", "THU, ", "FRI, ", "SAT, "};

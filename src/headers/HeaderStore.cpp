@@ -19,21 +19,30 @@ int getHashInd(const QByteArray &name, const QByteArray &poster)
     return (SumHstr(name) * 257 + SumHstr(poster) * 32) % 431;
 }
 
-static quint64 hashBytes(const char *p, qsizetype n)
+// Eight bytes a step: the key is taken once per header filed.
+static quint64 hashWords(const char *p, size_t n, quint64 h)
 {
-    quint64 h = 1469598103934665603ull;
-    for (qsizetype i = 0; i < n; ++i) h = (h ^ (unsigned char)p[i]) * 1099511628211ull;
+    constexpr quint64 k = 0x9E3779B97F4A7C15ull;
+    h ^= n * k;
+    for (; n >= 8; p += 8, n -= 8) {
+        quint64 w;
+        memcpy(&w, p, 8);
+        h = (h ^ w) * k;
+        h ^= h >> 31;
+    }
+    if (n) {
+        quint64 w = 0;
+        memcpy(&w, p, n);
+        h = (h ^ w) * k;
+        h ^= h >> 31;
+    }
     return h;
 }
 
 static quint64 keyOf(const QByteArray &name, const QByteArray &poster)
 {
-    // FNV-1a over name, a separator, poster.
-    quint64 h = 1469598103934665603ull;
-    for (char c : name) h = (h ^ (unsigned char)c) * 1099511628211ull;
-    h = (h ^ 0xFFu) * 1099511628211ull;
-    for (char c : poster) h = (h ^ (unsigned char)c) * 1099511628211ull;
-    return h;
+    const quint64 h = hashWords(poster.constData(), size_t(poster.size()), hashWords(name.constData(), size_t(name.size()), 0x51ED270Bu));
+    return (h ^ (h >> 29)) * 0xBF58476D1CE4E5B9ull;
 }
 
 // For items with many parts: positions of parts in two flat open-addressing tables, one
@@ -45,7 +54,7 @@ struct HeaderStore::PartIndex {
     static size_t slotOf(quint32 key, size_t n) { return size_t((quint64(key * 2654435761u) * n) >> 32); }
 };
 
-static quint32 tailHash(const QByteArray &t) { return quint32(hashBytes(t.constData(), t.size())); }
+static quint32 tailHash(const QByteArray &t) { return quint32(hashWords(t.constData(), size_t(t.size()), 0)); }
 
 static constexpr size_t kIndexFrom = 24;
 
@@ -187,20 +196,34 @@ void HeaderStore::setTexts(PartRecord &p, QByteArrayView tail, QByteArrayView me
         const Texts n = readTexts(near->texts());
         const qsizetype framed = n.start.size() + n.end.size();
         const bool fits = framed && messageId.size() >= framed && messageId.startsWith(n.start) && messageId.endsWith(n.end);
-        // What this id shares with the whole id before it, at its start and at its end.
-        const QByteArrayView parts[3] = {n.start, n.middle, n.end};
-        const qsizetype before = framed + n.middle.size();
-        auto at = [&](qsizetype i) {
-            for (const QByteArrayView &v : parts) {
-                if (i < v.size()) return v[i];
-                i -= v.size();
-            }
-            return '\0';
-        };
-        const qsizetype most = std::min(before, messageId.size());
+        // What this id shares with the whole id before it, at its start and at its end. For
+        // an id in the frame, what its middle shares with the middle before is enough.
+        char buf[256];
+        QByteArrayView before = n.middle, id = messageId;
         qsizetype s = 0, e = 0;
-        while (s < most && at(s) == messageId[s]) ++s;
-        while (e < most - s && at(before - 1 - e) == messageId[messageId.size() - 1 - e]) ++e;
+        if (fits) {
+            id = messageId.sliced(n.start.size(), messageId.size() - framed);
+            s = n.start.size();
+            e = n.end.size();
+        } else if (framed) {
+            const qsizetype whole = framed + n.middle.size();
+            if (whole > qsizetype(sizeof buf)) {
+                before = {};
+            } else {
+                memcpy(buf, n.start.data(), size_t(n.start.size()));
+                memcpy(buf + n.start.size(), n.middle.data(), size_t(n.middle.size()));
+                memcpy(buf + n.start.size() + n.middle.size(), n.end.data(), size_t(n.end.size()));
+                before = QByteArrayView(buf, whole);
+            }
+        }
+        const char *b = before.data(), *m = id.data();
+        const qsizetype bn = before.size(), mn = id.size();
+        const qsizetype most = std::min(bn, mn);
+        qsizetype cs = 0, ce = 0;
+        while (cs < most && b[cs] == m[cs]) ++cs;
+        while (ce < most - cs && b[bn - 1 - ce] == m[mn - 1 - ce]) ++ce;
+        s += cs;
+        e += ce;
         if (fits && s + e < framed + 4) {
             const char *block = near->texts();
             size_t skip = 0;
@@ -413,7 +436,7 @@ bool HeaderStore::isDuplicate(int item, const QByteArray &S, qint32 articleNumbe
         if (!sHasPrefix) return false;
         const char *tail = S.constData() + plen;
         const qsizetype tlen = S.size() - plen;
-        const quint32 h = quint32(hashBytes(tail, tlen));
+        const quint32 h = quint32(hashWords(tail, size_t(tlen), 0));
         for (size_t i = PartIndex::slotOf(h, n); idx->tails[i]; i = i + 1 == n ? 0 : i + 1) {
             const PartRecord &p = it.parts[idx->tails[i] - 1];
             const QByteArray t = p.subjectTail();

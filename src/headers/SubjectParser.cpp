@@ -1,10 +1,18 @@
 #include "SubjectParser.h"
 #include "core/Text.h"
+#include <QVarLengthArray>
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 
 namespace vt {
+
+// The marker of a total from 0 to 9,999,999 in its 13 characters.
+static void fillMarker(char *buf, qint64 total)
+{
+    memcpy(buf, " [xx/0000000]", 13);
+    for (int i = 11; total > 0; --i, total /= 10) buf[i] = char('0' + total % 10);
+}
 
 QByteArray totalMarker(qint64 total)
 {
@@ -13,8 +21,8 @@ QByteArray totalMarker(qint64 total)
         snprintf(buf, sizeof buf, " [xx/%07lld]", (long long)total);
         return QByteArray(buf);
     }
-    char buf[13] = {' ', '[', 'x', 'x', '/', '0', '0', '0', '0', '0', '0', '0', ']'};
-    for (int i = 11; total > 0; --i, total /= 10) buf[i] = char('0' + total % 10);
+    char buf[13];
+    fillMarker(buf, total);
     return QByteArray(buf, 13);
 }
 
@@ -55,7 +63,7 @@ qsizetype lastIn(const char *w, qsizetype from, qsizetype to, char c)
 
 // The total text of a cut counter: what follows the last blank, then the last opening
 // bracket, then the last "/", without the closing bracket; empty when there is no "/".
-QByteArray totalOf(const char *w, qsizetype n, char open, char close)
+QByteArrayView totalOf(const char *w, qsizetype n, char open, char close)
 {
     qsizetype from = lastIn(w, 0, n, ' ') + 1;
     from = std::max(from, lastIn(w, from, n, open) + 1);
@@ -63,19 +71,26 @@ QByteArray totalOf(const char *w, qsizetype n, char open, char close)
     if (slash < 0) return {};
     const qsizetype t0 = slash + 1;
     if (lastIn(w, t0, n, close) < 0) return {};
-    return QByteArray(w + t0, n - t0 - 1);
+    return QByteArrayView(w + t0, n - t0 - 1);
 }
 
 // The name before the counter: up to the last opening bracket (when asked) or through
 // the last blank; "(no subject?)" when nothing is left.
-QByteArray nameBefore(const char *w, qsizetype n, bool toParen)
+QByteArrayView nameBefore(const char *w, qsizetype n, bool toParen)
 {
     if (toParen) {
         const qsizetype p = lastIn(w, 0, n, '(');
-        if (p >= 0) return p == 0 ? QByteArray("(no subject?)") : QByteArray(w, p);
+        if (p >= 0) return p == 0 ? QByteArrayView("(no subject?)") : QByteArrayView(w, p);
     }
     const qsizetype b = lastIn(w, 0, n, ' ');
-    return b < 0 ? QByteArray("(no subject?)") : QByteArray(w, b + 1);
+    return b < 0 ? QByteArrayView("(no subject?)") : QByteArrayView(w, b + 1);
+}
+
+QByteArrayView trimmed(QByteArrayView v)
+{
+    while (!v.isEmpty() && v.front() == ' ') v = v.sliced(1);
+    while (!v.isEmpty() && v.back() == ' ') v.chop(1);
+    return v;
 }
 
 } // namespace
@@ -85,25 +100,28 @@ ParsedSubject parseSubject(const QByteArray &subject, const std::function<void(c
     ParsedSubject out;
     out.fullSubject = trimBlanks(subject);
     const QByteArray &S = out.fullSubject;
-    QByteArray W;
-    W.reserve(S.size() + 1 + kMarkerLength);
-    W.append(S).append(' ');
+    // W: the subject and a blank, on the stack for the usual lengths (every header passes).
+    QVarLengthArray<char, 512> W(S.size() + 1);
+    if (!S.isEmpty()) memcpy(W.data(), S.constData(), size_t(S.size()));
+    W[S.size()] = ' ';
+    const char *w = W.constData();
+    const qsizetype wn = W.size();
+    auto whole = [&] { return QByteArray(w, wn); };
 
-    if (memmem(W.constData(), size_t(W.size()), "(1/1)", 5)) {
-        RemoveAllOccurrences(W, "(1/1)");
-        out.name = W;
+    if (memmem(w, size_t(wn), "(1/1)", 5)) {
+        out.name = whole();
+        RemoveAllOccurrences(out.name, "(1/1)");
         out.total = "1";
         return out;
     }
-    if (W.size() <= 4) {
-        out.name = W;
+    if (wn <= 4) {
+        out.name = whole();
         return out;
     }
 
-    const char *w = W.constData();
     qsizetype cut = -1;
     {
-        const DigitHits hits(w, W.size(), ')');
+        const DigitHits hits(w, wn, ')');
         for (int d = 0; d < 10 && cut < 0; ++d) {
             if (!hits.count[d]) continue;
             const qsizetype p = hits.pos[d][0];
@@ -119,46 +137,50 @@ ParsedSubject parseSubject(const QByteArray &subject, const std::function<void(c
     }
     bool found = cut >= 0;
     if (!found) {
-        const DigitHits hits(w, W.size(), ']');
+        const DigitHits hits(w, wn, ']');
         for (int d = 0; d < 10 && !found; ++d) {
             if (!hits.count[d]) continue;
             if (hits.count[d] >= 2) cut = hits.pos[d][hits.count[d] - 1] + 2;
-            else if (memchr(w, '/', size_t(W.size()))) cut = hits.pos[d][0] + 2;
+            else if (memchr(w, '/', size_t(wn))) cut = hits.pos[d][0] + 2;
             found = true;
         }
     }
     if (!found) {
-        out.name = W;
+        out.name = whole();
         return out;
     }
-    const qsizetype n = cut >= 0 ? cut : W.size();
-    QByteArray T;
-    QByteArray name;
+    const qsizetype n = cut >= 0 ? cut : wn;
+    QByteArrayView T;
+    QByteArrayView name;
     if (w[n - 1] == ')') {
-        T = trimBlanks(totalOf(w, n, '(', ')'));
-        name = T.isEmpty() ? QByteArray(w, n) : nameBefore(w, n, true);
+        T = trimmed(totalOf(w, n, '(', ')'));
+        name = T.isEmpty() ? QByteArrayView(w, n) : nameBefore(w, n, true);
     } else if (w[n - 1] == ']') {
         T = totalOf(w, n, '[', ']');
         name = nameBefore(w, n, false);
     } else {
-        T = QByteArray(w, n);
-        name = QByteArray(w, n);
+        T = QByteArrayView(w, n);
+        name = QByteArrayView(w, n);
     }
-    if (T.size() >= 10) T.clear();
-    else T = trimBlanks(T);
+    T = T.size() >= 10 ? QByteArrayView() : trimmed(T);
     // The marker holds seven characters: a total that does not fit them (ten million parts
     // or more, or a large negative number) is no part counter.
-    if (const qint64 v = leadingInt(T); v > 9999999 || v < -999999) {
-        out.name = W;
+    const qint64 v = leadingInt(QByteArray::fromRawData(T.data(), T.size()));
+    if (v > 9999999 || v < -999999) {
+        out.name = whole();
         return out;
     }
 
-    out.name = trimBlanks(name);
-    if (!T.isEmpty()) {
-        out.name.reserve(out.name.size() + kMarkerLength);
-        out.name += totalMarker(leadingInt(T));
+    name = trimmed(name);
+    if (T.isEmpty()) {
+        out.name = name.toByteArray();
+    } else {
+        out.name = QByteArray(name.size() + kMarkerLength, Qt::Uninitialized);
+        memcpy(out.name.data(), name.data(), size_t(name.size()));
+        if (v >= 0) fillMarker(out.name.data() + name.size(), v);
+        else memcpy(out.name.data() + name.size(), totalMarker(v).constData(), kMarkerLength);
     }
-    out.total = T;
+    out.total = T.toByteArray();
     return out;
 }
 

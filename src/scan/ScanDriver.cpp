@@ -1,5 +1,9 @@
 #include "ScanDriver.h"
 #include <QTimer>
+#include <bit>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include "headers/SubjectParser.h"
 #include "core/AppCore.h"
 #include "core/Text.h"
@@ -8,11 +12,11 @@
 
 namespace vt {
 
-QByteArray parseFrom(const QByteArray &from, const std::function<void(const QString &)> &onError)
+// Every step of the reduction cuts the text at its ends: the poster is a slice of the From.
+QByteArrayView posterOf(QByteArrayView t, const std::function<void(const QString &)> &onError)
 {
-    QByteArray t = from;
     if (t.startsWith('<')) {
-        t.remove(0, 1);
+        t = t.sliced(1);
         if (t.endsWith('>')) t.chop(1);
     }
     const qsizetype lt = t.indexOf('<');
@@ -23,17 +27,22 @@ QByteArray parseFrom(const QByteArray &from, const std::function<void(const QStr
                 if (onError) onError(QStringLiteral("Invalid procedure call or argument"));
                 return t;
             }
-            t = t.left(lt - 1);
-            if (t.contains('"')) t.remove(0, 1);
+            t = t.first(lt - 1);
+            if (t.contains('"')) t = t.sliced(std::min<qsizetype>(1, t.size()));
         }
     } else if (t.contains('(') && t.contains(')')) {
-        t = t.mid(t.indexOf('(') + 1);
+        t = t.sliced(t.indexOf('(') + 1);
         t.chop(1);
     }
     const qsizetype at = t.indexOf('@');
-    if (at >= 4) t = t.left(at);
+    if (at >= 4) t = t.first(at);
     if (t.endsWith('"')) t.chop(1);
     return t;
+}
+
+QByteArray parseFrom(const QByteArray &from, const std::function<void(const QString &)> &onError)
+{
+    return posterOf(from, onError).toByteArray();
 }
 
 ScanDriver::ScanDriver(AppCore &core, Session &session, NewsgroupTable &groups, HeaderStore &store, QObject *parent)
@@ -506,46 +515,76 @@ int ScanDriver::speedHint(qint64 ms)
     return s.sldXOVER;
 }
 
+// One pass over an overview line: where its first tabs are, and whether it holds a byte
+// the header file cannot keep (a bare CR or LF, or a NUL). Sixteen bytes a step where the
+// processor allows.
+static int lineTabs(const char *p, qsizetype n, qsizetype *tabs, int want, bool *odd)
+{
+    int found = 0;
+    bool bad = false;
+    qsizetype i = 0;
+#if defined(__SSE2__)
+    const __m128i tab = _mm_set1_epi8('\t'), cr = _mm_set1_epi8('\r'), lf = _mm_set1_epi8('\n'), nul = _mm_setzero_si128();
+    for (; i + 16 <= n; i += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + i));
+        unsigned t = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(v, tab)));
+        bad |= _mm_movemask_epi8(_mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, lf)), _mm_cmpeq_epi8(v, nul))) != 0;
+        for (; t && found < want; t &= t - 1) tabs[found++] = i + std::countr_zero(t);
+    }
+#endif
+    for (; i < n; ++i) {
+        const char c = p[i];
+        if (c == '\t') {
+            if (found < want) tabs[found++] = i;
+        } else if (c == '\r' || c == '\n' || c == '\0') {
+            bad = true;
+        }
+    }
+    *odd = bad;
+    return found;
+}
+
 void ScanDriver::xover_proccess(const QByteArray &burst, qsizetype from, qsizetype to)
 {
-    const char *d = burst.constData();
-    auto tabAfter = [&](qsizetype p) -> qsizetype {
-        const void *t = memchr(d + p, '\t', size_t(to - p));
-        return t ? static_cast<const char *>(t) - d : -1;
-    };
-    qsizetype t1 = tabAfter(from);
-    if (t1 < 0) return;
-    const qint32 number = qint32(leadingInt(QByteArray::fromRawData(d + from, t1 - from)));
+    const char *d = burst.constData() + from;
+    const qsizetype n = to - from;
+    qsizetype tabs[7];
+    bool odd = false;
+    const int tabCount = lineTabs(d, n, tabs, 7, &odd);
+    if (tabCount == 0) return;
+    const qint32 number = qint32(leadingInt(QByteArray::fromRawData(d, tabs[0])));
     if (number > burstHighArticle) burstHighArticle = number;
-    // Fields 2..7 lie between consecutive TABs; a missing TAB leaves the rest empty.
+    // Fields 2..7 lie between consecutive TABs; a missing TAB leaves the rest empty. They
+    // borrow the burst: the store keeps its own copies of what it files.
     QByteArray f[8];
-    qsizetype prev = t1;
+    qsizetype prev = tabs[0];
     for (int k = 2; k <= 7; ++k) {
         if (prev < 0) {
             log(QStringLiteral("xover_proccess: 5  Invalid procedure call or argument"));
             break;
         }
-        const qsizetype next = tabAfter(prev + 1);
-        const qsizetype end = next < 0 ? (k == 7 ? to : -1) : next;
+        const qsizetype next = k - 1 < tabCount ? tabs[k - 1] : -1;
+        const qsizetype end = next < 0 ? (k == 7 ? n : -1) : next;
         if (end < 0) {
             if (k != 7) log(QStringLiteral("xover_proccess: 5  Invalid procedure call or argument"));
             prev = -1;
             continue;
         }
-        // Subject and message-id are kept; the other fields are only read, so they borrow.
-        if (k == 2 || k == 5) f[k] = QByteArray(d + prev + 1, end - prev - 1);
-        else if (k != 6) f[k] = QByteArray::fromRawData(d + prev + 1, end - prev - 1);
+        if (k != 6) f[k] = QByteArray::fromRawData(d + prev + 1, end - prev - 1);
         prev = next;
     }
     // The header file is line-based: a bare CR or LF (or a NUL) inside a field would split
-    // a stored text in two. They become blanks here, before anything is filed.
-    for (int k : {2, 3, 4, 5, 7}) {
-        QByteArray &t = f[k];
-        for (qsizetype i = 0; i < t.size(); ++i)
-            if (t.at(i) == '\r' || t.at(i) == '\n' || t.at(i) == '\0') t[i] = ' ';
+    // a stored text in two. They become blanks here, before anything is filed (writing
+    // to a borrowed field copies it first).
+    if (odd) {
+        for (int k : {2, 3, 4, 5, 7}) {
+            QByteArray &t = f[k];
+            for (qsizetype i = 0; i < t.size(); ++i)
+                if (t.at(i) == '\r' || t.at(i) == '\n' || t.at(i) == '\0') t[i] = ' ';
+        }
     }
-    const QByteArray poster = parseFrom(f[3], [this](const QString &e) { log(QStringLiteral("parseFromErr:") + e); });
-    add_articleheader(poster, f[2], number, f[7], f[4], f[5]);
+    const QByteArrayView poster = posterOf(f[3], [this](const QString &e) { log(QStringLiteral("parseFromErr:") + e); });
+    add_articleheader(QByteArray::fromRawData(poster.data(), poster.size()), f[2], number, f[7], f[4], f[5]);
 }
 
 void ScanDriver::add_articleheader(const QByteArray &poster, const QByteArray &subject, qint32 number, const QByteArray &bytes,

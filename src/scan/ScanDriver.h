@@ -21,6 +21,8 @@ class NewsgroupTable;
 
 // Reduces a From field to the poster name.
 QByteArray parseFrom(const QByteArray &from, const std::function<void(const QString &)> &onError = {});
+// The same as a slice of from.
+QByteArrayView posterOf(QByteArrayView from, const std::function<void(const QString &)> &onError = {});
 // The line that reports a crunched burst.
 QString crunchMessage(qint64 count, qint64 ms);
 

@@ -72,7 +72,13 @@ TEST(DateParser, WorkedExamples)
     EXPECT_EQ(ParseArticleDate("Wed, 1 Jan 2003 00:00:01 +0100 (CET)"), at(2003, 1, 1, 0, 0, 1));
     EXPECT_EQ(ParseArticleDate("14 Mar 2002"), at(2002, 3, 14));
     EXPECT_EQ(ParseArticleDate("03/14/2002"), at(2002, 3, 14));
+    // The usual form with a zone, in its variants, is the day at midnight; "PM" is no zone.
+    EXPECT_EQ(ParseArticleDate("tue, 2 mar 2002 7:05 +0000"), at(2002, 3, 2));
+    EXPECT_EQ(ParseArticleDate("02 Dec 0026 99:99:99 EST5EDT"), at(2026, 12, 2));
+    EXPECT_EQ(ParseArticleDate("12 Mar 2002 10:15:00 PM"), at(2002, 3, 12, 22, 15));
+    EXPECT_EQ(ParseArticleDate("Xyz, 12 Mar 2002 10:15:00 GMT"), at(2002, 3, 12));
     const DateValue before = dateValueNow();
+    EXPECT_GE(ParseArticleDate("Fri, 31 Feb 2002 10:15:00 GMT"), before) << "no such day: now";
     const DateValue v = ParseArticleDate("");
     EXPECT_GE(v, before);
     EXPECT_LE(v, dateValueNow());
