@@ -3,6 +3,7 @@
 // blank-only trimming, and numeric parsing of leading digits.
 #include <QString>
 #include <QByteArray>
+#include <cstring>
 
 namespace vt {
 
@@ -29,5 +30,21 @@ QString withSlash(const QString &path);
 // What a failed open or write of a file says, errno taken right after it: a full disk is
 // named with the folder it holds, anything else in the system's words (never "Unknown error").
 QString fileErrorText(const QString &path, const QString &qtText, int savedErrno);
+
+// Copies n bytes in words, inline: for the dozen-byte texts copied per header or per part,
+// a library call costs more than the copy.
+inline void copySmall(char *to, const char *from, size_t n)
+{
+    if (n >= 8) {
+        size_t i = 0;
+        for (; i + 8 <= n; i += 8) memcpy(to + i, from + i, 8);
+        memcpy(to + n - 8, from + n - 8, 8);
+    } else if (n >= 4) {
+        memcpy(to, from, 4);
+        memcpy(to + n - 4, from + n - 4, 4);
+    } else {
+        for (size_t i = 0; i < n; ++i) to[i] = from[i];
+    }
+}
 
 } // namespace vt

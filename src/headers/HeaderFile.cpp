@@ -51,6 +51,63 @@ void putNumLine(QByteArray &out, qint64 v)
     out.append("\r\n", 2);
 }
 
+// Writes straight into a byte array's room, grown as needed: a 10,000,000-part file is
+// about 80 bytes a part in five lines, and this is what a save spends most on.
+class Writer {
+public:
+    explicit Writer(QByteArray &out) : m_out(out) { open(out.size(), 0); }
+    ~Writer() { finish(); }
+    void room(qsizetype n)
+    {
+        if (m_end - m_at >= n) return;
+        const qsizetype used = m_at - m_out.data();
+        m_out.resize(used);
+        open(used, n);
+    }
+    void put(QByteArrayView v)
+    {
+        const qsizetype n = v.size();
+        copySmall(m_at, v.data(), size_t(n));
+        m_at += n;
+    }
+    void line(QByteArrayView v)
+    {
+        put(v);
+        endLine();
+    }
+    void endLine()
+    {
+        m_at[0] = '\r';
+        m_at[1] = '\n';
+        m_at += 2;
+    }
+    void number(qint64 v)
+    {
+        char buf[24];
+        char *e = buf + sizeof buf, *p = e;
+        const bool neg = v < 0;
+        quint64 u = neg ? quint64(-(v + 1)) + 1 : quint64(v);
+        do {
+            *--p = char('0' + u % 10);
+            u /= 10;
+        } while (u);
+        if (neg) *--p = '-';
+        put(QByteArrayView(p, e - p));
+        endLine();
+    }
+    void finish() { m_out.resize(m_at - m_out.data()); }
+
+private:
+    void open(qsizetype used, qsizetype need)
+    {
+        m_out.resize(std::max(m_out.capacity(), used + std::max<qsizetype>(need, 1 << 16)));
+        m_at = m_out.data() + used;
+        m_end = m_out.data() + m_out.size();
+    }
+    QByteArray &m_out;
+    char *m_at = nullptr, *m_end = nullptr;
+};
+
 QByteArray dateText(DateValue v)
 {
     const QDate d = QDate::fromJulianDay(kEpochJd + (v >= 0 ? v / 86400 : -((-v + 86399) / 86400)));
@@ -223,20 +280,28 @@ HeaderFile::SaveStep HeaderFile::saveStep(qint64 budgetMs, int maxItems)
     while (j.next < j.items.size()) {
         const int i = j.items[j.next++];
         const HeaderItem &it = s.item(i);
-        putLine(j.out, it.subject);
-        putLine(j.out, dateText(it.postDate));
-        putLine(j.out, it.poster);
-        putNumLine(j.out, it.declaredTotal);
-        putNumLine(j.out, qint64(it.parts.size()));
-        for (const PartRecord &p : it.parts) {
-            putNumLine(j.out, p.byteCount);
-            putNumLine(j.out, p.articleNumber);
-            putNumLine(j.out, p.groupKey());
-            putLine(j.out, p.subjectTail());
-            p.appendMessageId(j.out);
-            j.out.append("\r\n", 2);
-            ++j.parts;
+        {
+            Writer w(j.out);
+            const QByteArray date = dateText(it.postDate);
+            w.room(it.subject.size() + date.size() + it.poster.size() + 64);
+            w.line(it.subject);
+            w.line(date);
+            w.line(it.poster);
+            w.number(it.declaredTotal);
+            w.number(qint64(it.parts.size()));
+            for (const PartRecord &p : it.parts) {
+                const PartRecord::Views v = p.views();
+                w.room(v.tail.size() + v.idStart.size() + v.idMiddle.size() + v.idEnd.size() + 80);
+                w.number(p.byteCount);
+                w.number(p.articleNumber);
+                w.number(p.groupKey());
+                w.line(v.tail);
+                w.put(v.idStart);
+                w.put(v.idMiddle);
+                w.line(v.idEnd);
+            }
         }
+        j.parts += qint64(it.parts.size());
         if (j.out.size() > kWriteChunk) {
             if (j.file.write(j.out) != j.out.size()) {
                 saveFailed(fileErrorText(j.path, j.file.errorString(), errno));

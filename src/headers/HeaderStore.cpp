@@ -172,10 +172,10 @@ QByteArray PartRecord::messageId() const
     return id;
 }
 
-void PartRecord::appendMessageId(QByteArray &out) const
+PartRecord::Views PartRecord::views() const
 {
     const Texts t = readTexts(texts());
-    out.append(t.start).append(t.middle).append(t.end);
+    return Views{t.tail, t.start, t.middle, t.end};
 }
 
 void HeaderStore::setTexts(PartRecord &p, QByteArrayView tail, QByteArrayView messageId, const PartRecord *near)
@@ -249,8 +249,8 @@ void HeaderStore::setTexts(PartRecord &p, QByteArrayView tail, QByteArrayView me
         memcpy(at, &frame, sizeof frame);
         at += sizeof frame;
     }
-    if (t) memcpy(at, tail.data(), t);
-    if (m) memcpy(at + t, messageId.data() + start, m);
+    copySmall(at, tail.data(), t);
+    copySmall(at + t, messageId.data() + start, m);
     m_lastTexts.setTextsAt(p.texts());
 }
 

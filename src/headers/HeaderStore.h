@@ -28,7 +28,11 @@ struct PartRecord {
     void setGroupKey(quint8 key) { m_word = (m_word & kAddress) | (quint64(key) << 56); }
     QByteArray subjectTail() const;
     QByteArray messageId() const;
-    void appendMessageId(QByteArray &out) const;
+    // Both texts where they lie: the tail, and the id in its three pieces.
+    struct Views {
+        QByteArrayView tail, idStart, idMiddle, idEnd;
+    };
+    Views views() const;
 
 private:
     friend class HeaderStore;
