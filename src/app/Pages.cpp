@@ -29,7 +29,7 @@ HeadersPage::HeadersPage(Engine &engine, MainWindow &window, QObject *parent)
     });
     connect(&m_w, &MainWindow::textFilterChanged, this, [this](const QString &text) {
         m_e.view.setTextFilter(text);
-        m_e.view.ViewRefresh(false);
+        m_e.view.ViewRefreshInSteps();
     });
     connect(&view, &HeaderListModel::counterChanged, &m_w, &MainWindow::setViewCounter);
     connect(&m_e.scan, &ScanDriver::countersChanged, this, &HeadersPage::showCounters);
@@ -42,7 +42,7 @@ void HeadersPage::zoomOnGroup(int index, const QString &name)
 {
     HeaderListModel &view = m_e.view;
     view.viewGroupKey = index == 0 ? HeaderListModel::AllGroups : index == 1 ? HeaderListModel::DisplayOff : m_e.groups.ngFindKeyByGroupName(name);
-    view.ViewRefresh(false);
+    view.ViewRefreshInSteps();
 }
 
 void HeadersPage::fillGroupChooser()
@@ -54,7 +54,7 @@ void HeadersPage::fillGroupChooser()
     HeaderListModel &view = m_e.view;
     const bool zoomed = view.viewGroupKey != HeaderListModel::AllGroups;
     view.viewGroupKey = HeaderListModel::AllGroups;
-    if (zoomed) view.ViewRefresh(false);
+    if (zoomed) view.ViewRefreshInSteps();
 }
 
 void HeadersPage::showCounters() { m_w.setCounters(m_e.scan.readCounterText(), m_e.scan.itemCounterText()); }
@@ -109,7 +109,7 @@ void HeadersPage::takeFilter(const MainWindow::ViewFilter &f)
 void HeadersPage::applyFilter(const MainWindow::ViewFilter &f)
 {
     takeFilter(f);
-    m_e.view.ViewRefresh(false);
+    m_e.view.ViewRefreshInSteps();
 }
 
 BatchPage::BatchPage(Engine &engine, MainWindow &window, QObject *parent) : QObject(parent), m_e(engine), m_w(window)

@@ -127,7 +127,7 @@ void BatchQueue::AddToBatch(int item)
     // A deleted item (expired, or its slot free for another post) is no download.
     if (it.deleted) return;
     it.inBatch = true;
-    it.displayRefresh = true;
+    m_store.touch(item);
     m_store.headersDirty = true;
     const int row = int(m_rows.size());
     beginInsertRows({}, row, row);
@@ -155,7 +155,7 @@ void BatchQueue::addAllToBatch(const std::vector<int> &items)
     for (int item : add) {
         HeaderItem &it = m_store.item(item);
         it.inBatch = true;
-        it.displayRefresh = true;
+        m_store.touch(item);
         m_rows.push_back(Row{item, lifeText(item), it.use});
         m_totalKB += roundedKB(itemSize(item));
     }
@@ -182,7 +182,7 @@ void BatchQueue::RemoveFromBatch(int item, bool markDeleted, bool freeSlot)
     if (journal) journal(item, markDeleted ? 'x' : '-');
     ShowBatchSize();
     m_store.headersDirty = true;
-    h.displayRefresh = true;
+    m_store.touch(item);
     if (freeSlot && !h.reusable) {
         h.reusable = true;
         ++m_store.freeSlotCount;

@@ -363,7 +363,7 @@ int DownloadDriver::retryProcessed(std::vector<int> rows)
         HeaderItem &it = m_store.item(item);
         if (it.deleted) {
             it.deleted = false;
-            it.displayRefresh = true;
+            m_store.touch(item);
             m_store.headersDirty = true;
         }
         if (!it.inBatch) m_batch.AddToBatch(item);

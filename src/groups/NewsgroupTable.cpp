@@ -213,7 +213,7 @@ int NewsgroupTable::deleteGroup(qint32 key, const QString &name, HeaderStore &st
         if (it.parts.empty() || it.parts.front().groupKey() != key || it.deleted) continue;
         if (it.inBatch && batch) batch->RemoveFromBatch(i, false, false);
         it.deleted = true;
-        it.displayRefresh = true;
+        store.touch(i);
         ++removed;
     }
     if (removed == 1) m_log.LogOp(QStringLiteral("Removed: ") + name + QStringLiteral(" (1 header)"), true);

@@ -5,6 +5,8 @@
 // filter pass over the store and a burst's update touches only the items it flagged.
 #include <QAbstractTableModel>
 #include <functional>
+#include <memory>
+#include <thread>
 #include <vector>
 
 namespace vt {
@@ -23,6 +25,7 @@ public:
     static constexpr qint32 AllGroups = -2, DisplayOff = -1;
 
     HeaderListModel(HeaderStore &store, const GroupNames *groups = nullptr, QObject *parent = nullptr);
+    ~HeaderListModel() override;
 
     int rowCount(const QModelIndex &p = {}) const override { return p.isValid() ? 0 : int(m_rows.size()); }
     int columnCount(const QModelIndex &p = {}) const override { return p.isValid() ? 0 : ColumnCount; }
@@ -42,6 +45,11 @@ public:
     std::function<int(int item)> itemLife;
 
     void ViewRefresh(bool restoreDeleted);
+    // The same pass in steps that return to the event loop when the store is large: the
+    // list keeps its rows until the pass is through, then takes the new ones at once
+    // (refreshed() says so), and updates meanwhile wait for it.
+    void ViewRefreshInSteps();
+    bool refreshing() const { return m_pass != nullptr; }
     // Only the items whose displayRefresh is set. allGroups: the chooser shows "All Newsgroups".
     void ViewUpdate(bool allGroups = false);
     void ResetNewFlags();
@@ -65,19 +73,55 @@ public:
 
 signals:
     void counterChanged(const QString &text);
+    void refreshed();
 
 private:
     QString textOf(int item, int column) const;
     // What a column sorts by: numbers by their value (a size of 9 MB before one of 10 MB),
     // the rest by their text.
-    bool numericColumn(int column) const { return column == Parts || column == MB || column == Date || column == Life; }
+    static bool numericColumn(int column) { return column == Parts || column == MB || column == Date || column == Life; }
+    // A column's sort keys for rows, sorted apart from the store (on a thread for a long list).
+    struct SortKeys {
+        int column = 0;
+        bool descending = false;
+        std::vector<std::pair<double, int>> numbers;
+        // Text keys one after the other in one block: no heap block per row to make or free.
+        struct Text {
+            quint32 at, length;
+            int item;
+        };
+        std::vector<char> bytes;
+        std::vector<Text> texts;
+        std::vector<int> sorted();
+    };
+    void addSortKey(SortKeys &k, int item) const;
     double valueOf(int item, int column) const;
     QString iconKey(int item) const;
     bool lessThan(int a, int b) const;
     void sortRows();
-    void setRows(std::vector<int> rows);
+    void setRows(std::vector<int> rows, bool sorted = false);
     void reindex() const;
     void announce();
+
+    void startPass(bool sortOnly);
+    void refreshStep();
+    void passDone(std::vector<int> rows, bool sorted);
+    static constexpr int kStepsFrom = 50'000;   // items or rows: below, one pass is quick
+    static constexpr int kStepMs = 8;
+    struct Pass {
+        enum Phase { Filter, Keys, Sorting } phase = Filter;
+        std::vector<int> rows;
+        int next = 1;
+        size_t keyNext = 0;
+        SortKeys keys;
+        quint64 generation = 0;
+        quint64 serial = 0;
+    };
+    std::unique_ptr<Pass> m_pass;
+    quint64 m_passSerial = 0;
+    std::thread m_sorter;
+    bool m_sorting = false;   // the worker has not handed back its sort yet
+    bool m_lastUpdateAllGroups = false;
 
     HeaderStore &m_store;
     const GroupNames *m_groups;

@@ -1,6 +1,7 @@
 #include "HeaderStore.h"
 #include "core/Text.h"
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 namespace vt {
@@ -65,6 +66,7 @@ void HeaderStore::clear()
 {
     ++m_generation;
     m_items.assign(1, HeaderItem{});
+    m_touched.clear();
     m_partIndex.clear();
     m_partIndex.resize(1);
     m_itemCount = 0;
@@ -282,7 +284,10 @@ int HeaderStore::appendLoadedItem(HeaderItem it)
     m_totalParts += qint64(it.parts.size());
     it.use = ++m_nextUse;
     it.poster = poster(it.poster);
+    const bool touched = it.displayRefresh;
+    it.displayRefresh = false;
     m_items[size_t(m_itemCount)] = std::move(it);
+    if (touched) touch(m_itemCount);
     m_partIndex[size_t(m_itemCount)].reset();
     return m_itemCount;
 }
@@ -366,12 +371,33 @@ ItemState HeaderStore::itemState(int i) const
     ItemState st;
     if (P == N) {
         st = ItemState::Complete;
-        if (N > 1) {
-            const QByteArray n = QByteArray::number(N);
-            const QByteArray pats[3] = {"(0/" + n, "(00/" + n.rightJustified(2, '0'), "(000/" + n.rightJustified(3, '0')};
-            for (const PartRecord &p : it.parts)
-                for (const QByteArray &pat : pats)
-                    if (p.subjectTail().contains(pat)) st = ItemState::Incomplete;
+        if (N > 1 && it.zeroCheckedAt == P) {
+            if (it.zeroPart) st = ItemState::Incomplete;
+        } else if (N > 1) {
+            // A part zero counted among the parts: "(0/N", "(00/0N" or "(000/00N" in a tail.
+            // Built on the stack, and kept for the item until its parts change: the list
+            // asks this of every item it shows, and a post may have thousands of parts.
+            char digits[8];
+            const int nd = snprintf(digits, sizeof digits, "%lld", (long long)N);
+            char pats[3][24];
+            size_t lens[3];
+            for (int k = 0; k < 3; ++k) {
+                char *w = pats[k];
+                *w++ = '(';
+                for (int z = 0; z <= k; ++z) *w++ = '0';
+                *w++ = '/';
+                for (int pad = nd; pad < k + 1; ++pad) *w++ = '0';
+                memcpy(w, digits, size_t(nd));
+                lens[k] = size_t(w + nd - pats[k]);
+            }
+            for (const PartRecord &p : it.parts) {
+                const QByteArrayView t = p.views().tail;
+                for (int k = 0; k < 3 && st == ItemState::Complete; ++k)
+                    if (memmem(t.data(), size_t(t.size()), pats[k], lens[k])) st = ItemState::Incomplete;
+                if (st != ItemState::Complete) break;
+            }
+            it.zeroCheckedAt = qint32(P);
+            it.zeroPart = st == ItemState::Incomplete;
         }
     } else if (P == N + 1) {
         st = ItemState::Complete;
@@ -488,18 +514,19 @@ void HeaderStore::maketree(const QByteArray &rawName, const QByteArray &S, qint3
         it.poster = this->poster(poster);
         it.postDate = ParseArticleDate(dateText);
         it.declaredTotal = T.isEmpty() ? 0 : qint16(std::clamp<qint64>(leadingInt(T), -32768, 32767));
-        it.displayRefresh = true;
+        touch(slot);
         it.isNew = true;
         it.deleted = false;
         it.reusable = false;
         it.parts.clear();
+        it.zeroCheckedAt = -1;
         it.onDisk = false;
         it.use = ++m_nextUse;
         m_partIndex[size_t(slot)].reset();
         part.byteCount = qint32(leadingInt(byteCountText));
     } else {
         HeaderItem &it = m_items[size_t(slot)];
-        it.displayRefresh = true;
+        touch(slot);
         it.isNew = true;
         // A byte count that is not a number is an error here; the part keeps 0.
         bool ok = false;

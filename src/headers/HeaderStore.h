@@ -53,11 +53,13 @@ struct HeaderItem {
     std::vector<PartRecord> parts;
     qint16 declaredTotal = 0;
     bool inBatch = false;
-    bool displayRefresh = false;
+    bool displayRefresh = false;   // set through HeaderStore::touch, so the list finds it
     bool deleted = false;
     bool reusable = false;
     bool isNew = false;
     bool onDisk = false;   // as the header file on disk holds it (loaded, or in the last save)
+    mutable bool zeroPart = false;       // a part zero counted among the parts, found when
+    mutable qint32 zeroCheckedAt = -1;   // the item had this many parts
     // Which post the slot holds: a number no other post of this store ever had, so that
     // work holding the item finds out when its slot was cleared or given to another post.
     quint32 use = 0;
@@ -109,6 +111,16 @@ public:
     qint32 ItemByteTotal(int i) const;
     ItemState itemState(int i) const;
 
+    // Marks an item for the header list's next update. The list visits only the items
+    // marked since it last looked, not the whole store.
+    void touch(int i)
+    {
+        HeaderItem &it = m_items[size_t(i)];
+        if (!it.displayRefresh) m_touched.push_back(i);
+        it.displayRefresh = true;
+    }
+    std::vector<int> takeTouched() { return std::exchange(m_touched, {}); }
+
     // Index: entries are never removed; lookups compare the stored item.
     void AddHash(const QByteArray &name, const QByteArray &poster, int index);
     int FindHash(const QByteArray &name, const QByteArray &poster) const;
@@ -147,6 +159,7 @@ private:
     quint32 m_nextUse = 0;   // never reset, not even by clear()
 
     std::vector<HeaderItem> m_items;              // position 0 unused
+    std::vector<int> m_touched;
     std::vector<std::unique_ptr<PartIndex>> m_partIndex;   // per item, built for long items
     int m_itemCount = 0;
     int m_capacity = 0;

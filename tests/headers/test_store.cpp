@@ -157,6 +157,21 @@ TEST(HeaderStore, ItemState)
     queued.parts.resize(2);
     queued.inBatch = true;
     EXPECT_EQ(itemStateKey(s.itemState(s.appendLoadedItem(queued))), "iteminbatch");
+
+    // A slot given to another post of as many parts is looked at again.
+    HeaderStore r;
+    auto post = [&](const QByteArray &name, const QByteArray &firstCounter) {
+        for (int k = 1; k <= 3; ++k)
+            r.maketree(name + " [xx/0000003]", name + (k == 1 ? firstCounter : " (" + QByteArray::number(k) + "/3)"), qint32(r.totalParts() + 1),
+                       "3", "100", 1, "Jane", "", "<" + name + QByteArray::number(k) + "@x>");
+    };
+    post("zero", " (00/03)");
+    ASSERT_EQ(r.itemState(1), ItemState::Incomplete);
+    r.item(1).deleted = r.item(1).reusable = true;
+    r.freeSlotCount = 1;
+    post("whole", " (1/3)");
+    ASSERT_EQ(r.item(1).subject, "whole [xx/0000003]");
+    EXPECT_EQ(r.itemState(1), ItemState::Complete);
 }
 
 // The original rule, with the poster compared: 431 buckets scanned in insertion order.

@@ -117,13 +117,13 @@ TEST(HeaderView, UpdateTouchesOnlyFlaggedItems)
     const int one = r.post("one", 2, 2, r.a);
     const int two = r.post("two", 2, 2, r.a);
     r.view.ViewRefresh(false);
-    for (int i = 1; i <= r.store.itemCount(); ++i) r.store.item(i).displayRefresh = false;
+    for (int i : r.store.takeTouched()) r.store.item(i).displayRefresh = false;
     ASSERT_EQ(r.names(), QStringList({"one", "two"}));
 
     // A burst: a new item and a deleted one.
     const int three = r.post("three", 2, 2, r.a);
     r.store.item(one).deleted = true;
-    r.store.item(one).displayRefresh = true;
+    r.store.touch(one);
     r.view.viewGroupKey = r.b;     // the chooser says one group, the update is told "All Newsgroups"
     r.view.ViewUpdate(true);
     EXPECT_EQ(r.names(), QStringList({"two", "three"}));
@@ -131,7 +131,7 @@ TEST(HeaderView, UpdateTouchesOnlyFlaggedItems)
     EXPECT_EQ(r.view.rowOfItem(three), 1);
     EXPECT_EQ(r.view.rowOfItem(one), -1);
     // With the group filter on, a flagged item of another group leaves the list.
-    r.store.item(two).displayRefresh = true;
+    r.store.touch(two);
     r.view.ViewUpdate(false);
     EXPECT_EQ(r.names(), QStringList({"three"})) << "three was not flagged";
     EXPECT_EQ(r.counters.last(), "View Filter: 1 items showing");
@@ -182,4 +182,44 @@ TEST(HeaderView, DeleteRestoreAndSearch)
     EXPECT_EQ(r.names(), QStringList({"movie.extra"}));
     EXPECT_EQ(r.view.search("other", false, false), 0);
     EXPECT_EQ(r.view.search("other", false, true), 1);
+}
+
+// A list too long for one pass: the filter pass and a sort go in steps (the sort on a
+// thread), the rows stay as they were until then, and what was filed, changed or deleted
+// meanwhile is in the list when it is through. The sorted order is the order a
+// case-insensitive comparison of the texts gives.
+TEST(HeaderView, LongListsRefreshAndSortInSteps)
+{
+    ViewRig r;
+    const char *names[] = {"Zeta", "alpha", "\xc9t\xe9", "\xb5sic", "Beta", "\xe9tat", "\xe0 la", "MU"};
+    for (int i = 0; i < 60000; ++i)
+        r.post(QByteArray(names[i % 8]) + " " + QByteArray::number(i * 7919 % 60000) + (i % 5 ? " a" : " keep"), 1, 1, i % 2 ? r.a : r.b);
+    int refreshed = 0;
+    QObject::connect(&r.view, &HeaderListModel::refreshed, [&] { ++refreshed; });
+    r.view.ViewRefresh(false);
+    ASSERT_EQ(r.view.rowCount(), 60000);
+
+    r.view.setTextFilter("KEEP");
+    r.view.ViewRefreshInSteps();
+    EXPECT_EQ(r.view.rowCount(), 60000) << "the old rows until the pass is through";
+    const int late = r.post("late one keep", 1, 1, r.a);
+    r.store.item(6).deleted = true;   // a "keep" item the pass may have seen already
+    r.store.touch(6);
+    r.view.ViewUpdate(true);
+    ASSERT_TRUE(test::waitFor([&] { return refreshed == 1; }));
+    EXPECT_EQ(r.view.rowCount(), 12000);
+    EXPECT_GE(r.view.rowOfItem(late), 0);
+    EXPECT_EQ(r.view.rowOfItem(6), -1);
+
+    for (int column : {int(HeaderListModel::Subject), int(HeaderListModel::Subject), int(HeaderListModel::Date)}) {
+        r.view.sortByColumn(column);
+        ASSERT_TRUE(test::waitFor([&] { return !r.view.refreshing(); }));
+    }
+    r.view.sortByColumn(HeaderListModel::Subject);   // ascending again, and at once a full pass
+    r.view.setTextFilter("");
+    r.view.ViewRefreshInSteps();
+    ASSERT_TRUE(test::waitFor([&] { return !r.view.refreshing(); }));
+    ASSERT_EQ(r.view.rowCount(), 60000);
+    for (int row = 1; row < r.view.rowCount(); ++row)
+        ASSERT_LE(QString::compare(r.view.cellText(row - 1, 0), r.view.cellText(row, 0), Qt::CaseInsensitive), 0) << row;
 }
