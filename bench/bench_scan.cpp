@@ -8,7 +8,8 @@
 //                                    20 ms away), over 1, 4, 8 and 16 scan connections: plain
 //                                    and compressed headers, against the links' bound (their
 //                                    rate over the bytes a header takes on the wire)
-//   bench_scan --server HOST:PORT GROUP   a real server's group, plain and compressed
+//   bench_scan --server HOST:PORT GROUP [connections...]   a real server's group, plain and
+//                                    compressed, over each number of scan connections (1)
 #include "engine/Engine.h"
 #include "LoopGap.h"
 #include "Processor.h"
@@ -141,19 +142,21 @@ int linkBench(int total, const std::vector<int> &counts)
 }
 
 // A real server's group, scanned plain and then compressed: the bytes on the wire.
-int serverBench(const QString &hostPort, const QString &group)
+int serverBench(const QString &hostPort, const QString &group, const std::vector<int> &connections)
 {
     const QString host = hostPort.section(u':', 0, 0);
     const quint16 port = quint16(hostPort.section(u':', 1, 1).toUInt());
-    for (const bool compress : {false, true}) {
-        qint64 headers = 0, longest = 0, wire = 0;
-        QStringList said;
-        const double s = scanSeconds(port, 3000, &headers, &longest, compress, &wire, host, group, &said);
-        printf("%s %s, %s: %lld headers in %.2f s = %.0f headers/s, %lld bytes on the wire (%.0f a header)\n", qPrintable(hostPort),
-               qPrintable(group), compress ? "asked for compression" : "plain", (long long)headers, s, double(headers) / s, (long long)wire,
-               double(wire) / double(std::max<qint64>(headers, 1)));
-        for (const QString &m : said) printf("  log: %s\n", qPrintable(m));
-    }
+    for (const int n : connections)
+        for (const bool compress : {false, true}) {
+            qint64 headers = 0, longest = 0, wire = 0;
+            QStringList said;
+            const double s = scanSeconds(port, 3000, &headers, &longest, compress, &wire, host, group, &said, n);
+            printf("%s %s, %d connection(s), %s: %lld headers in %.2f s = %.0f headers/s, %lld bytes on the wire (%.0f a header), "
+                   "longest event-loop step %lld ms\n",
+                   qPrintable(hostPort), qPrintable(group), n, compress ? "asked for compression" : "plain", (long long)headers, s,
+                   double(headers) / s, (long long)wire, double(wire) / double(std::max<qint64>(headers, 1)), (long long)longest);
+            for (const QString &m : said) printf("  log: %s\n", qPrintable(m));
+        }
     return 0;
 }
 
@@ -161,7 +164,12 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     printProcessor();
-    if (argc > 3 && QByteArray(argv[1]) == "--server") return serverBench(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
+    if (argc > 3 && QByteArray(argv[1]) == "--server") {
+        std::vector<int> counts;
+        for (int i = 4; i < argc; ++i) counts.push_back(atoi(argv[i]));
+        if (counts.empty()) counts = {1};
+        return serverBench(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]), counts);
+    }
     if (argc > 1 && QByteArray(argv[1]) == "--link") {
         std::vector<int> counts;
         for (int i = 3; i < argc; ++i) counts.push_back(atoi(argv[i]));
