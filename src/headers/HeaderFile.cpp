@@ -25,10 +25,10 @@ constexpr qint64 kEpochJd = 2440588;   // 1970-01-01
 // much not yet on disk) does not hold a save step long.
 constexpr qsizetype kWriteChunk = 1 << 20;
 
-void putNum(QByteArray &out, qint64 v)
+// The decimal text of v, written backwards to end; returns where it starts.
+char *numberBefore(char *end, qint64 v)
 {
-    char buf[24];
-    char *e = buf + sizeof buf, *p = e;
+    char *p = end;
     const bool neg = v < 0;
     quint64 u = neg ? quint64(-(v + 1)) + 1 : quint64(v);
     do {
@@ -36,7 +36,14 @@ void putNum(QByteArray &out, qint64 v)
         u /= 10;
     } while (u);
     if (neg) *--p = '-';
-    out.append(p, e - p);
+    return p;
+}
+
+void putNum(QByteArray &out, qint64 v)
+{
+    char buf[24];
+    const char *p = numberBefore(buf + sizeof buf, v);
+    out.append(p, buf + sizeof buf - p);
 }
 
 void putLine(QByteArray &out, const QByteArray &text)
@@ -84,15 +91,8 @@ public:
     void number(qint64 v)
     {
         char buf[24];
-        char *e = buf + sizeof buf, *p = e;
-        const bool neg = v < 0;
-        quint64 u = neg ? quint64(-(v + 1)) + 1 : quint64(v);
-        do {
-            *--p = char('0' + u % 10);
-            u /= 10;
-        } while (u);
-        if (neg) *--p = '-';
-        put(QByteArrayView(p, e - p));
+        const char *p = numberBefore(buf + sizeof buf, v);
+        put(QByteArrayView(p, buf + sizeof buf - p));
         endLine();
     }
     void finish() { m_out.resize(m_at - m_out.data()); }
