@@ -392,6 +392,7 @@ ItemState HeaderStore::itemState(int i) const
             }
             for (const PartRecord &p : it.parts) {
                 const QByteArrayView t = p.views().tail;
+                if (t.isEmpty()) continue;
                 for (int k = 0; k < 3 && st == ItemState::Complete; ++k)
                     if (memmem(t.data(), size_t(t.size()), pats[k], lens[k])) st = ItemState::Incomplete;
                 if (st != ItemState::Complete) break;

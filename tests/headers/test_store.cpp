@@ -151,6 +151,11 @@ TEST(HeaderStore, ItemState)
     nfo.subject = "readme.nfo";
     nfo.parts.resize(1);
     EXPECT_EQ(s.itemState(s.appendLoadedItem(nfo)), ItemState::Complete);
+    HeaderItem bare;   // parts without texts: nothing to search, still whole
+    bare.subject = "x [xx/0000002]";
+    bare.declaredTotal = 2;
+    bare.parts.resize(2);
+    EXPECT_EQ(s.itemState(s.appendLoadedItem(bare)), ItemState::Complete);
     HeaderItem queued;
     queued.subject = "x [xx/0000009]";
     queued.declaredTotal = 9;
