@@ -220,12 +220,18 @@ static std::optional<DateValue> commonForm(const QByteArray &text)
         y = y * 10 + (*p - '0');
     }
     if (p >= e || *p++ != ' ') return std::nullopt;
-    // The time: digits and colons, with at least one colon; then one zone word, the end.
+    // The time: digits and colons, starting and ending with a digit, with a colon and no
+    // two together; then one zone word, the end.
     q = p;
     bool colon = false;
-    while (p < e && ((*p >= '0' && *p <= '9') || *p == ':')) colon |= *p++ == ':';
-    if (!colon || p == q || p >= e || *p++ != ' ' || p >= e) return std::nullopt;
-    // "AM" or "PM" there is part of the time: the first try reads it.
+    while (p < e && ((*p >= '0' && *p <= '9') || *p == ':')) {
+        if (*p == ':' && (p == q || p[-1] == ':')) return std::nullopt;
+        colon |= *p++ == ':';
+    }
+    if (!colon || p[-1] == ':' || p >= e || *p++ != ' ' || p >= e) return std::nullopt;
+    // A zone that the first try would read as part of the time is none: digits or a colon
+    // there join the time (blanks do not part tokens), and "AM" or "PM" belong to it.
+    if ((*p >= '0' && *p <= '9') || *p == ':') return std::nullopt;
     if (e - p == 2 && (upper(p[0]) == 'A' || upper(p[0]) == 'P') && upper(p[1]) == 'M') return std::nullopt;
     for (; p < e; ++p)
         if (*p == ' ' || !isgraph((unsigned char)*p)) return std::nullopt;

@@ -76,6 +76,7 @@ TEST(DateParser, WorkedExamples)
     EXPECT_EQ(ParseArticleDate("tue, 2 mar 2002 7:05 +0000"), at(2002, 3, 2));
     EXPECT_EQ(ParseArticleDate("02 Dec 0026 99:99:99 EST5EDT"), at(2026, 12, 2));
     EXPECT_EQ(ParseArticleDate("12 Mar 2002 10:15:00 PM"), at(2002, 3, 12, 22, 15));
+    EXPECT_EQ(ParseArticleDate("Mon, 07 Dec 2026 01: 0"), at(2026, 12, 7, 1, 0)) << "digits after the blank join the time";
     EXPECT_EQ(ParseArticleDate("Xyz, 12 Mar 2002 10:15:00 GMT"), at(2002, 3, 12));
     const DateValue before = dateValueNow();
     EXPECT_GE(ParseArticleDate("Fri, 31 Feb 2002 10:15:00 GMT"), before) << "no such day: now";
