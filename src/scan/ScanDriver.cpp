@@ -32,7 +32,7 @@ QByteArrayView posterOf(QByteArrayView t, const std::function<void(const QString
         }
     } else if (t.contains('(') && t.contains(')')) {
         t = t.sliced(t.indexOf('(') + 1);
-        t.chop(1);
+        if (!t.isEmpty()) t.chop(1);   // a view, unlike a byte array, cannot chop what it has not
     }
     const qsizetype at = t.indexOf('@');
     if (at >= 4) t = t.first(at);

@@ -453,6 +453,7 @@ TEST(ParseFrom, Forms)
     EXPECT_EQ(parseFrom("<anon1234@example.com>"), QByteArray("anon1234"));
     EXPECT_EQ(parseFrom("ab@example.com"), QByteArray("ab@example.com"));
     EXPECT_EQ(parseFrom("jane@example.com"), QByteArray("jane"));
+    EXPECT_EQ(parseFrom("x@y)Bz.bo ("), QByteArray()) << "nothing after the bracket";
     QStringList errs;
     EXPECT_EQ(parseFrom("<<x@y>>", [&](const QString &e) { errs << e; }), QByteArray("<x@y>"));
     EXPECT_EQ(errs.size(), 1);
