@@ -159,222 +159,48 @@ qsizetype findYend(const char *d, qsizetype from, qsizetype n)
     return hit ? static_cast<const char *>(hit) - d : -1;
 }
 
-} // namespace
-
-size_t yencDecodeScalar(const char *in, size_t n, uint8_t *out, size_t *consumed)
+// Every keyword from its own line: =ybegin (part, size, name) at `yb` and the =ypart line
+// after it (begin, end). `start` is where the data begins.
+QString readHead(QByteArrayView d, qsizetype yb, YencPartInfo &pi, qsizetype *start)
 {
-    size_t i = 0, o = 0;
-    while (i < n) {
-        const uint8_t c = uint8_t(in[i]);
-        if (c == '\r' || c == '\n') {
-            ++i;
-        } else if (c == '=') {
-            if (i + 1 >= n) break;
-            out[o++] = uint8_t(uint8_t(in[i + 1]) - 106);
-            i += 2;
-        } else {
-            out[o++] = uint8_t(c - 42);
-            ++i;
-        }
+    const QByteArray text = QByteArray::fromRawData(d.data(), d.size());
+    const QByteArrayView begin = lineAt(text, yb);
+    const qsizetype nameAt = begin.indexOf(" name=");
+    const QByteArrayView beforeName = begin.first(nameAt >= 0 ? nameAt : begin.size());
+    if (const auto p = field(beforeName, "part=")) pi.partText = p->toByteArray();
+    const qsizetype yp = ypartAfter(text, yb);
+    pi.multipart = yp >= 0;
+    if (yp >= 0) {
+        const std::optional<qint64> b = decimal(field(lineAt(text, yp), "begin="));
+        if (!b || *b < 1) return QStringLiteral("=ypart without a valid begin=");
+        pi.begin = *b;
     }
-    *consumed = i;
-    return o;
+    pi.fileSize = decimal(field(beforeName, "size="));
+    const qsizetype head = text.indexOf("\r\n", yp >= 0 ? yp : yb);
+    if (head < 0) return QStringLiteral("no data");
+    *start = head + 2;
+    return {};
 }
 
-namespace {
-
-// SSE2: plain runs of 16 bytes at once, every special character on its own.
-size_t decodeSse2(const char *in, size_t n, uint8_t *out, size_t *consumed)
+void readTrailer(QByteArrayView trailer, YencPartInfo &pi)
 {
-    const __m128i eq = _mm_set1_epi8('='), cr = _mm_set1_epi8('\r'), lf = _mm_set1_epi8('\n'),
-                  off = _mm_set1_epi8(42);
-    size_t i = 0, o = 0;
-    while (i + 16 <= n) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(in + i));
-        const __m128i special = _mm_or_si128(_mm_cmpeq_epi8(v, eq), _mm_or_si128(_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, lf)));
-        const unsigned m = unsigned(_mm_movemask_epi8(special));
-        // Store all 16; bytes past the first special one are overwritten next.
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(out + o), _mm_sub_epi8(v, off));
-        if (m == 0) {
-            i += 16;
-            o += 16;
-            continue;
-        }
-        const unsigned k = unsigned(__builtin_ctz(m));
-        i += k;
-        o += k;
-        if (in[i] == '=') {
-            if (i + 1 >= n) break;
-            out[o++] = uint8_t(uint8_t(in[i + 1]) - 106);
-            i += 2;
-        } else {
-            ++i;
-        }
-    }
-    if (i + 16 > n) {
-        size_t used = 0;
-        o += yencDecodeScalar(in + i, n - i, out + o, &used);
-        i += used;
-    }
-    *consumed = i;
-    return o;
+    pi.partSize = decimal(field(trailer, "size="));
+    pi.pcrc32 = hex32(field(trailer, "pcrc32="));
+    pi.crc32 = hex32(field(trailer, "crc32="));
 }
 
-// For each 8-bit keep mask: the positions kept, in order (0x80 = none), and how many.
-struct CompactTable {
-    alignas(16) uint8_t index[256][8];
-    uint8_t count[256];
-    CompactTable()
-    {
-        for (int m = 0; m < 256; ++m) {
-            int k = 0;
-            for (int b = 0; b < 8; ++b)
-                if (m >> b & 1) index[m][k++] = uint8_t(b);
-            count[m] = uint8_t(k);
-            for (; k < 8; ++k) index[m][k] = 0x80;
-        }
-    }
-};
-const CompactTable kCompact;
-
-// The bytes of the low half of `src` that `keep` marks, stored at `to` in order (8 bytes
-// are written).
-__attribute__((target("ssse3"), always_inline)) inline void squeeze8(uint8_t *to, __m128i src, unsigned keep)
+// Offsets and sizes are the post's word: bounded by the file's own declared size, so a
+// damaged or hostile begin= cannot make the file (or the gap before a part) any larger.
+QString placeProblem(const YencPartInfo &pi, qint64 at)
 {
-    _mm_storel_epi64(reinterpret_cast<__m128i *>(to),
-                     _mm_shuffle_epi8(src, _mm_loadl_epi64(reinterpret_cast<const __m128i *>(kCompact.index[keep]))));
+    if (pi.multipart && pi.begin > 0 && !pi.fileSize) return QStringLiteral("part without the file's size=");
+    if (pi.fileSize && at >= std::max<qint64>(*pi.fileSize, 1)) return QStringLiteral("part begins beyond the file's size");
+    if (pi.fileSize && pi.partSize && at + *pi.partSize > *pi.fileSize)
+        return QStringLiteral("part claims more than the file's size");
+    return {};
 }
-
-// SSSE3: 16 bytes per step whatever they hold; escapes and line breaks are squeezed out
-// with a shuffle per half. Rare shapes (an escape at the end of the 16, escapes in a
-// row) take the scalar rule for those bytes.
-__attribute__((target("ssse3"))) size_t decodeSsse3(const char *in, size_t n, uint8_t *out, size_t *consumed)
-{
-    const __m128i eq = _mm_set1_epi8('='), cr = _mm_set1_epi8('\r'), lf = _mm_set1_epi8('\n'),
-                  off = _mm_set1_epi8(42), esc = _mm_set1_epi8(64);
-    size_t i = 0, o = 0;
-    while (i + 16 <= n) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(in + i));
-        const __m128i isEq = _mm_cmpeq_epi8(v, eq);
-        const unsigned eqm = unsigned(_mm_movemask_epi8(isEq));
-        const unsigned brk = unsigned(_mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, lf))));
-        if (__builtin_expect((eqm & 0x8000u) || (eqm & (eqm << 1)), 0)) {
-            size_t used = 0;
-            o += yencDecodeScalar(in + i, 16, out + o, &used);
-            i += used;
-            continue;
-        }
-        const unsigned escaped = (eqm << 1) & 0xFFFFu;
-        const unsigned keep = ~(eqm | (brk & ~escaped)) & 0xFFFFu;
-        // The byte after an escape is 64 further off.
-        const __m128i d = _mm_sub_epi8(_mm_sub_epi8(v, off), _mm_and_si128(_mm_slli_si128(isEq, 1), esc));
-        const unsigned lo = keep & 0xFFu, hi = keep >> 8;
-        squeeze8(out + o, d, lo);
-        o += kCompact.count[lo];
-        squeeze8(out + o, _mm_srli_si128(d, 8), hi);
-        o += kCompact.count[hi];
-        i += 16;
-    }
-    size_t used = 0;
-    o += yencDecodeScalar(in + i, n - i, out + o, &used);
-    *consumed = i + used;
-    return o;
-}
-
-// AVX2: the SSSE3 rule on 32 bytes per step, without a branch on whether the block holds
-// specials (on yEnc text that branch goes either way about half the time). The escaped
-// bytes are the escape mask moved one byte on; the kept bytes are squeezed out with a
-// shuffle per quarter. The rare shapes take the scalar rule for those bytes.
-__attribute__((target("avx2,popcnt"))) size_t decodeAvx2(const char *in, size_t n, uint8_t *out, size_t *consumed)
-{
-    const __m256i eq = _mm256_set1_epi8('='), cr = _mm256_set1_epi8('\r'), lf = _mm256_set1_epi8('\n'),
-                  off = _mm256_set1_epi8(42), esc = _mm256_set1_epi8(64);
-    size_t i = 0, o = 0;
-    while (i + 32 <= n) {
-        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(in + i));
-        const __m256i isEq = _mm256_cmpeq_epi8(v, eq);
-        const uint32_t eqm = uint32_t(_mm256_movemask_epi8(isEq));
-        if (__builtin_expect((eqm & 0x80000000u) || (eqm & (eqm << 1)), 0)) {
-            size_t used = 0;
-            o += yencDecodeScalar(in + i, 32, out + o, &used);
-            i += used;
-            continue;
-        }
-        const uint32_t brk = uint32_t(_mm256_movemask_epi8(_mm256_or_si256(_mm256_cmpeq_epi8(v, cr), _mm256_cmpeq_epi8(v, lf))));
-        const uint32_t keep = ~(eqm | (brk & ~(eqm << 1)));
-        const __m256i escBytes = _mm256_alignr_epi8(isEq, _mm256_permute2x128_si256(isEq, isEq, 0x08), 15);
-        const __m256i d = _mm256_sub_epi8(_mm256_sub_epi8(v, off), _mm256_and_si256(escBytes, esc));
-        const __m128i lo = _mm256_castsi256_si128(d), hi = _mm256_extracti128_si256(d, 1);
-        const unsigned m0 = keep & 0xFFu, m1 = (keep >> 8) & 0xFFu, m2 = (keep >> 16) & 0xFFu, m3 = keep >> 24;
-        const size_t o1 = o + unsigned(__builtin_popcount(m0)), o2 = o1 + unsigned(__builtin_popcount(m1)),
-                     o3 = o2 + unsigned(__builtin_popcount(m2));
-        squeeze8(out + o, lo, m0);
-        squeeze8(out + o1, _mm_srli_si128(lo, 8), m1);
-        squeeze8(out + o2, hi, m2);
-        squeeze8(out + o3, _mm_srli_si128(hi, 8), m3);
-        o = o3 + unsigned(__builtin_popcount(m3));
-        i += 32;
-    }
-    size_t used = 0;
-    o += decodeSsse3(in + i, n - i, out + o, &used);
-    *consumed = i + used;
-    return o;
-}
-
-// AVX-512 with VBMI2: 64 bytes per step, the kept bytes squeezed out by one compress.
-// Stores never pass the input's length (output is never longer than input).
-__attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi2,popcnt"))) size_t decodeAvx512(const char *in, size_t n,
-                                                                                              uint8_t *out, size_t *consumed)
-{
-    const __m512i eq = _mm512_set1_epi8('='), cr = _mm512_set1_epi8('\r'), lf = _mm512_set1_epi8('\n'),
-                  off = _mm512_set1_epi8(42), esc = _mm512_set1_epi8(64);
-    size_t i = 0, o = 0;
-    while (i + 64 <= n) {
-        const __m512i v = _mm512_loadu_si512(in + i);
-        const uint64_t eqm = _mm512_cmpeq_epi8_mask(v, eq);
-        const uint64_t brk = _mm512_cmpeq_epi8_mask(v, cr) | _mm512_cmpeq_epi8_mask(v, lf);
-        const __m512i d = _mm512_sub_epi8(v, off);
-        if (__builtin_expect((eqm >> 63) || (eqm & (eqm << 1)), 0)) {
-            size_t used = 0;
-            o += yencDecodeScalar(in + i, 64, out + o, &used);
-            i += used;
-            continue;
-        }
-        const uint64_t escaped = eqm << 1;
-        const uint64_t keep = ~(eqm | (brk & ~escaped));
-        const __m512i fixed = _mm512_mask_sub_epi8(d, escaped, d, esc);
-        _mm512_storeu_si512(out + o, _mm512_maskz_compress_epi8(keep, fixed));
-        o += size_t(__builtin_popcountll(keep));
-        i += 64;
-    }
-    size_t used = 0;
-    o += decodeAvx2(in + i, n - i, out + o, &used);
-    *consumed = i + used;
-    return o;
-}
-
-const bool kHaveSsse3 = __builtin_cpu_supports("ssse3");
-const bool kHaveAvx2 = __builtin_cpu_supports("avx2");
-const bool kHaveAvx512 = __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl")
-                         && __builtin_cpu_supports("avx512vbmi2");
 
 } // namespace
-
-size_t yencDecodeFast(const char *in, size_t n, uint8_t *out, size_t *consumed)
-{
-    if (kHaveAvx512) return decodeAvx512(in, n, out, consumed);
-    if (kHaveAvx2) return decodeAvx2(in, n, out, consumed);
-    return kHaveSsse3 ? decodeSsse3(in, n, out, consumed) : decodeSse2(in, n, out, consumed);
-}
-
-size_t yencDecodeKernel(YencKernel k, const char *in, size_t n, uint8_t *out, size_t *consumed)
-{
-    if (k >= YencKernel::Avx512 && kHaveAvx512) return decodeAvx512(in, n, out, consumed);
-    if (k >= YencKernel::Avx2 && kHaveAvx2) return decodeAvx2(in, n, out, consumed);
-    if (k >= YencKernel::Ssse3 && kHaveSsse3) return decodeSsse3(in, n, out, consumed);
-    if (k >= YencKernel::Sse2) return decodeSse2(in, n, out, consumed);
-    return yencDecodeScalar(in, n, out, consumed);
-}
 
 namespace {
 
@@ -564,41 +390,16 @@ QString YencDecoder::decode(const QString &in, const QString &outPath, bool part
     YencPartInfo local;
     YencPartInfo &pi = info ? *info : local;
     pi = YencPartInfo{};
-    // Every keyword from its own line: =ybegin (part, size, name), =ypart (begin), =yend.
-    const QByteArrayView begin = lineAt(d, yb);
-    const qsizetype nameAt = begin.indexOf(" name=");
-    const QByteArrayView beforeName = begin.first(nameAt >= 0 ? nameAt : begin.size());
-    if (const auto p = field(beforeName, "part=")) pi.partText = p->toByteArray();
-    const qsizetype yp = ypartAfter(d, yb);
-    pi.multipart = yp >= 0;
-    if (yp >= 0) {
-        const std::optional<qint64> b = decimal(field(lineAt(d, yp), "begin="));
-        if (!b || *b < 1) return err + QStringLiteral(" =ypart without a valid begin=");
-        pi.begin = *b;
-    }
-    pi.fileSize = decimal(field(beforeName, "size="));
+    qsizetype start = 0;
+    if (const QString why = readHead(d, yb, pi, &start); !why.isEmpty()) return err + u' ' + why;
     if (part) log(QStringLiteral("yDecoding (") + outPath + QStringLiteral(") part: ") + QString::fromLatin1(pi.partText), true);
-
-    const qsizetype head = d.indexOf("\r\n", yp >= 0 ? yp : yb);
-    if (head < 0) return err + QStringLiteral(" no data");
-    const qsizetype start = head + 2;
     const qsizetype yend = findYend(d.constData(), start, d.size());
     if (yend < 0) return err + QStringLiteral(" no =yend");
     const qsizetype stop = yend - 2;
     if (stop <= start) return err + QStringLiteral(" no data");
-    const QByteArrayView trailer = lineAt(d, yend);
-    pi.partSize = decimal(field(trailer, "size="));
-    pi.pcrc32 = hex32(field(trailer, "pcrc32="));
-    pi.crc32 = hex32(field(trailer, "crc32="));
-
-    // Offsets and sizes are the post's word: bounded by the file's own declared size, so a
-    // damaged or hostile begin= cannot make the file (or the gap before a part) any larger.
+    readTrailer(lineAt(d, yend), pi);
     const qint64 at = placeAtOffset && pi.begin > 0 ? pi.begin - 1 : 0;
-    if (pi.multipart && pi.begin > 0 && !pi.fileSize) return err + QStringLiteral(" part without the file's size=");
-    if (pi.fileSize && at >= std::max<qint64>(*pi.fileSize, 1))
-        return err + QStringLiteral(" part begins beyond the file's size");
-    if (pi.fileSize && pi.partSize && at + *pi.partSize > *pi.fileSize)
-        return err + QStringLiteral(" part claims more than the file's size");
+    if (const QString why = placeProblem(pi, at); !why.isEmpty()) return err + u' ' + why;
     const qint64 room = pi.fileSize ? *pi.fileSize - at : std::numeric_limits<qint64>::max();
 
     QFile out(outPath);
@@ -625,25 +426,24 @@ QString YencDecoder::decode(const QString &in, const QString &outPath, bool part
     const size_t n = size_t(stop - start);
     if (partProgress && part) partProgress(0, qint64(n));
     std::vector<uint8_t> &buf = m_out;
-    if (buf.size() < std::min(n, kBlock) + 32) buf.resize(std::min(n, kBlock) + 32);
+    if (buf.size() < std::min(n, kBlock) + 64) buf.resize(std::min(n, kBlock) + 64);
     size_t i = 0;
     uint32_t crc = 0;
     qint64 written = 0;
+    const YencKernel kernel = useFastPath ? yencBestKernel() : YencKernel::Scalar;
+    YencState state = YencState::LineStart;
     while (i < n) {
         const size_t len = std::min(kBlock, n - i);
-        size_t used = 0;
-        const size_t o = useFastPath ? yencDecodeFast(src + i, len, buf.data(), &used)
-                                     : yencDecodeScalar(src + i, len, buf.data(), &used);
+        const size_t o = yencDecodeData(kernel, src + i, len, buf.data(), state);
         if (written + qint64(o) > room) return err + QStringLiteral(" more data than the file's size");
         if (o && out.write(reinterpret_cast<const char *>(buf.data()), qint64(o)) != qint64(o))
             return localFault(fileErrorText(outPath, out.errorString(), errno));
         crc = yencCrc32(buf.data(), o, crc);
         written += qint64(o);
-        // An escape pair that straddles the block end goes with the next block; one that
-        // ends the data has nothing to pair with.
-        if (used < len && i + used + 1 >= n) return err + QStringLiteral(" escape character at the end of the data");
-        i += used;
-        if (partProgress && part) partProgress(qint64(std::min(i, n)), qint64(n));
+        i += len;
+        // An escape that ends the data has nothing to pair with.
+        if (i == n && state == YencState::Escape) return err + QStringLiteral(" escape character at the end of the data");
+        if (partProgress && part) partProgress(qint64(i), qint64(n));
         if (activity) activity();
         if (cancel && cancel->load()) return err + QStringLiteral(" cancelled");
     }
@@ -664,6 +464,55 @@ QString yencPartProblem(const YencPartInfo &p)
     const std::optional<uint32_t> want = p.pcrc32 ? p.pcrc32 : p.multipart ? std::nullopt : p.crc32;
     if (want && *want != p.crc) return QStringLiteral("CRC mismatch");
     return {};
+}
+
+QString yencDecodeRaw(QByteArrayView raw, YencBuffer &out, YencPartInfo &pi, YencKernel kernel)
+{
+    pi = YencPartInfo{};
+    const QByteArray d = QByteArray::fromRawData(raw.data(), raw.size());
+    const qsizetype yb = ybeginAt(d);
+    if (yb < 0) return QStringLiteral("no =ybegin");
+    qsizetype start = 0;
+    if (const QString why = readHead(d, yb, pi, &start); !why.isEmpty()) return why;
+    const qint64 at = pi.begin > 0 ? pi.begin - 1 : 0;
+    // The output is never longer than its text; a part is never longer than its file.
+    const size_t n = size_t(d.size() - start);
+    const size_t cap = pi.fileSize ? size_t(std::max<qint64>(*pi.fileSize - at, 0)) : n;
+    // Kept from article to article: only growing it touches new memory.
+    if (out.size() < std::min(n, cap) + 64) out.resize(std::min(n, cap) + 64);
+    YencState st = YencState::LineStart;
+    size_t i = 0, o = 0;
+    uint32_t crc = 0;
+    bool ended = false;
+    while (i < n && !ended) {
+        // Blocks that stay in the cache for their CRC.
+        const size_t len = std::min(kBlock, n - i), from = o;
+        if (o + len > out.size() - 64) {
+            if (o >= cap) return QStringLiteral("more data than the file's size");
+            out.resize(std::min(o + len, cap + len) + 64);
+        }
+        const YencStep s = yencDecode(kernel, d.constData() + start + qsizetype(i), len, out.data() + o, st, true);
+        i += s.consumed;
+        o += s.produced;
+        if (s.stop == YencStop::Control) {
+            const qsizetype y = start + qsizetype(i) - 2;
+            if (QByteArrayView(d).sliced(y).startsWith("=yend")) {
+                readTrailer(lineAt(d, y), pi);
+                ended = true;
+            } else {
+                out[o++] = uint8_t('y' - 106);
+            }
+        } else if (s.stop == YencStop::End) {
+            return QStringLiteral("no =yend");
+        }
+        crc = yencCrc32(out.data() + from, o - from, crc);
+    }
+    if (!ended) return QStringLiteral("no =yend");
+    pi.decoded = qint64(o);
+    pi.crc = crc;
+    if (const QString why = placeProblem(pi, at); !why.isEmpty()) return why;
+    if (pi.fileSize && at + pi.decoded > *pi.fileSize) return QStringLiteral("more data than the file's size");
+    return yencPartProblem(pi);
 }
 
 } // namespace vt

@@ -6,21 +6,42 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
 namespace vt {
 
-// The byte kernels. Both stop before an escape character that ends the input (its pair
-// is in the next block) and report how much input they consumed. `out` needs room for
-// n + 16 bytes. The fast path gives the same bytes as the scalar one.
-size_t yencDecodeScalar(const char *in, size_t n, uint8_t *out, size_t *consumed);
-// The fastest kernel this processor has (AVX-512 with VBMI2, else AVX2, SSSE3, SSE2).
-size_t yencDecodeFast(const char *in, size_t n, uint8_t *out, size_t *consumed);
-// One kernel by name (the best this processor has at most that level), for checks and
-// measurements against each other.
+// The byte kernels. Every kernel gives the scalar one's bytes, states and stops, however
+// the input is cut; a kernel above what the processor has runs as the best it has.
 enum class YencKernel { Scalar, Sse2, Ssse3, Avx2, Avx512 };
-size_t yencDecodeKernel(YencKernel k, const char *in, size_t n, uint8_t *out, size_t *consumed);
+YencKernel yencBestKernel();
+const char *yencKernelName(YencKernel k);
+
+// Where decoding stands between two pieces of input.
+enum class YencState : uint8_t {
+    Mid,         // inside a line
+    LineStart,   // after CR LF (a body starts here)
+    Cr,          // after a CR
+    Escape,      // after '=': the next byte is escaped
+    Dot,         // raw: after a dot that starts a line
+    DotCr,       // raw: after a line's lone dot and CR
+};
+enum class YencStop : uint8_t {
+    None,
+    End,       // raw: the line of a lone dot that ends the article (consumed)
+    Control,   // "=y": a control line starts (both bytes consumed); the caller reads it
+};
+struct YencStep {
+    size_t consumed = 0, produced = 0;
+    YencStop stop = YencStop::None;
+};
+// Decodes up to n bytes of encoded lines into `out` (room for n + 64 bytes). With `raw`
+// the input is as the server sends it: a dot that starts a line is dropped and the lone
+// dot's line ends it, in the same pass.
+YencStep yencDecode(YencKernel k, const char *in, size_t n, uint8_t *out, YencState &state, bool raw);
+// Data without control lines (cleaned text): decodes all n bytes, "=y" taken as data.
+size_t yencDecodeData(YencKernel k, const char *in, size_t n, uint8_t *out, YencState &state);
 
 // CRC-32 as yEnc's pcrc32/crc32 use it, by the fastest way this processor has.
 uint32_t yencCrc32(const void *data, size_t len, uint32_t crc = 0);
@@ -45,6 +66,27 @@ struct YencPartInfo {
 // "" when the part's own size and CRC (where the post carries them) match what was
 // decoded, else what is wrong ("CRC mismatch", "size mismatch").
 QString yencPartProblem(const YencPartInfo &p);
+
+// Bytes a decode writes before anything reads them: growing it touches no memory.
+template <class T>
+struct UninitAllocator : std::allocator<T> {
+    template <class U>
+    struct rebind {
+        using other = UninitAllocator<U>;
+    };
+    template <class U>
+    void construct(U *p) noexcept
+    {
+        ::new (static_cast<void *>(p)) U;
+    }
+};
+using YencBuffer = std::vector<uint8_t, UninitAllocator<uint8_t>>;
+
+// A yEnc article as the server sends it (status line, dot-stuffed body, its terminator),
+// decoded in one pass into the start of `out` (grown when short, never shrunk; the count
+// is `info.decoded`), its keywords, size and CRC in `info`. "" or what is wrong with it (its own size and CRC checked).
+QString yencDecodeRaw(QByteArrayView raw, YencBuffer &out, YencPartInfo &info,
+                      YencKernel kernel = yencBestKernel());
 
 class YencDecoder {
 public:

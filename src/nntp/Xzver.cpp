@@ -54,9 +54,9 @@ bool xzverToOverview(const QByteArray &reply, QByteArray *overview, QString *why
     }
     if (!begun) return fail(why, "no =ybegin line");
     if (trailer.isEmpty()) return fail(why, "no =yend line");
-    std::vector<uint8_t> packed(size_t(encoded.size()) + 16);
-    size_t consumed = 0;
-    const size_t n = yencDecodeFast(encoded.constData(), size_t(encoded.size()), packed.data(), &consumed);
+    std::vector<uint8_t> packed(size_t(encoded.size()) + 64);
+    YencState state = YencState::Mid;
+    const size_t n = yencDecodeData(yencBestKernel(), encoded.constData(), size_t(encoded.size()), packed.data(), state);
     const qint64 size = field(trailer, "size"), crc = field(trailer, "crc32", 16);
     if (size >= 0 && size != qint64(n)) return fail(why, "size mismatch");
     if (crc >= 0 && uint32_t(crc) != yencCrc32(packed.data(), n)) return fail(why, "CRC mismatch");

@@ -4,6 +4,7 @@
 #include "Posts.h"
 #include "decode/UuLibrary.h"
 #include "core/AppCore.h"
+#include "download/ArticleText.h"
 #include "download/Decoder.h"
 #include "download/DecodeQueue.h"
 #include "decode/FileNames.h"
@@ -441,60 +442,104 @@ TEST(Decode, CrcAgreesWithZlib)
     }
 }
 
-TEST(Decode, FastAndScalarKernelsAgree)
+namespace {
+
+// Lines as the server sends them: CR LF, a dot that starts a line doubled, the lone dot.
+QByteArray onTheWire(const QByteArray &text)
 {
-    // Encoded text full of escapes, line breaks and runs of plain bytes, cut into blocks at
-    // every kind of place; every kernel must give the decoded bytes exactly. The real
-    // encoder's text adds escaped tabs, blanks and leading dots.
+    QByteArray w;
+    for (const QByteArray &line : text.split('\n')) {
+        if (line.isEmpty()) continue;
+        if (line.startsWith('.')) w += '.';
+        w += line.endsWith('\r') ? line.chopped(1) : line;
+        w += "\r\n";
+    }
+    return w + ".\r\n";
+}
+
+struct KernelRun {
+    QByteArray out;
+    std::vector<std::pair<size_t, YencStop>> stops;
+    YencState end = YencState::LineStart;
+    bool operator==(const KernelRun &o) const { return out == o.out && stops == o.stops && end == o.end; }
+};
+
+// One kernel over `text` cut into pieces of 1..maxPiece bytes (1: byte by byte), going on
+// after each stop as a caller would.
+KernelRun runKernel(YencKernel k, const QByteArray &text, bool raw, QRandomGenerator &g, int maxPiece)
+{
+    KernelRun r;
+    std::vector<uint8_t> buf(size_t(text.size()) + 64);
+    size_t i = 0, o = 0;
+    const size_t n = size_t(text.size());
+    while (i < n) {
+        const size_t want = maxPiece == 1 ? 1 : g.bounded(4) ? size_t(g.bounded(1, 200)) : size_t(g.bounded(1, maxPiece + 1));
+        const YencStep s = yencDecode(k, text.constData() + i, std::min(n - i, want), buf.data() + o, r.end, raw);
+        EXPECT_TRUE(s.consumed > 0 && s.consumed <= want && s.produced <= s.consumed);
+        i += s.consumed;
+        o += s.produced;
+        if (s.stop != YencStop::None) r.stops.emplace_back(i, s.stop);
+    }
+    r.out = QByteArray(reinterpret_cast<const char *>(buf.data()), qsizetype(o));
+    return r;
+}
+
+} // namespace
+
+TEST(Decode, EveryKernelMatchesTheByteRuleOnWireText)
+{
+    // Encoded text with escapes, line breaks and runs of plain bytes, and the same text as
+    // the server sends it (dot-stuffed lines at every position, its terminator), cut at
+    // every kind of place: every kernel gives the byte rule's bytes, stops and state. The
+    // real encoder's text adds escaped tabs, blanks and leading dots; input no encoder
+    // writes (escapes in a row, escaped line breaks, "=y" in a line, lone dots) too.
     QRandomGenerator g(99);
-    std::vector<std::pair<QByteArray, QByteArray>> cases;
-    for (int round = 0; round < 40; ++round) {
+    struct Case {
+        QByteArray plain, text;
+    };
+    std::vector<Case> cases;
+    for (int round = 0; round < 30; ++round) {
         const QByteArray plain = randomBytes(int(g.bounded(1, 5000)), quint32(round));
-        cases.emplace_back(plain, QByteArray::fromStdString(synth::yencEncode(plain.constData(), size_t(plain.size()),
-                                                                               int(g.bounded(1, 200)))));
+        cases.push_back({plain, QByteArray::fromStdString(synth::yencEncode(plain.constData(), size_t(plain.size()),
+                                                                             int(g.bounded(1, 200))))});
     }
     const QByteArray plain = randomBytes(300000, 77);
     const QByteArray real = uuenview("-y", "real.bin", plain, 5000).value(0);
     const qsizetype body = real.indexOf("\r\n", real.indexOf("=ybegin ")) + 2, yend = real.indexOf("\r\n=yend") + 2;
     ASSERT_TRUE(body > 1 && yend > body) << real.left(200).toStdString();
-    cases.emplace_back(plain, real.mid(body, yend - body));
-    for (size_t round = 0; round < cases.size(); ++round) {
-        const auto &[plain, enc] = cases[round];
-        for (int fast = 0; fast < 5; ++fast) {
-            std::vector<uint8_t> out(size_t(enc.size()) + 32);
-            size_t i = 0, o = 0;
-            while (i < size_t(enc.size())) {
-                const size_t want = g.bounded(8) ? size_t(g.bounded(2, 100)) : size_t(g.bounded(100, 5000));
-                const size_t len = std::min(size_t(enc.size()) - i, want);
-                size_t used = 0;
-                o += yencDecodeKernel(YencKernel(fast), enc.constData() + i, len, out.data() + o, &used);
-                // Only an escape that ends the block waits for the next one.
-                ASSERT_TRUE(used == len || (used + 1 == len && enc[qsizetype(i + used)] == '='));
-                i += used;
-            }
-            ASSERT_EQ(o, size_t(plain.size())) << "round " << round << " fast " << fast;
-            ASSERT_TRUE(memcmp(out.data(), plain.constData(), o) == 0) << "round " << round << " fast " << fast;
-        }
-    }
-    // Input no encoder writes (escapes in a row, escaped line breaks, an escape at the end
-    // of a block) still decodes the same on every path: scalar, SSSE3 and the fastest.
-    const char alphabet[] = "==\r\n*a)}K.";
-    for (int round = 0; round < 2000; ++round) {
-        QByteArray junk(int(g.bounded(1, 200)), Qt::Uninitialized);
+    cases.push_back({plain, real.mid(body, yend - body)});
+    // Lines of dots: a stuffed dot at every place a line can start in a 64-byte block.
+    QByteArray dots;
+    for (int len = 1; len < 70; ++len) dots += "." + QByteArray(len, 'a') + "\r\n";
+    cases.push_back({{}, dots});
+    const char alphabet[] = "==\r\n*a)}K..y";
+    for (int round = 0; round < 1500; ++round) {
+        QByteArray junk(int(g.bounded(1, 300)), Qt::Uninitialized);
         for (char &c : junk) c = alphabet[g.bounded(int(sizeof alphabet) - 1)];
-        std::vector<uint8_t> a(size_t(junk.size()) + 32), b(size_t(junk.size()) + 32);
-        size_t ua = 0, ub = 0;
-        const size_t na = yencDecodeScalar(junk.constData(), size_t(junk.size()), a.data(), &ua);
-        const size_t nb = yencDecodeFast(junk.constData(), size_t(junk.size()), b.data(), &ub);
-        ASSERT_EQ(ua, ub) << junk.toStdString();
-        ASSERT_EQ(na, nb) << junk.toStdString();
-        ASSERT_TRUE(memcmp(a.data(), b.data(), na) == 0) << junk.toStdString();
-        for (YencKernel k : {YencKernel::Sse2, YencKernel::Ssse3, YencKernel::Avx2, YencKernel::Avx512}) {
-            std::vector<uint8_t> c(size_t(junk.size()) + 32);
-            size_t uc = 0;
-            ASSERT_EQ(yencDecodeKernel(k, junk.constData(), size_t(junk.size()), c.data(), &uc), na) << junk.toStdString();
-            ASSERT_EQ(uc, ua);
-            ASSERT_TRUE(memcmp(a.data(), c.data(), na) == 0) << junk.toStdString();
+        cases.push_back({{}, junk});
+    }
+    for (size_t c = 0; c < cases.size(); ++c) {
+        const auto &[plain, text] = cases[c];
+        for (bool raw : {false, true}) {
+            const QByteArray in = raw && !plain.isEmpty() ? onTheWire(text) + "more" : text;
+            const KernelRun want = runKernel(YencKernel::Scalar, in, raw, g, 1);
+            if (!plain.isEmpty()) {
+                // The post's bytes, then (on the wire) the terminator right after them.
+                // (What follows the terminator is decoded too when the caller goes on.)
+                EXPECT_TRUE(want.out.left(plain.size()) == plain && want.out.size() == plain.size() + (raw ? 4 : 0))
+                    << c << " raw " << raw;
+                if (raw) {
+                    EXPECT_TRUE(want.stops.size() == 1 && want.stops[0].second == YencStop::End
+                                     && want.stops[0].first == size_t(in.size()) - 4)
+                    << c;
+                }
+            }
+            for (int k = 0; k <= int(YencKernel::Avx512); ++k)
+                for (int maxPiece : {70, 100000}) {
+                    const KernelRun got = runKernel(YencKernel(k), in, raw, g, maxPiece);
+                    ASSERT_TRUE(got == want) << "case " << c << " kernel " << yencKernelName(YencKernel(k)) << " raw " << raw
+                                             << " " << (in.size() < 400 ? in.toStdString() : std::string());
+                }
         }
     }
     // Whole files through the decoder with either path give the same bytes.
@@ -508,6 +553,56 @@ TEST(Decode, FastAndScalarKernelsAgree)
         EXPECT_EQ(r.decoder.yenc.yEncDecodeArticle(in, out), "");
         EXPECT_TRUE(readFile(out) == file);
     }
+}
+
+TEST(Decode, ArticlesAsTheServerSendsThemDecodeInOnePass)
+{
+    // Parts of a post as ARTICLE and BODY replies: the same bytes, offsets and checks as the
+    // cleaned part through the file decoder; damage is named, never decoded as good.
+    const QByteArray file = randomBytes(200000, 5);
+    DecodeRig r;
+    YencBuffer out;
+    struct Cut {
+        qint64 begin, end;
+    };
+    for (const Cut c : {Cut{1, 65536}, Cut{65537, 140000}, Cut{140001, 200000}}) {
+        const int part = c.begin == 1 ? 1 : c.end == file.size() ? 3 : 2;
+        const QByteArray body = yencPart(file, c.begin, c.end, part, 3, "post.bin");
+        for (const QByteArray &status : {QByteArray("222 0 <p@x> body\r\n"),
+                                         QByteArray("220 0 <p@x> article\r\nSubject: =ybegin in a header\r\n\r\n")}) {
+            const QByteArray raw = status + onTheWire(body);
+            YencPartInfo info;
+            ASSERT_EQ(yencDecodeRaw(raw, out, info), "") << part;
+            EXPECT_EQ(info.begin, c.begin);
+            EXPECT_EQ(info.fileSize, file.size());
+            ASSERT_EQ(info.decoded, c.end - c.begin + 1);
+            EXPECT_TRUE(memcmp(out.data(), file.constData() + c.begin - 1, size_t(info.decoded)) == 0);
+            // The cleaned part through the file decoder agrees.
+            const QString in = r.dir.path() + "/p.uue", o = r.dir.path() + "/p.out";
+            ASSERT_TRUE(writeFile(in, StripArticle(raw)));
+            QFile::remove(o);
+            YencPartInfo cached;
+            r.decoder.yenc.placeAtOffset = false;
+            ASSERT_EQ(r.decoder.yenc.yEncDecodePart(in, o, &cached), "");
+            EXPECT_TRUE(cached.crc == info.crc && cached.pcrc32 == info.pcrc32 && cached.crc32 == info.crc32
+                        && cached.partText == info.partText);
+        }
+    }
+    const QByteArray good = "222 0 <p@x> body\r\n" + onTheWire(yencPart(file, 1, 65536, 1, 3, "post.bin"));
+    auto problem = [&](QByteArray raw) {
+        YencPartInfo info;
+        return yencDecodeRaw(raw, out, info);
+    };
+    QByteArray flipped = good;
+    flipped[4000] = flipped[4000] == 'a' ? 'b' : 'a';
+    EXPECT_EQ(problem(flipped), "CRC mismatch");
+    const qsizetype yend = good.indexOf("=yend");
+    EXPECT_EQ(problem(good.left(yend) + ".\r\n"), "no =yend");
+    EXPECT_EQ(problem(good.left(yend - 200)), "no =yend");
+    EXPECT_EQ(problem(QByteArray(good).replace("begin=1 ", "begin=199990 ")), "part claims more than the file's size");
+    EXPECT_EQ(problem(QByteArray(good).replace("size=200000", "size=60000")), "part claims more than the file's size");
+    EXPECT_EQ(problem(QByteArray(good).replace("begin=1 ", "begin=0 ")), "=ypart without a valid begin=");
+    EXPECT_EQ(problem("222 0 <p@x> body\r\nplain text\r\n.\r\n"), "no =ybegin");
 }
 
 TEST(Decode, OutputNamesFromHostilePosts)
