@@ -1,5 +1,6 @@
-// The small text files of the program's folder from outside: favs.txt, WATCH.TXT and
-// VANTREL.INI, one target each (FUZZ_FILE 0, 1, 2). Each loads without harm, gives rows that can be
+// The small text files of the program's folder from outside: favs.txt, WATCH.TXT,
+// VANTREL.INI and an item's journal of parts decoded on arrival, one target each
+// (FUZZ_FILE 0, 1, 2, 3). Each loads without harm, gives rows that can be
 // used (every newsgroup row a key from 1 to 255, no key twice, every server a host and
 // its numbers in range), and a load, save, load, save gives the same file twice (but for
 // the scrambled passwords).
@@ -7,6 +8,7 @@
 #include "core/AppCore.h"
 #include "groups/NewsgroupTable.h"
 #include "headers/WatchList.h"
+#include "download/DirectWrite.h"
 #include <QDir>
 #include <set>
 
@@ -81,6 +83,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         fuzz::writeFile(dir + "/WATCH.TXT", body);
         const QByteArray a = watchRound(dir + "/WATCH.TXT", dir + "/watch.a");
         FUZZ_CHECK(watchRound(dir + "/watch.a", dir + "/watch.b") == a);
+        break;
+    }
+    case 3: {
+        // What is read writes back to the same reading; the writer trusts only parts whose
+        // bytes the item's own file holds.
+        if (const std::optional<DirectJournal> j = readDirectJournal(body)) {
+            QByteArray again = directJournalHeader(j->data);
+            for (const DirectPart &p : j->parts) again += directJournalLine(p);
+            const std::optional<DirectJournal> k = readDirectJournal(again);
+            FUZZ_CHECK(k && k->whole && k->data == j->data && k->parts.size() == j->parts.size());
+            for (size_t i = 0; i < j->parts.size(); ++i)
+                FUZZ_CHECK(directJournalLine(k->parts[i]) == directJournalLine(j->parts[i]));
+        }
+        const QString journal = dir + "/1.JOURNAL", data = dir + '/' + DirectWriter::dataFileName(journal);
+        fuzz::writeFile(data, body.left(4096));
+        // The journal as the fuzzer made it, but naming this file.
+        const qsizetype nl = body.indexOf('\n');
+        fuzz::writeFile(journal, directJournalHeader(data) + (nl >= 0 ? body.mid(nl + 1) : QByteArray()));
+        DirectWriter w;
+        for (const DirectPart &p : w.parts(journal))
+            FUZZ_CHECK(p.info.decoded >= 0 && std::max<qint64>(p.info.begin, 1) - 1 + p.info.decoded <= 4096);
         break;
     }
     default: {

@@ -116,7 +116,7 @@ struct FlagKey {
 const FlagKey kFlags[] = {
     {"chkAuth", &Settings::chkAuth}, {"chkMakeSubDirs", &Settings::chkMakeSubDirs},
     {"chkSFX", &Settings::chkSFX}, {"chkDisableStats", &Settings::chkDisableStats},
-    {"chkSaveDecodes", &Settings::chkSaveDecodes}, {"chkOldRenameStyle", &Settings::chkOldRenameStyle},
+    {"chkSaveDecodes", &Settings::chkSaveDecodes}, {"chkDirectDecode", &Settings::chkDirectDecode}, {"chkOldRenameStyle", &Settings::chkOldRenameStyle},
     {"chkAutoDelBatch", &Settings::chkAutoDelBatch}, {"chkSlave", &Settings::chkSlave},
     {"chkModeReader", &Settings::chkModeReader}, {"chkAllowRestart", &Settings::chkAllowRestart},
     {"chkRestart500", &Settings::chkRestart500}, {"chkAutodownload", &Settings::chkAutodownload},

@@ -85,6 +85,9 @@ struct Settings {
     bool chkSFX = false;
     bool chkDisableStats = false;
     bool chkSaveDecodes = false;
+    // yEnc parts decoded as they arrive, straight into their file; off, every part goes to
+    // the part cache first and the item is decoded from there once all are in.
+    bool chkDirectDecode = true;
     bool chkOldRenameStyle = false;
     bool chkAutoDelBatch = true;
     bool chkAllowRestart = true;

@@ -44,7 +44,8 @@ DecodeOutcome DecodeWork::run(const DecodeJob &job)
     yenc.activity = activity;
     const int n = int(job.parts.size());
     bool ok = false;
-    if (n > 0 && yenc.yEncCheck(job.parts[size_t(lastDataPart(job))])) ok = yencPath(job, o);
+    if (n > 0 && (job.isDirect(lastDataPart(job) + 1) || yenc.yEncCheck(job.parts[size_t(lastDataPart(job))])))
+        ok = yencPath(job, o);
     else if (n > 0) ok = libraryPath(job, o);
     else o.status = QStringLiteral("needed uue file not found");
     o.ok = ok;
@@ -61,7 +62,9 @@ DecodeOutcome DecodeWork::run(const DecodeJob &job)
 
 void DecodeWork::removeParts(const DecodeJob &job)
 {
+    if (!job.journal.isEmpty()) QFile::remove(job.journal);
     for (const QString &f : job.parts) {
+        if (f.isEmpty()) continue;   // decoded on arrival
         log(QStringLiteral("Removing uue file: ") + f, true);
         QFile file(f);
         if (!file.remove()) log(file.errorString(), true);
@@ -71,29 +74,48 @@ void DecodeWork::removeParts(const DecodeJob &job)
 // The parts go into a file beside the final name, which is given only once the decode is
 // over: a kill leaves no cut file under the name a user opens, and the next run writes the
 // same file again from the start. A cancelled or locally failed decode leaves nothing.
+// Parts decoded on arrival are already in their file (job.direct): the decode adds any
+// cached parts at their offsets, checks the whole and names it, which is a rename.
 bool DecodeWork::yencPath(const DecodeJob &job, DecodeOutcome &o)
 {
-    QByteArray name = safeFileNameBytes(yenc.yEncGetFilename(job.parts[size_t(lastDataPart(job))]));
+    const int last = lastDataPart(job);
+    QByteArray name = safeFileNameBytes(job.isDirect(last + 1) ? job.decoded[size_t(last)]->name
+                                                               : yenc.yEncGetFilename(job.parts[size_t(last)]));
     if (name.isEmpty()) name = safeFileNameBytes(job.displayName);
     if (name.isEmpty()) name = "unnamed";
     o.out = job.folder + fileNameFromBytes(name);
     if (fileExists(o.out)) o.out = UniqueName(o.out, job.oldRenameStyle);
     const QString final = o.out;
-    const QString temp = final + QStringLiteral(".vtpart");
-    QFile::remove(temp);
+    const bool direct = !job.direct.isEmpty();
+    const QString temp = direct ? job.direct : final + QStringLiteral(".vtpart");
+    if (!direct) QFile::remove(temp);
     o.out = temp;
     const bool ok = yencParts(job, o);
     o.out = final;
     if ((cancel && cancel->load()) || !o.localFailure.isEmpty()) {
-        QFile::remove(temp);
+        if (!direct) QFile::remove(temp);
         return false;
     }
-    if (QFileInfo::exists(temp) && ::rename(QFile::encodeName(temp).constData(), QFile::encodeName(final).constData()) != 0) {
+    if (QFileInfo::exists(temp) && !moveFile(temp, final)) {
         o.status = o.localFailure = fileErrorText(final, {}, errno);
-        QFile::remove(temp);
+        if (!direct) QFile::remove(temp);
         return false;
     }
     return ok;
+}
+
+// A rename; across file systems (the download folder changed since the parts came) a copy.
+bool DecodeWork::moveFile(const QString &from, const QString &to)
+{
+    if (::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0) return true;
+    if (errno != EXDEV) return false;
+    if (!QFile::copy(from, to)) {
+        QFile::remove(to);
+        errno = EIO;
+        return false;
+    }
+    QFile::remove(from);
+    return true;
 }
 
 bool DecodeWork::yencParts(const DecodeJob &job, DecodeOutcome &o)
@@ -109,18 +131,22 @@ bool DecodeWork::yencParts(const DecodeJob &job, DecodeOutcome &o)
         fileProgress(p, n);
         if (job.partZero[size_t(p - 1)]) continue;
         if (cancel && cancel->load()) return false;
-        const QString &f = job.parts[size_t(p - 1)];
-        if (!QFileInfo::exists(f)) {
-            log(QStringLiteral("decode error, uue file does not exist!"), true);
-            o.status = QStringLiteral("needed uue file not found");
-            return false;
-        }
         Piece piece{p, {}};
-        const QString r = yenc.yEncDecodePart(f, o.out, &piece.info);
-        if (!r.isEmpty()) {
-            o.status = r;
-            if (yenc.lastFailureLocal) o.localFailure = r;
-            return false;
+        if (job.isDirect(p)) {
+            piece.info = *job.decoded[size_t(p - 1)];
+        } else {
+            const QString &f = job.parts[size_t(p - 1)];
+            if (!QFileInfo::exists(f)) {
+                log(QStringLiteral("decode error, uue file does not exist!"), true);
+                o.status = QStringLiteral("needed uue file not found");
+                return false;
+            }
+            const QString r = yenc.yEncDecodePart(f, o.out, &piece.info);
+            if (!r.isEmpty()) {
+                o.status = r;
+                if (yenc.lastFailureLocal) o.localFailure = r;
+                return false;
+            }
         }
         // A damaged part does not stop the others: the file keeps as much as arrived.
         const QString problem = yencPartProblem(piece.info);
@@ -139,6 +165,26 @@ bool DecodeWork::yencParts(const DecodeJob &job, DecodeOutcome &o)
     for (const Piece &pc : pieces) {
         if (!fileSize && pc.info.fileSize) fileSize = pc.info.fileSize;
         if (!fileCrc && pc.info.multipart && pc.info.crc32) fileCrc = pc.info.crc32;
+    }
+    // Parts decoded on arrival leave holes where parts are missing: filled as a decode
+    // from the cache fills them, with byte 254.
+    if (!job.direct.isEmpty()) {
+        QFile out(o.out);
+        qint64 at = 0;
+        const QByteArray fill(1 << 16, char(254));
+        if (!out.open(QIODevice::ReadWrite)) return false;
+        for (const Piece &pc : pieces) {
+            const qint64 begin = std::max<qint64>(pc.info.begin, 1) - 1;
+            while (at < begin) {
+                const qint64 n = std::min<qint64>(fill.size(), begin - at);
+                if (!out.seek(at) || out.write(fill.constData(), n) != n) {
+                    o.status = o.localFailure = fileErrorText(o.out, out.errorString(), errno);
+                    return false;
+                }
+                at += n;
+            }
+            at = std::max(at, begin + pc.info.decoded);
+        }
     }
     qint64 next = 1;
     uint32_t crc = 0;

@@ -6,6 +6,7 @@
 #include <QString>
 #include <atomic>
 #include <functional>
+#include <optional>
 #include <vector>
 
 namespace vt {
@@ -28,6 +29,11 @@ struct DecodeJob {
     std::vector<bool> partZero;      // a part numbered 0 (no file data)
     bool oldRenameStyle = false;
     bool keepFailedParts = false;    // a failed decode leaves its parts in the cache
+    // Parts decoded as they arrived into `direct` (the item's file until the decode names
+    // it), listed in `journal`: their records by part (their entry in parts is empty).
+    QString direct, journal;
+    std::vector<std::optional<YencPartInfo>> decoded;
+    bool isDirect(int part) const { return part >= 1 && part <= int(decoded.size()) && decoded[size_t(part - 1)]; }
 };
 
 struct DecodeOutcome {
@@ -62,6 +68,7 @@ private:
     bool yencPath(const DecodeJob &job, DecodeOutcome &o);
     bool yencParts(const DecodeJob &job, DecodeOutcome &o);
     bool libraryPath(const DecodeJob &job, DecodeOutcome &o);
+    static bool moveFile(const QString &from, const QString &to);
 };
 
 } // namespace vt

@@ -171,10 +171,13 @@ QString readHead(QByteArrayView d, qsizetype yb, YencPartInfo &pi, qsizetype *st
     const qsizetype yp = ypartAfter(text, yb);
     pi.multipart = yp >= 0;
     if (yp >= 0) {
-        const std::optional<qint64> b = decimal(field(lineAt(text, yp), "begin="));
+        const QByteArrayView line = lineAt(text, yp);
+        const std::optional<qint64> b = decimal(field(line, "begin="));
         if (!b || *b < 1) return QStringLiteral("=ypart without a valid begin=");
         pi.begin = *b;
+        pi.end = decimal(field(line, "end="));
     }
+    pi.name = ybeginName(begin);
     pi.fileSize = decimal(field(beforeName, "size="));
     const qsizetype head = text.indexOf("\r\n", yp >= 0 ? yp : yb);
     if (head < 0) return QStringLiteral("no data");
@@ -512,6 +515,7 @@ QString yencDecodeRaw(QByteArrayView raw, YencBuffer &out, YencPartInfo &pi, Yen
     pi.crc = crc;
     if (const QString why = placeProblem(pi, at); !why.isEmpty()) return why;
     if (pi.fileSize && at + pi.decoded > *pi.fileSize) return QStringLiteral("more data than the file's size");
+    if (pi.end && *pi.end - pi.begin + 1 != pi.decoded) return QStringLiteral("begin= and end= disagree with the part's size");
     return yencPartProblem(pi);
 }
 

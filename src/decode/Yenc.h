@@ -59,7 +59,9 @@ struct YencPartInfo {
     std::optional<uint32_t> pcrc32, crc32;
     std::optional<qint64> partSize;    // "=yend size="
     std::optional<qint64> fileSize;    // "=ybegin size="
+    std::optional<qint64> end; // "=ypart end=" (1-based, inclusive)
     QByteArray partText;
+    QByteArray name;           // "=ybegin name="
     bool multipart = false;    // has "=ypart"
 };
 

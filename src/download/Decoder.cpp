@@ -110,18 +110,7 @@ QString Decoder::DecodeResultText(int code)
     return resultText(code);
 }
 
-QString Decoder::DecodeFolder(int item)
-{
-    const QString base = m_core.settings.Download_Path;
-    if (!m_core.settings.chkMakeSubDirs) return base;
-    const HeaderItem &it = m_store.item(item);
-    // An imported post belongs to no group: its files stay together in the folder itself.
-    if (it.parts.empty() || it.parts.front().groupKey() == kNzbGroupKey) return base;
-    const QString g = m_groups.nameByKey(it.parts.front().groupKey());
-    if (g.isEmpty()) return base;
-    EnsureDownloadFolder(base, g);
-    return base + g + u'/';
-}
+QString Decoder::DecodeFolder(int item) { return m_cache.downloadFolder(item); }
 
 // A part numbered 0 (an NFO or a description posted as 00/15) carries no file data, but
 // only when the item holds more slots than its declared total.
@@ -162,7 +151,25 @@ bool Decoder::prepare(int i, DecodeJob *job)
     job->oldRenameStyle = m_core.settings.chkOldRenameStyle;
     job->keepFailedParts = m_core.settings.chkSaveDecodes;
     const int n = int(it.parts.size());
+    // Parts decoded as they came: made durable and closed, then taken as they are.
+    const DirectWriter::Paths direct = m_cache.directPaths(i);
+    DirectWriter &writer = m_cache.direct();
+    writer.settle(direct.journal);
+    for (DirectPart &d : writer.parts(direct.journal)) {
+        if (d.part > n) continue;
+        job->decoded.resize(size_t(n));
+        job->decoded[size_t(d.part - 1)] = std::move(d.info);
+    }
+    if (!job->decoded.empty()) {
+        job->direct = writer.dataFile(direct.journal);
+        job->journal = direct.journal;
+    }
     for (int p = 1; p <= n; ++p) {
+        if (job->isDirect(p)) {
+            job->parts.emplace_back();
+            job->partZero.push_back(false);
+            continue;
+        }
         // A part that no server had decodes as a gap: its marker goes with the cache files.
         const bool missing = !m_cache.isCached(i, p) && m_cache.isMissing(i, p);
         job->parts.push_back(missing ? m_cache.missingMarker(i, p) : m_cache.PartCacheFile(i, p));
@@ -184,6 +191,8 @@ bool Decoder::finish(const DecodeJob &job, const DecodeOutcome &o)
         return false;
     }
     FinishDecode(job, o.ok, o.status, o.out, o.partsRemoved);
+    // Its file has its name now: the parts decoded on arrival are done with.
+    if (!job.journal.isEmpty()) m_cache.direct().forget(job.journal);
     return true;
 }
 

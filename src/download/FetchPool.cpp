@@ -21,11 +21,12 @@ FetchPool::FetchPool(AppCore &core, const HeaderStore &store, PartCache &cache, 
     : QObject(parent), m_core(core), m_store(store), m_cache(cache), m_nzb(nzb)
 {
     m_clock.start();
+    m_cache.direct().setHandler(this, [this](DirectWriter::Result r) { directDone(std::move(r)); });
     m_tick.setInterval(1000);
     connect(&m_tick, &QTimer::timeout, this, &FetchPool::watchdogTick);
 }
 
-FetchPool::~FetchPool() = default;
+FetchPool::~FetchPool() { m_cache.direct().removeHandler(this); }
 
 // A connection done with goes once the event loop is back (it may be the one whose signal
 // led here), and with the pool at the latest.
@@ -131,6 +132,7 @@ void FetchPool::fetch(const std::vector<int> &items)
 
 void FetchPool::stop()
 {
+    ++m_generation;
     m_queue.clear();
     m_book.clear();
     m_pending.clear();
@@ -473,25 +475,69 @@ void FetchPool::store(Worker &w, FetchJob job, const QByteArray &raw, double ms)
     const int server = w.server;
     const int item = m_store.resolve(job.item);
     if (!item) {
-        // The post went (headers cleared or the slot given to another): nothing to keep.
-        m_book.erase({job.item, job.part});
-        partDone(job.item, 0);
-        dispatch();
+        gone(job);
         return;
     }
-    QByteArray article = StripArticle(raw);
+    // A yEnc part is decoded on a worker straight into its item's file; anything else, or
+    // with that off, goes to the part cache whole.
+    const qsizetype body = raw.indexOf("\r\n") + 2;
+    if (!m_core.settings.chkDirectDecode || body < 2 || !looksYenc(raw, body)) {
+        storeInCache(server, std::move(job), raw, ms);
+        return;
+    }
+    if (!soundCopy(server, job, QByteArray::fromRawData(raw.constData() + body, raw.size() - body), raw.size() - body <= 3))
+        return;
+    const quint64 ticket = ++m_tickets;
+    const int part = job.part;
+    m_inDirect.emplace(ticket, InDirect{std::move(job), server, ms, raw.size(), m_generation});
+    m_cache.direct().submit(this, ticket, m_cache.directPaths(item), part, m_store.item(item).parts.size() == 1, raw);
+}
+
+// A line starting "=ybegin " near the top (after the article's header).
+bool FetchPool::looksYenc(const QByteArray &raw, qsizetype body)
+{
+    const QByteArrayView head = QByteArrayView(raw).sliced(body).first(std::min<qsizetype>(raw.size() - body, 65536));
+    for (qsizetype at = head.indexOf("=ybegin "); at >= 0; at = head.indexOf("=ybegin ", at + 1))
+        if (at == 0 || head[at - 1] == '\n') return true;
+    return false;
+}
+
+// The post went (headers cleared or the slot given to another): nothing to keep.
+void FetchPool::gone(const FetchJob &job)
+{
+    m_book.erase({job.item, job.part});
+    partDone(job.item, 0);
+    dispatch();
+}
+
+// An empty copy, or one that is not the article asked for (two replies run together):
+// false, and the next server or another try is asked.
+bool FetchPool::soundCopy(int server, FetchJob &job, const QByteArray &article, bool empty)
+{
     const QString subject = subjectOf(job.item);
-    if (article.isEmpty()) {
+    if (empty) {
         log(QStringLiteral("Article not delivered; skipping ") + subject + u'.');
         badCopy(server, std::move(job), Why::Empty, QStringLiteral("Server sent empty article!"));
-        return;
+        return false;
     }
     if (IsCorruptArticle(article, job.messageId)) {
         log(QStringLiteral("Corrupt data detected in part ") + QString::number(job.part) + QStringLiteral(" from ")
             + m_servers[size_t(server)].name() + QStringLiteral(": ") + subject + u'.');
         badCopy(server, std::move(job), Why::Corrupt, {});
+        return false;
+    }
+    return true;
+}
+
+void FetchPool::storeInCache(int server, FetchJob job, const QByteArray &raw, double ms)
+{
+    const int item = m_store.resolve(job.item);
+    if (!item) {
+        gone(job);
         return;
     }
+    QByteArray article = StripArticle(raw);
+    if (!soundCopy(server, job, article, article.isEmpty())) return;
     article = TameSubjectParens(std::move(article));
     QString error;
     if (!writeWhole(m_cache.PartCacheFile(item, job.part), article, &error)) {
@@ -501,15 +547,58 @@ void FetchPool::store(Worker &w, FetchJob job, const QByteArray &raw, double ms)
         emit localFailure(why);
         return;
     }
+    stored(server, job, item, raw.size(), ms);
+}
+
+void FetchPool::stored(int server, const FetchJob &job, int item, qint64 rawBytes, double ms)
+{
     const qint64 bytes = m_store.item(item).parts[size_t(job.part - 1)].byteCount;
     m_book.erase({job.item, job.part});
     ItemWork &iw = m_items[job.item];
     const QString name = m_servers[size_t(server)].name();
     if (!iw.servers.contains(name)) iw.servers << name;
-    emit partStored(job.item, job.part, name, raw.size(), ms);
+    emit partStored(job.item, job.part, name, rawBytes, ms);
     partDone(job.item, bytes);
     dispatch();
     closeTurnIfSpent();
+}
+
+// A part back from its worker. One of a run stopped since is in its file all the same
+// (the journal has it); the pool has nothing more to do with it.
+void FetchPool::directDone(DirectWriter::Result r)
+{
+    auto f = m_inDirect.find(r.ticket);
+    if (f == m_inDirect.end()) return;
+    InDirect d = std::move(f->second);
+    m_inDirect.erase(f);
+    if (d.server >= int(m_servers.size())) return;
+    if (d.generation != m_generation) {
+        // In its file all the same (the journal has it), as a part cached before the stop.
+        if (r.outcome == DirectWriter::Outcome::Written)
+            emit partStored(d.job.item, d.job.part, m_servers[size_t(d.server)].name(), d.rawBytes, d.ms);
+        return;
+    }
+    openTurn();
+    const int item = m_store.resolve(d.job.item);
+    if (!item && r.outcome != DirectWriter::Outcome::LocalFailure) {
+        gone(d.job);
+        return;
+    }
+    switch (r.outcome) {
+    case DirectWriter::Outcome::Written:
+    case DirectWriter::Outcome::Duplicate: stored(d.server, d.job, item, d.rawBytes, d.ms); break;
+    case DirectWriter::Outcome::Refused:
+        log(QStringLiteral("Part ") + QString::number(d.job.part) + QStringLiteral(" of ") + subjectOf(d.job.item)
+            + QStringLiteral(" from ") + m_servers[size_t(d.server)].name() + QStringLiteral(" not used: ") + r.why);
+        badCopy(d.server, std::move(d.job), Why::Corrupt, {});
+        break;
+    case DirectWriter::Outcome::NotDirect: storeInCache(d.server, std::move(d.job), r.raw, d.ms); break;
+    case DirectWriter::Outcome::LocalFailure:
+        log(QStringLiteral("ArticleReceived Error:") + r.why);
+        stop();
+        emit localFailure(QStringLiteral("cannot write the decoded file: ") + r.why);
+        break;
+    }
 }
 
 // Many connections may finish a part in the same turn of the event loop. Once storing

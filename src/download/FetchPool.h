@@ -14,6 +14,7 @@
 // answer not understood, and a connection lost in the middle of a part, count as a failed
 // try of that part on that server, and after a few the part goes on to the next server.
 #include "ArticleFetch.h"
+#include "DirectWrite.h"
 #include "core/Settings.h"
 #include "nntp/Connection.h"
 #include "nntp/LoginSequence.h"
@@ -146,6 +147,12 @@ private:
     void onReply(Worker &w, const Reply &r);
     bool apply(Worker &w, std::vector<ArticleFetch::Action> &acts);
     void store(Worker &w, FetchJob job, const QByteArray &raw, double ms);
+    static bool looksYenc(const QByteArray &raw, qsizetype body);
+    void gone(const FetchJob &job);
+    bool soundCopy(int server, FetchJob &job, const QByteArray &article, bool empty);
+    void storeInCache(int server, FetchJob job, const QByteArray &raw, double ms);
+    void stored(int server, const FetchJob &job, int item, qint64 rawBytes, double ms);
+    void directDone(DirectWriter::Result r);
     void badCopy(int server, FetchJob job, Why why, const QString &text);
     void failedTry(int server, FetchJob job, Why why, const QString &text);
     void notHere(int server, FetchJob job, Why why, const QString &text = {});
@@ -193,6 +200,16 @@ private:
     qint64 m_runBytes = 0;
     qint64 m_doneSum = 0;   // done of every item in m_items
     std::deque<std::pair<qint64, qint64>> m_rate;   // (ms, run bytes) samples
+    // Parts with a worker, by ticket; a stop starts a new generation.
+    struct InDirect {
+        FetchJob job;
+        int server = 0;
+        double ms = 0;
+        qint64 rawBytes = 0;
+        quint64 generation = 0;
+    };
+    std::map<quint64, InDirect> m_inDirect;
+    quint64 m_tickets = 0, m_generation = 0;
 };
 
 } // namespace vt

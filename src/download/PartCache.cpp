@@ -44,6 +44,27 @@ QString PartCache::PartCacheFile(int item, int part)
     return key + u'/' + QString::number(number) + QStringLiteral(".UUE");
 }
 
+DirectWriter::Paths PartCache::directPaths(int item)
+{
+    QString journal = PartCacheFile(item, 1);
+    journal.chop(4);
+    journal += QStringLiteral(".JOURNAL");
+    return {downloadFolder(item) + DirectWriter::dataFileName(journal), journal};
+}
+
+QString PartCache::downloadFolder(int item)
+{
+    const QString base = m_settings.Download_Path;
+    if (!m_settings.chkMakeSubDirs) return base;
+    const HeaderItem &it = m_store.item(item);
+    // An imported post belongs to no group: its files stay together in the folder itself.
+    if (it.parts.empty() || it.parts.front().groupKey() == kNzbGroupKey) return base;
+    const QString g = m_groups.nameByKey(it.parts.front().groupKey());
+    if (g.isEmpty()) return base;
+    EnsureDownloadFolder(base, g);
+    return base + g + u'/';
+}
+
 QString PartCache::missingMarker(int item, int part)
 {
     QString f = PartCacheFile(item, part);

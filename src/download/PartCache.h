@@ -1,7 +1,10 @@
 #pragma once
 // The part cache: one file per downloaded article, named by group and article number
-// (imported posts, which belong to no group, under "_nzb").
-// A part counts as downloaded exactly when its file exists.
+// (imported posts, which belong to no group, under "_nzb"). yEnc parts decoded as they
+// arrive go straight into their item's file instead, listed in its journal (beside the
+// cache files, named after part 1). A part counts as downloaded exactly when its cache
+// file exists or its item's journal lists it.
+#include "DirectWrite.h"
 #include <QByteArray>
 #include <QSet>
 #include <QString>
@@ -30,7 +33,16 @@ public:
     }
     // Cache folder + group + "/" + article number + ".UUE"; creates the group's folder.
     QString PartCacheFile(int item, int part);
-    bool isCached(int item, int part) { return QFileInfoExists(PartCacheFile(item, part)); }
+    bool isCached(int item, int part)
+    {
+        return QFileInfoExists(PartCacheFile(item, part)) || m_direct.has(directPaths(item).journal, part);
+    }
+    // Where the item's parts decoded on arrival go: its file in the download folder (a
+    // hidden name until the decode names it) and its journal.
+    DirectWriter::Paths directPaths(int item);
+    // The download folder + the group's folder when files go by group, ending with "/".
+    QString downloadFolder(int item);
+    DirectWriter &direct() { return m_direct; }
     // A part of an imported post that no server or group had: its marker file stands in
     // for it, so that the rest decodes (and par2 can mend the gap).
     QString missingMarker(int item, int part);
@@ -46,6 +58,7 @@ private:
     const NewsgroupTable &m_groups;
     const HeaderStore &m_store;
     QSet<QString> m_ensured;   // folders already made in this run of the program
+    DirectWriter m_direct;
 };
 
 } // namespace vt

@@ -67,6 +67,8 @@ OptionsDialog::OptionsDialog(Settings &settings, QWidget *parent) : QDialog(pare
     chkAutodownload = check(dl, "chkAutodownload",
                             "Automatically start batch download at end of scan (if batch is not empty)", &Settings::chkAutodownload);
     chkSaveDecodes = check(dl, "chkSaveDecodes", "Save bad decodes", &Settings::chkSaveDecodes);
+    chkDirectDecode = check(dl, "chkDirectDecode", "Decode yEnc parts as they arrive (off: through the part cache)",
+                            &Settings::chkDirectDecode);
     chkOldRenameStyle = check(dl, "chkOldRenameStyle", "Use old *.zip.2 dupe rename format", &Settings::chkOldRenameStyle);
     chkAllowRestart = check(dl, "chkAllowRestart", "Enable Emergency Restart", &Settings::chkAllowRestart);
     chkRestart500 = check(dl, "chkRestart500", "Allow restart on critical server errors", &Settings::chkRestart500);

@@ -30,7 +30,7 @@ public:
     // Page "Download".
     QLabel *lblDownloadPath, *lblCachePath;
     QPushButton *cmdBrowseDLPath, *cmdBrowseCachePath;
-    QCheckBox *chkMakeSubDirs, *chkSaveDecodes, *chkOldRenameStyle, *chkAutoDelBatch, *chkAutodownload, *chkAllowRestart,
+    QCheckBox *chkMakeSubDirs, *chkSaveDecodes, *chkDirectDecode, *chkOldRenameStyle, *chkAutoDelBatch, *chkAutodownload, *chkAllowRestart,
         *chkRestart500, *chkSFX, *chkDisableStats, *chkPar2Verify, *chkPar2Repair, *chkPar2Delete, *chkPar2KeepBackups, *chkUnpack,
         *chkUnpackKeepArchives, *chkNotify, *chkTray;
     QPlainTextEdit *txtUnpackPasswords;

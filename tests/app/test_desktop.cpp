@@ -11,6 +11,8 @@
 #include "core/AppPaths.h"
 #include "core/SingleInstance.h"
 #include "nzb/NzbImport.h"
+#include "download/DirectWrite.h"
+#include <set>
 #include <QDirIterator>
 #include <QFileInfo>
 #include <QProcess>
@@ -508,6 +510,78 @@ TEST(Desktop, AKillInADownloadNeverFetchesTwice)
         for (const QString &name : before)
             EXPECT_TRUE(again.filter(name.chopped(4) + ".bin.part").isEmpty()) << name.toStdString() << " fetched again";
     }
+}
+
+// Killed at a random moment of a download whose parts are decoded as they arrive, then
+// started again: the second run asks for exactly the parts its items' journals do not list
+// (of the items not yet decoded), and every file ends byte-right with nothing left beside
+// it.
+TEST(Desktop, AKillInADirectDownloadFetchesOnlyWhatTheJournalsLack)
+{
+    QTemporaryDir arts, here;
+    const std::vector<QByteArray> data = writePosts(arts.path(), here.path() + "/batch.nzb", "direct", 3, 30, 90);
+    test::TestServer srv({"--group", "alt.binaries.one:1:0", "--article-dir", arts.path(), "--rate", "1000000"});
+    std::mt19937 rng(36u + quint32(qEnvironmentVariableIntValue("VANTREL_KILL_SEED")));
+    const int rounds = killRounds(2);
+    int journaledAtKills = 0;
+    for (int round = 0; round < rounds; ++round) {
+        SCOPED_TRACE(round);
+        Portable app(srv.port());
+        {
+            QProcess p;
+            ASSERT_TRUE(app.launch(p, {"batch.nzb"}, here.path()));
+            ASSERT_TRUE(test::waitFor([&] { return app.log().contains("batch.nzb"); }, 20000)) << app.log().toStdString();
+            stop(p);
+        }
+        const QString dl = app.dir.path() + "/dl/";
+        {
+            QProcess p;
+            ASSERT_TRUE(app.launch(p, {"--download"}, here.path()));
+            ASSERT_TRUE(test::waitFor([&] { return app.log().contains("Article Retrieved"); }, 30000)) << app.log().toStdString();
+            QThread::usleep(rng() % 2000000);
+            ::kill(pid_t(p.processId()), SIGKILL);
+            p.waitForFinished(10000);
+        }
+        // What the journals on disk list, by message-id.
+        std::set<QByteArray> journaled;
+        QDirIterator journals(app.dir.path(), {"*.JOURNAL"}, QDir::Files, QDirIterator::Subdirectories);
+        while (journals.hasNext()) {
+            const std::optional<DirectJournal> j = readDirectJournal(test::readFile(journals.next()));
+            if (!j) continue;
+            for (const DirectPart &part : j->parts) journaled.insert(part.info.name + ".part" + QByteArray::number(part.part) + "@post.test");
+        }
+        std::set<QByteArray> expected;
+        for (size_t f = 0; f < data.size(); ++f) {
+            const QByteArray name = "direct" + QByteArray::number(qulonglong(f)) + ".bin";
+            if (QFile::exists(dl + QString::fromLatin1(name))) continue;   // decoded before the kill
+            for (int k = 1; k <= 30; ++k) {
+                const QByteArray id = name + ".part" + QByteArray::number(k) + "@post.test";
+                if (!journaled.count(id)) expected.insert(id);
+            }
+        }
+        const qsizetype asked = srv.commands().size();
+        auto allThere = [&] { return QDir(dl).entryList({"*.bin"}, QDir::Files).size() == qsizetype(data.size()); };
+        if (allThere()) continue;   // the kill came after the last decode
+        {
+            QProcess p;
+            ASSERT_TRUE(app.launch(p, {"--download"}, here.path()));
+            ASSERT_TRUE(test::waitFor(allThere, 60000))
+                << app.log().toStdString();
+            stop(p);
+        }
+        std::set<QByteArray> again;
+        static const QRegularExpression id(" ARTICLE <([^>]+)>");
+        for (const QString &c : srv.commands().mid(asked))
+            if (const auto m = id.match(c); m.hasMatch()) again.insert(m.captured(1).toLatin1());
+        EXPECT_TRUE(again == expected) << again.size() << " asked, " << expected.size() << " expected, " << journaled.size()
+                                       << " journaled";
+        for (size_t f = 0; f < data.size(); ++f) EXPECT_EQ(test::readFile(dl + QStringLiteral("direct%1.bin").arg(f)), data[f]) << f;
+        EXPECT_EQ(QDir(dl).entryList(QDir::Files | QDir::Hidden).size(), qsizetype(data.size())) << "nothing left beside them";
+        QDirIterator left(app.dir.path(), {"*.JOURNAL"}, QDir::Files, QDirIterator::Subdirectories);
+        EXPECT_FALSE(left.hasNext()) << "journals go with their items";
+        journaledAtKills += int(journaled.size());
+    }
+    RecordProperty("parts_journaled_at_the_kills", journaledAtKills);
 }
 
 // The real window on a real X display (Xvfb, 1600x1000, with a window manager): a scan and

@@ -20,7 +20,7 @@ namespace {
 int filesUnder(const QString &dir)
 {
     int n = 0;
-    QDirIterator it(dir, QDir::Files, QDirIterator::Subdirectories);
+    QDirIterator it(dir, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
     while (it.hasNext()) {
         it.next();
         ++n;
@@ -219,8 +219,8 @@ TEST(Download, ResumesAtTheFirstMissingPartAndDecodesCachedItemsOffline)
     EXPECT_EQ(all.size() - before.size(), n - cached) << all.join('\n').toStdString();
     ASSERT_EQ(r.processed.rowCount(), 1);
     EXPECT_TRUE(r.processed.entry(0).ok) << r.processed.entry(0).status.toStdString();
-    EXPECT_EQ(filesUnder(r.core.settings.Cache_Path), 0) << "cache files go after a good decode";
-    EXPECT_GE(r.count("Removing uue file: "), n);
+    EXPECT_EQ(filesUnder(r.core.settings.Cache_Path), 0) << "cache files and the journal go after a good decode";
+    EXPECT_EQ(filesUnder(r.core.settings.Download_Path), 1) << "the parts were decoded into the file as they came";
 
     // A queued item whose parts are all cached decodes without the server.
     r.store.item(item).deleted = false;
@@ -340,7 +340,9 @@ TEST(Download, AFullCacheDiskStopsTheRun)
     DownloadRig r(server.port());
     ASSERT_TRUE(r.scanGroup("alt.binaries.full"));
     ASSERT_GT(r.queue(isBinaryPost), 0);
-    // A cache "folder" that is a file: nothing can be written below it.
+    // A cache "folder" that is a file: nothing can be written below it (parts all go
+    // through the cache here).
+    r.core.settings.chkDirectDecode = false;
     r.core.settings.Cache_Path = r.dir.path() + "/notafolder/";
     QFile blocker(r.dir.path() + "/notafolder");
     ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
