@@ -6,6 +6,7 @@
 #include "TlsCertificates.h"
 #include "Synth.h"
 #include "download/PartCache.h"
+#include "decode/Yenc.h"
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QProcess>
@@ -38,8 +39,24 @@ void resetPeak()
     if (f.open(QIODevice::WriteOnly)) f.write("5");
 }
 
+// This process's bytes for storage, from /proc/self/io: write_bytes (every byte written
+// through the page cache) and cancelled_write_bytes (those of files deleted before they
+// reached the disk).
+std::pair<qint64, qint64> bytesToDisk()
+{
+    QFile f("/proc/self/io");
+    if (!f.open(QIODevice::ReadOnly)) return {-1, -1};
+    qint64 written = 0, cancelled = 0;
+    for (const QByteArray &l : f.readAll().split('\n')) {
+        if (l.startsWith("write_bytes:")) written = l.mid(12).trimmed().toLongLong();
+        if (l.startsWith("cancelled_write_bytes:")) cancelled = l.mid(22).trimmed().toLongLong();
+    }
+    return {written, cancelled};
+}
+
 struct Result {
     double seconds = 0, wireMB = 0, decodedMB = 0;
+    double diskMB = 0, cancelledMB = 0;    // bytes this process wrote for storage, of which cancelled
     int items = 0, good = 0;
     qint64 peakKB = 0, baseKB = 0, longestMs = 0, longestDecodeMs = 0;
     double firstPart = 0, lastPart = 0;   // seconds to the first and last part stored by the pool
@@ -56,7 +73,7 @@ double cpuSeconds()
 // tlsPair: "cert:key" for the server, empty for plain. connections: of the download
 // (more than one goes through the pool); serverArgs: more for the test server.
 Result run(int partBytes, qint64 totalBytes, const QString &tlsPair = {}, int connections = 1, const QStringList &serverArgs = {},
-           int limitKB = 0, bool withBackup = false)
+           int limitKB = 0, bool withBackup = false, bool direct = true)
 {
     const int count = int(totalBytes / partBytes);
     const QString group = "alt.binaries.bench";
@@ -71,6 +88,7 @@ Result run(int partBytes, qint64 totalBytes, const QString &tlsPair = {}, int co
     r.core.settings.chkSSL = !tlsPair.isEmpty();
     r.core.settings.News_Connections = connections;
     r.core.settings.Download_Limit = limitKB;
+    r.core.settings.chkDirectDecode = direct;
     if (withBackup) {
         // A backup server (never needed here) puts even one connection through the pool.
         ServerEntry backup;
@@ -116,11 +134,15 @@ Result run(int partBytes, qint64 totalBytes, const QString &tlsPair = {}, int co
     tick.start();
     gap.start();
     const double cpu0 = cpuSeconds();
+    const auto disk0 = bytesToDisk();
     t.start();
     r.dl.startCheck();
     waitFor([&] { return !r.dl.running(); }, 600000);
     res.seconds = t.nsecsElapsed() / 1e9;
     res.cpu = cpuSeconds() - cpu0;
+    const auto disk1 = bytesToDisk();
+    res.diskMB = double(disk1.first - disk0.first) / 1e6;
+    res.cancelledMB = double(disk1.second - disk0.second) / 1e6;
     res.wireMB = double(pooled) / 1e6;
     tick.stop();
     res.peakKB = statusKB("VmHWM:");
@@ -257,15 +279,25 @@ int connectionsBench(qint64 unlimitedBytes, bool limited, bool unlimited)
     // rounds, and the medians, as this machine's figures move by a third from run to run.
     std::map<int, std::vector<double>> ours, peerEnd, peerLast;
     if (!unlimited) return 0;
+    std::map<int, std::vector<double>> cached, tail, cachedTail, disk, cachedDisk;
+    printf("yEnc kernel: %s\n", yencKernelName(yencBestKernel()));
     for (int round = 0; round < 3; ++round)
         for (int n : {1, 8}) {
-            const Result r = run(partBytes, unlimitedBytes, {}, n);
-            printf("%d connection(s), no limit: %.1f MB in %.2f s = %.0f MB/s end to end%s; CPU %.2f s; %d/%d decoded; memory peak %.1f MB over %.1f MB\n", n,
-                   r.wireMB, r.seconds, r.wireMB / r.seconds,
-                   r.lastPart > 0 ? qPrintable(QStringLiteral(", %1 MB/s to the last article").arg(r.wireMB / r.lastPart, 0, 'f', 0)) : "",
-                   r.cpu, r.good, r.items, r.peakKB / 1e3, r.baseKB / 1e3);
-            ours[n].push_back(r.wireMB / r.seconds);
-            fflush(stdout);
+            // Decoded as the parts arrive, then through the part cache (as before).
+            for (bool direct : {true, false}) {
+                const Result r = run(partBytes, unlimitedBytes, {}, n, {}, 0, false, direct);
+                printf("%d connection(s), no limit, %s: %.1f MB in %.2f s = %.0f MB/s end to end%s; last article to last file "
+                       "%.3f s; %.2f bytes written per decoded byte (%.2f after deleted files); CPU %.2f s; %d/%d decoded; memory peak %.1f MB over %.1f MB\n",
+                       n, direct ? "decoded on arrival" : "through the part cache", r.wireMB, r.seconds, r.wireMB / r.seconds,
+                       r.lastPart > 0 ? qPrintable(QStringLiteral(", %1 MB/s to the last article").arg(r.wireMB / r.lastPart, 0, 'f', 0)) : "",
+                       r.seconds - r.lastPart, r.decodedMB > 0 ? r.diskMB / r.decodedMB : 0.0,
+                       r.decodedMB > 0 ? (r.diskMB - r.cancelledMB) / r.decodedMB : 0.0, r.cpu, r.good, r.items,
+                       r.peakKB / 1e3, r.baseKB / 1e3);
+                (direct ? ours : cached)[n].push_back(r.wireMB / r.seconds);
+                (direct ? tail : cachedTail)[n].push_back(r.seconds - r.lastPart);
+                (direct ? disk : cachedDisk)[n].push_back(r.decodedMB > 0 ? r.diskMB / r.decodedMB : 0.0);
+                fflush(stdout);
+            }
             const PeerResult p = runNzbget(partBytes, unlimitedBytes, n);
             if (p.finished > 0) {
                 printf("  nzbget, %d connection(s): %d files, %.1f MB in %.2f s = %.0f MB/s to its finished files, %.0f MB/s to its last article\n",
@@ -286,6 +318,13 @@ int connectionsBench(qint64 unlimitedBytes, bool limited, bool unlimited)
            "article), 8 connections %.0f (%.0f); ours/nzbget at 8: %.2f\n",
            median(ours[1]), median(ours[8]), median(ours[8]) / median(ours[1]), median(peerEnd[1]), median(peerLast[1]), median(peerEnd[8]),
            median(peerLast[8]), median(peerEnd[8]) > 0 ? median(ours[8]) / median(peerEnd[8]) : 0.0);
+    printf("medians, decoded on arrival against through the part cache: 1 connection %.0f against %.0f MB/s, 8 connections %.0f "
+           "against %.0f MB/s; ours at 8 / nzbget's rate to its last article: %.2f against %.2f; last article to last file %.3f "
+           "against %.3f s (8 connections); bytes written per decoded byte %.2f against %.2f\n",
+           median(ours[1]), median(cached[1]), median(ours[8]), median(cached[8]),
+           median(peerLast[8]) > 0 ? median(ours[8]) / median(peerLast[8]) : 0.0,
+           median(peerLast[8]) > 0 ? median(cached[8]) / median(peerLast[8]) : 0.0, median(tail[8]), median(cachedTail[8]),
+           median(disk[8]), median(cachedDisk[8]));
     return 0;
 }
 

@@ -481,8 +481,9 @@ QString yencDecodeRaw(QByteArrayView raw, YencBuffer &out, YencPartInfo &pi, Yen
     // The output is never longer than its text; a part is never longer than its file.
     const size_t n = size_t(d.size() - start);
     const size_t cap = pi.fileSize ? size_t(std::max<qint64>(*pi.fileSize - at, 0)) : n;
-    // Kept from article to article: only growing it touches new memory.
-    if (out.size() < std::min(n, cap) + 64) out.resize(std::min(n, cap) + 64);
+    // Never more than the text (nor do the kernels' stores pass it). Kept from article to
+    // article: only growing it touches new memory.
+    if (out.size() < n + 64) out.resize(n + 64);
     YencState st = YencState::LineStart;
     size_t i = 0, o = 0;
     uint32_t crc = 0;
@@ -490,10 +491,7 @@ QString yencDecodeRaw(QByteArrayView raw, YencBuffer &out, YencPartInfo &pi, Yen
     while (i < n && !ended) {
         // Blocks that stay in the cache for their CRC.
         const size_t len = std::min(kBlock, n - i), from = o;
-        if (o + len > out.size() - 64) {
-            if (o >= cap) return QStringLiteral("more data than the file's size");
-            out.resize(std::min(o + len, cap + len) + 64);
-        }
+        if (o > cap) return QStringLiteral("more data than the file's size");
         const YencStep s = yencDecode(kernel, d.constData() + start + qsizetype(i), len, out.data() + o, st, true);
         i += s.consumed;
         o += s.produced;

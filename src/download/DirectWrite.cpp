@@ -310,8 +310,8 @@ void DirectWriter::work(const void *owner, quint64 ticket, const Paths &paths, i
     }
     DirectPart done{part, r.info};
     QString error;
-    if (!note(it, directJournalLine(done), &error)
-        || ((!it.sinceSync.isValid() || it.sinceSync.elapsed() >= kSyncMs) && !flush(it, &error))) {
+    if (!it.sinceSync.isValid()) it.sinceSync.start();   // the first sync a while after the first part
+    if (!note(it, directJournalLine(done), &error) || (it.sinceSync.elapsed() >= kSyncMs && !flush(it, &error))) {
         r.outcome = Outcome::LocalFailure;
         r.why = error;
         return deliver(owner, std::move(r));
@@ -395,13 +395,13 @@ QString DirectWriter::dataFile(const QString &journal)
     return it.data;
 }
 
+// No sync: the decode that follows renames the file and the journal goes; should it not
+// run, the next start checks what was not synced against the file.
 void DirectWriter::settle(const QString &journal)
 {
     const std::shared_ptr<Item> held = item(journal);
     Item &it = *held;
     std::lock_guard lock(it.m);
-    QString error;
-    flush(it, &error);
     close(it);
 }
 

@@ -79,7 +79,7 @@ public:
     bool has(const QString &journal, int part);
     std::vector<DirectPart> parts(const QString &journal);
     QString dataFile(const QString &journal);
-    // What was written made durable and the item's files closed (before its final decode).
+    // The item's files closed (before its final decode).
     void settle(const QString &journal);
     // The item is done with: its journal goes (its data file has become the decoded file).
     void forget(const QString &journal);

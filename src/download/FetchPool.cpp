@@ -491,6 +491,8 @@ void FetchPool::store(Worker &w, FetchJob job, const QByteArray &raw, double ms)
     const int part = job.part;
     m_inDirect.emplace(ticket, InDirect{std::move(job), server, ms, raw.size(), m_generation});
     m_cache.direct().submit(this, ticket, m_cache.directPaths(item), part, m_store.item(item).parts.size() == 1, raw);
+    // The connection asks for its next part now, not when the worker is done.
+    dispatch();
 }
 
 // A line starting "=ybegin " near the top (after the article's header).

@@ -204,11 +204,13 @@ TEST(Download, ResumesAtTheFirstMissingPartAndDecodesCachedItemsOffline)
     });
     r.dl.startCheck();
     ASSERT_TRUE(waitFor([&] { return r.count("User Abort!") == 1; }, 20000));
-    // Two parts, or three when the part asked ahead landed in the same turn as the stop.
+    // Two parts at least; those asked ahead may have landed too (a part being decoded at
+    // the stop is finished).
+    r.cache.direct().drain();
     int cached = 0;
     for (int p = 1; p <= n; ++p) cached += r.cache.isCached(item, p);
     EXPECT_GE(cached, 2);
-    EXPECT_LE(cached, 3);
+    EXPECT_LE(cached, int(server.commandsOf(2).filter("ARTICLE").size()));
     EXPECT_TRUE(r.batch.batchItems() == std::vector<int>{item});
 
     const QStringList before = server.commandsOf(2).filter("ARTICLE");
@@ -552,17 +554,17 @@ TEST(Download, ActionsDuringADecode)
         ASSERT_TRUE(r.scanGroup(group));
         const int queued = r.queue(isBinaryPost);
         ASSERT_GT(queued, 3);
-        std::atomic<int> held{0};
+        std::atomic<int> held{0}, first{0};
         std::atomic<bool> release{false};
         auto &decodes = const_cast<DecodeQueue &>(r.dl.decodes());
-        decodes.onJobStart = [&](int) {
+        decodes.onJobStart = [&](int item) {
             if (held++ > 0) return;
+            first = item;   // the first item whose parts are all in (not always the first queued)
             while (!release) QThread::usleep(500);
         };
         r.logged.clear();
         r.dl.startCheck();
         ASSERT_TRUE(waitFor([&] { return held > 0; }, 30000));
-        const int first = r.batch.tagAt(0);
         EXPECT_TRUE(decodes.contains(first));
         if (action == Action::StopThenDownload) {
             r.dl.stop();
