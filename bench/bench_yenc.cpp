@@ -5,6 +5,7 @@
 // file through the decode driver, fast and scalar, with the longest event-loop step.
 #include "LoopGap.h"
 #include "Processor.h"
+#include "Posts.h"
 #include "Synth.h"
 #include "core/Prompter.h"
 #include <QDir>
@@ -69,20 +70,7 @@ void againstSabyenc(const QString &dirPath)
         encoded = "=ybegin line=128 size=" + QByteArray::number(size) + " name=article.bin\r\n"
                   + QByteArray::fromStdString(synth::yencEncode(file.constData(), size_t(size))) + trailer;
     }
-    // Lines end in CR LF on the wire; a line starting with a dot gets another.
-    QByteArray article = "222 0 <bench@vantrel> body\r\n";
-    article.reserve(encoded.size() * 102 / 100 + 64);
-    for (qsizetype at = 0; at < encoded.size();) {
-        qsizetype nl = encoded.indexOf('\n', at);
-        if (nl < 0) nl = encoded.size();
-        qsizetype end = nl;
-        if (end > at && encoded[end - 1] == '\r') --end;
-        if (end > at && encoded[at] == '.') article += '.';
-        article.append(encoded.constData() + at, end - at);
-        article += "\r\n";
-        at = nl + 1;
-    }
-    article += ".\r\n";
+    const QByteArray article = "222 0 <bench@vantrel> body\r\n" + test::onTheWire(encoded);
     const QString artPath = dirPath + "/article.nntp";
     QFile art(artPath);
     if (!art.open(QIODevice::WriteOnly) || art.write(article) != article.size()) return;
@@ -318,14 +306,7 @@ int main(int argc, char **argv)
         text += tail;
         encoded += text.size();
         // The same as the server sends it, for the last item: decoded on arrival.
-        QByteArray wire = "220 0 <x> article\r\n";
-        for (qsizetype at = 0; at < text.size();) {
-            const qsizetype nl = text.indexOf("\r\n", at) + 2;
-            if (text[at] == '.') wire += '.';
-            wire += QByteArrayView(text).sliced(at, nl - at);
-            at = nl;
-        }
-        wires.push_back(wire + ".\r\n");
+        wires.push_back("220 0 <x> article\r\n" + test::onTheWire(text));
         for (int item : items) {
             if (item == items.back()) continue;
             QFile f(cache.PartCacheFile(item, k));
@@ -343,6 +324,10 @@ int main(int argc, char **argv)
     // On the decode thread, as the program runs it, with a timer on this one that notes the
     // longest gap between two turns of the event loop.
     DecodeQueue queue(decoder);
+    auto sameAsPosted = [&](const ProcessedEntry &e) {
+        QFile out(e.fileName);
+        return out.open(QIODevice::ReadOnly) && QCryptographicHash::hash(out.readAll(), QCryptographicHash::Sha1) == want;
+    };
     double best[2] = {1e9, 1e9}, bestAll[2] = {1e9, 1e9};
     // The decode ends where the finishing step starts removing the cache files.
     QElapsedTimer t;
@@ -365,9 +350,7 @@ int main(int argc, char **argv)
         best[fast] = std::min(best[fast], s);
         bestAll[fast] = std::min(bestAll[fast], all);
         const ProcessedEntry &e = processed.entry(processed.rowCount() - 1);
-        QFile out(e.fileName);
-        out.open(QIODevice::ReadOnly);
-        const bool same = QCryptographicHash::hash(out.readAll(), QCryptographicHash::Sha1) == want;
+        const bool same = sameAsPosted(e);
         printf("decode %-6s: %.3f s, %.2f GB/s of encoded input (with removing the cache files %.3f s), %s, bytes %s, "
                "longest event-loop step %lld ms\n",
                fast ? "fast" : "scalar", s, encoded / s / 1e9, all, qPrintable(e.status), same ? "identical" : "DIFFER",
@@ -404,9 +387,7 @@ int main(int argc, char **argv)
     while (!finished) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     const double tail = t.nsecsElapsed() / 1e9;
     const ProcessedEntry &e = processed.entry(processed.rowCount() - 1);
-    QFile out(e.fileName);
-    out.open(QIODevice::ReadOnly);
-    const bool same = QCryptographicHash::hash(out.readAll(), QCryptographicHash::Sha1) == want;
+    const bool same = sameAsPosted(e);
     printf("decoded on arrival (%d workers, kernel %s): %d/%d parts in %.3f s = %.2f GB/s of article bytes; from the last "
            "article to the file named %.1f ms (%s, bytes %s)\n",
            QThread::idealThreadCount(), yencKernelName(yencBestKernel()), written, parts, arrival, wireBytes / arrival / 1e9, tail * 1e3,

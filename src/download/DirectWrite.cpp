@@ -3,6 +3,7 @@
 #include "core/Text.h"
 #include <QFile>
 #include <QDir>
+#include <QDirIterator>
 #include <QFileInfo>
 #include <QMetaObject>
 #include <QThread>
@@ -260,6 +261,14 @@ void DirectWriter::work(const void *owner, quint64 ticket, const Paths &paths, i
         r.outcome = Outcome::Refused;
         return deliver(owner, std::move(r));
     }
+    {
+        // A copy that comes after its item's decode named the file has nowhere to go.
+        std::lock_guard lock(m_mutex);
+        if (m_done.count(paths.journal)) {
+            r.outcome = Outcome::Duplicate;
+            return deliver(owner, std::move(r));
+        }
+    }
     const std::shared_ptr<Item> held = item(paths.journal);
     Item &it = *held;
     const qint64 from = std::max<qint64>(r.info.begin, 1) - 1, to = from + r.info.decoded;
@@ -327,7 +336,13 @@ bool DirectWriter::note(Item &it, const QByteArray &line, QString *error)
 {
     QByteArray text;
     if (it.jfd < 0) {
-        it.jfd = ::open(QFile::encodeName(it.journal).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+        // Created once, with its header; gone since, it went with its item's decode.
+        it.jfd = ::open(QFile::encodeName(it.journal).constData(),
+                        O_WRONLY | O_APPEND | O_CLOEXEC | (it.journalOnDisk ? 0 : O_CREAT), 0644);
+        if (it.jfd < 0 && errno == ENOENT && it.journalOnDisk) {
+            it.unsynced = 0;
+            return true;
+        }
         if (it.jfd < 0) {
             *error = fileErrorText(it.journal, {}, errno);
             return false;
@@ -354,7 +369,7 @@ bool DirectWriter::flush(Item &it, QString *error)
         return false;
     }
     if (!note(it, directJournalSyncMark(), error)) return false;
-    if (::fdatasync(it.jfd) != 0) {
+    if (it.jfd >= 0 && ::fdatasync(it.jfd) != 0) {
         *error = fileErrorText(it.journal, {}, errno);
         return false;
     }
@@ -421,10 +436,23 @@ void DirectWriter::forget(const QString &journal)
         close(*f->second);
         gone = std::move(f->second);
         m_items.erase(f);
+        m_done.insert(journal);
     }
     QFile::remove(journal);
 }
 
+void DirectWriter::fetchingAgain(const QString &journal)
+{
+    std::lock_guard lock(m_mutex);
+    m_done.erase(journal);
+}
+
 void DirectWriter::drain() { m_threads.waitForDone(); }
+
+void DirectWriter::sweep(const QString &folder)
+{
+    QDirIterator it(folder, {QStringLiteral("*.JOURNAL")}, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext()) item(it.next());
+}
 
 } // namespace vt

@@ -16,6 +16,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <vector>
 
 namespace vt {
@@ -81,10 +82,15 @@ public:
     QString dataFile(const QString &journal);
     // The item's files closed (before its final decode).
     void settle(const QString &journal);
-    // The item is done with: its journal goes (its data file has become the decoded file).
+    // The item is done with: its journal goes (its data file has become the decoded file),
+    // and copies of its parts still on their way are dropped until it is fetched again.
     void forget(const QString &journal);
+    void fetchingAgain(const QString &journal);
     // Waits for the parts in flight.
     void drain();
+    // Every journal under the folder read once: one whose file is gone (its decode named it
+    // and a kill came before the journal went) goes.
+    void sweep(const QString &folder);
 
     static constexpr qint64 kSyncMs = 1000;
 
@@ -99,6 +105,7 @@ private:
 
     std::mutex m_mutex;   // guards m_items (each item has its own lock)
     std::map<QString, std::shared_ptr<Item>> m_items;
+    std::set<QString> m_done;   // items whose decode named their file in this run
     std::map<const void *, Handler> m_handlers;   // this thread only
     QObject m_home;                               // results come back through its thread
     QThreadPool m_threads;

@@ -147,6 +147,8 @@ void DownloadDriver::BOT1()
         if (!m_tally.open) m_tally = Tally{true};
         m_restartPending = false;
         m_pool.setServers(FetchPool::serversOf(m_core.settings));
+        // Journals of items a kill cut off just after their decode named the file.
+        m_cache.direct().sweep(m_core.settings.Cache_Path);
         m_state = RunState::Fetching;
         m_core.ui.setScanEnabled(false);
         m_core.ui.setStatusLight(1);

@@ -124,7 +124,10 @@ void FetchPool::fetch(const std::vector<int> &items)
             ++w.pending;
         }
         m_doneSum += w.done;
-        if (w.pending > 0) m_pending.insert(ref);   // nothing to fetch: nothing to say
+        if (w.pending > 0) {
+            m_pending.insert(ref);   // nothing to fetch: nothing to say
+            m_cache.direct().fetchingAgain(m_cache.directPaths(item).journal);
+        }
     }
     if (!m_tick.isActive()) m_tick.start();
     dispatch();

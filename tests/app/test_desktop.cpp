@@ -111,6 +111,30 @@ void stop(QProcess &p)
     EXPECT_EQ(p.exitCode(), 0);
 }
 
+// The batch.nzb in `cwd` imported and saved with the headers at a plain exit.
+bool importBatch(const Portable &app, const QString &cwd)
+{
+    QProcess p;
+    if (!app.launch(p, {"batch.nzb"}, cwd)) return false;
+    const bool in = test::waitFor([&] { return app.log().contains("batch.nzb"); }, 20000);
+    EXPECT_TRUE(in) << app.log().toStdString();
+    stop(p);
+    return in;
+}
+
+// A download started, killed `us` microseconds after `ready` holds.
+bool killDuringDownload(const Portable &app, const QString &cwd, const std::function<bool()> &ready, unsigned us)
+{
+    QProcess p;
+    if (!app.launch(p, {"--download"}, cwd)) return false;
+    const bool came = test::waitFor(ready, 30000);
+    EXPECT_TRUE(came) << app.log().toStdString();
+    QThread::usleep(us);
+    ::kill(pid_t(p.processId()), SIGKILL);
+    p.waitForFinished(10000);
+    return came;
+}
+
 // Width and height from a PNG's header.
 QSize pngSize(const QByteArray &d)
 {
@@ -467,13 +491,7 @@ TEST(Desktop, AKillInADownloadNeverFetchesTwice)
     for (int round = 0; round < rounds; ++round) {
         SCOPED_TRACE(round);
         Portable app(srv.port());
-        {
-            // The batch imported and saved with the headers at a plain exit.
-            QProcess p;
-            ASSERT_TRUE(app.launch(p, {"batch.nzb"}, here.path()));
-            ASSERT_TRUE(test::waitFor([&] { return app.log().contains("batch.nzb"); }, 20000)) << app.log().toStdString();
-            stop(p);
-        }
+        ASSERT_TRUE(importBatch(app, here.path()));
         const QString dl = app.dir.path() + "/dl/";
         auto decoded = [&] {
             QStringList names;
@@ -481,15 +499,8 @@ TEST(Desktop, AKillInADownloadNeverFetchesTwice)
                 if (f.endsWith(".bin")) names << f;
             return names;
         };
-        {
-            QProcess p;
-            ASSERT_TRUE(app.launch(p, {"--download"}, here.path()));
-            const int after = 1 + int(rng() % 8);
-            ASSERT_TRUE(test::waitFor([&] { return decoded().size() >= after; }, 30000)) << app.log().toStdString();
-            QThread::usleep(rng() % 30000);
-            ::kill(pid_t(p.processId()), SIGKILL);
-            p.waitForFinished(10000);
-        }
+        const int after = 1 + int(rng() % 8);
+        ASSERT_TRUE(killDuringDownload(app, here.path(), [&] { return decoded().size() >= after; }, rng() % 30000));
         const QStringList before = decoded();
         for (const QString &name : before)
             EXPECT_EQ(test::readFile(dl + name), data[size_t(name.mid(4).chopped(4).toInt())]) << name.toStdString() << " cut";
@@ -527,21 +538,9 @@ TEST(Desktop, AKillInADirectDownloadFetchesOnlyWhatTheJournalsLack)
     for (int round = 0; round < rounds; ++round) {
         SCOPED_TRACE(round);
         Portable app(srv.port());
-        {
-            QProcess p;
-            ASSERT_TRUE(app.launch(p, {"batch.nzb"}, here.path()));
-            ASSERT_TRUE(test::waitFor([&] { return app.log().contains("batch.nzb"); }, 20000)) << app.log().toStdString();
-            stop(p);
-        }
+        ASSERT_TRUE(importBatch(app, here.path()));
         const QString dl = app.dir.path() + "/dl/";
-        {
-            QProcess p;
-            ASSERT_TRUE(app.launch(p, {"--download"}, here.path()));
-            ASSERT_TRUE(test::waitFor([&] { return app.log().contains("Article Retrieved"); }, 30000)) << app.log().toStdString();
-            QThread::usleep(rng() % 2000000);
-            ::kill(pid_t(p.processId()), SIGKILL);
-            p.waitForFinished(10000);
-        }
+        ASSERT_TRUE(killDuringDownload(app, here.path(), [&] { return app.log().contains("Article Retrieved"); }, rng() % 2000000));
         // What the journals on disk list, by message-id.
         std::set<QByteArray> journaled;
         QDirIterator journals(app.dir.path(), {"*.JOURNAL"}, QDir::Files, QDirIterator::Subdirectories);

@@ -444,19 +444,6 @@ TEST(Decode, CrcAgreesWithZlib)
 
 namespace {
 
-// Lines as the server sends them: CR LF, a dot that starts a line doubled, the lone dot.
-QByteArray onTheWire(const QByteArray &text)
-{
-    QByteArray w;
-    for (const QByteArray &line : text.split('\n')) {
-        if (line.isEmpty()) continue;
-        if (line.startsWith('.')) w += '.';
-        w += line.endsWith('\r') ? line.chopped(1) : line;
-        w += "\r\n";
-    }
-    return w + ".\r\n";
-}
-
 struct KernelRun {
     QByteArray out;
     std::vector<std::pair<size_t, YencStop>> stops;

@@ -81,6 +81,26 @@ inline QByteArray yencPart(const QByteArray &file, qint64 begin, qint64 end, int
     return s + "\r\n";
 }
 
+// Lines as the server sends them: CR LF, a dot that starts a line doubled, then the lone
+// dot that ends the reply.
+inline QByteArray onTheWire(const QByteArray &text)
+{
+    QByteArray w;
+    w.reserve(text.size() + text.size() / 50 + 16);
+    for (qsizetype at = 0; at < text.size();) {
+        qsizetype nl = text.indexOf('\n', at);
+        if (nl < 0) nl = text.size();
+        const qsizetype end = nl > at && text[nl - 1] == '\r' ? nl - 1 : nl;
+        if (end > at || nl < text.size()) {
+            if (text[at] == '.') w += '.';
+            w.append(text.constData() + at, end - at);
+            w += "\r\n";
+        }
+        at = nl + 1;
+    }
+    return w + ".\r\n";
+}
+
 // A file posted as yEnc articles <number>.art in dir (as --article-dir serves them), one
 // article per partBytes; returns the NZB entry that lists them. Message-ids are made of the
 // name (percent-encoded where it is not ASCII).
