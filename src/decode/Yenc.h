@@ -30,17 +30,18 @@ enum class YencState : uint8_t {
 enum class YencStop : uint8_t {
     None,
     End,       // raw: the line of a lone dot that ends the article (consumed)
-    Control,   // "=y": a control line starts (both bytes consumed); the caller reads it
+    Control,   // raw: "=y", a control line starts (both bytes consumed); the caller reads it
 };
 struct YencStep {
     size_t consumed = 0, produced = 0;
     YencStop stop = YencStop::None;
 };
 // Decodes up to n bytes of encoded lines into `out` (room for n + 64 bytes). With `raw`
-// the input is as the server sends it: a dot that starts a line is dropped and the lone
-// dot's line ends it, in the same pass.
+// the input is as the server sends it: a dot that starts a line is dropped, the lone dot's
+// line ends it and "=y" stops at a control line, in the same pass. Without, it is data alone
+// (cleaned text between the control lines): all n bytes decode, "=y" as an escaped 'y'.
 YencStep yencDecode(YencKernel k, const char *in, size_t n, uint8_t *out, YencState &state, bool raw);
-// Data without control lines (cleaned text): decodes all n bytes, "=y" taken as data.
+// The same without `raw`, all n bytes: how many came out.
 size_t yencDecodeData(YencKernel k, const char *in, size_t n, uint8_t *out, YencState &state);
 
 // CRC-32 as yEnc's pcrc32/crc32 use it, by the fastest way this processor has.

@@ -19,7 +19,7 @@ VT_INLINE bool stepByte(uint8_t c, uint8_t *out, size_t &o, S &st, YencStop &sto
     switch (st) {
     case S::Escape:
         st = S::Mid;
-        if (c == 'y') {
+        if (Raw && c == 'y') {
             stop = YencStop::Control;
             return false;
         }
@@ -107,7 +107,8 @@ template <bool Raw>
 VT_INLINE Plan plan(uint64_t eq, uint64_t cr, uint64_t lf, uint64_t dot, uint64_t y, unsigned w, S st)
 {
     const uint64_t escaped = eq << 1;
-    uint64_t trouble = (eq & (eq >> 1)) | (eq & (y >> 1)) | (eq & (uint64_t(1) << (w - 1)));
+    uint64_t trouble = (eq & (eq >> 1)) | (eq & (uint64_t(1) << (w - 1)));
+    if (Raw) trouble |= eq & (y >> 1);
     const uint64_t crReal = cr & ~escaped;
     const uint64_t crlf = lf & ((crReal << 1) | (st == S::Cr ? 1u : 0u));
     if (Raw) trouble |= dot & ((crlf << 1) | (st == S::LineStart ? 1u : 0u));
@@ -202,7 +203,8 @@ __attribute__((target("ssse3,popcnt"))) Run ssse3Run(Run r)
         VT_UNTIL_PLAIN
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(r.in + r.i));
         const __m128i isEq = _mm_cmpeq_epi8(v, eq);
-        const Plan p = plan<Raw>(mask16(isEq), mask16(v, cr), mask16(v, lf), Raw ? mask16(v, dot) : 0, mask16(v, yy), 16, r.st);
+        const Plan p = plan<Raw>(mask16(isEq), mask16(v, cr), mask16(v, lf), Raw ? mask16(v, dot) : 0, Raw ? mask16(v, yy) : 0, 16,
+                                 r.st);
         const __m128i d = _mm_sub_epi8(_mm_sub_epi8(v, off), _mm_and_si128(_mm_slli_si128(isEq, 1), esc));
         r.o += squeeze8(r.out + r.o, d, unsigned(p.keep & 0xFF));
         r.o += squeeze8(r.out + r.o, _mm_srli_si128(d, 8), unsigned(p.keep >> 8));
@@ -224,7 +226,8 @@ __attribute__((target("avx2,popcnt"))) Run avx2Run(Run r)
         VT_UNTIL_PLAIN
         const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(r.in + r.i));
         const __m256i isEq = _mm256_cmpeq_epi8(v, eq);
-        const Plan p = plan<Raw>(mask32(isEq), mask32(v, cr), mask32(v, lf), Raw ? mask32(v, dot) : 0, mask32(v, yy), 32, r.st);
+        const Plan p = plan<Raw>(mask32(isEq), mask32(v, cr), mask32(v, lf), Raw ? mask32(v, dot) : 0, Raw ? mask32(v, yy) : 0, 32,
+                                 r.st);
         // The escape mask moved one byte on, across the lanes.
         const __m256i escBytes = _mm256_alignr_epi8(isEq, _mm256_permute2x128_si256(isEq, isEq, 0x08), 15);
         const __m256i d = _mm256_sub_epi8(_mm256_sub_epi8(v, off), _mm256_and_si256(escBytes, esc));
@@ -255,7 +258,7 @@ __attribute__((target(VT_AVX512))) Run avx512Run(Run r)
         const __m512i v = _mm512_loadu_si512(r.in + r.i);
         const Plan p = plan<Raw>(_mm512_cmpeq_epi8_mask(v, eq), _mm512_cmpeq_epi8_mask(v, cr),
                                  _mm512_cmpeq_epi8_mask(v, lf), Raw ? _mm512_cmpeq_epi8_mask(v, dot) : 0,
-                                 _mm512_cmpeq_epi8_mask(v, yy), 64, r.st);
+                                 Raw ? _mm512_cmpeq_epi8_mask(v, yy) : 0, 64, r.st);
         const __m512i d = _mm512_sub_epi8(v, off);
         _mm512_storeu_si512(r.out + r.o, _mm512_maskz_compress_epi8(p.keep, _mm512_mask_sub_epi8(d, p.escaped, d, esc)));
         r.o += size_t(__builtin_popcountll(p.keep));
@@ -306,15 +309,7 @@ YencStep yencDecode(YencKernel k, const char *in, size_t n, uint8_t *out, YencSt
 
 size_t yencDecodeData(YencKernel k, const char *in, size_t n, uint8_t *out, YencState &state)
 {
-    size_t i = 0, o = 0;
-    while (i < n) {
-        const YencStep s = run<false>(k, in + i, n - i, out + o, state);
-        i += s.consumed;
-        o += s.produced;
-        // No control line here: "=y" is an escaped 'y'.
-        if (s.stop == YencStop::Control) out[o++] = uint8_t('y' - 106);
-    }
-    return o;
+    return run<false>(k, in, n, out, state).produced;
 }
 
 } // namespace vt

@@ -224,8 +224,11 @@ void DirectWriter::removeHandler(const void *owner) { m_handlers.erase(owner); }
 void DirectWriter::submit(const void *owner, quint64 ticket, const Paths &paths, int part, bool single, QByteArray raw)
 {
     item(paths.journal);   // read on this thread: the workers never wait for a journal
+    m_backlog += raw.size();
     m_threads.start([this, owner, ticket, paths, part, single, raw = std::move(raw)] {
-        work(owner, ticket, paths, part, single, raw);
+        Result r = work(ticket, paths, part, single, raw);
+        m_backlog -= raw.size();   // before the result is seen: it may release the connections
+        deliver(owner, std::move(r));
     });
 }
 
@@ -240,7 +243,7 @@ void DirectWriter::deliver(const void *owner, Result r)
         Qt::QueuedConnection);
 }
 
-void DirectWriter::work(const void *owner, quint64 ticket, const Paths &paths, int part, bool single, const QByteArray &raw)
+DirectWriter::Result DirectWriter::work(quint64 ticket, const Paths &paths, int part, bool single, const QByteArray &raw)
 {
     // Each worker keeps its buffer: only growing it touches new memory.
     thread_local YencBuffer buf;
@@ -255,18 +258,18 @@ void DirectWriter::work(const void *owner, quint64 ticket, const Paths &paths, i
         || why == QLatin1String("no data") || why == QLatin1String("part without the file's size=")) {
         r.outcome = Outcome::NotDirect;
         r.raw = raw;
-        return deliver(owner, std::move(r));
+        return r;
     }
     if (!why.isEmpty() && !damaged) {
         r.outcome = Outcome::Refused;
-        return deliver(owner, std::move(r));
+        return r;
     }
     {
         // A copy that comes after its item's decode named the file has nowhere to go.
         std::lock_guard lock(m_mutex);
         if (m_done.count(paths.journal)) {
             r.outcome = Outcome::Duplicate;
-            return deliver(owner, std::move(r));
+            return r;
         }
     }
     const std::shared_ptr<Item> held = item(paths.journal);
@@ -276,7 +279,7 @@ void DirectWriter::work(const void *owner, quint64 ticket, const Paths &paths, i
         std::lock_guard lock(it.m);
         if (it.parts.count(part) || it.claims.count(part)) {
             r.outcome = Outcome::Duplicate;
-            return deliver(owner, std::move(r));
+            return r;
         }
         // Never over bytes another part wrote or is writing.
         auto overlaps = [&](int other, qint64 a, qint64 b) {
@@ -289,10 +292,10 @@ void DirectWriter::work(const void *owner, quint64 ticket, const Paths &paths, i
         };
         for (const auto &[n, p] : it.parts) {
             const qint64 a = std::max<qint64>(p.info.begin, 1) - 1;
-            if (overlaps(n, a, a + p.info.decoded)) return deliver(owner, std::move(r));
+            if (overlaps(n, a, a + p.info.decoded)) return r;
         }
         for (const auto &[n, c] : it.claims)
-            if (overlaps(n, c.first, c.second)) return deliver(owner, std::move(r));
+            if (overlaps(n, c.first, c.second)) return r;
         if (it.data.isEmpty()) it.data = paths.data;
         if (it.fd < 0) {
             it.fd = ::open(QFile::encodeName(it.data).constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
@@ -302,7 +305,7 @@ void DirectWriter::work(const void *owner, quint64 ticket, const Paths &paths, i
                 r.outcome = Outcome::NotDirect;
                 r.why = fileErrorText(it.data, {}, errno);
                 r.raw = raw;
-                return deliver(owner, std::move(r));
+                return r;
             }
         }
         it.claims[part] = {from, to};
@@ -315,7 +318,7 @@ void DirectWriter::work(const void *owner, quint64 ticket, const Paths &paths, i
     if (!wrote) {
         r.outcome = Outcome::LocalFailure;
         r.why = fileErrorText(it.data, {}, err);
-        return deliver(owner, std::move(r));
+        return r;
     }
     DirectPart done{part, r.info};
     QString error;
@@ -323,11 +326,11 @@ void DirectWriter::work(const void *owner, quint64 ticket, const Paths &paths, i
     if (!note(it, directJournalLine(done), &error) || (it.sinceSync.elapsed() >= kSyncMs && !flush(it, &error))) {
         r.outcome = Outcome::LocalFailure;
         r.why = error;
-        return deliver(owner, std::move(r));
+        return r;
     }
     it.parts[part] = std::move(done);
     r.outcome = Outcome::Written;
-    deliver(owner, std::move(r));
+    return r;
 }
 
 // A line in the journal as soon as its part is written: a kill leaves both in the page

@@ -11,6 +11,7 @@
 #include <QObject>
 #include <QString>
 #include <QThreadPool>
+#include <atomic>
 #include <functional>
 #include <map>
 #include <memory>
@@ -88,6 +89,8 @@ public:
     void fetchingAgain(const QString &journal);
     // Waits for the parts in flight.
     void drain();
+    // Article bytes with the workers now.
+    qint64 backlog() const { return m_backlog; }
     // Every journal under the folder read once: one whose file is gone (its decode named it
     // and a kill came before the journal went) goes.
     void sweep(const QString &folder);
@@ -97,7 +100,7 @@ public:
 private:
     struct Item;
     std::shared_ptr<Item> item(const QString &journal);
-    void work(const void *owner, quint64 ticket, const Paths &paths, int part, bool single, const QByteArray &raw);
+    Result work(quint64 ticket, const Paths &paths, int part, bool single, const QByteArray &raw);
     void deliver(const void *owner, Result r);
     static bool note(Item &it, const QByteArray &line, QString *error);
     static bool flush(Item &it, QString *error);
@@ -108,6 +111,7 @@ private:
     std::set<QString> m_done;   // items whose decode named their file in this run
     std::map<const void *, Handler> m_handlers;   // this thread only
     QObject m_home;                               // results come back through its thread
+    std::atomic<qint64> m_backlog{0};
     QThreadPool m_threads;
 };
 

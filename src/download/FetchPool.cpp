@@ -494,6 +494,10 @@ void FetchPool::store(Worker &w, FetchJob job, const QByteArray &raw, double ms)
     const int part = job.part;
     m_inDirect.emplace(ticket, InDirect{std::move(job), server, ms, raw.size(), m_generation});
     m_cache.direct().submit(this, ticket, m_cache.directPaths(item), part, m_store.item(item).parts.size() == 1, raw);
+    if (writersFull()) {
+        ++m_writerHolds;
+        holdAll();
+    }
     // The connection asks for its next part now, not when the worker is done.
     dispatch();
 }
@@ -576,6 +580,7 @@ void FetchPool::directDone(DirectWriter::Result r)
     if (f == m_inDirect.end()) return;
     InDirect d = std::move(f->second);
     m_inDirect.erase(f);
+    if (!m_turnOpen) releaseHolds();   // within a turn, its end releases them
     if (d.server >= int(m_servers.size())) return;
     if (d.generation != m_generation) {
         // In its file all the same (the journal has it), as a part cached before the stop.
@@ -618,11 +623,7 @@ void FetchPool::openTurn()
         this,
         [this] {
             m_turnOpen = false;
-            for (auto &w : m_workers)
-                if (w->held) {
-                    w->held = false;
-                    w->conn->setHold(false);
-                }
+            releaseHolds();
         },
         Qt::QueuedConnection);
 }
@@ -630,10 +631,30 @@ void FetchPool::openTurn()
 void FetchPool::closeTurnIfSpent()
 {
     if (m_turn.nsecsElapsed() < kTurnBudgetNs) return;
+    holdAll();
+}
+
+void FetchPool::holdAll()
+{
     for (auto &w : m_workers)
         if (!w->held) {
             w->held = true;
             w->conn->setHold(true);
+        }
+}
+
+// Replies wait in their connections (and the servers slow down) while the decoding
+// workers have more articles than they may hold: a disk slower than the network never
+// fills the memory.
+bool FetchPool::writersFull() const { return m_cache.direct().backlog() > m_writerBacklog; }
+
+void FetchPool::releaseHolds()
+{
+    if (writersFull()) return;   // the workers' results release them
+    for (auto &w : m_workers)
+        if (w->held) {
+            w->held = false;
+            w->conn->setHold(false);
         }
 }
 

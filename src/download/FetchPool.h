@@ -58,6 +58,10 @@ public:
     // in this order; items already queued are passed over.
     void fetch(const std::vector<int> &items);
     bool fetching(ItemRef item) const { return m_pending.count(item) > 0; }
+    // Article bytes the decoding workers may hold before the connections wait for them.
+    static constexpr qint64 kWriterBacklog = 128 * 1024 * 1024;
+    void setWriterBacklog(qint64 bytes) { m_writerBacklog = bytes; }
+    int writerHolds() const { return m_writerHolds; }
     // Closes every connection; what is in the cache stays, the queue is emptied.
     void stop();
     // Nothing queued and no item waiting for a part.
@@ -163,6 +167,9 @@ private:
     bool stranded() const;
     void openTurn();
     void closeTurnIfSpent();
+    void holdAll();
+    void releaseHolds();
+    bool writersFull() const;
     void partDone(ItemRef item, qint64 bytes);
     void watchdogTick();
     void countBytes(Worker &w);
@@ -210,6 +217,8 @@ private:
     };
     std::map<quint64, InDirect> m_inDirect;
     quint64 m_tickets = 0, m_generation = 0;
+    qint64 m_writerBacklog = kWriterBacklog;
+    int m_writerHolds = 0;
 };
 
 } // namespace vt

@@ -74,8 +74,10 @@ std::set<QString> connectionsAsking(const TestServer &s)
 } // namespace
 
 // A batch over eight connections through a server that cuts its replies into pieces and
-// drops, stalls, cuts and fails on several of them: every part lands once and every item
-// decodes. The stall waits for the watchdog's shortest timeout (15 s).
+// drops, stalls, cuts and fails on several of them, with the decoding workers allowed one
+// article at a time (every part holds the connections until its worker is done): every
+// part lands once and every item decodes. The stall waits for the watchdog's shortest
+// timeout (15 s).
 TEST(FetchPool, EightConnectionsThroughFaultsEndWithEveryFileRight)
 {
     Queued q({"--group", "alt.binaries.pool:1:160", "--part-bytes", "12000", "--yenc-only", "--segment", "--fault", "ARTICLE=drop@5", "--fault",
@@ -86,9 +88,11 @@ TEST(FetchPool, EightConnectionsThroughFaultsEndWithEveryFileRight)
     r.core.settings.sldTimeout = 15;
     r.core.settings.chkAllowRestart = true;
     Pool p(r);
+    p.pool.setWriterBacklog(1);
     ASSERT_TRUE(r.download(60000)) << r.logged.join('\n').toStdString();
     EXPECT_EQ(int(p.fetched.size()), queued);
     EXPECT_TRUE(p.missing.empty());
+    EXPECT_GE(p.pool.writerHolds(), parts / 2) << "the workers held the connections";
     EXPECT_GE(connectionsAsking(srv).size(), 8u) << "the parts went over all connections";
     EXPECT_EQ(r.logged.filter(QRegularExpression("^Connection \\d+ to 127.0.0.1:\\d+ lost .*Emergency Reconnect in 1 seconds.$")).size(), 4)
         << r.logged.join('\n').toStdString();
