@@ -16,6 +16,13 @@ namespace {
 // A part as the server sends it: status line, dot-stuffed body, terminator.
 QByteArray wire(const QByteArray &body) { return "222 0 <p@x> body\r\n" + onTheWire(body); }
 
+// Part k of `file` posted in parts of `size` bytes, as the server sends it.
+QByteArray partOf(const QByteArray &file, int k, int size, const QByteArray &name)
+{
+    const int total = int((file.size() + size - 1) / size);
+    return wire(yencPart(file, qint64(k - 1) * size + 1, std::min<qint64>(qint64(k) * size, file.size()), k, total, name));
+}
+
 struct Rig {
     QTemporaryDir dir;
     DirectWriter::Paths pathsFor(const QString &name, const QString &folder = {}) const
@@ -55,10 +62,7 @@ struct Rig {
 TEST(DirectWrite, PartsInAnyOrderTwiceAndCopiesThatCannotBePlaced)
 {
     const QByteArray file = randomBytes(5 * 40000 - 123, 3);
-    auto part = [&](int k) {
-        const qint64 begin = qint64(k - 1) * 40000 + 1, end = std::min<qint64>(k * 40000, file.size());
-        return wire(yencPart(file, begin, end, k, 5, "post.bin"));
-    };
+    auto part = [&](int k) { return partOf(file, k, 40000, "post.bin"); };
     Rig r;
     // Out of order, part 3 twice at once and once more later: written once.
     const quint64 first = r.tickets + 1;
@@ -106,7 +110,7 @@ TEST(DirectWrite, PartsInAnyOrderTwiceAndCopiesThatCannotBePlaced)
 TEST(DirectWrite, TheNextStartTrustsOnlyWhatTheFileHolds)
 {
     const QByteArray file = randomBytes(4 * 30000, 4);
-    auto part = [&](int k) { return wire(yencPart(file, qint64(k - 1) * 30000 + 1, k * 30000, k, 4, "kept.bin")); };
+    auto part = [&](int k) { return partOf(file, k, 30000, "kept.bin"); };
     Rig r;
     for (int k = 1; k <= 3; ++k) ASSERT_EQ(r.put(k, part(k)).outcome, DirectWriter::Outcome::Written);
     r.writer.reset();   // a plain exit: everything synced and marked
@@ -162,7 +166,7 @@ TEST(DirectWrite, TheNextStartTrustsOnlyWhatTheFileHolds)
 TEST(DirectWrite, DamageTheDiskAndTheFolder)
 {
     const QByteArray file = randomBytes(2 * 30000, 5);
-    auto part = [&](int k) { return wire(yencPart(file, qint64(k - 1) * 30000 + 1, k * 30000, k, 2, "full.bin")); };
+    auto part = [&](int k) { return partOf(file, k, 30000, "full.bin"); };
     Rig r;
     // A damaged copy is written all the same (the file keeps what came) and says so.
     QByteArray damaged = part(1);
