@@ -121,6 +121,7 @@ int linkBench(int total, const std::vector<int> &counts)
             QStringList args{"--group", kGroup + ":1:" + QString::number(total), "--rate", QString::number(rate), "--latency", "20"};
             if (offer) args << offer;
             qint64 headers = 0, longest = 0, wire = 0;
+            MeteredApp::takeLongestMs();
             const double clientBefore = cpuSeconds(RUSAGE_SELF), serverBefore = cpuSeconds(RUSAGE_CHILDREN);
             double s = 0;
             {
@@ -130,11 +131,13 @@ int linkBench(int total, const std::vector<int> &counts)
             // The server runs on the same two cores: what each side spent says which is the limit.
             const double client = cpuSeconds(RUSAGE_SELF) - clientBefore, server = cpuSeconds(RUSAGE_CHILDREN) - serverBefore;
             const double perHeader = double(wire) / double(std::max<qint64>(headers, 1));
+            QByteArray stepWhat;
+            const double step = MeteredApp::takeLongestMs(&stepWhat);
             const double bound = n * rate / perHeader;
             printf("%2d connection(s), %s: %lld headers in %.2f s = %.0f headers/s; %.1f bytes a header on the wire; link bound %.0f "
-                   "headers/s; ratio %.3f; longest event-loop step %lld ms; CPU: client %.2f s (%.0f headers a client CPU second), "
+                   "headers/s; ratio %.3f; longest gap between event-loop turns %lld ms, longest step %.1f ms of CPU (%s); CPU: client %.2f s (%.0f headers a client CPU second), "
                    "server %.2f s\n",
-                   n, name, (long long)headers, s, double(headers) / s, perHeader, bound, double(headers) / s / bound, (long long)longest, client,
+                   n, name, (long long)headers, s, double(headers) / s, perHeader, bound, double(headers) / s / bound, (long long)longest, step, stepWhat.constData(), client,
                    double(headers) / std::max(client, 1e-9), server);
             fflush(stdout);
         }
@@ -162,7 +165,7 @@ int serverBench(const QString &hostPort, const QString &group, const std::vector
 
 int main(int argc, char **argv)
 {
-    QCoreApplication app(argc, argv);
+    MeteredApp app(argc, argv);
     printProcessor();
     if (argc > 3 && QByteArray(argv[1]) == "--server") {
         std::vector<int> counts;

@@ -5,7 +5,8 @@
 set -euo pipefail
 pkgs=(build-essential cmake zlib1g-dev qt6-base-dev qt6-multimedia-dev libuu-dev uudeview
       libgtest-dev xvfb xauth libssl-dev openssl ca-certificates clang
-      desktop-file-utils appstream dpkg-dev file par2 libarchive-dev 7zip unar libarchive-tools xdg-utils dbus-daemon openbox)
+      desktop-file-utils appstream dpkg-dev file par2 libarchive-dev 7zip unar libarchive-tools xdg-utils dbus-daemon openbox
+      qt6-httpserver-dev qt6-websockets-dev chromium)
 [ "${1:-}" = "--bench" ] && pkgs+=(python3 python3-sabyenc nzbget)
 missing=()
 for p in "${pkgs[@]}"; do
