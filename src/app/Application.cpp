@@ -74,10 +74,7 @@ Application::~Application() = default;
 void Application::wireStores()
 {
     AppCore &c = *m_core;
-    stores.loadWatch = [this, &c] {
-        m_watch.LoadWatchList(c.paths.watch());
-        m_watch.watchEnabled = m_store.watchEnabled = c.settings.chkEnableWatch;
-    };
+    stores.loadWatch = [this] { m_engine->loadWatchList(); };
     stores.saveWatch = [this, &c] { m_watch.SaveWatchList(c.paths.watch(), &c.log); };
     stores.loadFavs = [this, &c] { m_groups->loadFavourites(c.paths.favs()); };
     stores.saveFavs = [this, &c] { m_groups->saveFavourites(c.paths.favs()); };
@@ -85,27 +82,8 @@ void Application::wireStores()
     m_headerFile->progress = [this](const QString &status, qint64 value, qint64 max) {
         if (m_splash) m_splash->showProgress(status, value, max);
     };
-    stores.loadHeaders = [this, &c] {
-        m_headerFile->LoadHeaders(c.paths.headers(), m_batch);
-        m_processed.keepIn(c.paths.processed());
-        // What the batch went through after that save: decoded items stay out, queued ones
-        // in, and a decode whose row the kill took is listed.
-        const int replayed = m_engine->journal.replay(m_store, *m_batch, [this](const JournalRow &r) {
-            // The kill may have come after the row and before its mark.
-            const auto &rows = m_processed.entries();
-            if (std::none_of(rows.begin(), rows.end(), [&](const ProcessedEntry &e) {
-                    return e.subject == r.name && e.fileName == r.file && e.status.startsWith(r.status);
-                }))
-                m_processed.add({r.name, r.status, r.file, r.ok});
-        });
-        if (replayed > 0) m_store.headersDirty = true;
-        m_groups->marksLoaded();
-        // par2 work the last run left: verifying, fetching volumes or repairing.
-        m_download->par2().keepIn(c.paths.par2Work());
-        m_download->par2().takeUp();
-        m_nzb.load(c.paths.nzbOrigins());
-        m_nzb.prune(m_store);
-        m_view->ViewRefresh(false);
+    stores.loadHeaders = [this] {
+        m_engine->loadHeaders();
         if (m_headersPage) m_headersPage->showCounters();
     };
     stores.saveHeaders = [this] { saveHeadersNow(); };
@@ -117,7 +95,7 @@ void Application::wireStores()
         m_main->applyImages();
     };
     m_scan->saveFavourites = [this] {
-        if (!m_store.headersDirty && !m_headerFile->saving()) marksCovered();
+        if (!m_store.headersDirty && !m_headerFile->saving()) m_engine->marksCovered();
         stores.saveFavs();
     };
     m_scan->saveHeaders = [this] {
@@ -244,51 +222,7 @@ void Application::start()
     if (!m_cmdLine.isEmpty()) runCommandLine();
 }
 
-void Application::importNzbFiles(const QStringList &paths)
-{
-    bool any = false;
-    for (const QString &p : paths) {
-        const NzbImport r = importNzbFile(p, m_store, *m_batch, m_nzb);
-        if (!r.ok) {
-            m_core->prompter.message(r.message);
-            continue;
-        }
-        m_core->LogOp(r.message, true);
-        any = true;
-        filesAlreadyThere(QFileInfo(p).fileName(), r.items);
-    }
-    if (!any) return;
-    m_nzb.save(m_core->paths.nzbOrigins());
-    m_view->ViewRefresh(false);
-    m_batch->ShowBatchSize();
-}
-
-// An NZB imported again into a folder that has its files: said, and when every file is
-// there nothing is fetched again; the par2 set there is verified instead.
-void Application::filesAlreadyThere(const QString &nzbName, const std::vector<int> &items)
-{
-    QStringList there;
-    for (int i : items) {
-        const QString file = m_decoder->DecodeFolder(i) + fileNameFromBytes(safeFileNameBytes(fileNameOfItem(m_store.item(i))));
-        if (QFileInfo(file).isFile()) there << file;
-    }
-    if (there.isEmpty()) return;
-    if (there.size() < qsizetype(items.size())) {
-        m_core->LogOp(QStringLiteral("%1: %2 of its %3 files are already in the download folder; the copies fetched get other names")
-                          .arg(nzbName)
-                          .arg(there.size())
-                          .arg(items.size()),
-                      true);
-        return;
-    }
-    for (int i : items) m_batch->RemoveFromBatch(i, false, false);
-    m_core->LogOp(QStringLiteral("%1: all %2 of its files are already in the download folder; not fetched again, their par2 set is verified")
-                      .arg(nzbName)
-                      .arg(items.size()),
-                  true);
-    for (const QString &f : there) m_download->par2().fileDecoded(f);
-    m_download->par2().downloadEnded();
-}
+void Application::importNzbFiles(const QStringList &paths) { m_engine->importNzbFiles(paths); }
 
 bool Application::exportNzb(const QString &path, const std::vector<int> &items)
 {
@@ -431,27 +365,13 @@ void Application::deletePreviews()
 // The save runs in steps: the window, the scan and the download go on meanwhile.
 void Application::saveHeadersNow()
 {
-    m_groups->takeMarksForSave();
     if (m_main) m_main->setSaveEnabled(false);
-    m_headerFile->startSave(m_core->paths.headers(), m_batch);
-    m_nzb.save(m_core->paths.nzbOrigins());
-}
-
-// Nothing is left to save: the marks as they are are covered by the file on disk.
-void Application::marksCovered()
-{
-    m_groups->takeMarksForSave();
-    m_groups->marksSaved();
+    m_engine->saveHeaders();
 }
 
 void Application::headersSaved(bool ok)
 {
-    // The headers are on disk: now the marks they cover may be.
-    if (ok) {
-        m_engine->journal.clear();
-        m_groups->marksSaved();
-        if (stores.saveFavs) stores.saveFavs();
-    }
+    m_engine->headersSaved(ok);
     if (m_headerFile->saving()) return;
     if (m_main) m_main->setSaveEnabled(true);
     if (m_splash) m_splash->hide();
@@ -499,7 +419,7 @@ void Application::shutdown()
     // headers still need saving is known.
     m_headerFile->finishSave();
     if (!stores.headersDirty()) {
-        marksCovered();
+        m_engine->marksCovered();
         if (stores.saveFavs) stores.saveFavs();
         if (stores.releaseHeaders) stores.releaseHeaders();
         m_main->hide();
@@ -524,21 +444,6 @@ void Application::shutdown()
     m_exit->show();
 }
 
-// Leaving without saving the headers still keeps the batch: posts queued since the last
-// save are written beside what that save holds, and the marks stay where it ends (the next
-// scan reads those articles again and files nothing twice).
-void Application::keepBatchWithoutHeaders()
-{
-    m_headerFile->finishSave();
-    const std::vector<int> rows = m_batch->batchItems();
-    const bool unsaved = std::any_of(rows.begin(), rows.end(), [this](int i) { return !m_store.item(i).onDisk; });
-    if (!unsaved) return;
-    if (m_headerFile->SaveHeaders(m_core->paths.headers(), m_batch, HeaderFile::Keep::SavedAndBatch)) {
-        m_engine->journal.clear();
-        m_nzb.save(m_core->paths.nzbOrigins());
-    }
-}
-
 void Application::terminate()
 {
     m_terminating = true;
@@ -551,11 +456,8 @@ void Application::finalExit(bool save)
     if (stores.saveFavs) stores.saveFavs();
     m_main->hide();
     if (save && stores.saveHeaders) stores.saveHeaders();
-    if (!save) keepBatchWithoutHeaders();
-    // Ending: a save still in steps is done here and now.
-    m_headerFile->finishSave();
-    m_session->disconnect(ConnectionId::Scan);
-    m_download->shutdown();
+    if (!save) m_engine->keepBatchWithoutHeaders();
+    m_engine->closeDown();
     endProcess();
 }
 

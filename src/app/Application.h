@@ -132,9 +132,6 @@ private:
     void deletePreviews();
     void saveHeadersNow();
     void headersSaved(bool ok);
-    void marksCovered();
-    void keepBatchWithoutHeaders();
-    void filesAlreadyThere(const QString &nzbName, const std::vector<int> &items);
     void saveHeadersCommand();
     void bindPages();
     std::array<std::pair<MainWindow::List, QVector<int> *>, 3> columnLists();

@@ -15,6 +15,7 @@
 #include "headers/NzbOrigins.h"
 #include "headers/WatchList.h"
 #include "nntp/ServerTest.h"
+#include "nzb/NzbImport.h"
 #include "nntp/Session.h"
 #include "scan/ScanDriver.h"
 #include "groups/HostGroupList.h"
@@ -55,6 +56,23 @@ public:
     Previewer preview{core, session, groups, store, cache};
     // The options' Test of a server.
     ServerTest serverTest;
+
+    // What a start loads and an end saves, the same with a window or without one.
+    void loadWatchList();   // after the settings
+    void loadHeaders();   // the header file, the batch journal, par2 work, NZB origins
+    void saveHeaders();   // in steps: headersSaved follows
+    void headersSaved(bool ok);
+    // Nothing is left to save: the marks as they are are covered by the file on disk.
+    void marksCovered();
+    // Leaving without saving the headers still keeps what the batch holds.
+    void keepBatchWithoutHeaders();
+    // The end of the run: the favourites, the headers saved or the batch kept, then
+    // closeDown: a save in steps is finished here and the connections close.
+    void end(bool saveHeaders);
+    void closeDown();
+    // NZB files into the headers and the batch; a file that cannot be read or is refused
+    // is said in a message. What each file brought, in order (empty items: refused).
+    std::vector<NzbImport> importNzbFiles(const QStringList &paths);
 };
 
 } // namespace vt
