@@ -49,6 +49,7 @@ Application::Application(const AppPaths &paths, QString rawCommandLine, Prompter
       m_processed(m_engine->processed), m_cache(&m_engine->cache), m_decoder(&m_engine->decoder), m_nzb(m_engine->nzb),
       m_download(&m_engine->download), m_headerFile(&m_engine->headerFile)
 {
+    m_remote = std::make_unique<Remote>(*m_engine);
     connect(m_headerFile, &HeaderFile::saveFinished, this, &Application::headersSaved);
     wireStores();
     endProcess = [] { QCoreApplication::exit(0); };
@@ -210,6 +211,8 @@ void Application::buildStartup()
                            m_core->sounds.PlaySound(QStringLiteral("vtv001.wav"));
                            m_core->resources.ShowResourceStats(true);
                            m_core->resources.setDisabled(m_core->settings.chkDisableStats);
+                           // The API, the web page and the watched folder, as the options say.
+                           m_remote->start(false);
                        }}});
 }
 

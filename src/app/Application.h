@@ -4,6 +4,7 @@
 #include "Pages.h"
 #include "core/AppCore.h"
 #include "engine/Engine.h"
+#include "remote/Remote.h"
 #include <QTableView>
 #include <array>
 #include "core/Startup.h"
@@ -117,6 +118,7 @@ public:
     Decoder &decoder() { return *m_decoder; }
     DownloadDriver &download() { return *m_download; }
     DesktopNotifier *notifier() { return m_notifier.get(); }
+    Remote &remote() { return *m_remote; }
     HeaderFile &headerFile() { return *m_headerFile; }
     MainWindow *mainWindow() { return m_main.get(); }
     SplashWindow *splash() { return m_splash.get(); }
@@ -155,6 +157,7 @@ private:
     void askNzbToExport();
     WidgetPrompter m_widgetPrompter;
     std::unique_ptr<Engine> m_engine;
+    std::unique_ptr<Remote> m_remote;
     AppCore *m_core;
     Session *m_session;
     NewsgroupTable *m_groups;

@@ -1,4 +1,5 @@
 #include "Application.h"
+#include "Headless.h"
 #include "core/CommandLine.h"
 #include "core/SingleInstance.h"
 #include <QFileInfo>
@@ -8,6 +9,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 #include <csignal>
+#include <memory>
 #include <cstdio>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -42,24 +44,31 @@ int main(int argc, char **argv)
         return 0;
     }
 
-    QApplication qapp(argc, argv);
+    // Without a window no display is needed: Qt's core application only.
+    const bool headless = vt::wantsHeadless(argvList(argc, argv));
+    std::unique_ptr<QCoreApplication> qapp;
+    if (headless) qapp = std::make_unique<QCoreApplication>(argc, argv);
+    else qapp = std::make_unique<QApplication>(argc, argv);
     nameTheProgram();
-    QApplication::setDesktopFileName(QStringLiteral("vantrel"));
-    QApplication::setQuitOnLastWindowClosed(false);
+    if (!headless) {
+        QApplication::setDesktopFileName(QStringLiteral("vantrel"));
+        QApplication::setQuitOnLastWindowClosed(false);
+    }
 
     // The command line as received, less what Qt took for itself.
-    const vt::LaunchArguments launch = vt::parseLaunchArguments(QApplication::arguments());
+    const vt::LaunchArguments launch = vt::parseLaunchArguments(QCoreApplication::arguments());
     if (!launch.ok) {
         fprintf(stderr, "vantrel: %s\nTry 'vantrel --help' for the options.\n", qPrintable(launch.error));
         return 2;
     }
-    const vt::AppPaths paths = vt::AppPaths::forExecutable(QApplication::applicationDirPath());
+    const vt::AppPaths paths = vt::AppPaths::forExecutable(QCoreApplication::applicationDirPath());
 
-    // One program per application folder: a later start hands its command line over.
+    // One program per application folder, with a window or without: a later start hands
+    // its command line over.
     vt::SingleInstance single(paths.folder());
     // NZB files go over as absolute paths: the running program has its own folder.
     QStringList handed;
-    for (const QString &a : QApplication::arguments().mid(1))
+    for (const QString &a : QCoreApplication::arguments().mid(1))
         handed << (vt::isNzbFileName(a) ? QFileInfo(a).absoluteFilePath() : a);
     switch (single.handOff(handed)) {
     case vt::SingleInstance::HandOff::Taken: return 0;
@@ -73,11 +82,19 @@ int main(int argc, char **argv)
                 qPrintable(single.serverName()));
 
     paths.claimTempFolder();
-    vt::Application app(paths, launch.raw);
-    app.launchNzbFiles = launch.nzbFiles;
-    QObject::connect(&single, &vt::SingleInstance::argumentsReceived, &app, [&app](const QStringList &args) {
+    std::unique_ptr<vt::Application> app;
+    std::unique_ptr<vt::Headless> bare;
+    if (headless) {
+        bare = std::make_unique<vt::Headless>(paths, launch.raw, launch.nzbFiles);
+    } else {
+        app = std::make_unique<vt::Application>(paths, launch.raw);
+        app->launchNzbFiles = launch.nzbFiles;
+    }
+    QObject::connect(&single, &vt::SingleInstance::argumentsReceived, qapp.get(), [&](const QStringList &args) {
         const vt::LaunchArguments later = vt::parseLaunchArguments(QStringList{QStringLiteral("vantrel")} + args);
-        app.commandLineFromAnotherStart(later.ok ? later.raw : args.join(u' '), later.nzbFiles);
+        const QString raw = later.ok ? later.raw : args.join(u' ');
+        if (bare) bare->commandLineFromAnotherStart(raw, later.nzbFiles);
+        else app->commandLineFromAnotherStart(raw, later.nzbFiles);
     });
 
     // A polite stop from the desktop or a service manager goes through the shutdown sequence,
@@ -90,8 +107,9 @@ int main(int argc, char **argv)
             stopAsked = true;
             return;
         }
-        if (app.mainWindow()) app.terminate();
-        else QApplication::exit(0);
+        if (bare) bare->stop();
+        else if (app->mainWindow()) app->terminate();
+        else QCoreApplication::exit(0);
     };
     ::socketpair(AF_UNIX, SOCK_STREAM, 0, sigFds);
     QSocketNotifier sn(sigFds[1], QSocketNotifier::Read);
@@ -103,10 +121,11 @@ int main(int argc, char **argv)
     std::signal(SIGTERM, onSignal);
     std::signal(SIGINT, onSignal);
 
-    app.start();
-    QTimer::singleShot(0, &app, [&] {
+    if (bare) bare->start();
+    else app->start();
+    QTimer::singleShot(0, qapp.get(), [&] {
         looping = true;
         if (stopAsked) stopNow();
     });
-    return QApplication::exec();
+    return QCoreApplication::exec();
 }

@@ -24,6 +24,7 @@ public:
     QString favs() const { return file(QStringLiteral("favs.txt")); }
     QString headers() const { return file(QStringLiteral("npending.dat")); }
     QString nzbOrigins() const { return file(QStringLiteral("nzb.dat")); }
+    QString jobs() const { return file(QStringLiteral("jobs.dat")); }
     QString batchJournal() const { return file(QStringLiteral("batch.jnl")); }
     QString processed() const { return file(QStringLiteral("processed.txt")); }
     QString par2Work() const { return file(QStringLiteral("par2sets.txt")); }

@@ -28,6 +28,9 @@ void describeLaunchOptions(QCommandLineParser &parser)
     parser.addVersionOption();
     parser.addOption({QStringLiteral("scan"), QStringLiteral("Scan the newsgroups at start (the same as /SCAN).")});
     parser.addOption({QStringLiteral("download"), QStringLiteral("Download the batch at start (the same as /DOWNLOAD).")});
+    parser.addOption({QStringLiteral("headless"),
+                      QStringLiteral("Run without a window: driven by the remote control (API and web page) and the watched folder; "
+                                     "SIGTERM saves and ends it.")});
     parser.addPositionalArgument(QStringLiteral("option"), QStringLiteral("/SCAN or /DOWNLOAD: the launch options in their own form."),
                                  QStringLiteral("[/SCAN | /DOWNLOAD]"));
     parser.addPositionalArgument(QStringLiteral("files"), QStringLiteral("NZB files to import into the batch."),
@@ -45,6 +48,7 @@ LaunchArguments parseLaunchArguments(const QStringList &arguments)
         return out;
     }
     QStringList words;
+    out.headless = parser.isSet(QStringLiteral("headless"));
     if (parser.isSet(QStringLiteral("scan"))) words << QStringLiteral("/SCAN");
     if (parser.isSet(QStringLiteral("download"))) words << QStringLiteral("/DOWNLOAD");
     for (const QString &a : parser.positionalArguments()) {
@@ -63,6 +67,15 @@ bool wantsConsoleOnly(const QStringList &arguments)
         if (a == QLatin1String("-h") || a == QLatin1String("--help") || a == QLatin1String("--help-all")
             || a == QLatin1String("-v") || a == QLatin1String("--version"))
             return true;
+    }
+    return false;
+}
+
+bool wantsHeadless(const QStringList &arguments)
+{
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        if (arguments[i] == QLatin1String("--")) break;
+        if (arguments[i] == QLatin1String("--headless")) return true;
     }
     return false;
 }

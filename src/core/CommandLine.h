@@ -19,11 +19,15 @@ struct LaunchArguments {
     QString error;   // an unknown switch, said as the parser says it
     QString raw;     // what the launch options above are read from
     QStringList nzbFiles;   // NZB files named on the command line, as absolute paths
+    bool headless = false;  // --headless: no window, driven by the remote control
 };
 void describeLaunchOptions(QCommandLineParser &parser);
 LaunchArguments parseLaunchArguments(const QStringList &arguments);   // [0] is the program
 // True when the command line only asks for --help or --version (answered without a window).
 bool wantsConsoleOnly(const QStringList &arguments);
+// True when the command line asks for the program without a window (decided before Qt
+// is asked for a display).
+bool wantsHeadless(const QStringList &arguments);
 
 // An NZB file by its name: "x.nzb", or "x.nzb.gz" as index sites hand them out.
 bool isNzbFileName(const QString &name);

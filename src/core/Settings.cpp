@@ -13,6 +13,7 @@ namespace vt {
 static const QString kOptions = QStringLiteral("Options");
 static const QString kSizing = QStringLiteral("Sizing");
 static const QString kServers = QStringLiteral("Servers");
+static const QString kCategories = QStringLiteral("Categories");
 constexpr int kMaxServers = 100;
 
 QVariant columnCaption(const QVector<ColumnDef> &defs, int section, Qt::Orientation o, int role)
@@ -98,6 +99,18 @@ QString UnscramblePassword(const QString &text, OpsLog *log)
     return out;
 }
 
+QString Settings::categoryFolder(const QString &name) const
+{
+    for (const Category &c : categories)
+        if (!name.isEmpty() && c.name.compare(name, Qt::CaseInsensitive) == 0) {
+            if (!c.folder.isEmpty()) return c.folder;
+            // A name that is a plain folder name; anything else stays in the download folder.
+            if (c.name.contains(u'/') || c.name.startsWith(u'.')) return Download_Path;
+            return Download_Path + c.name + u'/';
+        }
+    return Download_Path;
+}
+
 int MakeFolder(const QString &path)
 {
     if (QFileInfo(path).isDir()) return 0;
@@ -128,6 +141,7 @@ const FlagKey kFlags[] = {
     {"chkPar2Delete", &Settings::chkPar2Delete}, {"chkPar2KeepBackups", &Settings::chkPar2KeepBackups},
     {"chkUnpack", &Settings::chkUnpack}, {"chkUnpackKeepArchives", &Settings::chkUnpackKeepArchives},
     {"chkCompress", &Settings::chkCompress}, {"chkNotify", &Settings::chkNotify}, {"chkTray", &Settings::chkTray},
+    {"chkRemote", &Settings::chkRemote},
 };
 const FlagKey kToggles[] = {
     {"togtsComplete", &Settings::togtsComplete}, {"togtsText", &Settings::togtsText},
@@ -221,6 +235,22 @@ void SettingsFile::LoadSettings(Settings &s)
         s.servers.push_back(e);
     }
 
+    if (auto v = get("Remote_Address"); v && !trimBlanks(*v).isEmpty()) s.Remote_Address = trimBlanks(*v);
+    if (auto v = get("Remote_Port"); v && leadingInt(trimBlanks(*v)) >= 0 && leadingInt(trimBlanks(*v)) <= 65535)
+        s.Remote_Port = int(leadingInt(trimBlanks(*v)));
+    if (auto v = get("Remote_ApiKey")) s.Remote_ApiKey = trimBlanks(*v);
+    if (auto v = get("Remote_User")) s.Remote_User = trimBlanks(*v);
+    if (auto v = get("Remote_PWX")) s.Remote_Password = UnscramblePassword(trimBlanks(*v), &m_log);
+    if (auto v = get("Nzb_Watch_Folder")) s.Nzb_Watch_Folder = trimBlanks(*v).isEmpty() ? QString() : withSlash(trimBlanks(*v));
+    s.categories.clear();
+    for (int n = 1; n <= kMaxServers; ++n) {
+        const auto name = ini.value(kCategories, QStringLiteral("Name") + QString::number(n));
+        if (!name || trimBlanks(*name).isEmpty()) continue;
+        const auto folder = ini.value(kCategories, QStringLiteral("Folder") + QString::number(n));
+        const QString f = folder ? trimBlanks(*folder) : QString();
+        s.categories.push_back({trimBlanks(*name), f.isEmpty() ? QString() : withSlash(f)});
+    }
+
     s.acceptedCertificates.clear();
     if (auto v = get("Accepted_Certs")) {
         for (const QString &pair : v->split(u'|', Qt::SkipEmptyParts)) {
@@ -279,6 +309,20 @@ bool SettingsFile::SaveSettings(const Settings &s)
     for (const QString &p : s.Unpack_Passwords)
         if (!p.isEmpty()) passwords << QString::fromLatin1(p.toUtf8().toPercentEncoding());
     put("Unpack_Passwords", passwords.join(u' '));
+    put("Remote_Address", trimBlanks(s.Remote_Address));
+    put("Remote_Port", QString::number(s.Remote_Port));
+    put("Remote_ApiKey", s.Remote_ApiKey);
+    put("Remote_User", trimBlanks(s.Remote_User));
+    put("Remote_PWX", s.Remote_Password.isEmpty() ? QString() : ScramblePassword(s.Remote_Password, &m_log));
+    put("Nzb_Watch_Folder", trimBlanks(s.Nzb_Watch_Folder));
+    ini.clearSection(kCategories);
+    int c = 1;
+    for (const Category &cat : s.categories) {
+        if (trimBlanks(cat.name).isEmpty() || c > kMaxServers) continue;
+        ini.setValue(kCategories, QStringLiteral("Name") + QString::number(c), trimBlanks(cat.name));
+        ini.setValue(kCategories, QStringLiteral("Folder") + QString::number(c), trimBlanks(cat.folder));
+        ++c;
+    }
     ini.clearSection(kServers);
     int n = 2;
     for (const ServerEntry &e : s.servers) {

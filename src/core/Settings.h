@@ -48,6 +48,13 @@ struct ServerEntry {
     bool operator==(const ServerEntry &) const = default;
 };
 
+// A category of downloads (an automation tool's "tv", "movies"): its own download folder.
+// An empty folder means a folder of that name inside the download folder.
+struct Category {
+    QString name, folder;
+    bool operator==(const Category &) const = default;
+};
+
 struct Settings {
     // Folders, always ending with "/".
     QString Download_Path;
@@ -109,6 +116,18 @@ struct Settings {
     bool chkUnpack = true;              // archives unpacked once their set is whole
     bool chkUnpackKeepArchives = false; // the archives (and par2 files) after a good unpack
     QStringList Unpack_Passwords;       // tried on every locked archive, after its NZB's own
+    // Remote control: the API automation tools speak and the web page, on this address
+    // (127.0.0.1 unless the user opens it wider); port 0 takes any free one.
+    bool chkRemote = false;
+    QString Remote_Address = QStringLiteral("127.0.0.1");
+    int Remote_Port = 8095;
+    QString Remote_ApiKey;              // made on first use
+    QString Remote_User, Remote_Password;   // the web page's other way in; the password kept scrambled
+    QString Nzb_Watch_Folder;           // NZB files put here are imported and removed; empty: none
+    std::vector<Category> categories;
+    // The folder a category's downloads go to (ends with "/"); the download folder for
+    // none or an unknown one.
+    QString categoryFolder(const QString &name) const;
     // View toggles (toolbar buttons 1 to 5).
     bool togtsComplete = true;
     bool togtsText = true;

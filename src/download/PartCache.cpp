@@ -55,8 +55,13 @@ DirectWriter::Paths PartCache::directPaths(int item)
 QString PartCache::downloadFolder(int item)
 {
     const QString base = m_settings.Download_Path;
-    if (!m_settings.chkMakeSubDirs) return base;
     const HeaderItem &it = m_store.item(item);
+    // A job's own folder, under its category's.
+    if (const NzbOrigin *o = nzb ? nzb->originOf(it) : nullptr; o && !o->folder.isEmpty()) {
+        MakeFolder(o->folder);
+        return o->folder;
+    }
+    if (!m_settings.chkMakeSubDirs) return base;
     // An imported post belongs to no group: its files stay together in the folder itself.
     if (it.parts.empty() || it.parts.front().groupKey() == kNzbGroupKey) return base;
     const QString g = m_groups.nameByKey(it.parts.front().groupKey());

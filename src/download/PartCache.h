@@ -25,12 +25,16 @@ inline void EnsureDownloadFolder(const QString &downloadFolder, const QString &g
 // Writes a cache file whole or not at all (beside its name, then renamed).
 bool writeWhole(const QString &name, const QByteArray &data, QString *error);
 
+class NzbCatalog;
+
 class PartCache {
 public:
     PartCache(const Settings &settings, const NewsgroupTable &groups, const HeaderStore &store)
         : m_settings(settings), m_groups(groups), m_store(store)
     {
     }
+    // Where imported items came from: a job's own folder.
+    const NzbCatalog *nzb = nullptr;
     // Cache folder + group + "/" + article number + ".UUE"; creates the group's folder.
     QString PartCacheFile(int item, int part);
     bool isCached(int item, int part)

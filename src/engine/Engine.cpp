@@ -32,6 +32,7 @@ Engine::Engine(const AppPaths &paths, Prompter &prompter) : core(paths, prompter
     session.setFeature(ConnectionId::Assistant, FeatureEndpoint{&assistant.conn, [this](const QString &t) { assistant.showInBubble(t); }});
     view.itemLife = [this](int i) { return batch.ItemLife(i); };
     view.nzb = &nzb;
+    cache.nzb = &nzb;
     batch.nzb = &nzb;
     store.log = [this](const QString &m) { core.LogOp(m, true); };
     store.watchMatches = [this](int i) { return watch.WatchMatches(store, i); };

@@ -58,7 +58,13 @@ bool NzbCatalog::load(const QString &path)
         // Names go to the server on a command line: printable, no blanks.
         for (const QByteArray &g : cols[2].split(','))
             if (!g.isEmpty() && !g.contains(' ') && !g.contains('\r')) o.groups << QString::fromLatin1(g);
-        if (cols.size() > 3) o.password = QString::fromUtf8(QByteArray::fromPercentEncoding(cols[3]));
+        auto col = [&](int n) { return cols.size() > n ? QString::fromUtf8(QByteArray::fromPercentEncoding(cols[n])) : QString(); };
+        o.password = col(3);
+        o.category = col(4);
+        // Only an absolute folder: the file never sends files elsewhere by a relative path.
+        o.folder = col(5);
+        if (!o.folder.startsWith(u'/') || !o.folder.endsWith(u'/') || o.folder.contains(QLatin1String("/../"))) o.folder.clear();
+        o.job = col(6);
         m_origins.insert(cols[0], o);
     }
     return true;
@@ -73,7 +79,11 @@ bool NzbCatalog::save(const QString &path) const
         QString name = it->nzbName;
         name.replace(u'\t', u' ').replace(u'\n', u' ');
         out += it.key() + '\t' + name.toUtf8() + '\t' + it->groups.join(u',').toLatin1();
-        if (!it->password.isEmpty()) out += '\t' + it->password.toUtf8().toPercentEncoding();
+        const bool more = !it->category.isEmpty() || !it->folder.isEmpty() || !it->job.isEmpty();
+        if (!it->password.isEmpty() || more) out += '\t' + it->password.toUtf8().toPercentEncoding();
+        if (more)
+            out += '\t' + it->category.toUtf8().toPercentEncoding() + '\t' + it->folder.toUtf8().toPercentEncoding() + '\t'
+                   + it->job.toUtf8().toPercentEncoding();
         out += '\n';
     }
     f.write(out);

@@ -18,11 +18,15 @@ struct NzbOrigin {
     QString nzbName;
     QStringList groups;
     QString password;   // for its archives: the NZB's own, or "{{...}}" in its name
+    // Set for a job handed over with a category or by the remote control: its category,
+    // the folder its files go to (absolute, ending with "/") and the job's id.
+    QString category, folder, job;
 };
 
 class NzbCatalog {
 public:
     const NzbOrigin *originOf(const HeaderItem &it) const;
+    NzbOrigin *originOf(const HeaderItem &it) { return const_cast<NzbOrigin *>(std::as_const(*this).originOf(it)); }
     void add(const QByteArray &firstMessageId, NzbOrigin o) { m_origins.insert(firstMessageId, std::move(o)); }
     // Article numbers for imported parts: they only name the parts' cache files.
     qint32 takeNumbers(int n);
