@@ -210,15 +210,17 @@ TEST(Download, ResumesAtTheFirstMissingPartAndDecodesCachedItemsOffline)
     int cached = 0;
     for (int p = 1; p <= n; ++p) cached += r.cache.isCached(item, p);
     EXPECT_GE(cached, 2);
-    EXPECT_LE(cached, int(server.commandsOf(2).filter("ARTICLE").size()));
+    EXPECT_TRUE(waitFor([&] { return cached <= int(server.commandsOf(2).filter("ARTICLE").size()); }));
     EXPECT_TRUE(r.batch.batchItems() == std::vector<int>{item});
 
-    const QStringList before = server.commandsOf(2).filter("ARTICLE");
     ASSERT_TRUE(r.download(20000));
     EXPECT_EQ(r.count("User Abort!"), 0);
-    const QStringList all = server.commands().filter("ARTICLE");
-    // The second run fetched exactly the parts not yet cached.
-    EXPECT_EQ(all.size() - before.size(), n - cached) << all.join('\n').toStdString();
+    // The second run, on connections of its own (the server's log may lag behind the
+    // first run's last requests), fetched exactly the parts not yet cached.
+    QStringList again;
+    for (const QString &l : server.commands().filter(" ARTICLE "))
+        if (l.section(u' ', 0, 0).toInt() > 2) again << l;
+    EXPECT_EQ(again.size(), n - cached) << again.join('\n').toStdString();
     ASSERT_EQ(r.processed.rowCount(), 1);
     EXPECT_TRUE(r.processed.entry(0).ok) << r.processed.entry(0).status.toStdString();
     EXPECT_EQ(filesUnder(r.core.settings.Cache_Path), 0) << "cache files and the journal go after a good decode";
@@ -232,9 +234,11 @@ TEST(Download, ResumesAtTheFirstMissingPartAndDecodesCachedItemsOffline)
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         f.write("Subject: x\r\n\r\n=ybegin line=128 size=3 name=tiny.bin\r\nKLM\r\n=yend size=3\r\n");
     }
-    const int commands = int(server.commands().size());
+    // The last run's goodbyes may reach the server's log late: what counts is all else.
+    auto asked = [&] { return int(server.commands().size() - server.commands().filter(QRegularExpression("^\\d+ QUIT")).size()); };
+    const int commands = asked();
     ASSERT_TRUE(r.download(10000));
-    EXPECT_EQ(int(server.commands().size()), commands) << "no network traffic";
+    EXPECT_EQ(asked(), commands) << "no network traffic";
     ASSERT_EQ(r.processed.rowCount(), 2);
     EXPECT_EQ(r.count("Done!"), 1);
 }

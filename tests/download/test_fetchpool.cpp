@@ -255,12 +255,16 @@ TEST(FetchPool, WithEmergencyRestartOffALostConnectionStaysClosed)
     EXPECT_EQ(p.pool.openConnections(), 0);
     EXPECT_EQ(r.batch.batchRows(), queued) << "the batch stays for the next run";
     EXPECT_LT(p.storedBy.size(), parts) << "stopped before the end";
-    int kept = 0;
-    for (int item : batchItems(r))
-        for (int part = 1; part <= int(r.store.item(item).parts.size()); ++part) kept += r.cache.isCached(item, part);
-    // A part its worker was decoding at the stop is reported when the worker is done.
-    EXPECT_TRUE(waitFor([&] { return int(p.storedBy.size()) == kept; }, 10000))
-        << kept << " " << p.storedBy.size() << ": what came is in the part cache or its file";
+    auto kept = [&] {
+        int n = 0;
+        for (int item : batchItems(r))
+            for (int part = 1; part <= int(r.store.item(item).parts.size()); ++part) n += r.cache.isCached(item, part);
+        return n;
+    };
+    // A part its worker was decoding at the stop is in its file and reported once the
+    // worker is done.
+    EXPECT_TRUE(waitFor([&] { return int(p.storedBy.size()) == kept(); }, 10000))
+        << kept() << " " << p.storedBy.size() << ": what came is in the part cache or its file";
 }
 
 // The speed limit is for the whole download: four connections together keep within 10 %
