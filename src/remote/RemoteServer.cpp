@@ -133,8 +133,24 @@ bool RemoteServer::handleRequest(const QHttpServerRequest &request, QTcpSocket *
                         QHttpServerResponder::StatusCode::MethodNotAllowed);
         return true;
     }
+    // The web page's user name and password, when the user set them (HTTP Basic).
+    const Settings &set = m_engine.core.settings;
+    const QString peer = request.remoteAddress().toString();
+    bool signedIn = false;
+    const QByteArray auth = request.value("Authorization");
+    if (!set.Remote_User.isEmpty() && auth.startsWith("Basic ")) {
+        if (m_api.waiting(peer)) {
+            responder.write(QByteArray("{\"status\":false,\"error\":\"Too many wrong tries: wait\"}"), "application/json",
+                            QHttpServerResponder::StatusCode::TooManyRequests);
+            return true;
+        }
+        signedIn = sameSecret((set.Remote_User + u':' + set.Remote_Password).toUtf8(), QByteArray::fromBase64(auth.mid(6).trimmed()));
+        if (signedIn) m_api.rightTry(peer);
+        else m_api.wrongTry(peer);
+    }
     if (path == QLatin1String("/api") || path == QLatin1String("/api/") || path == QLatin1String("/sabnzbd/api")) {
         HttpCall call;
+        call.signedIn = signedIn;
         call.method = method;
         for (const auto &[k, v] : QUrlQuery(request.url()).queryItems(QUrl::FullyDecoded)) call.query.append({k, v});
         call.contentType = request.value("Content-Type");
@@ -147,6 +163,12 @@ bool RemoteServer::handleRequest(const QHttpServerRequest &request, QTcpSocket *
         return true;
     }
     if (path == QLatin1String("/") || path == QLatin1String("/index.html")) {
+        if (!set.Remote_User.isEmpty() && !signedIn) {
+            responder.write(QByteArray("Sign in with the user name and password of the options."),
+                            {{"Content-Type", "text/plain; charset=utf-8"}, {"WWW-Authenticate", "Basic realm=\"Vantrel\", charset=\"UTF-8\""}},
+                            QHttpServerResponder::StatusCode::Unauthorized);
+            return true;
+        }
         responder.write(webPage(), {{"Content-Type", "text/html; charset=utf-8"},
                                     {"Content-Security-Policy", "default-src 'self'; script-src 'self' 'unsafe-inline'; style-src 'self' 'unsafe-inline'"},
                                     {"Cache-Control", "no-store"}});

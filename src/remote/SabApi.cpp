@@ -57,6 +57,32 @@ struct SabApi::Request {
 
 SabApi::SabApi(Engine &engine, Jobs &jobs) : m_engine(engine), m_jobs(jobs) {}
 
+bool sameSecret(const QByteArray &want, const QByteArray &got)
+{
+    // The same time for every wrong one of the right length.
+    if (want.size() != got.size()) return false;
+    unsigned diff = 0;
+    for (qsizetype i = 0; i < want.size(); ++i) diff |= unsigned(want[i] ^ got[i]);
+    return diff == 0;
+}
+
+bool SabApi::waiting(const QString &peer, qint64 *msLeft) const
+{
+    const auto t = m_tries.constFind(peer);
+    if (t == m_tries.cend() || t->waitMs <= 0 || !t->since.isValid() || t->since.elapsed() >= t->waitMs) return false;
+    if (msLeft) *msLeft = t->waitMs - t->since.elapsed();
+    return true;
+}
+
+void SabApi::wrongTry(const QString &peer)
+{
+    Tries &t = m_tries[peer];
+    if (++t.wrong >= kFreeTries) {
+        t.waitMs = std::min<qint64>(60'000, 1000LL << std::min(t.wrong - kFreeTries, 6));
+        t.since.start();
+    }
+}
+
 QString SabApi::apiKey()
 {
     QString &key = m_engine.core.settings.Remote_ApiKey;
@@ -92,26 +118,18 @@ HttpAnswer SabApi::handle(const HttpCall &call)
     if (mode == QLatin1String("version")) return json({{"version", kVersion}});
 
     // The key: wrong ones from one address make it wait, longer each time.
-    Tries &t = m_tries[call.peer];
-    if (t.waitMs > 0 && t.since.isValid() && t.since.elapsed() < t.waitMs)
-        return failure(QStringLiteral("Too many wrong API keys: wait %1 s").arg((t.waitMs - t.since.elapsed() + 999) / 1000), 429);
-    QString given = r.get("apikey");
-    if (given.isEmpty()) given = QString::fromLatin1(call.apiKeyHeader);
-    if (given.isEmpty()) return failure(QStringLiteral("API Key Required"), 403);
-    const QByteArray want = apiKey().toLatin1(), got = given.toLatin1();
-    // The same time for every wrong key of this length.
-    bool right = want.size() == got.size();
-    unsigned diff = 0;
-    for (qsizetype i = 0; right && i < want.size(); ++i) diff |= unsigned(want[i] ^ got[i]);
-    right = right && diff == 0;
-    if (!right) {
-        if (++t.wrong >= kFreeTries) {
-            t.waitMs = std::min<qint64>(60'000, 1000LL << std::min(t.wrong - kFreeTries, 6));
-            t.since.start();
+    qint64 left = 0;
+    if (waiting(call.peer, &left)) return failure(QStringLiteral("Too many wrong API keys: wait %1 s").arg((left + 999) / 1000), 429);
+    if (!call.signedIn) {
+        QString given = r.get("apikey");
+        if (given.isEmpty()) given = QString::fromLatin1(call.apiKeyHeader);
+        if (given.isEmpty()) return failure(QStringLiteral("API Key Required"), 403);
+        if (!sameSecret(apiKey().toUtf8(), given.toUtf8())) {
+            wrongTry(call.peer);
+            return failure(QStringLiteral("API Key Incorrect"), 403);
         }
-        return failure(QStringLiteral("API Key Incorrect"), 403);
+        rightTry(call.peer);
     }
-    m_tries.remove(call.peer);
 
     if (mode == QLatin1String("queue")) return queue(r);
     if (mode == QLatin1String("history")) return history(r);

@@ -21,6 +21,7 @@ struct HttpCall {
     QByteArray contentType, body;
     QString peer;                                 // the caller's address
     QByteArray apiKeyHeader;                      // X-Api-Key, when sent
+    bool signedIn = false;                        // the web page's user name and password were right
 };
 
 struct HttpAnswer {
@@ -28,6 +29,9 @@ struct HttpAnswer {
     QByteArray contentType = "application/json";
     QByteArray body;
 };
+
+// Compares a secret in a time that does not tell how much of it was right.
+bool sameSecret(const QByteArray &want, const QByteArray &got);
 
 class SabApi {
 public:
@@ -40,6 +44,10 @@ public:
     QString apiKey();
     // Wrong keys from one address: after this many, that address waits before its next try.
     static constexpr int kFreeTries = 5;
+    // Wrong keys or passwords from one address: it waits, longer after each one.
+    bool waiting(const QString &peer, qint64 *msLeft = nullptr) const;
+    void wrongTry(const QString &peer);
+    void rightTry(const QString &peer) { m_tries.remove(peer); }
     // The download was paused from here: new jobs wait for resume.
     bool paused() const { return m_paused; }
     // New work came: the download starts unless it was paused from here.

@@ -70,8 +70,9 @@ $('upload').onsubmit = ev => {
   api('addfile', {}, form).then(d => { $('added').textContent = d.status ? 'Added ' + f.name : (d.error || 'refused'); refresh(); });
 };
 if (new URLSearchParams(location.search).get('apikey')) { key = new URLSearchParams(location.search).get('apikey'); localStorage.setItem('vantrelKey', key); }
-if (key) refresh(); else showLogin('');
-setInterval(() => { if (key) refresh(); }, 2000);
+// Signed in with the user name and password, the key is not needed.
+refresh();
+setInterval(() => { if ($('main').style.display !== 'none') refresh(); }, 2000);
 </script></body></html>
 )html");
 }

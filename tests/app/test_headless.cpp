@@ -9,6 +9,7 @@
 #include <QHttpMultiPart>
 #include <QRegularExpression>
 #include <QUrlQuery>
+#include <QWebSocket>
 
 using namespace vt;
 using namespace vt::test;
@@ -122,4 +123,112 @@ TEST(Headless, AnNzbFromAToolEndsInItsCategoryFolderAndInHistory)
     const QByteArray jobs = test::readFile(app.dir.path() + "/jobs.dat");
     EXPECT_FALSE(jobs.contains(id.toLatin1()));
     EXPECT_TRUE(jobs.contains("later\t"));
+}
+
+namespace {
+// Headless Chromium driven over its debugging protocol: one page, commands answered in turn.
+class Browser {
+public:
+    explicit Browser(const QString &profile)
+    {
+        m_proc.setProcessChannelMode(QProcess::SeparateChannels);
+        m_proc.start("chromium", {"--headless=new", "--no-sandbox", "--disable-gpu", "--no-first-run", "--remote-debugging-port=0",
+                                  "--user-data-dir=" + profile, "about:blank"});
+        QByteArray err;
+        QString ws;
+        test::waitFor([&] {
+            err += m_proc.readAllStandardError();
+            const QRegularExpressionMatch m = QRegularExpression("DevTools listening on (ws://127\\.0\\.0\\.1:(\\d+)/\\S+)").match(QString::fromUtf8(err));
+            if (m.hasMatch()) m_debugPort = m.captured(2).toUShort();
+            return m_debugPort != 0;
+        }, 30000);
+        if (!m_debugPort) return;
+        // The page's own socket, from the list of targets.
+        QNetworkAccessManager net;
+        QString pageWs;
+        test::waitFor([&] {
+            QNetworkReply *r = net.get(QNetworkRequest(QUrl(QStringLiteral("http://127.0.0.1:%1/json/list").arg(m_debugPort))));
+            test::waitFor([&] { return r->isFinished(); }, 10000);
+            for (const QJsonValue v : QJsonDocument::fromJson(r->readAll()).array())
+                if (v.toObject()["type"].toString() == "page") pageWs = v.toObject()["webSocketDebuggerUrl"].toString();
+            r->deleteLater();
+            return !pageWs.isEmpty();
+        }, 20000);
+        QObject::connect(&m_ws, &QWebSocket::textMessageReceived, [this](const QString &t) {
+            const QJsonObject o = QJsonDocument::fromJson(t.toUtf8()).object();
+            if (o.contains("id")) m_answers[o["id"].toInt()] = o;
+        });
+        m_ws.open(QUrl(pageWs));
+        test::waitFor([&] { return m_ws.state() == QAbstractSocket::ConnectedState; }, 20000);
+    }
+    ~Browser()
+    {
+        m_ws.close();
+        m_proc.kill();
+        m_proc.waitForFinished(10000);
+    }
+    bool ready() const { return m_ws.state() == QAbstractSocket::ConnectedState; }
+    QJsonObject send(const QString &method, const QJsonObject &params = {})
+    {
+        const int id = ++m_next;
+        m_ws.sendTextMessage(QString::fromUtf8(QJsonDocument(QJsonObject{{"id", id}, {"method", method}, {"params", params}}).toJson()));
+        test::waitFor([&] { return m_answers.contains(id); }, 20000);
+        return m_answers.take(id)["result"].toObject();
+    }
+    QJsonValue eval(const QString &js) { return send("Runtime.evaluate", {{"expression", js}, {"returnByValue", true}})["result"].toObject()["value"]; }
+
+private:
+    QProcess m_proc;
+    QWebSocket m_ws;
+    quint16 m_debugPort = 0;
+    int m_next = 0;
+    QHash<int, QJsonObject> m_answers;
+};
+} // namespace
+
+// The web page in a real browser: it shows the history and the batch with its progress,
+// and a file chosen in its form and sent is queued.
+TEST(Headless, TheWebPageShowsTheBatchAndHistoryAndTakesAnUpload)
+{
+    QTemporaryDir arts, here, profile;
+    const std::vector<QByteArray> data = writePosts(arts.path(), here.path() + "/first.nzb", "first", 1, 4, 110);
+    const QByteArray second = test::randomBytes(8 * 25000, 120);
+    NzbDocument secondNzb;
+    secondNzb.files.push_back(test::writeYencPost(arts.path(), "second.bin", second, 25000, 100, "alt.binaries.one"));
+    ASSERT_TRUE(writeNzbFile(here.path() + "/second.nzb", secondNzb, nullptr));
+    // The second post is held back: its job stays in the queue while the page looks.
+    test::TestServer server({"--group", "alt.binaries.one:1:0", "--article-dir", arts.path(), "--latency", "400"});
+    Portable app(server.port());
+    test::writeFile(app.dir.path() + "/VANTREL.INI", test::readFile(app.dir.path() + "/VANTREL.INI") + "Remote_Port=0\r\nRemote_ApiKey=0123456789abcdef0123456789abcdef\r\n");
+    QProcess p;
+    ASSERT_TRUE(app.launch(p, {"--headless", here.path() + "/first.nzb"}, here.path()));
+    const quint16 port = remotePort(p);
+    ASSERT_NE(port, 0);
+    Http http{{}, QStringLiteral("http://127.0.0.1:%1/").arg(port), "0123456789abcdef0123456789abcdef"};
+    ASSERT_TRUE(test::waitFor([&] { return http.call("mode=history")["history"].toObject()["noofslots"].toInt() == 1; }, 60000));
+
+    Browser b(profile.path());
+    ASSERT_TRUE(b.ready()) << "chromium did not start";
+    b.send("Page.enable");
+    b.send("Page.navigate", {{"url", http.base + "?apikey=" + http.key}});
+    EXPECT_TRUE(test::waitFor([&] { return b.eval("document.querySelectorAll('#history tr.done').length").toInt() == 1; }, 30000));
+    EXPECT_EQ(b.eval("document.querySelector('#history tr.done td').textContent").toString(), "first");
+    EXPECT_TRUE(b.eval("document.querySelector('#history tr.done').textContent").toString().contains("Completed"));
+
+    // The form: a file chosen and sent, as a person does.
+    const int root = b.send("DOM.getDocument")["root"].toObject()["nodeId"].toInt();
+    const int input = b.send("DOM.querySelector", {{"nodeId", root}, {"selector", "#nzb"}})["nodeId"].toInt();
+    ASSERT_NE(input, 0);
+    b.send("DOM.setFileInputFiles", {{"nodeId", input}, {"files", QJsonArray{here.path() + "/second.nzb"}}});
+    b.eval("document.querySelector('#upload button').click()");
+    EXPECT_TRUE(test::waitFor([&] { return b.eval("document.getElementById('added').textContent").toString() == "Added second.nzb"; }, 20000));
+    // The batch shows it with its progress until it is done, then the history does.
+    EXPECT_TRUE(test::waitFor([&] {
+        return b.eval("Array.from(document.querySelectorAll('#queue tr.slot td:first-child')).map(e => e.textContent).join()").toString() == "second";
+    }, 20000)) << app.log().constData();
+    EXPECT_EQ(b.eval("document.querySelectorAll('#queue tr.slot .bar span').length").toInt(), 1);
+    EXPECT_TRUE(test::waitFor([&] { return b.eval("document.querySelectorAll('#history tr.done').length").toInt() == 2; }, 60000));
+    EXPECT_EQ(test::readFile(app.dir.path() + "/dl/second/second.bin"), second);
+    EXPECT_EQ(test::readFile(app.dir.path() + "/dl/first/first0.bin"), data[0]);
+    stop(p);
 }

@@ -222,9 +222,21 @@ TEST(Remote, HostileRequestsGetClearErrorsAndTouchNothing)
     EXPECT_EQ(statusOf(get(rig.port, "/../../etc/passwd")), 404);
     EXPECT_EQ(statusOf(exchange(rig.port, "DELETE /api HTTP/1.1\r\nHost: x\r\n\r\n")), 405);
     EXPECT_EQ(statusOf(get(rig.port, "/")), 200);
+    // With a user name and password the page asks for them, and the API takes them for the key.
+    rig.core.settings.Remote_User = "me";
+    rig.core.settings.Remote_Password = "pw:1";
+    const QByteArray page = get(rig.port, "/");
+    EXPECT_EQ(statusOf(page), 401);
+    EXPECT_TRUE(page.contains("WWW-Authenticate: Basic realm=\"Vantrel\"")) << page.constData();
+    auto signedIn = [&](const QByteArray &target, const QByteArray &userPass) {
+        return exchange(rig.port, "GET " + target + " HTTP/1.1\r\nHost: x\r\nAuthorization: Basic " + userPass.toBase64() + "\r\n\r\n");
+    };
+    EXPECT_EQ(statusOf(signedIn("/", "me:pw:1")), 200);
+    EXPECT_TRUE(jsonOf(signedIn("/api?mode=queue&output=json", "me:pw:1")).contains("queue"));
+    EXPECT_EQ(statusOf(signedIn("/", "me:pw:2")), 401);
     // No key, then wrong keys: after a few, the address waits, the right key too.
     EXPECT_EQ(jsonOf(get(rig.port, "/api?mode=queue&output=json"))["error"].toString(), "API Key Required");
-    for (int i = 0; i < SabApi::kFreeTries; ++i)
+    for (int i = 1; i < SabApi::kFreeTries; ++i)
         EXPECT_EQ(jsonOf(get(rig.port, "/api?mode=queue&output=json&apikey=wrong" + QByteArray::number(i)))["error"].toString(), "API Key Incorrect");
     const QByteArray locked = rig.api("mode=queue");
     EXPECT_EQ(statusOf(locked), 429) << locked.constData();
