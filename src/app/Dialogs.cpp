@@ -44,6 +44,15 @@ void Application::buildDialogs()
         applyOptions();
         settingsChanged();
     });
+    // The remote control takes its address and port when the options close, not at each
+    // keystroke; a new key is made at once.
+    connect(m_options.get(), &QDialog::finished, m_remote.get(), &Remote::settingsChanged);
+    connect(m_options->cmdClose, &QPushButton::clicked, m_remote.get(), &Remote::settingsChanged);
+    connect(m_options->cmdNewApiKey, &QPushButton::clicked, this, [this] {
+        m_core->settings.Remote_ApiKey.clear();
+        m_remote->api().apiKey();
+        m_options->load();
+    });
     // Test: the selected server, as the download would log in to it.
     connect(m_options->cmdServerTest, &QPushButton::clicked, this, [this] {
         const int row = m_options->selectedServer();

@@ -22,12 +22,28 @@ Remote::~Remote() = default;
 void Remote::start(bool http)
 {
     m_jobs.load(m_engine.core.paths.jobs());
-    if (http || m_engine.core.settings.chkRemote) {
-        m_server = std::make_unique<RemoteServer>(m_engine, m_api);
-        m_server->start();
-    }
+    m_api.apiKey();   // made on first use, shown in the options
+    m_started = true;
+    m_forced = http;
+    settingsChanged();
     m_look.start();
     lookAtWatchedFolder();
+}
+
+void Remote::settingsChanged()
+{
+    if (!m_started) return;
+    const Settings &s = m_engine.core.settings;
+    const bool want = m_forced || s.chkRemote;
+    if (m_server && (!want || s.Remote_Address != m_address || s.Remote_Port != m_portAsked)) {
+        m_server.reset();
+        m_engine.core.LogOp(QStringLiteral("Remote control stopped"), true);
+    }
+    if (!want || m_server) return;
+    m_server = std::make_unique<RemoteServer>(m_engine, m_api);
+    m_address = s.Remote_Address;
+    m_portAsked = s.Remote_Port;
+    m_server->start();
 }
 
 void Remote::lookAtWatchedFolder()

@@ -22,6 +22,8 @@ public:
     // After the headers are loaded: the jobs, the HTTP server when `http` (or the
     // settings) ask for it, and the watched folder when one is set.
     void start(bool http);
+    // The options changed: the server starts, stops or moves to the new address.
+    void settingsChanged();
     Jobs &jobs() { return m_jobs; }
     SabApi &api() { return m_api; }
     RemoteServer *server() { return m_server.get(); }
@@ -33,6 +35,9 @@ private:
     Jobs m_jobs;
     SabApi m_api;
     std::unique_ptr<RemoteServer> m_server;
+    bool m_started = false, m_forced = false;
+    QString m_address;   // where the server listens, as the settings said then
+    int m_portAsked = -1;
     QTimer m_look;
     QHash<QString, qint64> m_sizes;   // a file's size at the last look: one still growing waits
 };

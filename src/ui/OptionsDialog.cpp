@@ -117,6 +117,43 @@ OptionsDialog::OptionsDialog(Settings &settings, QWidget *parent) : QDialog(pare
     chkEnableWatch = check(scan, "chkEnableWatch", "Enable Watch List", &Settings::chkEnableWatch);
     column(scan)->addStretch();
 
+    QWidget *remote = newPage("Remote");
+    chkRemote = check(remote, "chkRemote", "Remote control: the API automation tools use and a web page (restarts with the options)",
+                      &Settings::chkRemote);
+    txtRemoteAddress = lineEdit(remote, "txtRemoteAddress", "Listen on address (127.0.0.1: this computer only):", &Settings::Remote_Address);
+    txtRemotePort = spinBox(remote, "txtRemotePort", "Port:", 0, 65535, &Settings::Remote_Port);
+    txtApiKey = lineEdit(remote, "txtApiKey", "API key (for automation tools):", &Settings::Remote_ApiKey);
+    txtApiKey->setReadOnly(true);
+    cmdNewApiKey = named<QPushButton>("cmdNewApiKey", QStringLiteral("New key"), remote);
+    column(remote)->itemAt(column(remote)->count() - 1)->layout()->addWidget(cmdNewApiKey);
+    txtRemoteUser = lineEdit(remote, "txtRemoteUser", "Web page user name (empty: the key only):", &Settings::Remote_User);
+    txtRemotePassword = lineEdit(remote, "txtRemotePassword", "Web page password:", &Settings::Remote_Password);
+    txtRemotePassword->setEchoMode(QLineEdit::Password);
+    txtWatchFolder = lineEdit(remote, "txtWatchFolder", "Watched folder for NZB files (empty: none):", &Settings::Nzb_Watch_Folder);
+    {
+        column(remote)->addWidget(new QLabel(QStringLiteral("Categories, one a line: a name, or \"name = folder\" (else a folder of that name "
+                                                            "in the download folder):"),
+                                             remote));
+        txtCategories = named<QPlainTextEdit>("txtCategories", remote);
+        column(remote)->addWidget(txtCategories, 1);
+        connect(txtCategories, &QPlainTextEdit::textChanged, this, [this] {
+            std::vector<Category> now;
+            for (const QString &line : txtCategories->toPlainText().split(u'\n', Qt::SkipEmptyParts)) {
+                const QString name = line.section(u'=', 0, 0).trimmed(), folder = line.section(u'=', 1).trimmed();
+                if (name.isEmpty()) continue;
+                now.push_back({name, folder.isEmpty() || folder.endsWith(u'/') ? folder : folder + u'/'});
+            }
+            if (m_settings.categories == now) return;
+            m_settings.categories = now;
+            emit changed();
+        });
+        m_loaders.push_back([this] {
+            QStringList lines;
+            for (const Category &c : m_settings.categories) lines << (c.folder.isEmpty() ? c.name : c.name + QStringLiteral(" = ") + c.folder);
+            if (txtCategories->toPlainText() != lines.join(u'\n')) txtCategories->setPlainText(lines.join(u'\n'));
+        });
+    }
+
     QWidget *servers = newPage("Servers");
     serverList = new ServerList(m_settings, this);
     ListServers = rowList("ListServers", servers, QAbstractItemView::SingleSelection);
@@ -206,6 +243,24 @@ QSpinBox *OptionsDialog::spinBox(QWidget *page, const char *name, const char *ca
     });
     m_loaders.push_back([this, box, field] { box->setValue(m_settings.*field); });
     return box;
+}
+
+QLineEdit *OptionsDialog::lineEdit(QWidget *page, const char *name, const char *caption, QString Settings::*field)
+{
+    auto *row = new QHBoxLayout;
+    row->addWidget(new QLabel(QString::fromUtf8(caption), page));
+    auto *edit = named<QLineEdit>(name, page);
+    row->addWidget(edit, 1);
+    column(page)->addLayout(row);
+    connect(edit, &QLineEdit::textEdited, this, [this, field](const QString &t) {
+        if (m_settings.*field == t) return;
+        m_settings.*field = t;
+        emit changed();
+    });
+    m_loaders.push_back([this, edit, field] {
+        if (edit->text() != m_settings.*field) edit->setText(m_settings.*field);
+    });
+    return edit;
 }
 
 QCheckBox *OptionsDialog::check(QWidget *page, const char *name, const char *caption, bool Settings::*field)

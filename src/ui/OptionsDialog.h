@@ -2,6 +2,7 @@
 #include <QCheckBox>
 #include <QDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSlider>
@@ -53,6 +54,13 @@ public:
     QCheckBox *chkAgressiveHeaderCrunch, *chkSaveAfterScan, *chkAlwaysSaveHeaders, *chkResetNewOnScan, *chkAutoExpire,
         *chkEnableWatch;
 
+    // Page "Remote": the API and web page, the watched folder, the categories.
+    QCheckBox *chkRemote;
+    QLineEdit *txtRemoteAddress, *txtApiKey, *txtRemoteUser, *txtRemotePassword, *txtWatchFolder;
+    QSpinBox *txtRemotePort;
+    QPushButton *cmdNewApiKey;
+    QPlainTextEdit *txtCategories;   // a category a line: "name" or "name = folder"
+
     QPushButton *cmdClose;
 
     // Shows the settings' current values.
@@ -66,6 +74,8 @@ private:
     // A number from low to high on its own row, written to the settings as it changes.
     QSpinBox *spinBox(QWidget *page, const char *name, const char *caption, int low, int high, int Settings::*field);
     QCheckBox *check(QWidget *page, const char *name, const char *caption, bool Settings::*field);
+    // A line of text on its own row, written to the settings as it changes.
+    QLineEdit *lineEdit(QWidget *page, const char *name, const char *caption, QString Settings::*field);
     QSlider *slider(QWidget *page, QLabel *&label, const char *name, int lo, int hi, int Settings::*field,
                     QString (Settings::*caption)() const);
     Settings &m_settings;

@@ -241,3 +241,29 @@ TEST(Remote, HostileRequestsGetClearErrorsAndTouchNothing)
     const QByteArray locked = rig.api("mode=queue");
     EXPECT_EQ(statusOf(locked), 429) << locked.constData();
 }
+
+// NZB files put into the watched folder become jobs once their size holds between two
+// looks, and leave the folder; a broken one is kept aside under another name and said.
+TEST(Remote, TheWatchedFolderTakesNzbFilesAndKeepsBrokenOnesAside)
+{
+    RemoteRig rig;
+    const QString watched = rig.dir.path() + "/incoming/";
+    QDir().mkpath(watched);
+    rig.core.settings.Nzb_Watch_Folder = watched;
+    QTemporaryDir arts;
+    test::writeFile(watched + "Film.2026.nzb", smallNzb(arts.path(), 3));
+    test::writeFile(watched + "broken.nzb.gz", "not gzip at all");
+    test::writeFile(watched + "notes.txt", "left alone");
+    QStringList said;
+    QObject::connect(&rig.core.log, &OpsLog::statusChanged, [&](const QString &m) { said << m; });
+    rig.remote.lookAtWatchedFolder();
+    EXPECT_TRUE(rig.remote.jobs().all().empty()) << "taken only once its size held";
+    rig.remote.lookAtWatchedFolder();
+    ASSERT_EQ(rig.remote.jobs().all().size(), 1u);
+    EXPECT_EQ(rig.remote.jobs().all()[0].name, "Film.2026");
+    EXPECT_EQ(rig.remote.jobs().all()[0].folder, rig.dir.path() + "/dl/tv/Film.2026/") << "the NZB's own category";
+    EXPECT_EQ(QDir(watched).entryList(QDir::Files, QDir::Name), QStringList({"broken.nzb.gz.broken", "notes.txt"}));
+    EXPECT_TRUE(said.join('\n').contains("Watched folder: broken.nzb.gz was not imported"));
+    rig.remote.lookAtWatchedFolder();
+    EXPECT_EQ(rig.remote.jobs().all().size(), 1u);
+}

@@ -14,6 +14,8 @@
 #include "core/ListRoles.h"
 #include "ui/MainWindow.h"
 #include "ui/OptionsDialog.h"
+#include "remote/Remote.h"
+#include <QTcpSocket>
 #include "ui/ServerDialog.h"
 #include "core/ServerList.h"
 #include "ui/Skin.h"
@@ -239,6 +241,45 @@ TEST(Options, SlidersChecksAndTheirEffects)
     EXPECT_EQ(*ini.value("Options", "chkAutoExpire"), "0");
     EXPECT_EQ(*ini.value("Options", "chkEnableWatch"), "1");
     EXPECT_EQ(*ini.value("Options", "chkDisableStats"), "1");
+}
+
+// The remote control from its options page: the key made on first use is shown, a new one
+// replaces it, categories typed are kept, and turned on it answers once the options close.
+TEST(Options, RemoteControlPage)
+{
+    App a("[Options]\r\nNews_Host=h\r\nDownload_Path=DL\r\nRemote_Port=0\r\n");
+    a.app->start();
+    child<QPushButton>(*a.app->mainWindow(), "cmdOptions")->click();
+    OptionsDialog &o = *a.app->optionsDialog();
+    Settings &s = a.app->core().settings;
+    const QString first = o.txtApiKey->text();
+    EXPECT_EQ(first.size(), 32);
+    EXPECT_TRUE(o.txtApiKey->isReadOnly());
+    o.cmdNewApiKey->click();
+    EXPECT_EQ(o.txtApiKey->text().size(), 32);
+    EXPECT_NE(o.txtApiKey->text(), first);
+    EXPECT_EQ(s.Remote_ApiKey, o.txtApiKey->text());
+    o.txtCategories->setPlainText("tv\nmovies = /films");
+    ASSERT_EQ(s.categories.size(), 2u);
+    EXPECT_EQ(s.categoryFolder("TV"), a.dir.path() + "/dl/tv/");
+    EXPECT_EQ(s.categoryFolder("movies"), "/films/");
+    EXPECT_EQ(s.categoryFolder("other"), a.dir.path() + "/dl/");
+    EXPECT_EQ(a.app->remote().server(), nullptr);
+    o.chkRemote->click();
+    EXPECT_EQ(a.app->remote().server(), nullptr) << "the server waits for the options to close";
+    o.cmdClose->click();
+    ASSERT_NE(a.app->remote().server(), nullptr);
+    const quint16 port = a.app->remote().server()->port();
+    ASSERT_NE(port, 0);
+    QTcpSocket c;
+    QByteArray got;
+    QObject::connect(&c, &QTcpSocket::readyRead, [&] { got += c.readAll(); });
+    c.connectToHost("127.0.0.1", port);
+    c.write("GET /api?mode=get_cats&output=json&apikey=" + s.Remote_ApiKey.toLatin1() + " HTTP/1.1\r\nHost: x\r\n\r\n");
+    EXPECT_TRUE(test::waitFor([&] { return got.contains("\"categories\":[\"*\",\"tv\",\"movies\"]"); }, 10000)) << got.constData();
+    ASSERT_TRUE(test::waitFor([&] { return a.ini().value("Categories", "Name2").value_or("") == "movies"; }, 5000));
+    EXPECT_EQ(*a.ini().value("Categories", "Folder2"), "/films/");
+    EXPECT_EQ(*a.ini().value("Options", "Remote_ApiKey"), s.Remote_ApiKey);
 }
 
 TEST(Options, NewsgroupCommands)
