@@ -18,7 +18,7 @@ export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 work=build-fuzz/work
 rm -rf "$work"; mkdir -p "$work" build-fuzz/findings
 total=0
-for t in framer compressed fetch overview scanfetch subject date yenc headerfile favs watch settings journal nzb par2 archive; do
+for t in framer compressed fetch overview scanfetch subject date yenc headerfile favs watch settings journal nzb par2 archive http; do
   mkdir -p "$work/$t" "fuzz/corpus/$t"
   log="$work/$t.log"
   # Regression first: every stored input once.

@@ -46,11 +46,15 @@ int main(int argc, char **argv)
 
     // Without a window no display is needed: Qt's core application only.
     const bool headless = vt::wantsHeadless(argvList(argc, argv));
+    // A start with no display (a script, a terminal over SSH) can still hand its NZB files
+    // to a program running without a window.
+    const bool noDisplay = !headless && qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
+                           && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
     std::unique_ptr<QCoreApplication> qapp;
-    if (headless) qapp = std::make_unique<QCoreApplication>(argc, argv);
+    if (headless || noDisplay) qapp = std::make_unique<QCoreApplication>(argc, argv);
     else qapp = std::make_unique<QApplication>(argc, argv);
     nameTheProgram();
-    if (!headless) {
+    if (!headless && !noDisplay) {
         QApplication::setDesktopFileName(QStringLiteral("vantrel"));
         QApplication::setQuitOnLastWindowClosed(false);
     }
@@ -76,6 +80,10 @@ int main(int argc, char **argv)
         fprintf(stderr, "vantrel: already running for %s, but it does not answer.\n", qPrintable(paths.folder()));
         return 1;
     case vt::SingleInstance::HandOff::NobodyRunning: break;
+    }
+    if (noDisplay) {
+        fprintf(stderr, "vantrel: no display to open the window on; start it with --headless to run without one.\n");
+        return 1;
     }
     if (!single.listen())
         fprintf(stderr, "vantrel: cannot listen on %s; later starts will not find this one.\n",

@@ -78,7 +78,8 @@ TEST(Headless, AnNzbFromAToolEndsInItsCategoryFolderAndInHistory)
     QProcessEnvironment bare = app.env;
     app.env.remove("DISPLAY");
     app.env.remove("WAYLAND_DISPLAY");
-    app.env.insert("QT_QPA_PLATFORM", "xcb");
+    app.env.remove("QT_QPA_PLATFORM");
+    const QProcessEnvironment noDisplay = app.env;
 
     QProcess p;
     ASSERT_TRUE(app.launch(p, {"--headless"}, here.path()));
@@ -116,6 +117,12 @@ TEST(Headless, AnNzbFromAToolEndsInItsCategoryFolderAndInHistory)
     EXPECT_TRUE(second.waitForFinished(20000));
     EXPECT_EQ(second.exitCode(), 0);
     EXPECT_TRUE(test::waitFor([&] { return test::readFile(app.dir.path() + "/dl/later/later0.bin") == later; }, 60000)) << app.log().constData();
+    // So does one without a display, as from a terminal over SSH.
+    QProcess third;
+    app.env = noDisplay;
+    ASSERT_TRUE(app.launch(third, {"--download"}, here.path()));
+    EXPECT_TRUE(third.waitForFinished(20000));
+    EXPECT_EQ(third.exitCode(), 0) << third.readAllStandardError().constData();
 
     EXPECT_TRUE(http.call("mode=history&name=delete&value=" + id)["status"].toBool());
     stop(p);
