@@ -1,6 +1,7 @@
 // The program without a window, driven as an automation tool drives a download client:
 // real HTTP to the real program, which downloads from the test server.
 #include "Portable.h"
+#include "decode/Par2.h"
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -58,13 +59,27 @@ quint16 remotePort(QProcess &p)
 }
 } // namespace
 
-// An automation tool hands over an NZB (with its category); the headless program
-// downloads it into the category's folder, a job of its own, and reports it in history. A
+// An automation tool hands over a release's NZB with its category; the headless program
+// downloads it into the category's folder, a job of its own, repairs and unpacks it, and
+// reports it in history. A
 // later start with a window hands its NZB over to the headless one. SIGTERM saves and ends.
-TEST(Headless, AnNzbFromAToolEndsInItsCategoryFolderAndInHistory)
+TEST(Headless, AReleaseFromAToolEndsRepairedAndUnpackedInItsCategoryFolder)
 {
-    QTemporaryDir arts, here;
-    const std::vector<QByteArray> data = writePosts(arts.path(), here.path() + "/Show.S01E01.nzb", "show", 2, 6, 70);
+    // A release as index sites list it: an archive with a par2 set over it, one article of
+    // the archive gone from the server.
+    QTemporaryDir arts, here, src;
+    const QByteArray episode = test::randomBytes(300000, 70);
+    test::writeFile(src.path() + "/show.mkv", episode);
+    ASSERT_TRUE(test::runTool(src.path(), "7zz", {"a", "-bd", "-mx0", "show.7z", "show.mkv"}));
+    ASSERT_TRUE(test::runTool(src.path(), Par2Run::program(), {"create", "-q", "-s20000", "-c30", "-n2", "show.par2", "show.7z"}));
+    NzbDocument release;
+    int next = 1;
+    for (const QString &f : QDir(src.path()).entryList({"show.7z", "show*.par2"}, QDir::Files, QDir::Name)) {
+        release.files.push_back(test::writeYencPost(arts.path(), f.toUtf8(), test::readFile(src.path() + '/' + f), 25000, next, "alt.binaries.one"));
+        next += int(release.files.back().segments.size());
+    }
+    ASSERT_TRUE(QFile::remove(arts.path() + "/3.art"));
+    ASSERT_TRUE(writeNzbFile(here.path() + "/Show.S01E01.nzb", release, nullptr));
     const QByteArray later = test::randomBytes(3 * 25000, 90);
     NzbDocument laterNzb;
     laterNzb.files.push_back(test::writeYencPost(arts.path(), "later0.bin", later, 25000, 100, "alt.binaries.one"));
@@ -106,8 +121,9 @@ TEST(Headless, AnNzbFromAToolEndsInItsCategoryFolderAndInHistory)
     EXPECT_EQ(slot["category"].toString(), "tv");
     const QString storage = slot["storage"].toString();
     EXPECT_EQ(storage, app.dir.path() + "/series/Show.S01E01");
-    EXPECT_EQ(test::readFile(storage + "/show0.bin"), data[0]);
-    EXPECT_EQ(test::readFile(storage + "/show1.bin"), data[1]);
+    // Repaired and unpacked: the episode, and nothing of the archive or its par2 set.
+    EXPECT_EQ(test::readFile(storage + "/show.mkv"), episode);
+    EXPECT_EQ(QDir(storage).entryList(QDir::Files), QStringList{"show.mkv"});
     EXPECT_TRUE(http.call("mode=queue")["queue"].toObject()["slots"].toArray().isEmpty());
 
     // A start with a window hands its NZB to the headless program and ends.

@@ -15,21 +15,8 @@ using namespace vt::test;
 
 namespace {
 
-bool tool7z(const QString &dir, const QStringList &args)
-{
-    QProcess p;
-    p.setWorkingDirectory(dir);
-    p.start("7zz", args);
-    return p.waitForFinished(60000) && p.exitCode() == 0;
-}
-
-bool par2(const QString &dir, const QStringList &args)
-{
-    QProcess p;
-    p.setWorkingDirectory(dir);
-    p.start(Par2Run::program(), args);
-    return p.waitForFinished(60000) && p.exitCode() == 0;
-}
+bool tool7z(const QString &dir, const QStringList &args) { return runTool(dir, "7zz", args); }
+bool par2(const QString &dir, const QStringList &args) { return runTool(dir, Par2Run::program(), args); }
 
 // Posts every file of dir on the server's article folder (segments of partBytes), numbers
 // from *next on; the NZB entries in the order of files.

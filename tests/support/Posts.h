@@ -9,6 +9,7 @@
 #include "headers/HeaderStore.h"
 #include "nzb/NzbFile.h"
 #include <QDirIterator>
+#include <QProcess>
 #include <QRandomGenerator>
 
 namespace vt::test {
@@ -23,6 +24,15 @@ inline bool writeFile(const QString &p, const QByteArray &d)
 {
     QFile f(p);
     return f.open(QIODevice::WriteOnly) && f.write(d) == d.size();
+}
+
+// A tool (7zz, par2, ...) run in a folder to its end; true when it said it succeeded.
+inline bool runTool(const QString &dir, const QString &program, const QStringList &args)
+{
+    QProcess p;
+    p.setWorkingDirectory(dir);
+    p.start(program, args);
+    return p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 }
 
 inline QByteArray randomBytes(int n, quint32 seed)
