@@ -48,6 +48,17 @@ void Application::buildDialogs()
     // keystroke; a new key is made at once.
     connect(m_options.get(), &QDialog::finished, m_remote.get(), &Remote::settingsChanged);
     connect(m_options->cmdClose, &QPushButton::clicked, m_remote.get(), &Remote::settingsChanged);
+    connect(m_main.get(), &MainWindow::batchCategoryRequested, this, [this](const std::vector<int> &rows, const QString &category) {
+        if (rows.empty()) {
+            m_core->prompter.message(QStringLiteral("Nothing selected."));
+            return;
+        }
+        std::vector<int> items;
+        for (int r : rows)
+            if (r >= 0 && r < m_batch->batchRows()) items.push_back(m_batch->tagAt(r));
+        const QString said = m_remote->jobs().setCategory(items, category);
+        if (!said.isEmpty()) m_core->prompter.message(said);
+    });
     connect(m_options->cmdNewApiKey, &QPushButton::clicked, this, [this] {
         m_core->settings.Remote_ApiKey.clear();
         m_remote->api().apiKey();
@@ -304,6 +315,11 @@ void Application::settingsChanged()
 void Application::applyOptions()
 {
     const Settings &s = m_core->settings;
+    if (m_main) {
+        QStringList names;
+        for (const Category &c : s.categories) names << c.name;
+        m_main->setCategoryNames(names);
+    }
     m_core->applySettings();
     m_watch.watchEnabled = m_store.watchEnabled = s.chkEnableWatch;
     m_core->resources.setDisabled(s.chkDisableStats);

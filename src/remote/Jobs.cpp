@@ -108,6 +108,17 @@ std::vector<int> Jobs::itemsOf(const Job &j)
     return out;
 }
 
+QString Jobs::freeFolder(const QString &base, const QString &name, const Job *self) const
+{
+    // A folder of its own, never one another job has or one already there.
+    QString folder = base + name + u'/';
+    for (int n = 1; QFileInfo::exists(folder) || std::any_of(m_jobs.begin(), m_jobs.end(), [&](const Job &j) { return &j != self && j.folder == folder; }); ++n)
+        folder = base + name + u'.' + QString::number(n) + u'/';
+    MakeFolder(base);
+    if (QFileInfo(QFileInfo(folder.chopped(1)).absolutePath()).canonicalFilePath() != QFileInfo(base).canonicalFilePath()) return {};
+    return folder;
+}
+
 QString Jobs::add(const QByteArray &nzbBytes, const Add &how, QString *error)
 {
     const NzbLimits limits;
@@ -140,15 +151,11 @@ QString Jobs::add(const QByteArray &nzbBytes, const Add &how, QString *error)
         *error = QStringLiteral("cannot make the folder ") + base;
         return {};
     }
-    // A folder of its own, never one an earlier job has.
-    QString folder = base + name + u'/';
-    for (int n = 1; QFileInfo::exists(folder) || std::any_of(m_jobs.begin(), m_jobs.end(), [&](const Job &j) { return j.folder == folder; }); ++n)
-        folder = base + name + u'.' + QString::number(n) + u'/';
-    if (QFileInfo(QFileInfo(folder.chopped(1)).absolutePath()).canonicalFilePath() != QFileInfo(base).canonicalFilePath()) {
+    const QString folder = freeFolder(base, name, nullptr);
+    if (folder.isEmpty()) {
         *error = QStringLiteral("the name makes no folder inside ") + base;
         return {};
     }
-    QByteArray nzbName = name.toUtf8();
     NzbImport r = importNzbDocument(p.doc, name + QStringLiteral(".nzb"), m_engine.store, m_engine.batch, m_engine.nzb);
     if (!r.ok || r.items.empty()) {
         *error = r.message.isEmpty() ? QStringLiteral("the NZB lists no file") : r.message;
@@ -187,6 +194,66 @@ QString Jobs::add(const QByteArray &nzbBytes, const Add &how, QString *error)
     m_engine.batch.ShowBatchSize();
     save();
     return m_jobs.back().id;
+}
+
+QString Jobs::setCategory(const std::vector<int> &items, const QString &category)
+{
+    Settings &s = m_engine.core.settings;
+    QString name = category.trimmed();
+    if (std::none_of(s.categories.begin(), s.categories.end(), [&](const Category &c) { return c.name.compare(name, Qt::CaseInsensitive) == 0; }))
+        name.clear();
+    int scanned = 0, started = 0;
+    QHash<QString, int> madeNow;   // NZB name -> index of the job made for it here
+    for (int i : items) {
+        if (i < 1 || i > m_engine.store.itemCount()) continue;
+        const HeaderItem &it = m_engine.store.item(i);
+        NzbOrigin *o = m_engine.nzb.originOf(it);
+        if (!o) {
+            ++scanned;
+            continue;
+        }
+        // Parts already fetched lie in the folder the item had: it stays there.
+        bool any = false;
+        for (int part = 1; part <= int(it.parts.size()) && !any; ++part) any = m_engine.cache.isCached(i, part);
+        if (any) {
+            ++started;
+            continue;
+        }
+        Job *j = o->job.isEmpty() ? nullptr : find(o->job);
+        if (!j) {
+            // The items of one NZB chosen together become one job.
+            const auto made = madeNow.constFind(o->nzbName);
+            if (made != madeNow.cend()) {
+                j = &m_jobs[size_t(*made)];
+            } else {
+                QString jobName = o->nzbName;
+                if (jobName.endsWith(QLatin1String(".gz"), Qt::CaseInsensitive)) jobName.chop(3);
+                if (jobName.endsWith(QLatin1String(".nzb"), Qt::CaseInsensitive)) jobName.chop(4);
+                Job fresh;
+                fresh.id = QStringLiteral("VANTREL_nzo_") + QString::number(QRandomGenerator::system()->generate64(), 36);
+                fresh.name = safeJobName(jobName);
+                fresh.added = QDateTime::currentSecsSinceEpoch();
+                madeNow.insert(o->nzbName, int(m_jobs.size()));
+                m_jobs.push_back(std::move(fresh));
+                j = &m_jobs.back();
+            }
+            j->keys << nzbKeyOf(it);
+            for (const PartRecord &part : it.parts) j->bytes += part.byteCount;
+            o->job = j->id;
+        }
+        if (j->category != name || j->folder.isEmpty()) {
+            j->category = name;
+            j->folder = freeFolder(s.categoryFolder(name), j->name, j);
+        }
+        o->category = name;
+        o->folder = j->folder;
+    }
+    m_engine.nzb.save(m_engine.core.paths.nzbOrigins());
+    save();
+    QStringList said;
+    if (scanned) said << QStringLiteral("%1 item(s) from a scan have no category: only items from NZB files take one").arg(scanned);
+    if (started) said << QStringLiteral("%1 item(s) already partly downloaded keep their folder").arg(started);
+    return said.join(QStringLiteral("; "));
 }
 
 void Jobs::settle()

@@ -44,11 +44,18 @@ public:
     // Jobs with nothing left in the batch and no decode, par2 or unpack going on are
     // settled: Completed, or Failed with the first failed row of their folder.
     void settle();
+    // A category chosen by hand for items of the batch that came from NZB files and have
+    // nothing fetched yet: they go to that category's folder, as a job (their NZB's, or a
+    // new one). What could not be done, said; empty when all was.
+    QString setCategory(const std::vector<int> &items, const QString &category);
     // Out of the batch (its items are dropped) or out of the history.
     void remove(const QString &id);
 
 private:
     void index();
+    // A folder for a job named `name` inside `base` that no other job has and is not there
+    // yet; empty when the name makes none inside it.
+    QString freeFolder(const QString &base, const QString &name, const Job *self) const;
     Engine &m_engine;
     QString m_path;
     std::vector<Job> m_jobs;

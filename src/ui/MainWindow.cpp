@@ -373,6 +373,16 @@ void MainWindow::setRestoreEnabled(bool on) { cmdRestore->setEnabled(on); }
 
 void MainWindow::setSaveEnabled(bool on) { cmdSaveHeaders->setEnabled(on); }
 
+void MainWindow::setCategoryNames(const QStringList &names)
+{
+    mnuBVCategory->clear();
+    for (const QString &n : QStringList{QString()} + names) {
+        QAction *a = mnuBVCategory->addAction(n.isEmpty() ? QStringLiteral("None (the download folder)") : n);
+        a->setObjectName(QStringLiteral("mnuBVCategory_") + n);
+        connect(a, &QAction::triggered, this, [this, n] { emit batchCategoryRequested(selectedRows(List::Batch), n); });
+    }
+}
+
 void MainWindow::setGroupChoices(const QStringList &groups)
 {
     const QSignalBlocker quiet(cboVG);
@@ -570,6 +580,9 @@ QWidget *MainWindow::buildBatchPage()
         a->setObjectName(pause ? QStringLiteral("mnuBVPause") : QStringLiteral("mnuBVResume"));
         connect(a, &QAction::triggered, this, [this, pause] { emit batchPauseRequested(selectedRows(List::Batch), pause); });
     }
+    mnuBVCategory = mnuBV->addMenu(QStringLiteral("Category"));
+    mnuBVCategory->setObjectName(QStringLiteral("mnuBVCategory"));
+    setCategoryNames({});
     popupOver(ListView3, mnuBV);
     return page;
 }

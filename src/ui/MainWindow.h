@@ -56,6 +56,8 @@ public:
     void setCounters(const QString &read, const QString &items);
     void setViewCounter(const QString &text);
     void setBatchSize(const QString &text);
+    // The categories the batch's menu offers (Category submenu).
+    void setCategoryNames(const QStringList &names);
     // Empty: the estimate is hidden.
     void setEtas(const QString &batch, const QString &file);
     // The speed graph: one sample a second while a download runs.
@@ -113,6 +115,8 @@ signals:
     void batchRemoveRequested(const std::vector<int> &rows);
     void batchMoveToRequested(const std::vector<int> &rows, int before);   // dragged and dropped
     void batchPauseRequested(const std::vector<int> &rows, bool pause);
+    // A category chosen for the selected rows; empty: none.
+    void batchCategoryRequested(const std::vector<int> &rows, const QString &category);
     void batchPartsRequested(int item);
     void batchColumnClicked(int column);
     void connectionsRequested();   // each download connection's state
@@ -179,7 +183,7 @@ private:
     class SpeedGraph *speedGraph = nullptr;
     QPushButton *cmdBatchDownload, *cmdBatchDownloadStop, *cmdDelete, *cmdUP, *cmdDN, *cmdMoveToTop, *cmdbatchMoveToBottom,
         *cmdViewPartsinBatch, *cmdConnections;
-    QMenu *mnuBV;
+    QMenu *mnuBV, *mnuBVCategory;
     QAction *mnuBVRemove, *mnuBVMoveToTop, *mnuBVMoveUp, *mnuBVMoveDown, *mnuBVViewParts;
     QLabel *lblTotalBatchSize, *lblTotalBatchTime, *lblCurrentFileTime;
     QLabel *imgTestx;

@@ -15,6 +15,7 @@
 #include "ui/MainWindow.h"
 #include "ui/OptionsDialog.h"
 #include "remote/Remote.h"
+#include "nzb/NzbFile.h"
 #include <QTcpSocket>
 #include "ui/ServerDialog.h"
 #include "core/ServerList.h"
@@ -280,6 +281,34 @@ TEST(Options, RemoteControlPage)
     ASSERT_TRUE(test::waitFor([&] { return a.ini().value("Categories", "Name2").value_or("") == "movies"; }, 5000));
     EXPECT_EQ(*a.ini().value("Categories", "Folder2"), "/films/");
     EXPECT_EQ(*a.ini().value("Options", "Remote_ApiKey"), s.Remote_ApiKey);
+
+    // A category by hand: the batch's menu files an imported NZB's items under it, as a job.
+    NzbDocument doc;
+    for (int f = 1; f <= 2; ++f) {
+        NzbFileEntry e;
+        e.poster = "P";
+        e.subject = "\"file" + QByteArray::number(f) + ".bin\" yEnc (1/1)";
+        e.groups << "alt.binaries.x";
+        e.segments.push_back({1000, 1, "c" + QByteArray::number(f) + "@x"});
+        doc.files.push_back(e);
+    }
+    ASSERT_TRUE(writeNzbFile(a.dir.path() + "/Some Show.nzb", doc, nullptr));
+    a.app->importNzbFiles({a.dir.path() + "/Some Show.nzb"});
+    ASSERT_EQ(a.app->batch().batchRows(), 2);
+    MainWindow &w = *a.app->mainWindow();
+    w.selectRows(child<QTableView>(w, "ListView3"), {0, 1});
+    QAction *tv = w.findChild<QAction *>("mnuBVCategory_tv");
+    ASSERT_TRUE(tv);
+    tv->trigger();
+    ASSERT_EQ(a.app->remote().jobs().all().size(), 1u);
+    const Job job = a.app->remote().jobs().all()[0];
+    EXPECT_EQ(job.category, "tv");
+    EXPECT_EQ(job.folder, a.dir.path() + "/dl/tv/Some Show/");
+    EXPECT_EQ(job.keys.size(), 2);
+    for (int i : a.app->batch().batchItems()) EXPECT_EQ(a.app->decoder().DecodeFolder(i), job.folder);
+    // And back to none: the download folder's own job folder.
+    w.findChild<QAction *>("mnuBVCategory_")->trigger();
+    EXPECT_EQ(a.app->remote().jobs().all()[0].folder, a.dir.path() + "/dl/Some Show/");
 }
 
 TEST(Options, NewsgroupCommands)
