@@ -38,6 +38,8 @@ void Headless::start()
         printf("vantrel: running without remote control\n");
     fflush(stdout);
     commandLineFromAnotherStart(m_cmdLine, std::exchange(m_nzbFiles, {}));
+    // What the last run left in the batch goes on downloading: nobody is there to press Download.
+    m_remote->api().newWork();
 }
 
 void Headless::commandLineFromAnotherStart(const QString &raw, const QStringList &nzbFiles)

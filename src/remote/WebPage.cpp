@@ -45,7 +45,8 @@ function refresh() {
       cell(tr, s.filename); cell(tr, s.cat); cell(tr, s.status);
       const bar = document.createElement('span'); bar.className = 'bar';
       const fill = document.createElement('span'); fill.style.width = s.percentage + '%'; bar.appendChild(fill);
-      cell(tr, '').appendChild(bar); cell(tr, s.size); cell(tr, s.timeleft);
+      const progress = cell(tr, ''); progress.appendChild(bar); progress.append(' ' + s.percentage + ' %');
+      cell(tr, s.size); cell(tr, s.timeleft);
       body.appendChild(tr);
     }
   }).catch(e => showLogin(String(e)));

@@ -2,6 +2,9 @@
 // real HTTP to the real program, which downloads from the test server.
 #include "Portable.h"
 #include "decode/Par2.h"
+#include "download/DirectWrite.h"
+#include <QDirIterator>
+#include <set>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -146,6 +149,34 @@ TEST(Headless, AReleaseFromAToolEndsRepairedAndUnpackedInItsCategoryFolder)
     const QByteArray jobs = test::readFile(app.dir.path() + "/jobs.dat");
     EXPECT_FALSE(jobs.contains(id.toLatin1()));
     EXPECT_TRUE(jobs.contains("later\t"));
+}
+
+// A stop in the middle of a download: the next start without a window goes on with what
+// the batch held, fetching only what is not in yet.
+TEST(Headless, WhatTheBatchHeldAtTheStopGoesOnAtTheNextStart)
+{
+    QTemporaryDir arts, here;
+    const std::vector<QByteArray> data = writePosts(arts.path(), here.path() + "/slow.nzb", "slow", 1, 10, 130);
+    test::TestServer server({"--group", "alt.binaries.one:1:0", "--article-dir", arts.path(), "--latency", "150"});
+    Portable app(server.port());
+    test::writeFile(app.dir.path() + "/VANTREL.INI", test::readFile(app.dir.path() + "/VANTREL.INI") + "Remote_Port=0\r\n");
+    QProcess p;
+    ASSERT_TRUE(app.launch(p, {"--headless", here.path() + "/slow.nzb"}, here.path()));
+    ASSERT_TRUE(test::waitFor([&] { return app.log().count("Article Retrieved") >= 2; }, 30000)) << app.log().constData();
+    stop(p);
+    // What the journals hold at the stop is in the file: never asked for again.
+    std::set<QByteArray> journaled;
+    QDirIterator journals(app.dir.path(), {"*.JOURNAL"}, QDir::Files, QDirIterator::Subdirectories);
+    while (journals.hasNext())
+        if (const std::optional<DirectJournal> j = readDirectJournal(test::readFile(journals.next())))
+            for (const DirectPart &part : j->parts) journaled.insert("slow0.bin.part" + QByteArray::number(part.part) + "@post.test");
+    ASSERT_GE(journaled.size(), 2u);
+    QProcess again;
+    ASSERT_TRUE(app.launch(again, {"--headless"}, here.path()));
+    EXPECT_TRUE(test::waitFor([&] { return test::readFile(app.dir.path() + "/dl/slow/slow0.bin") == data[0]; }, 60000)) << app.log().constData();
+    stop(again);
+    const QStringList asked = server.commands().filter(" ARTICLE ");
+    for (const QByteArray &id : journaled) EXPECT_EQ(asked.filter("<" + id + ">").size(), 1) << id.constData();
 }
 
 namespace {
