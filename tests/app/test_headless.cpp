@@ -179,6 +179,24 @@ TEST(Headless, WhatTheBatchHeldAtTheStopGoesOnAtTheNextStart)
     for (const QByteArray &id : journaled) EXPECT_EQ(asked.filter("<" + id + ">").size(), 1) << id.constData();
 }
 
+// A start without a window while the window runs hands its NZB over to it and ends.
+TEST(Headless, AHeadlessStartHandsOverToTheWindow)
+{
+    QTemporaryDir arts, here;
+    writePosts(arts.path(), here.path() + "/handed.nzb", "handed", 1, 2, 140);
+    test::TestServer server({"--group", "alt.binaries.one:1:0", "--article-dir", arts.path()});
+    Portable app(server.port());
+    QProcess window;
+    ASSERT_TRUE(app.launch(window, {}, here.path()));
+    ASSERT_TRUE(test::waitFor([&] { return QFile::exists(app.socket()); }, 20000));
+    QProcess bare;
+    ASSERT_TRUE(app.launch(bare, {"--headless", "handed.nzb"}, here.path()));
+    ASSERT_TRUE(bare.waitForFinished(20000));
+    EXPECT_EQ(bare.exitCode(), 0);
+    EXPECT_TRUE(test::waitFor([&] { return app.log().contains("Imported handed.nzb"); }, 20000)) << app.log().constData();
+    stop(window);
+}
+
 namespace {
 // Headless Chromium driven over its debugging protocol: one page, commands answered in turn.
 class Browser {
