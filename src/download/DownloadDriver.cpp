@@ -265,7 +265,25 @@ void DownloadDriver::onDecoded(int item, bool decoded, const QString &localFailu
                 m_batch.dropRow(row);
                 break;
             }
+    jobFolderDone(item);
     if (running()) step();
+}
+
+// A job's folder (an NZB handed over by the remote control) whose last item is decoded is
+// verified and unpacked now, while the run goes on with other jobs: a tool waiting for it
+// need not wait for the whole batch.
+void DownloadDriver::jobFolderDone(int item)
+{
+    if (item < 1 || item > m_store.itemCount()) return;
+    const NzbOrigin *o = m_nzb.originOfDecoded(m_store.item(item));
+    if (!o || o->folder.isEmpty() || o->job.isEmpty()) return;
+    // Any item of that folder still in the batch (being decoded, paused, a recovery volume
+    // queued for a repair): the folder is not done.
+    for (int other : m_batch.batchItems()) {
+        const NzbOrigin *oo = m_nzb.originOf(m_store.item(other));
+        if (oo && oo->folder == o->folder) return;
+    }
+    m_par2.folderDone(o->folder);
 }
 
 // Every way a run ends goes through here, so that none leaves it half running.

@@ -93,6 +93,7 @@ private:
     // disk, the library in use), and every later item would fail the same way; the batch
     // stops as it is, with the parts in the cache, and the user is told.
     enum class RunEnd { Finished, Stopped, LocalFailure, WaitingForRestart };
+    void jobFolderDone(int item);
     void endBatchRun(RunEnd reason, const QString &why = {});
     void step();
     void onDecoded(int item, bool decoded, const QString &localFailure);

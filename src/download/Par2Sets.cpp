@@ -163,6 +163,7 @@ void Par2Sets::keepIn(const QString &path)
             s.indexBlocks = p[4].toInt();
             s.index = text(p[5]);
             s.base = baseOf(s.index);
+            s.ready = true;   // taken up at the next start, as they were left
             m_sets.push_back(std::move(s));
         } else if (p[0] == "decoded" && p.size() == 2) {
             m_decoded << text(p[1]);
@@ -242,10 +243,27 @@ void Par2Sets::retry(const QStringList &files)
 
 void Par2Sets::downloadEnded()
 {
-    // Files decoded in this run beside a set may be its files under other names; archives
-    // with no set beside them are unpacked at once.
-    QStringList loose;
+    filesIn({});
+    if (!busy()) next();
+}
+
+void Par2Sets::folderDone(const QString &folder)
+{
+    filesIn(QDir::cleanPath(folder));
+    if (!busy()) next();
+}
+
+void Par2Sets::filesIn(const QString &folder)
+{
+    auto inFolder = [&](const QString &f) { return folder.isEmpty() || QFileInfo(f).absolutePath() == folder; };
+    // Files decoded beside a set may be its files under other names; archives with no set
+    // beside them are unpacked at once.
+    QStringList loose, kept;
     for (const QString &f : m_decoded) {
+        if (!inFolder(f)) {
+            kept << f;
+            continue;
+        }
         bool inSet = false;
         for (Set &s : m_sets)
             if (QFileInfo(f).absolutePath() == QFileInfo(s.index).absolutePath()) {
@@ -254,16 +272,31 @@ void Par2Sets::downloadEnded()
             }
         if (!inSet) loose << f;
     }
-    m_decoded.clear();
-    if (!loose.isEmpty()) queueUnpacks(loose, QFileInfo(loose.front()).absolutePath() + u'/', {}, {}, {}, {});
+    m_decoded = kept;
+    for (Set &s : m_sets)
+        if (inFolder(s.index)) s.ready = true;
+    // One unpack a folder: loose files of several folders each unpack where they are.
+    QMap<QString, QStringList> byFolder;
+    for (const QString &f : loose) byFolder[QFileInfo(f).absolutePath() + u'/'] << f;
+    for (auto it = byFolder.cbegin(); it != byFolder.cend(); ++it) queueUnpacks(it.value(), it.key(), {}, {}, {}, {});
     save();
-    if (!busy()) next();
+}
+
+bool Par2Sets::busyWith(const QString &folder) const
+{
+    const QString f = QDir::cleanPath(folder);
+    auto in = [&](const QString &path) { return QFileInfo(path).absolutePath() == f; };
+    if (std::any_of(m_sets.begin(), m_sets.end(), [&](const Set &s) { return in(s.index); })) return true;
+    if (std::any_of(m_decoded.begin(), m_decoded.end(), in)) return true;
+    return std::any_of(m_unpacks.begin(), m_unpacks.end(), [&](const Unpack &u) { return QDir::cleanPath(u.folder) == f; });
 }
 
 // The front set's next step: verify a new set, or repair one whose volumes are all in.
 void Par2Sets::next()
 {
-    while (!m_sets.empty()) {
+    // The sets whose files are all in go first, in the order they came.
+    std::stable_partition(m_sets.begin(), m_sets.end(), [](const Set &s) { return s.ready; });
+    while (!m_sets.empty() && m_sets.front().ready) {
         Set &s = m_sets.front();
         if (s.fetching) {
             // Volumes still in the batch: the next end of the download brings them.

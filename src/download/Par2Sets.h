@@ -35,7 +35,13 @@ public:
     void fileDecoded(const QString &path, const QString &password = {});
     // The download ended with nothing left to fetch or decode.
     void downloadEnded();
+    // Every file of one folder is in (a job's, while the run goes on with others): its sets
+    // are verified and its archives unpacked now, not at the end of the run.
+    void folderDone(const QString &folder);
     bool busy() const;
+    // Work left for the files of this folder: a set, a decoded file not yet given to one,
+    // or an archive to unpack.
+    bool busyWith(const QString &folder) const;
     // A post's row asked to be done again (a password added, files put back): the files
     // of its par2 set or archive (none: the row's file is neither), then the step again.
     QStringList postFiles(const QString &file) const;
@@ -87,7 +93,11 @@ private:
         std::vector<ItemRef> volumes;   // items queued for it
         int blocksNeeded = 0;
         bool fetching = false;
+        bool ready = false;      // its files are all in: par2 may run on it
     };
+    // The decoded files of `folder` (all when empty) go to their sets or are unpacked; those
+    // sets become ready.
+    void filesIn(const QString &folder);
     void next();
     void verified(const Par2Report &r, int code, const QString &failure);
     void repaired(const Par2Report &r, int code, const QString &failure);

@@ -22,6 +22,13 @@ QByteArray nzbKeyOf(const HeaderItem &it)
     return nzbBareId(p.messageId());
 }
 
+const NzbOrigin *NzbCatalog::originOfDecoded(const HeaderItem &it) const
+{
+    if (it.parts.empty() || it.parts.front().groupKey() != kNzbGroupKey) return nullptr;
+    const auto f = m_origins.constFind(nzbBareId(it.parts.front().messageId()));
+    return f == m_origins.cend() ? nullptr : &*f;
+}
+
 const NzbOrigin *NzbCatalog::originOf(const HeaderItem &it) const
 {
     const QByteArray key = nzbKeyOf(it);

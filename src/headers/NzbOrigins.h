@@ -27,6 +27,8 @@ class NzbCatalog {
 public:
     const NzbOrigin *originOf(const HeaderItem &it) const;
     NzbOrigin *originOf(const HeaderItem &it) { return const_cast<NzbOrigin *>(std::as_const(*this).originOf(it)); }
+    // Also for an item already decoded (marked deleted), by its first part.
+    const NzbOrigin *originOfDecoded(const HeaderItem &it) const;
     void add(const QByteArray &firstMessageId, NzbOrigin o) { m_origins.insert(firstMessageId, std::move(o)); }
     // Article numbers for imported parts: they only name the parts' cache files.
     qint32 takeNumbers(int n);

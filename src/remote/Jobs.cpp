@@ -258,7 +258,6 @@ QString Jobs::setCategory(const std::vector<int> &items, const QString &category
 
 void Jobs::settle()
 {
-    if (m_engine.download.running() || m_engine.download.par2().busy()) return;
     std::unordered_set<int> queued;
     for (int i : m_engine.batch.batchItems()) queued.insert(i);
     bool changed = false;
@@ -266,6 +265,8 @@ void Jobs::settle()
         if (j.state != Job::State::Queued) continue;
         const std::vector<int> items = itemsOf(j);
         if (std::any_of(items.begin(), items.end(), [&](int i) { return queued.count(i) > 0; })) continue;
+        // par2 and unpacking run for its folder as its last item is decoded.
+        if (m_engine.download.par2().busyWith(j.folder)) continue;
         // The rows of its folder: par2 and unpacking have the last word where they ran.
         QString firstFailure, postFailure;
         bool rows = false, post = false;

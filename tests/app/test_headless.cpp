@@ -151,6 +151,50 @@ TEST(Headless, AReleaseFromAToolEndsRepairedAndUnpackedInItsCategoryFolder)
     EXPECT_TRUE(jobs.contains("later\t"));
 }
 
+// Two jobs in one run: the first is verified, unpacked and reported Completed while the
+// second is still downloading, so a tool can take it at once.
+TEST(Headless, AJobEndsWhileTheNextOneStillDownloads)
+{
+    QTemporaryDir arts, here, src;
+    const QByteArray episode = test::randomBytes(200000, 150);
+    test::writeFile(src.path() + "/ep.mkv", episode);
+    ASSERT_TRUE(test::runTool(src.path(), "7zz", {"a", "-bd", "-mx0", "ep.7z", "ep.mkv"}));
+    ASSERT_TRUE(test::runTool(src.path(), Par2Run::program(), {"create", "-q", "-s20000", "-c10", "-n1", "ep.par2", "ep.7z"}));
+    NzbDocument first;
+    int next = 1;
+    for (const QString &f : QDir(src.path()).entryList({"ep.7z", "ep*.par2"}, QDir::Files, QDir::Name)) {
+        first.files.push_back(test::writeYencPost(arts.path(), f.toUtf8(), test::readFile(src.path() + '/' + f), 25000, next, "alt.binaries.one"));
+        next += int(first.files.back().segments.size());
+    }
+    ASSERT_TRUE(writeNzbFile(here.path() + "/first.nzb", first, nullptr));
+    const QByteArray big = test::randomBytes(40 * 25000, 151);
+    NzbDocument second;
+    second.files.push_back(test::writeYencPost(arts.path(), "big.bin", big, 25000, 200, "alt.binaries.one"));
+    ASSERT_TRUE(writeNzbFile(here.path() + "/second.nzb", second, nullptr));
+    test::TestServer server({"--group", "alt.binaries.one:1:0", "--article-dir", arts.path(), "--latency", "100"});
+    Portable app(server.port());
+    test::writeFile(app.dir.path() + "/VANTREL.INI", test::readFile(app.dir.path() + "/VANTREL.INI") + "Remote_Port=0\r\nRemote_ApiKey=0123456789abcdef0123456789abcdef\r\n");
+    QProcess p;
+    ASSERT_TRUE(app.launch(p, {"--headless", here.path() + "/first.nzb", here.path() + "/second.nzb"}, here.path()));
+    const quint16 port = remotePort(p);
+    ASSERT_NE(port, 0);
+    Http http{{}, QStringLiteral("http://127.0.0.1:%1/").arg(port), "0123456789abcdef0123456789abcdef"};
+    QString firstState;
+    QJsonArray queueThen;
+    ASSERT_TRUE(test::waitFor([&] {
+        for (const QJsonValue v : http.call("mode=history")["history"].toObject()["slots"].toArray())
+            if (v.toObject()["name"].toString() == "first") firstState = v.toObject()["status"].toString();
+        if (firstState == "Completed") queueThen = http.call("mode=queue")["queue"].toObject()["slots"].toArray();
+        return firstState == "Completed";
+    }, 60000)) << app.log().constData();
+    ASSERT_EQ(queueThen.size(), 1) << "the second job is still in the queue\n" << app.log().constData();
+    EXPECT_EQ(queueThen[0].toObject()["filename"].toString(), "second");
+    EXPECT_EQ(QDir(app.dir.path() + "/dl/first").entryList(QDir::Files), QStringList{"ep.mkv"});
+    EXPECT_EQ(test::readFile(app.dir.path() + "/dl/first/ep.mkv"), episode);
+    EXPECT_TRUE(test::waitFor([&] { return test::readFile(app.dir.path() + "/dl/second/big.bin") == big; }, 60000));
+    stop(p);
+}
+
 // A stop in the middle of a download: the next start without a window goes on with what
 // the batch held, fetching only what is not in yet.
 TEST(Headless, WhatTheBatchHeldAtTheStopGoesOnAtTheNextStart)

@@ -240,7 +240,7 @@ TEST(Application, BatchListMenuKeysAndButtons)
     ASSERT_EQ(shown(), "ABCDE");
     // Rows 2 and 4 to the top through the list's menu; the moved rows stay selected.
     w.selectRows(child<QTableView>(w, "ListView3"), {1, 3});
-    EXPECT_EQ(child<QMenu>(w, "mnuBV")->actions().size(), 8) << "five commands, a line, Pause and Resume";
+    EXPECT_EQ(child<QMenu>(w, "mnuBV")->actions().size(), 9) << "five commands, a line, Pause, Resume and Category";
     EXPECT_EQ(child<QAction>(w, "mnuBVViewParts")->text(), "View Parts");
     child<QAction>(w, "mnuBVMoveToTop")->trigger();
     EXPECT_EQ(shown(), "BDACE");
