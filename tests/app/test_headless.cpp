@@ -60,29 +60,37 @@ quint16 remotePort(QProcess &p)
     }, 20000);
     return port;
 }
+// A release as index sites list it: `base`.mkv packed in `base`.7z with a par2 set over it,
+// posted on the server's article folder from article 1; the NZB written to `nzb`.
+bool postRelease(const QString &arts, const QString &nzb, const QString &base, const QByteArray &content, int recoveryBlocks)
+{
+    QTemporaryDir src;
+    test::writeFile(src.path() + '/' + base + ".mkv", content);
+    if (!test::runTool(src.path(), "7zz", {"a", "-bd", "-mx0", base + ".7z", base + ".mkv"})
+        || !test::runTool(src.path(), Par2Run::program(),
+                          {"create", "-q", "-s20000", "-c" + QString::number(recoveryBlocks), "-n1", base + ".par2", base + ".7z"}))
+        return false;
+    NzbDocument release;
+    int next = 1;
+    for (const QString &f : QDir(src.path()).entryList({base + ".7z", base + "*.par2"}, QDir::Files, QDir::Name)) {
+        release.files.push_back(test::writeYencPost(arts, f.toUtf8(), test::readFile(src.path() + '/' + f), 25000, next, "alt.binaries.one"));
+        next += int(release.files.back().segments.size());
+    }
+    return writeNzbFile(nzb, release, nullptr);
+}
 } // namespace
 
 // An automation tool hands over a release's NZB with its category; the headless program
 // downloads it into the category's folder, a job of its own, repairs and unpacks it, and
-// reports it in history. A
-// later start with a window hands its NZB over to the headless one. SIGTERM saves and ends.
+// reports it in history. A later start with a window hands its NZB over to the headless
+// one. SIGTERM saves and ends.
 TEST(Headless, AReleaseFromAToolEndsRepairedAndUnpackedInItsCategoryFolder)
 {
-    // A release as index sites list it: an archive with a par2 set over it, one article of
-    // the archive gone from the server.
-    QTemporaryDir arts, here, src;
+    // One article of the archive gone from the server.
+    QTemporaryDir arts, here;
     const QByteArray episode = test::randomBytes(300000, 70);
-    test::writeFile(src.path() + "/show.mkv", episode);
-    ASSERT_TRUE(test::runTool(src.path(), "7zz", {"a", "-bd", "-mx0", "show.7z", "show.mkv"}));
-    ASSERT_TRUE(test::runTool(src.path(), Par2Run::program(), {"create", "-q", "-s20000", "-c30", "-n2", "show.par2", "show.7z"}));
-    NzbDocument release;
-    int next = 1;
-    for (const QString &f : QDir(src.path()).entryList({"show.7z", "show*.par2"}, QDir::Files, QDir::Name)) {
-        release.files.push_back(test::writeYencPost(arts.path(), f.toUtf8(), test::readFile(src.path() + '/' + f), 25000, next, "alt.binaries.one"));
-        next += int(release.files.back().segments.size());
-    }
+    ASSERT_TRUE(postRelease(arts.path(), here.path() + "/Show.S01E01.nzb", "show", episode, 30));
     ASSERT_TRUE(QFile::remove(arts.path() + "/3.art"));
-    ASSERT_TRUE(writeNzbFile(here.path() + "/Show.S01E01.nzb", release, nullptr));
     const QByteArray later = test::randomBytes(3 * 25000, 90);
     NzbDocument laterNzb;
     laterNzb.files.push_back(test::writeYencPost(arts.path(), "later0.bin", later, 25000, 100, "alt.binaries.one"));
@@ -155,18 +163,9 @@ TEST(Headless, AReleaseFromAToolEndsRepairedAndUnpackedInItsCategoryFolder)
 // second is still downloading, so a tool can take it at once.
 TEST(Headless, AJobEndsWhileTheNextOneStillDownloads)
 {
-    QTemporaryDir arts, here, src;
+    QTemporaryDir arts, here;
     const QByteArray episode = test::randomBytes(200000, 150);
-    test::writeFile(src.path() + "/ep.mkv", episode);
-    ASSERT_TRUE(test::runTool(src.path(), "7zz", {"a", "-bd", "-mx0", "ep.7z", "ep.mkv"}));
-    ASSERT_TRUE(test::runTool(src.path(), Par2Run::program(), {"create", "-q", "-s20000", "-c10", "-n1", "ep.par2", "ep.7z"}));
-    NzbDocument first;
-    int next = 1;
-    for (const QString &f : QDir(src.path()).entryList({"ep.7z", "ep*.par2"}, QDir::Files, QDir::Name)) {
-        first.files.push_back(test::writeYencPost(arts.path(), f.toUtf8(), test::readFile(src.path() + '/' + f), 25000, next, "alt.binaries.one"));
-        next += int(first.files.back().segments.size());
-    }
-    ASSERT_TRUE(writeNzbFile(here.path() + "/first.nzb", first, nullptr));
+    ASSERT_TRUE(postRelease(arts.path(), here.path() + "/first.nzb", "ep", episode, 10));
     const QByteArray big = test::randomBytes(40 * 25000, 151);
     NzbDocument second;
     second.files.push_back(test::writeYencPost(arts.path(), "big.bin", big, 25000, 200, "alt.binaries.one"));
