@@ -78,6 +78,22 @@ bool postRelease(const QString &arts, const QString &nzb, const QString &base, c
     }
     return writeNzbFile(nzb, release, nullptr);
 }
+// One file of `parts` parts of 25,000 bytes posted from article `first` on, and its NZB.
+QByteArray postOne(const QString &arts, const QString &nzb, const QByteArray &name, int parts, int first, quint32 seed)
+{
+    const QByteArray data = test::randomBytes(parts * 25000, seed);
+    NzbDocument doc;
+    doc.files.push_back(test::writeYencPost(arts, name, data, 25000, first, "alt.binaries.one"));
+    return writeNzbFile(nzb, doc, nullptr) ? data : QByteArray();
+}
+
+const QByteArray kKey = "0123456789abcdef0123456789abcdef";
+
+// The remote control on any free port with a known key.
+void remoteOn(const Portable &app)
+{
+    test::writeFile(app.dir.path() + "/VANTREL.INI", test::readFile(app.dir.path() + "/VANTREL.INI") + "Remote_Port=0\r\nRemote_ApiKey=" + kKey + "\r\n");
+}
 } // namespace
 
 // An automation tool hands over a release's NZB with its category; the headless program
@@ -91,10 +107,7 @@ TEST(Headless, AReleaseFromAToolEndsRepairedAndUnpackedInItsCategoryFolder)
     const QByteArray episode = test::randomBytes(300000, 70);
     ASSERT_TRUE(postRelease(arts.path(), here.path() + "/Show.S01E01.nzb", "show", episode, 30));
     ASSERT_TRUE(QFile::remove(arts.path() + "/3.art"));
-    const QByteArray later = test::randomBytes(3 * 25000, 90);
-    NzbDocument laterNzb;
-    laterNzb.files.push_back(test::writeYencPost(arts.path(), "later0.bin", later, 25000, 100, "alt.binaries.one"));
-    ASSERT_TRUE(writeNzbFile(here.path() + "/later.nzb", laterNzb, nullptr));
+    const QByteArray later = postOne(arts.path(), here.path() + "/later.nzb", "later0.bin", 3, 100, 90);
     test::TestServer server({"--group", "alt.binaries.one:1:0", "--article-dir", arts.path()});
     Portable app(server.port());
     QByteArray ini = test::readFile(app.dir.path() + "/VANTREL.INI");
@@ -166,18 +179,15 @@ TEST(Headless, AJobEndsWhileTheNextOneStillDownloads)
     QTemporaryDir arts, here;
     const QByteArray episode = test::randomBytes(200000, 150);
     ASSERT_TRUE(postRelease(arts.path(), here.path() + "/first.nzb", "ep", episode, 10));
-    const QByteArray big = test::randomBytes(40 * 25000, 151);
-    NzbDocument second;
-    second.files.push_back(test::writeYencPost(arts.path(), "big.bin", big, 25000, 200, "alt.binaries.one"));
-    ASSERT_TRUE(writeNzbFile(here.path() + "/second.nzb", second, nullptr));
+    const QByteArray big = postOne(arts.path(), here.path() + "/second.nzb", "big.bin", 40, 200, 151);
     test::TestServer server({"--group", "alt.binaries.one:1:0", "--article-dir", arts.path(), "--latency", "100"});
     Portable app(server.port());
-    test::writeFile(app.dir.path() + "/VANTREL.INI", test::readFile(app.dir.path() + "/VANTREL.INI") + "Remote_Port=0\r\nRemote_ApiKey=0123456789abcdef0123456789abcdef\r\n");
+    remoteOn(app);
     QProcess p;
     ASSERT_TRUE(app.launch(p, {"--headless", here.path() + "/first.nzb", here.path() + "/second.nzb"}, here.path()));
     const quint16 port = remotePort(p);
     ASSERT_NE(port, 0);
-    Http http{{}, QStringLiteral("http://127.0.0.1:%1/").arg(port), "0123456789abcdef0123456789abcdef"};
+    Http http{{}, QStringLiteral("http://127.0.0.1:%1/").arg(port), kKey};
     QString firstState;
     QJsonArray queueThen;
     ASSERT_TRUE(test::waitFor([&] {
@@ -307,19 +317,16 @@ TEST(Headless, TheWebPageShowsTheBatchAndHistoryAndTakesAnUpload)
 {
     QTemporaryDir arts, here, profile;
     const std::vector<QByteArray> data = writePosts(arts.path(), here.path() + "/first.nzb", "first", 1, 4, 110);
-    const QByteArray second = test::randomBytes(8 * 25000, 120);
-    NzbDocument secondNzb;
-    secondNzb.files.push_back(test::writeYencPost(arts.path(), "second.bin", second, 25000, 100, "alt.binaries.one"));
-    ASSERT_TRUE(writeNzbFile(here.path() + "/second.nzb", secondNzb, nullptr));
+    const QByteArray second = postOne(arts.path(), here.path() + "/second.nzb", "second.bin", 8, 100, 120);
     // The second post is held back: its job stays in the queue while the page looks.
     test::TestServer server({"--group", "alt.binaries.one:1:0", "--article-dir", arts.path(), "--latency", "400"});
     Portable app(server.port());
-    test::writeFile(app.dir.path() + "/VANTREL.INI", test::readFile(app.dir.path() + "/VANTREL.INI") + "Remote_Port=0\r\nRemote_ApiKey=0123456789abcdef0123456789abcdef\r\n");
+    remoteOn(app);
     QProcess p;
     ASSERT_TRUE(app.launch(p, {"--headless", here.path() + "/first.nzb"}, here.path()));
     const quint16 port = remotePort(p);
     ASSERT_NE(port, 0);
-    Http http{{}, QStringLiteral("http://127.0.0.1:%1/").arg(port), "0123456789abcdef0123456789abcdef"};
+    Http http{{}, QStringLiteral("http://127.0.0.1:%1/").arg(port), kKey};
     ASSERT_TRUE(test::waitFor([&] { return http.call("mode=history")["history"].toObject()["noofslots"].toInt() == 1; }, 60000));
 
     Browser b(profile.path());
