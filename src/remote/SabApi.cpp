@@ -120,7 +120,17 @@ HttpAnswer SabApi::handle(const HttpCall &call)
     // The key: wrong ones from one address make it wait, longer each time.
     qint64 left = 0;
     if (waiting(call.peer, &left)) return failure(QStringLiteral("Too many wrong API keys: wait %1 s").arg((left + 999) / 1000), 429);
-    if (!call.signedIn) {
+    // Tools may send the web page's user name and password instead of the key.
+    const Settings &set = m_engine.core.settings;
+    bool signedIn = call.signedIn;
+    if (!signedIn && !set.Remote_User.isEmpty() && !r.get("ma_username").isEmpty()) {
+        signedIn = sameSecret((set.Remote_User + u':' + set.Remote_Password).toUtf8(), (r.get("ma_username") + u':' + r.get("ma_password")).toUtf8());
+        if (!signedIn) {
+            wrongTry(call.peer);
+            return failure(QStringLiteral("Authentication failed"), 403);
+        }
+    }
+    if (!signedIn) {
         QString given = r.get("apikey");
         if (given.isEmpty()) given = QString::fromLatin1(call.apiKeyHeader);
         if (given.isEmpty()) return failure(QStringLiteral("API Key Required"), 403);
