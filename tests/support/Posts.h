@@ -111,6 +111,22 @@ inline QByteArray onTheWire(const QByteArray &text)
     return w + ".\r\n";
 }
 
+// An NZB listing `files` files "file<f>.bin" of `segments` segments each, with the ids
+// "<tag><f><k>@x", in alt.binaries.x: for tests that import without downloading.
+inline NzbDocument listedFiles(int files, int segments, const QByteArray &tag)
+{
+    NzbDocument doc;
+    for (int f = 1; f <= files; ++f) {
+        NzbFileEntry e;
+        e.poster = "P";
+        e.subject = "\"file" + QByteArray::number(f) + ".bin\" yEnc (1/" + QByteArray::number(segments) + ")";
+        e.groups << "alt.binaries.x";
+        for (int k = 1; k <= segments; ++k) e.segments.push_back({1000, k, tag + QByteArray::number(f) + QByteArray::number(k) + "@x"});
+        doc.files.push_back(e);
+    }
+    return doc;
+}
+
 // A file posted as yEnc articles <number>.art in dir (as --article-dir serves them), one
 // article per partBytes; returns the NZB entry that lists them. Message-ids are made of the
 // name (percent-encoded where it is not ASCII).

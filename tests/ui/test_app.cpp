@@ -277,15 +277,7 @@ TEST(Application, NzbFilesDroppedImportedAndExportedThroughTheFileMenu)
     App a("[Options]\r\nNews_Host=h\r\nDownload_Path=DL\r\nchkAlwaysSaveHeaders=1\r\n", {}, true);
     a.app->start();
     MainWindow &w = *a.app->mainWindow();
-    NzbDocument doc;
-    for (int f = 1; f <= 2; ++f) {
-        NzbFileEntry e;
-        e.poster = "P";
-        e.subject = "\"file" + QByteArray::number(f) + ".bin\" yEnc (1/2)";
-        e.groups << "alt.binaries.x";
-        for (int k = 1; k <= 2; ++k) e.segments.push_back({1000, k, "s" + QByteArray::number(f * 10 + k) + "@x"});
-        doc.files.push_back(e);
-    }
+    const NzbDocument doc = test::listedFiles(2, 2, "s");
     const QString nzb = a.dir.path() + "/two files.nzb";
     ASSERT_TRUE(writeNzbFile(nzb, doc, nullptr));
     test::writeFile(a.dir.path() + "/broken.nzb", "<nzb><file");

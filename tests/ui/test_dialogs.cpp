@@ -1,6 +1,7 @@
 // The skin, the main window's pages, the options dialog with its newsgroup commands, the
 // folder dialogs, the watch list windows, about and help: real widgets, offscreen.
 #include "AppRig.h"
+#include "Posts.h"
 #include "TestSupport.h"
 #include "headers/HeaderListModel.h"
 #include "headers/HeaderStore.h"
@@ -283,16 +284,7 @@ TEST(Options, RemoteControlPage)
     EXPECT_EQ(*a.ini().value("Options", "Remote_ApiKey"), s.Remote_ApiKey);
 
     // A category by hand: the batch's menu files an imported NZB's items under it, as a job.
-    NzbDocument doc;
-    for (int f = 1; f <= 2; ++f) {
-        NzbFileEntry e;
-        e.poster = "P";
-        e.subject = "\"file" + QByteArray::number(f) + ".bin\" yEnc (1/1)";
-        e.groups << "alt.binaries.x";
-        e.segments.push_back({1000, 1, "c" + QByteArray::number(f) + "@x"});
-        doc.files.push_back(e);
-    }
-    ASSERT_TRUE(writeNzbFile(a.dir.path() + "/Some Show.nzb", doc, nullptr));
+    ASSERT_TRUE(writeNzbFile(a.dir.path() + "/Some Show.nzb", test::listedFiles(2, 1, "c"), nullptr));
     a.app->importNzbFiles({a.dir.path() + "/Some Show.nzb"});
     ASSERT_EQ(a.app->batch().batchRows(), 2);
     MainWindow &w = *a.app->mainWindow();
