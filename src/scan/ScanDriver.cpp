@@ -1,49 +1,11 @@
 #include "ScanDriver.h"
 #include <QTimer>
-#include <bit>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-#include "headers/SubjectParser.h"
 #include "core/AppCore.h"
 #include "core/Text.h"
 #include "groups/NewsgroupTable.h"
 #include "headers/HeaderStore.h"
 
 namespace vt {
-
-// Every step of the reduction cuts the text at its ends: the poster is a slice of the From.
-QByteArrayView posterOf(QByteArrayView t, const std::function<void(const QString &)> &onError)
-{
-    if (t.startsWith('<')) {
-        t = t.sliced(1);
-        if (t.endsWith('>')) t.chop(1);
-    }
-    const qsizetype lt = t.indexOf('<');
-    if (lt >= 0) {
-        if (t.contains('>')) {
-            if (lt < 1) {
-                // Nothing before the bracket to keep: the reduction fails here.
-                if (onError) onError(QStringLiteral("Invalid procedure call or argument"));
-                return t;
-            }
-            t = t.first(lt - 1);
-            if (t.contains('"')) t = t.sliced(std::min<qsizetype>(1, t.size()));
-        }
-    } else if (t.contains('(') && t.contains(')')) {
-        t = t.sliced(t.indexOf('(') + 1);
-        if (!t.isEmpty()) t.chop(1);   // a view, unlike a byte array, cannot chop what it has not
-    }
-    const qsizetype at = t.indexOf('@');
-    if (at >= 4) t = t.first(at);
-    if (t.endsWith('"')) t.chop(1);
-    return t;
-}
-
-QByteArray parseFrom(const QByteArray &from, const std::function<void(const QString &)> &onError)
-{
-    return posterOf(from, onError).toByteArray();
-}
 
 ScanDriver::ScanDriver(AppCore &core, Session &session, NewsgroupTable &groups, HeaderStore &store, QObject *parent)
     : QObject(parent), m_core(core), m_session(session), m_groups(groups), m_store(store), m_pool(core)
@@ -300,52 +262,70 @@ void ScanDriver::beginCrunch(const QByteArray &burst)
     burstHighArticle = 0;
 }
 
-qsizetype ScanDriver::Crunch::lineEndFrom(qsizetype from) const
+void ScanDriver::beginCrunch(std::shared_ptr<ParsedBurst> parsed)
 {
-    const char *d = burst.constData();
-    const qsizetype n = burst.size();
-    while (from < n) {
-        const void *cr = memchr(d + from, '\r', size_t(n - from));
-        if (!cr) return -1;
-        const qsizetype p = static_cast<const char *>(cr) - d;
-        if (p + 1 < n && d[p + 1] == '\n') return p;
-        from = p + 1;
+    beginCrunch(parsed->burst);
+    m_crunch->parsed = std::move(parsed);
+}
+
+// Handed to the parser as it arrives, so that its parse overlaps the filing before it.
+std::shared_ptr<ParsedBurst> ScanDriver::parseAhead(const QByteArray &lines)
+{
+    return m_parser.submit(lines, [this](ParsedBurst *b) {
+        if (!m_crunch || m_crunch->parsed.get() != b || !m_crunch->awaitingParse) return;
+        m_crunch->awaitingParse = false;
+        crunchStep();
+    });
+}
+
+// The progress line: the first of a burst, then at most ten a second, which is all
+// anyone can read.
+void ScanDriver::lineCrunched(Crunch &c, int everyN)
+{
+    if (++yieldCounter > everyN) {
+        yieldCounter = 0;
+        if (!c.reported || m_progressShown.elapsed() >= 100) {
+            ReportCrunchProgress();
+            c.reported = true;
+            m_progressShown.restart();
+        }
     }
-    return -1;
+    c.first = false;
 }
 
 bool ScanDriver::crunchLines(int most)
 {
     Crunch &c = *m_crunch;
     const int N = m_core.settings.chkAgressiveHeaderCrunch ? 100 : 4;
-    const char *d = c.burst.constData();
-    if (c.cr == -2) c.cr = c.lineEndFrom(0);
     int lines = 0;
+    if (c.parsed) {
+        if (!c.parsed->done) return false;
+        const std::vector<ParsedHeader> &parsed = c.parsed->lines;
+        while (c.next < parsed.size()) {
+            if (most > 0 && lines++ >= most) return false;
+            fileHeader(parsed[c.next++]);
+            lineCrunched(c, N);
+        }
+        return true;
+    }
+    const char *d = c.burst.constData();
+    if (c.cr == -2) c.cr = overviewLineEnd(c.burst, 0);
     while (c.cr >= 0) {
         if (most > 0 && lines++ >= most) return false;
         const qsizetype lineEnd = c.first ? c.cr + 1 : c.cr;   // the first line keeps its CR
         const qsizetype len = lineEnd - c.lineStart;
         if (len == 0 || (len == 1 && d[c.lineStart] == '.')) break;
         xover_proccess(c.burst, c.lineStart, lineEnd);
-        // The progress line: the first of a burst, then at most ten a second, which is all
-        // anyone can read.
-        if (++yieldCounter > N) {
-            yieldCounter = 0;
-            if (!c.reported || m_progressShown.elapsed() >= 100) {
-                ReportCrunchProgress();
-                c.reported = true;
-                m_progressShown.restart();
-            }
-        }
-        c.first = false;
+        lineCrunched(c, N);
         c.lineStart = c.cr + 2;
-        c.cr = c.lineEndFrom(c.lineStart);
+        c.cr = overviewLineEnd(c.burst, c.lineStart);
     }
     return true;
 }
 
 void ScanDriver::endCrunch()
 {
+    m_parser.recycle(std::move(m_crunch->parsed));
     m_crunch.reset();
     if (m_pooled) {
         const qint64 ms = m_watch.Elapsed();
@@ -354,10 +334,10 @@ void ScanDriver::endCrunch()
         emit countersChanged();
         emit burstFiled();
         if (!m_waiting.empty()) {
-            auto [t, lines] = std::move(m_waiting.front());
+            auto [t, parsed] = std::move(m_waiting.front());
             m_waiting.pop_front();
             m_crunchTask = t;
-            beginCrunch(lines);
+            beginCrunch(std::move(parsed));
             QTimer::singleShot(0, this, &ScanDriver::crunchStep);
         }
         m_pool.setHeld(m_waiting.size() >= size_t(2 * std::max(1, m_pool.openConnections())));
@@ -379,6 +359,10 @@ void ScanDriver::endCrunch()
 void ScanDriver::crunchStep()
 {
     if (!m_crunch) return;   // the scan was stopped meanwhile
+    if (m_crunch->parsed && !m_crunch->parsed->done) {
+        m_crunch->awaitingParse = true;
+        return;
+    }
     m_session.noteActivity(ConnectionId::Scan);
     if (!crunchLines(kSliceLines)) {
         if (!m_pooled) m_session.TCP1.setHold(true);
@@ -447,13 +431,14 @@ bool ScanDriver::startPool()
 void ScanDriver::pooledBurst(const ScanTask &t, const QByteArray &lines)
 {
     if (!m_pooled) return;
+    std::shared_ptr<ParsedBurst> parsed = parseAhead(lines);
     if (m_crunch) {
-        m_waiting.emplace_back(t, lines);
+        m_waiting.emplace_back(t, std::move(parsed));
         m_pool.setHeld(m_waiting.size() >= size_t(2 * std::max(1, m_pool.openConnections())));
         return;
     }
     m_crunchTask = t;
-    beginCrunch(lines);
+    beginCrunch(std::move(parsed));
     crunchStep();
 }
 
@@ -488,6 +473,7 @@ void ScanDriver::stopPool()
 {
     if (!m_pooled) return;
     m_pool.stop();
+    for (auto &w : m_waiting) w.second->dropped = true;
     m_waiting.clear();
     m_filedBeyond[currentGroupKey] = m_plan.filedBeyond();
     m_pooled = false;
@@ -515,89 +501,21 @@ int ScanDriver::speedHint(qint64 ms)
     return s.sldXOVER;
 }
 
-// One pass over an overview line: where its first tabs are, and whether it holds a byte
-// the header file cannot keep (a bare CR or LF, or a NUL). Sixteen bytes a step where the
-// processor allows.
-static int lineTabs(const char *p, qsizetype n, qsizetype *tabs, int want, bool *odd)
-{
-    int found = 0;
-    bool bad = false;
-    qsizetype i = 0;
-#if defined(__SSE2__)
-    const __m128i tab = _mm_set1_epi8('\t'), cr = _mm_set1_epi8('\r'), lf = _mm_set1_epi8('\n'), nul = _mm_setzero_si128();
-    for (; i + 16 <= n; i += 16) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + i));
-        unsigned t = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(v, tab)));
-        bad |= _mm_movemask_epi8(_mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, lf)), _mm_cmpeq_epi8(v, nul))) != 0;
-        for (; t && found < want; t &= t - 1) tabs[found++] = i + std::countr_zero(t);
-    }
-#endif
-    for (; i < n; ++i) {
-        const char c = p[i];
-        if (c == '\t') {
-            if (found < want) tabs[found++] = i;
-        } else if (c == '\r' || c == '\n' || c == '\0') {
-            bad = true;
-        }
-    }
-    *odd = bad;
-    return found;
-}
-
 void ScanDriver::xover_proccess(const QByteArray &burst, qsizetype from, qsizetype to)
 {
-    const char *d = burst.constData() + from;
-    const qsizetype n = to - from;
-    qsizetype tabs[7];
-    bool odd = false;
-    const int tabCount = lineTabs(d, n, tabs, 7, &odd);
-    if (tabCount == 0) return;
-    const qint32 number = qint32(leadingInt(QByteArray::fromRawData(d, tabs[0])));
-    if (number > burstHighArticle) burstHighArticle = number;
-    // Fields 2..7 lie between consecutive TABs; a missing TAB leaves the rest empty. They
-    // borrow the burst: the store keeps its own copies of what it files.
-    QByteArray f[8];
-    qsizetype prev = tabs[0];
-    for (int k = 2; k <= 7; ++k) {
-        if (prev < 0) {
-            log(QStringLiteral("xover_proccess: 5  Invalid procedure call or argument"));
-            break;
-        }
-        const qsizetype next = k - 1 < tabCount ? tabs[k - 1] : -1;
-        const qsizetype end = next < 0 ? (k == 7 ? n : -1) : next;
-        if (end < 0) {
-            if (k != 7) log(QStringLiteral("xover_proccess: 5  Invalid procedure call or argument"));
-            prev = -1;
-            continue;
-        }
-        if (k != 6) f[k] = QByteArray::fromRawData(d + prev + 1, end - prev - 1);
-        prev = next;
-    }
-    // The header file is line-based: a bare CR or LF (or a NUL) inside a field would split
-    // a stored text in two. They become blanks here, before anything is filed (writing
-    // to a borrowed field copies it first).
-    if (odd) {
-        for (int k : {2, 3, 4, 5, 7}) {
-            QByteArray &t = f[k];
-            for (qsizetype i = 0; i < t.size(); ++i)
-                if (t.at(i) == '\r' || t.at(i) == '\n' || t.at(i) == '\0') t[i] = ' ';
-        }
-    }
-    const QByteArrayView poster = posterOf(f[3], [this](const QString &e) { log(QStringLiteral("parseFromErr:") + e); });
-    add_articleheader(QByteArray::fromRawData(poster.data(), poster.size()), f[2], number, f[7], f[4], f[5]);
+    fileHeader(parseOverviewLine(burst.constData() + from, to - from));
 }
 
-void ScanDriver::add_articleheader(const QByteArray &poster, const QByteArray &subject, qint32 number, const QByteArray &bytes,
-                                   const QByteArray &date, const QByteArray &msgid)
+void ScanDriver::fileHeader(const ParsedHeader &h)
 {
+    if (!h.file) return;
+    if (h.number > burstHighArticle) burstHighArticle = h.number;
+    for (const QString &e : h.errors) log(e);
     m_store.headersDirty = true;
     ++m_store.partsReadTotal;
     ++scanHeaderTotal;
     ++burstHeaderCount;
-    const ParsedSubject p = parseSubject(subject, [this](const QString &e) {
-        log(QStringLiteral("add_articleheader: 5  ") + e);
-    });
-    m_store.maketree(p.name, p.fullSubject, number, p.total, bytes, currentGroupKey, poster, date, msgid);
+    m_store.maketree(h.name, h.subject, h.number, h.total, h.bytes, currentGroupKey, h.poster, h.date, h.msgid);
 }
 
 void ScanDriver::ReportCrunchProgress()
@@ -624,6 +542,7 @@ void ScanDriver::abortScan(bool byUser)
     // A burst half crunched stays so: what was filed is kept, the rest comes again with
     // the next scan (the mark has not moved past it).
     stopPool();
+    if (m_crunch && m_crunch->parsed) m_crunch->parsed->dropped = true;
     m_crunch.reset();
     m_session.TCP1.setHold(false);
     m_session.disconnect(ConnectionId::Scan);

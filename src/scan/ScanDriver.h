@@ -1,6 +1,7 @@
 #pragma once
 // The scan: walks the newsgroup list with GROUP, fetches overview bursts with XOVER and
 // crunches each burst into the header store.
+#include "BurstParser.h"
 #include "ScanPlan.h"
 #include "ScanPool.h"
 #include "core/StopWatch.h"
@@ -19,10 +20,6 @@ class AppCore;
 class HeaderStore;
 class NewsgroupTable;
 
-// Reduces a From field to the poster name.
-QByteArray parseFrom(const QByteArray &from, const std::function<void(const QString &)> &onError = {});
-// The same as a slice of from.
-QByteArrayView posterOf(QByteArrayView from, const std::function<void(const QString &)> &onError = {});
 // The line that reports a crunched burst.
 QString crunchMessage(qint64 count, qint64 ms);
 
@@ -51,8 +48,8 @@ public:
     bool crunching() const;
     static constexpr int kSliceLines = 1000;
     void xover_proccess(const QByteArray &burst, qsizetype from, qsizetype to);
-    void add_articleheader(const QByteArray &poster, const QByteArray &subject, qint32 number, const QByteArray &bytes,
-                           const QByteArray &date, const QByteArray &msgid);
+    // One parsed line into the store.
+    void fileHeader(const ParsedHeader &h);
     void ReportCrunchProgress();
     void AutoExpire(quint8 key, qint32 first);
 
@@ -113,11 +110,17 @@ private:
         qsizetype cr = -2;   // the next line's CR, -2 before the first look
         bool first = true;
         bool reported = false;
-        qsizetype lineEndFrom(qsizetype from) const;
+        // Parsed on the parser's thread: filed from here once done.
+        std::shared_ptr<ParsedBurst> parsed;
+        size_t next = 0;
+        bool awaitingParse = false;   // the parser's ready call goes on with it
     };
     int burstSize() const;
     QByteArray xoverCommand(qint32 start, qint32 end) const;
     void beginCrunch(const QByteArray &burst);
+    void beginCrunch(std::shared_ptr<ParsedBurst> parsed);
+    void lineCrunched(Crunch &c, int everyN);
+    std::shared_ptr<ParsedBurst> parseAhead(const QByteArray &lines);
     bool crunchLines(int most);   // true when the burst is done; most 0: all
     void endCrunch();
     void crunchStep();
@@ -149,9 +152,10 @@ private:
     ScanPool m_pool;
     ScanPlan m_plan;
     bool m_pooled = false, m_poolGaveUp = false;
-    std::deque<std::pair<ScanTask, QByteArray>> m_waiting;
+    std::deque<std::pair<ScanTask, std::shared_ptr<ParsedBurst>>> m_waiting;
     ScanTask m_crunchTask;
     std::map<quint8, ScanPlan::Ranges> m_filedBeyond;
+    BurstParser m_parser{this};   // last: its thread ends before the rest goes
 };
 
 } // namespace vt

@@ -617,6 +617,58 @@ TEST(Burst, SizeAdaptationNearTheTimeout)
 // server that takes four at once (the fifth is turned away at the door) and loses one
 // connection in the middle of a reply, stalls another and drops a third. Every header is
 // filed once, the mark ends at the group's end, each compression alike.
+// The many-connection scan parses each burst on the parser's thread, ahead of the filing:
+// every line comes out as the line-by-line crunch reads it, errors included, in order; a
+// burst dropped before its turn is never handed back; a parser with work queued ends.
+TEST(Burst, ParsedOnItsOwnThreadAsLineByLine)
+{
+    static const char text[] = "224 ov\r\n"
+                               "201\ta (1/2)\tJane <j@x>\tdate\t<1@x>\t\t100\t2\r\n"
+                               "202\t(1/2)\t<<x@y>>\tdate\r\n"
+                               "203\tevil\nname\r (1/1)\tMal\0lory <m@x>\tdate\t<id\r1@x>\t\t100\t2\r\n"
+                               "204\tb\tx@y.z (Bob)\tdate\t<3@x>\t\t100\t2\r\n"
+                               "\r\n"
+                               "205\tnot parsed\tx\tdate\t<6@x>\t\t1\t1\r\n";
+    const QByteArray burst(text, sizeof text - 1);
+    QObject owner;
+    std::vector<ParsedBurst *> ready;
+    auto parser = std::make_unique<BurstParser>(&owner);
+    auto dropped = parser->submit(burst, [&](ParsedBurst *b) { ready.push_back(b); });
+    dropped->dropped = true;   // may be parsed already: only its hand-back is checked
+    auto parsed = parser->submit(burst, [&](ParsedBurst *b) { ready.push_back(b); });
+    ASSERT_TRUE(test::waitFor([&] { return std::find(ready.begin(), ready.end(), parsed.get()) != ready.end(); }, 10000));
+    ASSERT_TRUE(parsed->done);
+
+    std::vector<ParsedHeader> byLine;
+    for (qsizetype start = 0, cr = overviewLineEnd(burst, 0); cr > start || (cr >= 0 && byLine.empty()); cr = overviewLineEnd(burst, start)) {
+        byLine.push_back(parseOverviewLine(burst.constData() + start, byLine.empty() ? cr + 1 : cr - start));
+        start = cr + 2;
+    }
+    ASSERT_EQ(parsed->lines.size(), 5u) << "the status line, four headers, nothing past the blank line";
+    ASSERT_EQ(byLine.size(), parsed->lines.size());
+    for (size_t i = 0; i < byLine.size(); ++i) {
+        const ParsedHeader &a = parsed->lines[i], &b = byLine[i];
+        EXPECT_EQ(a.file, b.file) << i;
+        EXPECT_EQ(a.number, b.number) << i;
+        EXPECT_EQ(QList<QByteArray>({a.name, a.total, a.subject, a.poster, a.bytes, a.date, a.msgid}),
+                  QList<QByteArray>({b.name, b.total, b.subject, b.poster, b.bytes, b.date, b.msgid}))
+            << i;
+        EXPECT_EQ(a.errors, b.errors) << i;
+    }
+    EXPECT_FALSE(parsed->lines[0].file);
+    EXPECT_EQ(parsed->lines[2].errors.join('|').toStdString(),
+              "xover_proccess: 5  Invalid procedure call or argument|xover_proccess: 5  Invalid procedure call or argument|"
+              "parseFromErr:Invalid procedure call or argument|add_articleheader: 5  Invalid procedure call or argument");
+    EXPECT_EQ(parsed->lines[3].name, "evil name");
+    EXPECT_EQ(parsed->lines[3].poster, "Mal lory");
+    EXPECT_EQ(parsed->lines[4].poster, "Bob");
+
+    for (int i = 0; i < 50; ++i) parser->submit(burst, [&](ParsedBurst *b) { ready.push_back(b); });
+    parser.reset();   // ends with work queued
+    test::spin(20);
+    EXPECT_EQ(std::count(ready.begin(), ready.end(), dropped.get()), 0);
+}
+
 TEST(Scan, ManyConnectionsWithOneStalledOneDroppedOneRefused)
 {
     synth::Options o;

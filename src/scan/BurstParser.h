@@ -1,0 +1,73 @@
+#pragma once
+// The half of the crunch that needs no store: an overview burst cut into lines and each
+// line into what the store files (number, subject parsed, poster, bytes, date, id). Pure,
+// so a many-connection scan runs it on a thread of its own, a burst ahead of the filing.
+#include <QByteArray>
+#include <QObject>
+#include <QStringList>
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace vt {
+
+// Reduces a From field to the poster name.
+QByteArray parseFrom(const QByteArray &from, const std::function<void(const QString &)> &onError = {});
+// The same as a slice of from.
+QByteArrayView posterOf(QByteArrayView from, const std::function<void(const QString &)> &onError = {});
+
+// One overview line, ready to file. Fields borrow the burst unless a byte had to change.
+struct ParsedHeader {
+    bool file = false;   // false: no TAB, nothing to file
+    qint32 number = 0;
+    QByteArray name, total, subject;   // as the subject parser gives them
+    QByteArray poster, bytes, date, msgid;
+    QStringList errors;   // log lines, in the order the line raised them
+};
+
+// A line without its CR LF (the burst's first line, its status, keeps its CR).
+ParsedHeader parseOverviewLine(const char *d, qsizetype n);
+
+// Where the burst's next line ends: its CR of a CR LF, or -1.
+qsizetype overviewLineEnd(const QByteArray &burst, qsizetype from);
+
+// A whole burst: its lines up to the terminator.
+struct ParsedBurst {
+    QByteArray burst;   // what the fields borrow
+    std::vector<ParsedHeader> lines;
+    std::atomic<bool> done{false};
+    std::atomic<bool> dropped{false};   // nobody waits for it any more
+};
+void parseBurst(ParsedBurst &b);
+
+// One thread that parses bursts in the order they are handed in; ready runs in the
+// owner's thread once a burst is parsed. The owner holds the parser, so it outlives the
+// thread; a call still queued when the owner goes is dropped with it.
+class BurstParser {
+public:
+    explicit BurstParser(QObject *owner) : m_owner(owner) {}
+    ~BurstParser();
+    std::shared_ptr<ParsedBurst> submit(const QByteArray &burst, std::function<void(ParsedBurst *)> ready);
+    // A burst filed: freed on the parser's thread (thousands of small blocks).
+    void recycle(std::shared_ptr<ParsedBurst> b);
+
+private:
+    struct Job {
+        std::shared_ptr<ParsedBurst> burst;
+        std::function<void(ParsedBurst *)> ready;
+    };
+    void run();
+    QObject *m_owner;
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::deque<Job> m_jobs;
+    bool m_quit = false;
+    std::thread m_thread;
+};
+
+} // namespace vt
