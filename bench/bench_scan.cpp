@@ -4,10 +4,11 @@
 // next request in flight while it crunches, so it should lose almost nothing to it.
 //
 //   bench_scan [headers] [burst]     defaults 200000 and 3000
-//   bench_scan --link [headers [connections...]]   a provider's link (4 MB/s a connection,
+//   bench_scan --link[-stored] [headers [connections...]]   a provider's link (4 MB/s a connection,
 //                                    20 ms away), over 1, 4, 8 and 16 scan connections: plain
 //                                    and compressed headers, against the links' bound (their
-//                                    rate over the bytes a header takes on the wire)
+//                                    rate over the bytes a header takes on the wire); stored:
+//                                    the server compresses at start-up, not while it sends
 //   bench_scan --server HOST:PORT GROUP [connections...]   a real server's group, plain and
 //                                    compressed, over each number of scan connections (1)
 #include "engine/Engine.h"
@@ -22,9 +23,11 @@
 #include "scan/ScanDriver.h"
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QTimer>
 #include <cstdio>
 #include <sys/resource.h>
+#include <unistd.h>
 
 using namespace vt;
 
@@ -109,9 +112,21 @@ double cpuSeconds(int who)
     return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
+// What a process has spent so far (user and system), from /proc.
+double processCpuSeconds(qint64 pid)
+{
+    QFile f(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!f.open(QIODevice::ReadOnly)) return 0;
+    const QByteArray s = f.readAll();
+    const QList<QByteArray> v = s.mid(s.lastIndexOf(')') + 2).split(' ');
+    return v.size() > 12 ? double(v[11].toLongLong() + v[12].toLongLong()) / double(sysconf(_SC_CLK_TCK)) : 0;
+}
+
 // Plain and compressed over a provider's link, over 1 to 16 connections: headers a second,
 // against what the links can carry at the bytes each header takes on the wire.
-int linkBench(int total, const std::vector<int> &counts)
+// stored: the server compresses its overviews at start-up, as a provider's own hardware
+// would, so that these two cores measure the reader alone.
+int linkBench(int total, const std::vector<int> &counts, bool stored)
 {
     const double rate = 4'000'000;
     const std::pair<const char *, const char *> kinds[] = {
@@ -120,25 +135,28 @@ int linkBench(int total, const std::vector<int> &counts)
         for (const auto &[name, offer] : kinds) {
             QStringList args{"--group", kGroup + ":1:" + QString::number(total), "--rate", QString::number(rate), "--latency", "20"};
             if (offer) args << offer;
+            if (offer && stored) args << "--precompress";
             qint64 headers = 0, longest = 0, wire = 0;
             MeteredApp::takeLongestMs();
-            const double clientBefore = cpuSeconds(RUSAGE_SELF), serverBefore = cpuSeconds(RUSAGE_CHILDREN);
-            double s = 0;
+            double s = 0, client = 0, serverCpu = 0;
             {
                 test::TestServer server(args, false);
+                // The server runs on the same two cores: what each side spent during the
+                // scan says which is the limit.
+                const double clientBefore = cpuSeconds(RUSAGE_SELF), serverBefore = processCpuSeconds(server.pid());
                 s = scanSeconds(server.port(), 3000, &headers, &longest, offer != nullptr, &wire, QStringLiteral("127.0.0.1"), kGroup, nullptr, n);
+                client = cpuSeconds(RUSAGE_SELF) - clientBefore;
+                serverCpu = processCpuSeconds(server.pid()) - serverBefore;
             }
-            // The server runs on the same two cores: what each side spent says which is the limit.
-            const double client = cpuSeconds(RUSAGE_SELF) - clientBefore, server = cpuSeconds(RUSAGE_CHILDREN) - serverBefore;
             const double perHeader = double(wire) / double(std::max<qint64>(headers, 1));
             QByteArray stepWhat;
             const double step = MeteredApp::takeLongestMs(&stepWhat);
             const double bound = n * rate / perHeader;
-            printf("%2d connection(s), %s: %lld headers in %.2f s = %.0f headers/s; %.1f bytes a header on the wire; link bound %.0f "
+            printf("%2d connection(s), %s%s: %lld headers in %.2f s = %.0f headers/s; %.1f bytes a header on the wire; link bound %.0f "
                    "headers/s; ratio %.3f; longest gap between event-loop turns %lld ms, longest step %.1f ms of CPU (%s); CPU: client %.2f s (%.0f headers a client CPU second), "
                    "server %.2f s\n",
-                   n, name, (long long)headers, s, double(headers) / s, perHeader, bound, double(headers) / s / bound, (long long)longest, step, stepWhat.constData(), client,
-                   double(headers) / std::max(client, 1e-9), server);
+                   n, name, offer && stored ? " (stored)" : "", (long long)headers, s, double(headers) / s, perHeader, bound, double(headers) / s / bound, (long long)longest, step, stepWhat.constData(), client,
+                   double(headers) / std::max(client, 1e-9), serverCpu);
             fflush(stdout);
         }
     return 0;
@@ -173,11 +191,11 @@ int main(int argc, char **argv)
         if (counts.empty()) counts = {1};
         return serverBench(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]), counts);
     }
-    if (argc > 1 && QByteArray(argv[1]) == "--link") {
+    if (argc > 1 && QByteArray(argv[1]).startsWith("--link")) {
         std::vector<int> counts;
         for (int i = 3; i < argc; ++i) counts.push_back(atoi(argv[i]));
         if (counts.empty()) counts = {1, 4, 8, 16};
-        return linkBench(argc > 2 ? atoi(argv[2]) : 400'000, counts);
+        return linkBench(argc > 2 ? atoi(argv[2]) : 400'000, counts, QByteArray(argv[1]) == "--link-stored");
     }
     const int total = argc > 1 ? atoi(argv[1]) : 200'000;
     const int burst = argc > 2 ? atoi(argv[2]) : 3000;

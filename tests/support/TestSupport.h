@@ -72,6 +72,7 @@ public:
         m_proc.waitForFinished(3000);
     }
     quint16 port() const { return m_port; }
+    qint64 pid() const { return m_proc.processId(); }
     // Commands the server received, "<connection> <line>" each.
     QStringList commands() const
     {

@@ -36,6 +36,9 @@
 //                            "224 ... [COMPRESS=GZIP]", a zlib stream and then "." CR LF
 //                            (with TERMINATOR: the "." CR LF inside the stream)
 //   --xzver                  answer XZVER: the overview raw-deflated, then yEnc-encoded
+//   --precompress            compress the overviews at start-up, in blocks of 1,000 articles
+//                            (benchmarks: a range on block edges goes out as stored, so the
+//                            cores measure the reader, not the compression here)
 //   --compress-damage N      with any of them: the first reply that starts after N compressed
 //                            bytes (process-wide) is sent damaged, once
 //   --latency MS             answer each command no sooner than MS after it arrived
@@ -85,6 +88,23 @@ struct ServedGroup {
     std::vector<size_t> offsets;          // start of each line, one past the end last
     std::map<int, std::string> extraArticles;   // from --article-dir: number -> text
     std::map<int, std::string> extraOverview;
+    // --precompress: each block's overview as raw deflate from a fresh stream, ended by a
+    // sync flush (so blocks join into one stream), with its plain length and Adler-32.
+    std::vector<std::string> packed;
+    std::vector<uLong> adler;
+    std::vector<size_t> plainBytes;
+    static constexpr size_t kBlock = 1000;
+    // The stored blocks of articles [a, b) joined, when both ends lie on block edges.
+    bool packedRange(size_t a, size_t b, std::string *z, uLong *adl) const
+    {
+        if (packed.empty() || a >= b || a % kBlock || (b % kBlock && b != g.articles.size())) return false;
+        *adl = adler32(0, nullptr, 0);
+        for (size_t k = a / kBlock; k * kBlock < b; ++k) {
+            *z += packed[k];
+            *adl = adler32_combine(*adl, adler[k], z_off_t(plainBytes[k]));
+        }
+        return true;
+    }
 };
 
 struct Config {
@@ -116,6 +136,7 @@ struct Config {
     bool xfeatureGzip = false;   // --xfeature-gzip
     bool xzver = false;          // --xzver
     long long damageAt = -1;     // --compress-damage
+    bool precompress = false;    // --precompress
 };
 
 Config cfg;
@@ -168,7 +189,8 @@ public:
                 char buf[65536];
                 def_.next_out = reinterpret_cast<Bytef *>(buf);
                 def_.avail_out = sizeof buf;
-                deflate(&def_, Z_SYNC_FLUSH);
+                // A full flush keeps no history, so stored blocks can go in between.
+                deflate(&def_, cfg.precompress ? Z_FULL_FLUSH : Z_SYNC_FLUSH);
                 z.append(buf, sizeof buf - def_.avail_out);
             } while (def_.avail_out == 0);
             // Damage as a reader can see it (raw deflate has no checksum): a block of the
@@ -178,6 +200,13 @@ public:
             return rawSend(z.data(), z.size());
         }
         return rawSend(p, n);
+    }
+    // Already deflated text, joined into the connection's stream as it stands.
+    bool sendDeflated(std::string z)
+    {
+        const long long before = compressedOut.fetch_add((long long)z.size());
+        if (cfg.damageAt >= 0 && before >= cfg.damageAt && !damaged.exchange(true)) z.insert(0, 1, '\x06');
+        return rawSend(z.data(), z.size());
     }
     bool rawSend(const char *p, size_t n)
     {
@@ -274,31 +303,46 @@ private:
     bool deflating_ = false;
     bool gzip_ = false, gzipInside_ = false;   // XFEATURE COMPRESS GZIP [TERMINATOR]
     // An overview body compressed as XFEATURE COMPRESS GZIP has it.
-    bool sendGzip(const std::string &body)
+    bool sendGzip(const std::string &body, const ServedGroup *sg = nullptr, size_t a = 0, size_t b = 0)
     {
-        std::string plain = body;
-        if (gzipInside_) plain += ".\r\n";
-        uLongf n = compressBound(uLong(plain.size()));
-        std::string z(n, '\0');
-        compress2(reinterpret_cast<Bytef *>(z.data()), &n, reinterpret_cast<const Bytef *>(plain.data()), uLong(plain.size()), 6);
-        z.resize(n);
+        std::string z;
+        uLong adl = 0;
+        if (!gzipInside_ && sg && sg->packedRange(a, b, &z, &adl)) {
+            // A zlib stream around the stored blocks: header, an empty last block, checksum.
+            z.insert(0, "\x78\x9c", 2);
+            z += std::string("\x03\x00", 2);
+            for (int k = 3; k >= 0; --k) z += char((adl >> (8 * k)) & 0xff);
+        } else {
+            std::string plain = body;
+            if (gzipInside_) plain += ".\r\n";
+            uLongf n = compressBound(uLong(plain.size()));
+            z.assign(n, '\0');
+            compress2(reinterpret_cast<Bytef *>(z.data()), &n, reinterpret_cast<const Bytef *>(plain.data()), uLong(plain.size()), 6);
+            z.resize(n);
+        }
         const long long before = compressedOut.fetch_add((long long)z.size());
         if (cfg.damageAt >= 0 && before >= cfg.damageAt && z.size() > 8 && !damaged.exchange(true)) z[z.size() / 2] ^= 0x55;
         return send("224 overview information follows [COMPRESS=GZIP]\r\n" + z + (gzipInside_ ? "" : ".\r\n"));
     }
     // An overview as XZVER has it: raw deflate, then yEnc with its size and CRC.
-    bool sendXzver(const std::string &body)
+    bool sendXzver(const std::string &body, const ServedGroup *sg = nullptr, size_t a = 0, size_t b = 0)
     {
-        z_stream z{};
-        deflateInit2(&z, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
-        std::string packed(deflateBound(&z, uLong(body.size())), '\0');
-        z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(body.data()));
-        z.avail_in = uInt(body.size());
-        z.next_out = reinterpret_cast<Bytef *>(packed.data());
-        z.avail_out = uInt(packed.size());
-        deflate(&z, Z_FINISH);
-        packed.resize(z.total_out);
-        deflateEnd(&z);
+        std::string packed;
+        uLong adl = 0;
+        if (sg && sg->packedRange(a, b, &packed, &adl)) {
+            packed += std::string("\x03\x00", 2);   // an empty last block ends the stream
+        } else {
+            z_stream z{};
+            deflateInit2(&z, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
+            packed.assign(deflateBound(&z, uLong(body.size())), '\0');
+            z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(body.data()));
+            z.avail_in = uInt(body.size());
+            z.next_out = reinterpret_cast<Bytef *>(packed.data());
+            z.avail_out = uInt(packed.size());
+            deflate(&z, Z_FINISH);
+            packed.resize(z.total_out);
+            deflateEnd(&z);
+        }
         const uint32_t crc = synth::crc32(packed.data(), packed.size());
         std::string enc = synth::yencEncode(packed.data(), packed.size());
         const long long before = compressedOut.fetch_add((long long)enc.size());
@@ -658,15 +702,22 @@ void Conn::serve()
             std::string tail;
             for (auto it = sg.extraOverview.lower_bound(int(lo)); it != sg.extraOverview.end() && it->first <= hi; ++it)
                 tail += it->second + "\r\n";
+            const ServedGroup *stored = tail.empty() ? &sg : nullptr;
             if (verb == "XZVER") {
-                if (!sendXzver(sg.overview.substr(sg.offsets[a], sg.offsets[b] - sg.offsets[a]) + tail)) return;
+                if (!sendXzver(sg.overview.substr(sg.offsets[a], sg.offsets[b] - sg.offsets[a]) + tail, stored, a, b)) return;
                 continue;
             }
             if (gzip_) {
-                if (!sendGzip(sg.overview.substr(sg.offsets[a], sg.offsets[b] - sg.offsets[a]) + tail)) return;
+                if (!sendGzip(sg.overview.substr(sg.offsets[a], sg.offsets[b] - sg.offsets[a]) + tail, stored, a, b)) return;
                 continue;
             }
             tail += ".\r\n";
+            std::string z;
+            uLong adl = 0;
+            if (deflating_ && stored && sg.packedRange(a, b, &z, &adl)) {
+                if (!send("224 overview information follows\r\n") || !sendDeflated(std::move(z)) || !send(tail)) return;
+                continue;
+            }
             // Large ranges go out straight from the pre-rendered text; small ones in one write.
             std::string out = "224 overview information follows\r\n";
             if (b > a && sg.offsets[b] - sg.offsets[a] > 65536) {
@@ -791,6 +842,7 @@ int main(int argc, char **argv)
         else if (a == "--compress") cfg.compress = true;
         else if (a == "--xfeature-gzip") cfg.xfeatureGzip = true;
         else if (a == "--xzver") cfg.xzver = true;
+        else if (a == "--precompress") cfg.precompress = true;
         else if (a == "--compress-damage") cfg.damageAt = atoll(val().c_str());
         else if (a == "--article-dir") articleDirs.push_back(val());
         else if (a == "--scoped-ids") cfg.scopedIds = true;
@@ -845,6 +897,26 @@ int main(int argc, char **argv)
         cfg.groups.push_back(std::move(sg));
     }
     for (const std::string &d : articleDirs) loadArticleDir(d);
+    if (cfg.precompress)
+        for (ServedGroup &sg : cfg.groups)
+            for (size_t a = 0; a < sg.g.articles.size(); a += ServedGroup::kBlock) {
+                const size_t b = std::min(sg.g.articles.size(), a + ServedGroup::kBlock);
+                const char *p = sg.overview.data() + sg.offsets[a];
+                const size_t n = sg.offsets[b] - sg.offsets[a];
+                z_stream z{};
+                deflateInit2(&z, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
+                std::string out(deflateBound(&z, uLong(n)) + 16, '\0');
+                z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(p));
+                z.avail_in = uInt(n);
+                z.next_out = reinterpret_cast<Bytef *>(out.data());
+                z.avail_out = uInt(out.size());
+                deflate(&z, Z_SYNC_FLUSH);
+                out.resize(z.total_out);
+                deflateEnd(&z);
+                sg.packed.push_back(std::move(out));
+                sg.adler.push_back(adler32(adler32(0, nullptr, 0), reinterpret_cast<const Bytef *>(p), uInt(n)));
+                sg.plainBytes.push_back(n);
+            }
     if (prerender)
         for (const ServedGroup &sg : cfg.groups)
             for (const synth::Article &art : sg.g.articles)
