@@ -172,7 +172,7 @@ void ScanDriver::clearOverviewRangeStart()
 
 void ScanDriver::forgetRequestAhead()
 {
-    if (!m_ahead.isEmpty()) m_stale.push_back(m_ahead);
+    for (QByteArray &c : m_ahead) m_stale.push_back(std::move(c));
     m_ahead.clear();
 }
 
@@ -212,8 +212,8 @@ void ScanDriver::requestNextBurst()
     overviewRangeStart = start;
     m_haveRange = true;
     const QByteArray cmd = xoverCommand(start, overviewRangeEnd);
-    if (m_ahead == cmd) {
-        m_ahead.clear();   // already on its way
+    if (!m_ahead.empty() && m_ahead.front() == cmd) {
+        m_ahead.pop_front();   // already on its way
         return;
     }
     forgetRequestAhead();
@@ -222,12 +222,14 @@ void ScanDriver::requestNextBurst()
 
 void ScanDriver::onBurst(const QByteArray &burst)
 {
-    // The next burst is asked for before this one is crunched, so that the server's round
-    // trip overlaps the work here. It starts where this one ends whenever the group goes
-    // on beyond it; anything else is found out after the crunch, and the reply dropped.
-    if (m_ahead.isEmpty() && burstSize() < newToFetch && overviewRangeEnd < groupLast) {
-        m_ahead = xoverCommand(overviewRangeEnd, overviewRangeEnd + burstSize());
-        m_session.sendScan(m_ahead);
+    // The next bursts are asked for before this one is crunched, so that the server's round
+    // trip overlaps the work here. They go on from where this one ends whenever the group
+    // goes on beyond it; anything else is found out after the crunch, and the replies dropped.
+    if (m_ahead.empty()) m_aheadEnd = overviewRangeEnd;
+    while (m_ahead.size() < kAhead && burstSize() < newToFetch && m_aheadEnd < groupLast) {
+        m_ahead.push_back(xoverCommand(m_aheadEnd, m_aheadEnd + burstSize()));
+        m_aheadEnd += burstSize();
+        m_session.sendScan(m_ahead.back());
     }
     beginCrunch(burst);
     crunchStep();

@@ -147,7 +147,11 @@ private:
     CStopWatch m_watch;
     QElapsedTimer m_progressShown;
     bool m_haveRange = false;           // a burst was asked for in the current group
-    QByteArray m_ahead;                 // the next burst's request, sent while this one is crunched
+    // The next bursts' requests, sent while this one comes and is crunched: two, so that a
+    // far server always holds one more and the link never waits out a round trip.
+    std::deque<QByteArray> m_ahead;
+    static constexpr size_t kAhead = 2;
+    qint32 m_aheadEnd = 0;              // where the last of them ends
     std::vector<QByteArray> m_stale;    // requests sent ahead whose replies are not wanted
     ScanPool m_pool;
     ScanPlan m_plan;
