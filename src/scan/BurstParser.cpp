@@ -1,6 +1,7 @@
 #include "BurstParser.h"
 #include "core/Text.h"
 #include "headers/SubjectParser.h"
+#include <algorithm>
 #include <bit>
 #include <cstring>
 #if defined(__SSE2__)
@@ -71,7 +72,24 @@ static int lineTabs(const char *p, qsizetype n, qsizetype *tabs, int want, bool 
     return found;
 }
 
-ParsedHeader parseOverviewLine(const char *d, qsizetype n)
+QByteArray TextArena::keep(const QByteArray &t)
+{
+    const size_t n = size_t(t.size());
+    if (n == 0) return t;
+    if (n > m_left) {
+        const size_t size = std::max<size_t>(n, 64 * 1024);
+        m_blocks.push_back(std::make_unique<char[]>(size));
+        m_at = m_blocks.back().get();
+        m_left = size;
+    }
+    memcpy(m_at, t.constData(), n);
+    const QByteArray kept = QByteArray::fromRawData(m_at, qsizetype(n));
+    m_at += n;
+    m_left -= n;
+    return kept;
+}
+
+ParsedHeader parseOverviewLine(const char *d, qsizetype n, TextArena *arena)
 {
     ParsedHeader h;
     qsizetype tabs[7];
@@ -116,6 +134,11 @@ ParsedHeader parseOverviewLine(const char *d, qsizetype n)
     ParsedSubject p = parseSubject(f[2], [&](const QString &e) { note(QStringLiteral("add_articleheader: 5  ") + e); });
     h.name = trimBlanks(p.name);   // trimmed here, the store's trim has nothing left to copy
     h.total = std::move(p.total);
+    if (arena) {
+        h.name = arena->keep(h.name);
+        h.total = arena->keep(h.total);
+        if (odd) h.poster = arena->keep(h.poster);
+    }
     h.subject = std::move(p.fullSubject);
     h.bytes = std::move(f[7]);
     h.date = std::move(f[4]);
@@ -140,12 +163,13 @@ qsizetype overviewLineEnd(const QByteArray &burst, qsizetype from)
 void parseBurst(ParsedBurst &b)
 {
     const char *d = b.burst.constData();
+    b.lines.reserve(size_t(std::count(b.burst.cbegin(), b.burst.cend(), '\n')));
     qsizetype start = 0, cr = overviewLineEnd(b.burst, 0);
     for (bool first = true; cr >= 0; first = false) {
         const qsizetype end = first ? cr + 1 : cr;   // the first line keeps its CR
         const qsizetype len = end - start;
         if (len == 0 || (len == 1 && d[start] == '.')) break;
-        b.lines.push_back(parseOverviewLine(d + start, len));
+        b.lines.push_back(parseOverviewLine(d + start, len, &b.texts));
         start = cr + 2;
         cr = overviewLineEnd(b.burst, start);
     }

@@ -30,8 +30,21 @@ struct ParsedHeader {
     QStringList errors;   // log lines, in the order the line raised them
 };
 
-// A line without its CR LF (the burst's first line, its status, keeps its CR).
-ParsedHeader parseOverviewLine(const char *d, qsizetype n);
+// Text made while parsing, kept in large blocks for a burst's lines to borrow: thousands of
+// small names made on one thread and freed later would each cost the allocator a slow path.
+class TextArena {
+public:
+    QByteArray keep(const QByteArray &t);
+
+private:
+    std::vector<std::unique_ptr<char[]>> m_blocks;
+    char *m_at = nullptr;
+    size_t m_left = 0;
+};
+
+// A line without its CR LF (the burst's first line, its status, keeps its CR). With an
+// arena, the texts made from the line are kept there.
+ParsedHeader parseOverviewLine(const char *d, qsizetype n, TextArena *arena = nullptr);
 
 // Where the burst's next line ends: its CR of a CR LF, or -1.
 qsizetype overviewLineEnd(const QByteArray &burst, qsizetype from);
@@ -39,6 +52,7 @@ qsizetype overviewLineEnd(const QByteArray &burst, qsizetype from);
 // A whole burst: its lines up to the terminator.
 struct ParsedBurst {
     QByteArray burst;   // what the fields borrow
+    TextArena texts;    // and what they made
     std::vector<ParsedHeader> lines;
     std::atomic<bool> done{false};
     std::atomic<bool> dropped{false};   // nobody waits for it any more
