@@ -1,6 +1,7 @@
 // An overview burst as a server might send it, crunched into the store: whatever it holds,
 // every stored text is free of line breaks and NUL (the header file is line-based), parts
-// are no more than the lines, and the group's mark only moves up.
+// are no more than the lines, and the group's mark only moves up. A burst parsed whole, as a
+// many-connection scan parses it, files the same headers into a second store.
 #include "FuzzSupport.h"
 #include "core/AppCore.h"
 #include "groups/NewsgroupTable.h"
@@ -48,5 +49,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     FUZZ_CHECK(parts <= burst.count('\n'));
     FUZZ_CHECK(store.partsReadTotal <= burst.count('\n'));
     FUZZ_CHECK(groups.lastReadByKey(scan.currentGroupKey) >= 0);
+
+    HeaderStore second;
+    ScanDriver scan2(core, session, groups, second);
+    scan2.currentGroupKey = scan.currentGroupKey;
+    ParsedBurst whole;
+    whole.burst = burst;
+    parseBurst(whole);
+    for (const ParsedHeader &h : whole.lines) scan2.fileHeader(h);
+    FUZZ_CHECK(second.itemCount() == store.itemCount() && second.totalParts() == store.totalParts());
+    for (int i = 1; i <= store.itemCount(); ++i) {
+        FUZZ_CHECK(second.item(i).subject == store.item(i).subject && second.item(i).poster == store.item(i).poster);
+        FUZZ_CHECK(second.item(i).parts.size() == store.item(i).parts.size());
+        for (size_t k = 0; k < store.item(i).parts.size(); ++k)
+            FUZZ_CHECK(second.item(i).parts[k].messageId() == store.item(i).parts[k].messageId());
+    }
     return 0;
 }
