@@ -38,7 +38,7 @@ const QString kGroup = QStringLiteral("alt.binaries.bench");
 // between two turns of the event loop (a 1 ms timer notes it).
 double scanSeconds(quint16 port, int burst, qint64 *headers, qint64 *longestMs, bool compress = false, qint64 *wire = nullptr,
                    const QString &host = QStringLiteral("127.0.0.1"), const QString &group = kGroup, QStringList *said = nullptr,
-                   int connections = 1)
+                   int connections = 1, qint64 *filed = nullptr)
 {
     QTemporaryDir dir;
     QuietPrompter prompter;
@@ -70,6 +70,7 @@ double scanSeconds(quint16 port, int burst, qint64 *headers, qint64 *longestMs, 
     const double s = t.nsecsElapsed() / 1e9;
     *longestMs = std::max(*longestMs, gap.longestMs());
     *headers = store.partsReadTotal;
+    if (filed) *filed = store.totalParts();
     if (wire) *wire = session.TCP1.bytesReceived() + engine.scan.pool().bytesReceived();
     return done ? s : -1;
 }
@@ -136,15 +137,15 @@ int linkBench(int total, const std::vector<int> &counts, bool stored)
             QStringList args{"--group", kGroup + ":1:" + QString::number(total), "--rate", QString::number(rate), "--latency", "20"};
             if (offer) args << offer;
             if (offer && stored) args << "--precompress";
-            qint64 headers = 0, longest = 0, wire = 0;
+            qint64 headers = 0, longest = 0, wire = 0, filed = 0;
             MeteredApp::takeLongestMs();
             double s = 0, client = 0, serverCpu = 0;
             {
-                test::TestServer server(args, false);
+                test::TestServer server(args, false, 600000);
                 // The server runs on the same two cores: what each side spent during the
                 // scan says which is the limit.
                 const double clientBefore = cpuSeconds(RUSAGE_SELF), serverBefore = processCpuSeconds(server.pid());
-                s = scanSeconds(server.port(), 3000, &headers, &longest, offer != nullptr, &wire, QStringLiteral("127.0.0.1"), kGroup, nullptr, n);
+                s = scanSeconds(server.port(), 3000, &headers, &longest, offer != nullptr, &wire, QStringLiteral("127.0.0.1"), kGroup, nullptr, n, &filed);
                 client = cpuSeconds(RUSAGE_SELF) - clientBefore;
                 serverCpu = processCpuSeconds(server.pid()) - serverBefore;
             }
@@ -152,10 +153,10 @@ int linkBench(int total, const std::vector<int> &counts, bool stored)
             QByteArray stepWhat;
             const double step = MeteredApp::takeLongestMs(&stepWhat);
             const double bound = n * rate / perHeader;
-            printf("%2d connection(s), %s%s: %lld headers in %.2f s = %.0f headers/s; %.1f bytes a header on the wire; link bound %.0f "
+            printf("%2d connection(s), %s%s: %lld headers (%lld parts filed) in %.2f s = %.0f headers/s; %.1f bytes a header on the wire; link bound %.0f "
                    "headers/s; ratio %.3f; longest gap between event-loop turns %lld ms, longest step %.1f ms of CPU (%s); CPU: client %.2f s (%.0f headers a client CPU second), "
                    "server %.2f s\n",
-                   n, name, offer && stored ? " (stored)" : "", (long long)headers, s, double(headers) / s, perHeader, bound, double(headers) / s / bound, (long long)longest, step, stepWhat.constData(), client,
+                   n, name, offer && stored ? " (stored)" : "", (long long)headers, (long long)filed, s, double(headers) / s, perHeader, bound, double(headers) / s / bound, (long long)longest, step, stepWhat.constData(), client,
                    double(headers) / std::max(client, 1e-9), serverCpu);
             fflush(stdout);
         }

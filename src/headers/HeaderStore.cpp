@@ -258,14 +258,15 @@ void HeaderStore::setTexts(PartRecord &p, QByteArrayView tail, QByteArrayView me
 
 void HeaderStore::clearIndex()
 {
-    m_firsts.assign(1024, IndexEntry{});
+    m_firsts.reset(1024);
+    m_oldFirsts.reset(0);
+    m_moved = 0;
     m_firstsUsed = 0;
     m_more.clear();
 }
 
 void HeaderStore::reserveItems(int n)
 {
-    m_items.reserve(size_t(n) + 1);
     m_partIndex.reserve(size_t(n) + 1);
 }
 
@@ -294,29 +295,51 @@ int HeaderStore::appendLoadedItem(HeaderItem it)
 
 // The first item of a key lies in a flat table (no heap node per item); later items of the
 // same key, which only imports and reused slots make, in a map after it, in their order.
-size_t HeaderStore::firstSlot(quint64 key) const
+size_t HeaderStore::firstSlot(const IndexTable &table, quint64 key)
 {
-    const size_t mask = m_firsts.size() - 1;
+    const size_t mask = table.size() - 1;
     size_t i = size_t((key * 0x9E3779B97F4A7C15ull) >> 32) & mask;
-    while (m_firsts[i].item && m_firsts[i].key != key) i = (i + 1) & mask;
+    while (table[i].item && table[i].key != key) i = (i + 1) & mask;
     return i;
+}
+
+// A full table doubles a little at a time: a group of millions of posts would otherwise
+// stop the event loop for a whole rehash. Until every entry has moved, a key is looked up
+// in the new table, then in the old one (its entries stay where they were until then).
+const HeaderStore::IndexEntry *HeaderStore::firstOf(quint64 key) const
+{
+    const IndexEntry &e = m_firsts[firstSlot(m_firsts, key)];
+    if (e.item || m_oldFirsts.empty()) return &e;
+    return &m_oldFirsts[firstSlot(m_oldFirsts, key)];
+}
+
+void HeaderStore::moveSomeFirsts()
+{
+    const size_t end = std::min(m_oldFirsts.size(), m_moved + 512);
+    for (; m_moved < end; ++m_moved)
+        if (const IndexEntry &e = m_oldFirsts[m_moved]; e.item) m_firsts[firstSlot(m_firsts, e.key)] = e;
+    if (m_moved == m_oldFirsts.size()) {
+        m_oldFirsts.reset(0);
+        m_moved = 0;
+    }
 }
 
 void HeaderStore::AddHash(const QByteArray &name, const QByteArray &poster, int index)
 {
     const quint64 key = keyOf(name, poster);
-    const size_t i = firstSlot(key);
-    if (!m_firsts[i].item) {
-        m_firsts[i] = IndexEntry{key, index};
-        if (++m_firstsUsed * 4 > m_firsts.size() * 3) {
-            std::vector<IndexEntry> old(m_firsts.size() * 2);
-            old.swap(m_firsts);
-            for (const IndexEntry &e : old)
-                if (e.item) m_firsts[firstSlot(e.key)] = e;
+    if (!m_oldFirsts.empty()) moveSomeFirsts();
+    const IndexEntry *first = firstOf(key);
+    if (!first->item) {
+        m_firsts[firstSlot(m_firsts, key)] = IndexEntry{key, index};
+        if (++m_firstsUsed * 4 > m_firsts.size() * 3 && m_oldFirsts.empty()) {
+            m_oldFirsts.swap(m_firsts);
+            m_firsts.reset(m_oldFirsts.size() * 2);
+            m_moved = 0;
+            moveSomeFirsts();
         }
         return;
     }
-    if (m_firsts[i].item == index) return;
+    if (first->item == index) return;
     std::vector<int> &more = m_more[key];
     if (std::find(more.begin(), more.end(), index) == more.end()) more.push_back(index);
 }
@@ -329,7 +352,7 @@ int HeaderStore::FindHash(const QByteArray &name, const QByteArray &poster) cons
         const HeaderItem &h = m_items[size_t(e)];
         return h.subject == name && h.poster == poster;
     };
-    const IndexEntry &first = m_firsts[firstSlot(key)];
+    const IndexEntry &first = *firstOf(key);
     if (!first.item) return -1;
     if (matches(first.item)) return first.item;
     if (m_more.empty()) return -1;

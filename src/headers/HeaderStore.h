@@ -4,7 +4,9 @@
 #include "headers/DateParser.h"
 #include <QByteArray>
 #include <QString>
+#include <cstdlib>
 #include <functional>
+#include <new>
 #include <memory>
 #include <unordered_map>
 #include <unordered_set>
@@ -158,7 +160,29 @@ private:
     quint64 m_generation = 0;
     quint32 m_nextUse = 0;   // never reset, not even by clear()
 
-    std::vector<HeaderItem> m_items;              // position 0 unused
+    // Items in blocks that never move: a store of a million items grows without copying
+    // them all in one step of the event loop.
+    class ItemBlocks {
+    public:
+        HeaderItem &operator[](size_t i) { return m_blocks[i >> kShift][i & kMask]; }
+        const HeaderItem &operator[](size_t i) const { return m_blocks[i >> kShift][i & kMask]; }
+        void assign(size_t n, const HeaderItem &v)
+        {
+            m_blocks.clear();
+            resize(n);
+            for (size_t i = 0; i < n; ++i) (*this)[i] = v;
+        }
+        // Only grows: the store never gives back slots but by clearing.
+        void resize(size_t n)
+        {
+            while (m_blocks.size() << kShift < n) m_blocks.push_back(std::make_unique<HeaderItem[]>(size_t(1) << kShift));
+        }
+
+    private:
+        static constexpr size_t kShift = 12, kMask = (size_t(1) << kShift) - 1;
+        std::vector<std::unique_ptr<HeaderItem[]>> m_blocks;
+    };
+    ItemBlocks m_items;                           // position 0 unused
     std::vector<int> m_touched;
     std::vector<std::unique_ptr<PartIndex>> m_partIndex;   // per item, built for long items
     int m_itemCount = 0;
@@ -172,8 +196,41 @@ private:
         using is_transparent = void;
         size_t operator()(QByteArrayView v) const { return qHash(v); }
     };
-    size_t firstSlot(quint64 key) const;
-    std::vector<IndexEntry> m_firsts;   // open addressing, a power of two long
+    // Zeroed by the system as it is first touched (calloc): a table of millions of entries
+    // costs nothing up front, where filling it would hold one step for the whole size.
+    class IndexTable {
+    public:
+        IndexTable() = default;
+        IndexTable(const IndexTable &) = delete;
+        IndexTable &operator=(const IndexTable &) = delete;
+        ~IndexTable() { std::free(m_at); }
+        void reset(size_t n)
+        {
+            std::free(m_at);
+            m_at = n ? static_cast<IndexEntry *>(std::calloc(n, sizeof(IndexEntry))) : nullptr;
+            if (n && !m_at) throw std::bad_alloc();
+            m_size = n;
+        }
+        void swap(IndexTable &o)
+        {
+            std::swap(m_at, o.m_at);
+            std::swap(m_size, o.m_size);
+        }
+        size_t size() const { return m_size; }
+        bool empty() const { return m_size == 0; }
+        IndexEntry &operator[](size_t i) { return m_at[i]; }
+        const IndexEntry &operator[](size_t i) const { return m_at[i]; }
+
+    private:
+        IndexEntry *m_at = nullptr;
+        size_t m_size = 0;
+    };
+    static size_t firstSlot(const IndexTable &table, quint64 key);
+    const IndexEntry *firstOf(quint64 key) const;
+    void moveSomeFirsts();
+    IndexTable m_firsts;      // open addressing, a power of two long
+    IndexTable m_oldFirsts;   // while the table doubles: what has not moved yet
+    size_t m_moved = 0;                    // from m_oldFirsts[0, m_moved) it has
     size_t m_firstsUsed = 0;
     std::unordered_map<quint64, std::vector<int>> m_more;
     std::unordered_set<QByteArray, ViewHash, std::equal_to<>> m_posters;

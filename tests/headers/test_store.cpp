@@ -71,6 +71,23 @@ TEST(HeaderStore, PostersSharingABucketStayApart)
     EXPECT_EQ(s.item(2).parts.size(), 15u);
 }
 
+// The index of items by name doubles a little at a time: every post is found, and every
+// part joins its post, while entries sit in the old table, the new one or both.
+TEST(HeaderStore, EveryPostIsFoundWhileTheIndexGrows)
+{
+    HeaderStore s;
+    for (int i = 1; i <= 20000; ++i) {
+        file(s, "post " + QByteArray::number(i) + " (1/2)", 2 * i);
+        ASSERT_EQ(s.itemCount(), i);
+        // An earlier post's second part, wherever its entry is now.
+        const int back = std::max(1, i / 3);
+        if (s.item(back).parts.size() < 2) file(s, "post " + QByteArray::number(back) + " (2/2)", 2 * back + 1);
+        ASSERT_EQ(s.itemCount(), i) << "a part made a post of its own at " << i;
+    }
+    for (int i = 1; i <= 20000; ++i) ASSERT_EQ(s.FindHash(s.item(i).subject, s.item(i).poster), i) << i;
+    EXPECT_EQ(s.FindHash("post 20001 [xx/0000002]", "Jane"), -1);
+}
+
 TEST(HeaderStore, SlotsCapacityAndDeletedItems)
 {
     HeaderStore s;
