@@ -212,6 +212,12 @@ HeaderFile::HeaderFile(HeaderStore &store, OpsLog &log, Prompter &prompter, QObj
 HeaderFile::~HeaderFile()
 {
     if (m_commitThread.joinable()) m_commitThread.join();
+    backupDropped();
+}
+
+void HeaderFile::backupDropped()
+{
+    if (m_dropBackup.joinable()) m_dropBackup.join();
 }
 
 void HeaderFile::saveFailed(const QString &why)
@@ -226,6 +232,7 @@ void HeaderFile::saveFailed(const QString &why)
 bool HeaderFile::beginSave(const QString &path, const BatchSink *batch, Keep keep)
 {
     m_job.reset();
+    backupDropped();
     HeaderStore &s = m_store;
     auto saved = [&](int i) {
         const HeaderItem &it = s.item(i);
@@ -253,6 +260,13 @@ bool HeaderFile::beginSave(const QString &path, const BatchSink *batch, Keep kee
     if (!j.file.open(QIODevice::WriteOnly)) {
         saveFailed(fileErrorText(j.path, j.file.errorString(), errno));
         return false;
+    }
+    // The backup this save replaces goes now, on a thread: freeing a large file's pages
+    // takes the kernel a while, and the pages it frees are the ones the new file reuses.
+    // Until the commit the file at the path is whole, so there is always one good copy.
+    if (m_mainWhole) {
+        backupDropped();
+        m_dropBackup = std::thread([bak = QFile::encodeName(backupPath(path))] { ::unlink(bak.constData()); });
     }
     putLine(j.out, "VTLHF15");
     putNumLine(j.out, qint64(j.items.size()));
@@ -341,6 +355,7 @@ HeaderFile::SaveStep HeaderFile::saveStep(qint64 budgetMs, int maxItems)
     }
     // Putting it in place waits for the disk (a sync of the whole file, and the old backup
     // freed): a save in steps does that on a thread of its own.
+    backupDropped();
     if (j.commitElsewhere) return SaveStep::Written;
     if (m_mainWhole) keepBackup(j.path);
     const bool ok = j.file.commit();
@@ -458,6 +473,7 @@ void HeaderFile::cancelSave()
 
 bool HeaderFile::LoadHeaders(const QString &path, BatchSink *batch)
 {
+    backupDropped();
     const QString backup = backupPath(path);
     m_convertSaid = false;
     QString from = path;

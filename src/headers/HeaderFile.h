@@ -84,6 +84,8 @@ private:
     bool m_saveAgain = false;
     bool m_committing = false;
     std::thread m_commitThread;
+    std::thread m_dropBackup;   // unlinks the backup a save is about to replace
+    void backupDropped();
     bool m_commitOk = false;
     QString m_commitError;
 

@@ -245,6 +245,15 @@ TEST(HeaderFile, DamagedFileKeepsWhatItCanAndTheBackup)
         }
         EXPECT_TRUE(r.store.headersDirty) << "the next save writes a whole file";
     }
+
+    // A save in steps drops the old backup while it writes; the file it replaces is the new one.
+    e.add("item 21", 2);
+    bool finished = false;
+    QObject::connect(&e.file, &HeaderFile::saveFinished, [&](bool ok) { finished = ok; });
+    e.file.startSave(e.path(), &e.batch);
+    ASSERT_TRUE(vt::test::waitFor([&] { return finished; }));
+    EXPECT_EQ(vt::test::readFile(HeaderFile::backupPath(e.path())), second);
+    EXPECT_NE(e.read(), second);
 }
 
 TEST(HeaderFile, MutatedFilesNeverCrash)
