@@ -313,9 +313,12 @@ const HeaderStore::IndexEntry *HeaderStore::firstOf(quint64 key) const
     return &m_oldFirsts[firstSlot(m_oldFirsts, key)];
 }
 
+// Sixteen old slots a new key: the move ends long before the new table is three quarters
+// full (that takes three quarters of the old table's size in new keys), and a slice that
+// makes a few hundred new items moves a few thousand entries, not a whole table.
 void HeaderStore::moveSomeFirsts()
 {
-    const size_t end = std::min(m_oldFirsts.size(), m_moved + 512);
+    const size_t end = std::min(m_oldFirsts.size(), m_moved + 16);
     for (; m_moved < end; ++m_moved)
         if (const IndexEntry &e = m_oldFirsts[m_moved]; e.item) m_firsts[firstSlot(m_firsts, e.key)] = e;
     if (m_moved == m_oldFirsts.size()) {
