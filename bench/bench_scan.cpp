@@ -9,6 +9,8 @@
 //                                    and compressed headers, against the links' bound (their
 //                                    rate over the bytes a header takes on the wire); stored:
 //                                    the server compresses at start-up, not while it sends
+//                                    (BENCH_KINDS=plain,deflate,gzip,xzver picks; BENCH_VIEW=1
+//                                    keeps the header list following the scan)
 //   bench_scan --server HOST:PORT GROUP [connections...]   a real server's group, plain and
 //                                    compressed, over each number of scan connections (1)
 #include "engine/Engine.h"
@@ -54,8 +56,9 @@ double scanSeconds(quint16 port, int burst, qint64 *headers, qint64 *longestMs, 
     Session &session = engine.session;
     NewsgroupTable &groups = engine.groups;
     groups.addGroup(group);
-    // The scan alone: bench_view and bench_window measure the list.
-    engine.view.viewGroupKey = HeaderListModel::DisplayOff;
+    // The scan alone (bench_view and bench_window measure the list), or with the list
+    // following every burst as the window shows it (BENCH_VIEW=1).
+    engine.view.viewGroupKey = qEnvironmentVariableIntValue("BENCH_VIEW") ? HeaderListModel::AllGroups : HeaderListModel::DisplayOff;
     HeaderStore &store = engine.store;
     bool done = false;
     QObject::connect(&core.log, &OpsLog::statusChanged, [&](const QString &m) {
@@ -132,8 +135,13 @@ int linkBench(int total, const std::vector<int> &counts, bool stored)
     const double rate = 4'000'000;
     const std::pair<const char *, const char *> kinds[] = {
         {"plain XOVER", nullptr}, {"COMPRESS DEFLATE", "--compress"}, {"XFEATURE COMPRESS GZIP", "--xfeature-gzip"}, {"XZVER", "--xzver"}};
+    // BENCH_KINDS=plain,deflate,gzip,xzver: only those.
+    const QByteArray only = qgetenv("BENCH_KINDS");
+    const char *keys[] = {"plain", "deflate", "gzip", "xzver"};
     for (const int n : counts)
-        for (const auto &[name, offer] : kinds) {
+        for (size_t k = 0; k < std::size(kinds); ++k) {
+            const auto &[name, offer] = kinds[k];
+            if (!only.isEmpty() && !only.split(',').contains(keys[k])) continue;
             QStringList args{"--group", kGroup + ":1:" + QString::number(total), "--rate", QString::number(rate), "--latency", "20"};
             if (offer) args << offer;
             if (offer && stored) args << "--precompress";

@@ -603,7 +603,6 @@ bool HeaderFile::parse(const QString &path, Loaded &out)
     bool whole = N == declared;
     s.clear();
     s.partsReadTotal = 0;
-    s.reserveItems(int(N) + 1000);
     if (progress) progress(status, 0, N);
     const qint64 step = std::max<qint64>(1, N / 40);
     for (qint64 i = 1; i <= N; ++i) {

@@ -65,10 +65,9 @@ HeaderStore::~HeaderStore() = default;
 void HeaderStore::clear()
 {
     ++m_generation;
-    m_items.assign(1, HeaderItem{});
+    m_items.reset(1);
     m_touched.clear();
-    m_partIndex.clear();
-    m_partIndex.resize(1);
+    m_partIndex.reset(1);
     m_itemCount = 0;
     m_capacity = 0;
     m_totalParts = 0;
@@ -263,11 +262,6 @@ void HeaderStore::clearIndex()
     m_moved = 0;
     m_firstsUsed = 0;
     m_more.clear();
-}
-
-void HeaderStore::reserveItems(int n)
-{
-    m_partIndex.reserve(size_t(n) + 1);
 }
 
 void HeaderStore::growTo(int count)

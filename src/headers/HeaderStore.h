@@ -144,7 +144,6 @@ public:
     {
         return r.slot >= 1 && r.slot <= m_itemCount && m_items[size_t(r.slot)].use == r.use ? r.slot : 0;
     }
-    void reserveItems(int n);
 
 private:
     struct PartIndex;
@@ -160,31 +159,32 @@ private:
     quint64 m_generation = 0;
     quint32 m_nextUse = 0;   // never reset, not even by clear()
 
-    // Items in blocks that never move: a store of a million items grows without copying
-    // them all in one step of the event loop.
-    class ItemBlocks {
+    // Per-item slots in blocks that never move: a store of a million items grows without
+    // copying them all in one step of the event loop.
+    template <class T>
+    class Blocks {
     public:
-        HeaderItem &operator[](size_t i) { return m_blocks[i >> kShift][i & kMask]; }
-        const HeaderItem &operator[](size_t i) const { return m_blocks[i >> kShift][i & kMask]; }
-        void assign(size_t n, const HeaderItem &v)
+        T &operator[](size_t i) { return m_blocks[i >> kShift][i & kMask]; }
+        const T &operator[](size_t i) const { return m_blocks[i >> kShift][i & kMask]; }
+        // Slots [0, n), each a fresh T.
+        void reset(size_t n)
         {
             m_blocks.clear();
             resize(n);
-            for (size_t i = 0; i < n; ++i) (*this)[i] = v;
         }
         // Only grows: the store never gives back slots but by clearing.
         void resize(size_t n)
         {
-            while (m_blocks.size() << kShift < n) m_blocks.push_back(std::make_unique<HeaderItem[]>(size_t(1) << kShift));
+            while (m_blocks.size() << kShift < n) m_blocks.push_back(std::make_unique<T[]>(size_t(1) << kShift));
         }
 
     private:
         static constexpr size_t kShift = 12, kMask = (size_t(1) << kShift) - 1;
-        std::vector<std::unique_ptr<HeaderItem[]>> m_blocks;
+        std::vector<std::unique_ptr<T[]>> m_blocks;
     };
-    ItemBlocks m_items;                           // position 0 unused
+    Blocks<HeaderItem> m_items;                   // position 0 unused
     std::vector<int> m_touched;
-    std::vector<std::unique_ptr<PartIndex>> m_partIndex;   // per item, built for long items
+    Blocks<std::unique_ptr<PartIndex>> m_partIndex;   // per item, built for long items
     int m_itemCount = 0;
     int m_capacity = 0;
     qint64 m_totalParts = 0;

@@ -281,9 +281,13 @@ void Connection::onReadyRead(bool all)
 {
     // Under a limit the socket buffers a little and the rest waits in the system, so that
     // the server slows down rather than this process filling up.
+    // A deflated stream is read a little at a time too: what arrives for many connections
+    // at once inflates to many times its size, and one turn of the event loop would
+    // otherwise inflate all of it.
     const bool limited = m_limiter && m_limiter->limited() && !all;
-    constexpr qint64 kLimitedBuffer = 256 * 1024;
-    if (m_sock->readBufferSize() != (limited ? kLimitedBuffer : 0)) m_sock->setReadBufferSize(limited ? kLimitedBuffer : 0);
+    constexpr qint64 kLimitedBuffer = 256 * 1024, kDeflatedBuffer = 32 * 1024;
+    const qint64 buffer = limited ? kLimitedBuffer : m_deflate.active() ? kDeflatedBuffer : 0;
+    if (m_sock->readBufferSize() != buffer) m_sock->setReadBufferSize(buffer);
     qint64 avail = m_sock->bytesAvailable();
     if (avail <= 0) return;
     if (limited) {

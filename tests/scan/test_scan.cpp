@@ -615,10 +615,6 @@ TEST(Burst, SizeAdaptationNearTheTimeout)
     }
 }
 
-// Many connections: the group's range cut into tasks over five scan connections of a
-// server that takes four at once (the fifth is turned away at the door) and loses one
-// connection in the middle of a reply, stalls another and drops a third. Every header is
-// filed once, the mark ends at the group's end, each compression alike.
 // The many-connection scan parses each burst on the parser's thread, ahead of the filing:
 // every line comes out as the line-by-line crunch reads it, errors included, in order; a
 // burst dropped before its turn is never handed back; a parser with work queued ends.
@@ -671,6 +667,10 @@ TEST(Burst, ParsedOnItsOwnThreadAsLineByLine)
     EXPECT_EQ(std::count(ready.begin(), ready.end(), dropped.get()), 0);
 }
 
+// Many connections: the group's range cut into tasks over five scan connections of a
+// server that takes four at once (the fifth is turned away at the door) and loses one
+// connection in the middle of a reply, stalls another and drops a third. Every header is
+// filed once, the mark ends at the group's end, each compression alike.
 TEST(Scan, ManyConnectionsWithOneStalledOneDroppedOneRefused)
 {
     synth::Options o;
