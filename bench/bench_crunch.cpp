@@ -69,8 +69,8 @@ int main(int argc, char **argv)
            aggressive ? "aggressive" : "normal", lines.size(), store.itemCount(), (long long)store.totalParts(), secs,
            double(lines.size()) / secs);
 
-    // The same lines as a many-connection scan crunches them: each burst parsed on the
-    // parser's thread while the one before it is filed here, into a store of its own.
+    // The same lines as a many-connection scan crunches them: each burst parsed on a
+    // parser thread while the one before it is filed here, into a store of its own.
     Engine second(AppPaths(dir.path() + QStringLiteral("/two")), prompter);
     second.groups.addGroup("alt.binaries.bench");
     ScanDriver &scan2 = second.scan;
@@ -98,7 +98,7 @@ int main(int argc, char **argv)
         ahead.pop_front();
     }
     const double twoSecs = two.nsecsElapsed() / 1e9;
-    printf("crunch on two threads (parsed beside the filing, as a many-connection scan): %zu headers into %d items / %lld parts in "
+    printf("crunch with the parser's threads (bursts parsed beside the filing, as a many-connection scan): %zu headers into %d items / %lld parts in "
            "%.2f s = %.0f headers/s; the filing waited for the parser %.2f s\n",
            lines.size(), second.store.itemCount(), (long long)second.store.totalParts(), twoSecs, double(lines.size()) / twoSecs, waited / 1e9);
     return 0;

@@ -182,8 +182,8 @@ BurstParser::~BurstParser()
         std::lock_guard lock(m_mutex);
         m_quit = true;
     }
-    m_wake.notify_one();
-    if (m_thread.joinable()) m_thread.join();
+    m_wake.notify_all();
+    for (std::thread &t : m_threads) t.join();
 }
 
 void BurstParser::recycle(std::shared_ptr<ParsedBurst> b)
@@ -192,7 +192,7 @@ void BurstParser::recycle(std::shared_ptr<ParsedBurst> b)
     b->dropped = true;
     {
         std::lock_guard lock(m_mutex);
-        if (!m_thread.joinable()) return;
+        if (m_threads.empty()) return;
         m_jobs.push_back(Job{std::move(b), {}});
     }
     m_wake.notify_one();
@@ -204,7 +204,9 @@ std::shared_ptr<ParsedBurst> BurstParser::submit(const QByteArray &burst, std::f
     b->burst = burst;
     {
         std::lock_guard lock(m_mutex);
-        if (!m_thread.joinable()) m_thread = std::thread([this] { run(); });
+        // Two threads: parsing is the slower half of a crunch, and a burst parsed out of
+        // turn waits, done, until the filing reaches it.
+        while (m_threads.size() < 2) m_threads.emplace_back([this] { run(); });
         m_jobs.push_back(Job{b, std::move(ready)});
     }
     m_wake.notify_one();
@@ -224,7 +226,10 @@ void BurstParser::run()
         }
         if (job.burst->dropped) continue;   // freed here, off the owner's thread
         parseBurst(*job.burst);
-        QMetaObject::invokeMethod(m_owner, [ready = std::move(job.ready), b = job.burst] { ready(b.get()); }, Qt::QueuedConnection);
+        // Dropped while it was parsed: the owner's thread sets the mark, so it checks it too.
+        QMetaObject::invokeMethod(m_owner, [ready = std::move(job.ready), b = job.burst] {
+            if (!b->dropped) ready(b.get());
+        }, Qt::QueuedConnection);
     }
 }
 

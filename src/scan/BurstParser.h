@@ -59,15 +59,16 @@ struct ParsedBurst {
 };
 void parseBurst(ParsedBurst &b);
 
-// One thread that parses bursts in the order they are handed in; ready runs in the
-// owner's thread once a burst is parsed. The owner holds the parser, so it outlives the
-// thread; a call still queued when the owner goes is dropped with it.
+// Two threads that parse bursts, taken in the order they are handed in (one may end
+// before the one taken earlier); ready runs in the owner's thread once a burst is parsed.
+// The owner holds the parser, so it outlives the threads; a call still queued when the
+// owner goes is dropped with it.
 class BurstParser {
 public:
     explicit BurstParser(QObject *owner) : m_owner(owner) {}
     ~BurstParser();
     std::shared_ptr<ParsedBurst> submit(const QByteArray &burst, std::function<void(ParsedBurst *)> ready);
-    // A burst filed: freed on the parser's thread (thousands of small blocks).
+    // A burst filed: freed on a parser thread (thousands of small blocks).
     void recycle(std::shared_ptr<ParsedBurst> b);
 
 private:
@@ -81,7 +82,7 @@ private:
     std::condition_variable m_wake;
     std::deque<Job> m_jobs;
     bool m_quit = false;
-    std::thread m_thread;
+    std::vector<std::thread> m_threads;
 };
 
 } // namespace vt

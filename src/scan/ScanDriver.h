@@ -110,7 +110,7 @@ private:
         qsizetype cr = -2;   // the next line's CR, -2 before the first look
         bool first = true;
         bool reported = false;
-        // Parsed on the parser's thread: filed from here once done.
+        // Parsed on a parser thread: filed from here once done.
         std::shared_ptr<ParsedBurst> parsed;
         size_t next = 0;
         bool awaitingParse = false;   // the parser's ready call goes on with it

@@ -615,7 +615,7 @@ TEST(Burst, SizeAdaptationNearTheTimeout)
     }
 }
 
-// The many-connection scan parses each burst on the parser's thread, ahead of the filing:
+// The many-connection scan parses each burst on a parser thread, ahead of the filing:
 // every line comes out as the line-by-line crunch reads it, errors included, in order; a
 // burst dropped before its turn is never handed back; a parser with work queued ends.
 TEST(Burst, ParsedOnItsOwnThreadAsLineByLine)
