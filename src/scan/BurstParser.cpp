@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <pthread.h>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -78,7 +79,7 @@ QByteArray TextArena::keep(const QByteArray &t)
     if (n == 0) return t;
     if (n > m_left) {
         const size_t size = std::max<size_t>(n, 64 * 1024);
-        m_blocks.push_back(std::make_unique<char[]>(size));
+        m_blocks.push_back(std::unique_ptr<char[]>(new char[size]));   // not zeroed: written before read
         m_at = m_blocks.back().get();
         m_left = size;
     }
@@ -163,7 +164,10 @@ qsizetype overviewLineEnd(const QByteArray &burst, qsizetype from)
 void parseBurst(ParsedBurst &b)
 {
     const char *d = b.burst.constData();
-    b.lines.reserve(size_t(std::count(b.burst.cbegin(), b.burst.cend(), '\n')));
+    // Counted with memchr: a byte-by-byte count took most of the parse.
+    size_t lines = 0;
+    for (const char *p = d, *e = d + b.burst.size(); (p = static_cast<const char *>(memchr(p, '\n', size_t(e - p)))); ++p) ++lines;
+    b.lines.reserve(lines);
     qsizetype start = 0, cr = overviewLineEnd(b.burst, 0);
     for (bool first = true; cr >= 0; first = false) {
         const qsizetype end = first ? cr + 1 : cr;   // the first line keeps its CR
@@ -174,6 +178,16 @@ void parseBurst(ParsedBurst &b)
         cr = overviewLineEnd(b.burst, start);
     }
     b.done = true;
+}
+
+// Parsing is the slower half of a crunch, so a second thread helps where a core is left
+// for it; on two cores it takes the one the filing and the sockets need (the event loop
+// turned half as often, the scan no faster). A burst parsed out of turn waits, done, until
+// the filing reaches it.
+int BurstParser::threadCount()
+{
+    static const int n = std::clamp(int(std::thread::hardware_concurrency()) - 1, 1, 2);
+    return n;
 }
 
 BurstParser::~BurstParser()
@@ -204,9 +218,7 @@ std::shared_ptr<ParsedBurst> BurstParser::submit(const QByteArray &burst, std::f
     b->burst = burst;
     {
         std::lock_guard lock(m_mutex);
-        // Two threads: parsing is the slower half of a crunch, and a burst parsed out of
-        // turn waits, done, until the filing reaches it.
-        while (m_threads.size() < 2) m_threads.emplace_back([this] { run(); });
+        while (m_threads.size() < size_t(threadCount())) m_threads.emplace_back([this] { run(); });
         m_jobs.push_back(Job{b, std::move(ready)});
     }
     m_wake.notify_one();
@@ -215,6 +227,7 @@ std::shared_ptr<ParsedBurst> BurstParser::submit(const QByteArray &burst, std::f
 
 void BurstParser::run()
 {
+    pthread_setname_np(pthread_self(), "vt-parse");
     for (;;) {
         Job job;
         {

@@ -59,14 +59,15 @@ struct ParsedBurst {
 };
 void parseBurst(ParsedBurst &b);
 
-// Two threads that parse bursts, taken in the order they are handed in (one may end
-// before the one taken earlier); ready runs in the owner's thread once a burst is parsed.
+// One or two threads (two where the machine has more than two cores) that parse bursts,
+// taken in the order they are handed in (one may end before the one taken earlier); ready runs in the owner's thread once a burst is parsed.
 // The owner holds the parser, so it outlives the threads; a call still queued when the
 // owner goes is dropped with it.
 class BurstParser {
 public:
     explicit BurstParser(QObject *owner) : m_owner(owner) {}
     ~BurstParser();
+    static int threadCount();
     std::shared_ptr<ParsedBurst> submit(const QByteArray &burst, std::function<void(ParsedBurst *)> ready);
     // A burst filed: freed on a parser thread (thousands of small blocks).
     void recycle(std::shared_ptr<ParsedBurst> b);
