@@ -41,6 +41,8 @@ Engine::Engine(const AppPaths &paths, Prompter &prompter) : core(paths, prompter
         if (!isRecoveryVolume(store.item(i))) batch.AddToBatch(i);
     };
     scan.scanEnded = [this] {
+        // A pass over every item (tens of milliseconds at millions): only for a watch list.
+        if (!watch.watching()) return;
         for (int i : itemsWorthRepair(store, [this](int i) { return watch.WatchMatches(store, i); })) {
             const HeaderItem &it = store.item(i);
             core.LogOp(QStringLiteral("Watch list: queued ") + QString::fromLatin1(it.subject) + QStringLiteral(" with ")

@@ -84,7 +84,7 @@ void WatchList::removeRows(std::vector<int> rows)
 
 bool WatchList::WatchMatches(const HeaderStore &store, int item) const
 {
-    if (!watchEnabled || m_entries.empty()) return false;
+    if (!watching()) return false;
     const HeaderItem &it = store.item(item);
     const QString subject = QString::fromLatin1(it.subject) + u' ';
     const QString poster = QString::fromLatin1(it.poster) + u' ';

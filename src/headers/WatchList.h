@@ -34,6 +34,7 @@ public:
     void AddWatch(const QString &text, int field, bool matchCase);
     void removeRows(std::vector<int> rows);   // 0-based
     bool WatchMatches(const HeaderStore &store, int item) const;
+    bool watching() const { return watchEnabled && !m_entries.empty(); }
 
     static QString warningText(bool enabled)
     {
