@@ -1,4 +1,5 @@
 #include "ReplyFramer.h"
+#include "core/Buffers.h"
 #include <cstring>
 #include <zlib.h>
 
@@ -157,10 +158,9 @@ bool ReplyFramer::next(Reply &out)
         if (m_pos == 0 && m_buf.size() - end < end) {
             // The usual case: the reply leaves with the buffer, and only what came after it
             // (the start of a pipelined next reply, usually the smaller part) is copied.
-            QByteArray rest;
             // Replies of one kind come in similar sizes: room for the next one saves
-            // growing it step by step.
-            if (end > 65536) rest.reserve(end + end / 8);
+            // growing it step by step, in a buffer a reader gave back where there is one.
+            QByteArray rest = end > 65536 ? reusedBuffer(end + end / 8, end) : QByteArray();
             rest.append(m_buf.constData() + end, m_buf.size() - end);
             out.data = std::move(m_buf);
             out.data.truncate(end);

@@ -1,4 +1,5 @@
 #include "BurstParser.h"
+#include "core/Buffers.h"
 #include "core/Text.h"
 #include "headers/SubjectParser.h"
 #include <algorithm>
@@ -78,16 +79,30 @@ QByteArray TextArena::keep(const QByteArray &t)
     const size_t n = size_t(t.size());
     if (n == 0) return t;
     if (n > m_left) {
-        const size_t size = std::max<size_t>(n, 64 * 1024);
-        m_blocks.push_back(std::unique_ptr<char[]>(new char[size]));   // not zeroed: written before read
-        m_at = m_blocks.back().get();
-        m_left = size;
+        // The next kept block where it is large enough, else a new one (not zeroed: written
+        // before read).
+        m_block = m_blocks.empty() || m_at == nullptr ? 0 : m_block + 1;
+        if (m_block < m_blocks.size() && m_blocks[m_block].size < n) m_blocks.resize(m_block);
+        if (m_block >= m_blocks.size()) {
+            const size_t size = std::max<size_t>(n, 64 * 1024);
+            m_blocks.push_back(Block{std::unique_ptr<char[]>(new char[size]), size});
+            m_block = m_blocks.size() - 1;
+        }
+        m_at = m_blocks[m_block].at.get();
+        m_left = m_blocks[m_block].size;
     }
     memcpy(m_at, t.constData(), n);
     const QByteArray kept = QByteArray::fromRawData(m_at, qsizetype(n));
     m_at += n;
     m_left -= n;
     return kept;
+}
+
+void TextArena::rewind()
+{
+    m_block = 0;
+    m_at = nullptr;
+    m_left = 0;
 }
 
 ParsedHeader parseOverviewLine(const char *d, qsizetype n, TextArena *arena)
@@ -214,7 +229,15 @@ void BurstParser::recycle(std::shared_ptr<ParsedBurst> b)
 
 std::shared_ptr<ParsedBurst> BurstParser::submit(const QByteArray &burst, std::function<void(ParsedBurst *)> ready)
 {
-    auto b = std::make_shared<ParsedBurst>();
+    std::shared_ptr<ParsedBurst> b;
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_spare.empty()) {
+            b = std::move(m_spare.back());
+            m_spare.pop_back();
+        }
+    }
+    if (!b) b = std::make_shared<ParsedBurst>();
     b->burst = burst;
     {
         std::lock_guard lock(m_mutex);
@@ -223,6 +246,35 @@ std::shared_ptr<ParsedBurst> BurstParser::submit(const QByteArray &burst, std::f
     }
     m_wake.notify_one();
     return b;
+}
+
+// A burst nobody else holds is emptied and kept, with the memory its lines, texts and
+// buffer took: the next bursts fill pages already there instead of fresh ones, which the
+// system must fault in and zero one by one.
+void BurstParser::spare(std::shared_ptr<ParsedBurst> b)
+{
+    if (b.use_count() != 1) return;
+    b->lines.clear();
+    b->texts.rewind();
+    reuseBuffer(std::move(b->burst));
+    b->burst = QByteArray();
+    b->done = false;
+    b->dropped = false;
+    std::lock_guard lock(m_mutex);
+    if (m_spare.size() < kMostSpare) m_spare.push_back(std::move(b));
+}
+
+void BurstParser::dropSpares()
+{
+    std::vector<std::shared_ptr<ParsedBurst>> spare;
+    std::lock_guard lock(m_mutex);
+    spare.swap(m_spare);
+}
+
+size_t BurstParser::spares()
+{
+    std::lock_guard lock(m_mutex);
+    return m_spare.size();
 }
 
 void BurstParser::run()
@@ -237,7 +289,12 @@ void BurstParser::run()
             job = std::move(m_jobs.front());
             m_jobs.pop_front();
         }
-        if (job.burst->dropped) continue;   // freed here, off the owner's thread
+        if (job.burst->dropped) {
+            // Emptied here, off the owner's thread; kept when it was filed, freed when a
+            // stop dropped it before it was parsed.
+            if (!job.ready) spare(std::move(job.burst));
+            continue;
+        }
         parseBurst(*job.burst);
         // Dropped while it was parsed: the owner's thread sets the mark, so it checks it too.
         QMetaObject::invokeMethod(m_owner, [ready = std::move(job.ready), b = job.burst] {

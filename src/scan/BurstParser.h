@@ -35,9 +35,16 @@ struct ParsedHeader {
 class TextArena {
 public:
     QByteArray keep(const QByteArray &t);
+    // Empty again, its blocks kept for the next burst.
+    void rewind();
 
 private:
-    std::vector<std::unique_ptr<char[]>> m_blocks;
+    struct Block {
+        std::unique_ptr<char[]> at;
+        size_t size = 0;
+    };
+    std::vector<Block> m_blocks;
+    size_t m_block = 0;   // the block being filled, m_blocks.size() when none
     char *m_at = nullptr;
     size_t m_left = 0;
 };
@@ -69,8 +76,12 @@ public:
     ~BurstParser();
     static int threadCount();
     std::shared_ptr<ParsedBurst> submit(const QByteArray &burst, std::function<void(ParsedBurst *)> ready);
-    // A burst filed: freed on a parser thread (thousands of small blocks).
+    // A burst filed: emptied on a parser thread (thousands of small blocks), its buffers
+    // kept for the bursts to come.
     void recycle(std::shared_ptr<ParsedBurst> b);
+    // The scan is over: the kept bursts are freed.
+    void dropSpares();
+    size_t spares();
 
 private:
     struct Job {
@@ -78,10 +89,13 @@ private:
         std::function<void(ParsedBurst *)> ready;
     };
     void run();
+    void spare(std::shared_ptr<ParsedBurst> b);
+    static constexpr size_t kMostSpare = 64;
     QObject *m_owner;
     std::mutex m_mutex;
     std::condition_variable m_wake;
     std::deque<Job> m_jobs;
+    std::vector<std::shared_ptr<ParsedBurst>> m_spare;   // emptied, their memory already in place
     bool m_quit = false;
     std::vector<std::thread> m_threads;
 };

@@ -1,4 +1,5 @@
 #include "ScanDriver.h"
+#include "core/Buffers.h"
 #include <QTimer>
 #include "core/AppCore.h"
 #include "core/Text.h"
@@ -87,6 +88,13 @@ QString ScanDriver::speedText(qint64 ms) const
            + fmt(speed, 1, false) + QStringLiteral(" HPS.");
 }
 
+// What went round while the scan ran is freed once it is over.
+void ScanDriver::releaseBuffers()
+{
+    m_parser.dropSpares();
+    dropReusedBuffers();
+}
+
 void ScanDriver::finishScan()
 {
     m_core.ui.resetScanBars();
@@ -106,6 +114,7 @@ void ScanDriver::finishScan()
         if (m_store.headersDirty && saveHeaders) saveHeaders();
         if (saveFavourites) saveFavourites();
     }
+    releaseBuffers();
     if (scanEnded) scanEnded();
     if (m_core.settings.chkAutodownload && startBatchDownload) startBatchDownload();
     m_core.ui.setScanEnabled(true);
@@ -327,8 +336,10 @@ bool ScanDriver::crunchLines(int most)
 
 void ScanDriver::endCrunch()
 {
-    m_parser.recycle(std::move(m_crunch->parsed));
+    // The crunch's own hold on the burst goes first, so that its buffer can be reused.
+    std::shared_ptr<ParsedBurst> parsed = std::move(m_crunch->parsed);
     m_crunch.reset();
+    m_parser.recycle(std::move(parsed));
     if (m_pooled) {
         const qint64 ms = m_watch.Elapsed();
         if (burstHeaderCount > 0) log(crunchMessage(burstHeaderCount, ms));
@@ -342,7 +353,7 @@ void ScanDriver::endCrunch()
             beginCrunch(std::move(parsed));
             QTimer::singleShot(0, this, &ScanDriver::crunchStep);
         }
-        m_pool.setHeld(m_waiting.size() >= size_t(2 * std::max(1, m_pool.openConnections())));
+        m_pool.setHeld(m_waiting.size() >= waitingLimit());
         endPooledIfOver();
         return;
     }
@@ -430,13 +441,21 @@ bool ScanDriver::startPool()
     return true;
 }
 
+// Bursts waiting for the filing hold the pool back at a few: the connections' own tasks in
+// flight keep coming meanwhile, and every burst more in memory is one more set of fresh
+// pages for the kernel to fault in instead of a buffer that goes round.
+size_t ScanDriver::waitingLimit() const
+{
+    return size_t(std::min(4, 2 * std::max(1, m_pool.openConnections())));
+}
+
 void ScanDriver::pooledBurst(const ScanTask &t, const QByteArray &lines)
 {
     if (!m_pooled) return;
     std::shared_ptr<ParsedBurst> parsed = parseAhead(lines);
     if (m_crunch) {
         m_waiting.emplace_back(t, std::move(parsed));
-        m_pool.setHeld(m_waiting.size() >= size_t(2 * std::max(1, m_pool.openConnections())));
+        m_pool.setHeld(m_waiting.size() >= waitingLimit());
         return;
     }
     m_crunchTask = t;
@@ -548,6 +567,7 @@ void ScanDriver::abortScan(bool byUser)
     m_crunch.reset();
     m_session.TCP1.setHold(false);
     m_session.disconnect(ConnectionId::Scan);
+    releaseBuffers();
     clearOverviewRangeStart();
     if (m_session.scanInProgress) {
         m_session.scanInProgress = false;

@@ -157,6 +157,8 @@ private:
     ScanPlan m_plan;
     bool m_pooled = false, m_poolGaveUp = false;
     std::deque<std::pair<ScanTask, std::shared_ptr<ParsedBurst>>> m_waiting;
+    size_t waitingLimit() const;
+    void releaseBuffers();
     ScanTask m_crunchTask;
     std::map<quint8, ScanPlan::Ranges> m_filedBeyond;
     BurstParser m_parser{this};   // last: its thread ends before the rest goes
