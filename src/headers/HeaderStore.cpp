@@ -289,10 +289,15 @@ int HeaderStore::appendLoadedItem(HeaderItem it)
 
 // The first item of a key lies in a flat table (no heap node per item); later items of the
 // same key, which only imports and reused slots make, in a map after it, in their order.
+size_t HeaderStore::homeSlot(const IndexTable &table, quint64 key)
+{
+    return size_t((key * 0x9E3779B97F4A7C15ull) >> 32) & (table.size() - 1);
+}
+
 size_t HeaderStore::firstSlot(const IndexTable &table, quint64 key)
 {
     const size_t mask = table.size() - 1;
-    size_t i = size_t((key * 0x9E3779B97F4A7C15ull) >> 32) & mask;
+    size_t i = homeSlot(table, key);
     while (table[i].item && table[i].key != key) i = (i + 1) & mask;
     return i;
 }
@@ -314,7 +319,10 @@ void HeaderStore::moveSomeFirsts()
 {
     const size_t end = std::min(m_oldFirsts.size(), m_moved + 16);
     for (; m_moved < end; ++m_moved)
-        if (const IndexEntry &e = m_oldFirsts[m_moved]; e.item) m_firsts[firstSlot(m_firsts, e.key)] = e;
+        if (const IndexEntry &e = m_oldFirsts[m_moved]; e.item) {
+            m_firsts.touchForWrite(homeSlot(m_firsts, e.key));
+            m_firsts[firstSlot(m_firsts, e.key)] = e;
+        }
     if (m_moved == m_oldFirsts.size()) {
         m_oldFirsts.reset(0);
         m_moved = 0;
@@ -325,6 +333,7 @@ void HeaderStore::AddHash(const QByteArray &name, const QByteArray &poster, int 
 {
     const quint64 key = keyOf(name, poster);
     if (!m_oldFirsts.empty()) moveSomeFirsts();
+    m_firsts.touchForWrite(homeSlot(m_firsts, key));
     const IndexEntry *first = firstOf(key);
     if (!first->item) {
         m_firsts[firstSlot(m_firsts, key)] = IndexEntry{key, index};
@@ -349,6 +358,8 @@ int HeaderStore::FindHash(const QByteArray &name, const QByteArray &poster) cons
         const HeaderItem &h = m_items[size_t(e)];
         return h.subject == name && h.poster == poster;
     };
+    // Looked up just before it is filed: the same page is written next.
+    m_firsts.touchForWrite(homeSlot(m_firsts, key));
     const IndexEntry &first = *firstOf(key);
     if (!first.item) return -1;
     if (matches(first.item)) return first.item;

@@ -218,6 +218,10 @@ private:
         }
         size_t size() const { return m_size; }
         bool empty() const { return m_size == 0; }
+        // A write that changes nothing, as the first touch of the slot's page: a read
+        // first would map the shared zero page, and the write after it must copy that and
+        // flush it from every core (the parser's thread runs on another).
+        void touchForWrite(size_t i) const { __atomic_fetch_or(&m_at[i].item, 0, __ATOMIC_RELAXED); }
         IndexEntry &operator[](size_t i) { return m_at[i]; }
         const IndexEntry &operator[](size_t i) const { return m_at[i]; }
 
@@ -225,6 +229,7 @@ private:
         IndexEntry *m_at = nullptr;
         size_t m_size = 0;
     };
+    static size_t homeSlot(const IndexTable &table, quint64 key);
     static size_t firstSlot(const IndexTable &table, quint64 key);
     const IndexEntry *firstOf(quint64 key) const;
     void moveSomeFirsts();
