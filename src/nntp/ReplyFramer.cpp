@@ -135,7 +135,9 @@ bool ReplyFramer::next(Reply &out)
                 const QByteArray line = QByteArray::fromRawData(m_buf.constData() + m_pos, e - m_pos);
                 if (line.toUpper().contains(mark)) {
                     m_state = State::GzipBody;
-                    m_gzipReply = m_buf.mid(m_pos, e + 2 - m_pos);
+                    // Replies of one kind come in similar sizes: room for one like the last.
+                    m_gzipReply = reusedBuffer(m_lastGzipSize + m_lastGzipSize / 8, m_lastGzipSize);
+                    m_gzipReply.append(m_buf.constData() + m_pos, e + 2 - m_pos);
                     m_z = std::make_unique<Inflater>();
                     m_gzipEnded = false;
                     m_pos = m_scan = e + 2;
@@ -221,6 +223,7 @@ bool ReplyFramer::gzipStep(Reply &out)
     }
     out.code = m_code;
     out.multiline = true;
+    m_lastGzipSize = m_gzipReply.size();
     out.data = std::move(m_gzipReply);
     m_gzipReply = QByteArray();
     m_state = State::StatusLine;

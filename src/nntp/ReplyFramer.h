@@ -64,6 +64,7 @@ private:
     std::unique_ptr<Inflater> m_z;
     bool m_gzipOn = false, m_damaged = false, m_gzipEnded = false;
     QByteArray m_gzipReply;   // the status line, then the body as it inflates
+    qsizetype m_lastGzipSize = 0;
     qint64 m_inflateLimit = qint64(1) << 30;
     void compact();
 

@@ -1,4 +1,5 @@
 #include "Xzver.h"
+#include "core/Buffers.h"
 #include "decode/Yenc.h"
 #include <vector>
 #include <zlib.h>
@@ -60,8 +61,10 @@ bool xzverToOverview(const QByteArray &reply, QByteArray *overview, QString *why
     const qint64 size = field(trailer, "size"), crc = field(trailer, "crc32", 16);
     if (size >= 0 && size != qint64(n)) return fail(why, "size mismatch");
     if (crc >= 0 && uint32_t(crc) != yencCrc32(packed.data(), n)) return fail(why, "CRC mismatch");
-    // The overview lines, inflated; then the reply XOVER would have given.
-    QByteArray out = reply.left(statusEnd + 2);
+    // The overview lines, inflated; then the reply XOVER would have given. They come to
+    // some fifteen times what was packed, into a buffer a reader gave back where there is one.
+    QByteArray out = reusedBuffer(qsizetype(n) * 16 + 4096, qsizetype(n) * 8);
+    out.append(reply.constData(), statusEnd + 2);
     z_stream z{};
     inflateInit2(&z, -15);
     z.next_in = packed.data();
