@@ -17,9 +17,20 @@ QByteArray reusedBuffer(qsizetype room, qsizetype least)
 {
     QByteArray b;
     {
+        // The smallest that holds `least`, else the largest: a buffer grown later lands
+        // on fresh pages and copies what it held.
         std::lock_guard lock(g_mutex);
+        auto better = [least](const QByteArray &a, const QByteArray &than) {
+            const bool fits = a.capacity() >= least;
+            if (fits != (than.capacity() >= least)) return fits;
+            return fits ? a.capacity() < than.capacity() : a.capacity() > than.capacity();
+        };
         if (!g_kept.empty()) {
-            b = std::move(g_kept.back());
+            auto pick = g_kept.begin();
+            for (auto it = pick + 1; it != g_kept.end(); ++it)
+                if (better(*it, *pick)) pick = it;
+            b = std::move(*pick);
+            if (pick + 1 != g_kept.end()) *pick = std::move(g_kept.back());
             g_kept.pop_back();
         }
     }

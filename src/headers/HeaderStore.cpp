@@ -40,10 +40,12 @@ static quint64 hashWords(const char *p, size_t n, quint64 h)
     return h;
 }
 
-static quint64 keyOf(const QByteArray &name, const QByteArray &poster)
+// 32 bits: an index entry is 8 bytes. Keys that collide only cost a comparison with the
+// stored item, and the later of two such items goes where later items of one key go.
+static quint32 keyOf(const QByteArray &name, const QByteArray &poster)
 {
     const quint64 h = hashWords(poster.constData(), size_t(poster.size()), hashWords(name.constData(), size_t(name.size()), 0x51ED270Bu));
-    return (h ^ (h >> 29)) * 0xBF58476D1CE4E5B9ull;
+    return quint32(((h ^ (h >> 29)) * 0xBF58476D1CE4E5B9ull) >> 32);
 }
 
 // For items with many parts: positions of parts in two flat open-addressing tables, one
@@ -58,6 +60,9 @@ struct HeaderStore::PartIndex {
 static quint32 tailHash(const QByteArray &t) { return quint32(hashWords(t.constData(), size_t(t.size()), 0)); }
 
 static constexpr size_t kIndexFrom = 24;
+// Below these the store is small enough that warming its memory ahead buys nothing.
+static constexpr size_t kWarmIndexFrom = 1 << 16;
+static constexpr qint64 kWarmHeapFrom = 200000;
 
 HeaderStore::HeaderStore() { clear(); }
 HeaderStore::~HeaderStore() = default;
@@ -83,10 +88,19 @@ void HeaderStore::clear()
 char *HeaderStore::alloc(size_t n)
 {
     if (n > m_arenaLeft) {
-        const size_t chunk = std::max<size_t>(n, 1 << 20);
-        m_arena.push_back(std::make_unique<char[]>(chunk));
-        m_arenaAt = m_arena.back().get();
-        m_arenaLeft = chunk;
+        // Not zeroed: every byte is written before it is read. Past the first chunk the
+        // next one is taken ahead and its pages warmed on another thread.
+        constexpr size_t kChunk = 1 << 20;
+        std::unique_ptr<char[]> chunk;
+        if (n <= kChunk && m_arenaAhead) chunk = std::move(m_arenaAhead);
+        else chunk.reset(new char[std::max(n, kChunk)]);
+        m_arenaAt = chunk.get();
+        m_arenaLeft = std::max(n, kChunk);
+        m_arena.push_back(std::move(chunk));
+        if (m_arena.size() >= 2 && !m_arenaAhead) {
+            m_arenaAhead.reset(new char[kChunk]);
+            warmPages(m_arenaAhead.get(), kChunk);
+        }
     }
     char *at = m_arenaAt;
     // A part keeps its group key in the address's top byte.
@@ -266,6 +280,9 @@ void HeaderStore::clearIndex()
 
 void HeaderStore::growTo(int count)
 {
+    // A large store's small blocks (parts, subjects) come from the main heap: keep it
+    // grown and warmed ahead of them.
+    if ((count & 255) == 0 && m_totalParts >= kWarmHeapFrom) warmHeapAhead();
     if (count <= m_capacity) return;
     while (m_capacity < count) m_capacity += 1000;
     m_items.resize(size_t(m_capacity) + 1);
@@ -289,12 +306,12 @@ int HeaderStore::appendLoadedItem(HeaderItem it)
 
 // The first item of a key lies in a flat table (no heap node per item); later items of the
 // same key, which only imports and reused slots make, in a map after it, in their order.
-size_t HeaderStore::homeSlot(const IndexTable &table, quint64 key)
+size_t HeaderStore::homeSlot(const IndexTable &table, quint32 key)
 {
-    return size_t((key * 0x9E3779B97F4A7C15ull) >> 32) & (table.size() - 1);
+    return size_t((quint64(key) * 0x9E3779B97F4A7C15ull) >> 32) & (table.size() - 1);
 }
 
-size_t HeaderStore::firstSlot(const IndexTable &table, quint64 key)
+size_t HeaderStore::firstSlot(const IndexTable &table, quint32 key)
 {
     const size_t mask = table.size() - 1;
     size_t i = homeSlot(table, key);
@@ -305,7 +322,7 @@ size_t HeaderStore::firstSlot(const IndexTable &table, quint64 key)
 // A full table doubles a little at a time: a group of millions of posts would otherwise
 // stop the event loop for a whole rehash. Until every entry has moved, a key is looked up
 // in the new table, then in the old one (its entries stay where they were until then).
-const HeaderStore::IndexEntry *HeaderStore::firstOf(quint64 key) const
+const HeaderStore::IndexEntry *HeaderStore::firstOf(quint32 key) const
 {
     const IndexEntry &e = m_firsts[firstSlot(m_firsts, key)];
     if (e.item || m_oldFirsts.empty()) return &e;
@@ -331,7 +348,7 @@ void HeaderStore::moveSomeFirsts()
 
 void HeaderStore::AddHash(const QByteArray &name, const QByteArray &poster, int index)
 {
-    const quint64 key = keyOf(name, poster);
+    const quint32 key = keyOf(name, poster);
     if (!m_oldFirsts.empty()) moveSomeFirsts();
     m_firsts.touchForWrite(homeSlot(m_firsts, key));
     const IndexEntry *first = firstOf(key);
@@ -340,6 +357,8 @@ void HeaderStore::AddHash(const QByteArray &name, const QByteArray &poster, int 
         if (++m_firstsUsed * 4 > m_firsts.size() * 3 && m_oldFirsts.empty()) {
             m_oldFirsts.swap(m_firsts);
             m_firsts.reset(m_oldFirsts.size() * 2);
+            // Written slot by slot from here on: on another thread first.
+            if (m_firsts.size() >= kWarmIndexFrom) warmPages(&m_firsts[0], m_firsts.size() * sizeof(IndexEntry));
             m_moved = 0;
             moveSomeFirsts();
         }
@@ -352,7 +371,7 @@ void HeaderStore::AddHash(const QByteArray &name, const QByteArray &poster, int 
 
 int HeaderStore::FindHash(const QByteArray &name, const QByteArray &poster) const
 {
-    const quint64 key = keyOf(name, poster);
+    const quint32 key = keyOf(name, poster);
     auto matches = [&](int e) {
         if (e < 1 || e > m_itemCount) return false;
         const HeaderItem &h = m_items[size_t(e)];

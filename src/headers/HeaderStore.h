@@ -1,6 +1,7 @@
 #pragma once
 // The header database: items (one per post) with their parts, the hash index from
 // (name, poster) to item, and the entry through which every scanned header is filed.
+#include "core/PageWarmer.h"
 #include "headers/DateParser.h"
 #include <QByteArray>
 #include <QString>
@@ -153,6 +154,7 @@ private:
 
     char *alloc(size_t n);
     std::vector<std::unique_ptr<char[]>> m_arena;
+    std::unique_ptr<char[]> m_arenaAhead;
     size_t m_arenaLeft = 0;
     char *m_arenaAt = nullptr;
     PartRecord m_lastTexts;   // the texts set last, for the next part's frame
@@ -160,27 +162,50 @@ private:
     quint32 m_nextUse = 0;   // never reset, not even by clear()
 
     // Per-item slots in blocks that never move: a store of a million items grows without
-    // copying them all in one step of the event loop.
+    // copying them all in one step of the event loop. Once the store has grown past its
+    // first block, the next block's memory is taken ahead and its pages warmed on another
+    // thread, so that the items' first writes do not fault on the filing's.
     template <class T>
     class Blocks {
     public:
+        Blocks() = default;
+        Blocks(const Blocks &) = delete;
+        Blocks &operator=(const Blocks &) = delete;
+        ~Blocks()
+        {
+            reset(0);
+            ::operator delete(m_ahead);
+        }
         T &operator[](size_t i) { return m_blocks[i >> kShift][i & kMask]; }
         const T &operator[](size_t i) const { return m_blocks[i >> kShift][i & kMask]; }
         // Slots [0, n), each a fresh T.
         void reset(size_t n)
         {
+            for (T *b : m_blocks) {
+                std::destroy_n(b, kSize);
+                ::operator delete(b);
+            }
             m_blocks.clear();
             resize(n);
         }
         // Only grows: the store never gives back slots but by clearing.
         void resize(size_t n)
         {
-            while (m_blocks.size() << kShift < n) m_blocks.push_back(std::make_unique<T[]>(size_t(1) << kShift));
+            while (m_blocks.size() << kShift < n) {
+                void *raw = m_ahead ? std::exchange(m_ahead, nullptr) : ::operator new(kSize * sizeof(T));
+                m_blocks.push_back(static_cast<T *>(raw));
+                std::uninitialized_value_construct_n(m_blocks.back(), kSize);
+                if (m_blocks.size() >= 2) {
+                    m_ahead = ::operator new(kSize * sizeof(T));
+                    warmPages(m_ahead, kSize * sizeof(T));
+                }
+            }
         }
 
     private:
-        static constexpr size_t kShift = 12, kMask = (size_t(1) << kShift) - 1;
-        std::vector<std::unique_ptr<T[]>> m_blocks;
+        static constexpr size_t kShift = 12, kMask = (size_t(1) << kShift) - 1, kSize = size_t(1) << kShift;
+        std::vector<T *> m_blocks;
+        void *m_ahead = nullptr;   // memory for the next block: no T lives in it yet
     };
     Blocks<HeaderItem> m_items;                   // position 0 unused
     std::vector<int> m_touched;
@@ -189,9 +214,10 @@ private:
     int m_capacity = 0;
     qint64 m_totalParts = 0;
     struct IndexEntry {
-        quint64 key = 0;
-        int item = 0;
+        quint32 key = 0;
+        qint32 item = 0;
     };
+    static_assert(sizeof(IndexEntry) == 8);
     struct ViewHash {
         using is_transparent = void;
         size_t operator()(QByteArrayView v) const { return qHash(v); }
@@ -229,15 +255,15 @@ private:
         IndexEntry *m_at = nullptr;
         size_t m_size = 0;
     };
-    static size_t homeSlot(const IndexTable &table, quint64 key);
-    static size_t firstSlot(const IndexTable &table, quint64 key);
-    const IndexEntry *firstOf(quint64 key) const;
+    static size_t homeSlot(const IndexTable &table, quint32 key);
+    static size_t firstSlot(const IndexTable &table, quint32 key);
+    const IndexEntry *firstOf(quint32 key) const;
     void moveSomeFirsts();
     IndexTable m_firsts;      // open addressing, a power of two long
     IndexTable m_oldFirsts;   // while the table doubles: what has not moved yet
     size_t m_moved = 0;                    // from m_oldFirsts[0, m_moved) it has
     size_t m_firstsUsed = 0;
-    std::unordered_map<quint64, std::vector<int>> m_more;
+    std::unordered_map<quint32, std::vector<int>> m_more;
     std::unordered_set<QByteArray, ViewHash, std::equal_to<>> m_posters;
 };
 

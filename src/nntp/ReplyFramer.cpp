@@ -162,7 +162,7 @@ bool ReplyFramer::next(Reply &out)
             // (the start of a pipelined next reply, usually the smaller part) is copied.
             // Replies of one kind come in similar sizes: room for the next one saves
             // growing it step by step, in a buffer a reader gave back where there is one.
-            QByteArray rest = end > 65536 ? reusedBuffer(end + end / 8, end) : QByteArray();
+            QByteArray rest = end > 65536 ? reusedBuffer(end + end / 8, end + end / 16) : QByteArray();
             rest.append(m_buf.constData() + end, m_buf.size() - end);
             out.data = std::move(m_buf);
             out.data.truncate(end);

@@ -238,6 +238,16 @@ TEST(HeaderStore, IndexAgreesWithThePlainBucketTable)
         }
     }
     EXPECT_GT(s.itemCount(), 500);
+
+    // Enough posts that some share the index's 32-bit key: each is still found as itself.
+    HeaderStore big;
+    for (int i = 1; i <= 300000; ++i) {
+        const QByteArray name = "post " + QByteArray::number(i) + totalMarker(1);
+        big.maketree(name, name, i, "1", "5", 1, "Jane", "", "<m>");
+    }
+    ASSERT_EQ(big.itemCount(), 300000);
+    for (int i = 1; i <= 300000; ++i) ASSERT_EQ(big.FindHash("post " + QByteArray::number(i) + totalMarker(1), "Jane"), i) << i;
+    EXPECT_EQ(big.FindHash("post 300001" + totalMarker(1), "Jane"), -1);
 }
 
 TEST(HeaderStore, LongItemsUseThePartIndexWithTheSameResults)
