@@ -149,7 +149,9 @@ int linkBench(int total, const std::vector<int> &counts, bool stored)
         for (size_t k = 0; k < std::size(kinds); ++k) {
             const auto &[name, offer] = kinds[k];
             if (!only.isEmpty() && !only.split(',').contains(keys[k])) continue;
-            QStringList args{"--group", kGroup + ":1:" + QString::number(total), "--rate", QString::number(rate), "--latency", "20"};
+            // The server keeps only the overviews: its memory must not crowd the reader's on
+            // this one machine.
+            QStringList args{"--group", kGroup + ":1:" + QString::number(total), "--rate", QString::number(rate), "--latency", "20", "--overview-only"};
             if (offer) args << offer;
             if (offer && stored) args << "--precompress";
             qint64 headers = 0, longest = 0, wire = 0, filed = 0;

@@ -85,15 +85,15 @@ std::string fileContent(const Post &p)
     return s;
 }
 
-Group makeGroup(const std::string &name, int first, int count, const Options &o)
+Group makeGroup(const std::string &name, int first, int count, const Options &o, const std::function<bool(const Article &)> &take)
 {
     Group g;
     g.name = name;
     g.first = first;
     Rng r(o.seed ^ std::hash<std::string>{}(name));
     int number = first;
-    int postNo = 0;
-    while (int(g.articles.size()) < count) {
+    int postNo = 0, made = 0;
+    while (made < count) {
         Post p;
         const int roll = r.range(0, 99);
         if (o.bigPosts) p.kind = roll < 90 ? Kind::YencPart : Kind::Text;
@@ -117,7 +117,7 @@ Group makeGroup(const std::string &name, int first, int count, const Options &o)
         const std::string date = std::string(kDays[r.range(0, 6)]) + ", " + std::to_string(day) + " " + kMonths[mon]
                                  + " 2026 " + pad2(hour, 2) + ":" + pad2(r.range(0, 59), 2) + ":00 GMT";
         const int width = total >= 100 ? 3 : total >= 10 ? 2 : 1;
-        for (int k = partZero ? 0 : 1; k <= total && int(g.articles.size()) < count; ++k) {
+        for (int k = partZero ? 0 : 1; k <= total && made < count; ++k) {
             if (k == p.missingPart) continue;
             Article a;
             a.number = number++;
@@ -137,12 +137,13 @@ Group makeGroup(const std::string &name, int first, int count, const Options &o)
             a.bytes = int(k == 0 || p.kind == Kind::Text ? 600 : p.kind == Kind::UuPart ? uuLen(partLen) + 400 : partLen * 102 / 100 + 500);
             a.lines = a.bytes / 128 + 10;
             a.expired = o.mixed && r.chance(3);
-            g.articles.push_back(a);
+            ++made;
+            if (!take || !take(a)) g.articles.push_back(std::move(a));
         }
         ++postNo;
     }
     // Some servers skip numbers: leave a gap now and then (before the last article).
-    g.last = g.articles.empty() ? first - 1 : g.articles.back().number;
+    g.last = number - 1;
     return g;
 }
 

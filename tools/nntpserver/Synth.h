@@ -2,6 +2,7 @@
 // Synthetic newsgroups: deterministic posts generated from a seed. Shared by the test
 // server and by tests that need to know what the server holds.
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -46,8 +47,11 @@ struct Options {
     bool bigPosts = false;    // mostly 1,000-part posts (benchmarks)
 };
 
-// Builds a group of `count` articles numbered from `first`.
-Group makeGroup(const std::string &name, int first, int count, const Options &o);
+// Builds a group of `count` articles numbered from `first`. take, when given, sees each
+// article as it is made; those it returns true for are not kept in Group::articles (a
+// server of many millions keeps only what it derived from them).
+Group makeGroup(const std::string &name, int first, int count, const Options &o,
+                const std::function<bool(const Article &)> &take = {});
 
 // The decoded bytes of a post's file (deterministic from its seed and size).
 std::string fileContent(const Post &p);

@@ -36,6 +36,9 @@
 //                            "224 ... [COMPRESS=GZIP]", a zlib stream and then "." CR LF
 //                            (with TERMINATOR: the "." CR LF inside the stream)
 //   --xzver                  answer XZVER: the overview raw-deflated, then yEnc-encoded
+//   --overview-only          keep only what GROUP and the overview commands need; articles
+//                            are not served (benchmarks of many millions of headers, so
+//                            that this server's memory does not crowd the reader's)
 //   --precompress            compress the overviews at start-up, in blocks of 1,000 articles
 //                            (benchmarks: a range on block edges goes out as stored, so the
 //                            cores measure the reader, not the compression here)
@@ -86,6 +89,7 @@ struct ServedGroup {
     synth::Group g;
     std::string overview;                 // all overview lines, CR LF each
     std::vector<size_t> offsets;          // start of each line, one past the end last
+    std::vector<int> numbers;             // each line's article number
     std::map<int, std::string> extraArticles;   // from --article-dir: number -> text
     std::map<int, std::string> extraOverview;
     // --precompress: each block's overview as raw deflate from a fresh stream, ended by a
@@ -97,7 +101,7 @@ struct ServedGroup {
     // The stored blocks of articles [a, b) joined, when both ends lie on block edges.
     bool packedRange(size_t a, size_t b, std::string *z, uLong *adl) const
     {
-        if (packed.empty() || a >= b || a % kBlock || (b % kBlock && b != g.articles.size())) return false;
+        if (packed.empty() || a >= b || a % kBlock || (b % kBlock && b != numbers.size())) return false;
         *adl = adler32(0, nullptr, 0);
         for (size_t k = a / kBlock; k * kBlock < b; ++k) {
             *z += packed[k];
@@ -690,9 +694,7 @@ void Conn::serve()
                 hi = dash == std::string::npos ? lo : (dash + 1 < arg.size() ? atol(arg.c_str() + dash + 1) : 0x7fffffff);
             }
             auto idx = [&](long n) {
-                auto it = std::lower_bound(sg.g.articles.begin(), sg.g.articles.end(), n,
-                                           [](const synth::Article &x, long v) { return x.number < v; });
-                return size_t(it - sg.g.articles.begin());
+                return size_t(std::lower_bound(sg.numbers.begin(), sg.numbers.end(), n) - sg.numbers.begin());
             };
             const size_t a = idx(lo), b = idx(hi + 1);
             if (a == b && cfg.pastEnd != 224 && sg.extraOverview.lower_bound(int(lo)) == sg.extraOverview.upper_bound(int(hi))) {
@@ -806,7 +808,7 @@ int main(int argc, char **argv)
     signal(SIGPIPE, SIG_IGN);
     std::vector<std::tuple<std::string, int, int, int>> groupArgs;
     std::vector<std::string> articleDirs;
-    bool prerender = false;
+    bool prerender = false, overviewOnly = false;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         auto val = [&]() -> std::string { return i + 1 < argc ? argv[++i] : ""; };
@@ -843,6 +845,7 @@ int main(int argc, char **argv)
         else if (a == "--xfeature-gzip") cfg.xfeatureGzip = true;
         else if (a == "--xzver") cfg.xzver = true;
         else if (a == "--precompress") cfg.precompress = true;
+        else if (a == "--overview-only") overviewOnly = true;
         else if (a == "--compress-damage") cfg.damageAt = atoll(val().c_str());
         else if (a == "--article-dir") articleDirs.push_back(val());
         else if (a == "--scoped-ids") cfg.scopedIds = true;
@@ -882,15 +885,17 @@ int main(int argc, char **argv)
     }
     for (auto &[name, first, count, last] : groupArgs) {
         ServedGroup sg;
-        sg.g = synth::makeGroup(name, first, count, cfg.opt);
-        sg.g.last = std::max(sg.g.last, last);
-        sg.overview.reserve(sg.g.articles.size() * 160);
-        for (const synth::Article &art : sg.g.articles) {
+        sg.overview.reserve(size_t(count) * 160);
+        sg.g = synth::makeGroup(name, first, count, cfg.opt, [&](const synth::Article &art) {
             sg.offsets.push_back(sg.overview.size());
+            sg.numbers.push_back(art.number);
             sg.overview += synth::overviewLine(art);
             sg.overview += "\r\n";
-        }
+            return overviewOnly;
+        });
+        sg.g.last = std::max(sg.g.last, last);
         sg.offsets.push_back(sg.overview.size());
+        if (overviewOnly) sg.g.posts = {};
         const int gi = int(cfg.groups.size());
         for (const synth::Article &art : sg.g.articles)
             if (!cfg.byMsgid.count(art.msgid)) cfg.byMsgid[art.msgid] = {gi, art.number};
@@ -899,8 +904,8 @@ int main(int argc, char **argv)
     for (const std::string &d : articleDirs) loadArticleDir(d);
     if (cfg.precompress)
         for (ServedGroup &sg : cfg.groups)
-            for (size_t a = 0; a < sg.g.articles.size(); a += ServedGroup::kBlock) {
-                const size_t b = std::min(sg.g.articles.size(), a + ServedGroup::kBlock);
+            for (size_t a = 0; a < sg.numbers.size(); a += ServedGroup::kBlock) {
+                const size_t b = std::min(sg.numbers.size(), a + ServedGroup::kBlock);
                 const char *p = sg.overview.data() + sg.offsets[a];
                 const size_t n = sg.offsets[b] - sg.offsets[a];
                 z_stream z{};
@@ -912,6 +917,7 @@ int main(int argc, char **argv)
                 z.avail_out = uInt(out.size());
                 deflate(&z, Z_SYNC_FLUSH);
                 out.resize(z.total_out);
+                out.shrink_to_fit();
                 deflateEnd(&z);
                 sg.packed.push_back(std::move(out));
                 sg.adler.push_back(adler32(adler32(0, nullptr, 0), reinterpret_cast<const Bytef *>(p), uInt(n)));
