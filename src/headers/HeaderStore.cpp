@@ -479,9 +479,10 @@ void HeaderStore::indexPart(int item, size_t j)
     };
     const size_t parts = it.parts.size();
     if (parts * 4 > idx->numbers.size() * 3) {
-        // (Re)build for what the subject declares, or twice what is here when more came.
+        // (Re)build for what the subject declares, or twice what is here when more came;
+        // a declared count far beyond what came is not believed all at once.
         const size_t declared = it.declaredTotal > 0 ? size_t(it.declaredTotal) + 1 : 0;
-        const size_t expect = declared >= parts ? declared : parts * 2;
+        const size_t expect = declared >= parts ? std::min(declared, parts * 8) : parts * 2;
         const size_t n = expect * 3 / 2 + 8;
         idx->numbers.assign(n, 0);
         idx->tails.assign(n, 0);
@@ -594,9 +595,10 @@ void HeaderStore::maketree(const QByteArray &rawName, const QByteArray &S, qint3
              messageId, it.parts.empty() ? nullptr : &it.parts.back());
     if (it.parts.size() == it.parts.capacity()) {
         // Doubling, but never past the count the subject declares while below it: a whole
-        // post's parts fill their block exactly.
+        // post's parts fill their block exactly. The first block holds at most 64, so
+        // that posts declaring thousands of parts and bringing one cost what they bring.
         const size_t declared = it.declaredTotal > 0 ? size_t(it.declaredTotal) : 1;
-        size_t next = it.parts.empty() ? declared : it.parts.size() * 2;
+        size_t next = it.parts.empty() ? std::min<size_t>(declared, 64) : it.parts.size() * 2;
         if (declared > it.parts.size() && declared < next) next = declared;
         it.parts.reserve(next);
     }

@@ -258,7 +258,18 @@ TEST(HeaderStore, LongItemsUseThePartIndexWithTheSameResults)
     for (int k = 1; k <= 1000; ++k) file(s, "Big post - \"x.bin\" yEnc (" + QByteArray::number(k) + "/1000)", 50000 + k, 2);
     ASSERT_EQ(s.itemCount(), 1);
     EXPECT_EQ(s.item(1).parts.size(), 1000u);
+    EXPECT_EQ(s.item(1).parts.capacity(), 1000u);   // a whole post fills its block exactly
     EXPECT_EQ(s.itemState(1), ItemState::Complete);
+
+    // A post that declares far more parts than it brings costs what it brings, and its
+    // duplicates are still found while its index grows.
+    file(s, "Liar - \"y.bin\" yEnc (1/30000)", 90000);
+    ASSERT_EQ(s.itemCount(), 2);
+    EXPECT_LE(s.item(2).parts.capacity(), 64u);
+    for (int round = 0; round < 2; ++round)
+        for (int k = 2; k <= 300; ++k) file(s, "Liar - \"y.bin\" yEnc (" + QByteArray::number(k) + "/30000)", 90000 + k);
+    EXPECT_EQ(s.item(2).parts.size(), 300u);
+    EXPECT_LE(s.item(2).parts.capacity(), 600u);
 }
 
 TEST(HeaderStore, PartTextsOutliveTheirInputAndShareFrames)
