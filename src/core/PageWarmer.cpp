@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <fcntl.h>
 #include <malloc.h>
 #include <mutex>
 #include <pthread.h>
@@ -137,5 +138,16 @@ void warmPages(const void *at, size_t bytes)
 void warmHeapAhead() { warmer().heapAhead(); }
 
 bool waitPagesWarmed() { return warmer().waitIdle(); }
+
+void WriteBehind::written(int fd, long long end)
+{
+    constexpr long long kStep = 4 << 20, kRetry = 64 << 20;
+    if (fd < 0 || end - m_handed < kStep) return;
+    // Dropping dirty pages starts their writing and keeps them; clean ones go.
+    posix_fadvise(fd, m_handed, end - m_handed, POSIX_FADV_DONTNEED);
+    const long long from = std::max(0LL, m_handed - kRetry);
+    if (m_handed > from) posix_fadvise(fd, from, m_handed - from, POSIX_FADV_DONTNEED);
+    m_handed = end;
+}
 
 } // namespace vt

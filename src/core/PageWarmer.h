@@ -19,4 +19,20 @@ void warmHeapAhead();
 // can warm pages at all.
 bool waitPagesWarmed();
 
+// A large file written front to back, whose pages should not stay in memory: each few
+// megabytes are handed to the disk as soon as written, and dropped from the page cache
+// once the disk has them. The file then reuses the same memory as it grows instead of
+// drawing fresh pages (on a virtual machine a fresh page may have to come from the host:
+// a 780 MB file took 8 s to write that way, under a second this way). It never waits for
+// the disk: pages not yet written out are left, and tried again later; but one call can
+// take tens of milliseconds, so it belongs on a thread that writes, not on the event loop.
+class WriteBehind {
+public:
+    // Bytes up to end are written to fd (not held in a buffer of ours).
+    void written(int fd, long long end);
+
+private:
+    long long m_handed = 0;   // handed to the disk up to here
+};
+
 } // namespace vt

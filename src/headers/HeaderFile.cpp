@@ -2,6 +2,7 @@
 #include "BatchSink.h"
 #include "HeaderStore.h"
 #include "core/OpsLog.h"
+#include "core/PageWarmer.h"
 #include "core/Prompter.h"
 #include "core/StopWatch.h"
 #include "core/Text.h"
@@ -11,6 +12,9 @@
 #include <QSaveFile>
 #include <QTimer>
 #include <algorithm>
+#include <mutex>
+#include <deque>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <unistd.h>
@@ -185,6 +189,107 @@ void HeaderFile::keepBackup(const QString &path)
     ::rename(QFile::encodeName(fresh).constData(), QFile::encodeName(bak).constData());
 }
 
+// A save's writes, on a thread of their own: the kernel's part of a write (new page cache,
+// the disk when too much waits for it) never lands on a step of the event loop. Written
+// chunks come back to be filled again, so a save of any size cycles through a few buffers.
+class HeaderFile::ChunkWriter {
+public:
+    static constexpr size_t kQueued = 4;
+    explicit ChunkWriter(QSaveFile &file) : m_file(file), m_thread([this] { run(); }) {}
+    // Stops: a chunk being written is finished, the rest are dropped.
+    ~ChunkWriter()
+    {
+        {
+            std::lock_guard<std::mutex> hold(m_lock);
+            m_stop = true;
+        }
+        m_wake.notify_all();
+        m_thread.join();
+    }
+    // Queues chunk and hands back an empty buffer in its place. Never waits.
+    void put(QByteArray &chunk)
+    {
+        std::lock_guard<std::mutex> hold(m_lock);
+        QByteArray next;
+        if (!m_spare.empty()) {
+            next = std::move(m_spare.back());
+            m_spare.pop_back();
+        } else {
+            next.reserve(chunk.capacity());
+        }
+        m_queue.push_back(std::exchange(chunk, std::move(next)));
+        m_wake.notify_one();
+    }
+    bool behind()
+    {
+        std::lock_guard<std::mutex> hold(m_lock);
+        return m_queue.size() >= kQueued;
+    }
+    void waitForRoom()
+    {
+        std::unique_lock<std::mutex> hold(m_lock);
+        m_room.wait(hold, [&] { return m_queue.size() < kQueued || m_failed; });
+    }
+    // Waits for every chunk queued. False when a write failed; error() says why.
+    bool finish()
+    {
+        std::unique_lock<std::mutex> hold(m_lock);
+        m_room.wait(hold, [&] { return (m_queue.empty() && !m_writing) || m_failed; });
+        return !m_failed;
+    }
+    bool failed()
+    {
+        std::lock_guard<std::mutex> hold(m_lock);
+        return m_failed;
+    }
+    QString error(const QString &path)
+    {
+        std::lock_guard<std::mutex> hold(m_lock);
+        return fileErrorText(path, m_error, m_errno);
+    }
+
+private:
+    void run()
+    {
+        WriteBehind behind;
+        qint64 bytes = 0;
+        std::unique_lock<std::mutex> hold(m_lock);
+        for (;;) {
+            m_wake.wait(hold, [&] { return m_stop || (!m_queue.empty() && !m_failed); });
+            if (m_stop) return;
+            QByteArray chunk = std::move(m_queue.front());
+            m_queue.pop_front();
+            m_writing = true;
+            hold.unlock();
+            const bool ok = m_file.write(chunk) == chunk.size() && m_file.flush();
+            const int err = errno;
+            const QString why = ok ? QString() : m_file.errorString();
+            if (ok) behind.written(m_file.handle(), bytes += chunk.size());
+            chunk.resize(0);
+            hold.lock();
+            m_writing = false;
+            if (ok) {
+                m_spare.push_back(std::move(chunk));
+            } else {
+                m_failed = true;
+                m_error = why;
+                m_errno = err;
+            }
+            m_room.notify_all();
+        }
+    }
+
+    QSaveFile &m_file;
+    std::mutex m_lock;
+    std::condition_variable m_wake, m_room;
+    std::deque<QByteArray> m_queue;
+    std::vector<QByteArray> m_spare;
+    bool m_writing = false, m_failed = false, m_stop = false;
+    QString m_error;
+    int m_errno = 0;
+    std::thread m_thread;   // last: started once the rest is there
+};
+
 // A save in steps. The items to save are decided when it starts, so the count line always
 // matches the item blocks; each block is written whole in one step, so an item changed
 // between steps is saved as it was or as it is, never half. The batch pairs are taken from
@@ -201,7 +306,15 @@ struct HeaderFile::SaveJob {
     quint64 generation = 0;
     CStopWatch watch;
     bool commitElsewhere = false;   // the last step leaves the commit to a thread
+    bool waitingForDisk = false;    // the last step ended because the writer was behind
+    std::unique_ptr<ChunkWriter> writer;   // after file: gone before it
     explicit SaveJob(const QString &p) : path(p), file(p) {}
+    // Stops the writer, then drops what was written.
+    void cancel()
+    {
+        writer.reset();
+        file.cancelWriting();
+    }
 };
 
 HeaderFile::HeaderFile(HeaderStore &store, OpsLog &log, Prompter &prompter, QObject *parent)
@@ -222,7 +335,7 @@ void HeaderFile::backupDropped()
 
 void HeaderFile::saveFailed(const QString &why)
 {
-    m_job->file.cancelWriting();
+    m_job->cancel();
     m_job.reset();
     m_store.headersDirty = true;
     m_prompter.message(QStringLiteral("Error: ") + why);
@@ -261,6 +374,7 @@ bool HeaderFile::beginSave(const QString &path, const BatchSink *batch, Keep kee
         saveFailed(fileErrorText(j.path, j.file.errorString(), errno));
         return false;
     }
+    j.writer = std::make_unique<ChunkWriter>(j.file);
     // The backup this save replaces goes now, on a thread: freeing a large file's pages
     // takes the kernel a while, and the pages it frees are the ones the new file reuses.
     // Until the commit the file at the path is whole, so there is always one good copy.
@@ -282,7 +396,7 @@ HeaderFile::SaveStep HeaderFile::saveStep(qint64 budgetMs, int maxItems)
     SaveJob &j = *m_job;
     HeaderStore &s = m_store;
     if (s.generation() != j.generation) {
-        j.file.cancelWriting();
+        j.cancel();
         m_job.reset();
         s.headersDirty = true;
         m_log.LogOp(QStringLiteral("Headers not saved: the header list was cleared while saving"), true);
@@ -291,7 +405,21 @@ HeaderFile::SaveStep HeaderFile::saveStep(qint64 budgetMs, int maxItems)
     QElapsedTimer step;
     step.start();
     int written = 0;
+    j.waitingForDisk = false;
     while (j.next < j.items.size()) {
+        if (j.out.size() > kWriteChunk) {
+            // A step never waits for the disk: while the writer is behind, it ends.
+            if (budgetMs > 0 && j.writer->behind()) {
+                j.waitingForDisk = true;
+                break;
+            }
+            j.writer->waitForRoom();
+            if (j.writer->failed()) {
+                saveFailed(j.writer->error(j.path));
+                return SaveStep::Failed;
+            }
+            j.writer->put(j.out);
+        }
         const int i = j.items[j.next++];
         const HeaderItem &it = s.item(i);
         {
@@ -316,13 +444,6 @@ HeaderFile::SaveStep HeaderFile::saveStep(qint64 budgetMs, int maxItems)
             }
         }
         j.parts += qint64(it.parts.size());
-        if (j.out.size() > kWriteChunk) {
-            if (j.file.write(j.out) != j.out.size()) {
-                saveFailed(fileErrorText(j.path, j.file.errorString(), errno));
-                return SaveStep::Failed;
-            }
-            j.out.resize(0);
-        }
         if (afterItemWritten) afterItemWritten(int(j.next));
         if ((budgetMs > 0 && step.elapsed() >= budgetMs) || (maxItems > 0 && ++written >= maxItems)) break;
     }
@@ -349,17 +470,28 @@ HeaderFile::SaveStep HeaderFile::saveStep(qint64 budgetMs, int maxItems)
     j.out += " \r\n";
     j.out += pairs;
     j.out += "\r\n";
-    if (j.file.write(j.out) != j.out.size()) {
-        saveFailed(fileErrorText(j.path, j.file.errorString(), errno));
-        return SaveStep::Failed;
-    }
-    // Putting it in place waits for the disk (a sync of the whole file, and the old backup
-    // freed): a save in steps does that on a thread of its own.
+    j.writer->put(j.out);
+    // Putting it in place waits for the disk (the last writes, a sync of the whole file, and
+    // the old backup freed): a save in steps does that on a thread of its own.
     backupDropped();
     if (j.commitElsewhere) return SaveStep::Written;
-    if (m_mainWhole) keepBackup(j.path);
+    const bool ok = commit(j, m_mainWhole);
+    return committed(ok, m_commitError);
+}
+
+// Waits for the last writes, keeps the file being replaced as the backup, and puts the new
+// one in place: on the commit thread of a save in steps.
+bool HeaderFile::commit(SaveJob &j, bool keepOld)
+{
+    if (!j.writer->finish()) {
+        m_commitError = j.writer->error(j.path);
+        return false;
+    }
+    j.writer.reset();
+    if (keepOld) keepBackup(j.path);
     const bool ok = j.file.commit();
-    return committed(ok, ok ? QString() : fileErrorText(j.path, j.file.errorString(), errno));
+    m_commitError = ok ? QString() : fileErrorText(j.path, j.file.errorString(), errno);
+    return ok;
 }
 
 HeaderFile::SaveStep HeaderFile::committed(bool ok, const QString &error)
@@ -421,7 +553,8 @@ void HeaderFile::continueSave(const QString &path, const BatchSink *batch)
     if (!m_job || m_committing) return;   // finished, cancelled or ending meanwhile
     const SaveStep st = saveStep(kSaveStepMs);
     if (st == SaveStep::More) {
-        QTimer::singleShot(0, this, [this, path, batch] { continueSave(path, batch); });
+        // While the disk is behind, the loop idles a moment rather than spin.
+        QTimer::singleShot(m_job->waitingForDisk ? 2 : 0, this, [this, path, batch] { continueSave(path, batch); });
         return;
     }
     if (st == SaveStep::Written) {
@@ -429,9 +562,7 @@ void HeaderFile::continueSave(const QString &path, const BatchSink *batch)
         SaveJob *job = m_job.get();
         const bool backup = m_mainWhole;
         m_commitThread = std::thread([this, job, path, batch, backup] {
-            if (backup) keepBackup(path);
-            m_commitOk = job->file.commit();
-            m_commitError = m_commitOk ? QString() : fileErrorText(job->path, job->file.errorString(), errno);
+            m_commitOk = commit(*job, backup);
             QMetaObject::invokeMethod(this, [this, path, batch] {
                 if (!m_committing) return;   // finishSave took it
                 m_commitThread.join();
@@ -465,7 +596,7 @@ void HeaderFile::finishSave()
 void HeaderFile::cancelSave()
 {
     if (!m_job || m_committing) return;   // a file being put in place is left to finish
-    m_job->file.cancelWriting();
+    m_job->cancel();
     m_job.reset();
     m_store.headersDirty = true;
     m_saveAgain = false;

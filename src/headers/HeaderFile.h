@@ -77,6 +77,8 @@ private:
     void applyBatch(const Loaded &l, BatchSink *batch);
     void keepBackup(const QString &path);
     struct SaveJob;
+    class ChunkWriter;
+    bool commit(SaveJob &j, bool keepOld);
     void saveFailed(const QString &why);
     void continueSave(const QString &path, const BatchSink *batch);
     SaveStep committed(bool ok, const QString &error);

@@ -8,6 +8,8 @@
 #include <QFile>
 #include <gtest/gtest.h>
 #include <random>
+#include <csignal>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -188,6 +190,30 @@ TEST(HeaderFile, CrashMidSaveKeepsThePreviousFile)
     }
     QFile::setPermissions(e.dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     EXPECT_EQ(e.read(), before);
+
+    // The disk fills in the middle of a save of some megabytes (writes past a file-size
+    // limit fail), saved at once or in steps: it fails, says so and keeps the old file.
+    for (int i = 0; i < 300; ++i) e.add("bulk " + QByteArray::number(i), 150);
+    for (const bool steps : {false, true}) {
+        const pid_t child = fork();
+        if (child == 0) {
+            signal(SIGXFSZ, SIG_IGN);
+            const rlimit limit{3 << 19, 3 << 19};
+            setrlimit(RLIMIT_FSIZE, &limit);
+            bool ok = true, done = false;
+            if (steps) {
+                QObject::connect(&e.file, &HeaderFile::saveFinished, [&](bool good) { ok = good, done = true; });
+                e.file.startSave(e.path(), &e.batch);
+                while (!done) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+            } else {
+                ok = e.file.SaveHeaders(e.path(), &e.batch);
+            }
+            _exit(!ok && e.store.headersDirty && e.prompter.messages.last().startsWith("Error: ") ? 3 : 4);
+        }
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 3) << "steps " << steps;
+        EXPECT_EQ(e.read(), before);
+    }
 }
 
 // A file cut short keeps every whole item and batch entry; the previous save is kept as a
