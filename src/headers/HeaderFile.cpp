@@ -473,8 +473,8 @@ HeaderFile::SaveStep HeaderFile::saveStep(qint64 budgetMs, int maxItems)
     j.writer->put(j.out);
     // Putting it in place waits for the disk (the last writes, a sync of the whole file, and
     // the old backup freed): a save in steps does that on a thread of its own.
-    backupDropped();
     if (j.commitElsewhere) return SaveStep::Written;
+    backupDropped();
     const bool ok = commit(j, m_mainWhole);
     return committed(ok, m_commitError);
 }
@@ -561,7 +561,8 @@ void HeaderFile::continueSave(const QString &path, const BatchSink *batch)
         m_committing = true;
         SaveJob *job = m_job.get();
         const bool backup = m_mainWhole;
-        m_commitThread = std::thread([this, job, path, batch, backup] {
+        m_commitThread = std::thread([this, job, path, batch, backup, drop = std::move(m_dropBackup)]() mutable {
+            if (drop.joinable()) drop.join();
             m_commitOk = commit(*job, backup);
             QMetaObject::invokeMethod(this, [this, path, batch] {
                 if (!m_committing) return;   // finishSave took it
